@@ -1,0 +1,56 @@
+// The media definition file: user-defined label sizes beside the driver, each refining a
+// tape of the MediaTable with a length and a feed margin.
+#pragma once
+
+#include "platform/platform.h"
+
+#define MEDIA_DEFINITION_SIZE 142
+#define MEDIA_DEFINITION_SLOTS 23
+#define MEDIA_DEFINITION_BLOCK_SIZE (MEDIA_DEFINITION_SIZE * MEDIA_DEFINITION_SLOTS)  // 3266
+#define MEDIA_DEFINITION_HEADER_SIZE 10
+#define PATH_UNITS 260  // UTF-16 units of a path buffer, terminator included
+
+#pragma pack(push, 1)
+
+// The file's header (10 bytes).
+struct MediaDefinitionHeader {
+  BYTE dhReserved1[4];
+  WORD dhCount;          // declared number of records
+  BYTE dhReserved2[4];
+};
+static_assert(sizeof(MediaDefinitionHeader) == MEDIA_DEFINITION_HEADER_SIZE);
+
+// One user-defined label (142 bytes).
+struct MediaDefinition {
+  WCHAR defName[64];     // name shown to users; the driver carries it unread
+  WORD defKind;          // kind of media, compared with privMediaKind
+  DWORD defPaperSize;    // paper size code of the base tape (low 16 bits: its mrPaperSize)
+  DWORD defLength;       // label length, hundredths of a millimetre
+  DWORD defMargin;       // feed margin at each end, hundredths of a millimetre
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(MediaDefinition) == MEDIA_DEFINITION_SIZE);
+static_assert(offsetof(MediaDefinition, defKind) == 128);
+static_assert(offsetof(MediaDefinition, defPaperSize) == 130);
+static_assert(offsetof(MediaDefinition, defLength) == 134);
+static_assert(offsetof(MediaDefinition, defMargin) == 138);
+
+// Builds the definition file name from the driver path: the extension after the last "."
+// becomes "DAT" (".DAT" is appended when there is no "."). FALSE, with destination
+// empty, when the name does not fit PATH_UNITS units.
+BOOL BuildDefinitionFileName(WCHAR destination[PATH_UNITS], LPCWSTR driverPath);
+
+// Maps the whole file read-only. Both view outputs receive the view's address; the file
+// and mapping handles are closed before returning. FALSE when the file cannot be opened,
+// sized or mapped (an empty file cannot be mapped).
+BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize);
+
+// Reads the definition file that belongs to the driver path into a new 3266-byte global
+// block (GlobalFree by the caller). count is -1 unless a block is returned.
+MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count);
+
+// The definition named by a paper size code (317 + i), or null.
+const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions,
+                                              DWORD definitionCount, SHORT paperSize);

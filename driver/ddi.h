@@ -1,0 +1,41 @@
+// The driver's front door: the four exports and the sixteen DDI functions of its table.
+#pragma once
+
+#include "platform/platform.h"
+
+extern "C" {
+
+// Exports
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
+BOOL APIENTRY DrvEnableDriver(ULONG engineVersion, ULONG size, DRVENABLEDATA* enableData);
+BOOL APIENTRY DrvQueryDriverInfo(DWORD mode, PVOID buffer, DWORD bufferSize, PDWORD needed);
+VOID APIENTRY DrvDisableDriver(VOID);
+
+}  // extern "C"
+
+// The DDI table, reached only through DrvEnableDriver.
+DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patternCount,
+                              HSURF* patterns, ULONG gdiInfoSize, ULONG* gdiInfo,
+                              ULONG deviceInfoSize, DEVINFO* deviceInfo, HDEV engineDevice,
+                              LPWSTR deviceName, HANDLE printer);
+VOID APIENTRY DrvCompletePDEV(DHPDEV device, HDEV engineDevice);
+VOID APIENTRY DrvDisablePDEV(DHPDEV device);
+BOOL APIENTRY DrvResetPDEV(DHPDEV oldDevice, DHPDEV newDevice);
+HSURF APIENTRY DrvEnableSurface(DHPDEV device);
+VOID APIENTRY DrvDisableSurface(DHPDEV device);
+ULONG APIENTRY DrvEscape(SURFOBJ* surface, ULONG escape, ULONG inputSize, PVOID input,
+                         ULONG outputSize, PVOID output);
+ULONG APIENTRY DrvDrawEscape(SURFOBJ* surface, ULONG escape, CLIPOBJ* clip, RECTL* bounds,
+                             ULONG inputSize, PVOID input);
+PIFIMETRICS APIENTRY DrvQueryFont(DHPDEV device, ULONG_PTR fontFile, ULONG fontIndex,
+                                  ULONG_PTR* identifier);
+BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId);
+BOOL APIENTRY DrvStartPage(SURFOBJ* surface);
+BOOL APIENTRY DrvSendPage(SURFOBJ* surface);
+BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags);
+BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin);
+BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin);
+
+// The DDI function table as DrvEnableDriver hands it out.
+#define DDI_FUNCTION_COUNT 16
+extern const DRVFN kDdiFunctions[DDI_FUNCTION_COUNT];

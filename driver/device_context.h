@@ -1,0 +1,120 @@
+// The driver's per-printer-context record (the engine's PDEV), its lifecycle and the
+// device information given to the engine.
+#pragma once
+
+#include "device/media_definitions.h"
+#include "device/printer_data.h"
+#include "driver/model_data.h"
+#include "platform/platform.h"
+#include "settings/settings_record.h"
+
+#define DEVICE_CONTEXT_SIGNATURE 0x50534444u  // the bytes "DDSP"
+#define SPOOL_BUFFER_SIZE 8192
+#define CONTEXT_HEAP_INITIAL_SIZE 8192
+#define FONT_SLOT_MEMORY 337920  // bytes of printer memory per font slot
+
+// jobFlags
+#define JF_IN_DOCUMENT 0x4        // a document is open
+#define JF_OUTPUT_FAILED 0x8      // a spooler write failed; sticky for the context's life
+#define JF_PAGE_OPEN 0x8000       // a page is open
+#define JF_RESET_CARRIED 0x100000 // the document began on an older context
+
+// surfaceFlags
+#define SF_END_OF_JOB 0x01        // run the spool stream's end-of-job operation at DrvEndDoc
+#define SF_BANDING 0x10           // the surface is banded
+
+// State of the error diffusion: three error lines used in rotation.
+struct LineBufferRecord {
+  WORD rowCount;       // 3 once InitDiffusion has run, 0 before
+  LONG* rows[3];       // three error lines of lineLength values each (heap)
+  WORD rotation;       // which error line is the oldest: 0, 1 or 2
+  DWORD lineLength;    // values per error line: the page extent along the feed axis
+};
+
+// Engine-side state kept with the context; set up by FillGdiInfo and the surface.
+struct SideRecord {
+  BYTE srFlag;
+  BYTE srDepth;
+  BYTE srMode;
+  BYTE srUnit;
+  DWORD srCounter;
+  BYTE* srBuffer;      // 1024-byte zeroed heap buffer while srMode is 2
+  BYTE srMark;
+  COLORADJUSTMENT srColorAdjustment;
+};
+
+#define SIDE_RECORD_BUFFER_SIZE 1024
+
+// One retained piece of a page stream (global memory).
+struct RetainedChunk {
+  BYTE* copy;             // copy of the page stream from its start to the end of the piece
+  BYTE* first;            // first byte to send, inside copy
+  DWORD count;            // bytes to send
+  RetainedChunk* next;
+};
+
+struct DeviceContext {
+  DWORD signatureHead;             // DEVICE_CONTEXT_SIGNATURE
+  SettingsRecord settings;         // the job's effective settings
+  SettingsRecord defaultSettings;  // the defaults before the merge; its dmPaperSize is the
+                                   // fallback paper size of the media lookup
+  PrinterDataRecord* printerData;  // global memory
+  HMODULE selfModule;              // the driver's own library, kept loaded while we live
+  HANDLE heap;                     // the context's private heap
+  HGLOBAL pageBuffers[4];          // [0]: the whole-page image while banding
+  DWORD pageStride;                // bytes per row of the whole-page image
+  DWORD bandCount;                 // bands per page, 1..16
+  DWORD bandExtent;                // rows (portrait) or columns (landscape) per band
+  DWORD crossExtent;               // page extent across the bands
+  DWORD lastBandExtent;            // extent of the last band
+  DWORD bandIndex;                 // band being drawn
+  DWORD bandAxisExtent;            // page extent along the band axis
+  DWORD surfaceFlags;              // SF_...
+  BYTE* workBuffer;                // error diffusion work line (heap), tone mode 3 only
+  HANDLE printer;                  // the printer handle all spooler calls use
+  LONG scaledResolution;           // dmPrintQuality * dmScale / 100
+  HDEV engineDevice;               // from DrvCompletePDEV
+  HSURF surface;                   // the drawing surface
+  HPALETTE palette;                // the default palette given to the engine
+  ModelData modelData;             // model record, media list, MediaTable, media count
+  LineBufferRecord* lineBuffers;   // error diffusion state (heap)
+  MediaDefinition* mediaDefinitions;  // block of up to 23 definitions (global memory)
+  DWORD mediaDefinitionCount;      // definitions read from the media definition file
+  DWORD jobFlags;                  // JF_...
+  DWORD fontSlotCount;             // max(1, printer free memory / FONT_SLOT_MEMORY)
+  DWORD pageCount;                 // pages started in the current document
+  HGLOBAL printerDataExtra;        // "TTFontSubTable" block (global memory), may be null
+  BYTE* fontSlots;                 // fontSlotCount zeroed entries (heap); unused
+  SideRecord* sideRecord;          // heap
+  DWORD spoolCount;                // bytes staged in spoolBuffer
+  DWORD spoolFailed;               // 1 once a write failed since the last SpoolReset
+  BYTE spoolBuffer[SPOOL_BUFFER_SIZE];
+  BYTE lastPageEnd;                // 0x0C or 0x0B: the byte that ended the last page; 0 before
+  RetainedChunk* retainedPages;    // retained page chunks, in order
+  DWORD retainedLength;            // total length of the retained stream as framed output
+  DWORD signatureTail;             // DEVICE_CONTEXT_SIGNATURE
+};
+
+// TRUE when context is non-null and both signatures hold.
+BOOL isValidDeviceContext(const DeviceContext* context);
+
+// The context of an engine device handle, and the handle of a context.
+inline DeviceContext* ContextFromHandle(DHPDEV handle) {
+  return reinterpret_cast<DeviceContext*>(handle);
+}
+inline DHPDEV HandleFromContext(DeviceContext* context) {
+  return reinterpret_cast<DHPDEV>(context);
+}
+
+// Sets the signatures and the job state, reads the printer data record, builds the default
+// settings and merges the application's device mode into them. FALSE when the context
+// cannot be set up.
+BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettings,
+                       LPCWSTR deviceName);
+
+// Fills the engine's DEVINFO (at most its given size) and creates the default gray
+// palette. FALSE, with the engine's record untouched, when the palette cannot be made.
+BOOL FillDeviceInfo(DeviceContext* context, ULONG deviceInfoSize, DEVINFO* deviceInfo);
+
+// Frees everything the context owns, itself included. Nothing may touch it afterwards.
+void ReleaseDeviceContext(DeviceContext* context);

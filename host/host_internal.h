@@ -1,0 +1,38 @@
+// Shared plumbing of the host layer's units: live-object counters, memory accounting and
+// small text helpers. Not part of the host's interface.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+
+namespace host::internal {
+
+enum class Live { Heaps, HeapBlocks, GlobalBlocks, LocalBlocks, Locks, Modules, Handles, Views,
+                  Keys, Surfaces, Palettes, Paths, Count };
+
+void CountUp(Live kind);
+void CountDown(Live kind);
+
+// Bytes held in heap, global and local blocks.
+void BytesTaken(uint64_t bytes);
+void BytesGiven(uint64_t bytes);
+
+// Case-insensitive comparison of ASCII letters, as the registry and printer data names use.
+bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+std::u16string LowerAscii(std::u16string_view text);
+
+// Length of a NUL-terminated UTF-16 string.
+size_t WideLength(const WCHAR* text);
+
+// Resets of the individual units, called by host::Reset.
+void ResetFaults();
+void ResetLocale();
+void ResetSpooler();
+void ResetRegistry();
+void ResetEngine();
+
+}  // namespace host::internal

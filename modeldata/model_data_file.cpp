@@ -1,0 +1,1 @@
+// The driver data file parser (placeholder until its unit lands).

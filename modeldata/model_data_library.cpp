@@ -1,0 +1,1 @@
+// The model-data library (placeholder until its unit lands).

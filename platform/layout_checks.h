@@ -1,0 +1,56 @@
+// The layouts of the platform records that cross the engine boundary or are stored. The
+// same checks hold for the Windows headers and for our host declarations, in 32-bit and
+// 64-bit builds: records without pointers keep their 32-bit Windows layout everywhere;
+// records with pointers are checked against the same rule with the build's pointer size.
+#pragma once
+
+#include <cstddef>
+
+static_assert(sizeof(WCHAR) == 2, "text is UTF-16");
+static_assert(sizeof(ULONG) == 4 && sizeof(LONG) == 4 && sizeof(DWORD) == 4);
+static_assert(sizeof(WORD) == 2 && sizeof(SHORT) == 2 && sizeof(BYTE) == 1);
+
+static_assert(sizeof(POINTL) == 8 && sizeof(RECTL) == 16 && sizeof(SIZEL) == 8);
+static_assert(sizeof(COLORADJUSTMENT) == 24);
+static_assert(sizeof(LOGFONTW) == 92);
+static_assert(sizeof(COLORINFO) == 120);
+static_assert(sizeof(DEVHTINFO) == 132);
+static_assert(offsetof(DEVHTINFO, ColorInfo) == 12);
+
+static_assert(sizeof(DEVMODEW) == 220);
+static_assert(offsetof(DEVMODEW, dmSpecVersion) == 64);
+static_assert(offsetof(DEVMODEW, dmSize) == 68);
+static_assert(offsetof(DEVMODEW, dmDriverExtra) == 70);
+static_assert(offsetof(DEVMODEW, dmFields) == 72);
+static_assert(offsetof(DEVMODEW, dmOrientation) == 76);
+static_assert(offsetof(DEVMODEW, dmPaperSize) == 78);
+static_assert(offsetof(DEVMODEW, dmPaperLength) == 80);
+static_assert(offsetof(DEVMODEW, dmPaperWidth) == 82);
+static_assert(offsetof(DEVMODEW, dmScale) == 84);
+static_assert(offsetof(DEVMODEW, dmCopies) == 86);
+static_assert(offsetof(DEVMODEW, dmPrintQuality) == 90);
+static_assert(offsetof(DEVMODEW, dmColor) == 92);
+static_assert(offsetof(DEVMODEW, dmYResolution) == 96);
+static_assert(offsetof(DEVMODEW, dmTTOption) == 98);
+static_assert(offsetof(DEVMODEW, dmCollate) == 100);
+static_assert(offsetof(DEVMODEW, dmFormName) == 102);
+
+static_assert(sizeof(GDIINFO) == 304);
+static_assert(offsetof(GDIINFO, ulHorzRes) == 16);
+static_assert(offsetof(GDIINFO, ulVertRes) == 20);
+static_assert(offsetof(GDIINFO, ptlPhysOffset) == 88);
+static_assert(offsetof(GDIINFO, szlPhysSize) == 96);
+static_assert(offsetof(GDIINFO, ciDevice) == 108);
+static_assert(offsetof(GDIINFO, ulDevicePelsDPI) == 228);
+static_assert(offsetof(GDIINFO, ulHTPatternSize) == 236);
+static_assert(offsetof(GDIINFO, ulPhysicalPixelGamma) == 300);
+
+static_assert(sizeof(DEVINFO) == 300);
+static_assert(offsetof(DEVINFO, cFonts) == 280);
+static_assert(offsetof(DEVINFO, iDitherFormat) == 284);
+static_assert(offsetof(DEVINFO, hpalDefault) == 292);
+
+static_assert(sizeof(DRVFN) == 2 * sizeof(void*));
+static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);
+static_assert(sizeof(DRVENABLEDATA) == (sizeof(void*) == 4 ? 12 : 16));
+static_assert(offsetof(SURFOBJ, dhsurf) == 0);

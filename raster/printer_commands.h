@@ -1,0 +1,84 @@
+// Every byte sequence the driver sends to the printer, the SetupHeader that opens each
+// label and the JobInfoRecord that leads each page stream in framed output.
+#pragma once
+
+#include "platform/platform.h"
+
+struct DeviceContext;
+
+// Command bytes.
+#define CMD_ESC 0x1B
+#define CMD_INITIALISE_SIZE 2               // 1B 40
+#define CMD_RASTER_LINE 0x47                // "G" nL nH data
+#define CMD_ZERO_LINE 0x5A                  // "Z"
+#define CMD_COMPRESSION_MODE 0x4D           // "M" 02
+#define CMD_COMPRESSION_PACKBITS 0x02
+#define CMD_PAGE_END 0x0C                   // after the last line of every label
+#define CMD_RETAINED_PAGE_END 0x0B          // ends a retained page instead
+#define CMD_DOCUMENT_END 0x1A               // plain output: once at the end of a document
+
+extern const BYTE kInitialiseCommand[2];    // 1B 40
+extern const BYTE kRasterModeCommand[4];    // 1B 69 61 01
+extern const BYTE kPrintInfoPrefix[3];      // 1B 69 63, then p1..p5
+extern const BYTE kVariousModePrefix[3];    // 1B 69 4D, then the mode byte
+extern const BYTE kAdvancedModePrefix[3];   // 1B 69 4B, then the mode byte
+extern const BYTE kMarginPrefix[3];         // 1B 69 64, then nL nH
+extern const BYTE kCompressionModeCommand[2];  // 4D 02
+extern const BYTE kEndOfJobCommand[2];      // 1B 65
+
+#define SETUP_HEADER_SIZE 25
+#define JOB_INFO_RECORD_SIZE 58
+#define PAGE_STREAM_RASTER_START (JOB_INFO_RECORD_SIZE + SETUP_HEADER_SIZE)  // 83
+#define PAGE_STREAM_LINES_START (PAGE_STREAM_RASTER_START + 2)               // 85
+#define HEAD_DOTS 384
+#define HEAD_LINE_BYTES 48
+
+// Various-mode bits
+#define VARIOUS_AUTO_CUT 0x40
+#define VARIOUS_MIRROR 0x80
+// Advanced-mode bits
+#define ADVANCED_HALF_CUT 0x04
+#define ADVANCED_NO_CHAIN 0x08
+#define ADVANCED_OPT800 0x20
+#define ADVANCED_HIGH_RES 0x40
+
+#pragma pack(push, 1)
+
+struct JobInfoRecord {
+  DWORD jiSize;             // 58
+  DWORD jiTotalLength;      // bytes of the page stream this record leads, record included
+  WORD jiPaperSize;         // mrPaperSize of the selected record
+  BYTE jiInchUnits;         // privInchUnits
+  BYTE jiOne;               // 1
+  WORD jiCopies;            // dmCopies
+  BYTE jiCollate;           // privCollate, bit 0x02 with xbOptions XBO_RETAIN
+  BYTE jiJobOption;         // privJobOption
+  WCHAR jiResourceName[16]; // "TQ33Kr.dll", NUL-terminated, zero-filled
+  DWORD jiReserved1;
+  BYTE jiReserved2[3];
+  BYTE jiWidthByte;         // tape width byte (p3)
+  BYTE jiKindByte;          // kind byte (p2), 1 in place of 0
+  BYTE jiReserved3;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(JobInfoRecord) == JOB_INFO_RECORD_SIZE);
+static_assert(offsetof(JobInfoRecord, jiPaperSize) == 8);
+static_assert(offsetof(JobInfoRecord, jiCopies) == 12);
+static_assert(offsetof(JobInfoRecord, jiCollate) == 14);
+static_assert(offsetof(JobInfoRecord, jiResourceName) == 16);
+static_assert(offsetof(JobInfoRecord, jiReserved1) == 48);
+static_assert(offsetof(JobInfoRecord, jiWidthByte) == 55);
+static_assert(offsetof(JobInfoRecord, jiKindByte) == 56);
+
+// The five parameter bytes of the print-information command for the selected record
+// (MediaTable[privMediaBase + mediaOffset]); each output given is filled.
+void GetPrintInfoParams(const DeviceContext* context, LONG mediaOffset, BYTE* p1, BYTE* p2,
+                        BYTE* p3, BYTE* p4, BYTE* p5);
+
+// Writes the 25-byte SetupHeader; returns 25, or 0 without a MediaTable.
+DWORD BuildSetupHeader(BYTE* output, const DeviceContext* context, LONG mediaOffset);
+
+// Fills the JobInfoRecord except its total length. Nothing without a MediaTable.
+void BuildJobInfoRecord(JobInfoRecord* record, const DeviceContext* context, LONG mediaOffset);

@@ -1,0 +1,36 @@
+// The exchange block: the first 30 bytes of the private part, through which applications
+// that know the driver set label properties and read back what the driver made of them.
+#pragma once
+
+#include "device/media_definitions.h"
+#include "driver/model_data.h"
+#include "platform/platform.h"
+#include "settings/settings_record.h"
+
+// Bits of xbRequest and xbReport.
+#define XB_PAPER_SIZE 0x1
+#define XB_LENGTH 0x2
+#define XB_MEDIA_TYPE 0x4
+#define XB_OPTIONS 0x8
+#define XB_MARGIN_MM 0x10
+#define XB_WIDTH_MULTIPLE 0x20
+#define XB_MARGIN_DOTS 0x40
+#define XB_ECHO 0x1000
+
+// Base paper size codes of the exchange block and the offsets of the width multiples.
+#define XB_BASE_CODE_FIRST 257
+#define XB_BASE_CODE_LAST 262
+
+// The paper size offset of a width multiple (0, 20, 26, 32 for 0..3), or -1 outside 0..3.
+LONG WidthMultipleOffset(DWORD widthMultiple);
+
+// Turns the caller's block in scratch->priv into settings on the scratch record, and fills
+// in the block's unrequested values from the private fields.
+void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelData* modelData,
+                          const MediaDefinition* definitions, DWORD definitionCount,
+                          WORD defaultPaperSize);
+
+// Writes the answer block into result->priv after the merge, from the scratch record.
+void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, SettingsRecord* result,
+                         const ModelData* modelData, const MediaDefinition* definitions,
+                         DWORD definitionCount, WORD defaultPaperSize);

@@ -1,0 +1,16 @@
+// The merge of an application's settings record into the context's defaults.
+#pragma once
+
+#include "device/media_definitions.h"
+#include "driver/model_data.h"
+#include "platform/platform.h"
+#include "settings/settings_record.h"
+
+// Merges caller (readable for callerBytes bytes) into settings, which holds the defaults.
+// Returns 1 when merged or when there was nothing to merge, 0 when the caller's record was
+// refused or memory ran out (settings then keep the defaults). The caller's record is
+// never written.
+DWORD MergeSettings(SettingsRecord* settings, const DEVMODEW* caller, DWORD callerBytes,
+                    HANDLE printer, const ModelData* modelData,
+                    const MediaDefinition* definitions, DWORD definitionCount,
+                    WORD defaultPaperSize);

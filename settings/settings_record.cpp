@@ -1,0 +1,85 @@
+// The settings record: media limits, the specification version of a record and the copy
+// of a caller's record of any known size into a driver record.
+#include "settings/settings_record.h"
+
+#include <cstring>
+
+namespace {
+
+// Special media: kind code 16 with bit 0 of the option word set.
+constexpr SHORT kSpecialKindCode = 16;
+
+// A record must at least hold its own size fields (dmSize and dmDriverExtra end at 72).
+constexpr DWORD kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
+
+}  // namespace
+
+BOOL IsSpecialMedia(const MediaListEntry* entry) {
+  if (!entry) return FALSE;
+  return entry->meKindCode == kSpecialKindCode && (entry->meOptions & 1) != 0;
+}
+
+DWORD MaxLengthTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 1000 : 10000; }
+
+DWORD MinLengthTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 535 : 40; }
+
+DWORD MinMarginTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 40 : 10; }
+
+DWORD MinMarginDots360(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 57 : 14; }
+
+DWORD MaxMarginTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 490 : 270; }
+
+WORD SettingsSpecVersion(const DEVMODEW* record) {
+  if (!record) return 0;
+  switch (record->dmSize) {
+    case 188:
+      return 0x320;
+    case 212:
+      return 0x400;
+    case 220:
+      return 0x401;
+    default:
+      return record->dmSpecVersion;
+  }
+}
+
+LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* target) {
+  // The caller's size fields are read only once we know the record holds them, and the
+  // record must hold what its fields claim: dmSize public bytes and dmDriverExtra private
+  // bytes behind them. A record that claims more than it holds, or a public part too short
+  // to hold its own size fields, is refused rather than read past its end.
+  if (!source || !target || sourceBytes < kSizeFieldsEnd) return -1;
+  const DWORD sourceSize = source->dmSize;
+  const DWORD sourceExtra = source->dmDriverExtra;
+  if (sourceSize < kSizeFieldsEnd || sourceSize + sourceExtra > sourceBytes) return -1;
+
+  if (SettingsSpecVersion(source) == 0) return -1;
+  const WORD version = SettingsSpecVersion(&target->dm);
+  if (version == 0) return -1;
+
+  const WORD targetDriverVersion = target->dm.dmDriverVersion;
+  const WORD targetSize = target->dm.dmSize;
+  const WORD targetExtra = target->dm.dmDriverExtra;
+
+  BYTE* targetBytes = reinterpret_cast<BYTE*>(target);
+  const BYTE* sourceRecord = reinterpret_cast<const BYTE*>(source);
+
+  // The target is always one of our own records: its public part is at most 220 bytes and
+  // its private part at most 284, so both copies stay inside it.
+  const DWORD publicBytes = targetSize < sourceSize ? targetSize : sourceSize;
+  std::memcpy(targetBytes, sourceRecord, publicBytes < sizeof(DEVMODEW) ? publicBytes
+                                                                        : sizeof(DEVMODEW));
+
+  target->dm.dmDriverVersion = targetDriverVersion;
+  target->dm.dmSize = targetSize;
+  target->dm.dmDriverExtra = targetExtra;
+  target->dm.dmSpecVersion = version;
+
+  DWORD privateBytes = targetExtra < sourceExtra ? targetExtra : sourceExtra;
+  const DWORD targetPrivateStart = targetSize <= sizeof(DEVMODEW) ? targetSize : sizeof(DEVMODEW);
+  if (privateBytes > SETTINGS_RECORD_SIZE - targetPrivateStart)
+    privateBytes = SETTINGS_RECORD_SIZE - targetPrivateStart;
+  std::memcpy(targetBytes + targetPrivateStart, sourceRecord + sourceSize, privateBytes);
+
+  return static_cast<LONG>(publicBytes + privateBytes);
+}

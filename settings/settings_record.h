@@ -1,0 +1,139 @@
+// The job's settings record: the public device-mode record followed by the driver's own
+// private part. Applications and the spooler store these records, so every offset below
+// is a stored format.
+#pragma once
+
+#include "driver/model_data.h"
+#include "platform/platform.h"
+
+#define SETTINGS_PUBLIC_SIZE 220
+#define SETTINGS_PRIVATE_SIZE 284
+#define SETTINGS_RECORD_SIZE 504
+#define SETTINGS_SPEC_VERSION 0x401
+#define SETTINGS_DRIVER_VERSION 0x500
+#define EXCHANGE_BLOCK_SIZE 30
+#define PRIV_SIGNATURE 0x56495250u  // the bytes "PRIV"
+
+// The dmFields bits the merge honours, and the default set (those plus DM_TTOPTION).
+#define SETTINGS_DEFAULT_FIELDS 0x1650F
+
+// Paper size codes with a meaning of their own.
+#define USER_FORM_BASE 317   // 317 + i names media definition i
+#define LAST_RESORT_PAPER_SIZE 387
+
+// xbOptions bits, one per option byte.
+#define XBO_AUTO_CUT 0x1
+#define XBO_MIRROR 0x4
+#define XBO_HALF_CUT 0x200
+#define XBO_CHAIN_PRINT 0x400
+#define XBO_OPT800 0x800
+#define XBO_RETAIN 0x20000        // privOpt20000: retain the page instead of printing it
+#define XBO_RETAIN_LINES 0x40000  // privOpt40000: a retained page adds only its raster lines
+
+#pragma pack(push, 1)
+
+// The driver's private part (284 bytes). Bytes 0..29 are the exchange block through which
+// applications ask for label settings (it counts only when xbSize is 30).
+struct PrivateSettings {
+  WORD xbSize;                // size of the exchange block: 30 when it counts
+  WORD xbRequest;             // values the application supplies (exchange bits)
+  WORD xbReport;              // values the driver reports back (exchange bits)
+  WORD xbPaperSize;           // base paper size code of the label
+  WORD xbMediaType;           // application's media type value, carried through
+  WORD xbMargin;              // feed margin, whole millimetres or dots
+  WORD xbWidthMultiple;       // 1..4: privWidthMultiple + 1
+  BYTE xbReserved1[4];
+  DWORD xbLength;             // label length in dots
+  DWORD xbOptions;            // option bits (XBO_...)
+  CHAR xbTag[4];              // "VQNZ"
+  BYTE xbReserved2[2];
+  DWORD privSignature;        // PRIV_SIGNATURE
+  DWORD privFlags;            // driver flags; bit 0x2000 clear adds GCAPS_DONTJOURNAL
+  BYTE privReserved1[80];
+  COLORADJUSTMENT privColorAdjustment;  // copied into the context's SideRecord
+  BYTE privReserved2[66];
+  WORD privMediaId;           // mrIndex of the selected media record
+  WORD privPlainMediaId;      // mrIndex of the last selected record of kind 0
+  BYTE privFormIndex;         // 0, or 1 + index of the selected media definition
+  BYTE privMirror;            // 1: mirror printing
+  BYTE privCollate;           // collate flag for the job record
+  BYTE privWidthMultiple;     // 0..3, from the selected record
+  BYTE privHalftone;          // tone conversion: 1 threshold, 2 ordered, 3 error diffusion
+  signed char privContrast;   // signed contrast adjustment
+  signed char privBrightness; // signed brightness adjustment
+  BYTE privReserved3[3];
+  DWORD privLengthDots;       // label length in dots at dmYResolution
+  DWORD privLength;           // label length, tenths of a millimetre
+  BYTE privReserved4[12];
+  BYTE privAutoCut;           // 1: cut after each label
+  BYTE privJobOption;         // value for the job record
+  BYTE privInchUnits;         // 1 when the user's locale measures in inches
+  BYTE privHalfCut;           // 1: half cut
+  BYTE privMediaKind;         // mrKind of the selected record
+  BYTE privReserved5[7];
+  BYTE privLocaleDone;        // 1 once privInchUnits came from the locale
+  BYTE privChainPrint;        // 1: chain printing
+  BYTE privOpt800;            // 1: bit 0x20 of the advanced-mode byte
+  BYTE privMarginInDots;      // 1 when privMargin was given in dots
+  WORD privMargin;            // feed margin in dots at dmYResolution
+  BYTE privReserved6[2];
+  DWORD privMediaBase;        // first MediaTable record the lookups consider
+  BYTE privUseMonitor;        // 0: plain printer commands; otherwise framed output
+  BYTE privOpt20000;          // mirrors xbOptions bit XBO_RETAIN
+  BYTE privReserved7[2];
+  DWORD privOpt40000;         // 0 or 1, mirrors xbOptions bit XBO_RETAIN_LINES
+  BYTE privSmallChar;         // 1: draw twice the dots across the head at 720 dpi
+  BYTE privReserved8[3];
+  DWORD privHighResAllowed;   // non-zero when 720 dots per inch may be chosen
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(PrivateSettings) == SETTINGS_PRIVATE_SIZE);
+static_assert(offsetof(PrivateSettings, xbLength) == 18);
+static_assert(offsetof(PrivateSettings, xbOptions) == 22);
+static_assert(offsetof(PrivateSettings, xbTag) == 26);
+static_assert(offsetof(PrivateSettings, privSignature) == 32);
+static_assert(offsetof(PrivateSettings, privFlags) == 36);
+static_assert(offsetof(PrivateSettings, privColorAdjustment) == 120);
+static_assert(offsetof(PrivateSettings, privMediaId) == 210);
+static_assert(offsetof(PrivateSettings, privFormIndex) == 214);
+static_assert(offsetof(PrivateSettings, privHalftone) == 218);
+static_assert(offsetof(PrivateSettings, privBrightness) == 220);
+static_assert(offsetof(PrivateSettings, privLengthDots) == 224);
+static_assert(offsetof(PrivateSettings, privLength) == 228);
+static_assert(offsetof(PrivateSettings, privAutoCut) == 244);
+static_assert(offsetof(PrivateSettings, privMediaKind) == 248);
+static_assert(offsetof(PrivateSettings, privLocaleDone) == 256);
+static_assert(offsetof(PrivateSettings, privMargin) == 260);
+static_assert(offsetof(PrivateSettings, privMediaBase) == 264);
+static_assert(offsetof(PrivateSettings, privUseMonitor) == 268);
+static_assert(offsetof(PrivateSettings, privOpt40000) == 272);
+static_assert(offsetof(PrivateSettings, privSmallChar) == 276);
+static_assert(offsetof(PrivateSettings, privHighResAllowed) == 280);
+
+// A whole settings record as the driver holds it: public part of 220 bytes, then the
+// private part. A caller's record may be shorter; CopySettings takes care of that.
+struct SettingsRecord {
+  DEVMODEW dm;
+  PrivateSettings priv;
+};
+static_assert(sizeof(SettingsRecord) == SETTINGS_RECORD_SIZE);
+static_assert(offsetof(SettingsRecord, priv) == SETTINGS_PUBLIC_SIZE);
+
+// Media limits, by whether the medium is special (kind code 16 with option bit 0).
+BOOL IsSpecialMedia(const MediaListEntry* entry);
+DWORD MaxLengthTenths(const MediaListEntry* entry);
+DWORD MinLengthTenths(const MediaListEntry* entry);
+DWORD MinMarginTenths(const MediaListEntry* entry);
+DWORD MinMarginDots360(const MediaListEntry* entry);
+DWORD MaxMarginTenths(const MediaListEntry* entry);
+
+// The specification version of a record from its size: 0 for null, 0x320 for 188 bytes,
+// 0x400 for 212, 0x401 for 220, otherwise the record's own dmSpecVersion.
+WORD SettingsSpecVersion(const DEVMODEW* record);
+
+// Copies a caller's record of any known size into target, a full driver record. The
+// caller's record is read only within the size it was given as (callerBytes): its size
+// fields may lie. Returns the bytes copied, or -1 when either record is refused.
+LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* target);

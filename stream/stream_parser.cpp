@@ -1,0 +1,1 @@
+// The printer stream parser (placeholder until its unit lands).

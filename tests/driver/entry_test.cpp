@@ -1,0 +1,119 @@
+// The driver's front door: enable, query, disable, and the two entries that answer nothing.
+#include <set>
+
+#include "driver/ddi.h"
+#include "driver/driver_globals.h"
+#include "tests/support/host_test.h"
+
+namespace {
+
+class EntryTest : public HostTest {};
+
+TEST_F(EntryTest, EnableRefusesEnginesOlderThanTheDriverVersion) {
+  DRVENABLEDATA data{};
+  SetLastError(0);
+  EXPECT_FALSE(DrvEnableDriver(0x1FFFF, sizeof(data), &data));
+  EXPECT_EQ(GetLastError(), ERROR_BAD_DRIVER_LEVEL);
+  EXPECT_EQ(data.c, 0u);
+  EXPECT_EQ(host::Live().locks, 0);
+}
+
+TEST_F(EntryTest, EnableRefusesAShortEnableRecordAndLeavesItUntouched) {
+  DRVENABLEDATA data{0xAAAA, 0xBBBB, nullptr};
+  EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 11, &data));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(data.iDriverVersion, 0xAAAAu);
+  EXPECT_EQ(data.c, 0xBBBBu);
+  EXPECT_EQ(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, nullptr), FALSE);
+}
+
+TEST_F(EntryTest, EnableHandsOutTheSixteenEntryTableInTheEngineOrder) {
+  DRVENABLEDATA data{};
+  ASSERT_TRUE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, &data));
+  EXPECT_EQ(data.iDriverVersion, 0x20000u);
+  ASSERT_EQ(data.c, 16u);
+  const ULONG expected[] = {0, 1, 2, 3, 4, 7, 8, 24, 25, 26, 32, 33, 34, 35, 57, 58};
+  std::set<PFN> entries;
+  for (ULONG i = 0; i < 16; ++i) {
+    EXPECT_EQ(data.pdrvfn[i].iFunc, expected[i]) << "entry " << i;
+    EXPECT_NE(data.pdrvfn[i].pfn, nullptr);
+    entries.insert(data.pdrvfn[i].pfn);
+  }
+  EXPECT_EQ(entries.size(), 16u) << "every index has its own function";
+  EXPECT_EQ(reinterpret_cast<void (*)()>(data.pdrvfn[0].pfn), reinterpret_cast<void (*)()>(DrvEnablePDEV));
+  EXPECT_EQ(reinterpret_cast<void (*)()>(data.pdrvfn[15].pfn), reinterpret_cast<void (*)()>(DrvNextBand));
+  EXPECT_EQ(host::Live().locks, 5);
+  DrvDisableDriver();
+  ExpectNothingLeaked();
+}
+
+TEST_F(EntryTest, AFailedLockDeletesTheOnesMadeButKeepsTheRecordFilled) {
+  for (uint64_t failing = 1; failing <= 5; ++failing) {
+    host::ClearFailures();
+    host::FailCall(host::Call::LockCreate, failing);
+    DRVENABLEDATA data{};
+    SetLastError(1234);
+    EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, &data)) << "lock " << failing;
+    EXPECT_EQ(data.c, 16u) << "the table is handed out before the locks are made";
+    ExpectNothingLeaked();
+  }
+}
+
+TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
+  DWORD buffer = 0, needed = 0;
+  EXPECT_TRUE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 4, &needed));
+  EXPECT_EQ(buffer, 1u);
+  EXPECT_EQ(needed, 4u);
+
+  buffer = 7;
+  needed = 0;
+  EXPECT_FALSE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 3, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(needed, 4u);
+  EXPECT_EQ(buffer, 7u);
+
+  needed = 0;
+  EXPECT_FALSE(DrvQueryDriverInfo(DRVQUERY_USERMODE, nullptr, 4, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(needed, 4u);
+
+  needed = 99;
+  EXPECT_FALSE(DrvQueryDriverInfo(2, &buffer, 4, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(needed, 99u) << "the needed size is not written for other modes";
+}
+
+TEST_F(EntryTest, EscapeAndQueryFontAnswerNothing) {
+  DWORD code = QUERYESCSUPPORT;
+  SetLastError(55);
+  for (ULONG escape : {0u, 8u, 4116u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(DrvEscape(nullptr, escape, sizeof(code), &code, 0, nullptr), 0u);
+  }
+  EXPECT_EQ(GetLastError(), 55u);
+  ULONG_PTR id = 0;
+  EXPECT_EQ(DrvQueryFont(nullptr, 0, 1, &id), nullptr);
+  EXPECT_EQ(DrvQueryFont(nullptr, 0, 0xFFFF, nullptr), nullptr);
+}
+
+TEST_F(EntryTest, DisableReleasesEveryCachedFontEntry) {
+  DRVENABLEDATA data{};
+  ASSERT_TRUE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, &data));
+  // Two entries, one with items, whatever their reference counts.
+  for (int i = 0; i < 2; ++i) {
+    auto* entry = static_cast<DeviceFontEntry*>(GlobalAlloc(GPTR, sizeof(DeviceFontEntry)));
+    ASSERT_NE(entry, nullptr);
+    entry->references = 3;
+    if (i == 1) {
+      entry->itemCount = 2;
+      entry->items = static_cast<DeviceFontItem*>(GlobalAlloc(GPTR, 2 * sizeof(DeviceFontItem)));
+      entry->items[0].block = GlobalAlloc(GPTR, 16);
+    }
+    entry->next = g_driver.sharedFontCache;
+    g_driver.sharedFontCache = entry;
+  }
+  DrvDisableDriver();
+  EXPECT_EQ(g_driver.sharedFontCache, nullptr);
+  ExpectNothingLeaked();
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// The base of tests that run driver code on the host: a clean host for every test, and a
+// check that a test gave back everything it took.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "host/host.h"
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host::Reset();
+    baseline_ = host::Live();
+  }
+
+  void TearDown() override { host::Reset(); }
+
+  // Everything the host handed out since SetUp has been given back.
+  void ExpectNothingLeaked() {
+    host::LiveObjects now = host::Live();
+    EXPECT_EQ(now, baseline_) << "alive now: " << now.Describe()
+                              << "; at the start: " << baseline_.Describe();
+  }
+
+  host::LiveObjects baseline_;
+};
