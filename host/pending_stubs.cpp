@@ -11,9 +11,6 @@ void ResetEngine() {}
 }  // namespace host
 
 extern "C" {
-HMODULE WINAPI LoadLibraryW(LPCWSTR) { return nullptr; }
-FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
-BOOL WINAPI FreeLibrary(HMODULE) { return FALSE; }
 int WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, int) { return 0; }
 BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
