@@ -3,18 +3,12 @@
 
 namespace host {
 namespace internal {
-void ResetSpooler() {}
 void ResetRegistry() {}
 void ResetEngine() {}
 }  // namespace internal
 }  // namespace host
 
 extern "C" {
-BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-DWORD WINAPI GetPrinterDataW(HANDLE, LPWSTR, LPDWORD, LPBYTE, DWORD, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-BOOL WINAPI GetPrinterW(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI WritePrinter(HANDLE, LPVOID, DWORD, LPDWORD) { return FALSE; }
 LSTATUS WINAPI RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_NOT_FOUND; }
 LSTATUS WINAPI RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
 LSTATUS WINAPI RegCloseKey(HKEY) { return ERROR_SUCCESS; }
