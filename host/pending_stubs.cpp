@@ -3,15 +3,11 @@
 
 namespace host {
 namespace internal {
-void ResetRegistry() {}
 void ResetEngine() {}
 }  // namespace internal
 }  // namespace host
 
 extern "C" {
-LSTATUS WINAPI RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegCloseKey(HKEY) { return ERROR_SUCCESS; }
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return 0; }
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) { return FALSE; }
 BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return FALSE; }
