@@ -627,20 +627,20 @@ bool Parser::CloseModel() {
       return Fail(line, label + " needs its base " + std::to_string(4 * k) +
                             " media before it, but it is medium " + std::to_string(i + 1));
     const MediaListEntry& base = m.media[i - 4 * k];
-    std::string baseLabel = "the medium " + std::to_string(4 * k) + " places before it (line " +
+    std::string baseLabel = "its base " + std::to_string(4 * k) + " places before it (line " +
                             std::to_string(mediumLines_[i - 4 * k].header) + ")";
     if (base.meWidthMultiple != 0)
       return Fail(line, label + ": " + baseLabel + " is not a single-width medium");
     if (base.mePaperSize + kMultipleCodeOffset[k] != e.mePaperSize)
-      return Fail(line, label + ": its base " + baseLabel + " has paper size " +
-                            std::to_string(base.mePaperSize) + ", so it must be " +
-                            std::to_string(base.mePaperSize + kMultipleCodeOffset[k]));
+      return Fail(line, label + " must have paper size " +
+                            std::to_string(base.mePaperSize + kMultipleCodeOffset[k]) + ": " +
+                            baseLabel + " has " + std::to_string(base.mePaperSize));
     if (base.meKindCode != e.meKindCode)
       return Fail(line, label + ": " + baseLabel + " is of another kind");
     if (static_cast<LONGLONG>(base.mePrintWidthDots) * (k + 1) != e.mePrintWidthDots)
-      return Fail(line, label + ": print-width-dots must be " + std::to_string(k + 1) +
-                            " times the " + std::to_string(base.mePrintWidthDots) + " of " +
-                            baseLabel);
+      return Fail(line, label + " needs " + std::to_string(k + 1) + " x " +
+                            std::to_string(base.mePrintWidthDots) + " print-width-dots, " +
+                            "those of " + baseLabel);
   }
   for (const MediaListEntry& e : m.media) {
     if (e.mePaperSize == m.record.moDefaultPaperSize) return true;
