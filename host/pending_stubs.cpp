@@ -3,24 +3,11 @@
 
 namespace host {
 namespace internal {
-void ResetSpooler() {}
-void ResetRegistry() {}
 void ResetEngine() {}
 }  // namespace internal
 }  // namespace host
 
 extern "C" {
-BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-DWORD WINAPI GetPrinterDataW(HANDLE, LPWSTR, LPDWORD, LPBYTE, DWORD, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-BOOL WINAPI GetPrinterW(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI WritePrinter(HANDLE, LPVOID, DWORD, LPDWORD) { return FALSE; }
-LSTATUS WINAPI RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegCloseKey(HKEY) { return ERROR_SUCCESS; }
-DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return 0; }
-BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) { return FALSE; }
-BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return FALSE; }
 HBITMAP APIENTRY EngCreateBitmap(SIZEL, LONG, ULONG, FLONG, PVOID) { return {}; }
 BOOL APIENTRY EngAssociateSurface(HSURF, HDEV, FLONG) { return FALSE; }
 BOOL APIENTRY EngMarkBandingSurface(HSURF) { return FALSE; }
