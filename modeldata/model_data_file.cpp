@@ -23,7 +23,7 @@ constexpr LONGLONG kLastMediumCode = 0xFFFE;
 constexpr LONGLONG kLastDefinitionCode = USER_FORM_BASE + MEDIA_DEFINITION_SLOTS - 1;
 // Paper size code offsets of width multiples 1, 2 and 3 above their base's code.
 constexpr LONGLONG kMultipleCodeOffset[4] = {0, 20, 26, 32};
-// Kind codes of die-cut labels, which have a fixed length, and of special media.
+// Kind code of special media.
 constexpr LONGLONG kKindSpecial = 16;
 // Numbers longer than this are out of every field's range anyway.
 constexpr size_t kMaxNumberDigits = 12;
@@ -184,8 +184,11 @@ bool SizesAgree(LONGLONG tenths, LONGLONG dots, LONGLONG resolution) {
   return difference <= kDotTolerance * 254;
 }
 
+// Kind codes of die-cut labels, which have a fixed length.
 bool IsDieCutKind(LONGLONG kind) { return kind == 5 || kind == 8 || kind == 11; }
 
+// Reads one file into a ModelDataFile. Every step returns false once it has recorded the
+// first fault, and the parse ends there.
 class Parser {
  public:
   Parser(ModelDataFile* file, ModelDataError* error) : file_(file), error_(error) {}
@@ -218,6 +221,7 @@ class Parser {
   std::vector<MediumLines> mediumLines_;
 };
 
+// Records the fault; always false.
 bool Parser::Fail(DWORD line, std::string text) {
   if (error_) {
     error_->line = line;
@@ -226,6 +230,7 @@ bool Parser::Fail(DWORD line, std::string text) {
   return false;
 }
 
+// The whole file, line by line, then the checks of the last section and model.
 bool Parser::Run(const BYTE* bytes, size_t size) {
   if (!bytes && size != 0) return Fail(0, "no data");
   if (size > MODEL_DATA_FILE_MAX_BYTES)
@@ -270,6 +275,7 @@ bool Parser::CheckText(const BYTE* text, size_t length) {
   return true;
 }
 
+// One line: blank, comment, section header or field.
 bool Parser::ReadLine(const BYTE* text, size_t length) {
   size_t at = 0;
   while (at < length && IsSpace(text[at])) ++at;
@@ -463,6 +469,7 @@ bool Parser::ReadText(const BYTE* text, size_t* at, size_t length, std::u16strin
   return true;
 }
 
+// Checks the section just ended and stores what it describes.
 bool Parser::CloseSection() {
   SectionType type = type_;
   type_ = SectionType::None;
@@ -482,6 +489,7 @@ bool Parser::CheckSizes(const Section& s, int tenthsField, int dotsField, const 
                   std::to_string(dots));
 }
 
+// The model's own fields: all present, resolutions the driver knows, length consistent.
 bool Parser::CloseModelSection() {
   const Section& s = section_;
   for (int f = 0; f < MF_COUNT; ++f) {
@@ -516,6 +524,7 @@ bool Parser::CloseModelSection() {
   return true;
 }
 
+// One medium: its fields, their agreement, its kind's rules, and uniqueness in the model.
 bool Parser::CloseMediumSection() {
   const Section& s = section_;
   std::string label = "medium";
