@@ -29,7 +29,7 @@ class MediaLookup : public HostTest {
   void Find(WORD fallback = kNoFallback) {
     m_ = -7;
     d_ = -7;
-    FindMediaIndex(nullptr, &context_.settings(), &context_->modelData, &m_, &d_,
+    FindMediaIndex(printer_, &context_.settings(), &context_->modelData, &m_, &d_,
                    definitions_.empty() ? nullptr : definitions_.data(),
                    static_cast<DWORD>(definitions_.size()), fallback);
   }
@@ -47,6 +47,7 @@ class MediaLookup : public HostTest {
                            static_cast<DWORD>(definitions_.size()));
   }
 
+  HANDLE printer_ = nullptr;
   test::TestContext context_;
   std::vector<MediaDefinition> definitions_;
   LONG m_ = -7;
@@ -248,6 +249,107 @@ TEST_F(MediaLookup, AShortSectionOrAReferenceOfNoDotsAdmitsNoMultipleUntilATapeS
   media.push_back(Tape(280, 420, 128, 1));
   context_.SetMedia(media);
   EXPECT_FALSE(Match(&m));
+}
+
+// ---- The printer's per-user default settings record ------------------------------------
+
+class UserDefaultLookup : public MediaLookup {
+ protected:
+  void SetUp() override {
+    MediaLookup::SetUp();
+    printer_ = host::AddPrinter({});
+    context_.SetMedia({Tape(262, 240, 128), Tape(259, 120, 64), Tape(387, 180, 96),
+                       Label(259, 120, 64, 282, 247, 400, 350)});
+    definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
+                    test::MakeDefinition({u"B", 0, 259, 5000, 250})};
+    Request(555);
+  }
+  void TearDown() override {
+    host::RemoveAllPrinters();
+    // The media table lives in the context's heap; the per-user copies are global blocks.
+    EXPECT_EQ(host::Live().globalBlocks, baseline_.globalBlocks);
+    MediaLookup::TearDown();
+  }
+  // Stores a per-user record made from the fixed defaults, changed by the caller.
+  template <typename Change>
+  void StoreUser(Change change) {
+    SettingsRecord user = test::FixedDefaults();
+    change(user);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&user);
+    host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
+  }
+};
+
+TEST_F(UserDefaultLookup, TheUsersPaperSizeComesBeforeTheFallbackCode) {
+  Find(262);
+  EXPECT_EQ(m_, 0) << "no per-user record: the fallback code";
+  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 259; });
+  Find(262);
+  EXPECT_EQ(m_, 1);
+  EXPECT_EQ(d_, -1);
+  // The scan keeps the job's kind, not the user's.
+  StoreUser([](SettingsRecord& user) {
+    user.dm.dmPaperSize = 259;
+    user.priv.privMediaKind = 1;
+  });
+  Find(262);
+  EXPECT_EQ(m_, 1);
+  context_.priv().privMediaKind = 1;
+  Find(262);
+  EXPECT_EQ(m_, 3);
+}
+
+TEST_F(UserDefaultLookup, TheUsersCustomSizeAndDefinitionCodesCount) {
+  StoreUser([](SettingsRecord& user) {
+    user.dm.dmPaperSize = DMPAPER_USER;
+    user.dm.dmFields |= DM_PAPERWIDTH;
+    user.dm.dmPaperWidth = 170;
+  });
+  Find(262);
+  EXPECT_EQ(m_, 2);
+  EXPECT_EQ(d_, -1);
+
+  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 318; });
+  Find(262);
+  EXPECT_EQ(m_, 1);
+  EXPECT_EQ(d_, 1);
+
+  // A definition whose base tape is missing falls through to the fallback without it.
+  definitions_[1].defPaperSize = 270;
+  Find(262);
+  EXPECT_EQ(m_, 0);
+  EXPECT_EQ(d_, -1);
+}
+
+TEST_F(UserDefaultLookup, AnUntrustedUserRecordIsSkipped) {
+  StoreUser([](SettingsRecord& user) {
+    user.dm.dmPaperSize = 259;
+    user.priv.privSignature = 0;
+  });
+  Find(262);
+  EXPECT_EQ(m_, 0);
+  StoreUser([](SettingsRecord& user) {
+    user.dm.dmPaperSize = 259;
+    user.priv.privMediaBase = 4;
+  });
+  Find(262);
+  EXPECT_EQ(m_, 0);
+}
+
+TEST_F(UserDefaultLookup, AMatchFromTheUsersBaseIsHandedOutFromTheJobsBase) {
+  StoreUser([](SettingsRecord& user) {
+    user.dm.dmPaperSize = 387;
+    user.priv.privMediaBase = 1;
+  });
+  Find(262);
+  EXPECT_EQ(m_, 2) << "record 2 of the table, counted from the job's base 0";
+
+  // A match before the job's base cannot be handed out; the lookup goes on.
+  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 262; });
+  context_.priv().privMediaBase = 1;
+  Find(387);
+  EXPECT_EQ(m_, 1);
+  EXPECT_EQ(d_, -1);
 }
 
 class PrintableAreaTest : public MediaLookup {
