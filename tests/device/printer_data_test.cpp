@@ -94,7 +94,8 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
     host::SetUserDevmode(printer_, bytes);
     SettingsRecord* copy = ReadUserSettings(printer_, &context_->modelData);
     if (!copy) return std::vector<LONG>();
-    std::vector<LONG> fields = {copy->dm.dmPaperSize, copy->dm.dmSize, LONG(copy->priv.privMediaBase)};
+    std::vector<LONG> fields = {copy->dm.dmPaperSize, copy->dm.dmSize,
+                                LONG(copy->priv.privMediaBase)};
     GlobalFree(copy);
     return fields;
   };
@@ -144,7 +145,8 @@ TEST_F(PrinterData, DefaultOptionsComeFromTheRegistryThenFromPrinterData) {
 TEST_F(PrinterData, CountriesOfTheAmericasMeasureInInches) {
   // A number too large for a long is clamped, not undefined.
   for (auto [country, metric] : {std::pair(u"1", 0u), {u"2", 0u}, {u"55", 0u}, {u"506", 0u},
-                                 {u"44", 1u}, {u"60", 1u}, {u"81", 1u}, {u"99999999999999999999", 1u}}) {
+                                 {u"44", 1u}, {u"60", 1u}, {u"81", 1u},
+                                 {u"99999999999999999999", 1u}}) {
     host::SetLocale(country, u"0");
     EXPECT_EQ(IsMetricCountry(), metric) << host::Utf8(country);
   }
