@@ -75,7 +75,7 @@ TEST_F(MediaDefinitionFile, AnyFailureGivesNoBlockAndReleasesEverything) {
 }
 
 TEST_F(MediaDefinitionFile, TheSampleFileHoldsFourLabels) {
-  std::ifstream sample(std::string(TQ33_SOURCE_DIR) + "/data/TQ33KV.DAT", std::ios::binary);
+  std::ifstream sample(std::string(TQ33_SOURCE_DIR) + "/data/sample-media.dat", std::ios::binary);
   std::stringstream bytes;
   bytes << sample.rdbuf();
   EXPECT_EQ(Read(bytes.str()), 4);
