@@ -1,0 +1,84 @@
+// The media definition file: its name beside the driver and what is read from it.
+#include <fstream>
+#include <sstream>
+
+#include "tests/host/temp_root.h"
+#include "tests/support/host_test.h"
+#include "tests/support/media_file_writer.h"
+
+namespace {
+
+std::string File(DWORD records, std::optional<WORD> declared = std::nullopt) {
+  std::vector<test::Definition> labels;
+  for (DWORD i = 0; i < records; ++i) labels.push_back({u"L", 0, 262 + i, 4000 + i, 300});
+  return test::MediaFileBytes(labels, declared);
+}
+
+class MediaDefinitionFile : public HostTest {
+ protected:
+  // Reads the file beside C:\drv\TQ33KV.DLL and checks the records and the 0xFF fill
+  // behind them; the count, -1 when no block came back.
+  LONG Read(const std::string& bytes, const WCHAR* driverPath = u"C:\\drv\\TQ33KV.DLL") {
+    root_.Write(u"C:\\drv\\TQ33KV.DAT", bytes);
+    LONG count = 12345;
+    auto* block = reinterpret_cast<char*>(ReadMediaDefinitions(driverPath, &count));
+    if (!block) return count == -1 ? -1 : -2;
+    std::string expected = bytes.substr(std::min<size_t>(10, bytes.size()), count * 142);
+    expected.resize(MEDIA_DEFINITION_BLOCK_SIZE, '\xFF');
+    EXPECT_EQ(std::string(block, MEDIA_DEFINITION_BLOCK_SIZE), expected);
+    GlobalFree(block);
+    return count;
+  }
+  test::TempRoot root_;
+};
+
+TEST(DefinitionFileName, ReplacesWhatFollowsTheLastDotAndRefusesWhatWouldNotFit) {
+  auto name = [](const std::u16string& driverPath) {
+    WCHAR built[PATH_UNITS] = {u'?'};
+    BOOL fits = BuildDefinitionFileName(built, driverPath.c_str());
+    return (fits ? u"" : u"refused:") + std::u16string(built);
+  };
+  EXPECT_EQ(name(u"C:\\drv\\TQ33KV.DLL"), u"C:\\drv\\TQ33KV.DAT");
+  EXPECT_EQ(name(u"C:\\dir.old\\driver"), u"C:\\dir.DAT");
+  EXPECT_EQ(name(u"C:\\drv\\driver"), u"C:\\drv\\driver.DAT");
+  std::u16string longest(255, u'x');  // with ".DAT" and the terminator: 260 units
+  EXPECT_EQ(name(longest), longest + u".DAT");
+  EXPECT_EQ(name(longest + u"x"), u"refused:");
+}
+
+TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsOfAFileUpTo3266BytesAreRead) {
+  EXPECT_EQ(Read(File(3)), 3);
+  EXPECT_EQ(Read(File(5).substr(0, 10 + 2 * 142 + 70)), 2) << "declared 5, two and a part";
+  EXPECT_EQ(Read(File(5, 1)), 1);
+  // Every truncation: the host's views end at an inaccessible page, so an over-read faults.
+  std::string two = File(2);
+  for (size_t length = 1; length < two.size(); ++length) {
+    ASSERT_EQ(Read(two.substr(0, length)), length < 152 ? 0 : 1) << length;
+  }
+  std::string limit = File(23, 40).substr(0, MEDIA_DEFINITION_BLOCK_SIZE);
+  EXPECT_EQ(Read(limit), 22);
+  EXPECT_EQ(Read(limit + '\0'), -1);
+  EXPECT_EQ(Read(""), -1);
+  ExpectNothingLeaked();
+}
+
+TEST_F(MediaDefinitionFile, AnyFailureGivesNoBlockAndReleasesEverything) {
+  std::u16string tooLong = u"C:\\" + std::u16string(300, u'd') + u"\\TQ33KV.DLL";
+  EXPECT_EQ(Read(File(2), tooLong.c_str()), -1);
+  EXPECT_EQ(Read(File(2), u"C:\\other\\TQ33KV.DLL"), -1);
+  for (host::Call call : {host::Call::CreateFile, host::Call::CreateFileMapping,
+                          host::Call::MapViewOfFile, host::Call::GlobalAlloc}) {
+    host::FailCall(call, 1);
+    EXPECT_EQ(Read(File(2)), -1) << host::CallName(call);
+  }
+  ExpectNothingLeaked();
+}
+
+TEST_F(MediaDefinitionFile, TheSampleFileHoldsFourLabels) {
+  std::ifstream sample(std::string(TQ33_SOURCE_DIR) + "/data/sample-media.dat", std::ios::binary);
+  std::stringstream bytes;
+  bytes << sample.rdbuf();
+  EXPECT_EQ(Read(bytes.str()), 4);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The media lookup's fallback chain, the custom-size match and the printable area.
+#include <vector>
+
+#include "device/media_lookup.h"
+#include "settings/exchange_block.h"
+#include "tests/support/host_test.h"
+#include "tests/support/media_file_writer.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using test::Label;
+using test::Tape;
+
+// A plain (kind 0) die-cut label of a length in tenths of a millimetre.
+test::Medium PlainLabel(WORD paperSize, SHORT width, SHORT length) {
+  return Label(paperSize, width, 128, length, length - 35, 400, 350, 0);
+}
+
+class MediaLookup : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    printer_ = host::AddPrinter({});
+  }
+  // The lookup's m for the context's settings (-7 when not written); d goes to d_.
+  LONG Find(SHORT paperSize, WORD fallback = 999) {
+    context_.settings().dm.dmPaperSize = paperSize;
+    LONG m = -7;
+    d_ = -7;
+    FindMediaIndex(printer_, &context_.settings(), &context_->modelData, &m, &d_,
+                   definitions_.data(), static_cast<DWORD>(definitions_.size()), fallback);
+    return m;
+  }
+  // The custom-size match for a width and length (either 0 for absent); -1 for none.
+  LONG Custom(SHORT width, SHORT length) {
+    DEVMODEW& dm = context_.settings().dm;
+    dm.dmFields = (width ? DM_PAPERWIDTH : 0) | (length ? DM_PAPERLENGTH : 0);
+    dm.dmPaperWidth = width;
+    dm.dmPaperLength = length;
+    LONG m = -1;
+    MatchCustomSize(&context_.settings(), &context_->modelData, &m, definitions_.data(),
+                    static_cast<DWORD>(definitions_.size()));
+    return m;
+  }
+  void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE) {
+    SettingsRecord user = test::FixedDefaults();
+    user.dm.dmPaperSize = paperSize;
+    user.priv.privMediaBase = base;
+    user.priv.privSignature = signature;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&user);
+    host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
+  }
+
+  HANDLE printer_ = nullptr;
+  test::TestContext context_;
+  std::vector<MediaDefinition> definitions_;
+  LONG d_ = -7;
+};
+
+TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd387) {
+  // Record 1 carries code 300 but is of kind 1 (kind code 5 on model '0').
+  context_.SetMedia({Tape(262, 240, 128), Label(300, 240, 128, 282, 247, 400, 350),
+                     Tape(387, 180, 96), Tape(259, 120, 64)});
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
+                  test::MakeDefinition({u"B", 0, 0x20000 + 259, 5000, 250})};
+  EXPECT_EQ(Find(300, 262), 0);
+  EXPECT_EQ(Find(300), 2) << "no fallback code: 387";
+  EXPECT_EQ(Find(318), 3) << "the low 16 bits of definition 1's base code";
+  EXPECT_EQ(d_, 1);
+  EXPECT_EQ(Find(319, 262), 0) << "no definition 2";
+  EXPECT_EQ(d_, -1);
+
+  StoreUser(259);
+  EXPECT_EQ(Find(300, 262), 3) << "the user's default comes before the fallback";
+  StoreUser(387, 1);
+  EXPECT_EQ(Find(300, 262), 2) << "found from the user's base, handed out from the job's";
+  StoreUser(259, 0, 0);
+  EXPECT_EQ(Find(300, 262), 0) << "a user record without our signature is skipped";
+  EXPECT_EQ(host::Live().globalBlocks, baseline_.globalBlocks);
+
+  context_.priv().privMediaKind = 1;
+  EXPECT_EQ(Find(300), 1);
+  context_.priv().xbRequest = XB_MEDIA_TYPE;  // asks for kind 0
+  EXPECT_EQ(Find(300), 2);
+
+  context_.SetMedia({Tape(262, 240, 128)});
+  EXPECT_EQ(Find(555), 0) << "nothing matches: record 0";
+  // A base past the table finds nothing and reads nothing outside it.
+  context_.priv().privMediaBase = 0xFFFFFFFF;
+  EXPECT_EQ(Find(262, 262), 0);
+  context_->modelData.mediaTable = nullptr;
+  EXPECT_EQ(Find(262), -7) << "no table: nothing written";
+}
+
+TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWiderTape) {
+  context_.SetMedia({Tape(262, 240, 128), PlainLabel(300, 240, 1007), PlainLabel(301, 250, 993),
+                     Tape(260, 180, 96), Label(259, 120, 64, 300, 265, 400, 350)});
+  definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4996, 250})};
+  EXPECT_EQ(Custom(250, 1000), 1) << "width 10 and length 7 apart";
+  EXPECT_EQ(Custom(251, 1000), 2);
+  EXPECT_EQ(Custom(125, 507), 4) << "a definition's label; the record's kind is not compared";
+  EXPECT_EQ(Custom(125, 508), 3) << "else the narrowest continuous tape at least as wide";
+  EXPECT_EQ(Custom(200, 0), 0);
+  EXPECT_EQ(Custom(300, 1000), -1) << "wider than every tape";
+  EXPECT_EQ(Custom(0, 1000), -1) << "no width";
+  EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on";
+}
+
+TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
+  // Record 7 (64 dots) is the first reference; a wider single tape takes over from it.
+  context_.SetMedia({Tape(279, 400, 192, 1), Tape(280, 420, 128, 1), Tape(257, 60, 32),
+                     Tape(258, 90, 48), Tape(259, 120, 64), Tape(260, 180, 96), Tape(261, 200, 112),
+                     Tape(259, 120, 64), Tape(281, 410, 192, 1), Tape(282, 430, 224, 1)});
+  EXPECT_EQ(Custom(300, 0), 1);
+  context_.priv().privMediaBase = 3;
+  EXPECT_EQ(Custom(300, 0), 6) << "a short section has no reference until a tape sets one";
+  context_.SetMedia({Tape(280, 420, 128, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
+  context_.priv().privMediaBase = 0;
+  EXPECT_EQ(Custom(300, 0), -1) << "a reference of no dots admits no multiple";
+}
+
+// The printable area of record 0 with definition d; all zero when refused.
+std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
+  PrintableArea a{};
+  if (!ComputePrintableArea(context.get(), 0, d, &a)) return {};
+  return {LONG(a.horzSize), LONG(a.vertSize), LONG(a.horzRes), LONG(a.vertRes),
+          a.physOffset.x, a.physOffset.y, a.physSize.cx, a.physSize.cy};
+}
+
+TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
+  test::Medium label = Label(300, 240, 128, 282, 247, 400, 350);
+  label.widthDots = 150;
+  label.printWidth = 90;
+  context_.SetMedia({label});
+  // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));
+  context_.settings().dm.dmOrientation = DMORIENT_PORTRAIT;
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -24200, 128, 350, 11, 25, 150, 400}));
+
+  // Continuous tape: margin 57 dots (4 mm), 1417 dots, 1000 tenths.
+  context_.SetMedia({Tape(262, 240, 128)});
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -92000, 128, 1304, 106, 57, 340, 1418}));
+  context_.priv().xbRequest = XB_LENGTH;
+  context_.priv().xbLength = 2000;
+  EXPECT_EQ(Area(context_)[3], 1887) << "the exchange block's length";
+
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
+                  test::MakeDefinition({u"B", 0, 262, 4000, 3000})};
+  context_->mediaDefinitions = definitions_.data();
+  context_->mediaDefinitionCount = 2;
+  EXPECT_EQ(Area(context_, 0)[5], 43) << "((360 x 300) / 254 + 5) / 10";
+  EXPECT_EQ(Area(context_, 0)[1], -56000) << "620 less 2 x 3 mm";
+  EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins longer than the label stay on";
+  EXPECT_EQ(Area(context_, 2)[5], 57) << "no definition 2";
+  context_->mediaDefinitions = nullptr;
+
+  context_.settings().dm.dmYResolution = 720;
+  context_.priv().privSmallChar = 1;
+  std::vector<LONG> small = Area(context_);
+  EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({256, 212, 340}))
+      << "across dots and offset doubled, the physical width not";
+}
+
+TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
+  PrintableArea area;
+  EXPECT_FALSE(ComputePrintableArea(context_.get(), -1, -1, &area));
+  EXPECT_FALSE(ComputePrintableArea(context_.get(), 1, -1, &area)) << "the terminator";
+  // Quality, feed and scaled resolution; the last one gives a feed resolution of 0.
+  for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
+                               {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}}) {
+    context_.settings().dm.dmPrintQuality = r[0];
+    context_.settings().dm.dmYResolution = r[1];
+    context_->scaledResolution = r[2];
+    EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
+  }
+}
+
+}  // namespace
