@@ -11,15 +11,6 @@ void ResetEngine() {}
 }  // namespace host
 
 extern "C" {
-HMODULE WINAPI LoadLibraryW(LPCWSTR) { return nullptr; }
-FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
-BOOL WINAPI FreeLibrary(HMODULE) { return FALSE; }
-HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
-DWORD WINAPI GetFileSize(HANDLE, LPDWORD) { return INVALID_FILE_SIZE; }
-HANDLE WINAPI CreateFileMappingW(HANDLE, void*, DWORD, DWORD, DWORD, LPCWSTR) { return nullptr; }
-LPVOID WINAPI MapViewOfFile(HANDLE, DWORD, DWORD, DWORD, SIZE_T) { return nullptr; }
-BOOL WINAPI UnmapViewOfFile(LPCVOID) { return FALSE; }
-BOOL WINAPI CloseHandle(HANDLE) { return FALSE; }
 int WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, int) { return 0; }
 BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
