@@ -8,9 +8,6 @@ void ResetEngine() {}
 }  // namespace host
 
 extern "C" {
-DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return 0; }
-BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) { return FALSE; }
-BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return FALSE; }
 HBITMAP APIENTRY EngCreateBitmap(SIZEL, LONG, ULONG, FLONG, PVOID) { return {}; }
 BOOL APIENTRY EngAssociateSurface(HSURF, HDEV, FLONG) { return FALSE; }
 BOOL APIENTRY EngMarkBandingSurface(HSURF) { return FALSE; }
