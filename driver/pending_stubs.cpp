@@ -7,7 +7,6 @@
 #include "device/printer_data.h"
 #include "driver/device_context.h"
 #include "raster/page_output.h"
-#include "settings/settings_merge.h"
 
 MediaDefinition* ReadMediaDefinitions(LPCWSTR, LONG* count) {
   *count = -1;
@@ -39,11 +38,6 @@ void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR, const ModelData*, H
   settings->dm.dmPrintQuality = 360;
   settings->dm.dmYResolution = 360;
   settings->priv.privFlags = 0x3000;
-}
-
-DWORD MergeSettings(SettingsRecord*, const DEVMODEW*, DWORD, HANDLE, const ModelData*,
-                    const MediaDefinition*, DWORD, WORD) {
-  return 1;
 }
 
 void FillGdiInfo(DeviceContext*, ULONG gdiInfoSize, GDIINFO* gdiInfo) {
