@@ -3,32 +3,11 @@
 
 namespace host {
 namespace internal {
-void ResetLocale() {}
-void ResetSpooler() {}
-void ResetRegistry() {}
 void ResetEngine() {}
 }  // namespace internal
 }  // namespace host
 
 extern "C" {
-HMODULE WINAPI LoadLibraryW(LPCWSTR) { return nullptr; }
-FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
-BOOL WINAPI FreeLibrary(HMODULE) { return FALSE; }
-HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
-DWORD WINAPI GetFileSize(HANDLE, LPDWORD) { return INVALID_FILE_SIZE; }
-HANDLE WINAPI CreateFileMappingW(HANDLE, void*, DWORD, DWORD, DWORD, LPCWSTR) { return nullptr; }
-LPVOID WINAPI MapViewOfFile(HANDLE, DWORD, DWORD, DWORD, SIZE_T) { return nullptr; }
-BOOL WINAPI UnmapViewOfFile(LPCVOID) { return FALSE; }
-BOOL WINAPI CloseHandle(HANDLE) { return FALSE; }
-int WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, int) { return 0; }
-BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-DWORD WINAPI GetPrinterDataW(HANDLE, LPWSTR, LPDWORD, LPBYTE, DWORD, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-BOOL WINAPI GetPrinterW(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD) { return FALSE; }
-BOOL WINAPI WritePrinter(HANDLE, LPVOID, DWORD, LPDWORD) { return FALSE; }
-LSTATUS WINAPI RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
-LSTATUS WINAPI RegCloseKey(HKEY) { return ERROR_SUCCESS; }
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return 0; }
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) { return FALSE; }
 BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) { return FALSE; }
@@ -41,8 +20,6 @@ void APIENTRY EngUnlockSurface(SURFOBJ*) {}
 HPALETTE APIENTRY EngCreatePalette(ULONG, ULONG, ULONG*, FLONG, FLONG, FLONG) { return {}; }
 BOOL APIENTRY EngDeletePalette(HPALETTE) { return FALSE; }
 BOOL APIENTRY EngCheckAbort(SURFOBJ*) { return FALSE; }
-void APIENTRY EngGetCurrentCodePage(PUSHORT, PUSHORT) {}
-INT APIENTRY EngWideCharToMultiByte(UINT, LPWSTR, INT, LPSTR, INT) { return 0; }
 PATHOBJ* APIENTRY CLIPOBJ_ppoGetPath(CLIPOBJ*) { return nullptr; }
 void APIENTRY PATHOBJ_vEnumStart(PATHOBJ*) {}
 BOOL APIENTRY PATHOBJ_bEnum(PATHOBJ*, PATHDATA*) { return FALSE; }
