@@ -43,8 +43,7 @@ const MediaRecord* SelectedMedia(HANDLE printer, const SettingsRecord* settings,
   FindMediaIndex(printer, settings, modelData, &mediaIndex, &definitionIndex, definitions,
                  definitionCount, defaultPaperSize);
   if (mediaIndex < 0) return nullptr;
-  return MediaRecordAt(modelData,
-                       static_cast<LONGLONG>(settings->priv.privMediaBase) + mediaIndex);
+  return MediaRecordAt(modelData, static_cast<LONGLONG>(settings->priv.privMediaBase) + mediaIndex);
 }
 
 // Whole millimetres to dots at a resolution, rounded. Formed in 64 bits: a caller's
@@ -57,8 +56,9 @@ WORD MillimetresToDots(WORD millimetres, LONG resolution) {
 
 // The margin in whole millimetres as reported to applications: the dots rounded to the
 // nearest millimetre, held within the medium's margin limits so that a value read back
-// and requested again is one the medium allows. Formed in 64 bits, since a margin of more
-// than 845 dots times 2540000 overflows 32.
+// and requested again is one the medium allows. (The answer converts the block's
+// millimetres back to dots, so a request outside the limits ends held within them.)
+// Formed in 64 bits, since a margin of more than 845 dots times 2540000 overflows 32.
 WORD ReportedMillimetres(WORD dots, LONG resolution, const MediaListEntry* entry) {
   LONGLONG millimetres = (static_cast<LONGLONG>(dots) * 2540000 / resolution + 50000) / 100000;
   const LONGLONG least = MinMarginTenths(entry) / 10;
@@ -70,8 +70,9 @@ WORD ReportedMillimetres(WORD dots, LONG resolution, const MediaListEntry* entry
 
 }  // namespace
 
+// The paper size offset of a width multiple; -1 outside 0..3. Codes of media with several
+// labels across lie this far above the base code of their width.
 LONG WidthMultipleOffset(DWORD widthMultiple) {
-  // Paper size codes of wider multiples lie this far above the base code of their width.
   switch (widthMultiple) {
     case 0:
       return 0;
@@ -86,15 +87,17 @@ LONG WidthMultipleOffset(DWORD widthMultiple) {
   }
 }
 
+// 720 when the record says 720, else 360 (a null record included): never 0.
 LONG ExchangeResolution(const DEVMODEW* record) {
   if (record && record->dmYResolution == kHighResolution) return kHighResolution;
   return kBaseResolution;
 }
 
+// Turns the scratch record's own block into settings and fills in its unrequested values.
+// Does nothing without a media table or a counting block.
 void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelData* modelData,
                           const MediaDefinition* definitions, DWORD definitionCount,
                           WORD defaultPaperSize) {
-  // Does nothing without a media table or a counting block.
   if (!scratch || !modelData || !modelData->mediaTable) return;
   PrivateSettings& p = scratch->priv;
   if (p.xbSize != EXCHANGE_BLOCK_SIZE) return;
@@ -128,8 +131,8 @@ void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelDa
     scratch->dm.dmPaperSize = static_cast<SHORT>(code);
   }
 
-  const MediaRecord* media = SelectedMedia(printer, scratch, modelData, definitions,
-                                           definitionCount, defaultPaperSize);
+  const MediaRecord* media =
+      SelectedMedia(printer, scratch, modelData, definitions, definitionCount, defaultPaperSize);
 
   if (!(request & XB_PAPER_SIZE)) {
     const LONG code = scratch->dm.dmPaperSize;
@@ -169,17 +172,19 @@ void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelDa
   }
 }
 
+// Writes the answer block into result from the caller's block in scratch. Does nothing
+// without a media table; without a counting caller block, result keeps the block the merge
+// left in it.
 void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, SettingsRecord* result,
                          const ModelData* modelData, const MediaDefinition* definitions,
                          DWORD definitionCount, WORD defaultPaperSize) {
-  // Does nothing without a media table; without a counting caller block, result keeps the
-  // block the merge left in it. (A media-type request already makes the lookup consider
-  // kind-0 media only, so the scratch record need not be changed for it.)
+  // A media-type request already makes the lookup consider kind-0 media only, so the
+  // scratch record need not be changed for it.
   if (!scratch || !result || !modelData || !modelData->mediaTable) return;
   const PrivateSettings& c = scratch->priv;
   if (c.xbSize != EXCHANGE_BLOCK_SIZE) return;
-  const MediaRecord* media = SelectedMedia(printer, scratch, modelData, definitions,
-                                           definitionCount, defaultPaperSize);
+  const MediaRecord* media =
+      SelectedMedia(printer, scratch, modelData, definitions, definitionCount, defaultPaperSize);
   const MediaListEntry* entry = media ? &media->mrEntry : nullptr;
 
   PrivateSettings& s = result->priv;
@@ -237,8 +242,9 @@ void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, Settings
     s.xbWidthMultiple = c.xbWidthMultiple;
     s.privWidthMultiple = (c.xbWidthMultiple <= 1 || !media) ? 0 : media->mrWidthMultiple;
   } else {
-    s.xbWidthMultiple =
-        WidthMultipleOffset(s.privWidthMultiple) >= 0 ? static_cast<WORD>(s.privWidthMultiple + 1) : 1;
+    s.xbWidthMultiple = WidthMultipleOffset(s.privWidthMultiple) >= 0
+                            ? static_cast<WORD>(s.privWidthMultiple + 1)
+                            : 1;
   }
 
   // A die-cut label's length is its own: a requested length is not echoed over it.

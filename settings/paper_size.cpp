@@ -32,10 +32,13 @@ const MediaRecord* SectionRecord(const Selection& sel, LONG i) {
   return record;
 }
 
-bool StrictlyWithin(LONG a, LONG b, LONG tolerance) { return a - b < tolerance && b - a < tolerance; }
+// a and b differ by less than tolerance.
+bool StrictlyWithin(LONG a, LONG b, LONG tolerance) {
+  return a - b < tolerance && b - a < tolerance;
+}
 
 // Makes record the selected medium. formIndex is 0 or 1 + the definition index; setKind is
-// false for a definition, whose kind stays the caller's. TRUE when the record has a fixed
+// false for a definition, whose kind stays the caller's. true when the record has a fixed
 // length, which then becomes the label length and nothing is clamped.
 bool ApplyRecord(const Selection& sel, const MediaRecord& record, bool setKind, BYTE formIndex) {
   PrivateSettings& c = sel.scratch->priv;
@@ -69,6 +72,7 @@ bool KeepsShortLabels(const Selection& sel, const MediaRecord& record) {
   return IsSpecialMedia(&record.mrEntry) && sel.scratch->priv.privOpt40000 != 0;
 }
 
+// The exchange block counts and requests the value of bit.
 bool CountingBlockRequests(const PrivateSettings& p, WORD bit) {
   return p.xbSize == EXCHANGE_BLOCK_SIZE && (p.xbRequest & bit) != 0;
 }
@@ -141,8 +145,8 @@ void SelectCustomSize(const Selection& sel, const MediaDefinition* definitions,
       }
     }
     // A user-defined label matching the size wins over a table label; the last one wins.
-    const DWORD count = definitionCount < MEDIA_DEFINITION_SLOTS ? definitionCount
-                                                                 : MEDIA_DEFINITION_SLOTS;
+    const DWORD count =
+        definitionCount < MEDIA_DEFINITION_SLOTS ? definitionCount : MEDIA_DEFINITION_SLOTS;
     for (DWORD k = 0; definitions && k < count; ++k) {
       const MediaDefinition& definition = definitions[k];
       if (definition.defKind != kind) continue;
@@ -211,8 +215,8 @@ void SelectPaperSizeCode(const Selection& sel, HANDLE printer, LONG mediaIndex) 
       c.privMediaBase = user->priv.privMediaBase;
       c.privMediaKind = user->priv.privMediaKind;
       c.privWidthMultiple = user->priv.privWidthMultiple;
-      const MediaRecord* userRecord =
-          MediaRecordAt(sel.modelData, static_cast<LONGLONG>(user->priv.privMediaBase) + mediaIndex);
+      const MediaRecord* userRecord = MediaRecordAt(
+          sel.modelData, static_cast<LONGLONG>(user->priv.privMediaBase) + mediaIndex);
       if (userRecord && userRecord->mrIndex != kSectionEnd && userRecord->mrKind == 0)
         c.privPlainMediaId = userRecord->mrIndex;
       c.privFormIndex = 0;
@@ -231,8 +235,8 @@ void SelectPaperSizeCode(const Selection& sel, HANDLE printer, LONG mediaIndex) 
       ClampLength(sel, *record, DotsToTenths(c.xbLength, ExchangeResolution(&sel.scratch->dm)),
                   keepShort);
     } else if (sel.scratch->dm.dmFields & DM_PAPERLENGTH) {
-      ClampLength(sel, *record, static_cast<DWORD>(static_cast<LONG>(sel.scratch->dm.dmPaperLength)),
-                  keepShort);
+      ClampLength(sel, *record,
+                  static_cast<DWORD>(static_cast<LONG>(sel.scratch->dm.dmPaperLength)), keepShort);
     }
   }
   s.dm.dmPaperLength = static_cast<SHORT>(s.priv.privLength);
@@ -253,10 +257,11 @@ void SelectDefinition(const Selection& sel, LONG mediaIndex, LONG k,
 
 }  // namespace
 
+// Maps the scratch record's paper size request onto a medium, writing the size into result
+// and the selection into scratch. Does nothing without a media table.
 void SelectPaperSize(HANDLE printer, SettingsRecord* result, SettingsRecord* scratch,
                      const ModelData* modelData, const MediaDefinition* definitions,
                      DWORD definitionCount, WORD defaultPaperSize) {
-  // Does nothing without a media table; lengths are converted at result's resolution.
   if (!result || !scratch || !modelData || !modelData->mediaTable) return;
   const Selection sel = {result, scratch, modelData,
                          static_cast<LONGLONG>(scratch->priv.privMediaBase)};

@@ -17,9 +17,8 @@ constexpr SHORT kMaxCopies = 5000;
 constexpr WORD kSectionEnd = 0xFFFF;
 
 // The dmFields bits the merge takes from a caller.
-constexpr DWORD kHonouredFields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH |
-                                  DM_PAPERWIDTH | DM_COPIES | DM_PRINTQUALITY |
-                                  DM_YRESOLUTION | DM_FORMNAME;
+constexpr DWORD kHonouredFields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH |
+                                  DM_COPIES | DM_PRINTQUALITY | DM_YRESOLUTION | DM_FORMNAME;
 
 // LOCALE_IMEASURE is "0" (metric) or "1" (US); the buffer holds it with room to spare.
 constexpr int kMeasureChars = 9;
@@ -47,9 +46,10 @@ void MergePublicFields(SettingsRecord* result, SettingsRecord* scratch, HANDLE p
   s.dmFields |= fields & kHonouredFields;
 
   if (fields & DM_ORIENTATION)
-    s.dmOrientation = (c.dmOrientation == DMORIENT_PORTRAIT || c.dmOrientation == DMORIENT_LANDSCAPE)
-                          ? c.dmOrientation
-                          : DMORIENT_LANDSCAPE;
+    s.dmOrientation =
+        (c.dmOrientation == DMORIENT_PORTRAIT || c.dmOrientation == DMORIENT_LANDSCAPE)
+            ? c.dmOrientation
+            : DMORIENT_LANDSCAPE;
   // Written before the selection, which may replace it.
   if (fields & DM_PAPERLENGTH) s.dmPaperLength = c.dmPaperLength;
   if (fields & DM_PAPERWIDTH) s.dmPaperWidth = c.dmPaperWidth;
@@ -57,7 +57,8 @@ void MergePublicFields(SettingsRecord* result, SettingsRecord* scratch, HANDLE p
     SelectPaperSize(printer, result, scratch, modelData, definitions, definitionCount,
                     defaultPaperSize);
   if (fields & DM_FORMNAME) CopyWideBounded(s.dmFormName, c.dmFormName, CCHFORMNAME);
-  if (fields & DM_COPIES) s.dmCopies = (c.dmCopies >= 1 && c.dmCopies <= kMaxCopies) ? c.dmCopies : 1;
+  if (fields & DM_COPIES)
+    s.dmCopies = (c.dmCopies >= 1 && c.dmCopies <= kMaxCopies) ? c.dmCopies : 1;
 
   // Only the resolution rules decide; the caller's own print quality is never taken.
   const PrivateSettings& cp = scratch->priv;
@@ -111,8 +112,8 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
     WORD margin = c.privMargin;
     const WORD least = static_cast<WORD>(MinMarginDots360(entry));
     if (margin <= least) margin = least;
-    s.privMargin = static_cast<WORD>(static_cast<LONG>(result->dm.dmYResolution) * margin /
-                                     callerResolution);
+    s.privMargin =
+        static_cast<WORD>(static_cast<LONG>(result->dm.dmYResolution) * margin / callerResolution);
   } else {
     s.privMargin =
         static_cast<WORD>((MinMarginTenths(entry) * 100000 / 254 * resolution + 50000) / 100000);
@@ -152,12 +153,11 @@ void MergeLocaleUnits(SettingsRecord* result, const SettingsRecord* scratch) {
 
 }  // namespace
 
+// Merges the caller's record (callerBytes readable) into settings. 1 when merged or with
+// nothing to merge; 0 when refused or out of memory, with settings untouched.
 DWORD MergeSettings(SettingsRecord* settings, const DEVMODEW* caller, DWORD callerBytes,
-                    HANDLE printer, const ModelData* modelData,
-                    const MediaDefinition* definitions, DWORD definitionCount,
-                    WORD defaultPaperSize) {
-  // 1 when merged or with nothing to merge; 0 when refused or out of memory, with
-  // settings untouched.
+                    HANDLE printer, const ModelData* modelData, const MediaDefinition* definitions,
+                    DWORD definitionCount, WORD defaultPaperSize) {
   if (!settings) return 0;
   if (!modelData || !modelData->mediaTable || !caller) return 1;
 
