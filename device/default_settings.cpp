@@ -42,14 +42,10 @@ SHORT ModelResolution(WORD value) {
   return value == 0 ? kDefaultResolution : static_cast<SHORT>(value);
 }
 
-// Sets an option byte and keeps its xbOptions bit in step (set when the byte is non-zero).
-void SetOption(BYTE* option, DWORD* xbOptions, DWORD bit, BYTE value) {
-  *option = value;
-  if (value != 0) {
-    *xbOptions |= bit;
-  } else {
-    *xbOptions &= ~bit;
-  }
+// xbOptions kept in step with an option byte: the bit is set when the byte is non-zero
+// and cleared when it is 0.
+DWORD InStep(DWORD xbOptions, DWORD bit, BYTE value) {
+  return value != 0 ? xbOptions | bit : xbOptions & ~bit;
 }
 
 // The length of a NUL-terminated wide string, at most limit units read.
@@ -206,7 +202,10 @@ void ApplyDefaultOptions(DEVMODEW* publicPart, PrivateSettings* privatePart,
       dm.dmPaperLength = static_cast<SHORT>((options->optLengthDots * 25400 / quality + 50) / 100);
   }
   if (mask & DOM_PAPER_SIZE) ApplyMediaByKey(&dm, &priv, modelData, options->optPaperSize);
-  if (mask & DOM_MIRROR) SetOption(&priv.privMirror, &priv.xbOptions, XBO_MIRROR, options->optMirror);
+  if (mask & DOM_MIRROR) {
+    priv.privMirror = options->optMirror;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_MIRROR, options->optMirror);
+  }
   if (mask & DOM_COLLATE) {
     priv.privCollate = options->optCollate;
     dm.dmCollate = options->optCollate != 0 ? 1 : 0;
@@ -214,18 +213,29 @@ void ApplyDefaultOptions(DEVMODEW* publicPart, PrivateSettings* privatePart,
   if (mask & DOM_HALFTONE) priv.privHalftone = options->optHalftone;
   if (mask & DOM_CONTRAST) priv.privContrast = static_cast<signed char>(options->optContrast);
   if (mask & DOM_BRIGHTNESS) priv.privBrightness = static_cast<signed char>(options->optBrightness);
-  if (mask & DOM_AUTO_CUT)
-    SetOption(&priv.privAutoCut, &priv.xbOptions, XBO_AUTO_CUT, options->optAutoCut);
+  if (mask & DOM_AUTO_CUT) {
+    priv.privAutoCut = options->optAutoCut;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_AUTO_CUT, options->optAutoCut);
+  }
   if (mask & DOM_JOB_OPTION) priv.privJobOption = options->optJobOption;
-  if (mask & DOM_HALF_CUT)
-    SetOption(&priv.privHalfCut, &priv.xbOptions, XBO_HALF_CUT, options->optHalfCut);
+  if (mask & DOM_HALF_CUT) {
+    priv.privHalfCut = options->optHalfCut;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_HALF_CUT, options->optHalfCut);
+  }
   if (mask & DOM_USE_MONITOR) priv.privUseMonitor = options->optUseMonitor;
-  if (mask & DOM_CHAIN_PRINT)
-    SetOption(&priv.privChainPrint, &priv.xbOptions, XBO_CHAIN_PRINT, options->optChainPrint);
-  if (mask & DOM_OPT800) SetOption(&priv.privOpt800, &priv.xbOptions, XBO_OPT800, options->optOpt800);
+  if (mask & DOM_CHAIN_PRINT) {
+    priv.privChainPrint = options->optChainPrint;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_CHAIN_PRINT, options->optChainPrint);
+  }
+  if (mask & DOM_OPT800) {
+    priv.privOpt800 = options->optOpt800;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_OPT800, options->optOpt800);
+  }
   if (mask & DOM_SMALL_CHAR) priv.privSmallChar = options->optSmallChar;
-  if (mask & DOM_OPT20000)
-    SetOption(&priv.privOpt20000, &priv.xbOptions, XBO_RETAIN, options->optOpt20000);
+  if (mask & DOM_OPT20000) {
+    priv.privOpt20000 = options->optOpt20000;
+    priv.xbOptions = InStep(priv.xbOptions, XBO_RETAIN, options->optOpt20000);
+  }
 }
 
 // The index of the first media list entry with this paper size key, the entry through
