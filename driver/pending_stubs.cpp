@@ -6,7 +6,6 @@
 #include "device/media_definitions.h"
 #include "device/printer_data.h"
 #include "driver/device_context.h"
-#include "raster/page_output.h"
 #include "settings/settings_merge.h"
 
 MediaDefinition* ReadMediaDefinitions(LPCWSTR, LONG* count) {
@@ -52,5 +51,3 @@ void FillGdiInfo(DeviceContext*, ULONG gdiInfoSize, GDIINFO* gdiInfo) {
     gdiInfo->ulVertRes = 1;
   }
 }
-
-void ClearRetainedPages(DeviceContext*) {}
