@@ -28,6 +28,10 @@ std::u16string LowerAscii(std::u16string_view text);
 // Length of a NUL-terminated UTF-16 string.
 size_t WideLength(const WCHAR* text);
 
+// Maps a NUL-terminated Windows path onto the host file system. Returns ERROR_SUCCESS with
+// the host path, or the error a Windows file call gives for such a path.
+DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath);
+
 // Resets of the individual units, called by host::Reset.
 void ResetFaults();
 void ResetLocale();

@@ -1,0 +1,183 @@
+// The engine calls of the drawing surface, the band loop and the escape: bitmaps and their
+// refusal, surface association and locks, palettes, the abort poll and clip paths.
+#include "tests/support/host_test.h"
+
+namespace {
+
+using EngineTest = HostTest;
+
+TEST_F(EngineTest, BitmapsGetZeroedBitsAndDescribeTheirRows) {
+  HBITMAP given = EngCreateBitmap(SIZEL{100, 3}, 128, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  HBITMAP computed = EngCreateBitmap(SIZEL{5, 4}, 0, BMF_8BPP, 0, nullptr);
+  ASSERT_TRUE(given);
+  ASSERT_TRUE(computed);
+  EXPECT_NE(given, computed);
+  SURFOBJ* top = host::SurfaceObject((HSURF)given);
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->hsurf, (HSURF)given);
+  EXPECT_EQ(top->sizlBitmap.cx, 100);
+  EXPECT_EQ(top->cjBits, 384u);
+  EXPECT_EQ(top->lDelta, 128);
+  EXPECT_EQ(top->pvScan0, top->pvBits);
+  const BYTE* bits = static_cast<const BYTE*>(top->pvBits);
+  EXPECT_EQ(bits[0] | bits[383], 0);
+  // Rows padded to 32 bits; bottom-up rows start from the last.
+  SURFOBJ* bottom = host::SurfaceObject((HSURF)computed);
+  EXPECT_EQ(bottom->cjBits, 32u);
+  EXPECT_EQ(bottom->lDelta, -8);
+  EXPECT_EQ(bottom->pvScan0, static_cast<BYTE*>(bottom->pvBits) + 24);
+  EXPECT_EQ(host::Live().surfaces - baseline_.surfaces, 2);
+  EXPECT_TRUE(EngDeleteSurface((HSURF)given));
+  EXPECT_TRUE(EngDeleteSurface((HSURF)computed));
+  EXPECT_FALSE(EngDeleteSurface((HSURF)computed));
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, BitmapsBeyondTheLimitOrMalformedAreRefused) {
+  host::SetMaxBitmapBytes(1000);
+  HBITMAP fits = EngCreateBitmap(SIZEL{100, 10}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  EXPECT_TRUE(fits);
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{100, 11}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr));
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{100, 2}, 99, BMF_8BPP, BMF_TOPDOWN, nullptr));
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{0, 2}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr));
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{4, 2}, 0, 42, BMF_TOPDOWN, nullptr));
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{0x7FFFFFFF, 0x7FFFFFFF}, 0, BMF_24BPP, 0, nullptr));
+  host::FailCall(host::Call::EngCreateBitmap, 1);
+  EXPECT_FALSE(EngCreateBitmap(SIZEL{10, 10}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr));
+  host::Reset();
+  HBITMAP large = EngCreateBitmap(SIZEL{100, 11}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  EXPECT_TRUE(large);
+  EngDeleteSurface((HSURF)fits);
+  EngDeleteSurface((HSURF)large);
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, AssociationFillsTheBoundDeviceAndMarksAreObserved) {
+  HSURF surface = (HSURF)EngCreateBitmap(SIZEL{8, 8}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  HDEV device = host::CreateEngineDevice();
+  DHPDEV driverDevice = reinterpret_cast<DHPDEV>(0x5000);
+  host::BindEngineDevice(device, driverDevice);
+  EXPECT_FALSE(EngAssociateSurface(surface, HDEV{}, 0));
+  EXPECT_FALSE(EngAssociateSurface(HSURF{}, device, 0));
+  EXPECT_FALSE(host::IsAssociated(surface));
+  ASSERT_TRUE(EngAssociateSurface(surface, device, 0x40));
+  EXPECT_TRUE(host::IsAssociated(surface));
+  EXPECT_EQ(host::SurfaceHooks(surface), 0x40u);
+  EXPECT_EQ(host::SurfaceObject(surface)->dhpdev, driverDevice);
+  EXPECT_EQ(host::SurfaceObject(surface)->hdev, device);
+  EXPECT_FALSE(host::IsBandingSurface(surface));
+  EXPECT_TRUE(EngMarkBandingSurface(surface));
+  EXPECT_TRUE(host::IsBandingSurface(surface));
+  host::FailCall(host::Call::EngAssociateSurface, 1);
+  host::FailCall(host::Call::EngMarkBandingSurface, 1);
+  EXPECT_FALSE(EngAssociateSurface(surface, device, 0));
+  EXPECT_FALSE(EngMarkBandingSurface(surface));
+  EXPECT_TRUE(EngDeleteSurface(surface));
+  host::DeleteEngineDevice(device);
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, ALockedSurfaceMayBeRewrittenButIsNotDeletedUntilUnlocked) {
+  HSURF surface = (HSURF)EngCreateBitmap(SIZEL{8, 8}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  SURFOBJ* locked = EngLockSurface(surface);
+  ASSERT_NE(locked, nullptr);
+  EXPECT_EQ(EngLockSurface(surface), locked);
+  EXPECT_EQ(host::SurfaceLocks(surface), 2);
+  // The band loop points the record at its page image while it holds the lock.
+  BYTE page[256] = {};
+  locked->pvBits = page;
+  locked->hsurf = HSURF{};
+  EngUnlockSurface(locked);
+  EXPECT_FALSE(EngDeleteSurface(surface));
+  EngUnlockSurface(locked);
+  EXPECT_EQ(host::SurfaceLocks(surface), 0);
+  EXPECT_TRUE(EngDeleteSurface(surface));
+  EXPECT_EQ(EngLockSurface(surface), nullptr);
+  host::FailCall(host::Call::EngLockSurface, 1);
+  HSURF other = (HSURF)EngCreateBitmap(SIZEL{8, 8}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr);
+  EXPECT_EQ(EngLockSurface(other), nullptr);
+  EXPECT_EQ(host::SurfaceLocks(other), 0);
+  EXPECT_TRUE(EngDeleteSurface(other));
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, PalettesKeepTheirEntriesUntilDeleted) {
+  ULONG gray[256];
+  for (ULONG i = 0; i < 256; ++i) gray[i] = i * 0x010101;
+  HPALETTE palette = EngCreatePalette(PAL_INDEXED, 256, gray, 0, 0, 0);
+  ASSERT_TRUE(palette);
+  gray[255] = 0;
+  std::vector<ULONG> entries = host::PaletteEntries(palette);
+  ASSERT_EQ(entries.size(), 256u);
+  EXPECT_EQ(entries[255], 0xFFFFFFu);
+  EXPECT_TRUE(EngDeletePalette(palette));
+  EXPECT_FALSE(EngDeletePalette(palette));
+  EXPECT_TRUE(host::PaletteEntries(palette).empty());
+  host::FailCall(host::Call::EngCreatePalette, 1);
+  EXPECT_FALSE(EngCreatePalette(PAL_INDEXED, 256, gray, 0, 0, 0));
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, TheAbortPollAnswersFromItsNthPollOn) {
+  host::AbortAfterPolls(3);
+  EXPECT_FALSE(EngCheckAbort(nullptr));
+  EXPECT_FALSE(EngCheckAbort(nullptr));
+  EXPECT_TRUE(EngCheckAbort(nullptr));
+  EXPECT_TRUE(EngCheckAbort(nullptr));
+  EXPECT_EQ(host::AbortPolls(), 4u);
+  host::SetAbort(false);
+  EXPECT_FALSE(EngCheckAbort(nullptr));
+  host::SetAbort(true);
+  EXPECT_TRUE(EngCheckAbort(nullptr));
+  host::Reset();
+  EXPECT_FALSE(EngCheckAbort(nullptr));
+  EXPECT_EQ(host::AbortPolls(), 1u);
+}
+
+TEST_F(EngineTest, AClipPathEnumeratesEachRecordAndSaysWhenItIsTheLast) {
+  std::vector<host::PathRecord> records = {
+      {PD_BEGINSUBPATH, {{0, 0}, {16, 0}}},
+      {PD_BEZIERS, {{16, 16}, {32, 16}, {32, 32}}},
+      {PD_ENDSUBPATH | PD_CLOSEFIGURE, {{0, 32}}}};
+  CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, records);
+  EXPECT_EQ(clip->iDComplexity, DC_COMPLEX);
+  PATHOBJ* path = CLIPOBJ_ppoGetPath(clip);
+  ASSERT_NE(path, nullptr);
+  host::DeleteClip(clip);  // the path is a copy of its own
+  PATHDATA data;
+  for (int pass = 0; pass < 2; ++pass) {
+    PATHOBJ_vEnumStart(path);
+    EXPECT_TRUE(PATHOBJ_bEnum(path, &data));
+    EXPECT_EQ(data.flags, static_cast<FLONG>(PD_BEGINSUBPATH));
+    ASSERT_EQ(data.count, 2u);
+    EXPECT_EQ(data.pptfx[1].x, 16);
+    EXPECT_TRUE(PATHOBJ_bEnum(path, &data));
+    EXPECT_EQ(data.count, 3u);
+    EXPECT_FALSE(PATHOBJ_bEnum(path, &data));
+    EXPECT_EQ(data.flags, static_cast<FLONG>(PD_ENDSUBPATH | PD_CLOSEFIGURE));
+    EXPECT_EQ(data.count, 1u);
+    EXPECT_FALSE(PATHOBJ_bEnum(path, &data));
+    EXPECT_EQ(data.count, 0u);
+  }
+  EXPECT_EQ(host::Live().paths - baseline_.paths, 1);
+  EngDeletePath(path);
+  ExpectNothingLeaked();
+}
+
+TEST_F(EngineTest, AnEmptyOrRefusedClipPathGivesNothingToWalk) {
+  CLIPOBJ* clip = host::CreateClip(DC_COMPLEX);
+  PATHOBJ* path = CLIPOBJ_ppoGetPath(clip);
+  ASSERT_NE(path, nullptr);
+  PATHDATA data{7, 7, nullptr};
+  PATHOBJ_vEnumStart(path);
+  EXPECT_FALSE(PATHOBJ_bEnum(path, &data));
+  EXPECT_EQ(data.count, 0u);
+  EngDeletePath(path);
+  host::FailCall(host::Call::ClipPath, 1);
+  EXPECT_EQ(CLIPOBJ_ppoGetPath(clip), nullptr);
+  host::DeleteClip(clip);
+  EXPECT_EQ(CLIPOBJ_ppoGetPath(clip), nullptr);
+  ExpectNothingLeaked();
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// Read-only files and mappings as the driver's file readers rely on them.
+#include <filesystem>
+#include <string>
+
+#include "tests/host/temp_root.h"
+#include "tests/support/host_test.h"
+
+namespace {
+
+class KernelFilesTest : public HostTest {
+ protected:
+  HANDLE Open(const char16_t* path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  test::TempRoot root_;
+};
+
+TEST_F(KernelFilesTest, AViewHoldsTheWholeFileAndOutlivesItsHandles) {
+  root_.Write(u"C:\\d\\f.dat", std::string("ab\0cd", 5));
+  HANDLE file = Open(u"C:\\d\\f.dat");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD high = 7;
+  EXPECT_EQ(GetFileSize(file, &high), 5u);
+  EXPECT_EQ(high, 0u);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  ASSERT_NE(mapping, nullptr);
+  const char* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(host::Live().handles - baseline_.handles, 2);
+  EXPECT_TRUE(CloseHandle(mapping));
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_EQ(std::string(view, 5), std::string("ab\0cd", 5));
+  EXPECT_EQ(host::Live().views - baseline_.views, 1);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  ExpectNothingLeaked();
+}
+
+TEST_F(KernelFilesTest, AnEmptyFileCannotBeMapped) {
+  root_.Write(u"C:\\empty.dat", "");
+  HANDLE file = Open(u"C:\\empty.dat");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileSize(file, nullptr), 0u);
+  EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_INVALID));
+  EXPECT_TRUE(CloseHandle(file));
+  ExpectNothingLeaked();
+}
+
+TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
+  EXPECT_EQ(Open(u"C:\\missing.dat"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Open(u"C:\\no\\such\\dir\\f.dat"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  std::filesystem::create_directories(root_.directory() + "/C/dir");
+  EXPECT_EQ(Open(u"C:\\dir"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Open(u"..\\f.dat"), INVALID_HANDLE_VALUE);
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);
+  ExpectNothingLeaked();
+}
+
+TEST_F(KernelFilesTest, HandlesThatAreNotOpenAreRefused) {
+  root_.Write(u"C:\\f.dat", "x");
+  HANDLE file = Open(u"C:\\f.dat");
+  ASSERT_TRUE(CloseHandle(file));
+  for (HANDLE handle : {file, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(handle));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
+    EXPECT_EQ(MapViewOfFile(handle, FILE_MAP_READ, 0, 0, 0), nullptr);
+  }
+  int local = 0;
+  EXPECT_FALSE(UnmapViewOfFile(&local));
+  ExpectNothingLeaked();
+}
+
+TEST_F(KernelFilesTest, EachFileCallFailsWhenToldAndLeavesNothingBehind) {
+  root_.Write(u"C:\\f.dat", "content");
+  for (host::Call call : {host::Call::CreateFile, host::Call::CreateFileMapping,
+                          host::Call::MapViewOfFile}) {
+    host::ClearFailures();
+    host::FailCall(call, 1);
+    HANDLE file = Open(u"C:\\f.dat");
+    HANDLE mapping = file == INVALID_HANDLE_VALUE
+                         ? nullptr
+                         : CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    EXPECT_EQ(view, nullptr) << host::CallName(call);
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(host::FailuresStruck(), 1u);
+    if (mapping) CloseHandle(mapping);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    ExpectNothingLeaked();
+  }
+}
+
+TEST_F(KernelFilesTest, ReadingPastTheEndOfAViewFaults) {
+  root_.Write(u"C:\\f.dat", std::string(100, 'x'));
+  HANDLE file = Open(u"C:\\f.dat");
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  const volatile char* view =
+      static_cast<const volatile char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[99], 'x');
+  EXPECT_DEATH((void)view[112], "");
+  UnmapViewOfFile(const_cast<const char*>(view));
+  CloseHandle(mapping);
+  CloseHandle(file);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Mapping Windows paths onto the host: what maps where, and every path that must not map.
+#include <gtest/gtest.h>
+
+#include "host/host.h"
+
+namespace {
+
+class PathsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = host::WindowsRoot();
+    host::SetWindowsRoot("/srv/win/");
+  }
+  void TearDown() override { host::SetWindowsRoot(saved_); }
+  std::string saved_;
+};
+
+TEST_F(PathsTest, DrivePathsMapUnderTheRootWithEitherSeparatorAndAnUpperCaseDrive) {
+  EXPECT_EQ(host::ToHostPath(u"C:\\TQ33\\drivers\\TQ33KV.DLL"), "/srv/win/C/TQ33/drivers/TQ33KV.DLL");
+  EXPECT_EQ(host::ToHostPath(u"c:/a/b.dll"), "/srv/win/C/a/b.dll");
+  EXPECT_EQ(host::ToHostPath(u"D:\\a\\\\.\\b\\"), "/srv/win/D/a/b");
+  EXPECT_EQ(host::ToHostPath(u"C:\\"), "/srv/win/C");
+  EXPECT_EQ(host::ToHostPath(u"C:\\Caf\u00e9\\x"), "/srv/win/C/Caf\xc3\xa9/x");
+}
+
+TEST_F(PathsTest, PathsThatCouldLeaveTheRootOrNameNoFileAreRefused) {
+  const std::u16string refused[] = {
+      u"", u"a\\b.dll", u"C:a.dll", u"C:", u"\\a\\b", u"\\\\server\\share\\a",
+      u"\\\\?\\C:\\a", u"1:\\a", u"C:\\a\\..\\b", u"C:\\..", u"C:/a/../../etc/passwd",
+      u"C:\\a\\...\\b", u"C:\\a:stream", u"C:\\a*", u"C:\\a\x01",
+      std::u16string(u"C:\\a\0b", 6), std::u16string(u"C:\\a\xD800", 5),
+      u"C:\\" + std::u16string(257, u'x')};
+  for (const std::u16string& path : refused) {
+    EXPECT_FALSE(host::ToHostPath(path).has_value()) << host::Utf8(path);
+  }
+  EXPECT_TRUE(host::ToHostPath(u"C:\\" + std::u16string(256, u'x')).has_value());
+}
+
+TEST_F(PathsTest, NothingMapsWithoutARootAndTheHostRootMapsToSlash) {
+  host::SetWindowsRoot("");
+  EXPECT_EQ(host::WindowsRoot(), "");
+  EXPECT_FALSE(host::ToHostPath(u"C:\\a").has_value());
+  host::SetWindowsRoot("/");
+  EXPECT_EQ(host::WindowsRoot(), "/");
+  EXPECT_EQ(host::ToHostPath(u"C:\\a"), "/C/a");
+}
+
+}  // namespace

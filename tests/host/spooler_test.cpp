@@ -1,0 +1,198 @@
+// The spooler calls as the driver uses them: size probes, printer data codes, the per-user
+// device mode and writes that are refused or accepted only in part.
+#include <cstring>
+
+#include "tests/support/host_test.h"
+
+namespace {
+
+class SpoolerTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    host::PrinterSetup setup;
+    setup.driverPath = u"C:\\TQ33\\drivers\\3\\TQ33KV.DLL";
+    setup.dataFile = u"C:\\TQ33\\drivers\\3\\TQ33KV.QDX";
+    printer_ = host::AddPrinter(setup);
+  }
+  HANDLE printer_ = nullptr;
+};
+
+const HANDLE kNotPrinters[] = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x1234)};
+
+TEST_F(SpoolerTest, DriverInformationIsProbedForItsSizeThenFilledWithItsStrings) {
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  ASSERT_GT(needed, sizeof(DRIVER_INFO_2W));
+  std::vector<BYTE> block(needed + 16, 0xEE);
+  DWORD again = 0;
+  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, block.data(), needed - 1, &again));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(again, needed);
+  EXPECT_EQ(block[0], 0xEE);
+  ASSERT_TRUE(GetPrinterDriverW(printer_, nullptr, 2, block.data(), needed, &again));
+  DRIVER_INFO_2W info;
+  std::memcpy(&info, block.data(), sizeof info);
+  EXPECT_EQ(std::u16string(info.pDriverPath), u"C:\\TQ33\\drivers\\3\\TQ33KV.DLL");
+  EXPECT_EQ(std::u16string(info.pDataFile), u"C:\\TQ33\\drivers\\3\\TQ33KV.QDX");
+  EXPECT_EQ(std::u16string(info.pName), u"TQ-33");
+  EXPECT_EQ(std::u16string(info.pConfigFile), u"");
+  EXPECT_LT(reinterpret_cast<BYTE*>(info.pConfigFile), block.data() + needed);
+  EXPECT_EQ(block[needed], 0xEE);
+}
+
+TEST_F(SpoolerTest, DriverInformationRefusesOtherLevelsEnvironmentsAndHandles) {
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 3, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), 124u);
+  WCHAR other[] = u"Windows x64";
+  EXPECT_FALSE(GetPrinterDriverW(printer_, other, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+  WCHAR same[] = u"windows nt X86";
+  EXPECT_FALSE(GetPrinterDriverW(printer_, same, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  for (HANDLE handle : kNotPrinters) {
+    EXPECT_FALSE(GetPrinterDriverW(handle, nullptr, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+  host::FailCall(host::Call::GetPrinterDriver, 1);
+  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+TEST_F(SpoolerTest, AMisbehavingSpoolerCanLetTheDriverProbeSucceed) {
+  host::PrinterSetup setup;
+  setup.driverProbeSucceeds = true;
+  HANDLE printer = host::AddPrinter(setup);
+  DWORD needed = 0;
+  EXPECT_TRUE(GetPrinterDriverW(printer, nullptr, 2, nullptr, 0, &needed));
+  EXPECT_GT(needed, 0u);
+}
+
+TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminatorAndFallsBackToItsDefault) {
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(needed, sizeof(u"C:\\TQ33\\drivers"));
+  host::SetDriverDirectory(u"D:\\spool");
+  WCHAR directory[260] = {};
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
+                                          sizeof(u"D:\\spool") - 1, &needed));
+  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
+                                         sizeof directory, &needed));
+  EXPECT_EQ(std::u16string(directory), u"D:\\spool");
+  host::Reset();
+  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
+                                         sizeof directory, &needed));
+  EXPECT_EQ(std::u16string(directory), u"C:\\TQ33\\drivers");
+}
+
+TEST_F(SpoolerTest, PrinterDataAnswersWithRegistryCodesAndTheSizeOfTheValue) {
+  host::SetPrinterDataDword(printer_, u"FreeMem", 1000);
+  host::SetPrinterDataBinary(printer_, u"CurDevHTInfo", std::vector<uint8_t>(128, 7));
+  WCHAR freeMem[] = u"FREEMEM", htInfo[] = u"CurDevHTInfo", missing[] = u"PrinterHT";
+  DWORD type = 0, needed = 0, value = 0;
+  EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, reinterpret_cast<LPBYTE>(&value), 4, &needed),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(value, 1000u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(needed, 4u);
+  EXPECT_EQ(GetPrinterDataW(printer_, missing, &type, reinterpret_cast<LPBYTE>(&value), 4, &needed),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  BYTE block[132] = {};
+  EXPECT_EQ(GetPrinterDataW(printer_, htInfo, nullptr, block, 4, &needed),
+            static_cast<DWORD>(ERROR_MORE_DATA));
+  EXPECT_EQ(needed, 128u);
+  EXPECT_EQ(block[0], 0);
+  EXPECT_EQ(GetPrinterDataW(printer_, htInfo, nullptr, block, sizeof block, &needed),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(needed, 128u);
+  EXPECT_EQ(block[127], 7);
+  EXPECT_EQ(block[128], 0);
+
+  EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, nullptr, 0, &needed),
+            static_cast<DWORD>(ERROR_MORE_DATA));
+  EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, block, 4, nullptr),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  for (HANDLE handle : kNotPrinters) {
+    EXPECT_EQ(GetPrinterDataW(handle, freeMem, &type, block, 4, &needed),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+  host::FailCall(host::Call::GetPrinterData, 1);
+  EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, block, 4, &needed),
+            static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  host::DeletePrinterData(printer_, u"freemem");
+  EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, block, 4, &needed),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(SpoolerTest, TheUserDevmodeFollowsItsRecordOrIsNullWhenThereIsNone) {
+  DWORD needed = 0;
+  EXPECT_FALSE(GetPrinterW(printer_, 9, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(needed, sizeof(PRINTER_INFO_9W));
+  std::vector<BYTE> block(needed);
+  ASSERT_TRUE(GetPrinterW(printer_, 9, block.data(), needed, &needed));
+  PRINTER_INFO_9W info;
+  std::memcpy(&info, block.data(), sizeof info);
+  EXPECT_EQ(info.pDevMode, nullptr);
+
+  host::SetUserDevmode(printer_, std::vector<uint8_t>{1, 2, 3});
+  EXPECT_FALSE(GetPrinterW(printer_, 9, block.data(), needed, &needed));
+  EXPECT_EQ(needed, sizeof(PRINTER_INFO_9W) + 3);
+  block.resize(needed);
+  ASSERT_TRUE(GetPrinterW(printer_, 9, block.data(), needed, &needed));
+  std::memcpy(&info, block.data(), sizeof info);
+  ASSERT_EQ(reinterpret_cast<BYTE*>(info.pDevMode), block.data() + sizeof(PRINTER_INFO_9W));
+  EXPECT_EQ(reinterpret_cast<BYTE*>(info.pDevMode)[2], 3);
+}
+
+TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
+  BYTE bytes[] = {1, 2, 3, 4, 5};
+  DWORD written = 99;
+  host::ShortWriteAt(printer_, 2, 3);
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 5, &written));
+  EXPECT_EQ(written, 5u);
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 5, &written));
+  EXPECT_EQ(written, 3u);
+  host::FailCall(host::Call::WritePrinter, 1);
+  EXPECT_FALSE(WritePrinter(printer_, bytes, 5, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 0, &written));
+  EXPECT_EQ(host::SpooledBytes(printer_), (std::vector<uint8_t>{1, 2, 3, 4, 5, 1, 2, 3}));
+  EXPECT_EQ(host::WriteCalls(printer_), 4u);
+  host::ClearSpooled(printer_);
+  EXPECT_EQ(host::WriteCalls(printer_), 0u);
+  EXPECT_TRUE(host::SpooledBytes(printer_).empty());
+  for (HANDLE handle : kNotPrinters) {
+    EXPECT_FALSE(WritePrinter(handle, bytes, 5, &written));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+}
+
+TEST_F(SpoolerTest, ASinkTakesTheWritesAndCanRefuseThem) {
+  std::vector<uint8_t> taken;
+  bool accept = true;
+  host::SetWriteSink(printer_, [&](const uint8_t* bytes, size_t count) {
+    taken.insert(taken.end(), bytes, bytes + count);
+    return accept;
+  });
+  BYTE bytes[] = {9, 8, 7};
+  DWORD written = 0;
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 3, &written));
+  EXPECT_EQ(written, 3u);
+  accept = false;
+  EXPECT_FALSE(WritePrinter(printer_, bytes, 3, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_EQ(taken.size(), 6u);
+  EXPECT_TRUE(host::SpooledBytes(printer_).empty());
+  host::SetWriteSink(printer_, {});
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 3, &written));
+  EXPECT_EQ(host::SpooledBytes(printer_).size(), 3u);
+}
+
+}  // namespace
