@@ -1,0 +1,133 @@
+// The media definition file: user-defined labels beside the driver, read once per device
+// context into a block of 23 slots that the context owns.
+#include "device/media_definitions.h"
+
+#include <cstring>
+
+#include "settings/settings_record.h"
+
+namespace {
+
+constexpr WCHAR kDefinitionExtension[] = WIDE("DAT");
+constexpr DWORD kExtensionUnits = 3;
+
+}  // namespace
+
+// Builds the name or leaves destination empty; FALSE when there is no path or the name
+// would not fit (a path that long is treated by the caller as a missing file).
+BOOL BuildDefinitionFileName(WCHAR destination[PATH_UNITS], LPCWSTR driverPath) {
+  if (!destination) return FALSE;
+  destination[0] = 0;
+  if (!driverPath) return FALSE;
+
+  // Only PATH_UNITS units of the path can matter: a longer path cannot give a name that
+  // fits, so the scan stops there instead of trusting the terminator to come.
+  DWORD length = 0;
+  DWORD afterDot = 0;  // position just after the last "."; 0 while none was seen
+  while (length < PATH_UNITS && driverPath[length] != 0) {
+    if (driverPath[length] == u'.') afterDot = length + 1;
+    ++length;
+  }
+  if (length == PATH_UNITS) return FALSE;
+
+  // The last dot anywhere counts, also one in a directory name: that is how the file has
+  // always been found beside the driver.
+  DWORD keep = afterDot != 0 ? afterDot : length;
+  DWORD total = keep + (afterDot != 0 ? 0 : 1) + kExtensionUnits;
+  if (total + 1 > PATH_UNITS) return FALSE;
+
+  std::memcpy(destination, driverPath, keep * sizeof(WCHAR));
+  if (afterDot == 0) destination[keep++] = u'.';
+  std::memcpy(destination + keep, kDefinitionExtension, kExtensionUnits * sizeof(WCHAR));
+  destination[total] = 0;
+  return TRUE;
+}
+
+// Maps the whole file read-only and hands out the view; FALSE, with the outputs cleared,
+// when the file cannot be opened, sized or mapped.
+BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize) {
+  if (view) *view = nullptr;
+  if (view2) *view2 = nullptr;
+  if (fileSize) *fileSize = 0;
+  if (!fileName || !view || !view2 || !fileSize) return FALSE;
+
+  HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || !file) return FALSE;
+
+  BOOL result = FALSE;
+  HANDLE mapping = nullptr;
+  const BYTE* mapped = nullptr;
+  DWORD high = 0;
+  DWORD size = GetFileSize(file, &high);
+  // A size the low word cannot hold is as unusable as one that could not be read; an empty
+  // file cannot be mapped at all.
+  if (size != INVALID_FILE_SIZE && high == 0 && size != 0) {
+    mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping) mapped = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  }
+  if (mapped) {
+    *view = mapped;
+    *view2 = mapped;
+    *fileSize = size;
+    result = TRUE;
+  }
+  // The view keeps the file's contents; neither handle is needed once it exists.
+  if (mapping) CloseHandle(mapping);
+  CloseHandle(file);
+  return result;
+}
+
+// Reads the definitions into a new 3266-byte block of 0xFF-filled slots; null, with
+// count -1, when the file is missing, unreadable, too large, or memory runs out.
+MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
+  if (count) *count = -1;
+
+  WCHAR fileName[PATH_UNITS];
+  const BYTE* view = nullptr;
+  const BYTE* sameView = nullptr;
+  DWORD fileSize = 0;
+  if (!BuildDefinitionFileName(fileName, driverPath)) return nullptr;
+  if (!MapFileReadOnly(fileName, &view, &sameView, &fileSize)) return nullptr;
+
+  BYTE* block = nullptr;
+  if (fileSize <= MEDIA_DEFINITION_BLOCK_SIZE) {
+    block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
+  }
+  if (block) {
+    std::memset(block, 0xFF, MEDIA_DEFINITION_BLOCK_SIZE);
+
+    // Only complete records count, never more than the header declares or the block
+    // holds; a file too short for its header declares nothing.
+    DWORD declared = 0;
+    if (fileSize >= MEDIA_DEFINITION_HEADER_SIZE) {
+      MediaDefinitionHeader header;
+      std::memcpy(&header, view, sizeof(header));
+      declared = header.dhCount;
+    }
+    DWORD present = fileSize >= MEDIA_DEFINITION_HEADER_SIZE
+                        ? (fileSize - MEDIA_DEFINITION_HEADER_SIZE) / MEDIA_DEFINITION_SIZE
+                        : 0;
+    DWORD records = declared;
+    if (records > MEDIA_DEFINITION_SLOTS) records = MEDIA_DEFINITION_SLOTS;
+    if (records > present) records = present;
+    if (records != 0) {
+      std::memcpy(block, view + MEDIA_DEFINITION_HEADER_SIZE, records * MEDIA_DEFINITION_SIZE);
+    }
+    if (count) *count = static_cast<LONG>(records);
+  }
+  // The block is a copy: nothing keeps the view beyond this call.
+  UnmapViewOfFile(view);
+  return reinterpret_cast<MediaDefinition*>(block);
+}
+
+const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions,
+                                              DWORD definitionCount, SHORT paperSize) {
+  // The definition that code 317 + i names; null when there is none in the block.
+  if (!definitions) return nullptr;
+  // The block has 23 slots whatever count a caller holds; slots past them do not exist.
+  if (definitionCount > MEDIA_DEFINITION_SLOTS) definitionCount = MEDIA_DEFINITION_SLOTS;
+  LONG index = static_cast<LONG>(paperSize) - USER_FORM_BASE;
+  if (index < 0 || static_cast<DWORD>(index) >= definitionCount) return nullptr;
+  return &definitions[index];
+}
