@@ -74,9 +74,58 @@ inline void DiffuseEdgePixel(const ErrorLines& lines, const BYTE* input, BYTE* o
   PutBit(output, i, accumulator, Quantise(value, &lines.current[i]));
 }
 
-// Pixels 2 .. count - 3 of a line of at least four pixels: every neighbour exists, so the
-// divisor is always 48 and the loop has no bounds tests. The two newest errors of the
-// current line stay in registers, because the next pixel depends on them at once.
+// Every error lies within [-127, 128]: a corrected value is an input level (0 to 255) plus
+// a weighted mean of earlier errors, and it keeps itself (at most 128) or loses 255 (when
+// above 128). So an interior sum stays within 48 * 128, and there the division by 48 is a
+// multiply and a shift, one too low for a negative sum, plus 1 for a negative sum: exactly
+// the division rounding toward zero (checked for every such sum at compile time). The
+// multiply is done unsigned so that no sum, in range or not, can overflow.
+constexpr LONG kLargestInteriorSum = 48 * 128;
+
+constexpr LONG QuotientBeforeSign(LONG sum) {
+  return static_cast<LONG>(static_cast<DWORD>(sum) * 87382u) >> 22;
+}
+
+constexpr bool InteriorDivisionIsExact() {
+  for (LONG sum = -kLargestInteriorSum; sum <= kLargestInteriorSum; ++sum) {
+    if (QuotientBeforeSign(sum) - (sum >> 31) != sum / 48) return false;
+  }
+  return true;
+}
+static_assert(InteriorDivisionIsExact());
+
+// The part of a pixel's sum that comes from the two older lines, every neighbour present;
+// a and b point at the pixel's own position in them.
+inline LONG GatherOlderLines(const LONG* a, const LONG* b) {
+  return a[-2] + 3 * a[-1] + 5 * a[0] + 3 * a[1] + a[2] +
+         3 * b[-2] + 5 * b[-1] + 7 * b[0] + 5 * b[1] + 3 * b[2];
+}
+
+// The rest of an interior pixel: adds the two newest errors of the current line, divides,
+// decides the dot and stores the error. Returns the dot. This is the chain from one pixel
+// to the next, so it is kept short: the errors stay in registers, 7 * newer is taken as
+// 8 * newer - newer, the sign correction of the quotient is added to the level beside the
+// multiply, and the dot is decided on the quotient against a threshold made from the level.
+inline DWORD DiffuseInteriorPixel(LONG gathered, LONG level, LONG* error, LONG* older,
+                                  LONG* newer) {
+  const LONG sum = (gathered + 5 * *older - *newer) + 8 * *newer;
+  const LONG quotient = QuotientBeforeSign(sum);
+  const LONG correctedLevel = level - (sum >> 31);
+  const bool dot = quotient > kThreshold - correctedLevel;
+  *error = quotient + (dot ? correctedLevel - kFullDot : correctedLevel);
+  *older = *newer;
+  *newer = *error;
+  return dot;
+}
+
+// Pixels 2 .. count - 3 of a line of at least four pixels: the divisor is always 48 and
+// there are no bounds tests. Whole output bytes are done eight pixels at a time, unrolled,
+// so the packing costs a shift and an or per pixel; single pixels fill the partial bytes.
+//
+// In a block, the older lines are read once per position, not five times per pixel: the
+// weights of the previous line are those of the line two back plus 2, so a pixel's part
+// from them is 1 3 5 3 1 over the sums of both lines, plus twice a running sum of five
+// values of the previous line.
 void DiffuseInterior(const ErrorLines& lines, const BYTE* input, BYTE* output, DWORD count,
                      DWORD* accumulator) {
   const LONG* __restrict a = lines.twoBack;
@@ -86,16 +135,41 @@ void DiffuseInterior(const ErrorLines& lines, const BYTE* input, BYTE* output, D
   LONG newer = c[1];
   DWORD bits = *accumulator;
   const DWORD end = count - 2;
-  for (DWORD i = 2; i < end; ++i) {
-    const LONG gathered = a[i - 2] + 3 * a[i - 1] + 5 * a[i] + 3 * a[i + 1] + a[i + 2] +
-                          3 * b[i - 2] + 5 * b[i - 1] + 7 * b[i] + 5 * b[i + 1] + 3 * b[i + 2];
-    const LONG value = static_cast<LONG>(input[i]) + (gathered + 5 * older + 7 * newer) / 48;
-    const LONG dot = value > kThreshold;
-    const LONG error = value - (-dot & kFullDot);
-    c[i] = error;
-    older = newer;
-    newer = error;
-    PutBit(output, i, &bits, static_cast<DWORD>(dot));
+  DWORD i = 2;
+  for (; i < end && (i & 7) != 0; ++i) {
+    const DWORD dot =
+        DiffuseInteriorPixel(GatherOlderLines(a + i, b + i), input[i], &c[i], &older, &newer);
+    PutBit(output, i, &bits, dot);
+  }
+  for (; end - i >= 8; i += 8) {
+    // The block's eight positions and two on either side.
+    const LONG* windowA = a + i - 2;
+    const LONG* windowB = b + i - 2;
+    LONG both[12];
+    LONG previous[12];
+#pragma GCC unroll 12
+    for (DWORD k = 0; k < 12; ++k) {
+      previous[k] = windowB[k];
+      both[k] = windowA[k] + previous[k];
+    }
+    LONG previousFive = previous[0] + previous[1] + previous[2] + previous[3] + previous[4];
+    const BYTE* blockInput = input + i;
+    LONG* blockErrors = c + i;
+#pragma GCC unroll 8
+    for (DWORD k = 0; k < 8; ++k) {
+      if (k > 0) previousFive += previous[k + 4] - previous[k - 1];
+      const LONG gathered = both[k] + both[k + 4] + 3 * (both[k + 1] + both[k + 3]) +
+                            5 * both[k + 2] + 2 * previousFive;
+      const DWORD dot =
+          DiffuseInteriorPixel(gathered, blockInput[k], &blockErrors[k], &older, &newer);
+      bits = (bits << 1) | dot;
+    }
+    output[i >> 3] = static_cast<BYTE>(bits);
+  }
+  for (; i < end; ++i) {
+    const DWORD dot =
+        DiffuseInteriorPixel(GatherOlderLines(a + i, b + i), input[i], &c[i], &older, &newer);
+    PutBit(output, i, &bits, dot);
   }
   *accumulator = bits;
 }
@@ -150,7 +224,9 @@ void DiffuseLine(DeviceContext* context, const BYTE* input, BYTE* output, DWORD 
 
   DWORD accumulator = 0;
   if (count < kShortestInteriorLine) {
-    for (DWORD i = 0; i < count; ++i) DiffuseEdgePixel(lines, input, output, count, i, &accumulator);
+    for (DWORD i = 0; i < count; ++i) {
+      DiffuseEdgePixel(lines, input, output, count, i, &accumulator);
+    }
   } else {
     DiffuseEdgePixel(lines, input, output, count, 0, &accumulator);
     DiffuseEdgePixel(lines, input, output, count, 1, &accumulator);

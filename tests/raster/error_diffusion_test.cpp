@@ -103,9 +103,58 @@ TEST_F(ErrorDiffusionTest, EndsAndInteriorUseTheWeightsOfTheNeighboursPresent) {
     ASSERT_TRUE(InitDiffusion(ctx.get(), c.count));
     std::copy_n(twoBack.begin(), c.count, TwoBack());
     std::copy_n(previous.begin(), c.count, Previous());
-    const std::vector<BYTE> out = Diffuse(std::vector<BYTE>(input.begin(), input.begin() + c.count));
+    const std::vector<BYTE> line(input.begin(), input.begin() + c.count);
+    const std::vector<BYTE> out = Diffuse(line);
     EXPECT_EQ(out[0], c.packed);
     EXPECT_EQ(LastErrors(c.count), c.errors);
+  }
+}
+
+// The filter evaluated the slow way, neighbour by neighbour, as the reference for lines
+// long enough to take the unrolled paths.
+struct ReferenceDiffuser {
+  explicit ReferenceDiffuser(size_t length) : lines(3, std::vector<LONG>(length, 0)) {}
+  std::vector<BYTE> Line(const std::vector<BYTE>& input) {
+    static constexpr LONG kA[5] = {1, 3, 5, 3, 1}, kB[5] = {3, 5, 7, 5, 3}, kC[2] = {5, 7};
+    const long n = static_cast<long>(input.size());
+    std::vector<LONG>& a = lines[rotation];
+    std::vector<LONG>& b = lines[(rotation + 1) % 3];
+    std::vector<LONG>& c = lines[(rotation + 2) % 3];
+    std::vector<BYTE> packed((input.size() + 7) / 8, 0);
+    for (long i = 0; i < n; ++i) {
+      LONG sum = 0, weight = 0;
+      for (long d = -2; d <= 2; ++d) {
+        if (i + d < 0 || i + d >= n) continue;
+        sum += kA[d + 2] * a[i + d] + kB[d + 2] * b[i + d];
+        weight += kA[d + 2] + kB[d + 2];
+        if (d < 0) sum += kC[d + 2] * c[i + d], weight += kC[d + 2];
+      }
+      const LONG value = input[i] + sum / weight;
+      const bool dot = value > 128;
+      c[i] = dot ? value - 255 : value;
+      if (dot) packed[i / 8] |= static_cast<BYTE>(0x80 >> (i % 8));
+    }
+    rotation = (rotation + 1) % 3;
+    return packed;
+  }
+  std::vector<std::vector<LONG>> lines;
+  int rotation = 0;
+};
+
+TEST_F(ErrorDiffusionTest, LongLinesMatchTheFilterPixelByPixel) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (DWORD count : {4u, 5u, 9u, 10u, 17u, 26u, 64u, 1001u, 1024u}) {
+    SCOPED_TRACE(count);
+    ASSERT_TRUE(InitDiffusion(ctx.get(), count));
+    state().rotation = 0;
+    ReferenceDiffuser reference(count);
+    for (int line = 0; line < 5; ++line) {
+      std::vector<BYTE> input(count);
+      for (BYTE& level : input) level = static_cast<BYTE>(next() >> 24);
+      ASSERT_EQ(Diffuse(input), reference.Line(input)) << "line " << line;
+    }
+    EXPECT_EQ(LastErrors(count), reference.lines[(reference.rotation + 1) % 3]);
   }
 }
 
