@@ -8,26 +8,6 @@
 #include "driver/device_context.h"
 #include "settings/settings_merge.h"
 
-MediaDefinition* ReadMediaDefinitions(LPCWSTR, LONG* count) {
-  *count = -1;
-  auto* block = static_cast<MediaDefinition*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
-  if (!block) return nullptr;
-  std::memset(block, 0xFF, MEDIA_DEFINITION_BLOCK_SIZE);
-  *count = 0;
-  return block;
-}
-
-PrinterDataRecord* ReadPrinterDataRecord(HANDLE) {
-  auto* record = static_cast<PrinterDataRecord*>(GlobalAlloc(GPTR, sizeof(PrinterDataRecord)));
-  if (record) {
-    record->pdVersion = PRINTER_DATA_VERSION;
-    record->pdSize = PRINTER_DATA_RECORD_SIZE;
-  }
-  return record;
-}
-
-HGLOBAL ReadSizedPrinterData(HANDLE, DWORD*, DWORD) { return nullptr; }
-
 void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR, const ModelData*, HANDLE) {
   std::memset(settings, 0, sizeof(*settings));
   settings->dm.dmSize = SETTINGS_PUBLIC_SIZE;
