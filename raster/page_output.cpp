@@ -5,9 +5,10 @@
 // mode (83..84), raster lines from 85, page-end byte last. Plain output sends printer
 // commands only (from 58); framed output sends whole streams, each led by its record.
 //
-// Retained pages form chains: a page retained without XBO_RETAIN_LINES opens a chain and
-// its record will carry the chain's total length; pages retained with it add only their
-// raster lines. The chain goes out in front of the next page printed.
+// Retained pages form a chain that goes out in front of the next page printed, as one
+// frame led by the first page's record. A page retained without XBO_RETAIN_LINES brings
+// its own record and header; one retained with it adds only its raster lines, as does the
+// printed page that ends the chain.
 #include "raster/page_output.h"
 
 #include <cstdint>
@@ -17,35 +18,21 @@
 #include "driver/spool_stream.h"
 #include "raster/printer_commands.h"
 
-// Limits the running total so that adding one more page stream can never wrap it.
+// Limits what a chain holds, so that adding the printed page to it can never wrap a length.
 static const DWORD kMaxRetainedLength = 0x7FFFFFFF;
 
-// Offset of a chunk's first byte to send inside its copy.
-static DWORD ChunkOffset(const RetainedChunk* chunk) {
-  return static_cast<DWORD>(chunk->first - chunk->copy);
-}
-
-// A chunk opens a chain when it sends its own header (from 0 or 58) rather than lines only.
-static BOOL OpensChain(const RetainedChunk* chunk) {
-  return ChunkOffset(chunk) < PAGE_STREAM_LINES_START;
-}
-
-// The record whose total length describes the chain that is still open: that of the last
-// chunk opening a chain, or the first chunk's when none does. Null for an empty list.
-static RetainedChunk* OpenChainHead(RetainedChunk* list) {
-  RetainedChunk* head = nullptr;
-  for (RetainedChunk* chunk = list; chunk; chunk = chunk->next) {
-    if (OpensChain(chunk)) head = chunk;
-  }
-  return head ? head : list;
+// Bytes the chain sends: the sum of its chunks' counts.
+static uint64_t ChainBytes(const RetainedChunk* list) {
+  uint64_t total = 0;
+  for (; list; list = list->next) total += list->count;
+  return total;
 }
 
 // Stores total into the total-length field of the record at the start of a chunk's copy,
 // provided the copy is long enough to hold that field.
 static void StoreTotalLength(RetainedChunk* chunk, DWORD total) {
-  if (!chunk || ChunkOffset(chunk) + static_cast<uint64_t>(chunk->count) <
-                    offsetof(JobInfoRecord, jiTotalLength) + sizeof(DWORD))
-    return;
+  const uint64_t copyBytes = static_cast<uint64_t>(chunk->first - chunk->copy) + chunk->count;
+  if (copyBytes < offsetof(JobInfoRecord, jiTotalLength) + sizeof(DWORD)) return;
   BYTE* field = chunk->copy + offsetof(JobInfoRecord, jiTotalLength);
   field[0] = static_cast<BYTE>(total);
   field[1] = static_cast<BYTE>(total >> 8);
@@ -87,11 +74,16 @@ BOOL RetainPageChunk(DeviceContext* context, const BYTE* stream, const BYTE* fir
   return TRUE;
 }
 
-// Writes the chain with the open chain's record carrying retainedLength; with shortenLast
-// the last chunk goes out without its final byte.
+// Writes the chain, its first record carrying the chain's length; with shortenLast the last
+// chunk goes out without its final byte.
+//
+// The record gets the bytes the chain really sends. That is retainedLength whenever one
+// chain was retained; when a page without XBO_RETAIN_LINES started over behind a chain
+// that never went out, retainedLength counts only the newer pages, while the frame that
+// the record leads holds both (the newer chain's own record travels inside it).
 static void SendChain(DeviceContext* context, BOOL shortenLast) {
   if (!context || !context->retainedPages) return;
-  StoreTotalLength(OpenChainHead(context->retainedPages), context->retainedLength);
+  StoreTotalLength(context->retainedPages, static_cast<DWORD>(ChainBytes(context->retainedPages)));
   for (RetainedChunk* chunk = context->retainedPages; chunk; chunk = chunk->next) {
     DWORD count = chunk->count;
     if (shortenLast && !chunk->next && count > 0) --count;
@@ -126,24 +118,16 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
 
   // Lines only make sense behind a chain that has a header; with no chain open the page
   // opens one itself, or its lines would go out with no header in front of them.
-  if ((options & XBO_RETAIN_LINES) && pending) {
-    const DWORD lines = len - PAGE_STREAM_LINES_START;
-    if (context->retainedLength > kMaxRetainedLength - lines ||
-        !RetainPageChunk(context, stream, stream + PAGE_STREAM_LINES_START, lines)) {
-      stream[len - 1] = pageEnd;
-      return FALSE;
-    }
-    context->retainedLength += lines;
+  const BOOL linesOnly = (options & XBO_RETAIN_LINES) && pending;
+  const DWORD from = linesOnly ? PAGE_STREAM_LINES_START : framed ? 0 : JOB_INFO_RECORD_SIZE;
+  if (ChainBytes(context->retainedPages) + (len - from) > kMaxRetainedLength ||
+      !RetainPageChunk(context, stream, stream + from, len - from)) {
+    stream[len - 1] = pageEnd;
+    return FALSE;
+  }
+  if (linesOnly) {
+    context->retainedLength += len - from;
   } else {
-    const DWORD from = framed ? 0 : JOB_INFO_RECORD_SIZE;
-    RetainedChunk* openChain = pending ? OpenChainHead(context->retainedPages) : nullptr;
-    if (len > kMaxRetainedLength || !RetainPageChunk(context, stream, stream + from, len - from)) {
-      stream[len - 1] = pageEnd;
-      return FALSE;
-    }
-    // A new chain behind one that never went out: the earlier chain's record keeps its
-    // own total, so that both chains stay correctly framed when they are sent together.
-    if (openChain) StoreTotalLength(openChain, context->retainedLength);
     context->retainedLength = len;
   }
   context->lastPageEnd = CMD_RETAINED_PAGE_END;
@@ -164,7 +148,7 @@ BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
                              len - PAGE_STREAM_LINES_START, nullptr};
   RetainedChunk* last = nullptr;
   if (pending) {
-    if (context->retainedLength > 0xFFFFFFFFu - pageChunk.count) return FALSE;
+    if (ChainBytes(context->retainedPages) + pageChunk.count > 0xFFFFFFFFu) return FALSE;
     context->retainedLength += pageChunk.count;
     last = LastChunk(context->retainedPages);
     last->next = &pageChunk;
