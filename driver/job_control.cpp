@@ -45,6 +45,14 @@ void WriteSeparator(DeviceContext* context, BYTE value) {
   WritePrinter(context->printer, &value, 1, &written);
 }
 
+// Counts a new page, first writing the 0C held back from the page before it (plain output
+// only; never before the first page of a document).
+void CountNewPage(DeviceContext* context) {
+  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END)
+    WriteSeparator(context, CMD_PAGE_END);
+  context->pageCount += 1;
+}
+
 }  // namespace
 
 // Opens a document; a document carried over from an older context keeps its page count.
@@ -77,10 +85,8 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
     context->bandedPage = BP_NONE;
   }
 
-  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END)
-    WriteSeparator(context, CMD_PAGE_END);
+  CountNewPage(context);
   context->jobFlags |= JF_PAGE_OPEN;
-  context->pageCount += 1;
   context->jobFlags &= ~JF_RESET_CARRIED;
   if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
   return TRUE;
@@ -92,8 +98,15 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
 BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
   DeviceContext* context = ValidContext(surface);
   if (!context) return FALSE;
-  // The engine sends a page it did not start.
-  if ((context->jobFlags & JF_PAGE_OPEN) == 0) context->pageCount += 1;
+  // The engine sends a page it did not start: it is counted, and separated from the page
+  // before it as if it had been (unless the band loop has sent it already).
+  if ((context->jobFlags & JF_PAGE_OPEN) == 0) {
+    if (context->bandedPage == BP_NONE) {
+      CountNewPage(context);
+    } else {
+      context->pageCount += 1;
+    }
+  }
 
   BOOL sent;
   if (context->bandedPage != BP_NONE) {
