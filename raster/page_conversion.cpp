@@ -3,8 +3,8 @@
 // raster line command per feed position, packing, the job record, and out.
 //
 // The image is worked on in place, one pass per stage. The page stream is the only block
-// made for the page; before its raster lines are written, its raster region doubles as
-// the scratch space of the error diffusion.
+// this unit makes for a page; before its raster lines are written, its raster region
+// doubles as the scratch space of the error diffusion.
 #include "raster/page_conversion.h"
 
 #include <cstdint>
@@ -70,6 +70,8 @@ static constexpr DotExpansion MakeDotExpansion() {
 }
 static constexpr DotExpansion kDotPixels = MakeDotExpansion();
 
+// Fills the 256-entry contrast table: levels move away from 128 (or toward it for a
+// negative contrast) by |contrast| / 128 of their distance, rounded. Cannot fail.
 void BuildToneTable(signed char contrast, BYTE table[256]) {
   const DWORD magnitude = contrast < 0 ? static_cast<DWORD>(-static_cast<LONG>(contrast))
                                        : static_cast<DWORD>(contrast);
@@ -500,6 +502,9 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
   return EmitPageStream(context, stream, length);
 }
 
+// Converts the surface's page into its printer stream and hands it to the page output.
+// FALSE, with nothing written or retained, for a surface or context that cannot be used,
+// an abort, a page that cannot be held, or a failed allocation or pass.
 BOOL ConvertPage(SURFOBJ* surface) {
   if (!surface || surface->iBitmapFormat != BMF_8BPP) return FALSE;
   DeviceContext* context = ContextFromHandle(surface->dhpdev);
