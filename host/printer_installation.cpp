@@ -1,0 +1,166 @@
+// Lays out a printer installation on the host and registers its printer.
+#include "host/printer_installation.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kModelLibraryFile[] = "libtq33modeldata.so";
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  std::error_code code;
+  fs::create_directories(fs::path(path).parent_path(), code);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    if (error) *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+bool Link(const std::string& target, const std::string& path, std::string* error) {
+  std::error_code code;
+  fs::create_directories(fs::path(path).parent_path(), code);
+  fs::remove(path, code);
+  fs::create_symlink(target, path, code);
+  if (code) {
+    if (error) *error = "cannot link " + path + " to " + target + ": " + code.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+std::string PrinterInstallation::LoadedDriverLibrary() {
+  void* symbol = dlsym(RTLD_DEFAULT, "DrvEnableDriver");
+  Dl_info info{};
+  if (!symbol || !dladdr(symbol, &info) || !info.dli_fname) return {};
+  std::error_code code;
+  fs::path path = fs::canonical(info.dli_fname, code);
+  return code ? std::string(info.dli_fname) : path.string();
+}
+
+std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const InstallationFiles& files,
+                                                                 std::string* error,
+                                                                 const std::string& directory) {
+  std::unique_ptr<PrinterInstallation> installation(new PrinterInstallation);
+  if (directory.empty()) {
+    std::string pattern = (fs::temp_directory_path() / "tq33-install-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      if (error) *error = "cannot make a directory for the installation";
+      return nullptr;
+    }
+    installation->root_ = pattern;
+    installation->ownsRoot_ = true;
+  } else {
+    std::error_code code;
+    fs::create_directories(directory, code);
+    installation->root_ = fs::absolute(directory).string();
+  }
+  SetWindowsRoot(installation->root_);
+  SetDriverDirectory(kDriverDirectory);
+
+  std::string driverLibrary = files.driverLibrary.empty() ? LoadedDriverLibrary()
+                                                          : files.driverLibrary;
+  if (driverLibrary.empty()) {
+    if (error) *error = "the driver library is not loaded in this process";
+    return nullptr;
+  }
+  PrinterInstallation& it = *installation;
+  std::error_code code;
+  fs::create_directories(it.HostPath(kDriverDirectory) + "/3", code);
+  if (!Link(driverLibrary, it.HostPath(kDriverPath), error)) return nullptr;
+  if (files.installModelDataLibrary) {
+    std::string modelLibrary = files.modelDataLibrary;
+    if (modelLibrary.empty())
+      modelLibrary = (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
+    if (!Link(modelLibrary, it.HostPath(kModelLibraryPath), error)) return nullptr;
+  }
+  if (files.modelData && !WriteBytes(it.HostPath(kDataFilePath), *files.modelData, error))
+    return nullptr;
+  if (files.mediaDefinitions &&
+      !WriteBytes(it.HostPath(kMediaFilePath), *files.mediaDefinitions, error))
+    return nullptr;
+  if (files.resourceTranslation &&
+      !WriteResourceLibrary(it.HostPath(kResourceLibraryPath), files.resourceTranslation->first,
+                            files.resourceTranslation->second)) {
+    if (error) *error = "cannot write the resource library";
+    return nullptr;
+  }
+  it.printers_.push_back(host::AddPrinter(it.Setup(u"TQ-33")));
+  return installation;
+}
+
+PrinterInstallation::~PrinterInstallation() {
+  for (HANDLE printer : printers_) RemovePrinter(printer);
+  if (ownsRoot_) {
+    std::error_code code;
+    fs::remove_all(root_, code);
+  }
+}
+
+PrinterSetup PrinterInstallation::Setup(const std::u16string& name) const {
+  PrinterSetup setup;
+  setup.name = name;
+  setup.driverName = u"TQ-33";
+  setup.driverPath = kDriverPath;
+  setup.dataFile = kDataFilePath;
+  setup.configFile = kConfigFilePath;
+  return setup;
+}
+
+HANDLE PrinterInstallation::AddPrinter(const std::u16string& name) {
+  HANDLE printer = host::AddPrinter(Setup(name));
+  printers_.push_back(printer);
+  return printer;
+}
+
+std::string PrinterInstallation::HostPath(std::u16string_view windowsPath) const {
+  // The same mapping the host applies, rooted at this installation.
+  std::string path = root_;
+  size_t start = 0;
+  if (windowsPath.size() >= 2 && windowsPath[1] == u':') {
+    path += '/';
+    path += static_cast<char>(windowsPath[0] >= u'a' && windowsPath[0] <= u'z'
+                                  ? windowsPath[0] - u'a' + u'A'
+                                  : windowsPath[0]);
+    start = 2;
+  }
+  std::u16string rest(windowsPath.substr(start));
+  for (char16_t& c : rest) {
+    if (c == u'\\') c = u'/';
+  }
+  return path + Utf8(rest);
+}
+
+bool PrinterInstallation::WriteFile(std::u16string_view windowsPath,
+                                    const std::vector<uint8_t>& bytes) {
+  return WriteBytes(HostPath(windowsPath), bytes, nullptr);
+}
+
+bool PrinterInstallation::RemoveFile(std::u16string_view windowsPath) {
+  std::error_code code;
+  return fs::remove(HostPath(windowsPath), code);
+}
+
+}  // namespace host

@@ -1,0 +1,143 @@
+// The default settings record: fixed defaults, locale and code page, the model's defaults,
+// the stored default options, and the resource library's language.
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "device/default_settings.h"
+#include "tests/host/temp_root.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+bool Same(const SettingsRecord& a, const SettingsRecord& b) {
+  return std::memcmp(&a, &b, sizeof(a)) == 0;
+}
+
+class DefaultSettingsTest : public HostTest {
+ protected:
+  // Model "TQ-33": a default tape key, 500 tenths (709 dots) long, and its resolutions.
+  const ModelData* Model(WORD paperSize, WORD quality, WORD yResolution) {
+    ModelRecord& model = *context_->modelData.modelRecord;
+    CopyWideBounded(model.moName, u"TQ-33", 32);
+    model.moDefaultPaperSize = paperSize;
+    model.moDefaultLength = 500;
+    model.moDefaultLengthDots = 709;
+    model.moDefaultPrintQuality = quality;
+    model.moDefaultYResolution = yResolution;
+    return &context_->modelData;
+  }
+  SettingsRecord Build(const ModelData* model = nullptr) {
+    SettingsRecord s;
+    std::memset(&s, 0xAA, sizeof(s));
+    BuildDefaultSettings(&s, nullptr, model, nullptr);
+    return s;
+  }
+  SettingsRecord WithOptions(DefaultOptions options) {
+    SettingsRecord s = test::FixedDefaults();
+    ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &options);
+    return s;
+  }
+  // Key 263 is a label of kind 8: 411 dots long, 340 of them printable. The list block
+  // ends right after the two entries, so a search past them trips the address checks.
+  test::TestContext context_{
+      {test::Tape(262, 240, 128), test::Label(263, 290, 384, 290, 240, 411, 340, 8)}};
+};
+
+TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
+  EXPECT_TRUE(Same(Build(), test::FixedDefaults()));
+  host::SetCodePages(437, 1250);
+  EXPECT_EQ(+Build().priv.privFlags, 0x3000u);
+  host::SetCodePages(437, 936);
+  EXPECT_EQ(+Build().priv.privFlags, 0x30A0u);
+  ExpectNothingLeaked();
+}
+
+TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchFormName) {
+  host::SetLocale(u"1", u"1");
+  EXPECT_EQ(std::u16string(Build().dm.dmFormName), u"VK 1\" (RFID)");
+  SettingsRecord s = Build(Model(263, 360, 720));
+  EXPECT_EQ(+s.priv.privInchUnits, 1);
+  EXPECT_EQ(std::u16string(s.dm.dmFormName), u"VK 24mm (RFID)");
+  EXPECT_EQ(std::u16string(s.dm.dmDeviceName), u"TQ-33");
+  // The label's length and margin, (411 - 340 + 1) / 2, replace the model's length.
+  EXPECT_EQ(std::vector<LONG>({s.dm.dmYResolution, s.dm.dmPaperSize, s.dm.dmPaperLength,
+                               LONG(s.priv.xbLength), s.priv.privMargin, s.priv.privMediaId}),
+            std::vector<LONG>({720, 263, 290, 411, 36, 1}));
+  // An unknown tape keeps the model's length; a model without resolutions reads as 360.
+  s = Build(Model(999, 0, 0));
+  EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.privLengthDots),
+                               s.dm.dmPrintQuality, s.dm.dmYResolution}),
+            std::vector<LONG>({LAST_RESORT_PAPER_SIZE, 500, 709, 360, 360}));
+  ExpectNothingLeaked();
+}
+
+TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {
+  DefaultOptions all = {DEFAULT_OPTIONS_SIZE, 0x83FFC};  // every option but length and tape
+  auto* bytes = reinterpret_cast<BYTE*>(&all);
+  for (int i = 18; i <= 30; ++i) bytes[i] = static_cast<BYTE>(i);
+  SettingsRecord s = WithOptions(all);
+  const auto* priv = reinterpret_cast<const BYTE*>(&s.priv);
+  EXPECT_EQ(std::vector<int>({priv[215], priv[216], priv[218], priv[219], priv[220], priv[244],
+                              priv[245], priv[247], priv[257], priv[258], priv[276], priv[268],
+                              priv[269], s.dm.dmCollate}),
+            std::vector<int>({18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 1}));
+  EXPECT_EQ(+s.priv.xbOptions, 0x201u | 0x4 | 0x400 | 0x800 | 0x20000);
+  std::memset(bytes + 18, 0, 13);
+  s = WithOptions(all);
+  EXPECT_EQ(+s.priv.xbOptions, 0u);
+  EXPECT_EQ(+s.dm.dmCollate, 0);
+}
+
+TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChangeNothing) {
+  DefaultOptions length = {DEFAULT_OPTIONS_SIZE, 0x2, 0, 2834};
+  SettingsRecord s = WithOptions(length);
+  EXPECT_EQ(+s.dm.dmPaperLength, 2000) << "(2834 * 25400 / 360 + 50) / 100";
+  EXPECT_EQ(+s.priv.xbLength, 2834u);
+  length.optMask = 0x3;
+  length.optPaperSize = 263;
+  EXPECT_EQ(+WithOptions(length).priv.privLengthDots, 411u);
+
+  DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1};
+  unknownTape.optPaperSize = 264;
+  for (DefaultOptions options : {unknownTape, DefaultOptions{DEFAULT_OPTIONS_SIZE, 0, 7, 99},
+                                 DefaultOptions{31, 0x10}})
+    EXPECT_TRUE(Same(WithOptions(options), test::FixedDefaults()));
+}
+
+TEST_F(DefaultSettingsTest, CopyWideBoundedTerminatesZeroFillsAndReadsNoFurtherThanNeeded) {
+  WCHAR field[33];
+  std::fill(std::begin(field), std::end(field), u'#');
+  CopyWideBounded(field, std::u16string(40, u'x').c_str(), 32);
+  EXPECT_EQ(std::u16string(field), std::u16string(31, u'x'));
+  EXPECT_EQ(field[32], u'#');
+  std::vector<WCHAR> name = {u'a', u'b', u'c', 0};  // heap sources of exactly their length
+  CopyWideBounded(field, name.data(), 32);
+  EXPECT_EQ(std::u16string(field, 32), u"abc" + std::u16string(29, 0));
+  std::vector<WCHAR> unterminated = {u'a', u'b'};
+  CopyWideBounded(field, unterminated.data(), 3);
+  EXPECT_EQ(std::u16string(field), u"ab");
+}
+
+TEST_F(DefaultSettingsTest, OnlyAUsEnglishUnicodeResourceLibraryGivesZero) {
+  test::TempRoot root;
+  host::SetDriverDirectory(u"C:\\drv");
+  EXPECT_EQ(ResourceLanguageFlag(), 1u) << "no library";
+  const std::string library = root.Write(u"C:\\drv\\3\\TQ33Kr.dll", "");
+  for (auto [language, codePage, flag] :
+       {std::tuple{0x0407, 0x04B0, 1u}, {0x0409, 0x04E4, 1u}, {0x0409, 0x04B0, 0u}}) {
+    ASSERT_TRUE(host::WriteResourceLibrary(library, language, codePage));
+    EXPECT_EQ(+Build().priv.privHighResAllowed, flag) << language << " " << codePage;
+  }
+  host::FailCall(host::Call::VerQueryValue, 1);
+  EXPECT_EQ(ResourceLanguageFlag(), 1u);
+  // Directories too long for the path buffer, with and without the library's name.
+  for (size_t length : {247u, 258u, 300u}) {
+    host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
+    EXPECT_EQ(ResourceLanguageFlag(), 1u) << length;
+  }
+  ExpectNothingLeaked();
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// The device capability table handed to the engine.
+#include <cstring>
+#include <vector>
+
+#include "device/gdi_info.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+constexpr COLORINFO kDefaultColors = {{6380, 3350}, {2345, 6075}, {1410, 932}, {2000, 2450},
+                                      {5210, 2100}, {4750, 5100}, {3127, 3290}, 12500, 12500,
+                                      12500, 585, 120, 0, 0, 0, 10000};
+
+class GdiInfoTest : public HostTest {
+ protected:
+  // A 24 mm continuous tape: 340 dots wide, 128 printable, 9.0 mm printable.
+  test::TestContext context_{{test::Tape(262, 240, 128)}};
+
+  GDIINFO Fill(SHORT orientation, SHORT yResolution) {
+    context_.settings().dm.dmOrientation = orientation;
+    context_.settings().dm.dmYResolution = yResolution;
+    GDIINFO info[2];  // an engine buffer larger than the table gets only the table
+    std::memset(info, 0xCC, sizeof(info));
+    FillGdiInfo(context_.get(), sizeof(info), info);
+    EXPECT_EQ(info[1].ulVersion, 0xCCCCCCCCu);
+    return info[0];
+  }
+};
+
+TEST_F(GdiInfoTest, TheWholeTableAt360DpiPortraitOnContinuousTape) {
+  // Across: 128 of 340 dots, 9.0 mm. Along: 1417 dots less 2 x 57 of margin plus 1, and
+  // 1000 tenths less 2 x 4 mm.
+  const GDIINFO expected = {
+      .ulVersion = 0x400, .ulTechnology = DT_RASPRINTER,
+      .ulHorzSize = static_cast<ULONG>(-9000), .ulVertSize = static_cast<ULONG>(-92000),
+      .ulHorzRes = 128, .ulVertRes = 1304, .cBitsPixel = 8, .cPlanes = 1, .ulNumColors = 8,
+      .ulLogPixelsX = 360, .ulLogPixelsY = 360, .ulAspectX = 360, .ulAspectY = 360,
+      .ulAspectXY = 509, .xStyleStep = 1, .yStyleStep = 1, .denStyleStep = 14,
+      .ptlPhysOffset = {106, 57}, .szlPhysSize = {340, 1418}, .ulNumPalReg = 256,
+      .ciDevice = kDefaultColors, .ulDevicePelsDPI = 360, .ulHTPatternSize = HT_PATSIZE_6x6_M,
+      .ulHTOutputFormat = HT_FORMAT_4BPP, .flHTFlags = HT_FLAG_HAS_BLACK_DYE};
+  GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
+  EXPECT_EQ(std::memcmp(&info, &expected, sizeof(info)), 0);
+  const SideRecord& side = *context_->sideRecord;
+  EXPECT_EQ(std::vector<int>({side.srDepth, side.srMode, side.srUnit, side.srMark}),
+            std::vector<int>({8, 2, 1, 0xFF}));
+  EXPECT_EQ(side.srColorAdjustment.caRedGamma, 10000);
+}
+
+TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
+  GDIINFO p = Fill(DMORIENT_PORTRAIT, 720);
+  EXPECT_EQ(std::vector<ULONG>({p.ulLogPixelsX, p.ulLogPixelsY, p.ulAspectX, p.ulAspectY,
+                                p.ulAspectXY}),
+            std::vector<ULONG>({360, 720, 720, 360, 804}));
+  EXPECT_EQ(std::make_pair(p.xStyleStep, p.yStyleStep), std::make_pair(1, 2));
+  EXPECT_EQ(p.ulHTPatternSize, 5u) << "the pattern follows the across resolution";
+  GDIINFO l = Fill(DMORIENT_LANDSCAPE, 720);
+  EXPECT_EQ(std::vector<ULONG>({l.ulLogPixelsX, l.ulLogPixelsY, l.ulAspectX, l.ulAspectY,
+                                l.ulHorzRes}),
+            std::vector<ULONG>({720, 360, 360, 720, p.ulVertRes}));
+  EXPECT_EQ(std::make_pair(l.xStyleStep, l.yStyleStep), std::make_pair(2, 1));
+}
+
+TEST_F(GdiInfoTest, PatternSizesFollowTheResolutionOrThePrintersCompleteHalftoneData) {
+  EXPECT_EQ(std::vector<ULONG>({PickHalftonePatternSize(179), PickHalftonePatternSize(180),
+                                PickHalftonePatternSize(720), PickHalftonePatternSize(2400)}),
+            std::vector<ULONG>({3, 5, 7, 15}));
+  context_->printer = host::AddPrinter({});
+  DEVHTINFO stored = {0x7, 16, 300, {.RedGamma = 20000}};
+  const auto* raw = reinterpret_cast<const uint8_t*>(&stored);
+  std::vector<uint8_t> bytes(raw, raw + sizeof(stored));
+  host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
+  GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
+  EXPECT_EQ(info.ulHTPatternSize, 5u) << "16 is beyond the engine's patterns";
+  EXPECT_EQ(info.ulDevicePelsDPI, 300u);
+  EXPECT_EQ(info.ciDevice.RedGamma, 20000);
+
+  bytes.resize(128);
+  host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
+  info = Fill(DMORIENT_PORTRAIT, 360);
+  EXPECT_EQ(info.ulDevicePelsDPI, 360u);
+  EXPECT_EQ(std::memcmp(&info.ciDevice, &kDefaultColors, sizeof(COLORINFO)), 0);
+}
+
+TEST_F(GdiInfoTest, TheEngineGetsNoMoreThanItsBufferAndNothingWithoutAMediaTable) {
+  GDIINFO whole = Fill(DMORIENT_LANDSCAPE, 360);
+  std::vector<uint8_t> buffer(sizeof(GDIINFO), 0xCC);
+  FillGdiInfo(context_.get(), 200, reinterpret_cast<GDIINFO*>(buffer.data()));
+  EXPECT_EQ(std::memcmp(buffer.data(), &whole, 200), 0);
+  EXPECT_EQ(buffer[200], 0xCC);
+  std::fill(buffer.begin(), buffer.end(), 0xCC);
+  context_->modelData.mediaTable = nullptr;
+  FillGdiInfo(context_.get(), sizeof(GDIINFO), reinterpret_cast<GDIINFO*>(buffer.data()));
+  EXPECT_EQ(buffer, std::vector<uint8_t>(sizeof(GDIINFO), 0xCC));
+}
+
+TEST_F(GdiInfoTest, AZeroResolutionLeavesBothResolutionsZero) {
+  // dmPrintQuality, dmYResolution, scaledResolution; the last makes the feed resolution 0.
+  const LONG cases[][3] = {
+      {0, 360, 0}, {360, 0, 360}, {360, 360, 0}, {-360, 360, -360}, {720, 360, 1}};
+  for (auto [quality, yResolution, scaled] : cases) {
+    context_.settings().dm.dmPrintQuality = static_cast<SHORT>(quality);
+    context_->scaledResolution = scaled;
+    GDIINFO info = Fill(DMORIENT_PORTRAIT, static_cast<SHORT>(yResolution));
+    EXPECT_EQ(info.ulHorzRes | info.ulVertRes, 0u) << quality << " " << yResolution;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// The driver data file: what a good file turns into, and where a bad one is refused.
+#include "modeldata/model_data_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace {
+
+std::string ReadData(const char* name) {
+  std::ifstream in(std::string(TQ33_SOURCE_DIR "/data/") + name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+BOOL Parse(const std::string& text, ModelDataFile* file, ModelDataError* error = nullptr) {
+  return ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), file,
+                            error);
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// The model header is line 1, the [medium] header line 10, "width = 240" line 14.
+const std::string kSmall =
+    "[model 1]\ntype = 0\nname = \"TQ-33\"\npaper-size = 262\nlength = 1000\n"
+    "length-dots = 1417\nprint-quality = 360\ny-resolution = 360\n\n"
+    "[medium]\nname = \"Tape 24mm\"\npaper-size = 262\nkind = 0\nwidth = 240\n"
+    "print-width = 181\nwidth-dots = 340\nprint-width-dots = 256\n";
+
+// A continuous tape whose sizes agree, with an optional width multiple.
+std::string Tape(int code, int tenths, int dots, int multiple = 0) {
+  return "[medium]\nname = \"T" + std::to_string(code) + "\"\npaper-size = " +
+         std::to_string(code) + "\nkind = 0\nwidth = " + std::to_string(tenths) +
+         "\nprint-width = " + std::to_string(tenths) + "\nwidth-dots = " +
+         std::to_string(dots) + "\nprint-width-dots = " + std::to_string(dots) +
+         "\nmultiple = " + std::to_string(multiple) + "\n";
+}
+
+std::u16string Name(const WCHAR* field, size_t units) {
+  std::u16string name;
+  for (size_t i = 0; i < units && field[i]; ++i) name += field[i];
+  return name;
+}
+
+TEST(ModelDataFileTest, TheShippedFilesParseAndTheTq33KeepsTheMediaLayout) {
+  ModelDataFile file;
+  ModelDataError error;
+  ASSERT_TRUE(Parse(ReadData("tq21.model"), &file, &error)) << error.Describe();
+  EXPECT_EQ(file.models[0].record.moType, '1');
+  ASSERT_TRUE(Parse(ReadData("tq33.model"), &file, &error)) << error.Describe();
+  ASSERT_EQ(file.models.size(), 1u);
+  const ModelRecord& r = FindModelData(&file, 1)->record;
+  EXPECT_EQ(r.moType, '0');
+  EXPECT_EQ(Name(r.moName, 32), u"TQ-33");
+  EXPECT_EQ(r.moDefaultPaperSize, 387);
+  EXPECT_EQ(r.moDefaultLength, 1000);
+  EXPECT_EQ(r.moDefaultLengthDots, 1417);
+  EXPECT_EQ(r.moDefaultPrintQuality + r.moDefaultYResolution, 720);
+
+  const std::vector<MediaListEntry>& media = file.models[0].media;
+  ASSERT_GE(media.size(), 8u) << "the best-fit search starts at the eighth record";
+  std::set<int> codes, multiples, kindCodes;
+  for (size_t i = 0; i < media.size(); ++i) {
+    const MediaListEntry& e = media[i];
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(Name(e.meName, 64).empty());
+    EXPECT_LE(e.mePrintWidthDots, 384);
+    codes.insert(e.mePaperSize);
+    kindCodes.insert(e.meKindCode);
+    bool dieCut = e.meKindCode == 5 || e.meKindCode == 8 || e.meKindCode == 11;
+    EXPECT_EQ(dieCut, e.meLengthDots > 0 && e.meLength > 0);
+    EXPECT_TRUE(i >= 8 || e.meLength == 0) << "the first eight are continuous tapes";
+    int m = e.meWidthMultiple;
+    if (m == 0) continue;
+    multiples.insert(m);
+    ASSERT_GE(i, 4u * m);
+    const MediaListEntry& base = media[i - 4 * m];
+    EXPECT_EQ(base.meWidthMultiple, 0);
+    EXPECT_EQ(e.mePaperSize, base.mePaperSize + (m == 1 ? 20 : m == 2 ? 26 : 32));
+    EXPECT_EQ(e.mePrintWidthDots, (m + 1) * base.mePrintWidthDots);
+  }
+  for (int code = 257; code <= 263; ++code) EXPECT_TRUE(codes.count(code)) << code;
+  EXPECT_EQ(multiples, (std::set<int>{1, 2, 3}));
+  for (int kind : {2, 5, 8, 16}) EXPECT_TRUE(kindCodes.count(kind)) << kind;
+  const MediaListEntry& special = media.back();
+  EXPECT_EQ(Name(special.meName, 64), u"VK 24mm (RFID)");
+  EXPECT_EQ(special.mePaperSize + special.meKindCode + special.meOptions, 387u + 16 + 1);
+}
+
+TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroElsewhere) {
+  // Windows line ends, a byte-order mark, comments, escapes, hexadecimal and non-ASCII.
+  std::string text =
+      "\xEF\xBB\xBF# comment\n" +
+      Replace(Replace(Replace(kSmall, "\"Tape 24mm\"", R"("\"Bänd\\ 24mm")"), "kind = 0",
+                      "kind = 0x10 # special\nspecial = 1"),
+              "y-resolution = 360", "y-resolution = 360\t# across\n") +
+      Replace(Replace(kSmall, "[model 1]", "[model 7]"), "= 0", "= 3");
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+    text.replace(at, 1, "\r\n");
+  ModelDataFile file;
+  ModelDataError error;
+  ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
+  EXPECT_EQ(FindModelData(&file, 7)->record.moType, '3');
+  EXPECT_EQ(FindModelData(&file, 2), nullptr);
+  MediaListEntry entry{};
+  std::memcpy(entry.meName, u"\"Bänd\\ 24mm", 22);
+  entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
+  entry.meWidth = 240, entry.mePrintWidth = 181, entry.meWidthDots = 340;
+  entry.mePrintWidthDots = 256;
+  ASSERT_EQ(FindModelData(&file, 1)->media.size(), 1u);
+  EXPECT_EQ(std::memcmp(&FindModelData(&file, 1)->media[0], &entry, sizeof(entry)), 0);
+}
+
+TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
+  const std::string label = "\nlength = 400\nprint-length = 350\nlength-dots = 567\n"
+                            "print-length-dots = 496\n";
+  const struct {
+    std::string text;
+    DWORD line;
+    const char* says;
+  } cases[] = {
+      {Replace(kSmall, "width = 240", "widht = 240"), 14, "unknown field 'widht'"},
+      {Replace(kSmall, "width = 240\n", ""), 10, "lacks field 'width'"},
+      {Replace(kSmall, "kind = 0", "kind = 0\nkind = 1"), 14, "given twice (first on line 13)"},
+      {Replace(kSmall, "width = 240", "width = 40000"), 14, "outside 1 to 32767"},
+      {Replace(kSmall, "width = 240", "width = 24mm"), 14, "needs a number"},
+      {Replace(kSmall, "\"Tape 24mm\"", "\"Tape 24mm"), 11, "closing quote"},
+      {Replace(kSmall, "width-dots = 340", "width-dots = 300"), 16, "340 dots, not 300"},
+      {Replace(kSmall, "print-width = 181", "print-width = 250"), 15, "exceeds width"},
+      {Replace(kSmall, "kind = 0", "kind = 8"), 13, "needs its lengths"},
+      {kSmall + "length = 400\n", 10, "lacks field 'print-length'"},
+      {Replace(kSmall, "kind = 0", "kind = 0" + label), 14, "only die-cut labels"},
+      {Replace(kSmall, "paper-size = 262\nkind", "paper-size = 320\nkind"), 12, "user-defined"},
+      {kSmall + Replace(Tape(262, 240, 340), "\"T262\"", "\"B\""), 20,
+       "262 already used on line 12"},
+      {kSmall + Tape(282, 240, 340, 1), 26, "needs its base 4 media before it"},
+      {kSmall + Tape(257, 35, 50) + Tape(258, 60, 85) + Tape(259, 90, 128) +
+           Tape(260, 120, 170) + Tape(278, 70, 100, 1), 62, "must have paper size 277"},
+      {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
+           Tape(282, 240, 340, 1), 53, "needs 2 x 256 print-width-dots"},
+      {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
+           Replace(Tape(282, 240, 340, 1), "kind = 0", "kind = 2"), 53, "of another kind"},
+      {Replace(kSmall, "length-dots = 1417", "length-dots = 1000"), 6, "1417 dots at 360"},
+      {Replace(kSmall, "type = 0\n", ""), 1, "model 1 lacks field 'type'"},
+      {Replace(kSmall, "paper-size = 262\nlength", "paper-size = 263\nlength"), 4,
+       "263 is not among"},
+      {Replace(kSmall, "[medium]", "[media]"), 10, "unknown section 'media'"},
+      {kSmall + kSmall, 18, "model 1 already declared"},
+      {Replace(kSmall, "TQ-33", std::string("TQ\0-33", 6)), 3, "byte 0x00 is not text"},
+      {Replace(kSmall, "TQ-33", "TQ\xED\xA0\x80-33"), 3, "not UTF-8"},
+      {Replace(kSmall, "TQ-33", "TQ\r-33"), 3, "carriage return"},
+      {"", 0, "no [model N] section"},
+  };
+  for (const auto& c : cases) {
+    ModelDataFile file;
+    ModelDataError error;
+    EXPECT_FALSE(Parse(c.text, &file, &error)) << c.says;
+    EXPECT_TRUE(file.models.empty());
+    EXPECT_EQ(error.line, c.line) << error.Describe();
+    EXPECT_NE(error.text.find(c.says), std::string::npos) << error.Describe();
+  }
+  ModelDataError error;
+  ModelDataFile file;
+  Parse(Replace(kSmall, "width = 240", "widht = 240"), &file, &error);
+  EXPECT_EQ(error.Describe(), "line 14: unknown field 'widht'");
+  EXPECT_FALSE(ParseModelDataFile(nullptr, 5, &file, &error));
+}
+
+TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
+  ModelDataFile file;
+  ModelDataError error;
+  std::string big = kSmall + std::string(MODEL_DATA_FILE_MAX_BYTES - kSmall.size() + 1, '#');
+  EXPECT_FALSE(Parse(big, &file, &error));
+  EXPECT_EQ(error.Describe(), "file of 262145 bytes exceeds the limit of 262144 bytes");
+  big.pop_back();
+  EXPECT_FALSE(Parse(big, &file, &error));
+  EXPECT_EQ(error.line, 18u) << "a full-size file is read, and its last line is too long";
+
+  std::string many = kSmall;
+  for (int code = 1000; code < 1000 + MODEL_DATA_MAX_MEDIA; ++code) many += Tape(code, 240, 340);
+  EXPECT_FALSE(Parse(many, &file, &error));
+  EXPECT_NE(error.text.find("more than 512 media"), std::string::npos) << error.Describe();
+  EXPECT_EQ(error.line, 18u + 9u * (MODEL_DATA_MAX_MEDIA - 1));
+}
+
+TEST(ModelDataFileTest, NoPrefixOrMutationOfAGoodFileUpsetsTheParser) {
+  const std::string good = ReadData("tq33.model");
+  const DWORD lines = static_cast<DWORD>(std::count(good.begin(), good.end(), '\n')) + 1;
+  ModelDataFile file;
+  ModelDataError error;
+  std::mt19937 random(33);
+  for (size_t round = 0; round < 2000; ++round) {
+    std::string text = good.substr(0, round < 1000 ? round * 7 % good.size() : good.size());
+    for (int flips = round < 1000 ? 0 : 1 + round % 4; flips > 0; --flips)
+      text[random() % text.size()] = static_cast<char>(random());
+    EXPECT_TRUE(Parse(text, &file, &error) || error.line <= lines) << error.Describe();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The model-data library as the driver uses it, on an installation laid out in a temporary
+// Windows root: its protocol, its handles, the files it refuses, and the driver's whole
+// load cycle through it and through a library that breaks the protocol.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "driver/model_data.h"
+#include "modeldata/model_data_file.h"
+#include "tests/host/temp_root.h"
+#include "tests/support/host_test.h"
+
+namespace {
+
+constexpr const char16_t* kDataPath = u"C:\\TQ33\\drivers\\3\\tq33.model";
+constexpr const char16_t* kLibraryPath = u"C:\\TQ33\\drivers\\3\\TQ33Ki3.dll";
+
+std::string DefaultData() {
+  std::ifstream in(TQ33_SOURCE_DIR "/data/tq33.model", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The driver directory C:\TQ33\drivers, its "3" subdirectory holding a model-data library
+// and the default data file.
+class ModelDataLibraryTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    host::SetDriverDirectory(u"C:\\TQ33\\drivers");
+    root_.Write(kDataPath, DefaultData());
+    Install("libtq33modeldata.so");
+  }
+  void TearDown() override {
+    unsetenv("TQ33_MISBEHAVE");
+    if (module_) FreeLibrary(module_);
+    if (heap_) HeapDestroy(heap_);
+    ExpectNothingLeaked();
+    HostTest::TearDown();
+  }
+  void Install(const char* builtName) {
+    std::string link = host::ToHostPath(kLibraryPath).value();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(std::string(TQ33_BINARY_DIR "/") + builtName, link);
+  }
+  // Loads the library as the driver does and returns its QDX_InitializeW.
+  ModelDataInitializeFn Initializer() {
+    module_ = LoadLibraryW(kLibraryPath);
+    return reinterpret_cast<ModelDataInitializeFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module_, MODEL_DATA_INIT_EXPORT)));
+  }
+  // The driver's load cycle into a fresh heap.
+  BOOL Load() {
+    if (heap_) HeapDestroy(heap_);
+    heap_ = HeapCreate(0, 8192, 0);
+    record_ = nullptr;
+    count_ = 0;
+    return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_,
+                         &count_);
+  }
+  test::TempRoot root_;
+  HMODULE module_ = nullptr;
+  ModelDataTable table_{MODEL_DATA_TABLE_SIZE};
+  HANDLE heap_ = nullptr;
+  ModelRecord* record_ = nullptr;
+  MediaListEntry* list_ = nullptr;
+  MediaRecord* media_ = nullptr;
+  DWORD count_ = 0;
+};
+
+TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
+  ModelDataInitializeFn initialize = Initializer();
+  ASSERT_NE(initialize, nullptr);
+  ModelDataTable wrong{sizeof(ModelDataTable) == 20 ? 40u : DWORD(sizeof(ModelDataTable))};
+  EXPECT_FALSE(initialize(nullptr));
+  EXPECT_FALSE(initialize(&wrong));
+  EXPECT_EQ(wrong.mdOpen, nullptr);
+  ASSERT_TRUE(initialize(&table_));
+
+  ModelDataFile expected;
+  std::string text = DefaultData();
+  ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), &expected, nullptr);
+  ModelDataHandle handle = 0;
+  ASSERT_TRUE(table_.mdOpen(&handle, kDataPath));
+  EXPECT_TRUE(handle != 0 && handle != 0xFFFFFFFFu);
+
+  BYTE record[120] = {};
+  record[50] = 0xAB;
+  DWORD returned = 0;
+  ASSERT_TRUE(table_.mdGetModel(handle, 1, record, 50, &returned));
+  EXPECT_EQ(returned, 50u);
+  EXPECT_EQ(record[50], 0xAB) << "nothing beyond the size given is written";
+  ASSERT_TRUE(table_.mdGetModel(handle, 1, record, MODEL_RECORD_SIZE, &returned));
+  EXPECT_EQ(returned, 118u);
+  EXPECT_EQ(std::memcmp(record, &expected.models[0].record, 118), 0);
+  EXPECT_FALSE(table_.mdGetModel(handle, 2, record, 118, &returned)) << "no model 2";
+
+  DWORD needed = 0, count = 0;
+  SetLastError(0);
+  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  const DWORD probed = needed;
+  EXPECT_EQ(probed, 26u * MEDIA_LIST_ENTRY_SIZE);
+  std::vector<BYTE> list(probed + 1, 0xAB);
+  SetLastError(0);
+  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, list.data(), probed - 1, &needed, &count));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(needed, probed);
+  EXPECT_EQ(list[0], 0xAB) << "a short buffer is left alone";
+  ASSERT_TRUE(table_.mdGetMediaList(handle, 1, list.data(), probed, &needed, &count));
+  EXPECT_EQ(count, 26u);
+  EXPECT_EQ(std::memcmp(list.data(), expected.models[0].media.data(), probed), 0);
+  EXPECT_EQ(list[probed], 0xAB);
+
+  EXPECT_TRUE(table_.mdClose(handle));
+  EXPECT_FALSE(table_.mdClose(handle)) << "a closed handle is not closed twice";
+  ModelDataHandle reopened = 0;
+  ASSERT_TRUE(table_.mdOpen(&reopened, kDataPath));
+  EXPECT_NE(reopened, handle) << "a reused slot comes under a new handle";
+  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(table_.mdClose(reopened));
+}
+
+TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
+  ASSERT_TRUE(Initializer()(&table_));
+  const std::string good = DefaultData();
+  const struct {
+    std::string bytes;
+    DWORD error;
+  } files[] = {
+      {"", ERROR_FILE_INVALID},
+      {good.substr(0, good.size() - 30), ERROR_INVALID_DATA},
+      {good + std::string(MODEL_DATA_FILE_MAX_BYTES - good.size() + 1, '\n'), ERROR_FILE_INVALID},
+  };
+  ModelDataHandle handle = 55;
+  for (const auto& f : files) {
+    root_.Write(u"C:\\bad.model", f.bytes);
+    EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model"));
+    EXPECT_EQ(GetLastError(), f.error);
+    EXPECT_EQ(handle, 0u);
+  }
+  EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\missing.model"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(table_.mdOpen(nullptr, kDataPath));
+  for (host::Call call : {host::Call::CreateFile, host::Call::CreateFileMapping,
+                          host::Call::MapViewOfFile}) {
+    host::FailCall(call, 1);
+    EXPECT_FALSE(table_.mdOpen(&handle, kDataPath)) << host::CallName(call);
+  }
+}
+
+TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable) {
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(host::Live().modules, baseline_.modules) << "the library is unloaded again";
+  EXPECT_EQ(record_->moDefaultPaperSize, 387);
+  ASSERT_EQ(count_, 26u);
+  const BYTE* terminator = reinterpret_cast<const BYTE*>(&media_[count_]);
+  EXPECT_EQ(std::count(terminator, terminator + sizeof(MediaRecord), 0xFF),
+            static_cast<long>(sizeof(MediaRecord)));
+  int paperMedia = 0;
+  for (DWORD i = 0; i < count_; ++i) paperMedia += media_[i].mrKind;
+  EXPECT_EQ(paperMedia, 4) << "kind codes 2 and 5 make media of kind 1";
+
+  root_.Write(kDataPath, "[model 1]\n");
+  EXPECT_FALSE(Load());
+  EXPECT_EQ(record_, nullptr);
+}
+
+TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
+  Install("libtq33modeldata_misbehaving.so");
+  ASSERT_TRUE(Load()) << "the library keeps its promises unless told otherwise";
+  for (const char* mode : {"init-fails", "no-open", "no-close", "no-model", "no-list",
+                           "probe-succeeds", "probe-wrong-error", "count-zero",
+                           "count-over-block", "type-ff", "handle-all-ones"}) {
+    setenv("TQ33_MISBEHAVE", mode, 1);
+    EXPECT_FALSE(Load()) << mode;
+    EXPECT_TRUE(record_ == nullptr && count_ == 0) << mode;
+    EXPECT_EQ(host::Live().modules, baseline_.modules) << mode;
+  }
+}
+
+}  // namespace
