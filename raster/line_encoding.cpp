@@ -19,18 +19,23 @@ namespace {
 // The neighbour mask is built from little-endian 8-byte loads.
 static_assert(std::endian::native == std::endian::little);
 
-// A packed line never needs more than this: the worst case, a single byte between every
-// pair of repeated bytes, packs 3 bytes into 4, so 48 bytes into at most 65.
+// Room for one line and its slack: a line near the end of the region is copied here.
+// It also holds a packed line (PackLine): never more than 65 bytes, the worst case being
+// a single byte between every pair of repeated bytes, which packs 3 bytes into 4.
 constexpr DWORD kLineAreaSize = 96;
 
-// The mask loads read up to 15 bytes past a line of count bytes.
-constexpr DWORD kMaskSlack = 15;
+// The mask loads and the span copies work in 16-byte pieces, so they may read and write
+// up to 15 bytes past the bytes that count. Every source line has that many readable
+// bytes behind it (near the end of the region the line is copied first), and the line
+// area and the output area have that much room behind their last byte.
+constexpr DWORD kSlack = 15;
+static_assert(65 + kSlack <= kLineAreaSize && 48 + kSlack <= kLineAreaSize);
 
 // A raster line command: "G", the count as two bytes, then the data.
 constexpr DWORD kLineCommandSize = 3;
 
 // Bit k of the result is set when line[k] == line[k + 1], for k from 0 to count - 2.
-// Reads count + kMaskSlack bytes; the bits of bytes past the line are cleared.
+// Reads count + kSlack bytes; the bits of bytes past the line are cleared.
 uint64_t EqualNeighbourMask(const BYTE* line, DWORD count) {
   uint64_t mask = 0;
 #if defined(__SSE2__)
@@ -61,52 +66,39 @@ uint64_t EqualNeighbourMask(const BYTE* line, DWORD count) {
   return count > 1 ? mask & ((uint64_t{1} << (count - 1)) - 1) : 0;
 }
 
-// Copies a short span without a library call: lines are at most 48 bytes and most
-// literal runs only a few.
+// Copies count bytes in whole 16-byte pieces (see kSlack): lines are at most 48 bytes
+// and most literal runs only a few, so one piece usually does.
 inline void CopySpan(BYTE* to, const BYTE* from, DWORD count) {
-  while (count >= 8) {
-    std::memcpy(to, from, 8);
-    to += 8;
-    from += 8;
-    count -= 8;
-  }
-  if (count & 4) {
-    std::memcpy(to, from, 4);
-    to += 4;
-    from += 4;
-  }
-  if (count & 2) {
-    std::memcpy(to, from, 2);
-    to += 2;
-    from += 2;
-  }
-  if (count & 1) *to = *from;
+  for (DWORD done = 0; done < count; done += 16) std::memcpy(to + done, from + done, 16);
 }
 
 // Packs count bytes from their equal-neighbour mask. Every run of two or more equal bytes
 // becomes a repeat run; the single bytes between them are gathered into literal runs.
 // This is exactly what a byte-by-byte encoder that opens a repeat on the first equal pair
-// produces, but it visits each run once instead of each byte.
+// produces, but it takes one step per run instead of one per byte. A literal run is
+// always followed by a repeat run or the end, which keeps the branches predictable.
 DWORD PackMasked(const BYTE* line, DWORD count, uint64_t mask, BYTE* output) {
   DWORD packed = 0;
   DWORD at = 0;
   while (at < count) {
-    const uint64_t rest = mask >> at;
-    if (rest & 1) {
-      // Bits at..at+repeats-1 are set: bytes at..at+repeats are all equal.
-      const DWORD repeats = static_cast<DWORD>(std::countr_zero(~rest));
-      output[packed++] = static_cast<BYTE>(0 - repeats);
-      output[packed++] = line[at];
-      at += repeats + 1;
-    } else {
+    uint64_t rest = mask >> at;
+    if (!(rest & 1)) {
       // The literal run ends where the next repeat starts, or at the end of the line.
       const DWORD end = rest ? at + static_cast<DWORD>(std::countr_zero(rest)) : count;
       const DWORD literal = end - at;
-      output[packed++] = static_cast<BYTE>(literal - 1);
-      CopySpan(output + packed, line + at, literal);
-      packed += literal;
+      output[packed] = static_cast<BYTE>(literal - 1);
+      CopySpan(output + packed + 1, line + at, literal);
+      packed += literal + 1;
       at = end;
+      if (at >= count) break;
+      rest = mask >> at;
     }
+    // Bits at..at+repeats-1 are set: bytes at..at+repeats are all equal.
+    const DWORD repeats = static_cast<DWORD>(std::countr_zero(~rest));
+    output[packed] = static_cast<BYTE>(0 - repeats);
+    output[packed + 1] = line[at];
+    packed += 2;
+    at += repeats + 1;
   }
   return packed;
 }
@@ -120,32 +112,30 @@ inline int CountBits(uint64_t value) {
   return static_cast<int>((value * 0x0101010101010101ULL) >> 56);
 }
 
-// The length PackMasked will produce, from the mask alone: two bytes per repeat run, and
-// one count byte per literal run besides its bytes. A line that would not shrink then goes
-// out raw without being packed first.
-DWORD PackedLength(uint64_t mask, DWORD count) {
+// TRUE when PackMasked would not make the line longer, worked out from the mask alone so
+// that a line that goes raw is not packed first. Packing saves the repeated bytes (one
+// per mask bit) and spends a count byte on every repeat run and every literal run.
+BOOL PackingPays(uint64_t mask, DWORD count) {
+  if (mask == 0) return FALSE;  // one literal run, one byte longer: dithered lines mostly
   const uint64_t line = (uint64_t{1} << count) - 1;
-  const uint64_t inRepeat = (mask | (mask << 1)) & line;  // byte i equals byte i-1 or i+1
-  const uint64_t literal = line & ~inRepeat;
+  const uint64_t literal = line & ~(mask | (mask << 1));  // bytes in no repeat run
   const int repeatRuns = CountBits(mask & ~(mask << 1));
   const int literalRuns = CountBits(literal & ~(literal << 1));
-  return static_cast<DWORD>(2 * repeatRuns + CountBits(literal) + literalRuns);
+  return repeatRuns + literalRuns <= CountBits(mask);
 }
 
 // Writes the command for one line of count (1..48) bytes at output and returns the bytes
-// written (at most 3 + 1 + 48 + 2). The data goes out packed (through the line area) when
+// written (at most 3 + 1 + 48 + 2, plus kSlack of scratch). The data goes out packed when
 // packing does not make it longer, raw as one literal run otherwise; either way a pad run
-// makes the line decode to a full head line.
-DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* lineArea,
-                       BYTE* output) {
+// makes the line decode to a full head line. Packing goes straight to the output: a trip
+// through a separate line buffer would read back bytes still in flight from the stores.
+DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* output) {
   const DWORD pad = HEAD_LINE_BYTES - count;
   const DWORD padRun = pad > 0 ? 2 : 0;
   BYTE* at = output + kLineCommandSize;
   DWORD commandCount = 0;
-  const DWORD packed = PackedLength(mask, count);
-  if (packed <= count) {
-    PackMasked(data, count, mask, lineArea);
-    CopySpan(at, lineArea, packed);
+  if (PackingPays(mask, count)) {
+    const DWORD packed = PackMasked(data, count, mask, at);
     at += packed;
     commandCount = packed + padRun;
   } else {
@@ -171,8 +161,8 @@ DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* lineA
 
 // Rewrites the region into output ("M" 02 first) and returns the output length, or 0
 // when a raster command is cut off or its count is not 1..48. The output area must hold
-// 2 + 2 * length bytes: no command grows by more than 7/4 (a 4-byte line of one data byte
-// becomes 7 bytes), the other commands are copied as they are.
+// 2 + 2 * length + kSlack bytes: no command grows by more than 7/4 (a 4-byte line of one
+// data byte becomes 7 bytes), the other commands are copied as they are.
 DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea) {
   BYTE* out = output;
   *out++ = CMD_COMPRESSION_MODE;
@@ -189,26 +179,30 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
         const DWORD count = command.dataCount;
         if (count == 0 || count > HEAD_LINE_BYTES) return 0;
         const BYTE* data = region + command.offset + kLineCommandSize;
-        uint64_t mask = 0;
-        if (length - (command.offset + kLineCommandSize) >= count + kMaskSlack) {
-          mask = EqualNeighbourMask(data, count);
-        } else {
-          // Too close to the end of the region for the wide loads: work on a copy.
-          BYTE copy[HEAD_LINE_BYTES + kMaskSlack] = {};
-          std::memcpy(copy, data, count);
-          mask = EqualNeighbourMask(copy, count);
+        // Too close to the end of the region for the 16-byte pieces: work on a copy.
+        if (length - (command.offset + kLineCommandSize) < count + kSlack) {
+          std::memcpy(lineArea, data, count);
+          data = lineArea;
         }
-        out += WriteLineCommand(data, count, mask, lineArea, out);
+        out += WriteLineCommand(data, count, EqualNeighbourMask(data, count), out);
         break;
       }
-      case RegionItem::ZeroLine:
-        // Blank stretches are long runs of zero lines: take them together.
+      case RegionItem::ZeroLine: {
+        // Blank stretches are long runs of zero lines: take them eight at a time.
+        constexpr uint64_t kEightZeroLines = 0x0101010101010101ULL * CMD_ZERO_LINE;
         *out++ = CMD_ZERO_LINE;
+        uint64_t eight = 0;
+        while (length - offset >= 8 && (std::memcpy(&eight, region + offset, 8), eight == kEightZeroLines)) {
+          std::memcpy(out, &eight, 8);
+          out += 8;
+          offset += 8;
+        }
         while (offset < length && region[offset] == CMD_ZERO_LINE) {
           *out++ = CMD_ZERO_LINE;
           ++offset;
         }
         break;
+      }
       default:
         std::memcpy(out, region + command.offset, command.size);
         out += command.size;
@@ -222,9 +216,9 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
 // Packs one line of 1..48 bytes into output (96 bytes of room); 0 for a bad line.
 DWORD PackLine(const BYTE* line, DWORD count, BYTE* output) {
   if (!line || !output || count == 0 || count > HEAD_LINE_BYTES) return 0;
-  BYTE copy[HEAD_LINE_BYTES + kMaskSlack] = {};
+  BYTE copy[HEAD_LINE_BYTES + kSlack] = {};
   std::memcpy(copy, line, count);
-  return PackMasked(line, count, EqualNeighbourMask(copy, count), output);
+  return PackMasked(copy, count, EqualNeighbourMask(copy, count), output);
 }
 
 // Packs every raster line of stream[start, length) in place; returns the new stream
@@ -232,12 +226,13 @@ DWORD PackLine(const BYTE* line, DWORD count, BYTE* output) {
 DWORD PackRasterLines(DeviceContext* context, BYTE* stream, DWORD start, DWORD length,
                       DWORD capacity) {
   if (!context || !context->heap || !stream || start > length || capacity < length) return 0;
-  // The output area must be addressable: 2 + 2 * length bytes.
-  if (length > (0xFFFFFFFFu - 2) / 2) return 0;
+  // The output area must be addressable: 2 + 2 * length + kSlack bytes.
+  if (length > (0xFFFFFFFFu - 2 - kSlack) / 2) return 0;
 
-  const DWORD areaSize = 2 + 2 * length;
+  const DWORD areaSize = 2 + 2 * length + kSlack;
   BYTE* area = static_cast<BYTE*>(HeapAlloc(context->heap, 0, areaSize));
-  BYTE* lineArea = area ? static_cast<BYTE*>(HeapAlloc(context->heap, 0, kLineAreaSize)) : nullptr;
+  BYTE* lineArea =
+      area ? static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, kLineAreaSize)) : nullptr;
 
   DWORD result = 0;
   if (lineArea) {
