@@ -35,7 +35,9 @@ void DiffuseLongLine(benchmark::State& state) {
   }
   // A slow ramp with some texture: grey levels of every kind, as a photo would have.
   std::vector<BYTE> input(kLineLength);
-  for (DWORD i = 0; i < kLineLength; ++i) input[i] = static_cast<BYTE>((i / 111 + (i * 7) % 13) & 0xFF);
+  for (DWORD i = 0; i < kLineLength; ++i) {
+    input[i] = static_cast<BYTE>((i / 111 + (i * 7) % 13) & 0xFF);
+  }
   std::vector<BYTE> output((kLineLength + 7) / 8);
   for (auto _ : state) {
     DiffuseLine(&bench.context, input.data(), output.data(), kLineLength);

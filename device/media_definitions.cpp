@@ -121,9 +121,9 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   return reinterpret_cast<MediaDefinition*>(block);
 }
 
+// The definition that code 317 + i names; null when there is none in the block.
 const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions,
                                               DWORD definitionCount, SHORT paperSize) {
-  // The definition that code 317 + i names; null when there is none in the block.
   if (!definitions) return nullptr;
   // The block has 23 slots whatever count a caller holds; slots past them do not exist.
   if (definitionCount > MEDIA_DEFINITION_SLOTS) definitionCount = MEDIA_DEFINITION_SLOTS;

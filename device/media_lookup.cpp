@@ -53,8 +53,9 @@ LONG DefinitionIndex(const MediaDefinition* definitions, const MediaDefinition* 
 }
 
 // The lookup by the printer's per-user default settings record: its paper size from its
-// own media base, with the job's kind. Returns the position relative to jobBase (the base
-// every caller adds), or -1 when the record is absent, untrusted or matches nothing.
+// own media base, scanned with the job's kind (a custom size is matched as the record
+// itself describes it). Returns the position relative to jobBase (the base every caller
+// adds), or -1 when the record is absent, untrusted or matches nothing.
 LONG LookUpUserDefault(HANDLE printer, const ModelData* modelData, BYTE kind, DWORD jobBase,
                        LONG* definition, const MediaDefinition* definitions,
                        DWORD definitionCount) {

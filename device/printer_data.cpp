@@ -98,7 +98,9 @@ HGLOBAL ReadSizedPrinterData(HANDLE printer, DWORD* size, DWORD index) {
 PrinterDataRecord* ReadPrinterDataRecord(HANDLE printer) {
   DWORD size = 0;
   auto* stored = static_cast<BYTE*>(ReadSizedPrinterData(printer, &size, PRINTER_DATA_RECORD));
-  if (stored && size >= PRINTER_DATA_RECORD_SIZE) return reinterpret_cast<PrinterDataRecord*>(stored);
+  if (stored && size >= PRINTER_DATA_RECORD_SIZE) {
+    return reinterpret_cast<PrinterDataRecord*>(stored);
+  }
 
   if (stored) {
     // A short stored record is kept as stored, but in a block of full size with zeros
@@ -296,8 +298,8 @@ DWORD IsEastAsianCodePage(UINT codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ? 1 : 0;
 }
 
-// Converts wide text in the ANSI code page; the engine's result (0 on failure) goes to
-// converted.
+// Converts wide text in the ANSI code page and writes the engine's result to converted;
+// 0 there when a buffer is missing or a size is too large for the engine.
 void WideToAnsi(LPSTR destination, DWORD destinationBytes, INT* converted, LPCWSTR source,
                 DWORD sourceBytes) {
   INT result = 0;

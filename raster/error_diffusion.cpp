@@ -82,10 +82,14 @@ inline void DiffuseEdgePixel(const ErrorLines& lines, const BYTE* input, BYTE* o
 // multiply is done unsigned so that no sum, in range or not, can overflow.
 constexpr LONG kLargestInteriorSum = 48 * 128;
 
+// sum / 48 rounded down, but one lower for a negative multiple of 48; adding 1 for every
+// negative sum then gives the quotient rounded toward zero.
 constexpr LONG QuotientBeforeSign(LONG sum) {
   return static_cast<LONG>(static_cast<DWORD>(sum) * 87382u) >> 22;
 }
 
+// TRUE when the multiply-and-shift division agrees with the division for every sum the
+// interior can reach.
 constexpr bool InteriorDivisionIsExact() {
   for (LONG sum = -kLargestInteriorSum; sum <= kLargestInteriorSum; ++sum) {
     if (QuotientBeforeSign(sum) - (sum >> 31) != sum / 48) return false;

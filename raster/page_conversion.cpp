@@ -3,12 +3,13 @@
 // raster line command per feed position, packing, the job record, and out.
 //
 // The image is worked on in place, one pass per stage. The page stream is the only block
-// made for the page; before its raster lines are written, its raster region doubles as
-// the scratch space of the error diffusion.
+// this unit makes for a page; before its raster lines are written, its raster region
+// doubles as the scratch space of the error diffusion.
 #include "raster/page_conversion.h"
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "device/media_lookup.h"
 #include "driver/device_context.h"
@@ -69,6 +70,8 @@ static constexpr DotExpansion MakeDotExpansion() {
 }
 static constexpr DotExpansion kDotPixels = MakeDotExpansion();
 
+// Fills the 256-entry contrast table: levels move away from 128 (or toward it for a
+// negative contrast) by |contrast| / 128 of their distance, rounded. Cannot fail.
 void BuildToneTable(signed char contrast, BYTE table[256]) {
   const DWORD magnitude = contrast < 0 ? static_cast<DWORD>(-static_cast<LONG>(contrast))
                                        : static_cast<DWORD>(contrast);
@@ -172,6 +175,15 @@ static DWORD PageStreamCapacity(const PageImage& image, const LineGeometry& geom
   return static_cast<DWORD>(capacity);
 }
 
+// Words of eight pixels. Every target of the driver is little-endian: byte k of a word is
+// the pixel at address + k.
+static inline uint64_t LoadWord(const BYTE* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof(word));
+  return word;
+}
+static inline void StoreWord(BYTE* bytes, uint64_t word) { std::memcpy(bytes, &word, sizeof(word)); }
+
 // Landscape: each head position is a row, its pixels along the feed lie side by side and
 // are inverted, diffused and replaced in place. FALSE when the job was aborted.
 static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
@@ -183,17 +195,111 @@ static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeom
   for (DWORD h = 0; h < heads; ++h) {
     if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
     BYTE* row = const_cast<BYTE*>(geometry.pixels) + static_cast<size_t>(h) * geometry.rowStride;
-    for (DWORD x = 0; x < feed; ++x) row[x] = static_cast<BYTE>(255 - row[x]);
+    DWORD x = 0;
+    for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
+    for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, bitBytes);
     DiffuseLine(context, row, bits, feed);
     const DWORD whole = feed / 8;
     for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[bits[i]], 8);
-    for (DWORD x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[bits[x / 8]][x % 8];
+    for (x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[bits[x / 8]][x % 8];
     // The row padding is white: no dot lies past the feed lines.
     std::memset(row + feed, 255, geometry.rowStride - feed);
   }
   return TRUE;
+}
+
+// Transposes an 8 x 8 block of bytes: byte k of word i becomes byte i of word k.
+static inline void TransposeBytes(uint64_t word[8]) {
+  for (int i = 0; i < 8; i += 2) {
+    const uint64_t t = ((word[i] >> 8) ^ word[i + 1]) & 0x00FF00FF00FF00FFull;
+    word[i + 1] ^= t;
+    word[i] ^= t << 8;
+  }
+  for (int i : {0, 1, 4, 5}) {
+    const uint64_t t = ((word[i] >> 16) ^ word[i + 2]) & 0x0000FFFF0000FFFFull;
+    word[i + 2] ^= t;
+    word[i] ^= t << 16;
+  }
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t t = ((word[i] >> 32) ^ word[i + 4]) & 0x00000000FFFFFFFFull;
+    word[i + 4] ^= t;
+    word[i] ^= t << 32;
+  }
+}
+
+// Transposes an 8 x 8 block of bits: bit j of byte k becomes bit k of byte j.
+static inline uint64_t TransposeBits(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+  x ^= t ^ (t << 28);
+  return x;
+}
+
+// The inverted pixels of count columns from first on, one column after another in lines:
+// eight rows by eight columns at a time, so that rows are read in memory order and whole
+// words are written.
+static void GatherColumns(const BYTE* pixels, size_t stride, DWORD feed, DWORD first,
+                          DWORD count, BYTE* lines) {
+  const DWORD wholeColumns = count / 8 * 8;
+  DWORD y = 0;
+  for (; y + 8 <= feed; y += 8) {
+    const BYTE* rows = pixels + y * stride + first;
+    for (DWORD c = 0; c < wholeColumns; c += 8) {
+      uint64_t word[8];
+      for (DWORD i = 0; i < 8; ++i) word[i] = ~LoadWord(rows + i * stride + c);
+      TransposeBytes(word);
+      for (DWORD k = 0; k < 8; ++k) StoreWord(lines + static_cast<size_t>(c + k) * feed + y, word[k]);
+    }
+    for (DWORD c = wholeColumns; c < count; ++c) {
+      for (DWORD i = 0; i < 8; ++i) {
+        lines[static_cast<size_t>(c) * feed + y + i] = static_cast<BYTE>(~rows[i * stride + c]);
+      }
+    }
+  }
+  for (; y < feed; ++y) {
+    const BYTE* row = pixels + y * stride + first;
+    for (DWORD c = 0; c < count; ++c) lines[static_cast<size_t>(c) * feed + y] = static_cast<BYTE>(~row[c]);
+  }
+}
+
+// Puts the dots of count diffused columns back as pixels, 0 for a dot and 255 for none,
+// eight rows by eight columns at a time.
+static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first, DWORD count,
+                           const BYTE* bits, DWORD bitBytes) {
+  const DWORD wholeColumns = count / 8 * 8;
+  DWORD y = 0;
+  for (; y + 8 <= feed; y += 8) {
+    BYTE* rows = pixels + y * stride + first;
+    const BYTE* dots = bits + y / 8;
+    for (DWORD c = 0; c < wholeColumns; c += 8) {
+      // Column c + k's byte goes to byte 7 - k, so that after the transpose byte 7 - i
+      // holds row i with column c first, most significant bit first.
+      uint64_t block = 0;
+      for (DWORD k = 0; k < 8; ++k) {
+        block |= static_cast<uint64_t>(dots[static_cast<size_t>(c + k) * bitBytes]) << (8 * (7 - k));
+      }
+      block = TransposeBits(block);
+      for (DWORD i = 0; i < 8; ++i) {
+        std::memcpy(rows + i * stride + c, kDotPixels.pixels[(block >> (8 * (7 - i))) & 0xFF], 8);
+      }
+    }
+    for (DWORD c = wholeColumns; c < count; ++c) {
+      for (DWORD i = 0; i < 8; ++i) {
+        rows[i * stride + c] = kDotPixels.pixels[dots[static_cast<size_t>(c) * bitBytes]][i];
+      }
+    }
+  }
+  for (; y < feed; ++y) {
+    BYTE* row = pixels + y * stride + first;
+    for (DWORD c = 0; c < count; ++c) {
+      row[c] = kDotPixels.pixels[bits[static_cast<size_t>(c) * bitBytes + y / 8]][y % 8];
+    }
+  }
 }
 
 // Portrait: each head position is a column. Columns are gathered a block at a time, so
@@ -213,12 +319,8 @@ static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineG
 
   for (DWORD first = 0; first < heads; first += block) {
     const DWORD count = heads - first < block ? heads - first : block;
-    for (DWORD y = 0; y < feed; ++y) {
-      const BYTE* source = pixels + y * stride + first;
-      for (DWORD c = 0; c < count; ++c) {
-        lines[static_cast<size_t>(c) * feed + y] = static_cast<BYTE>(255 - source[c]);
-      }
-    }
+    GatherColumns(pixels, stride, feed, first, count, lines);
+    // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
     for (DWORD c = 0; c < count; ++c) {
       const DWORD h = first + c;
@@ -226,16 +328,16 @@ static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineG
       DiffuseLine(context, lines + static_cast<size_t>(c) * feed,
                   bits + static_cast<size_t>(c) * bitBytes, feed);
     }
-    for (DWORD y = 0; y < feed; ++y) {
-      BYTE* target = pixels + y * stride + first;
-      const BYTE* column = bits + y / 8;
-      const BYTE mask = static_cast<BYTE>(0x80 >> (y % 8));
-      for (DWORD c = 0; c < count; ++c) {
-        target[c] = (column[static_cast<size_t>(c) * bitBytes] & mask) ? 0 : 255;
-      }
-    }
+    ScatterColumns(pixels, stride, feed, first, count, bits, bitBytes);
   }
   return TRUE;
+}
+
+// Reverses the order of the eight bytes of a word.
+static inline uint64_t ReverseBytes(uint64_t word) {
+  word = ((word & 0x00FF00FF00FF00FFull) << 8) | ((word >> 8) & 0x00FF00FF00FF00FFull);
+  word = ((word & 0x0000FFFF0000FFFFull) << 16) | ((word >> 16) & 0x0000FFFF0000FFFFull);
+  return (word << 32) | (word >> 32);
 }
 
 // Eight dots of a line from eight pixels in head order against the matrix row's
@@ -248,20 +350,76 @@ static inline BYTE PackDots(const BYTE* pixel, const BYTE* threshold) {
       ((pixel[6] < threshold[2]) << 1) | (pixel[7] < threshold[3]));
 }
 
+// Appends the raster line command of one line, or "Z" when it has no dot. line holds the
+// pixels in head order from the first dot position of the first data byte on.
+static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYTE* threshold,
+                       BYTE* stream, DWORD position) {
+  const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
+  BYTE* command = stream + position;
+  command[0] = CMD_RASTER_LINE;
+  command[1] = static_cast<BYTE>(geometry.lineByteCount);
+  command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
+  std::memset(command + 3, 0, geometry.leadingZeroBytes);
+  BYTE* data = command + 3 + geometry.leadingZeroBytes;
+  BYTE any = 0;
+  for (DWORD i = 0; i < dataBytes; ++i) {
+    const BYTE packed = PackDots(line + 8 * i, threshold);
+    data[i] = packed;
+    any |= packed;
+  }
+  if (any) return position + 3 + geometry.lineByteCount;
+  command[0] = CMD_ZERO_LINE;
+  return position + 1;
+}
+
+// Landscape: the dots of eight lines f .. f + 7 of a label, one line per buffer. A head
+// position is a row, so eight pixels along it are one word; eight rows at a time are
+// transposed into eight lines.
+static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWORD f,
+                                 BYTE* dots[8]) {
+  const size_t stride = geometry.rowStride;
+  const DWORD part = geometry.partExtent;
+  const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+  DWORD j = 0;
+  for (; j + 8 <= part; j += 8) {
+    uint64_t word[8];
+    for (DWORD i = 0; i < 8; ++i) word[i] = LoadWord(source + (j + i) * stride);
+    TransposeBytes(word);
+    for (DWORD k = 0; k < 8; ++k) StoreWord(dots[k] + j, word[k]);
+  }
+  for (; j < part; ++j) {
+    for (DWORD k = 0; k < 8; ++k) dots[k][j] = source[j * stride + k];
+  }
+}
+
+// The dots of line f of a label into dots, in head order.
+static void GatherLine(const LineGeometry& geometry, DWORD label, DWORD f, BYTE* dots) {
+  const size_t stride = geometry.rowStride;
+  const DWORD part = geometry.partExtent;
+  if (geometry.landscape) {
+    const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+    for (DWORD j = 0; j < part; ++j) dots[j] = source[j * stride];
+    return;
+  }
+  // Dots run from the right: the label's last column is the head's first dot.
+  const BYTE* end = geometry.pixels + f * stride + static_cast<size_t>(label + 1) * part;
+  DWORD j = 0;
+  for (; j + 8 <= part; j += 8) StoreWord(dots + j, ReverseBytes(LoadWord(end - j - 8)));
+  for (; j < part; ++j) dots[j] = *(end - 1 - j);
+}
+
 // Writes every label's raster lines, with the later labels' headers and every label's
 // page-end byte, from offset 83 on. Returns the end of the region.
 static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix, BYTE* stream) {
   const DWORD shift = geometry.margin % 8;
-  const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
-  const DWORD part = geometry.partExtent;
   const DWORD feedLines = geometry.feedLines;
-  const size_t stride = geometry.rowStride;
 
-  // The pixels of one line in head order, placed so that pixel[0] is the first dot of the
-  // first data byte; the dots around the label stay white and never print.
-  BYTE line[HEAD_DOTS + 16];
-  std::memset(line, 0xFF, sizeof(line));
-  BYTE* dots = line + shift;
+  // The pixels of up to eight lines in head order, placed so that line[k][0] is the first
+  // dot of the first data byte; the dots around the label stay white and never print.
+  BYTE lines[8][HEAD_DOTS + 16];
+  std::memset(lines, 0xFF, sizeof(lines));
+  BYTE* dots[8];
+  for (DWORD k = 0; k < 8; ++k) dots[k] = lines[k] + shift;
 
   // Thresholds by matrix row and by dot position within the data bytes (mod 4).
   BYTE thresholds[4][4];
@@ -281,36 +439,19 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
     }
     // The matrix line counter runs on across labels: every feed position writes one line.
     const DWORD counterBase = label * feedLines;
-    for (DWORD f = 0; f < feedLines; ++f) {
-      if (part > 0) {
-        if (geometry.landscape) {
-          const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
-          for (DWORD j = 0; j < part; ++j) dots[j] = source[j * stride];
-        } else {
-          // Dots run from the right: the label's last column is the head's first dot.
-          const BYTE* source = geometry.pixels + f * stride + static_cast<size_t>(label + 1) * part - 1;
-          for (DWORD j = 0; j < part; ++j) dots[j] = *(source - j);
+    DWORD f = 0;
+    if (geometry.landscape && geometry.partExtent > 0) {
+      for (; f + 8 <= feedLines; f += 8) {
+        GatherLandscapeLines(geometry, label, f, dots);
+        for (DWORD k = 0; k < 8; ++k) {
+          position = WriteLine(geometry, lines[k], thresholds[(counterBase + f + k) & 3], stream,
+                               position);
         }
       }
-      const BYTE* threshold = thresholds[(counterBase + f) & 3];
-      BYTE* command = stream + position;
-      command[0] = CMD_RASTER_LINE;
-      command[1] = static_cast<BYTE>(geometry.lineByteCount);
-      command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
-      std::memset(command + 3, 0, geometry.leadingZeroBytes);
-      BYTE* data = command + 3 + geometry.leadingZeroBytes;
-      BYTE any = 0;
-      for (DWORD i = 0; i < dataBytes; ++i) {
-        const BYTE packed = PackDots(line + 8 * i, threshold);
-        data[i] = packed;
-        any |= packed;
-      }
-      if (any) {
-        position += 3 + geometry.lineByteCount;
-      } else {
-        command[0] = CMD_ZERO_LINE;
-        position += 1;
-      }
+    }
+    for (; f < feedLines; ++f) {
+      if (geometry.partExtent > 0) GatherLine(geometry, label, f, dots[0]);
+      position = WriteLine(geometry, lines[0], thresholds[(counterBase + f) & 3], stream, position);
     }
     stream[position++] = CMD_PAGE_END;
   }
@@ -361,6 +502,9 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
   return EmitPageStream(context, stream, length);
 }
 
+// Converts the surface's page into its printer stream and hands it to the page output.
+// FALSE, with nothing written or retained, for a surface or context that cannot be used,
+// an abort, a page that cannot be held, or a failed allocation or pass.
 BOOL ConvertPage(SURFOBJ* surface) {
   if (!surface || surface->iBitmapFormat != BMF_8BPP) return FALSE;
   DeviceContext* context = ContextFromHandle(surface->dhpdev);

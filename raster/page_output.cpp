@@ -40,11 +40,14 @@ static void StoreTotalLength(RetainedChunk* chunk, DWORD total) {
   field[3] = static_cast<BYTE>(total >> 24);
 }
 
+// The last chunk of a list, or null for an empty one.
 static RetainedChunk* LastChunk(RetainedChunk* list) {
   while (list && list->next) list = list->next;
   return list;
 }
 
+// Appends a copy of stream up to first + count, sending from first. FALSE, with the list
+// unchanged, for bad arguments, a count of 0, a size beyond 32 bits or no memory.
 BOOL RetainPageChunk(DeviceContext* context, const BYTE* stream, const BYTE* first,
                      DWORD count) {
   if (!context || !stream || !first || count == 0) return FALSE;
@@ -92,10 +95,14 @@ static void SendChain(DeviceContext* context, BOOL shortenLast) {
   }
 }
 
+// Writes the retained chain; write failures are latched by the spool stream.
 void SendRetainedPages(DeviceContext* context) { SendChain(context, FALSE); }
 
+// Writes the retained chain without its very last byte, the page end that job control
+// writes or replaces.
 void SendRetainedPagesLast(DeviceContext* context) { SendChain(context, TRUE); }
 
+// Frees every retained chunk and forgets the retained length. Cannot fail.
 void ClearRetainedPages(DeviceContext* context) {
   if (!context) return;
   RetainedChunk* chunk = context->retainedPages;
@@ -134,6 +141,9 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
   return TRUE;
 }
 
+// Writes the page (plain or framed, with its copies and any retained chain in front) or
+// retains it. FALSE, with nothing written or retained, for an unusable stream or a page
+// to be retained that cannot be kept; a failed write is latched by the spool stream.
 BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
   if (!context || !stream || len <= PAGE_STREAM_LINES_START) return FALSE;
   const PrivateSettings& priv = context->settings.priv;

@@ -1,6 +1,4 @@
 // The media lookup's fallback chain, the custom-size match and the printable area.
-#include <gtest/gtest.h>
-
 #include <vector>
 
 #include "device/media_lookup.h"
@@ -12,466 +10,170 @@
 namespace {
 
 using test::Label;
-using test::Medium;
 using test::Tape;
 
-constexpr WORD kNoFallback = 999;
-
-// A plain (kind 0) die-cut label.
-Medium PlainLabel(WORD paperSize, SHORT width, SHORT length) {
-  return Label(paperSize, width, 128, length, length - 35, length * 360 / 254,
-               (length - 35) * 360 / 254, 0);
+// A plain (kind 0) die-cut label of a length in tenths of a millimetre.
+test::Medium PlainLabel(WORD paperSize, SHORT width, SHORT length) {
+  return Label(paperSize, width, 128, length, length - 35, 400, 350, 0);
 }
 
 class MediaLookup : public HostTest {
  protected:
-  // The lookup on the context's settings; m and d as written (-7 when left alone).
-  void Find(WORD fallback = kNoFallback) {
-    m_ = -7;
-    d_ = -7;
-    FindMediaIndex(printer_, &context_.settings(), &context_->modelData, &m_, &d_,
-                   definitions_.empty() ? nullptr : definitions_.data(),
-                   static_cast<DWORD>(definitions_.size()), fallback);
+  void SetUp() override {
+    HostTest::SetUp();
+    printer_ = host::AddPrinter({});
   }
-  void Request(SHORT paperSize) { context_.settings().dm.dmPaperSize = paperSize; }
-  void CustomSize(SHORT width, SHORT length, DWORD fields = DM_PAPERWIDTH | DM_PAPERLENGTH) {
+  // The lookup's m for the context's settings (-7 when not written); d goes to d_.
+  LONG Find(SHORT paperSize, WORD fallback = 999) {
+    context_.settings().dm.dmPaperSize = paperSize;
+    LONG m = -7;
+    d_ = -7;
+    FindMediaIndex(printer_, &context_.settings(), &context_->modelData, &m, &d_,
+                   definitions_.data(), static_cast<DWORD>(definitions_.size()), fallback);
+    return m;
+  }
+  // The custom-size match for a width and length (either 0 for absent); -1 for none.
+  LONG Custom(SHORT width, SHORT length) {
     DEVMODEW& dm = context_.settings().dm;
-    dm.dmPaperSize = DMPAPER_USER;
+    dm.dmFields = (width ? DM_PAPERWIDTH : 0) | (length ? DM_PAPERLENGTH : 0);
     dm.dmPaperWidth = width;
     dm.dmPaperLength = length;
-    dm.dmFields = (dm.dmFields & ~static_cast<DWORD>(DM_PAPERWIDTH | DM_PAPERLENGTH)) | fields;
+    LONG m = -1;
+    MatchCustomSize(&context_.settings(), &context_->modelData, &m, definitions_.data(),
+                    static_cast<DWORD>(definitions_.size()));
+    return m;
   }
-  BOOL Match(LONG* m) {
-    return MatchCustomSize(&context_.settings(), &context_->modelData, m,
-                           definitions_.empty() ? nullptr : definitions_.data(),
-                           static_cast<DWORD>(definitions_.size()));
+  void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE) {
+    SettingsRecord user = test::FixedDefaults();
+    user.dm.dmPaperSize = paperSize;
+    user.priv.privMediaBase = base;
+    user.priv.privSignature = signature;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&user);
+    host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
   }
 
   HANDLE printer_ = nullptr;
   test::TestContext context_;
   std::vector<MediaDefinition> definitions_;
-  LONG m_ = -7;
   LONG d_ = -7;
 };
 
-TEST_F(MediaLookup, ACodeMatchesOnlyARecordOfTheJobsKind) {
+TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd387) {
   // Record 1 carries code 300 but is of kind 1 (kind code 5 on model '0').
   context_.SetMedia({Tape(262, 240, 128), Label(300, 240, 128, 282, 247, 400, 350),
-                     Tape(387, 120, 64), PlainLabel(301, 240, 620)});
-  Request(301);
-  Find();
-  EXPECT_EQ(m_, 3);
-  EXPECT_EQ(d_, -1);
-
-  Request(300);
-  Find(262);
-  EXPECT_EQ(m_, 0) << "kind mismatch falls back to the fallback code";
-  Find();
-  EXPECT_EQ(m_, 2) << "without the fallback code, 387";
-
-  context_.priv().privMediaKind = 1;
-  Find();
-  EXPECT_EQ(m_, 1);
-  // An application naming its own media type looks among kind 0 only.
-  context_.priv().xbRequest = XB_MEDIA_TYPE;
-  Find();
-  EXPECT_EQ(m_, 2);
-  context_.priv().xbSize = 28;
-  Find();
-  EXPECT_EQ(m_, 1) << "a block that does not count asks nothing";
-}
-
-TEST_F(MediaLookup, WithNothingToMatchTheLastResortIsRecordZeroOfTheBase) {
-  context_.SetMedia({Tape(262, 240, 128), Tape(259, 120, 64), Tape(260, 180, 96)});
-  Request(555);
-  Find();
-  EXPECT_EQ(m_, 0);
-  EXPECT_EQ(d_, -1);
-
-  context_.priv().privMediaBase = 1;
-  Request(260);
-  Find();
-  EXPECT_EQ(m_, 1) << "counted from the base";
-  Request(262);
-  Find();
-  EXPECT_EQ(m_, 0) << "records before the base are not looked at";
-
-  // A base at or past the table's end finds nothing and reads nothing outside it.
-  for (DWORD base : {3u, 4u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-    context_.priv().privMediaBase = base;
-    Find(262);
-    EXPECT_EQ(m_, 0);
-    PrintableArea area;
-    EXPECT_FALSE(ComputePrintableArea(context_.get(), m_, d_, &area)) << base;
-  }
-}
-
-TEST_F(MediaLookup, WithoutATableNothingIsWritten) {
-  context_->modelData.mediaTable = nullptr;
-  Find();
-  EXPECT_EQ(m_, -7);
-  EXPECT_EQ(d_, -7);
-  // Absent outputs are allowed.
-  context_.SetMedia({Tape(262, 240, 128)});
-  FindMediaIndex(nullptr, &context_.settings(), &context_->modelData, nullptr, nullptr, nullptr,
-                 0, 262);
-}
-
-TEST_F(MediaLookup, ADefinitionCodeSelectsTheDefinitionAndTheRecordOfItsBaseCode) {
-  context_.SetMedia({Tape(262, 240, 128), Tape(259, 120, 64), Label(259, 120, 64, 282, 247, 400, 350)});
+                     Tape(387, 180, 96), Tape(259, 120, 64)});
   definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
                   test::MakeDefinition({u"B", 0, 0x20000 + 259, 5000, 250})};
-  Request(318);
-  Find();
+  EXPECT_EQ(Find(300, 262), 0);
+  EXPECT_EQ(Find(300), 2) << "no fallback code: 387";
+  EXPECT_EQ(Find(318), 3) << "the low 16 bits of definition 1's base code";
   EXPECT_EQ(d_, 1);
-  EXPECT_EQ(m_, 1) << "the low 16 bits of the base code, among records of the job's kind";
+  EXPECT_EQ(Find(319, 262), 0) << "no definition 2";
+  EXPECT_EQ(d_, -1);
+
+  StoreUser(259);
+  EXPECT_EQ(Find(300, 262), 3) << "the user's default comes before the fallback";
+  StoreUser(387, 1);
+  EXPECT_EQ(Find(300, 262), 2) << "found from the user's base, handed out from the job's";
+  StoreUser(259, 0, 0);
+  EXPECT_EQ(Find(300, 262), 0) << "a user record without our signature is skipped";
+  EXPECT_EQ(host::Live().globalBlocks, baseline_.globalBlocks);
 
   context_.priv().privMediaKind = 1;
-  Find();
-  EXPECT_EQ(d_, 1);
-  EXPECT_EQ(m_, 2);
+  EXPECT_EQ(Find(300), 1);
+  context_.priv().xbRequest = XB_MEDIA_TYPE;  // asks for kind 0
+  EXPECT_EQ(Find(300), 2);
 
-  // A definition whose base tape is not there leaves no definition behind.
-  definitions_[1].defPaperSize = 270;
-  Find(262);
-  EXPECT_EQ(d_, -1);
-  Request(319);
-  Find();
-  EXPECT_EQ(d_, -1) << "beyond the definitions read";
+  context_.SetMedia({Tape(262, 240, 128)});
+  EXPECT_EQ(Find(555), 0) << "nothing matches: record 0";
+  // A base past the table finds nothing and reads nothing outside it.
+  context_.priv().privMediaBase = 0xFFFFFFFF;
+  EXPECT_EQ(Find(262, 262), 0);
+  context_->modelData.mediaTable = nullptr;
+  EXPECT_EQ(Find(262), -7) << "no table: nothing written";
 }
 
-TEST_F(MediaLookup, ACustomSizeMatchesALabelWithinItsTolerances) {
-  context_.SetMedia({Tape(262, 240, 128), PlainLabel(300, 240, 1007), PlainLabel(301, 250, 993)});
-  LONG m = -1;
-  CustomSize(240, 1000);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1);
-  CustomSize(250, 1000);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1) << "the first within tolerance: 250 against 240 differs by 10";
-  CustomSize(251, 1000);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 2);
-  CustomSize(240, 1015);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 0) << "no label within 7 tenths: the continuous tape of 240";
-
-  // Without a width nothing matches, and m keeps its value.
-  m = -5;
-  CustomSize(240, 1000, DM_PAPERLENGTH);
-  EXPECT_FALSE(Match(&m));
-  EXPECT_EQ(m, -5);
-  // Without a length only continuous tapes are considered.
-  CustomSize(240, 1000, DM_PAPERWIDTH);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 0);
-
-  CustomSize(240, 1000);
-  Find();
-  EXPECT_EQ(m_, 1);
-  EXPECT_EQ(d_, -1);
-}
-
-TEST_F(MediaLookup, ACustomSizeMatchesTheLabelOfADefinitionOfTheJobsKind) {
-  // The definition's record is a label of kind 1: the record's own kind is not compared.
-  context_.SetMedia({Tape(262, 240, 128), Label(259, 120, 64, 300, 265, 425, 375),
-                     PlainLabel(258, 125, 300)});
-  definitions_ = {test::MakeDefinition({u"other kind", 1, 258, 5000, 250}),
-                  test::MakeDefinition({u"tag", 0, 259, 4996, 250})};
-  LONG m = -1;
-  CustomSize(125, 507);  // (4996 + 5) / 10 = 500, within 7
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1);
-  CustomSize(125, 508);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 0) << "out of length tolerance: the best fit among continuous tapes";
-}
-
-TEST_F(MediaLookup, TheBestFitIsTheNarrowestContinuousTapeAtLeastAsWide) {
-  context_.SetMedia({Tape(257, 60, 32), Tape(260, 180, 96), Tape(259, 120, 64),
-                     Tape(262, 240, 128), PlainLabel(300, 160, 500)});
-  LONG m = -1;
-  CustomSize(150, 0, DM_PAPERWIDTH);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1) << "180 is the narrowest at least 150 wide; the label does not count";
-  CustomSize(100, 0, DM_PAPERWIDTH);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 2);
-
-  // Wider than every tape: no result, and the lookup goes on down its chain.
-  CustomSize(400, 0, DM_PAPERWIDTH);
-  EXPECT_FALSE(Match(&m));
-  Find(259);
-  EXPECT_EQ(m_, 2);
-  Find();
-  EXPECT_EQ(m_, 0);
+TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWiderTape) {
+  context_.SetMedia({Tape(262, 240, 128), PlainLabel(300, 240, 1007), PlainLabel(301, 250, 993),
+                     Tape(260, 180, 96), Label(259, 120, 64, 300, 265, 400, 350)});
+  definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4996, 250})};
+  EXPECT_EQ(Custom(250, 1000), 1) << "width 10 and length 7 apart";
+  EXPECT_EQ(Custom(251, 1000), 2);
+  EXPECT_EQ(Custom(125, 507), 4) << "a definition's label; the record's kind is not compared";
+  EXPECT_EQ(Custom(125, 508), 3) << "else the narrowest continuous tape at least as wide";
+  EXPECT_EQ(Custom(200, 0), 0);
+  EXPECT_EQ(Custom(300, 1000), -1) << "wider than every tape";
+  EXPECT_EQ(Custom(0, 1000), -1) << "no width";
+  EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on";
 }
 
 TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
-  // Record 7 (64 dots) is the first reference; a single tape wider than it takes over.
-  std::vector<Medium> media = {
-      Tape(279, 400, 192, 1),  // 3 x 64: not 2 x the reference
-      Tape(280, 420, 128, 1),  // 2 x 64
-      Tape(257, 60, 32),  Tape(258, 90, 48), Tape(259, 120, 64), Tape(260, 180, 96),
-      Tape(261, 200, 112), Tape(259, 120, 64),
-      Tape(281, 410, 192, 1),  // 2 x 96 once 112 is the reference: no longer
-      Tape(282, 430, 224, 1),  // 2 x 112
-  };
-  context_.SetMedia(media);
-  LONG m = -1;
-  CustomSize(300, 0, DM_PAPERWIDTH);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1);
-
-  media[1].printWidthDots = 130;
-  context_.SetMedia(media);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 9);
-}
-
-TEST_F(MediaLookup, AShortSectionOrAReferenceOfNoDotsAdmitsNoMultipleUntilATapeSetsOne) {
-  // Fewer than eight records: no record 7 is read, and the multiple before any single
-  // tape has nothing to be a multiple of.
-  context_.SetMedia({Tape(280, 420, 128, 1), Tape(259, 120, 64), Tape(281, 430, 128, 1)});
-  LONG m = -1;
-  CustomSize(300, 0, DM_PAPERWIDTH);
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 2);
-
-  // The same with a section that starts further in.
-  context_.priv().privMediaBase = 1;
-  ASSERT_TRUE(Match(&m));
-  EXPECT_EQ(m, 1);
+  // Record 7 (64 dots) is the first reference; a wider single tape takes over from it.
+  context_.SetMedia({Tape(279, 400, 192, 1), Tape(280, 420, 128, 1), Tape(257, 60, 32),
+                     Tape(258, 90, 48), Tape(259, 120, 64), Tape(260, 180, 96), Tape(261, 200, 112),
+                     Tape(259, 120, 64), Tape(281, 410, 192, 1), Tape(282, 430, 224, 1)});
+  EXPECT_EQ(Custom(300, 0), 1);
+  context_.priv().privMediaBase = 3;
+  EXPECT_EQ(Custom(300, 0), 6) << "a short section has no reference until a tape sets one";
+  context_.SetMedia({Tape(280, 420, 128, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
   context_.priv().privMediaBase = 0;
-
-  // A reference record of 0 printable dots divides nothing.
-  std::vector<Medium> media(8, Tape(257, 60, 0));
-  media.push_back(Tape(280, 420, 128, 1));
-  context_.SetMedia(media);
-  EXPECT_FALSE(Match(&m));
+  EXPECT_EQ(Custom(300, 0), -1) << "a reference of no dots admits no multiple";
 }
 
-// ---- The printer's per-user default settings record ------------------------------------
-
-class UserDefaultLookup : public MediaLookup {
- protected:
-  void SetUp() override {
-    MediaLookup::SetUp();
-    printer_ = host::AddPrinter({});
-    context_.SetMedia({Tape(262, 240, 128), Tape(259, 120, 64), Tape(387, 180, 96),
-                       Label(259, 120, 64, 282, 247, 400, 350)});
-    definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
-                    test::MakeDefinition({u"B", 0, 259, 5000, 250})};
-    Request(555);
-  }
-  void TearDown() override {
-    host::RemoveAllPrinters();
-    // The media table lives in the context's heap; the per-user copies are global blocks.
-    EXPECT_EQ(host::Live().globalBlocks, baseline_.globalBlocks);
-    MediaLookup::TearDown();
-  }
-  // Stores a per-user record made from the fixed defaults, changed by the caller.
-  template <typename Change>
-  void StoreUser(Change change) {
-    SettingsRecord user = test::FixedDefaults();
-    change(user);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&user);
-    host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
-  }
-};
-
-TEST_F(UserDefaultLookup, TheUsersPaperSizeComesBeforeTheFallbackCode) {
-  Find(262);
-  EXPECT_EQ(m_, 0) << "no per-user record: the fallback code";
-  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 259; });
-  Find(262);
-  EXPECT_EQ(m_, 1);
-  EXPECT_EQ(d_, -1);
-  // The scan keeps the job's kind, not the user's.
-  StoreUser([](SettingsRecord& user) {
-    user.dm.dmPaperSize = 259;
-    user.priv.privMediaKind = 1;
-  });
-  Find(262);
-  EXPECT_EQ(m_, 1);
-  context_.priv().privMediaKind = 1;
-  Find(262);
-  EXPECT_EQ(m_, 3);
+// The printable area of record 0 with definition d; all zero when refused.
+std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
+  PrintableArea a{};
+  if (!ComputePrintableArea(context.get(), 0, d, &a)) return {};
+  return {LONG(a.horzSize), LONG(a.vertSize), LONG(a.horzRes), LONG(a.vertRes),
+          a.physOffset.x, a.physOffset.y, a.physSize.cx, a.physSize.cy};
 }
 
-TEST_F(UserDefaultLookup, TheUsersCustomSizeAndDefinitionCodesCount) {
-  StoreUser([](SettingsRecord& user) {
-    user.dm.dmPaperSize = DMPAPER_USER;
-    user.dm.dmFields |= DM_PAPERWIDTH;
-    user.dm.dmPaperWidth = 170;
-  });
-  Find(262);
-  EXPECT_EQ(m_, 2);
-  EXPECT_EQ(d_, -1);
-
-  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 318; });
-  Find(262);
-  EXPECT_EQ(m_, 1);
-  EXPECT_EQ(d_, 1);
-
-  // A definition whose base tape is missing falls through to the fallback without it.
-  definitions_[1].defPaperSize = 270;
-  Find(262);
-  EXPECT_EQ(m_, 0);
-  EXPECT_EQ(d_, -1);
-}
-
-TEST_F(UserDefaultLookup, AnUntrustedUserRecordIsSkipped) {
-  StoreUser([](SettingsRecord& user) {
-    user.dm.dmPaperSize = 259;
-    user.priv.privSignature = 0;
-  });
-  Find(262);
-  EXPECT_EQ(m_, 0);
-  StoreUser([](SettingsRecord& user) {
-    user.dm.dmPaperSize = 259;
-    user.priv.privMediaBase = 4;
-  });
-  Find(262);
-  EXPECT_EQ(m_, 0);
-}
-
-TEST_F(UserDefaultLookup, AMatchFromTheUsersBaseIsHandedOutFromTheJobsBase) {
-  StoreUser([](SettingsRecord& user) {
-    user.dm.dmPaperSize = 387;
-    user.priv.privMediaBase = 1;
-  });
-  Find(262);
-  EXPECT_EQ(m_, 2) << "record 2 of the table, counted from the job's base 0";
-
-  // A match before the job's base cannot be handed out; the lookup goes on.
-  StoreUser([](SettingsRecord& user) { user.dm.dmPaperSize = 262; });
-  context_.priv().privMediaBase = 1;
-  Find(387);
-  EXPECT_EQ(m_, 1);
-  EXPECT_EQ(d_, -1);
-}
-
-class PrintableAreaTest : public MediaLookup {
- protected:
-  PrintableArea Area(LONG m = 0, LONG d = -1) {
-    PrintableArea area{};
-    EXPECT_TRUE(ComputePrintableArea(context_.get(), m, d, &area));
-    return area;
-  }
-  void Portrait() { context_.settings().dm.dmOrientation = DMORIENT_PORTRAIT; }
-};
-
-TEST_F(PrintableAreaTest, ALabelTakesItsLengthAndMarginsFromItsRecord) {
-  Medium label = Label(300, 240, 128, 282, 247, 400, 350);
+TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
+  test::Medium label = Label(300, 240, 128, 282, 247, 400, 350);
   label.widthDots = 150;
   label.printWidth = 90;
   context_.SetMedia({label});
-  Portrait();
-  PrintableArea area = Area();
-  EXPECT_EQ(area.vertRes, 350u);
-  EXPECT_EQ(area.physOffset.y, 25);
-  EXPECT_EQ(area.physSize.cy, 400);
-  EXPECT_EQ(static_cast<LONG>(area.vertSize), -24200);
-  EXPECT_EQ(area.horzRes, 128u);
-  EXPECT_EQ(area.physOffset.x, 11);
-  EXPECT_EQ(area.physSize.cx, 150);
-  EXPECT_EQ(static_cast<LONG>(area.horzSize), -9000);
+  // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));
+  context_.settings().dm.dmOrientation = DMORIENT_PORTRAIT;
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -24200, 128, 350, 11, 25, 150, 400}));
 
-  // Landscape puts x along the tape.
-  context_.settings().dm.dmOrientation = DMORIENT_LANDSCAPE;
-  PrintableArea turned = Area();
-  EXPECT_EQ(turned.horzRes, area.vertRes);
-  EXPECT_EQ(turned.vertRes, area.horzRes);
-  EXPECT_EQ(turned.horzSize, area.vertSize);
-  EXPECT_EQ(turned.vertSize, area.horzSize);
-  EXPECT_EQ(turned.physOffset.x, area.physOffset.y);
-  EXPECT_EQ(turned.physOffset.y, area.physOffset.x);
-  EXPECT_EQ(turned.physSize.cx, area.physSize.cy);
-  EXPECT_EQ(turned.physSize.cy, area.physSize.cx);
-}
+  // Continuous tape: margin 57 dots (4 mm), 1417 dots, 1000 tenths.
+  context_.SetMedia({Tape(262, 240, 128)});
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -92000, 128, 1304, 106, 57, 340, 1418}));
+  context_.priv().xbRequest = XB_LENGTH;
+  context_.priv().xbLength = 2000;
+  EXPECT_EQ(Area(context_)[3], 1887) << "the exchange block's length";
 
-TEST_F(PrintableAreaTest, ContinuousTapeTakesItsLengthAndMarginFromTheSettings) {
-  Portrait();
-  context_.priv().privMargin = 57;
-  context_.priv().privLengthDots = 1417;
-  context_.priv().privLength = 1000;
-  PrintableArea area = Area();
-  EXPECT_EQ(area.vertRes, 1304u);
-  EXPECT_EQ(area.physSize.cy, 1418);
-  EXPECT_EQ(area.physOffset.y, 57);
-  EXPECT_EQ(static_cast<LONG>(area.vertSize), -92000) << "1000 less 2 x 4 mm";
-
-  // A length asked for in the exchange block counts unless within a dot of the settled one.
-  PrivateSettings& priv = context_.priv();
-  priv.xbRequest = XB_LENGTH;
-  priv.xbLength = 2000;
-  EXPECT_EQ(Area().vertRes, 1887u);
-  priv.xbLength = 1418;
-  EXPECT_EQ(Area().vertRes, 1304u);
-  priv.xbLength = 100;
-  EXPECT_EQ(Area().vertRes, 1304u) << "not longer than both margins";
-  priv.xbLength = 2000;
-  priv.xbSize = 28;
-  EXPECT_EQ(Area().vertRes, 1304u);
-}
-
-TEST_F(PrintableAreaTest, ADefinitionOnContinuousTapeSetsLengthAndMargin) {
-  Portrait();
-  MediaDefinition block[MEDIA_DEFINITION_SLOTS];
-  block[0] = test::MakeDefinition({u"A", 0, 262, 6200, 300});
-  block[1] = test::MakeDefinition({u"B", 0, 262, 4000, 3000});
-  context_->mediaDefinitions = block;
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
+                  test::MakeDefinition({u"B", 0, 262, 4000, 3000})};
+  context_->mediaDefinitions = definitions_.data();
   context_->mediaDefinitionCount = 2;
-  PrintableArea area = Area(0, 0);
-  EXPECT_EQ(area.physOffset.y, 43) << "((360 x 300) / 254 + 5) / 10";
-  EXPECT_EQ(static_cast<LONG>(area.vertSize), -56000) << "620 less 2 x 3 mm";
-  // Margins longer than the label leave the length whole.
-  EXPECT_EQ(static_cast<LONG>(Area(0, 1).vertSize), -40000);
-  // An index past the definitions read is no definition.
-  EXPECT_EQ(Area(0, 2).physOffset.y, context_.priv().privMargin);
+  EXPECT_EQ(Area(context_, 0)[5], 43) << "((360 x 300) / 254 + 5) / 10";
+  EXPECT_EQ(Area(context_, 0)[1], -56000) << "620 less 2 x 3 mm";
+  EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins longer than the label stay on";
+  EXPECT_EQ(Area(context_, 2)[5], 57) << "no definition 2";
   context_->mediaDefinitions = nullptr;
-}
 
-TEST_F(PrintableAreaTest, SmallCharactersAt720DoubleTheAcrossDotsButNotThePhysicalWidth) {
-  Portrait();
   context_.settings().dm.dmYResolution = 720;
-  PrintableArea plain = Area();
   context_.priv().privSmallChar = 1;
-  PrintableArea doubled = Area();
-  EXPECT_EQ(doubled.horzRes, 2 * plain.horzRes);
-  EXPECT_EQ(doubled.physOffset.x, 2 * plain.physOffset.x);
-  EXPECT_EQ(doubled.physSize.cx, plain.physSize.cx);
-  EXPECT_EQ(doubled.vertRes, plain.vertRes);
-  context_.settings().dm.dmYResolution = 360;
-  EXPECT_EQ(Area().horzRes, plain.horzRes) << "only at 720";
+  std::vector<LONG> small = Area(context_);
+  EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({256, 212, 340}))
+      << "across dots and offset doubled, the physical width not";
 }
 
-TEST_F(PrintableAreaTest, UnusableRecordsAndResolutionsAreRefused) {
-  context_.SetMedia({Label(300, 240, 128, 282, 247, 400, 350)});
+TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   PrintableArea area;
   EXPECT_FALSE(ComputePrintableArea(context_.get(), -1, -1, &area));
   EXPECT_FALSE(ComputePrintableArea(context_.get(), 1, -1, &area)) << "the terminator";
-  EXPECT_FALSE(ComputePrintableArea(context_.get(), 2, -1, &area));
-  EXPECT_FALSE(ComputePrintableArea(nullptr, 0, -1, &area));
-  EXPECT_FALSE(ComputePrintableArea(context_.get(), 0, -1, nullptr));
-
-  DEVMODEW& dm = context_.settings().dm;
-  for (SHORT bad : {0, -360}) {
-    dm.dmPrintQuality = bad;
-    EXPECT_FALSE(ComputePrintableArea(context_.get(), 0, -1, &area)) << "quality " << bad;
-    dm.dmPrintQuality = 360;
-    dm.dmYResolution = bad;
-    EXPECT_FALSE(ComputePrintableArea(context_.get(), 0, -1, &area)) << "feed " << bad;
-    dm.dmYResolution = 360;
-    context_->scaledResolution = bad;
-    EXPECT_FALSE(ComputePrintableArea(context_.get(), 0, -1, &area)) << "scaled " << bad;
-    context_->scaledResolution = 360;
+  // Quality, feed and scaled resolution; the last one gives a feed resolution of 0.
+  for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
+                               {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}}) {
+    context_.settings().dm.dmPrintQuality = r[0];
+    context_.settings().dm.dmYResolution = r[1];
+    context_->scaledResolution = r[2];
+    EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
   }
-  // A feed resolution that comes out at 0 is refused too.
-  dm.dmPrintQuality = 32000;
-  context_->scaledResolution = 1;
-  EXPECT_FALSE(ComputePrintableArea(context_.get(), 0, -1, &area));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A model-data library that breaks one promise of the protocol, chosen by the environment
 // variable TQ33_MISBEHAVE, to show that the driver's load fails on each. Without the
-// variable it answers correctly with one 24 mm tape. Built for the tests only.
+// variable it keeps them all, with one blank medium. Built for the tests only.
 #include <cstdlib>
 #include <cstring>
 
@@ -10,46 +10,30 @@
 
 namespace {
 
-int opens = 0;
-int closes = 0;
-
 bool Mode(const char* mode) {
   const char* chosen = std::getenv("TQ33_MISBEHAVE");
   return chosen && std::strcmp(chosen, mode) == 0;
 }
 
 BOOL WINAPI Open(ModelDataHandle* handle, LPCWSTR) {
-  ++opens;
   *handle = Mode("handle-all-ones") ? 0xFFFFFFFFu : 7;
   return TRUE;
 }
 
-BOOL WINAPI Close(ModelDataHandle) {
-  ++closes;
-  return TRUE;
-}
+BOOL WINAPI Close(ModelDataHandle) { return TRUE; }
 
 BOOL WINAPI GetModel(ModelDataHandle, DWORD, BYTE* record, DWORD size, DWORD* returned) {
-  ModelRecord model{};
-  model.moType = Mode("type-ff") ? 0xFF : '0';
-  DWORD n = size < sizeof(model) ? size : sizeof(model);
-  std::memcpy(record, &model, n);
-  *returned = n;
+  record[0] = Mode("type-ff") ? 0xFF : '0';  // the driver's block is zeroed
+  *returned = size;
   return TRUE;
 }
 
-BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD size, DWORD* needed,
+BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* needed,
                          DWORD* count) {
   *needed = sizeof(MediaListEntry);
   if (!buffer && !Mode("probe-succeeds")) {
     SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
-  }
-  if (buffer && size >= sizeof(MediaListEntry)) {
-    MediaListEntry entry{};
-    entry.mePaperSize = 262;
-    entry.meWidth = 240;
-    std::memcpy(buffer, &entry, sizeof(entry));
   }
   *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : 1;
   return TRUE;
@@ -65,7 +49,3 @@ TEST_EXPORT BOOL WINAPI QDX_InitializeW(ModelDataTable* table) {
   table->mdGetMediaList = Mode("no-list") ? nullptr : GetMediaList;
   return TRUE;
 }
-
-// How often the driver opened and closed a data file through this library.
-TEST_EXPORT int MisbehavingOpens() { return opens; }
-TEST_EXPORT int MisbehavingCloses() { return closes; }
