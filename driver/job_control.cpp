@@ -34,6 +34,7 @@ DeviceContext* ValidContext(SURFOBJ* surface) {
   return context;
 }
 
+// Plain output: printer commands only, separated by page control.
 bool PlainOutput(const DeviceContext* context) {
   return context->settings.priv.privUseMonitor == 0;
 }

@@ -14,6 +14,7 @@ constexpr DWORD kBoundingBoxLength = sizeof(kBoundingBox) - 1;  // 14
 constexpr DWORD kBoundingBoxNumbers = 4;
 constexpr DWORD kEscapeCodeBytes = 2;  // the query reads the low 16 bits of its code
 
+// A decimal digit in ASCII.
 bool IsDigit(BYTE value) { return value >= '0' && value <= '9'; }
 
 // Reads one number of the bounding box from position: blanks, an optional '-', then

@@ -28,6 +28,7 @@ DeviceContext* BandContext(SURFOBJ* surface) {
   return context;
 }
 
+// Landscape bands are columns; any orientation but 2 gives row bands.
 bool IsLandscape(const DeviceContext* context) {
   return context->settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
 }
@@ -37,10 +38,12 @@ DWORD PageRows(const DeviceContext* context) {
   return IsLandscape(context) ? context->crossExtent : context->bandAxisExtent;
 }
 
+// Paints the band bitmap white for the engine's next band.
 void WhitenBand(SURFOBJ* surface) {
   if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
 }
 
+// The smaller of two counts.
 uint64_t Least(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
 // Copies the finished band, extent rows or columns of it, to its place in the page image.
