@@ -114,14 +114,14 @@ inline int CountBits(uint64_t value) {
 
 // TRUE when PackMasked would not make the line longer, worked out from the mask alone so
 // that a line that goes raw is not packed first. Packing saves the repeated bytes (one
-// per mask bit) and spends a count byte on every repeat run and every literal run.
+// per mask bit) and spends a count byte on every run; a repeat run starts on a set bit
+// and a literal run on a byte in no repeat run, so their starts never share a bit.
 BOOL PackingPays(uint64_t mask, DWORD count) {
   if (mask == 0) return FALSE;  // one literal run, one byte longer: dithered lines mostly
   const uint64_t line = (uint64_t{1} << count) - 1;
   const uint64_t literal = line & ~(mask | (mask << 1));  // bytes in no repeat run
-  const int repeatRuns = CountBits(mask & ~(mask << 1));
-  const int literalRuns = CountBits(literal & ~(literal << 1));
-  return repeatRuns + literalRuns <= CountBits(mask);
+  const uint64_t runStarts = (mask & ~(mask << 1)) | (literal & ~(literal << 1));
+  return CountBits(runStarts) <= CountBits(mask);
 }
 
 // Writes the command for one line of count (1..48) bytes at output and returns the bytes

@@ -111,6 +111,7 @@ struct Label {
   size_t offset = 0;        // of its SetupHeader, or of its first line without one
   bool ownHeader = false;   // false: continues a retained chain with the header in force
   SetupHeader header;       // the header in force
+  uint8_t compression = 0x02;  // the compression mode in force: PackBits, the only one accepted
   std::vector<Line> lines;
   uint8_t end = 0;          // 0C, 0B, 1A (the document ended it), or 0: the stream stops
   size_t endOffset = 0;     // of the end byte; the stream length when there is none

@@ -15,17 +15,10 @@ void EngineTest::SetUp() {
   baseline_ = host::Live();
 }
 
-void EngineTest::TearDown() {
-  // Every session is closed by now: the driver is disabled and unloaded.
-  ExpectNothingLeaked();
-  installation_.reset();
-  HostTest::TearDown();
-}
-
-void EngineTest::SetDefaultOptions(DWORD mask, BYTE useMonitor, BYTE retain) {
+void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {
   DefaultOptions options = {};
   options.optSize = DEFAULT_OPTIONS_SIZE;
-  options.optMask = mask;
+  options.optMask = DOM_USE_MONITOR | (retain ? DOM_OPT20000 : 0);
   options.optUseMonitor = useMonitor;
   options.optOpt20000 = retain;
   Bytes bytes(sizeof(options));
@@ -43,33 +36,24 @@ std::unique_ptr<host::EngineSession> EngineTest::Open(const host::SessionOptions
 
 Bytes EngineTest::PrintAlone(const std::vector<host::GrayImage>& pages,
                              const host::SessionOptions& options) {
-  ClearSpooled();
-  auto session = Open(options);
-  if (!session) return {};
-  host::DdiStatus status = session->PrintDocument(pages);
-  EXPECT_TRUE(status) << status.Describe();
-  session->Close();
-  Bytes bytes = Spooled();
-  ClearSpooled();
-  return bytes;
+  {
+    auto session = Open(options);
+    if (!session) return {};
+    host::DdiStatus status = session->PrintDocument(pages);
+    EXPECT_TRUE(status) << status.Describe();
+  }
+  return TakeSpooled();
 }
 
 host::GrayImage TestPage(SIZEL size, int seed, bool gray) {
   host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
   for (LONG y = 0; y < size.cy; ++y) {
-    BYTE* row = image.Row(y);
     for (LONG x = 0; x < size.cx; ++x) {
-      if ((x / 16 + seed) % 5 == 0) row[x] = 0;
-      else if (gray && y > size.cy / 2) row[x] = static_cast<BYTE>((x * 7 + y * 3 + seed * 31) & 0xFF);
+      if ((x / 16 + seed) % 5 == 0) image.Row(y)[x] = 0;
+      else if (gray && y > size.cy / 2) image.Row(y)[x] = static_cast<BYTE>(x * 7 + y + seed);
     }
   }
   return image;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes joined;
-  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
 }
 
 }  // namespace test

@@ -1,5 +1,5 @@
-// Tests that print whole documents through the engine harness on the default installation.
-// Every test ends with the sessions closed, the driver unloaded and nothing left alive.
+// Tests that print whole documents through the engine harness on the default installation;
+// each ends with every session closed, the driver unloaded and nothing left alive.
 #pragma once
 
 #include <memory>
@@ -17,30 +17,32 @@ using Bytes = std::vector<uint8_t>;
 class EngineTest : public HostTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
-
-  // Stored default options for the printer (the driver reads them for every new context).
-  void SetDefaultOptions(DWORD mask, BYTE useMonitor, BYTE retain = 0);
-  void PlainOutput() { SetDefaultOptions(0x400 /* DOM_USE_MONITOR */, 0); }
-
-  std::unique_ptr<host::EngineSession> Open(const host::SessionOptions& options = {});
-  DeviceContext* Context(const host::EngineSession& session) const {
-    return ContextFromHandle(session.device());
+  void TearDown() override {
+    ExpectNothingLeaked();
+    installation_.reset();
+    HostTest::TearDown();
   }
-  // Prints pages as one document on a new session and returns the spooled bytes.
+  // Stored default options of the printer: output mode and retained pages.
+  void SetDefaultOptions(BYTE useMonitor, BYTE retain = 0);
+  std::unique_ptr<host::EngineSession> Open(const host::SessionOptions& options = {});
+  // Prints pages as one document on a new session; the spooled bytes.
   Bytes PrintAlone(const std::vector<host::GrayImage>& pages,
                    const host::SessionOptions& options = {});
-  Bytes Spooled() const { return host::SpooledBytes(installation_->printer()); }
-  void ClearSpooled() { host::ClearSpooled(installation_->printer()); }
+  Bytes TakeSpooled() {
+    Bytes bytes = host::SpooledBytes(installation_->printer());
+    host::ClearSpooled(installation_->printer());
+    return bytes;
+  }
 
   std::unique_ptr<host::PrinterInstallation> installation_;
 };
 
-// A page of the given size: white with black bars placed by seed and, when gray, a ramp
-// over its lower half. Pages without gray print the same whatever the diffusion's state.
-host::GrayImage TestPage(SIZEL size, int seed, bool gray = true);
+inline DeviceContext* Context(const host::EngineSession& session) {
+  return ContextFromHandle(session.device());
+}
 
-// Bytes of several parts, one after another.
-Bytes Join(std::initializer_list<Bytes> parts);
+// White with black bars placed by seed and, when gray, a ramp over the lower half. Pages
+// without gray print the same whatever state the error diffusion is in.
+host::GrayImage TestPage(SIZEL size, int seed, bool gray = true);
 
 }  // namespace test

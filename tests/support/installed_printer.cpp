@@ -16,7 +16,7 @@ std::vector<uint8_t> SourceFile(const std::string& relativePath) {
 host::InstallationFiles DefaultInstallationFiles() {
   host::InstallationFiles files;
   files.modelData = SourceFile("data/tq33.model");
-  files.mediaDefinitions = SourceFile("data/TQ33KV.DAT");
+  files.mediaDefinitions = SourceFile("data/sample-media.dat");
   return files;
 }
 
