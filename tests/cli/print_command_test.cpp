@@ -51,6 +51,10 @@ struct RoundTrip {
   const char* orientation;
 };
 
+void PrintTo(const RoundTrip& trip, std::ostream* out) {
+  *out << trip.halftone << " " << trip.orientation;
+}
+
 class PrintRoundTripTest : public ToolTest, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(PrintRoundTripTest, DecodedDotsAreWhatThePagesShouldPrint) {
@@ -86,7 +90,10 @@ INSTANTIATE_TEST_SUITE_P(ToneModesAndOrientations, PrintRoundTripTest,
                                            RoundTrip{"ordered", "portrait"},
                                            RoundTrip{"ordered", "landscape"},
                                            RoundTrip{"diffusion", "portrait"},
-                                           RoundTrip{"diffusion", "landscape"}));
+                                           RoundTrip{"diffusion", "landscape"}),
+                         [](const auto& test) {
+                           return std::string(test.param.halftone) + "_" + test.param.orientation;
+                         });
 
 using PrintTest = ToolTest;
 
