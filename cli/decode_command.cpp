@@ -228,6 +228,10 @@ void AddDecodeCommand(CLI::App* app, SetRun setRun) {
                       "the printer (384 pixels across, one row per feed line)")
       ->type_name("PREFIX");
   command->footer(
+      "Plain output does not mark where a page ends: there every label that ends with 0C\n"
+      "counts as a page. The PNG has one pixel per dot, so at 720 dpi along the tape a\n"
+      "label is drawn twice as long as it prints.\n"
+      "\n"
       "Examples:\n"
       "  tq33 decode out.bin\n"
       "  tq33 decode out.bin --json\n"

@@ -25,6 +25,9 @@ class RowSink {
  public:
   virtual ~RowSink() = default;
   virtual void Start(uint32_t width, uint32_t height) = 0;
+  // Where gray row y may be decoded in place (a whole image row fits there), or null.
+  // A row decoded there is still handed to Row, with that pointer.
+  virtual uint8_t* Target(uint32_t) { return nullptr; }
   virtual void Row(uint32_t y, const uint8_t* gray) = 0;
 };
 
@@ -129,14 +132,16 @@ void DecodePgm(std::FILE* file, const std::string& path, RowSink* sink) {
   }
   sink->Start(header.width, header.height);
   for (uint32_t y = 0; y < header.height; ++y) {
-    if (std::fread(row.data(), 1, row.size(), file) != row.size()) {
+    uint8_t* target = sink->Target(y);
+    if (!target) target = row.data();
+    if (std::fread(target, 1, row.size(), file) != row.size()) {
       ImageFailure(path, "truncated: the file ends in row " + std::to_string(y) + " of " +
                              std::to_string(header.height));
     }
     if (header.maxValue != 255) {
-      for (uint8_t& v : row) v = scale[v];
+      for (uint32_t x = 0; x < header.width; ++x) target[x] = scale[target[x]];
     }
-    sink->Row(y, row.data());
+    sink->Row(y, target);
   }
 }
 
@@ -227,6 +232,13 @@ bool DecodePngRows(png_structp png, png_infop info, PngState* state, RowSink* si
   if (passes == 1) {
     state->row.resize(rowBytes);
     for (png_uint_32 y = 0; y < height; ++y) {
+      // 8-bit gray rows need no conversion: they are decoded where they belong.
+      uint8_t* target = channels == 1 ? sink->Target(y) : nullptr;
+      if (target) {
+        png_read_row(png, target, nullptr);
+        sink->Row(y, target);
+        continue;
+      }
       png_read_row(png, state->row.data(), nullptr);
       ToGray(state->row.data(), width, channels, state->gray.data());
       sink->Row(y, state->gray.data());
@@ -286,19 +298,34 @@ void Decode(const std::string& path, RowSink* sink) {
 
 // ---- Placement ----------------------------------------------------------------------------
 
-// Image pixel (x, y) to page pixel (x, y), cropped.
+// Image pixel (x, y) to page pixel (x, y), cropped. Only the part of the page the image
+// leaves uncovered is painted white, and rows as wide as the page are decoded in place:
+// the page is written once.
 class CropSink final : public RowSink {
  public:
   explicit CropSink(GrayPage* page) : page_(page) {}
-  void Start(uint32_t width, uint32_t) override { copy_ = std::min(width, page_->width); }
+  void Start(uint32_t width, uint32_t height) override {
+    copy_ = std::min(width, page_->width);
+    inPlace_ = width == page_->width;
+    const uint32_t rows = std::min(height, page_->height);
+    for (uint32_t y = 0; y < rows; ++y) {
+      std::memset(Page(y) + copy_, kWhite, page_->width - copy_);
+    }
+    std::memset(Page(rows), kWhite, size_t{page_->height - rows} * page_->width);
+  }
+  uint8_t* Target(uint32_t y) override {
+    return inPlace_ && y < page_->height ? Page(y) : nullptr;
+  }
   void Row(uint32_t y, const uint8_t* gray) override {
-    if (y < page_->height)
-      std::memcpy(page_->pixels + size_t{y} * page_->width, gray, copy_);
+    if (y < page_->height && gray != Page(y)) std::memcpy(Page(y), gray, copy_);
   }
 
  private:
+  uint8_t* Page(uint32_t y) const { return page_->pixels + size_t{y} * page_->width; }
+
   GrayPage* page_;
   uint32_t copy_ = 0;
+  bool inPlace_ = false;
 };
 
 // Scales the image to fit the page with its aspect kept, centred, by area averaging:
@@ -409,11 +436,11 @@ ImageSize ProbeImage(const std::string& path) {
 }
 
 void RenderImage(const std::string& path, Fit fit, GrayPage* page) {
-  std::memset(page->pixels, kWhite, size_t{page->width} * page->height);
   if (fit == Fit::None) {
     CropSink sink(page);
     Decode(path, &sink);
   } else {
+    std::memset(page->pixels, kWhite, size_t{page->width} * page->height);
     ContainSink sink(page);
     Decode(path, &sink);
   }

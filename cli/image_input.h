@@ -41,7 +41,8 @@ struct ImageSize {
 // status 1) when the file is not an image this tool takes.
 ImageSize ProbeImage(const std::string& path);
 
-// Decodes the image and places it on page (already sized; refilled white first).
+// Decodes the image and places it on page (already sized); what the image leaves
+// uncovered becomes white.
 // Throws "cannot read image PATH: reason" when the image cannot be decoded.
 void RenderImage(const std::string& path, Fit fit, GrayPage* page);
 
