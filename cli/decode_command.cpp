@@ -1,10 +1,9 @@
 // `tq33 decode`: a printer stream, page by page and label by label, and its dots as PNG.
+#include <CLI/CLI.hpp>
 #include <bit>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
 #include "cli/file_io.h"
@@ -28,10 +27,14 @@ std::string HexByte(uint8_t value) {
 
 const char* EndName(uint8_t end) {
   switch (end) {
-    case 0x0C: return "page end";
-    case 0x0B: return "retained page end";
-    case 0x1A: return "document end";
-    default: return "none (the stream stops)";
+    case 0x0C:
+      return "page end";
+    case 0x0B:
+      return "retained page end";
+    case 0x1A:
+      return "document end";
+    default:
+      return "none (the stream stops)";
   }
 }
 
@@ -115,11 +118,11 @@ Json StreamJson(const std::string& path, size_t size, const tq33stream::Stream& 
 }
 
 void PrintRecord(const tq33stream::JobRecord& record, const char* what) {
-  std::printf("  %s (offset %zu): total length %u, paper size %u, copies %u, collate 0x%02X, "
-              "job option %u, inch units %u, width byte %u, kind byte %u\n",
-              what, record.offset, record.totalLength, record.paperSize, record.copies,
-              record.collate, record.jobOption, record.inchUnits, record.widthByte,
-              record.kindByte);
+  std::printf(
+      "  %s (offset %zu): total length %u, paper size %u, copies %u, collate 0x%02X, "
+      "job option %u, inch units %u, width byte %u, kind byte %u\n",
+      what, record.offset, record.totalLength, record.paperSize, record.copies, record.collate,
+      record.jobOption, record.inchUnits, record.widthByte, record.kindByte);
 }
 
 void PrintText(const std::string& path, size_t size, const tq33stream::Stream& stream) {
@@ -127,7 +130,8 @@ void PrintText(const std::string& path, size_t size, const tq33stream::Stream& s
   std::printf("%s: %zu bytes, %s output, %zu page%s", path.c_str(), size,
               framed ? "framed" : "plain", stream.pages.size(),
               stream.pages.size() == 1 ? "" : "s");
-  if (!framed) std::printf(", %zu document end%s", stream.documents, stream.documents == 1 ? "" : "s");
+  if (!framed)
+    std::printf(", %zu document end%s", stream.documents, stream.documents == 1 ? "" : "s");
   std::printf("\n");
   size_t pageNumber = 0;
   for (const tq33stream::Page& page : stream.pages) {
@@ -140,17 +144,19 @@ void PrintText(const std::string& path, size_t size, const tq33stream::Stream& s
     for (const tq33stream::Label& label : page.labels) {
       const tq33stream::SetupHeader& h = label.header;
       LabelCounts counts = Count(label);
-      std::printf("  label %zu (offset %zu)%s: %d dpi, kind byte 0x%s%s, width byte %u, print "
-                  "info %s %s %s %s %s\n",
-                  ++labelNumber, label.offset, label.ownHeader ? "" : ", header of the chain",
-                  h.feedResolution, HexByte(h.kindByte).c_str(), h.special() ? " (special)" : "",
-                  h.widthByte, HexByte(h.printInfo[0]).c_str(), HexByte(h.printInfo[1]).c_str(),
-                  HexByte(h.printInfo[2]).c_str(), HexByte(h.printInfo[3]).c_str(),
-                  HexByte(h.printInfo[4]).c_str());
-      std::printf("    auto cut %s, mirror %s, half cut %s, chain printing %s, opt800 %s, "
-                  "margin %u dots\n",
-                  h.autoCut ? "on" : "off", h.mirror ? "on" : "off", h.halfCut ? "on" : "off",
-                  h.noChain ? "off" : "on", h.opt800 ? "on" : "off", h.margin);
+      std::printf(
+          "  label %zu (offset %zu)%s: %d dpi, kind byte 0x%s%s, width byte %u, print "
+          "info %s %s %s %s %s\n",
+          ++labelNumber, label.offset, label.ownHeader ? "" : ", header of the chain",
+          h.feedResolution, HexByte(h.kindByte).c_str(), h.special() ? " (special)" : "",
+          h.widthByte, HexByte(h.printInfo[0]).c_str(), HexByte(h.printInfo[1]).c_str(),
+          HexByte(h.printInfo[2]).c_str(), HexByte(h.printInfo[3]).c_str(),
+          HexByte(h.printInfo[4]).c_str());
+      std::printf(
+          "    auto cut %s, mirror %s, half cut %s, chain printing %s, opt800 %s, "
+          "margin %u dots\n",
+          h.autoCut ? "on" : "off", h.mirror ? "on" : "off", h.halfCut ? "on" : "off",
+          h.noChain ? "off" : "on", h.opt800 ? "on" : "off", h.margin);
       std::printf("    %zu lines (%zu raster, %zu zero), %llu dots, ends with %s\n",
                   label.lines.size(), counts.rasterLines, counts.zeroLines,
                   static_cast<unsigned long long>(counts.dots),
@@ -223,9 +229,10 @@ void AddDecodeCommand(CLI::App* app, SetRun setRun) {
   command->add_option("STREAM", options->stream, "The printer stream (framed or plain)")
       ->required();
   command->add_flag("--json", options->json, "Print one JSON object");
-  command->add_option("--png", options->pngPrefix,
-                      "Render page N as PREFIX-N.png, the dots as the label comes out of "
-                      "the printer (384 pixels across, one row per feed line)")
+  command
+      ->add_option("--png", options->pngPrefix,
+                   "Render page N as PREFIX-N.png, the dots as the label comes out of "
+                   "the printer (384 pixels across, one row per feed line)")
       ->type_name("PREFIX");
   command->footer(
       "Plain output does not mark where a page ends: there every label that ends with 0C\n"

@@ -11,7 +11,7 @@
 namespace tq33cli {
 
 struct EmbeddedFile {
-  const char* name;           // file name in data/, e.g. "tq33.model"
+  const char* name;  // file name in data/, e.g. "tq33.model"
   const unsigned char* bytes;
   size_t size;
 };

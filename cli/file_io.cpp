@@ -13,8 +13,7 @@
 
 namespace tq33cli {
 
-std::vector<uint8_t> ReadInputFile(const std::string& path, const std::string& what,
-                                   size_t limit) {
+std::vector<uint8_t> ReadInputFile(const std::string& path, const std::string& what, size_t limit) {
   auto failure = [&](const std::string& reason) {
     Fail("cannot read " + what + " " + path + ": " + reason);
   };

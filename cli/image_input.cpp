@@ -69,8 +69,8 @@ void CheckSize(const std::string& path, uint64_t width, uint64_t height) {
   if (width == 0 || height == 0) ImageFailure(path, "the image has zero size");
   if (width > kMaxImageSide || height > kMaxImageSide) {
     ImageFailure(path, "the image is too large (" + std::to_string(width) + " x " +
-                           std::to_string(height) + "; at most " +
-                           std::to_string(kMaxImageSide) + " pixels a side)");
+                           std::to_string(height) + "; at most " + std::to_string(kMaxImageSide) +
+                           " pixels a side)");
   }
 }
 
@@ -174,9 +174,7 @@ void PngRead(png_structp png, png_bytep data, size_t length) {
 }
 
 // Over white: c * a / 255 + 255 - a, rounded.
-inline uint32_t OverWhite(uint32_t c, uint32_t a) {
-  return (c * a + 255 * (255 - a) + 127) / 255;
-}
+inline uint32_t OverWhite(uint32_t c, uint32_t a) { return (c * a + 255 * (255 - a) + 127) / 255; }
 
 // BT.601 luma, rounded.
 inline uint8_t Luma(uint32_t r, uint32_t g, uint32_t b) {
@@ -189,7 +187,8 @@ void ToGray(const uint8_t* in, uint32_t width, int channels, uint8_t* out) {
       std::memcpy(out, in, width);
       break;
     case 2:
-      for (uint32_t x = 0; x < width; ++x, in += 2) out[x] = static_cast<uint8_t>(OverWhite(in[0], in[1]));
+      for (uint32_t x = 0; x < width; ++x, in += 2)
+        out[x] = static_cast<uint8_t>(OverWhite(in[0], in[1]));
       break;
     case 3:
       for (uint32_t x = 0; x < width; ++x, in += 3) out[x] = Luma(in[0], in[1], in[2]);
@@ -280,8 +279,8 @@ void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
       reason = "the image has zero size";
     } else if (reason.find("exceeds user limit") != std::string::npos ||
                reason.find("too large") != std::string::npos) {
-      reason = "the image is too large (" + reason + "; at most " +
-               std::to_string(kMaxImageSide) + " pixels a side)";
+      reason = "the image is too large (" + reason + "; at most " + std::to_string(kMaxImageSide) +
+               " pixels a side)";
     }
     ImageFailure(path, reason);
   }
@@ -313,9 +312,7 @@ class CropSink final : public RowSink {
     }
     std::memset(Page(rows), kWhite, size_t{page_->height - rows} * page_->width);
   }
-  uint8_t* Target(uint32_t y) override {
-    return inPlace_ && y < page_->height ? Page(y) : nullptr;
-  }
+  uint8_t* Target(uint32_t y) override { return inPlace_ && y < page_->height ? Page(y) : nullptr; }
   void Row(uint32_t y, const uint8_t* gray) override {
     if (y < page_->height && gray != Page(y)) std::memcpy(Page(y), gray, copy_);
   }
@@ -356,8 +353,8 @@ class ContainSink final : public RowSink {
     for (uint64_t i = 0, j = 0; i < w_ && j < dw_;) {
       uint64_t end = std::min((i + 1) * dw_, (j + 1) * w_);
       uint64_t start = std::max(i * dw_, j * w_);
-      spans_.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(j),
-                        static_cast<uint32_t>(end - start)});
+      spans_.push_back(
+          {static_cast<uint32_t>(i), static_cast<uint32_t>(j), static_cast<uint32_t>(end - start)});
       if ((i + 1) * dw_ == end) ++i;
       if ((j + 1) * w_ == end) ++j;
     }
@@ -416,8 +413,8 @@ ImageSize ProbeImage(const std::string& path) {
     const uint64_t needed = uint64_t{header.width} * header.height;
     if (present < needed) {
       ImageFailure(path, "truncated: " + std::to_string(present) + " bytes of samples where " +
-                             std::to_string(header.width) + " x " +
-                             std::to_string(header.height) + " needs " + std::to_string(needed));
+                             std::to_string(header.width) + " x " + std::to_string(header.height) +
+                             " needs " + std::to_string(needed));
     }
     return {header.width, header.height};
   }

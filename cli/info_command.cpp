@@ -1,8 +1,7 @@
 // `tq33 info`: the printer context as print would make it, without printing.
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
 #include "cli/printer_context.h"

@@ -50,8 +50,10 @@ fs::path InstalledDriverDirectory(const std::string& directory) {
   if (fs::exists(root / kDataFileName, code) || fs::exists(root / kMediaFileName, code)) {
     return root;
   }
-  Fail("--install " + directory + " is not a printer installation: it holds neither "
-       "C/TQ33/drivers nor " + kDataFileName + " or " + kMediaFileName);
+  Fail("--install " + directory +
+       " is not a printer installation: it holds neither "
+       "C/TQ33/drivers nor " +
+       kDataFileName + " or " + kMediaFileName);
 }
 
 // A file of the installation named by --install, when it has one.
@@ -112,8 +114,7 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
   std::string error;
   installation_ = host::PrinterInstallation::Create(files, &error);
   if (!installation_) Fail("cannot lay out the printer installation: " + error);
-  if (resourceLibrary &&
-      !installation_->WriteFile(host::kResourceLibraryPath, *resourceLibrary)) {
+  if (resourceLibrary && !installation_->WriteFile(host::kResourceLibraryPath, *resourceLibrary)) {
     Fail("cannot lay out the printer installation: cannot copy its resource library");
   }
 
@@ -127,10 +128,12 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
     }
   }
   if (!options.userDevmodeFile.empty()) {
-    host::SetUserDevmode(printer, ReadInputFile(options.userDevmodeFile, "per-user settings record"));
+    host::SetUserDevmode(printer,
+                         ReadInputFile(options.userDevmodeFile, "per-user settings record"));
   }
   if (!options.registryOptionsFile.empty()) {
-    std::vector<uint8_t> block = ReadInputFile(options.registryOptionsFile, "registry options file");
+    std::vector<uint8_t> block =
+        ReadInputFile(options.registryOptionsFile, "registry options file");
     // The driver looks under the model's name, which its default settings take from the
     // model record.
     std::u16string model = kFallbackModelName;

@@ -1,19 +1,19 @@
 // tq33: prints label images through the TQ-33 driver on the Linux host, and inspects what
 // the driver makes of an installation, a settings record and a printer stream.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <functional>
 #include <new>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
 #include "cli/tool.h"
 
 int main(int argc, char** argv) {
   using namespace tq33cli;
-  CLI::App app{"tq33: print label images through the TQ-33 driver, and inspect what it makes "
-               "of an installation, a settings record and a printer stream"};
+  CLI::App app{
+      "tq33: print label images through the TQ-33 driver, and inspect what it makes "
+      "of an installation, a settings record and a printer stream"};
   app.name("tq33");
   app.require_subcommand(1);
   app.footer(

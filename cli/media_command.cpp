@@ -1,9 +1,8 @@
 // `tq33 media`: the installation's model record, media table and media definitions, as
 // the driver reads them through the model-data library and the definition file.
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
 #include "cli/printer_context.h"

@@ -32,8 +32,8 @@ void PngWrite(png_structp png, png_bytep data, size_t length) {
 
 void PngFlush(png_structp) {}
 
-bool WriteRows(png_structp png, png_infop info, WriteState* state, uint32_t width,
-               uint32_t height, const std::vector<uint8_t>& rows) {
+bool WriteRows(png_structp png, png_infop info, WriteState* state, uint32_t width, uint32_t height,
+               const std::vector<uint8_t>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, state, PngWrite, PngFlush);
   png_set_IHDR(png, info, width, height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,

@@ -2,14 +2,13 @@
 // receives exactly the bytes the spooler received, and only when the whole job succeeded.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
 #include "cli/file_io.h"
@@ -132,15 +131,17 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
   auto options = std::make_shared<PrintOptions>();
   CLI::App* command = app->add_subcommand(
       "print", "Print images as one document, one page each, and save the spooled bytes");
-  command->add_option("IMAGE", options->images,
-                      "PNG (gray, RGB, palette, with or without alpha) or binary PGM (P5)")
+  command
+      ->add_option("IMAGE", options->images,
+                   "PNG (gray, RGB, palette, with or without alpha) or binary PGM (P5)")
       ->required();
   command->add_option("-o,--output", options->out, "The file that receives the spooled bytes")
       ->type_name("OUT")
       ->required();
-  command->add_option("--fit", options->fit,
-                      "none: image pixel (x, y) on page dot (x, y), cropped; contain: scaled "
-                      "to fit the page, centred")
+  command
+      ->add_option("--fit", options->fit,
+                   "none: image pixel (x, y) on page dot (x, y), cropped; contain: scaled "
+                   "to fit the page, centred")
       ->check(CLI::IsMember({"none", "contain"}))
       ->capture_default_str();
   AddSharedOptions(command, &options->shared, &options->values);

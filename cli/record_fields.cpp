@@ -147,46 +147,23 @@ const Field kModelRecordFields[] = {
 
 #define ME(member, kind) FIELD(MediaListEntry, member, #member, kind, 0)
 const Field kMediaEntryFields[] = {
-    ME(meName, T),
-    ME(meKindCode, S),
-    ME(mePaperSize, U),
-    ME(meWidth, S),
-    ME(mePrintWidth, S),
-    ME(meWidthDots, S),
-    ME(mePrintWidthDots, S),
-    ME(meLength, S),
-    ME(mePrintLength, S),
-    ME(meLengthDots, S),
-    ME(mePrintLengthDots, S),
-    ME(meWidthMultiple, U),
+    ME(meName, T),        ME(meKindCode, S),   ME(mePaperSize, U),       ME(meWidth, S),
+    ME(mePrintWidth, S),  ME(meWidthDots, S),  ME(mePrintWidthDots, S),  ME(meLength, S),
+    ME(mePrintLength, S), ME(meLengthDots, S), ME(mePrintLengthDots, S), ME(meWidthMultiple, U),
     ME(meOptions, H),
 };
 
 #define MR(member, kind) FIELD(MediaRecord, member, #member, kind, 0)
 const Field kMediaRecordFields[] = {
-    MR(mrIndex, U),
-    MR(mrKind, U),
-    MR(mrSubKind, U),
-    MR(mrPaperSize, U),
-    MR(mrWidth, S),
-    MR(mrPrintWidth, S),
-    MR(mrWidthDots, S),
-    MR(mrPrintWidthDots, S),
-    MR(mrLength, S),
-    MR(mrPrintLength, S),
-    MR(mrLengthDots, S),
-    MR(mrPrintLengthDots, S),
-    MR(mrMarginDots, S),
-    MR(mrWidthMultiple, U),
+    MR(mrIndex, U),      MR(mrKind, U),          MR(mrSubKind, U),    MR(mrPaperSize, U),
+    MR(mrWidth, S),      MR(mrPrintWidth, S),    MR(mrWidthDots, S),  MR(mrPrintWidthDots, S),
+    MR(mrLength, S),     MR(mrPrintLength, S),   MR(mrLengthDots, S), MR(mrPrintLengthDots, S),
+    MR(mrMarginDots, S), MR(mrWidthMultiple, U),
 };
 
 #define DEF(member, kind) FIELD(MediaDefinition, member, #member, kind, 0)
 const Field kDefinitionFields[] = {
-    DEF(defName, T),
-    DEF(defKind, U),
-    DEF(defPaperSize, U),
-    DEF(defLength, U),
-    DEF(defMargin, U),
+    DEF(defName, T), DEF(defKind, U), DEF(defPaperSize, U), DEF(defLength, U), DEF(defMargin, U),
 };
 
 #define PD(member, kind) FIELD(PrinterDataRecord, member, #member, kind, 0)
@@ -266,12 +243,8 @@ const Field kGdiInfoFields[] = {
 
 #define DI(member, kind) FIELD(DEVINFO, member, #member, kind, 0)
 const Field kDeviceInfoFields[] = {
-    DI(flGraphicsCaps, H),
-    DI(cFonts, U),
-    DI(iDitherFormat, U),
-    DI(cxDither, U),
-    DI(cyDither, U),
-    DI(flGraphicsCaps2, H),
+    DI(flGraphicsCaps, H), DI(cFonts, U),   DI(iDitherFormat, U),
+    DI(cxDither, U),       DI(cyDither, U), DI(flGraphicsCaps2, H),
 };
 
 uint64_t ReadUnsigned(const uint8_t* at, uint32_t size) {
@@ -413,8 +386,8 @@ bool WriteFieldValue(const Field& field, std::span<uint8_t> record, size_t offse
     std::u16string text = host::Utf16(value);
     size_t units = field.size / 2;
     if (text.size() >= units) {
-      *error = std::string(field.name) + " holds at most " + std::to_string(units - 1) +
-               " UTF-16 units";
+      *error =
+          std::string(field.name) + " holds at most " + std::to_string(units - 1) + " UTF-16 units";
       return false;
     }
     std::memset(at, 0, field.size);
@@ -426,8 +399,8 @@ bool WriteFieldValue(const Field& field, std::span<uint8_t> record, size_t offse
   }
   if (field.kind == FieldKind::Ascii) {
     if (value.size() > field.size) {
-      *error = std::string(field.name) + " holds at most " + std::to_string(field.size) +
-               " characters";
+      *error =
+          std::string(field.name) + " holds at most " + std::to_string(field.size) + " characters";
       return false;
     }
     std::memset(at, 0, field.size);

@@ -6,11 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace tq33cli {
 
@@ -35,17 +34,17 @@ struct Field {
 struct RecordLayout {
   const char* name;  // "settings record", "media record", ...
   std::span<const Field> fields;
-  size_t size;       // bytes of the whole record
+  size_t size;  // bytes of the whole record
 };
 
-extern const RecordLayout kSettingsLayout;       // SettingsRecord, 504 bytes
-extern const RecordLayout kModelRecordLayout;    // ModelRecord, 118 bytes
-extern const RecordLayout kMediaEntryLayout;     // MediaListEntry, 252 bytes
-extern const RecordLayout kMediaRecordLayout;    // MediaRecord without its entry copy
-extern const RecordLayout kDefinitionLayout;     // MediaDefinition, 142 bytes
-extern const RecordLayout kPrinterDataLayout;    // PrinterDataRecord, its first 12 bytes
-extern const RecordLayout kGdiInfoLayout;        // GDIINFO, 304 bytes
-extern const RecordLayout kDeviceInfoLayout;     // DEVINFO graphics capabilities
+extern const RecordLayout kSettingsLayout;     // SettingsRecord, 504 bytes
+extern const RecordLayout kModelRecordLayout;  // ModelRecord, 118 bytes
+extern const RecordLayout kMediaEntryLayout;   // MediaListEntry, 252 bytes
+extern const RecordLayout kMediaRecordLayout;  // MediaRecord without its entry copy
+extern const RecordLayout kDefinitionLayout;   // MediaDefinition, 142 bytes
+extern const RecordLayout kPrinterDataLayout;  // PrinterDataRecord, its first 12 bytes
+extern const RecordLayout kGdiInfoLayout;      // GDIINFO, 304 bytes
+extern const RecordLayout kDeviceInfoLayout;   // DEVINFO graphics capabilities
 
 // The field of a layout by its exact name, or null.
 const Field* FindField(const RecordLayout& layout, std::string_view name);

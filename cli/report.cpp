@@ -31,8 +31,7 @@ bool AllScalars(const Json& array) {
 void Render(const Json& value, int indent, std::string* out) {
   const std::string pad(static_cast<size_t>(indent), ' ');
   for (auto it = value.begin(); it != value.end(); ++it) {
-    std::string key = value.is_object() ? it.key()
-                                        : "[" + std::to_string(it - value.begin()) + "]";
+    std::string key = value.is_object() ? it.key() : "[" + std::to_string(it - value.begin()) + "]";
     const Json& item = it.value();
     if (IsScalar(item)) {
       *out += pad + key + ": " + Scalar(item) + "\n";

@@ -1,10 +1,9 @@
 // The shared options: declared once, applied in the order they were given.
 #include "cli/tool_options.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <map>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/tool.h"
 
@@ -33,8 +32,7 @@ bool ParseUnsigned(std::string_view text, int base, uint64_t limit, uint64_t* va
 }
 
 // "NAME=VALUE" split at the first '='; a usage error names the option otherwise.
-std::pair<std::string, std::string> SplitAssignment(const std::string& text,
-                                                    const char* option) {
+std::pair<std::string, std::string> SplitAssignment(const std::string& text, const char* option) {
   size_t equals = text.find('=');
   if (equals == std::string::npos || equals == 0) {
     UsageError(std::string(option) + " takes NAME=VALUE, not '" + text + "'");
@@ -62,33 +60,39 @@ void CheckValue(const SettingsStep& step, const std::string& option) {
 }  // namespace
 
 void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValues* values) {
-  command->add_option("--install", options->installDir,
-                      "Printer installation to use (a Windows root laid out as DIR/C/TQ33/"
-                      "drivers/..., or that driver directory); default: the built-in one")
+  command
+      ->add_option("--install", options->installDir,
+                   "Printer installation to use (a Windows root laid out as DIR/C/TQ33/"
+                   "drivers/..., or that driver directory); default: the built-in one")
       ->check(CLI::ExistingDirectory)
       ->group(kInstallation);
-  command->add_option("--model-data", options->modelDataFile,
-                      "Replace the installation's driver data file")
+  command
+      ->add_option("--model-data", options->modelDataFile,
+                   "Replace the installation's driver data file")
       ->type_name("FILE")
       ->group(kInstallation);
-  command->add_option("--media-file", options->mediaFile,
-                      "Replace the installation's media definition file")
+  command
+      ->add_option("--media-file", options->mediaFile,
+                   "Replace the installation's media definition file")
       ->type_name("FILE")
       ->group(kInstallation);
-  command->add_option("--resource-language", values->resourceLanguage,
-                      "The resource library's translation pair, hexadecimal (0409:04B0 "
-                      "forbids 720 dpi)")
+  command
+      ->add_option("--resource-language", values->resourceLanguage,
+                   "The resource library's translation pair, hexadecimal (0409:04B0 "
+                   "forbids 720 dpi)")
       ->type_name("LANG:CP")
       ->group(kInstallation);
 
-  command->add_option("--devmode", values->devmodes,
-                      "Start from this raw settings record (any size) instead of the "
-                      "driver's defaults")
+  command
+      ->add_option("--devmode", values->devmodes,
+                   "Start from this raw settings record (any size) instead of the "
+                   "driver's defaults")
       ->type_name("FILE")
       ->group(kSettings);
-  command->add_option("--set", values->sets,
-                      "Set a named field (dm..., priv..., xb...; `tq33 info` lists them); "
-                      "a public field also gets its dmFields bit")
+  command
+      ->add_option("--set", values->sets,
+                   "Set a named field (dm..., priv..., xb...; `tq33 info` lists them); "
+                   "a public field also gets its dmFields bit")
       ->type_name("NAME=VALUE")
       ->group(kSettings);
   command->add_option("--orientation", values->orientation, "dmOrientation")
@@ -121,33 +125,39 @@ void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValue
   command->add_flag("--no-half-cut")->description("privHalfCut = 0")->group(kSettings);
   command->add_flag("--chain")->description("privChainPrint = 1")->group(kSettings);
 
-  command->add_option("--printer-data", values->printerData,
-                      "A printer-data value: a DWORD NUMBER or the bytes of @FILE")
+  command
+      ->add_option("--printer-data", values->printerData,
+                   "A printer-data value: a DWORD NUMBER or the bytes of @FILE")
       ->type_name("NAME=NUMBER|NAME=@FILE")
       ->group(kEnvironment);
-  command->add_flag("--plain")->description("Plain printer commands: the same as --printer-data UseMonitor=0")
+  command->add_flag("--plain")
+      ->description("Plain printer commands: the same as --printer-data UseMonitor=0")
       ->group(kEnvironment);
-  command->add_option("--user-devmode", options->userDevmodeFile,
-                      "The printer's per-user default settings record")
+  command
+      ->add_option("--user-devmode", options->userDevmodeFile,
+                   "The printer's per-user default settings record")
       ->type_name("FILE")
       ->group(kEnvironment);
-  command->add_option("--registry-options", options->registryOptionsFile,
-                      "The registry's default options block (RegDefaultOptions)")
+  command
+      ->add_option("--registry-options", options->registryOptionsFile,
+                   "The registry's default options block (RegDefaultOptions)")
       ->type_name("FILE")
       ->group(kEnvironment);
   command->add_option("--country", values->country, "The user's country code (default 44)")
       ->check(CLI::TypeValidator<unsigned>("CODE"))
       ->group(kEnvironment);
-  command->add_option("--measure", values->measure,
-                      "The user's measurement system: 0 metric (default), 1 inches")
+  command
+      ->add_option("--measure", values->measure,
+                   "The user's measurement system: 0 metric (default), 1 inches")
       ->check(CLI::IsMember({"0", "1"}))
       ->group(kEnvironment);
   command->add_option("--codepage", values->codePage, "The engine's ANSI code page (default 1252)")
       ->check(CLI::Range(1, 65535))
       ->group(kEnvironment);
 
-  command->add_option("--max-bitmap", values->maxBitmap,
-                      "The largest bitmap the engine grants, in bytes (forces banding)")
+  command
+      ->add_option("--max-bitmap", values->maxBitmap,
+                   "The largest bitmap the engine grants, in bytes (forces banding)")
       ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40))
       ->group(kEngine);
 }
@@ -162,11 +172,10 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
     if (colon == std::string::npos ||
         !ParseUnsigned(std::string_view(text).substr(0, colon), 16, 0xFFFF, &language) ||
         !ParseUnsigned(std::string_view(text).substr(colon + 1), 16, 0xFFFF, &codePage)) {
-      UsageError("--resource-language takes LANG:CP in hexadecimal (e.g. 0809:04B0), not '" +
-                 text + "'");
+      UsageError("--resource-language takes LANG:CP in hexadecimal (e.g. 0809:04B0), not '" + text +
+                 "'");
     }
-    options->resourceLanguage = {static_cast<uint16_t>(language),
-                                 static_cast<uint16_t>(codePage)};
+    options->resourceLanguage = {static_cast<uint16_t>(language), static_cast<uint16_t>(codePage)};
   }
   if (command.count("--country")) options->country = values.country;
   if (command.count("--measure")) options->measure = values.measure;
@@ -200,11 +209,10 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
     } else if (name == "--orientation") {
       std::string value = next(values.orientation, name);
       options->settingsSteps.push_back(SetStep("dmOrientation", value == "portrait" ? "1" : "2"));
-    } else if (name == "--paper" || name == "--length" || name == "--width" ||
-               name == "--copies" || name == "--dpi" || name == "--contrast" ||
-               name == "--brightness") {
-      static const std::map<std::string, std::pair<const char*, const std::vector<std::string>
-                                                                     SharedOptionValues::*>>
+    } else if (name == "--paper" || name == "--length" || name == "--width" || name == "--copies" ||
+               name == "--dpi" || name == "--contrast" || name == "--brightness") {
+      static const std::map<
+          std::string, std::pair<const char*, const std::vector<std::string> SharedOptionValues::*>>
           kFriendly = {
               {"--paper", {"dmPaperSize", &SharedOptionValues::paper}},
               {"--length", {"dmPaperLength", &SharedOptionValues::length}},

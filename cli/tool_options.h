@@ -20,8 +20,8 @@ namespace tq33cli {
 struct SettingsStep {
   enum class Kind { Devmode, Set };
   Kind kind = Kind::Set;
-  std::string file;             // Devmode: the raw record's file
-  const Field* field = nullptr; // Set: the field and its value
+  std::string file;              // Devmode: the raw record's file
+  const Field* field = nullptr;  // Set: the field and its value
   std::string value;
 };
 

@@ -57,7 +57,8 @@ TEST_F(DecodeTest, MalformedStreamsFailAtTheirOffset) {
   EXPECT_EQ(empty.status, 0);
   EXPECT_NE(empty.out.find("0 pages"), std::string::npos);
   ExpectFailure(Run({"decode", "missing.bin"}), 1, "cannot read stream missing.bin");
-  ExpectFailure(Run({"decode", "out.bin", "--png", "nowhere/page"}), 1, "cannot write nowhere/page-1.png");
+  ExpectFailure(Run({"decode", "out.bin", "--png", "nowhere/page"}), 1,
+                "cannot write nowhere/page-1.png");
 }
 
 using OptionsTest = ToolTest;

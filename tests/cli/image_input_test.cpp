@@ -50,8 +50,7 @@ TEST_F(ImageInputTest, EveryPngColourTypeDecodesToLumaOverWhite) {
   EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_RGB, 8, {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}}),
             (std::vector<uint8_t>{Expected(255, 0, 0), Expected(0, 255, 0), Expected(0, 0, 255),
                                   Expected(10, 20, 30)}));
-  EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_RGBA, 8,
-                    {0, 0, 0, 128, 255, 0, 0, 0, 200, 100, 50, 255}}),
+  EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_RGBA, 8, {0, 0, 0, 128, 255, 0, 0, 0, 200, 100, 50, 255}}),
             (std::vector<uint8_t>{Expected(0, 0, 0, 128), 255, Expected(200, 100, 50)}));
   EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0, 255, 0, 0, 100, 51}}),
             (std::vector<uint8_t>{0, 255, Expected(100, 100, 100, 51)}));
@@ -78,8 +77,7 @@ TEST_F(ImageInputTest, InterlacedAndPgmImagesDecodeLikeTheirPlainForm) {
 TEST_F(ImageInputTest, FitNoneCropsToThePageAndLeavesTheRestWhite) {
   std::string path = dir_ / "image.pgm";
   test::WritePgm(path, {3, 2, {1, 2, 3, 4, 5, 6}});
-  EXPECT_EQ(Render(path, Fit::None, 2, 3).pixels,
-            (std::vector<uint8_t>{1, 2, 4, 5, 255, 255}));
+  EXPECT_EQ(Render(path, Fit::None, 2, 3).pixels, (std::vector<uint8_t>{1, 2, 4, 5, 255, 255}));
 }
 
 TEST_F(ImageInputTest, FitContainAveragesAreasAndCentres) {

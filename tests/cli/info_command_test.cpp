@@ -81,8 +81,9 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   EXPECT_EQ(refused["dmYResolution"], 360);
   EXPECT_EQ(refused["privHighResAllowed"], 0);
 
-  Json options = RunJson({"info", "--halftone", "ordered", "--contrast", "-20", "--mirror",
-                          "--no-auto-cut", "--no-half-cut", "--chain", "--copies", "3"})["settings"];
+  Json options =
+      RunJson({"info", "--halftone", "ordered", "--contrast", "-20", "--mirror", "--no-auto-cut",
+               "--no-half-cut", "--chain", "--copies", "3"})["settings"];
   EXPECT_EQ(options["privHalftone"], 2);
   EXPECT_EQ(options["privContrast"], -20);
   EXPECT_EQ(options["privMirror"], 1);
@@ -102,8 +103,8 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   options[20] = 1;    // threshold
   WriteBytes(Path("options.bin"), options);
   Json info = RunJson({"info", "--plain", "--printer-data", "FreeMem=2000", "--printer-data",
-                       "CurDevHTInfo=@ht.bin", "--registry-options", "options.bin",
-                       "--codepage", "1250", "--measure", "1"});
+                       "CurDevHTInfo=@ht.bin", "--registry-options", "options.bin", "--codepage",
+                       "1250", "--measure", "1"});
   EXPECT_EQ(info["settings"]["privUseMonitor"], 0);
   EXPECT_EQ(info["printerData"]["pdFreeMemory"], 2000 * 1024);
   EXPECT_EQ(info["printerData"]["fontSlotCount"], 2000 * 1024 / 337920);
@@ -112,14 +113,17 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   EXPECT_EQ(info["defaultSettings"]["privFlags"], 0x3000);
   EXPECT_EQ(info["settings"]["privInchUnits"], 1);
   // Later values win: --plain then UseMonitor=1 is framed output again.
-  EXPECT_EQ(RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"], 1);
+  EXPECT_EQ(
+      RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"],
+      1);
 }
 
 TEST_F(InfoTest, SettingsFilesOfEverySizeAreMergedOrRefusedCleanly) {
   const std::vector<uint8_t> whole = RecordBytes(FixedDefaults());
   std::vector<size_t> sizes;
   for (size_t size = 0; size <= 80; size += 3) sizes.push_back(size);
-  for (size_t size : {187, 188, 189, 212, 219, 220, 221, 300, 503, 504, 505, 4000}) sizes.push_back(size);
+  for (size_t size : {187, 188, 189, 212, 219, 220, 221, 300, 503, 504, 505, 4000})
+    sizes.push_back(size);
   std::mt19937 random(33);
   for (size_t size : sizes) {
     for (bool noise : {false, true}) {
@@ -163,8 +167,7 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   WriteBytes(Path("empty.dat"), {});
   ExpectFailure(Run({"media", "--media-file", "empty.dat"}), 1, "media definition file is empty");
   WriteBytes(Path("big.dat"), std::vector<uint8_t>(4000, 0));
-  ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1,
-                "holds 4000 bytes");
+  ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1, "holds 4000 bytes");
   ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
                 "cannot read model data file nowhere.model");
 }

@@ -35,8 +35,9 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
     const Json& medium = media["media"][i];
     EXPECT_EQ(medium["mrIndex"], i);
     EXPECT_EQ(medium["mrPaperSize"], medium["entry"]["mePaperSize"]);
-    EXPECT_EQ(medium["mrMarginDots"].get<int>(),
-              medium["entry"]["meWidthDots"].get<int>() - medium["entry"]["mePrintWidthDots"].get<int>());
+    EXPECT_EQ(
+        medium["mrMarginDots"].get<int>(),
+        medium["entry"]["meWidthDots"].get<int>() - medium["entry"]["mePrintWidthDots"].get<int>());
     EXPECT_EQ(medium["raw"].get<std::string>().size(), 2 * sizeof(MediaListEntry));
   }
   // The definitions are the file's records as they stand.
@@ -74,11 +75,13 @@ TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {
   EXPECT_EQ(ReadBytes((drivers / "TQ33KV.DAT").string()),
             ReadBytes(SourcePath("data/sample-media.dat")));
   size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(Path("install"))) files += entry.is_regular_file();
+  for (const auto& entry : fs::recursive_directory_iterator(Path("install")))
+    files += entry.is_regular_file();
   EXPECT_EQ(files, 2u);
 
   fs::remove(drivers / "TQ33KV.MDL");
-  ExpectFailure(Run({"media", "--install", "install"}), 1, "the installation has no model data file");
+  ExpectFailure(Run({"media", "--install", "install"}), 1,
+                "the installation has no model data file");
   ExpectFailure(Run({"media", "--install", "."}), 1, "is not a printer installation");
 }
 

@@ -84,16 +84,14 @@ TEST_P(PrintRoundTripTest, DecodedDotsAreWhatThePagesShouldPrint) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(ToneModesAndOrientations, PrintRoundTripTest,
-                         ::testing::Values(RoundTrip{"threshold", "portrait"},
-                                           RoundTrip{"threshold", "landscape"},
-                                           RoundTrip{"ordered", "portrait"},
-                                           RoundTrip{"ordered", "landscape"},
-                                           RoundTrip{"diffusion", "portrait"},
-                                           RoundTrip{"diffusion", "landscape"}),
-                         [](const auto& test) {
-                           return std::string(test.param.halftone) + "_" + test.param.orientation;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    ToneModesAndOrientations, PrintRoundTripTest,
+    ::testing::Values(RoundTrip{"threshold", "portrait"}, RoundTrip{"threshold", "landscape"},
+                      RoundTrip{"ordered", "portrait"}, RoundTrip{"ordered", "landscape"},
+                      RoundTrip{"diffusion", "portrait"}, RoundTrip{"diffusion", "landscape"}),
+    [](const auto& test) {
+      return std::string(test.param.halftone) + "_" + test.param.orientation;
+    });
 
 using PrintTest = ToolTest;
 
@@ -102,7 +100,8 @@ TEST_F(PrintTest, BandedPagesGiveTheSameBytesAsWholeOnes) {
   WritePgm(Path("a.pgm"), Pattern(cx, cy));
   WritePgm(Path("b.pgm"), Filled(cx / 2, cy, 90));
   ASSERT_EQ(Run({"print", "a.pgm", "b.pgm", "-o", "whole.bin"}).status, 0);
-  ASSERT_EQ(Run({"print", "a.pgm", "b.pgm", "--max-bitmap", "40000", "-o", "banded.bin"}).status, 0);
+  ASSERT_EQ(Run({"print", "a.pgm", "b.pgm", "--max-bitmap", "40000", "-o", "banded.bin"}).status,
+            0);
   EXPECT_TRUE(RunJson({"info", "--max-bitmap", "40000"})["page"]["banded"].get<bool>());
   EXPECT_EQ(ReadBytes(Path("whole.bin")), ReadBytes(Path("banded.bin")));
 }
@@ -110,7 +109,8 @@ TEST_F(PrintTest, BandedPagesGiveTheSameBytesAsWholeOnes) {
 TEST_F(PrintTest, PlainDocumentsCarryEveryCopyAndOneDocumentEnd) {
   auto [cx, cy] = Page({"--plain"});
   WritePgm(Path("a.pgm"), Pattern(cx, cy));
-  ASSERT_EQ(Run({"print", "a.pgm", "a.pgm", "--plain", "--copies", "2", "-o", "out.bin"}).status, 0);
+  ASSERT_EQ(Run({"print", "a.pgm", "a.pgm", "--plain", "--copies", "2", "-o", "out.bin"}).status,
+            0);
   Json stream = RunJson({"decode", "out.bin"});
   EXPECT_EQ(stream["format"], "plain");
   EXPECT_EQ(stream["documents"], 1);
@@ -124,8 +124,8 @@ TEST_F(PrintTest, PlainDocumentsCarryEveryCopyAndOneDocumentEnd) {
 TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePage) {
   auto [cx, cy] = Page({"--orientation", "portrait", "--halftone", "threshold"});
   WritePgm(Path("dot.pgm"), Filled(1, 1, kBlack));
-  ASSERT_EQ(Run({"print", "dot.pgm", "--fit", "contain", "--orientation", "portrait",
-                 "--halftone", "threshold", "-o", "out.bin"})
+  ASSERT_EQ(Run({"print", "dot.pgm", "--fit", "contain", "--orientation", "portrait", "--halftone",
+                 "threshold", "-o", "out.bin"})
                 .status,
             0);
   Json stream = RunJson({"decode", "out.bin", "--png", "page"});
@@ -153,15 +153,15 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   WriteBytes(Path("zero.png"), PngHeaderOnly(0, 10));
   WriteBytes(Path("huge.png"), PngHeaderOnly(0x7FFFFFFF, 0x7FFFFFFF));
   WriteBytes(Path("large.png"), PngHeaderOnly(100000, 100000));
-  WriteBytes(Path("huge.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', ' ', '9', '9', '9', '9',
-                                '9', ' ', '2', '5', '5', '\n', 0});
+  WriteBytes(Path("huge.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', ' ',  '9',
+                                '9', '9', '9', '9', ' ', '2', '5', '5', '\n', 0});
   WriteBytes(Path("wide.pgm"), {'P', '5', ' ', '3', ' ', '1', ' ', '6', '5', '5', '3', '5', '\n'});
   WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
   const std::pair<const char*, const char*> cases[] = {
-      {"truncated.png", "truncated"},   {"text.png", "not a PNG file"},
-      {"empty.png", "empty file"},      {"zero.png", "zero size"},
-      {"huge.png", "too large"},        {"large.png", "truncated"},
-      {"huge.pgm", "truncated"},        {"wide.pgm", "16-bit PGM"},
+      {"truncated.png", "truncated"},  {"text.png", "not a PNG file"},
+      {"empty.png", "empty file"},     {"zero.png", "zero size"},
+      {"huge.png", "too large"},       {"large.png", "truncated"},
+      {"huge.pgm", "truncated"},       {"wide.pgm", "16-bit PGM"},
       {"missing.png", "No such file"},
   };
   for (const auto& [image, cause] : cases) {

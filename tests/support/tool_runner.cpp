@@ -1,6 +1,7 @@
 #include "tests/support/tool_runner.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <png.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -60,8 +59,10 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   pid_t child = 0;
   ToolResult result;
@@ -97,9 +98,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 void WritePgm(const std::string& path, const Gray& image) {
-  std::string header =
-      "P5\n# test image\n" + std::to_string(image.width) + " " + std::to_string(image.height) +
-      "\n255\n";
+  std::string header = "P5\n# test image\n" + std::to_string(image.width) + " " +
+                       std::to_string(image.height) + "\n255\n";
   std::vector<uint8_t> bytes(header.begin(), header.end());
   bytes.insert(bytes.end(), image.pixels.begin(), image.pixels.end());
   WriteBytes(path, bytes);
@@ -166,7 +166,8 @@ Gray ReadPngGray(const std::string& path) {
   image.height = png_get_image_height(png, info);
   image.pixels.resize(size_t{image.width} * image.height);
   std::vector<png_bytep> rows(image.height);
-  for (uint32_t y = 0; y < image.height; ++y) rows[y] = image.pixels.data() + size_t{y} * image.width;
+  for (uint32_t y = 0; y < image.height; ++y)
+    rows[y] = image.pixels.data() + size_t{y} * image.width;
   png_read_image(png, rows.data());
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(file);
@@ -177,7 +178,8 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
   std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
   std::vector<uint8_t> chunk = {'I', 'H', 'D', 'R'};
   for (uint32_t value : {width, height}) {
-    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      chunk.push_back(static_cast<uint8_t>(value >> shift));
   }
   chunk.insert(chunk.end(), {8, 0, 0, 0, 0});  // 8-bit gray, no interlace
   uLong crc = crc32(0, chunk.data(), static_cast<uInt>(chunk.size()));
