@@ -70,6 +70,7 @@ class Progress {
   bool shown_;
 };
 
+// Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
 int RunPrint(const PrintOptions& options) {
   // Every image must at least be one we take before the driver prints a page.
   for (const std::string& image : options.images) ProbeImage(image);
