@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/file_io.h"
 #include "cli/image_input.h"
+#include "cli/interrupts.h"
 #include "cli/printer_context.h"
 #include "cli/tool.h"
 
@@ -100,6 +101,7 @@ int RunPrint(const PrintOptions& options) {
       progress.Page(i + 1);
       try {
         RenderImage(options.images[i], fit, &target);
+        StopWhenInterrupted();
       } catch (...) {
         session.EndDoc(true);
         throw;
@@ -107,12 +109,15 @@ int RunPrint(const PrintOptions& options) {
       status = session.PrintPage(page);
       if (!status) {
         session.EndDoc(true);
+        StopWhenInterrupted();
         Fail("the driver failed page " + std::to_string(i + 1) + " (" + options.images[i] +
              "): " + status.Describe());
       }
       if (capture.failed()) break;
     }
     status = session.EndDoc(false);
+    // A page the band loop abandoned reports no failure; the interruption still counts.
+    StopWhenInterrupted();
     if (capture.failed()) {
       Fail("cannot write " + options.out + ": " + std::strerror(capture.error()));
     }
