@@ -176,5 +176,15 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   EXPECT_EQ(Run({"print", "good.pgm", "good.png", "-o", "old.bin"}).status, 0);
 }
 
+TEST_F(PrintTest, AnInterruptedJobEndsCleanlyWithoutOutput) {
+  auto [cx, cy] = Page({"--length", "10000", "--paper", "262"});
+  WritePgm(Path("long.pgm"), Pattern(cx, cy));
+  Args args = {"print", "--length", "10000", "--paper", "262", "-o", "out.bin"};
+  for (int i = 0; i < 60; ++i) args.push_back("long.pgm");
+  ToolResult result = RunTool(args, dir_.path(), 1000);
+  ExpectFailure(result, 1, "interrupted");
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"long.pgm"}));
+}
+
 }  // namespace
 }  // namespace test

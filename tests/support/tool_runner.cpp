@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +47,8 @@ std::vector<std::string> ScratchDir::Names() const {
   return names;
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory) {
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs) {
   const std::string binary = std::string(TQ33_BINARY_DIR) + "/tq33";
   const std::string outPath = directory + "/.stdout";
   const std::string errPath = directory + "/.stderr";
@@ -73,6 +75,10 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
     return result;
   }
   int wait = 0;
+  if (interruptAfterMs > 0) {
+    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+    kill(child, SIGINT);
+  }
   waitpid(child, &wait, 0);
   result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
   result.out = ReadText(outPath);

@@ -32,8 +32,10 @@ class ScratchDir {
 };
 
 // Runs tq33 with the arguments in directory (its working directory), input from
-// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test.
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory);
+// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test. With
+// interruptAfterMs, SIGINT is sent to it that long after it started.
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs = 0);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
