@@ -144,8 +144,8 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   auto [cx, cy] = Page({});
   WritePgm(Path("good.pgm"), Filled(cx, cy, kBlack));
   std::string png = Path("good.png");
-  PngSpec spec{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
-  WritePng(png, spec);
+  PngLayout layout{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
+  WritePng(png, layout);
   std::vector<uint8_t> whole = ReadBytes(png);
   WriteBytes(Path("truncated.png"), std::vector<uint8_t>(whole.begin(), whole.end() - 20));
   WriteBytes(Path("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});

@@ -53,7 +53,7 @@ void WritePgm(const std::string& path, const Gray& image);
 // A PNG written as given: colour type and bit depth of libpng, samples row by row
 // (width * channels samples of bitDepth bits, 16-bit ones big-endian), an optional
 // palette (RGB triples) and tRNS alphas, interlaced or not.
-struct PngSpec {
+struct PngLayout {
   uint32_t width = 0;
   uint32_t height = 0;
   int colorType = 0;
@@ -63,7 +63,7 @@ struct PngSpec {
   std::vector<uint8_t> transparency;
   bool interlaced = false;
 };
-void WritePng(const std::string& path, const PngSpec& spec);
+void WritePng(const std::string& path, const PngLayout& layout);
 
 // A PNG read back as 8-bit gray (a bilevel PNG of the tool gives 0 and 255).
 Gray ReadPngGray(const std::string& path);
