@@ -1,0 +1,74 @@
+// Laying out the filter's printer installation.
+#include "cups/filter_installation.h"
+
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "cli/embedded_data.h"
+
+namespace tq33cups {
+namespace {
+
+// The default installation's files, as named in data/.
+constexpr std::string_view kDefaultModelData = "tq33.model";
+constexpr std::string_view kDefaultMediaFile = "sample-media.dat";
+
+std::optional<std::vector<uint8_t>> Embedded(std::string_view name) {
+  for (size_t i = 0; i < tq33cli::kEmbeddedFileCount; ++i) {
+    const tq33cli::EmbeddedFile& file = tq33cli::kEmbeddedFiles[i];
+    if (name == file.name) return std::vector<uint8_t>(file.bytes, file.bytes + file.size);
+  }
+  return std::nullopt;
+}
+
+// A named file, read whole within the size limit. Nothing, with the reason in error,
+// when it cannot be read or is too large.
+std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, const char* what,
+                                             std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = std::string("cannot open the ") + what + " " + path;
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(kMaxInstallationFileBytes + 1);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) {
+    *error = std::string("cannot read the ") + what + " " + path;
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (bytes.size() > kMaxInstallationFileBytes) {
+    *error = std::string("the ") + what + " " + path + " is larger than " +
+             std::to_string(kMaxInstallationFileBytes) + " bytes";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
+    const std::string& modelDataFile, const std::string& mediaFile, std::string* error) {
+  host::InstallationFiles files;
+  files.modelData = modelDataFile.empty() ? Embedded(kDefaultModelData)
+                                          : ReadFile(modelDataFile, "driver data file", error);
+  if (!files.modelData) {
+    if (modelDataFile.empty()) *error = "the filter was built without its default driver data file";
+    return nullptr;
+  }
+  files.mediaDefinitions = mediaFile.empty() ? Embedded(kDefaultMediaFile)
+                                             : ReadFile(mediaFile, "media definition file", error);
+  if (!files.mediaDefinitions) {
+    if (mediaFile.empty()) *error = "the filter was built without its default media definition file";
+    return nullptr;
+  }
+  std::string why;
+  std::unique_ptr<host::PrinterInstallation> installation =
+      host::PrinterInstallation::Create(files, &why);
+  if (!installation) *error = "cannot lay out the printer installation: " + why;
+  return installation;
+}
+
+}  // namespace tq33cups
