@@ -15,6 +15,7 @@ namespace {
 constexpr std::string_view kDefaultModelData = "tq33.model";
 constexpr std::string_view kDefaultMediaFile = "sample-media.dat";
 
+// A file of data/ built into the filter; nothing when it was not.
 std::optional<std::vector<uint8_t>> Embedded(std::string_view name) {
   for (size_t i = 0; i < tq33cli::kEmbeddedFileCount; ++i) {
     const tq33cli::EmbeddedFile& file = tq33cli::kEmbeddedFiles[i];
@@ -49,6 +50,7 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, const char
 
 }  // namespace
 
+// Lays out the named files, or the built-in ones; null with the reason when it cannot.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     const std::string& modelDataFile, const std::string& mediaFile, std::string* error) {
   host::InstallationFiles files;

@@ -45,6 +45,7 @@ bool WriteAll(int output, const uint8_t* bytes, size_t count) {
   return true;
 }
 
+// The copies argument; 1 for anything but a positive number.
 LONG CopiesOf(const std::string& text) {
   LONG copies = 0;
   auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), copies);
@@ -52,6 +53,7 @@ LONG CopiesOf(const std::string& text) {
   return copies;
 }
 
+// The job-id argument; 0 for anything but a number.
 DWORD JobIdOf(const std::string& text) {
   DWORD id = 0;
   auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), id);
@@ -111,6 +113,8 @@ class Job {
   std::vector<BYTE> line_;
 };
 
+// Lays out the installation, learns the driver's defaults and media, and resolves the
+// job's options. FALSE, with an ERROR line, when the driver cannot be set up.
 bool Job::SetUp() {
   PpdSettings ppd;
   if (!arguments_.ppdPath.empty()) {
@@ -174,6 +178,8 @@ bool Job::UseSettings(const std::vector<uint8_t>& record) {
   return true;
 }
 
+// Reads the page's lines onto the surface image, reporting progress. FALSE when the job
+// is cancelled or the raster ends early (with an ERROR line).
 bool Job::ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number) {
   const unsigned height = header.cupsHeight;
   const unsigned bytes = header.cupsBytesPerLine;
@@ -199,6 +205,8 @@ bool Job::ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, in
   return true;
 }
 
+// Checks the header, settles the driver's context for it, reads the page and prints it
+// with its copies. FALSE, with an ERROR line unless cancelled, when the job must end.
 bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number) {
   std::string problem;
   if (!CheckPageHeader(header, &problem)) return Fail("Page " + std::to_string(number) + ": " + problem);
@@ -228,6 +236,8 @@ bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, in
   return true;
 }
 
+// Ends the document, marked aborted after a failure or a cancellation, so that the
+// printer receives a complete document either way.
 void Job::End() {
   if (!session_ || !inDocument_) return;
   session_->EndDoc(failed_ || cancelled());
@@ -236,6 +246,7 @@ void Job::End() {
 
 }  // namespace
 
+// Runs the job page by page; the exit status of the filter.
 int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* messages,
                  const std::atomic<bool>& cancelled) {
   RasterStream raster(cupsRasterOpen(input, CUPS_RASTER_READ));

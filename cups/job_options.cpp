@@ -6,24 +6,28 @@
 #include <cctype>
 #include <charconv>
 #include <fstream>
+#include <utility>
 
 #include "cups/ppd_generator.h"
 
 namespace tq33cups {
 namespace {
 
+// The text without white space at either end.
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
   return text;
 }
 
+// A PPD string value without its quotes.
 std::string_view Unquoted(std::string_view text) {
   text = Trim(text);
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
   return text;
 }
 
+// TRUE when both texts are equal but for the case of ASCII letters.
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -33,15 +37,39 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A PPD Boolean, or the words people type for one; FALSE for anything else.
 bool ParseBoolean(std::string_view value, bool* out) {
   for (const char* yes : {"true", "yes", "on", "1"}) {
-    if (SameText(value, yes)) return *out = true, true;
+    if (SameText(value, yes)) {
+      *out = true;
+      return true;
+    }
   }
   for (const char* no : {"false", "no", "off", "0"}) {
-    if (SameText(value, no)) return *out = false, true;
+    if (SameText(value, no)) {
+      *out = false;
+      return true;
+    }
   }
   return false;
 }
+
+// One of a PickOne option's choices, by its keyword; FALSE for none of them.
+template <typename Value, size_t N>
+bool ParseChoice(std::string_view value, const std::pair<const char*, Value> (&choices)[N],
+                 Value* out) {
+  for (const auto& [keyword, choice] : choices) {
+    if (SameText(value, keyword)) {
+      *out = choice;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr std::pair<const char*, BYTE> kHalftones[] = {
+    {"Threshold", 1}, {"Ordered", 2}, {"Diffusion", 3}};
+constexpr std::pair<const char*, bool> kOutputForms[] = {{"Plain", false}, {"Framed", true}};
 
 // A signed adjustment: "17", "Custom.17" or "{Value=17}", from -128 to 127.
 bool ParseTone(std::string_view value, signed char* out) {
@@ -62,26 +90,18 @@ bool ParseTone(std::string_view value, signed char* out) {
 // Applies one option; FALSE when it is an option of ours whose value is not a choice.
 bool ApplyOption(std::string_view name, std::string_view value, JobOptions* options) {
   value = Trim(value);
-  if (name == kHalftoneOption) {
-    if (SameText(value, "Threshold")) return options->halftone = 1, true;
-    if (SameText(value, "Ordered")) return options->halftone = 2, true;
-    if (SameText(value, "Diffusion")) return options->halftone = 3, true;
-    return false;
-  }
+  if (name == kHalftoneOption) return ParseChoice(value, kHalftones, &options->halftone);
   if (name == kContrastOption) return ParseTone(value, &options->contrast);
   if (name == kBrightnessOption) return ParseTone(value, &options->brightness);
   if (name == kAutoCutOption) return ParseBoolean(value, &options->autoCut);
   if (name == kHalfCutOption) return ParseBoolean(value, &options->halfCut);
   if (name == kMirrorOption) return ParseBoolean(value, &options->mirror);
   if (name == kChainPrintOption) return ParseBoolean(value, &options->chainPrint);
-  if (name == kOutputFormOption) {
-    if (SameText(value, "Plain")) return options->framed = false, true;
-    if (SameText(value, "Framed")) return options->framed = true, true;
-    return false;
-  }
+  if (name == kOutputFormOption) return ParseChoice(value, kOutputForms, &options->framed);
   return true;  // not an option of ours
 }
 
+// Applies one option, with a warning when its value is not one of its choices.
 void Apply(std::string_view name, std::string_view value, const char* origin,
            JobOptions* options, std::vector<std::string>* warnings) {
   if (!ApplyOption(name, value, options) && warnings) {
@@ -92,6 +112,7 @@ void Apply(std::string_view name, std::string_view value, const char* origin,
 
 }  // namespace
 
+// Reads the *Default lines and the installation attributes; other lines are skipped.
 PpdSettings ParsePpdSettings(std::string_view text) {
   PpdSettings settings;
   if (text.size() > kMaxPpdBytes) text = text.substr(0, kMaxPpdBytes);
@@ -116,6 +137,7 @@ PpdSettings ParsePpdSettings(std::string_view text) {
   return settings;
 }
 
+// Reads the PPD whole within its size limit. FALSE with the reason when it cannot.
 bool ReadPpdSettings(const std::string& path, PpdSettings* settings, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -137,6 +159,7 @@ bool ReadPpdSettings(const std::string& path, PpdSettings* settings, std::string
   return true;
 }
 
+// The driver's defaults changed by the PPD's, then by the job's. Cannot fail.
 JobOptions ResolveJobOptions(const JobOptions& driverDefaults, const PpdSettings& ppd,
                              const std::string& jobOptions, std::vector<std::string>* warnings) {
   JobOptions options = driverDefaults;

@@ -11,8 +11,10 @@ constexpr LONG kBaseResolution = 360;
 constexpr LONG kHighResolution = 720;
 constexpr LONG kMaxLengthField = 0x7FFF;  // dmPaperLength and dmPaperWidth are 16-bit
 
+// An option byte: 1 when set, 0 when not.
 BYTE Flag(bool on) { return on ? 1 : 0; }
 
+// A length for a 16-bit field of the public record: 1 to 32767.
 SHORT ClampShort(LONG value) {
   if (value < 1) return 1;
   return static_cast<SHORT>(value > kMaxLengthField ? kMaxLengthField : value);
@@ -20,14 +22,17 @@ SHORT ClampShort(LONG value) {
 
 }  // namespace
 
+// Rounds to the nearest tenth of a millimetre; 0 for no length.
 LONG TenthsFromPoints(double points) {
   if (!(points > 0)) return 0;
   const double tenths = std::floor(points * 254.0 / 72.0 + 0.5);
   return tenths > 1e9 ? 1000000000 : static_cast<LONG>(tenths);
 }
 
+// Exact within a double. Cannot fail.
 double PointsFromTenths(LONG tenths) { return static_cast<double>(tenths) * 72.0 / 254.0; }
 
+// The options of the default record, plain output. Cannot fail.
 JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   const PrivateSettings& p = defaults.priv;
   JobOptions options;
@@ -42,6 +47,8 @@ JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   return options;
 }
 
+// The default record with the page and the options written in. Cannot fail: what the
+// driver cannot honour its merge settles.
 std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
                                             const std::vector<MediaChoice>& catalog,
                                             const PageRequest& page, const JobOptions& options,

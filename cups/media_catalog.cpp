@@ -44,6 +44,7 @@ std::string UniqueKeyword(std::string keyword, WORD paperSize, std::set<std::str
 
 }  // namespace
 
+// Copies unit by unit up to the first NUL. Cannot fail.
 std::string NameFromField(const void* field, size_t units) {
   // Records of the media table are packed: a name may lie at an odd address.
   const BYTE* bytes = static_cast<const BYTE*>(field);
@@ -57,6 +58,7 @@ std::string NameFromField(const void* field, size_t units) {
   return host::Utf8(name);
 }
 
+// Keeps what PPD keywords allow; empty when nothing of the name is left.
 std::string KeywordFromName(std::string_view name) {
   std::string keyword;
   bool gap = false;
@@ -75,6 +77,7 @@ std::string KeywordFromName(std::string_view name) {
   return keyword;
 }
 
+// The records, then the definitions; empty when the context has no media table.
 std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
   std::vector<MediaChoice> catalog;
   const ModelData& model = context.modelData;
@@ -137,6 +140,7 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
   return catalog;
 }
 
+// The choice of that keyword, or null.
 const MediaChoice* FindMediaChoice(const std::vector<MediaChoice>& catalog,
                                    std::string_view keyword) {
   for (const MediaChoice& choice : catalog) {

@@ -32,6 +32,7 @@ struct PageSizeEntry {
   double feedMargin = 0;    // non-printable length at the start of the page
 };
 
+// A length in points with two decimals, whatever the locale.
 std::string Points(double value) {
   char text[32];
   auto [end, code] = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 2);
@@ -67,6 +68,7 @@ std::string Quoted(const std::string& text) {
   return "\"" + out + "\"";
 }
 
+// A driver context for the printer with an application's record, or the defaults.
 std::unique_ptr<host::EngineSession> OpenSession(HANDLE printer,
                                                  std::optional<std::vector<uint8_t>> devmode,
                                                  host::DdiStatus* status) {
@@ -112,6 +114,7 @@ std::optional<PageSizeEntry> Measure(HANDLE printer, const SettingsRecord& defau
   return entry;
 }
 
+// Appends one line to the PPD.
 void Line(std::string* ppd, const std::string& text) {
   ppd->append(text);
   ppd->push_back('\n');
@@ -169,6 +172,8 @@ void ToneOption(std::string* ppd, const char* keyword, const char* text, int def
 
 }  // namespace
 
+// Learns the defaults and media from a probe context, measures every medium, and writes
+// the PPD. FALSE with the reason when the driver refuses or measures no medium.
 bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std::string* error) {
   std::string local;
   std::string& why = error ? *error : local;

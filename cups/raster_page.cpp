@@ -11,6 +11,7 @@ namespace {
 constexpr BYTE kWhite = 0xFF;
 constexpr LONG kBeyond = std::numeric_limits<LONG>::max();
 
+// The name of the colour spaces people meet; empty for the others.
 const char* ColorSpaceName(cups_cspace_t space) {
   switch (space) {
     case CUPS_CSPACE_W: return "W";
@@ -48,6 +49,7 @@ LONG OriginOf(unsigned pixels, unsigned resolution, double pageSize, double boxS
 
 }  // namespace
 
+// Colour space, depth, size, line length and resolution, in that order.
 bool CheckPageHeader(const cups_page_header2_t& header, std::string* problem) {
   const cups_cspace_t space = header.cupsColorSpace;
   if (space != CUPS_CSPACE_W && space != CUPS_CSPACE_SW && space != CUPS_CSPACE_K) {
@@ -88,6 +90,7 @@ bool CheckPageHeader(const cups_page_header2_t& header, std::string* problem) {
   return true;
 }
 
+// Cannot fail: a missing size gives 0, which the driver clamps.
 PageRequest PageRequestOf(const cups_page_header2_t& header) {
   PageRequest request;
   request.sizeName.assign(header.cupsPageSizeName,
@@ -101,6 +104,7 @@ PageRequest PageRequestOf(const cups_page_header2_t& header) {
   return request;
 }
 
+// The raster's size, resolution and origin on the page. Cannot fail.
 RasterGeometry RasterGeometryOf(const cups_page_header2_t& header) {
   RasterGeometry geometry;
   geometry.width = static_cast<LONG>(header.cupsWidth);
@@ -128,6 +132,7 @@ RasterGeometry RasterGeometryOf(const cups_page_header2_t& header) {
   return geometry;
 }
 
+// The surface as the driver described it in its GDIINFO. Cannot fail.
 SurfaceGeometry SurfaceGeometryOf(const host::EngineSession& session) {
   const GDIINFO& gdi = session.gdiInfo();
   const SIZEL size = session.pageSize();
@@ -141,6 +146,8 @@ SurfaceGeometry SurfaceGeometryOf(const host::EngineSession& session) {
   return geometry;
 }
 
+// Works out the raster line and column of every surface row and column, once per page
+// geometry. FALSE for an empty geometry.
 bool PageMapper::Prepare(const RasterGeometry& raster, const SurfaceGeometry& surface) {
   if (raster.width <= 0 || raster.height <= 0 || raster.xResolution <= 0 ||
       raster.yResolution <= 0 || surface.width <= 0 || surface.height <= 0 ||
@@ -177,6 +184,7 @@ bool PageMapper::Prepare(const RasterGeometry& raster, const SurfaceGeometry& su
   return true;
 }
 
+// Sizes the image to the surface; its pixels are all written by the page's rows.
 void PageMapper::Begin(host::GrayImage* image) {
   image_ = image;
   if (image->width != surface_.width || image->height != surface_.height) {
@@ -187,6 +195,7 @@ void PageMapper::Begin(host::GrayImage* image) {
   nextRow_ = 0;
 }
 
+// Writes one surface row from a raster line, or white without one.
 void PageMapper::FillRow(LONG row, const BYTE* line) {
   BYTE* target = image_->Row(row);
   const size_t width = static_cast<size_t>(surface_.width);
@@ -208,6 +217,7 @@ void PageMapper::FillRow(LONG row, const BYTE* line) {
   }
 }
 
+// Fills every surface row up to those showing line y, which get its pixels.
 void PageMapper::AddLine(LONG y, const BYTE* line) {
   while (nextRow_ < surface_.height && rowSource_[nextRow_] <= y) {
     FillRow(nextRow_, rowSource_[nextRow_] == y ? line : nullptr);
@@ -215,6 +225,7 @@ void PageMapper::AddLine(LONG y, const BYTE* line) {
   }
 }
 
+// Whitens the rows below the raster's last line.
 void PageMapper::Finish() {
   while (nextRow_ < surface_.height) FillRow(nextRow_++, nullptr);
 }

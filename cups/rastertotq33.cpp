@@ -48,6 +48,7 @@ bool WatchForCancel() {
   return true;
 }
 
+// An environment variable, empty when unset.
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -55,6 +56,7 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
+// The filter: arguments, signals, the input, then the job. Exit status 1 on failure.
 int main(int argc, char** argv) {
   if (argc != 6 && argc != 7) {
     std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
