@@ -1,6 +1,7 @@
 // Laying out the filter's printer installation.
 #include "cups/filter_installation.h"
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string_view>
@@ -48,6 +49,17 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, const char
   return bytes;
 }
 
+// The driver library beside the filter's own program (installed together, or both in the
+// build's output directory); empty when there is none, and the installation then links
+// the driver library the process has loaded.
+std::string DriverLibraryBesideProgram() {
+  std::error_code code;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", code);
+  if (code) return {};
+  const std::filesystem::path library = program.parent_path() / TQ33_DRIVER_LIBRARY_NAME;
+  return std::filesystem::is_regular_file(library, code) ? library.string() : std::string();
+}
+
 }  // namespace
 
 // Lays out the named files, or the built-in ones; null with the reason when it cannot.
@@ -66,6 +78,9 @@ std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     if (mediaFile.empty()) *error = "the filter was built without its default media definition file";
     return nullptr;
   }
+  // The engine loads the driver from the installation, as the spooler's process would: the
+  // filter need not have it loaded.
+  files.driverLibrary = DriverLibraryBesideProgram();
   std::string why;
   std::unique_ptr<host::PrinterInstallation> installation =
       host::PrinterInstallation::Create(files, &why);

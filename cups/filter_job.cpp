@@ -60,6 +60,9 @@ DWORD JobIdOf(const std::string& text) {
   return code == std::errc() && end == text.data() + text.size() ? id : 0;
 }
 
+// "1 page", "2 pages".
+std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+
 // The job in progress: the installation, the session on it and the page image.
 class Job {
  public:
@@ -265,7 +268,7 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
   job.End();
 
   if (job.cancelled()) {
-    Message(messages, "INFO", "Job cancelled after " + std::to_string(job.pagesPrinted()) + " pages");
+    Message(messages, "INFO", "Job cancelled after " + Pages(job.pagesPrinted()));
     return kFilterOk;
   }
   if (job.failed()) return kFilterFailed;
@@ -273,7 +276,7 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
     Message(messages, "ERROR", "The raster holds no page");
     return kFilterFailed;
   }
-  Message(messages, "INFO", "Printed " + std::to_string(job.pagesPrinted()) + " pages");
+  Message(messages, "INFO", "Printed " + Pages(job.pagesPrinted()));
   return kFilterOk;
 }
 
