@@ -382,6 +382,16 @@ ImageSize ProbeImage(const std::string& path) {
   File file = OpenImage(path);
   if (DetectType(file.get(), path) == ImageType::Pgm) {
     PgmHeader header = ReadPgmHeader(file.get(), path);
+    // The samples follow the header uncompressed, so their count is known at once.
+    const long start = std::ftell(file.get());
+    if (start < 0 || std::fseek(file.get(), 0, SEEK_END) != 0) ImageFailure(path, "cannot seek");
+    const uint64_t present = static_cast<uint64_t>(std::ftell(file.get()) - start);
+    const uint64_t needed = uint64_t{header.width} * header.height;
+    if (present < needed) {
+      ImageFailure(path, "truncated: " + std::to_string(present) + " bytes of samples where " +
+                             std::to_string(header.width) + " x " +
+                             std::to_string(header.height) + " needs " + std::to_string(needed));
+    }
     return {header.width, header.height};
   }
   // The signature, then the IHDR chunk: length 13, type, width and height big-endian.

@@ -37,6 +37,11 @@ std::vector<uint8_t> ApplicationRecord(const SettingsRecord& defaults,
       std::memcpy(record.data() + offsetof(DEVMODEW, dmFields), &fields, sizeof(fields));
     }
   }
+  // The engine sizes its copy of the record from the size fields (dmSize, dmDriverExtra)
+  // and pads it with zeros; a record that ends inside those fields is completed with
+  // zeros first, so that the copy covers every byte the fields then claim.
+  constexpr size_t kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
+  if (record.size() < kSizeFieldsEnd) record.resize(kSizeFieldsEnd, 0);
   return record;
 }
 

@@ -4,26 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <string_view>
 #include <vector>
 
-#include "cli/embedded_data.h"
+#include "cups/embedded_installation.h"
 
 namespace tq33cups {
 namespace {
-
-// The default installation's files, as named in data/.
-constexpr std::string_view kDefaultModelData = "tq33.model";
-constexpr std::string_view kDefaultMediaFile = "sample-media.dat";
-
-// A file of data/ built into the filter; nothing when it was not.
-std::optional<std::vector<uint8_t>> Embedded(std::string_view name) {
-  for (size_t i = 0; i < tq33cli::kEmbeddedFileCount; ++i) {
-    const tq33cli::EmbeddedFile& file = tq33cli::kEmbeddedFiles[i];
-    if (name == file.name) return std::vector<uint8_t>(file.bytes, file.bytes + file.size);
-  }
-  return std::nullopt;
-}
 
 // A named file, read whole within the size limit. Nothing, with the reason in error,
 // when it cannot be read or is too large.
@@ -66,18 +52,14 @@ std::string DriverLibraryBesideProgram() {
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     const std::string& modelDataFile, const std::string& mediaFile, std::string* error) {
   host::InstallationFiles files;
-  files.modelData = modelDataFile.empty() ? Embedded(kDefaultModelData)
-                                          : ReadFile(modelDataFile, "driver data file", error);
-  if (!files.modelData) {
-    if (modelDataFile.empty()) *error = "the filter was built without its default driver data file";
-    return nullptr;
-  }
-  files.mediaDefinitions = mediaFile.empty() ? Embedded(kDefaultMediaFile)
-                                             : ReadFile(mediaFile, "media definition file", error);
-  if (!files.mediaDefinitions) {
-    if (mediaFile.empty()) *error = "the filter was built without its default media definition file";
-    return nullptr;
-  }
+  files.modelData = modelDataFile.empty()
+                        ? std::vector<uint8_t>(kDefaultModelData, kDefaultModelData + kDefaultModelDataSize)
+                        : ReadFile(modelDataFile, "driver data file", error);
+  if (!files.modelData) return nullptr;
+  files.mediaDefinitions =
+      mediaFile.empty() ? std::vector<uint8_t>(kDefaultMediaFile, kDefaultMediaFile + kDefaultMediaFileSize)
+                        : ReadFile(mediaFile, "media definition file", error);
+  if (!files.mediaDefinitions) return nullptr;
   // The engine loads the driver from the installation, as the spooler's process would: the
   // filter need not have it loaded.
   files.driverLibrary = DriverLibraryBesideProgram();
