@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,6 +22,7 @@
 #include "tests/support/cups_support.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/subprocess.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -33,29 +34,16 @@ constexpr double kWidth = 68.03;
 constexpr double kLength = 283.46;
 constexpr int kFeedMargin = 57;
 
-// An 8-bit gray PNG: bars of rows black on a background level.
-std::string Png(int width, int height, const std::vector<test::Rows>& bars, uint8_t background) {
-  std::string raw;
-  for (int y = 0; y < height; ++y) {
-    bool bar = false;
-    for (const test::Rows& b : bars) bar |= y >= b.first && y < b.second;
-    raw += '\0';
-    raw.append(static_cast<size_t>(width), static_cast<char>(bar ? 0 : background));
-  }
-  uLongf size = compressBound(raw.size());
-  std::string packed(size, '\0');
-  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-  packed.resize(size);
-  auto chunk = [](const char* type, const std::string& data) {
-    std::string body = std::string(type, 4) + data;
-    auto be = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-    return be(static_cast<uint32_t>(data.size())) + body +
-           be(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
-  };
-  std::string header(13, '\0');
-  header[2] = char(width >> 8), header[3] = char(width), header[6] = char(height >> 8), header[7] = char(height);
-  header[8] = 8;  // 8-bit gray
-  return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
+// An 8-bit gray PNG image: bars of rows black on a background level.
+test::PngSpec Barcode(uint32_t width, uint32_t height, const std::vector<test::Rows>& bars,
+                      uint8_t background) {
+  test::PngSpec png;
+  png.width = width;
+  png.height = height;
+  png.samples.assign(size_t{width} * height, background);
+  for (const test::Rows& bar : bars)
+    std::fill(png.samples.begin() + bar.first * width, png.samples.begin() + bar.second * width, 0);
+  return png;
 }
 
 // A one-page PDF of the tape's size: a light gray label with black bars across it, the
@@ -119,29 +107,29 @@ class CupsQueueTest : public test::EngineTest {
     // spool directories and the filter.
     ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
     for (const char* directory : {"spool", "spool/tmp", "cache", "state"})
-      ASSERT_EQ(mkdir(dir_.File(directory).c_str(), 0755), 0);
+      ASSERT_EQ(mkdir((dir_ / directory).c_str(), 0755), 0);
     const group* own = getgrgid(getgid());
-    ASSERT_TRUE(test::WriteFile(dir_.File("cupsd.conf"),
+    ASSERT_TRUE(test::WriteFile(dir_ / "cupsd.conf",
         "LogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
         "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
         "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"));
     const std::string files = "FileDevice Yes\nSystemGroup " + std::string(own ? own->gr_name : "root") +
-        "\nServerRoot " + dir_.path() + "\nRequestRoot " + dir_.File("spool") + "\nTempDir " +
-        dir_.File("spool/tmp") + "\nCacheDir " + dir_.File("cache") + "\nStateDir " + dir_.File("state") +
-        "\nPrintcap " + dir_.File("printcap") + "\nErrorLog " + dir_.File("error_log") +
-        "\nAccessLog " + dir_.File("access_log") + "\nPageLog " + dir_.File("page_log") + "\n";
+        "\nServerRoot " + dir_.path() + "\nRequestRoot " + (dir_ / "spool") + "\nTempDir " +
+        (dir_ / "spool/tmp") + "\nCacheDir " + (dir_ / "cache") + "\nStateDir " + (dir_ / "state") +
+        "\nPrintcap " + (dir_ / "printcap") + "\nErrorLog " + (dir_ / "error_log") +
+        "\nAccessLog " + (dir_ / "access_log") + "\nPageLog " + (dir_ / "page_log") + "\n";
     for (int attempt = 0; attempt < 3 && daemon_ < 0; ++attempt) StartDaemon(files);
-    ASSERT_GT(daemon_, 0) << "cupsd did not start:\n" << test::ReadFile(dir_.File("error_log"));
+    ASSERT_GT(daemon_, 0) << "cupsd did not start:\n" << test::ReadFile(dir_ / "error_log");
 
     tq33cups::PpdSource source;
     source.filter = test::BuiltProgram("rastertotq33");
     std::string ppd;
     std::string error;
     ASSERT_TRUE(tq33cups::GeneratePpd(installation_->printer(), source, &ppd, &error)) << error;
-    ASSERT_TRUE(test::WriteFile(dir_.File("tq33.ppd"), ppd));
+    ASSERT_TRUE(test::WriteFile(dir_ / "tq33.ppd", ppd));
     test::ProcessResult added = test::RunProcess(
         {test::SystemProgram("lpadmin"), "-h", server_, "-p", "tq33", "-E", "-v",
-         "file://" + dir_.File("out.bin"), "-P", dir_.File("tq33.ppd"), "-o",
+         "file://" + (dir_ / "out.bin"), "-P", dir_ / "tq33.ppd", "-o",
          "printer-error-policy=abort-job"});
     ASSERT_EQ(added.exitStatus, 0) << added.err;
   }
@@ -159,7 +147,7 @@ class CupsQueueTest : public test::EngineTest {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      if (HasFailure()) std::fprintf(stderr, "%s", test::ReadFile(dir_.File("error_log")).c_str());
+      if (HasFailure()) std::fprintf(stderr, "%s", test::ReadFile(dir_ / "error_log").c_str());
     }
     EngineTest::TearDown();
   }
@@ -167,12 +155,12 @@ class CupsQueueTest : public test::EngineTest {
   // Starts cupsd on a free port and waits until it answers; daemon_ stays -1 otherwise.
   void StartDaemon(const std::string& files) {
     const int port = FreePort();
-    test::WriteFile(dir_.File("cups-files.conf"), files);
-    test::WriteFile(dir_.File("cupsd.conf.port"), "Listen 127.0.0.1:" + std::to_string(port) + "\n" +
-                                                    test::ReadFile(dir_.File("cupsd.conf")));
+    test::WriteFile(dir_ / "cups-files.conf", files);
+    test::WriteFile(dir_ / "cupsd.conf.port", "Listen 127.0.0.1:" + std::to_string(port) + "\n" +
+                                                    test::ReadFile(dir_ / "cupsd.conf"));
     const std::string cupsd = test::SystemProgram("cupsd");
-    const std::string conf = dir_.File("cupsd.conf.port");
-    const std::string filesConf = dir_.File("cups-files.conf");
+    const std::string conf = dir_ / "cupsd.conf.port";
+    const std::string filesConf = dir_ / "cups-files.conf";
     const pid_t pid = fork();
     if (pid == 0) {
       // The daemon dies with the test, however the test ends.
@@ -197,12 +185,11 @@ class CupsQueueTest : public test::EngineTest {
     }
   }
 
-  // Prints a file with lp and waits for the job to end; the file device's bytes.
-  std::string Print(const std::string& name, const std::string& bytes,
-                    std::vector<std::string> options) {
-    if (!test::WriteFile(dir_.File(name), bytes)) return {};
+  // Prints a file of the scratch directory with lp and waits for the job to end; the file
+  // device's bytes.
+  std::string Print(const std::string& name, std::vector<std::string> options) {
     options.insert(options.begin(), {test::SystemProgram("lp"), "-h", server_, "-d", "tq33"});
-    options.push_back(dir_.File(name));
+    options.push_back(dir_ / name);
     test::ProcessResult printed = test::RunProcess(options);
     const size_t at = printed.out.find("tq33-");
     EXPECT_NE(at, std::string::npos) << printed.out << printed.err;
@@ -224,10 +211,10 @@ class CupsQueueTest : public test::EngineTest {
     }
     if (http) httpClose(http);
     EXPECT_EQ(state, IPP_JSTATE_COMPLETED) << name;
-    return test::ReadFile(dir_.File("out.bin"));
+    return test::ReadFile(dir_ / "out.bin");
   }
 
-  test::TempDirectory dir_;
+  test::ScratchDir dir_;
   pid_t daemon_ = -1;
   int port_ = 0;
   std::string server_;
@@ -235,8 +222,9 @@ class CupsQueueTest : public test::EngineTest {
 
 TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // A white PNG: the tape's label with no dot at all.
+  test::WritePng(dir_ / "white.png", Barcode(200, 1000, {}, 255));
   const tq33stream::Stream white = test::ParsedStream(
-      Print("white.png", Png(200, 1000, {}, 255), {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"}));
+      Print("white.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"}));
   ASSERT_EQ(white.pages.size(), 1u);
   EXPECT_EQ(white.pages[0].labels.at(0).header.widthByte, 24);
   for (int dots : test::DotsPerLine(white.pages[0].labels.at(0))) ASSERT_EQ(dots, 0);
@@ -244,8 +232,9 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // A barcode on a light gray label, printed at its size in the middle of the tape: with
   // the threshold only its bars print, whole, and nothing else.
   const std::vector<test::Rows> bars = {{100, 120}, {200, 204}, {300, 360}, {420, 430}};
+  test::WritePng(dir_ / "barcode.png", Barcode(200, 1000, bars, 192));
   const tq33stream::Stream png = test::ParsedStream(
-      Print("barcode.png", Png(200, 1000, bars, 192),
+      Print("barcode.png",
             {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360", "-o", "TQ33Halftone=Threshold"}));
   ASSERT_EQ(png.pages.size(), 1u);
   const tq33stream::Label& label = png.pages[0].labels.at(0);
@@ -258,8 +247,9 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // prints the copies, each with the bars where the page has them. Ghostscript makes its
   // page a whole number of points high and keeps the PDF's lower edge, which lifts the
   // content by the fraction of a point it drops (0.46 pt, under 3 lines).
+  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", Pdf(bars)));
   const tq33stream::Stream pdf = test::ParsedStream(
-      Print("barcode.pdf", Pdf(bars), {"-n", "3", "-o", "PageSize=Laminated_tape_24mm",
+      Print("barcode.pdf", {"-n", "3", "-o", "PageSize=Laminated_tape_24mm",
                                         "-o", "TQ33Halftone=Threshold"}));
   ASSERT_EQ(pdf.pages.size(), 3u) << "three copies of one page";
   EXPECT_EQ(pdf.documents, 1u);

@@ -11,6 +11,7 @@
 #include "tests/support/engine_fixture.h"
 #include "tests/support/installed_printer.h"
 #include "tests/support/subprocess.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -67,9 +68,9 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
 
   const std::string checker = test::SystemProgram("cupstestppd");
   if (checker.empty()) GTEST_SKIP() << "cupstestppd is not installed";
-  test::TempDirectory directory;
-  ASSERT_TRUE(test::WriteFile(directory.File("tq33.ppd"), ppd));
-  test::ProcessResult checked = test::RunProcess({checker, "-W", "none", directory.File("tq33.ppd")});
+  test::ScratchDir directory;
+  ASSERT_TRUE(test::WriteFile(directory / "tq33.ppd", ppd));
+  test::ProcessResult checked = test::RunProcess({checker, "-W", "none", directory / "tq33.ppd"});
   EXPECT_EQ(checked.exitStatus, 0) << checked.out << checked.err;
 }
 
@@ -87,10 +88,10 @@ TEST_F(PpdGeneratorTest, OffersOnly360DpiWhereTheResourceLibraryForbids720) {
 TEST_F(PpdGeneratorTest, TheToolWritesTheSamePpd) {
   const std::string tool = test::BuiltProgram("tq33");
   if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "the tool is not built";
-  test::TempDirectory directory;
-  test::ProcessResult run = test::RunProcess({tool, "ppd", "-o", directory.File("tq33.ppd")});
+  test::ScratchDir directory;
+  test::ProcessResult run = test::RunProcess({tool, "ppd", "-o", directory / "tq33.ppd"});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(test::ReadFile(directory.File("tq33.ppd")), Generate());
+  EXPECT_EQ(test::ReadFile(directory / "tq33.ppd"), Generate());
   EXPECT_EQ(test::RunProcess({tool, "ppd", "--dpi", "720"}).exitStatus, 2)
       << "settings options have no place in a PPD";
 }

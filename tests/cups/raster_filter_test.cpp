@@ -10,6 +10,7 @@
 
 #include "tests/support/cups_support.h"
 #include "tests/support/subprocess.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ class RasterFilterTest : public ::testing::Test {
  protected:
   test::ProcessResult Run(const std::vector<test::RasterPage>& pages,
                           const std::string& options = "", const std::string& copies = "1") {
-    EXPECT_TRUE(test::WriteRaster(directory_.File("job.ras"), pages));
-    return Filter({copies, options, directory_.File("job.ras")});
+    EXPECT_TRUE(test::WriteRaster(directory_ / "job.ras", pages));
+    return Filter({copies, options, directory_ / "job.ras"});
   }
   static test::ProcessResult Filter(std::vector<std::string> arguments,
                                     test::ProcessOptions options = {}) {
@@ -35,7 +36,7 @@ class RasterFilterTest : public ::testing::Test {
     return run.err.find(line) != std::string::npos;
   }
 
-  test::TempDirectory directory_;
+  test::ScratchDir directory_;
 };
 
 TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies) {
@@ -113,8 +114,8 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     }
   }
 
-  ASSERT_TRUE(test::WriteFile(directory_.File("text.ras"), "%!PS-Adobe-3.0\nshowpage\n"));
-  test::ProcessResult text = Filter({"1", "", directory_.File("text.ras")});
+  ASSERT_TRUE(test::WriteFile(directory_ / "text.ras", "%!PS-Adobe-3.0\nshowpage\n"));
+  test::ProcessResult text = Filter({"1", "", directory_ / "text.ras"});
   EXPECT_EQ(text.exitStatus, 1);
   EXPECT_TRUE(Says(text, "ERROR: The print data is not CUPS raster")) << text.err;
   test::ProcessResult usage = Filter({"1"});
@@ -125,8 +126,8 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
 TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {
   // The scheduler cancels while the filter sets up or waits for the rest of a page.
   test::RasterPage page{test::GrayHeader("Laminated_tape_24mm", kTapeWidth, kTapeLength), {}, 10};
-  ASSERT_TRUE(test::WriteRaster(directory_.File("part.ras"), {page}));
-  const std::string part = test::ReadFile(directory_.File("part.ras"));
+  ASSERT_TRUE(test::WriteRaster(directory_ / "part.ras", {page}));
+  const std::string part = test::ReadFile(directory_ / "part.ras");
   test::ProcessOptions options;
   options.feed = [&part](pid_t pid, int input) {
     ASSERT_EQ(write(input, part.data(), part.size()), static_cast<ssize_t>(part.size()));

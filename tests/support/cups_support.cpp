@@ -4,26 +4,13 @@
 #include <unistd.h>
 
 #include <bit>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 namespace test {
-
-TempDirectory::TempDirectory() {
-  char pattern[] = "/tmp/tq33-cups-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  path_ = made ? made : "";
-}
-
-TempDirectory::~TempDirectory() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,5 +1,6 @@
-// What the CUPS filter's tests share: temporary directories, CUPS raster files made with
-// libcups, and reading dots back out of a decoded printer stream.
+// What the CUPS filter's tests share: text files, CUPS raster files made with libcups, and
+// reading dots back out of a decoded printer stream. Scratch directories and PNG files
+// come from tool_runner.h.
 #pragma once
 
 #include <cups/raster.h>
@@ -11,20 +12,6 @@
 #include "stream/stream_parser.h"
 
 namespace test {
-
-// A private directory for the life of the object, removed with its contents.
-class TempDirectory {
- public:
-  TempDirectory();
-  ~TempDirectory();
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
