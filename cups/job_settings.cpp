@@ -96,13 +96,9 @@ std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
   p.privMirror = Flag(options.mirror);
   p.privChainPrint = Flag(options.chainPrint);
   p.privUseMonitor = Flag(options.framed);
-  // Everything is asked through the public fields and the option bytes: no exchange
-  // request of the defaults may override the page, and the option bits agree with bytes.
+  // Everything is asked through the public fields and the option bytes: an exchange request
+  // left in the defaults would override the page's length or the options.
   p.xbRequest = 0;
-  const DWORD bits = XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT | XBO_CHAIN_PRINT;
-  p.xbOptions = (p.xbOptions & ~bits) | (options.autoCut ? XBO_AUTO_CUT : 0) |
-                (options.mirror ? XBO_MIRROR : 0) | (options.halfCut ? XBO_HALF_CUT : 0) |
-                (options.chainPrint ? XBO_CHAIN_PRINT : 0);
 
   std::vector<uint8_t> bytes(sizeof(record));
   std::memcpy(bytes.data(), &record, sizeof(record));

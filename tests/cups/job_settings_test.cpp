@@ -68,30 +68,24 @@ TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
   EXPECT_EQ(high->gdiInfo().ptlPhysOffset.y, 2 * low->gdiInfo().ptlPhysOffset.y);
 }
 
-TEST_F(JobSettingsTest, JobOptionsAndCopiesReachTheDriversSettings) {
+TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
+  // An exchange request left in the defaults must not win over the page and the options.
+  defaults_.priv.xbRequest = 0x2 | 0x8;
+  defaults_.priv.xbLength = 100;
+  defaults_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;
   JobOptions options;
-  options.halftone = 1;
-  options.contrast = -20;
-  options.brightness = 30;
   options.autoCut = false;
-  options.halfCut = false;
   options.mirror = true;
-  options.chainPrint = true;
   options.framed = true;
   auto session = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, options, 7);
   ASSERT_TRUE(session);
   const SettingsRecord& s = test::Context(*session)->settings;
   EXPECT_EQ(s.dm.dmCopies, 7);
-  EXPECT_EQ(s.priv.privHalftone, 1);
-  EXPECT_EQ(s.priv.privContrast, -20);
-  EXPECT_EQ(s.priv.privBrightness, 30);
+  EXPECT_EQ(s.priv.privLength, 500u);
   EXPECT_EQ(s.priv.privAutoCut, 0);
-  EXPECT_EQ(s.priv.privHalfCut, 0);
   EXPECT_EQ(s.priv.privMirror, 1);
-  EXPECT_EQ(s.priv.privChainPrint, 1);
   EXPECT_EQ(s.priv.privUseMonitor, 1);
-  EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT | XBO_CHAIN_PRINT),
-            XBO_MIRROR | XBO_CHAIN_PRINT);
+  EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT), XBO_MIRROR | XBO_HALF_CUT);
 
   // More copies than the driver takes ask for its most, not the single copy it would fall
   // back to.
