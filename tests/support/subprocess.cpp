@@ -52,7 +52,6 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (pid > 0 && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (pid > 0 && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   result.out = ReadFile(out);
   result.err = ReadFile(err);
   return result;

@@ -14,8 +14,7 @@
 namespace test {
 
 struct ProcessResult {
-  int exitStatus = -1;  // -1 when the program did not exit normally
-  int signal = 0;       // the signal that ended it, or 0
+  int exitStatus = -1;  // -1 when the program did not exit normally (a signal ended it)
   std::string out;
   std::string err;
 };
