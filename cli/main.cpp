@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   AddInfoCommand(&app, setRun);
   AddMediaCommand(&app, setRun);
   AddDecodeCommand(&app, setRun);
+  AddPpdCommand(&app, setRun);
 
   try {
     app.parse(argc, argv);
