@@ -24,6 +24,11 @@
 // The paper size offset of a width multiple (0, 20, 26, 32 for 0..3), or -1 outside 0..3.
 LONG WidthMultipleOffset(DWORD widthMultiple);
 
+// The feed resolution that dots of a record are taken at when converting them to and from
+// millimetres: 720 when the record says 720, otherwise 360, the resolution the merge
+// itself falls back to. Never 0, so it is safe to divide by.
+LONG ExchangeResolution(const DEVMODEW* record);
+
 // Turns the caller's block in scratch->priv into settings on the scratch record, and fills
 // in the block's unrequested values from the private fields.
 void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelData* modelData,

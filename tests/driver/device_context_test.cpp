@@ -1,0 +1,231 @@
+// The device context: creation on an installed printer, what the engine is given, the
+// validity check, the carrying of an open document, and release leaving nothing behind.
+#include <cstring>
+
+#include "driver/ddi.h"
+#include "driver/device_context.h"
+#include "tests/support/installed_printer.h"
+
+namespace {
+
+using test::EngineRecords;
+
+class DeviceContextTest : public test::InstalledPrinterTest {};
+
+TEST_F(DeviceContextTest, EnableBuildsAValidContextAndDisableReleasesEverything) {
+  EngineRecords records{};
+  DeviceContext* context = Enable(nullptr, &records);
+  ASSERT_NE(context, nullptr);
+  EXPECT_TRUE(isValidDeviceContext(context));
+  EXPECT_EQ(context->printer, printer());
+  EXPECT_NE(context->selfModule, nullptr);
+  EXPECT_NE(context->sideRecord, nullptr);
+  EXPECT_NE(context->lineBuffers, nullptr);
+  EXPECT_NE(context->mediaDefinitions, nullptr);
+  EXPECT_GE(context->fontSlotCount, 1u);
+  ASSERT_GT(context->modelData.mediaCount, 0u);
+  const MediaRecord& terminator = context->modelData.mediaTable[context->modelData.mediaCount];
+  EXPECT_EQ(terminator.mrIndex, 0xFFFF);
+  EXPECT_EQ(terminator.mrPaperSize, 0xFFFF);
+
+  // The default palette is a gray ramp from black to white.
+  ASSERT_TRUE(context->palette);
+  EXPECT_EQ(records.deviceInfo.hpalDefault, context->palette);
+  std::vector<ULONG> palette = host::PaletteEntries(context->palette);
+  ASSERT_EQ(palette.size(), 256u);
+  EXPECT_EQ(palette[0], 0x000000u);
+  EXPECT_EQ(palette[128], 0x808080u);
+  EXPECT_EQ(palette[255], 0xFFFFFFu);
+  EXPECT_EQ(records.deviceInfo.cFonts, 0u);
+  EXPECT_EQ(records.deviceInfo.iDitherFormat, static_cast<ULONG>(BMF_8BPP));
+
+  Disable(context);
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, GraphicsCapabilitiesFollowPrivFlagsBit2000) {
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  DEVINFO info{};
+  context->settings.priv.privFlags = 0x3000;
+  ASSERT_TRUE(FillDeviceInfo(context, sizeof(info), &info));
+  EXPECT_EQ(info.flGraphicsCaps, 0x11Fu);
+  context->settings.priv.privFlags = 0x1000;
+  ASSERT_TRUE(FillDeviceInfo(context, sizeof(info), &info));
+  EXPECT_EQ(info.flGraphicsCaps, 0x211Fu);
+  EXPECT_EQ(host::Live().palettes, baseline_.palettes + 1) << "the old palette is deleted first";
+
+  // A short engine record receives only its own size.
+  DEVINFO shortInfo;
+  std::memset(&shortInfo, 0xAB, sizeof(shortInfo));
+  ASSERT_TRUE(FillDeviceInfo(context, 4, &shortInfo));
+  EXPECT_EQ(shortInfo.flGraphicsCaps, 0x211Fu);
+  EXPECT_EQ(shortInfo.cFonts, 0xABABABABu);
+
+  // No palette: the engine's record is not written.
+  host::FailCall(host::Call::EngCreatePalette, 1);
+  std::memset(&shortInfo, 0xAB, sizeof(shortInfo));
+  EXPECT_FALSE(FillDeviceInfo(context, sizeof(shortInfo), &shortInfo));
+  EXPECT_EQ(shortInfo.flGraphicsCaps, 0xABABABABu);
+  Disable(context);
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, EveryFailingCallDuringEnableLeavesNothingBehind) {
+  // Count the fallible calls of one successful enable, then make each fail in turn.
+  host::ClearFailures();
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  const uint64_t calls = host::AnyCallCount();
+  Disable(context);
+  ExpectNothingLeaked();
+  ASSERT_GT(calls, 10u);
+
+  int refused = 0;
+  for (uint64_t failing = 1; failing <= calls; ++failing) {
+    host::ClearFailures();
+    host::FailAnyCall(failing);
+    DeviceContext* attempt = Enable();
+    if (attempt) {
+      // Some values are optional (printer data, registry, locale): a context still comes.
+      EXPECT_TRUE(isValidDeviceContext(attempt)) << "call " << failing;
+      Disable(attempt);
+    } else {
+      ++refused;
+    }
+    host::ClearFailures();
+    ExpectNothingLeaked();
+    if (HasFailure()) {
+      ADD_FAILURE() << "first failing call " << failing;
+      break;
+    }
+  }
+  EXPECT_GT(refused, 5);
+}
+
+TEST_F(DeviceContextTest, EveryAllocationFailureMakesEnableFailOrSucceedCleanly) {
+  for (host::Call call : {host::Call::HeapCreate, host::Call::HeapAlloc, host::Call::GlobalAlloc,
+                          host::Call::LocalAlloc}) {
+    host::ClearFailures();
+    DeviceContext* context = Enable();
+    ASSERT_NE(context, nullptr);
+    const uint64_t count = host::CallCount(call);
+    Disable(context);
+    for (uint64_t failing = 1; failing <= count; ++failing) {
+      host::ClearFailures();
+      host::FailCall(call, failing);
+      DeviceContext* attempt = Enable();
+      if (attempt) Disable(attempt);
+      host::ClearFailures();
+      ExpectNothingLeaked();
+    }
+  }
+  host::ClearFailures();
+  host::FailCall(host::Call::HeapCreate, 1);
+  EXPECT_EQ(Enable(), nullptr) << "no private heap, no context";
+}
+
+TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
+  host::PrinterSetup setup = installation_->Setup(u"probe succeeds");
+  setup.driverProbeSucceeds = true;
+  HANDLE misbehaving = host::AddPrinter(setup);
+  GDIINFO gdi{};
+  DEVINFO info{};
+  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
+                          sizeof(info), &info, {}, nullptr, misbehaving),
+            nullptr);
+  host::RemovePrinter(misbehaving);
+
+  host::FailCall(host::Call::GetPrinterDriver, 1);
+  EXPECT_EQ(Enable(), nullptr) << "a probe failing with another error than 122";
+  host::ClearFailures();
+  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
+                          sizeof(info), &info, {}, nullptr, nullptr),
+            nullptr)
+      << "no printer";
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
+  ASSERT_TRUE(installation_->RemoveFile(host::kMediaFilePath));
+  EXPECT_EQ(Enable(), nullptr) << "no media definition file";
+  ExpectNothingLeaked();
+
+  Install(test::DefaultInstallationFiles());
+  ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
+  EXPECT_EQ(Enable(), nullptr) << "no model-data library";
+  ExpectNothingLeaked();
+
+  Install(test::DefaultInstallationFiles());
+  ASSERT_TRUE(installation_->WriteFile(host::kDataFilePath, {'#', '?', 0x01, 0x02}));
+  EXPECT_EQ(Enable(), nullptr) << "a malformed data file";
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, DriverDirectoryTooLongForThePathBufferIsRefused) {
+  for (size_t length : {240u, 250u, 255u, 258u, 300u}) {
+    std::u16string directory = u"C:\\";
+    while (directory.size() < length) directory += u'd';
+    host::SetDriverDirectory(directory);
+    EXPECT_EQ(Enable(), nullptr) << "directory of " << length << " units";
+    ExpectNothingLeaked();
+  }
+}
+
+TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  DeviceContext* other = Enable();
+  ASSERT_NE(other, nullptr);
+  for (DWORD* signature : {&context->signatureHead, &context->signatureTail}) {
+    *signature ^= 1;
+    SetLastError(0);
+    DrvCompletePDEV(HandleFromContext(context), static_cast<HDEV>(5));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(context->engineDevice, HDEV{});
+    SetLastError(0);
+    EXPECT_FALSE(DrvResetPDEV(HandleFromContext(context), HandleFromContext(other)));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    SetLastError(0);
+    EXPECT_FALSE(DrvResetPDEV(HandleFromContext(other), HandleFromContext(context)));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    SetLastError(0);
+    DrvDisablePDEV(HandleFromContext(context));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << "nothing is released";
+    *signature ^= 1;
+  }
+  SetLastError(0);
+  DrvDisablePDEV(nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  DrvCompletePDEV(HandleFromContext(context), static_cast<HDEV>(5));
+  EXPECT_EQ(context->engineDevice, static_cast<HDEV>(5));
+  Disable(other);
+  Disable(context);
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
+  DeviceContext* oldContext = Enable();
+  DeviceContext* newContext = Enable();
+  ASSERT_TRUE(oldContext && newContext);
+
+  oldContext->pageCount = 4;
+  oldContext->lastPageEnd = 0x0C;
+  EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
+  EXPECT_EQ(newContext->jobFlags, 0u) << "outside a document nothing is carried";
+  EXPECT_EQ(newContext->pageCount, 0u);
+
+  oldContext->jobFlags = JF_IN_DOCUMENT | JF_PAGE_OPEN | JF_OUTPUT_FAILED;
+  oldContext->settings.priv.privOpt40000 = 1;
+  EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
+  EXPECT_EQ(newContext->jobFlags, static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED))
+      << "the failure latch and the open page stay with the old context";
+  EXPECT_EQ(newContext->pageCount, 4u);
+  EXPECT_EQ(newContext->lastPageEnd, 0x0C);
+  EXPECT_EQ(newContext->settings.priv.privOpt40000, 1u);
+  Disable(oldContext);
+  Disable(newContext);
+  ExpectNothingLeaked();
+}
+
+}  // namespace

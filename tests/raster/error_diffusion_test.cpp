@@ -1,0 +1,120 @@
+// Error diffusion: the filter's arithmetic from line to line, the tone it reproduces, and
+// what it does without error lines or with counts it cannot honour.
+#include <bit>
+#include <random>
+#include <vector>
+
+#include "raster/error_diffusion.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+class ErrorDiffusionTest : public HostTest {
+ protected:
+  // The errors the last line left: the previous line of the next one.
+  std::vector<LONG> LastErrors(DWORD count) {
+    const LONG* row = ctx->lineBuffers->rows[(ctx->lineBuffers->rotation + 1) % 3];
+    return std::vector<LONG>(row, row + count);
+  }
+  std::vector<BYTE> Diffuse(const std::vector<BYTE>& input, BYTE fill = 0) {
+    std::vector<BYTE> output((input.size() + 7) / 8, fill);
+    DiffuseLine(ctx.get(), input.data(), output.data(), static_cast<DWORD>(input.size()));
+    return output;
+  }
+  test::TestContext ctx;
+};
+
+TEST_F(ErrorDiffusionTest, FirstLinesFollowTheFilterFromZeroErrors) {
+  ASSERT_TRUE(InitDiffusion(ctx.get(), 10));
+  // 128 is not above 128; the second pixel gets 7 * 128 / 39 = 22 and prints.
+  const std::vector<BYTE> first = Diffuse(std::vector<BYTE>(6, 128));
+  EXPECT_EQ(first[0] & 0xC0, 0x40);
+  EXPECT_EQ(LastErrors(2), (std::vector<LONG>{128, -105}));
+  EXPECT_NE(Diffuse(std::vector<BYTE>(6, 128)), first) << "the second line sees the first";
+
+  ASSERT_TRUE(InitDiffusion(ctx.get(), 10));
+  EXPECT_EQ(Diffuse(std::vector<BYTE>(10, 0)), (std::vector<BYTE>{0, 0}));
+  EXPECT_EQ(LastErrors(10), std::vector<LONG>(10, 0));
+  // Ten dots: the second byte holds two, then six 0 bits over whatever was there.
+  EXPECT_EQ(Diffuse(std::vector<BYTE>(10, 255), 0x55), (std::vector<BYTE>{0xFF, 0xC0}));
+  EXPECT_EQ(LastErrors(10), std::vector<LONG>(10, 0));
+}
+
+// The filter the slow way, neighbour by neighbour, as the reference for the fast paths.
+std::vector<BYTE> ReferenceLine(std::vector<LONG>* lines, int rotation,
+                                const std::vector<BYTE>& input) {
+  static constexpr LONG kA[5] = {1, 3, 5, 3, 1}, kB[5] = {3, 5, 7, 5, 3}, kC[2] = {5, 7};
+  const std::vector<LONG>&a = lines[rotation], &b = lines[(rotation + 1) % 3];
+  std::vector<LONG>& c = lines[(rotation + 2) % 3];
+  const long n = static_cast<long>(input.size());
+  std::vector<BYTE> packed((n + 7) / 8, 0);
+  for (long i = 0; i < n; ++i) {
+    LONG sum = 0, weight = 0;
+    for (long d = -2; d <= 2; ++d) {
+      if (i + d < 0 || i + d >= n) continue;
+      sum += kA[d + 2] * a[i + d] + kB[d + 2] * b[i + d] + (d < 0 ? kC[d + 2] * c[i + d] : 0);
+      weight += kA[d + 2] + kB[d + 2] + (d < 0 ? kC[d + 2] : 0);
+    }
+    const LONG value = input[i] + sum / weight;
+    c[i] = value > 128 ? value - 255 : value;
+    if (value > 128) packed[i / 8] |= static_cast<BYTE>(0x80 >> (i % 8));
+  }
+  return packed;
+}
+
+TEST_F(ErrorDiffusionTest, LinesOfEveryLengthMatchTheFilterPixelByPixel) {
+  std::mt19937 random(7);
+  // 1 to 3 have no interior; the rest cover the ends, partial and whole output bytes.
+  for (DWORD count : {1u, 2u, 3u, 4u, 5u, 9u, 10u, 17u, 26u, 1001u}) {
+    ASSERT_TRUE(InitDiffusion(ctx.get(), count));
+    ctx->lineBuffers->rotation = 0;
+    std::vector<LONG> lines[3] = {std::vector<LONG>(count), std::vector<LONG>(count),
+                                  std::vector<LONG>(count)};
+    for (int line = 0; line < 5; ++line) {
+      std::vector<BYTE> input(count);
+      for (BYTE& level : input) level = static_cast<BYTE>(random());
+      ASSERT_EQ(Diffuse(input), ReferenceLine(lines, line % 3, input)) << count << "/" << line;
+    }
+    EXPECT_EQ(LastErrors(count), lines[(5 + 1) % 3]) << count;
+  }
+}
+
+TEST_F(ErrorDiffusionTest, AUniformLevelPrintsItsShareOfDots) {
+  for (int level : {16, 64, 100, 128, 180, 240}) {
+    ASSERT_TRUE(InitDiffusion(ctx.get(), 2000));
+    size_t dots = 0;
+    for (int n = 0; n < 60; ++n) {
+      for (BYTE b : Diffuse(std::vector<BYTE>(2000, static_cast<BYTE>(level)))) {
+        dots += static_cast<size_t>(std::popcount(b));
+      }
+    }
+    EXPECT_NEAR(dots / (2000.0 * 60), level / 255.0, 0.01) << level;
+  }
+}
+
+TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
+  const std::vector<BYTE> black(17, 255);
+  std::vector<BYTE> output(3, 0xA5);
+  for (uint64_t failing = 1; failing <= 3; ++failing) {
+    host::FailCall(host::Call::HeapAlloc, failing);
+    EXPECT_FALSE(InitDiffusion(ctx.get(), 16));
+    host::ClearFailures();
+    EXPECT_EQ(ctx->lineBuffers->rowCount, 0);
+    DiffuseLine(ctx.get(), black.data(), output.data(), 16);
+    ExpectNothingLeaked();
+  }
+  ASSERT_TRUE(InitDiffusion(ctx.get(), 16));
+  DiffuseLine(ctx.get(), black.data(), output.data(), 0);
+  DiffuseLine(ctx.get(), black.data(), output.data(), 17);
+  EXPECT_EQ(output, std::vector<BYTE>(3, 0xA5));
+  // A new surface gets new lines, the old ones released; the rotation goes on.
+  Diffuse(std::vector<BYTE>(16, 77));
+  ASSERT_TRUE(InitDiffusion(ctx.get(), 48));
+  EXPECT_EQ(ctx->lineBuffers->rotation, 1);
+  EXPECT_EQ(LastErrors(48), std::vector<LONG>(48, 0));
+  FreeDiffusion(ctx.get());
+  ExpectNothingLeaked();
+}
+
+}  // namespace

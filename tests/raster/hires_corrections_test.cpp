@@ -1,0 +1,170 @@
+// The 720-dpi corrections: the tone table, the merge along the head in both orientations and
+// within the bits the engine gave, and the thinning of odd lines in a page's raster region.
+#include <algorithm>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "raster/hires_corrections.h"
+#include "raster/printer_commands.h"
+#include "raster/raster_region.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+constexpr BYTE W = 255, K = 0;  // white, black
+
+TEST(HiResToneTest, TableBrightensDarkLevelsAndKeepsTheEnds) {
+  const std::pair<int, int> examples[] = {{0, 0}, {1, 8}, {32, 135}, {128, 187}, {255, 255}};
+  for (auto [in, out] : examples) EXPECT_EQ(HiResToneTable[in], out) << in;
+  for (int level = 1; level < 256; ++level) {
+    EXPECT_GE(HiResToneTable[level], level);
+    EXPECT_GE(HiResToneTable[level], HiResToneTable[level - 1]) << level;
+  }
+}
+
+class HeadAxisMergeTest : public HostTest {
+ protected:
+  // Merges an image of the given stride over exactly its bytes (cjBits is their number).
+  std::vector<BYTE> Merge(SHORT orientation, LONG stride, LONG height, std::vector<BYTE> bits,
+                          BOOL expected = TRUE) {
+    ctx.settings().dm.dmOrientation = orientation;
+    SURFOBJ surface{};
+    surface.sizlBitmap = {stride, height};
+    surface.lDelta = stride;
+    surface.pvBits = bits.data();
+    surface.cjBits = static_cast<ULONG>(bits.size());
+    EXPECT_EQ(HeadAxisMerge(ctx.get(), &surface), expected);
+    return bits;
+  }
+  test::TestContext ctx;
+};
+
+TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
+  // Pairs (W, K) (W, K) give K K; (K, W) (W, W) give K W; (W, K) (K, W) give K W. Along a
+  // portrait row (a white pair after the first case ends its run), the merged pixels are
+  // stored from the start of the image.
+  const std::vector<BYTE> row =
+      Merge(DMORIENT_PORTRAIT, 14, 1, {W, K, W, K, W, W, K, W, W, W, W, K, K, W});
+  EXPECT_EQ(std::vector<BYTE>(row.begin(), row.begin() + 7),
+            (std::vector<BYTE>{K, K, W, K, W, K, W}));
+  // Down landscape columns 0 to 2, each with its own selector; the odd last row stays.
+  EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 4, 5,
+                  {W, K, W, W, K, W, K, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}),
+            (std::vector<BYTE>{K, K, K, W, K, W, W, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}));
+  // Portrait rows land at half the stride, and the selector carries over: row 1 starts
+  // with a dark a and a light b, which only a selector still set takes.
+  const std::vector<BYTE> rows =
+      Merge(DMORIENT_PORTRAIT, 6, 2, {W, W, W, W, W, K, K, 200, W, W, 7, 9});
+  EXPECT_EQ(std::vector<BYTE>(rows.begin(), rows.begin() + 6),
+            (std::vector<BYTE>{W, W, K, 200, W, 7}));
+}
+
+TEST_F(HeadAxisMergeTest, OnePixelLinesOnOddPositionsSurvive) {
+  constexpr LONG kSize = 24;
+  for (LONG at = 1; at < kSize; at += 2) {
+    std::vector<BYTE> down(kSize * kSize, 180), across(kSize * kSize, 180);
+    for (LONG i = 0; i < kSize; ++i) down[i * kSize + at] = across[at * kSize + i] = 20;
+    down = Merge(DMORIENT_PORTRAIT, kSize, kSize, down);
+    across = Merge(DMORIENT_LANDSCAPE, kSize, kSize, across);
+    for (LONG i = 0; i < kSize; ++i) {
+      ASSERT_EQ(down[i * (kSize / 2) + at / 2], 20) << at << " row " << i;
+      ASSERT_EQ(across[(at / 2) * kSize + i], 20) << at << " column " << i;
+    }
+  }
+}
+
+TEST_F(HeadAxisMergeTest, StaysWithinTheBitsAndFailsOnlyWithoutItsSelectors) {
+  // Every vector is exactly cjBits long, so a stray access is caught by the address checker.
+  for (SHORT orientation : {DMORIENT_PORTRAIT, DMORIENT_LANDSCAPE}) {
+    Merge(orientation, 7, 3, std::vector<BYTE>(21, K));           // odd stride
+    Merge(orientation, 6, 100, std::vector<BYTE>(6 * 3 + 4, K));  // claims more rows
+    Merge(orientation, 8, 2, std::vector<BYTE>(5, K));            // less than a row
+    Merge(orientation, -4, 2, std::vector<BYTE>(8, K), FALSE);    // bottom-up
+  }
+  EXPECT_FALSE(HeadAxisMerge(ctx.get(), nullptr));
+  host::FailCall(host::Call::HeapAlloc, 1);
+  EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 2, 2, {W, K, K, W}, FALSE), (std::vector<BYTE>{W, K, K, W}));
+  ExpectNothingLeaked();
+}
+
+// Builds a raster region command by command.
+struct Region {
+  Region& Line(std::vector<BYTE> data) {
+    bytes.insert(bytes.end(), {CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0});
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return *this;
+  }
+  Region& Byte(BYTE b) { return bytes.push_back(b), *this; }
+  // A later label's header whose bytes happen to read as line commands, and "M" 02.
+  Region& LabelHeader() {
+    bytes.push_back(CMD_ESC);
+    bytes.insert(bytes.end(), SETUP_HEADER_SIZE - 1, CMD_RASTER_LINE);
+    bytes.insert(bytes.end(), {CMD_COMPRESSION_MODE, CMD_COMPRESSION_PACKBITS});
+    return *this;
+  }
+  std::vector<BYTE> Thinned(DWORD start = 0) const {
+    std::vector<BYTE> copy = bytes;
+    ThinOddLines(nullptr, copy.data(), start, static_cast<DWORD>(copy.size()));
+    return copy;
+  }
+  std::vector<BYTE> bytes;
+};
+
+TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
+  using R = Region;
+  EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Thinned(), R().Line({W}).Line({K}).Line({W}).bytes);
+  EXPECT_EQ(R().Line({W}).Line({W}).Line({0x0F}).Thinned(),
+            R().Line({W}).Line({0xF0}).Line({0x0F}).bytes);
+  const R zeroBetween = R().Line({W}).Byte(CMD_ZERO_LINE).Line({W});
+  EXPECT_EQ(zeroBetween.Thinned(), zeroBetween.bytes);
+  // After "Z" the second "G" is line 2: the third is odd with no line after it.
+  const R afterZero = R().Byte(CMD_ZERO_LINE).Line({W}).Line({W}).Line({W});
+  EXPECT_EQ(afterZero.Thinned(), afterZero.bytes);
+  // A page end, or a later label's header stepped over whole, starts a new run at line 0.
+  EXPECT_EQ(R().Line({W}).Byte(CMD_PAGE_END).LabelHeader().Line({W}).Line({W}).Line({W})
+                .Thinned(),
+            R().Line({W}).Byte(CMD_PAGE_END).LabelHeader().Line({W}).Line({K}).Line({W}).bytes);
+  // Before the start offset nothing is read; at a cut-off command the pass stops.
+  EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Line({W}).Line({W}).Thinned(8),
+            R().Line({W}).Line({W}).Line({W}).Line({K}).Line({W}).bytes);
+  const R cut = R().Line({W}).Line({W}).Byte(CMD_RASTER_LINE).Byte(2).Byte(0).Byte(W);
+  EXPECT_EQ(cut.Thinned(), cut.bytes);
+  // Lines of different lengths: only the bytes all three have, never the next command.
+  EXPECT_EQ(R().Line({W, W}).Line({W}).Line({W, W}).Thinned(),
+            R().Line({W, W}).Line({K}).Line({W, W}).bytes);
+}
+
+TEST(ThinOddLinesTest, NeverChangesTheLengthOrTheCommandsAndOnlyClearsDots) {
+  std::mt19937 random(20240607);
+  for (int trial = 0; trial < 300; ++trial) {
+    Region region;
+    for (int n = 1 + static_cast<int>(random() % 40); n > 0; --n) {
+      std::vector<BYTE> data(1 + random() % 48);
+      for (BYTE& b : data) b = static_cast<BYTE>(random() | random());
+      const unsigned pick = random() % 8;
+      if (pick < 5) region.Line(data);
+      if (pick == 5) region.Byte(CMD_ZERO_LINE);
+      if (pick == 6) region.LabelHeader().Byte(CMD_PAGE_END);
+      if (pick == 7) region.Byte(CMD_RASTER_LINE);  // a stray "G" that swallows what follows
+    }
+    const std::vector<BYTE>& before = region.bytes;
+    const std::vector<BYTE> after = region.Thinned();
+    ASSERT_EQ(after.size(), before.size());
+    // Only the data bytes of line commands may change, and only by losing dots.
+    const DWORD size = static_cast<DWORD>(before.size());
+    std::vector<bool> data(size, false);
+    DWORD offset = 0;
+    for (RegionCommand c = NextRegionCommand(before.data(), size, &offset); c.size != 0;
+         c = NextRegionCommand(before.data(), size, &offset)) {
+      if (c.kind != RegionItem::RasterLine) continue;
+      std::fill_n(data.begin() + c.offset + 3, c.dataCount, true);
+    }
+    for (size_t j = 0; j < before.size(); ++j) {
+      ASSERT_EQ(after[j], data[j] ? (after[j] & before[j]) : before[j]) << j;
+    }
+  }
+}
+
+}  // namespace

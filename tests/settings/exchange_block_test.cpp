@@ -1,0 +1,111 @@
+// The exchange block: an application's requests applied to the scratch record, and the
+// answer block built into the merged settings.
+#include "settings/exchange_block.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+class ExchangeBlock : public HostTest {
+ protected:
+  // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label.
+  ExchangeBlock()
+      : context_({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
+                  test::Label(300, 240, 128, 620, 585, 879, 829, 0)}) {}
+  // A fresh scratch record on the 24 mm tape asking for request.
+  void Ask(WORD request, WORD margin = 0, SHORT resolution = 360) {
+    scratch_ = test::FixedDefaults();
+    scratch_.dm.dmPaperSize = 262;
+    scratch_.dm.dmYResolution = resolution;
+    scratch_.priv.xbRequest = request;
+    scratch_.priv.xbMargin = margin;
+  }
+  void Apply() { ApplyExchangeRequest(nullptr, &scratch_, &context_->modelData, nullptr, 0, 262); }
+  void Answer() {
+    BuildExchangeAnswer(nullptr, &scratch_, &result_, &context_->modelData, nullptr, 0, 262);
+  }
+
+  test::TestContext context_;
+  SettingsRecord scratch_ = test::FixedDefaults();
+  SettingsRecord result_ = test::FixedDefaults();
+};
+
+TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
+  struct Case {
+    WORD paperSize, multiple;
+    SHORT code;
+    BYTE privMultiple;
+  };
+  for (const Case& c :
+       {Case{258, 3, 284, 2}, Case{300, 2, 300, 1}, Case{258, 7, 258, 0}, Case{262, 2, 282, 1}}) {
+    Ask(XB_PAPER_SIZE | XB_WIDTH_MULTIPLE);
+    scratch_.priv.xbPaperSize = c.paperSize;
+    scratch_.priv.xbWidthMultiple = c.multiple;
+    Apply();
+    EXPECT_EQ(scratch_.dm.dmPaperSize, c.code) << c.paperSize << " x " << c.multiple;
+    EXPECT_EQ(scratch_.priv.privWidthMultiple, c.privMultiple);
+  }
+  EXPECT_EQ(scratch_.priv.privMediaId, 1) << "the media of the settled code is selected";
+}
+
+TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
+  // 720 asked for and refused leaves dots at 360; a resolution the merge does not know
+  // counts as 360. Millimetres are held within the medium's 1..27 mm.
+  struct Case {
+    WORD request, margin;
+    SHORT callerY, mergedY;
+    WORD dots, unit, reported;
+  };
+  for (const Case& c : {Case{XB_MARGIN_MM, 4, 360, 360, 57, XB_MARGIN_MM, 4},
+                        Case{XB_MARGIN_MM, 4, 720, 720, 113, XB_MARGIN_MM, 4},
+                        Case{XB_MARGIN_MM | XB_MARGIN_DOTS, 30, 360, 360, 30, XB_MARGIN_DOTS, 30},
+                        Case{XB_MARGIN_MM, 4, 720, 360, 57, XB_MARGIN_MM, 4},
+                        Case{XB_MARGIN_DOTS, 100, 720, 360, 50, XB_MARGIN_DOTS, 50},
+                        Case{XB_MARGIN_MM, 4, 0, 0, 57, XB_MARGIN_MM, 4},
+                        Case{XB_MARGIN_MM, 4, -1, 32767, 57, XB_MARGIN_MM, 4},
+                        Case{XB_MARGIN_MM, 0, 720, 720, 28, XB_MARGIN_MM, 1},
+                        Case{XB_MARGIN_MM, 60, 360, 360, 383, XB_MARGIN_MM, 27}}) {
+    Ask(c.request, c.margin, c.callerY);
+    Apply();
+    result_.dm.dmYResolution = c.mergedY;
+    Answer();
+    EXPECT_EQ(result_.priv.privMargin, c.dots)
+        << c.request << " " << c.margin << " at " << c.callerY;
+    EXPECT_EQ(result_.priv.xbReport & (XB_MARGIN_MM | XB_MARGIN_DOTS), c.unit);
+    EXPECT_EQ(result_.priv.xbMargin, c.reported);
+  }
+}
+
+TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
+  const PrivateSettings& a = result_.priv;
+  Ask(XB_ECHO);
+  scratch_.dm.dmPaperSize = 282;
+  Apply();
+  Answer();
+  EXPECT_EQ(a.xbRequest, XB_ECHO);
+  EXPECT_EQ(a.xbReport, 0x6F);
+  EXPECT_EQ(a.xbPaperSize, 262) << "the base code of the double tape";
+  EXPECT_EQ(DWORD{a.xbOptions}, 0x201u);
+
+  Ask(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
+  scratch_.priv.xbWidthMultiple = 1;
+  scratch_.priv.xbOptions = XBO_MIRROR;
+  result_.priv.privWidthMultiple = 2;
+  result_.priv.privMediaKind = 1;
+  result_.priv.privLengthDots = 900;
+  Answer();
+  EXPECT_EQ(a.xbRequest, XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
+  EXPECT_EQ(a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut, 0);
+  EXPECT_EQ(a.privMirror, 1);
+  EXPECT_EQ(DWORD{a.xbLength}, 900u);
+  // A die-cut label's own length is not replaced by the requested one.
+  scratch_.dm.dmPaperSize = 300;
+  result_.priv.xbLength = 777;
+  Answer();
+  EXPECT_EQ(DWORD{a.xbLength}, 777u);
+}
+
+}  // namespace

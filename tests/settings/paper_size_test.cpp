@@ -1,0 +1,143 @@
+// The paper-size selection: custom sizes, table codes with the per-user fallback, media
+// definitions, and the length limits of normal and special media.
+#include "settings/paper_size.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "settings/exchange_block.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using test::Tape;
+
+class PaperSize : public HostTest {
+ protected:
+  // 0: 12 mm tape, 1: 24 mm, 2: 18 mm, 3: a 62 mm plain die-cut label 24 mm wide,
+  // 4: two 24 mm labels across (a multiple of record 1, once that is the reference).
+  PaperSize()
+      : context_({Tape(387, 120, 64), Tape(262, 240, 128), Tape(260, 180, 96),
+                  test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1)}) {}
+
+  void Select(SHORT code, DWORD fields = DM_PAPERSIZE, SHORT width = 0, SHORT length = 0) {
+    scratch_.dm.dmPaperSize = code;
+    scratch_.dm.dmFields = fields;
+    scratch_.dm.dmPaperWidth = width;
+    scratch_.dm.dmPaperLength = length;
+    SelectPaperSize(printer_, &result_, &scratch_, &context_->modelData, definitions_.data(),
+                    static_cast<DWORD>(definitions_.size()), 387);
+  }
+  void Custom(SHORT width, SHORT length) {
+    Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH, width, length);
+  }
+  // The medium chosen, its width and the length settled.
+  void ExpectChoice(WORD media, SHORT width, DWORD length) {
+    EXPECT_EQ(scratch_.priv.privMediaId, media);
+    EXPECT_EQ(result_.dm.dmPaperWidth, width);
+    EXPECT_EQ(result_.priv.privLength, length);
+    EXPECT_EQ(result_.dm.dmPaperLength, static_cast<SHORT>(length));
+  }
+
+  test::TestContext context_;
+  SettingsRecord scratch_ = test::FixedDefaults();
+  SettingsRecord result_ = test::FixedDefaults();
+  std::vector<MediaDefinition> definitions_;  // {name, kind, paper size, length in 1/100 mm}
+  HANDLE printer_ = nullptr;
+};
+
+TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderElseTheWidest) {
+  Custom(250, 1000);
+  ExpectChoice(1, 240, 1000);
+  EXPECT_EQ(result_.priv.privLengthDots, 1417u);
+  // Without record 7 the widest single tape so far is the reference: 256 dots are exactly
+  // twice record 1's 128, so the double tape counts.
+  Custom(300, 1000);
+  ExpectChoice(4, 480, 1000);
+  Custom(900, 1000);
+  ExpectChoice(4, 480, 1000);
+  context_.SetMedia({Tape(387, 120, 64), Tape(262, 240, 128), Tape(282, 480, 250, 1)});
+  Custom(300, 1000);  // a multiple that is not exact leaves the search
+  ExpectChoice(1, 240, 1000);
+}
+
+TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
+  Custom(240, 626);
+  ExpectChoice(3, 240, 620);
+  EXPECT_EQ(result_.priv.privLengthDots, 879u);
+  definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7000}, {{}, 1, 262, 30000}};
+  Custom(240, 626);  // a definition on the 24 mm tape wins over the label
+  ExpectChoice(1, 240, 626);
+  // A definition code (317 + k) takes the definition's tape and length.
+  Select(319);
+  EXPECT_EQ(result_.dm.dmPaperSize, 319);
+  EXPECT_EQ(scratch_.priv.privFormIndex, 3);
+  ExpectChoice(1, 240, 3000);
+  Select(318);
+  ExpectChoice(2, 180, 700);
+}
+
+TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
+  for (auto [asked, kept] : {std::pair<SHORT, DWORD>{20, 40}, {20000, 10000}, {-5, 10000}}) {
+    Custom(240, asked);
+    ExpectChoice(1, 240, kept);
+  }
+  test::Medium special = Tape(390, 120, 64);
+  special.kindCode = 16;
+  special.options = 1;
+  context_.SetMedia({Tape(387, 240, 128), special});
+  for (auto [asked, kept] : {std::pair<SHORT, DWORD>{100, 535}, {5000, 1000}}) {
+    Select(390, DM_PAPERSIZE | DM_PAPERLENGTH, 0, asked);
+    ExpectChoice(1, 120, kept);
+  }
+  // The option keeps short labels on special media; a custom size needs the length asked
+  // through the exchange block as well.
+  scratch_.priv.privOpt40000 = 1;
+  Select(390, DM_PAPERSIZE | DM_PAPERLENGTH, 0, 100);
+  ExpectChoice(1, 120, 100);
+  Custom(120, 100);
+  ExpectChoice(1, 120, 535);
+  scratch_.priv.xbRequest = XB_LENGTH;
+  Custom(120, 100);
+  ExpectChoice(1, 120, 100);
+}
+
+TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
+  scratch_.priv.xbRequest = XB_LENGTH;
+  scratch_.priv.xbLength = 1417;
+  // 999.77 tenths at 360 rounds up; unknown resolutions count as 360 and are not divided by.
+  for (auto [y, tenths] :
+       {std::pair<SHORT, DWORD>{360, 1000}, {720, 500}, {0, 1000}, {-360, 1000}}) {
+    scratch_.dm.dmYResolution = y;
+    Select(262);
+    ExpectChoice(1, 240, tenths);
+  }
+}
+
+TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
+  result_.dm.dmPaperSize = 123;
+  Select(555, DM_PAPERSIZE | DM_PAPERLENGTH, 0, 700);
+  ExpectChoice(0, 120, 700);
+  EXPECT_EQ(result_.dm.dmPaperSize, 123) << "no per-user record: the code stays";
+
+  SettingsRecord user = test::FixedDefaults();
+  user.dm.dmPaperSize = 260;
+  user.priv.privMediaKind = 1;
+  std::vector<uint8_t> bytes(sizeof(user));
+  std::memcpy(bytes.data(), &user, sizeof(user));
+  printer_ = host::AddPrinter({});
+  host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+  Select(555);
+  EXPECT_EQ(result_.dm.dmPaperSize, 123) << "a per-user record short of its private part";
+  host::SetUserDevmode(printer_, bytes);
+  Select(555);
+  EXPECT_EQ(result_.dm.dmPaperSize, 260);
+  EXPECT_EQ(scratch_.priv.privMediaKind, 1);
+  EXPECT_EQ(scratch_.priv.privPlainMediaId, 2) << "the looked-up position from the stored base";
+  ExpectNothingLeaked();
+}
+
+}  // namespace

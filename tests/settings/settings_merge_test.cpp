@@ -1,0 +1,207 @@
+// The merge of a caller's settings record into the defaults: which records are taken or
+// refused, the rules of the public fields and the private part, and untrusted bytes.
+#include "settings/settings_merge.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "settings/exchange_block.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+// A caller's record in an allocation of exactly its claimed size, so that the sanitizer
+// sees any read past it: the driver's defaults cut to the sizes asked for.
+struct Caller {
+  Caller(WORD publicSize, WORD privateSize) : size(publicSize + privateSize) {
+    bytes.reset(new BYTE[size]());
+    const SettingsRecord defaults = test::FixedDefaults();
+    std::memcpy(bytes.get(), &defaults.dm, publicSize);
+    std::memcpy(bytes.get() + publicSize, &defaults.priv, privateSize < 284 ? privateSize : 284);
+    dm()->dmSize = publicSize;
+    dm()->dmDriverExtra = privateSize;
+  }
+  DEVMODEW* dm() { return reinterpret_cast<DEVMODEW*>(bytes.get()); }
+  PrivateSettings* priv() { return reinterpret_cast<PrivateSettings*>(bytes.get() + dm()->dmSize); }
+  std::unique_ptr<BYTE[]> bytes;
+  DWORD size;
+};
+
+class SettingsMerge : public HostTest {
+ protected:
+  // 0: 24 mm tape, 1: special tape, 2: a die-cut label of kind 1.
+  SettingsMerge()
+      : context_({test::Tape(387, 240, 128), SpecialTape(),
+                  test::Label(400, 240, 128, 282, 247, 400, 350)}) {}
+  static test::Medium SpecialTape() {
+    test::Medium m = test::Tape(390, 120, 64);
+    m.kindCode = 16;
+    m.options = 1;
+    return m;
+  }
+  // Merges into fresh defaults (dmFields replaced unless kept); the caller's bytes must
+  // come back as they went in.
+  static constexpr DWORD kKeepFields = 0xFFFFFFFF;
+  DWORD Merge(Caller& caller, DWORD fields = kKeepFields,
+              const std::vector<MediaDefinition>& definitions = {}) {
+    if (fields != kKeepFields) caller.dm()->dmFields = fields;
+    S() = test::FixedDefaults();
+    const std::vector<BYTE> before(caller.bytes.get(), caller.bytes.get() + caller.size);
+    const DWORD merged =
+        MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData,
+                      definitions.data(), static_cast<DWORD>(definitions.size()), 387);
+    EXPECT_EQ(std::memcmp(before.data(), caller.bytes.get(), caller.size), 0) << "caller written";
+    return merged;
+  }
+  SettingsRecord& S() { return context_.settings(); }
+  bool HoldsDefaults() {
+    const SettingsRecord defaults = test::FixedDefaults();
+    return std::memcmp(&defaults, &S(), sizeof(defaults)) == 0;
+  }
+
+  test::TestContext context_;
+  HANDLE printer_ = nullptr;
+};
+
+TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart) {
+  for (WORD publicSize : {188, 212, 220}) {
+    for (WORD privateSize : {0, 284, 300}) {
+      Caller caller(publicSize, privateSize);
+      caller.dm()->dmCopies = 6000;
+      caller.dm()->dmOrientation = 3;
+      if (privateSize) caller.priv()->privMirror = 1;
+      ASSERT_EQ(Merge(caller, DM_COPIES | DM_ORIENTATION), 1u) << publicSize << "+" << privateSize;
+      EXPECT_EQ(S().dm.dmCopies, 1);
+      EXPECT_EQ(S().dm.dmOrientation, 2);
+      EXPECT_EQ(S().priv.privMirror, privateSize ? 1 : 0);
+    }
+  }
+}
+
+TEST_F(SettingsMerge, RefusedRecordsLeaveTheDefaultsUntouched) {
+  Caller otherSection(220, 284), unknownSize(200, 0), fine(220, 284);
+  otherSection.priv()->privMediaBase = 1;
+  unknownSize.dm()->dmSpecVersion = 0;
+  for (Caller* caller : {&otherSection, &unknownSize}) {
+    EXPECT_EQ(Merge(*caller, DM_COPIES), 0u);
+    EXPECT_TRUE(HoldsDefaults());
+  }
+  host::FailCall(host::Call::GlobalAlloc, 1);
+  EXPECT_EQ(Merge(fine, DM_COPIES), 0u);
+  EXPECT_TRUE(HoldsDefaults());
+  ExpectNothingLeaked();
+}
+
+TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroughTheBlock) {
+  host::SetLocale(u"1", u"1");
+  Caller foreign(220, 284);
+  std::memset(foreign.priv(), 0x77, sizeof(PrivateSettings));
+  foreign.priv()->xbSize = 28;
+  ASSERT_EQ(Merge(foreign), 1u);
+  EXPECT_EQ(S().priv.xbSize, 28) << "kept so that the block still does not count";
+  EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 2);
+
+  Caller unsigned_(220, 284);
+  unsigned_.priv()->privSignature = 0;
+  unsigned_.priv()->privMirror = 1;
+  unsigned_.priv()->privLocaleDone = 1;
+  unsigned_.priv()->xbRequest = XB_MARGIN_DOTS;
+  unsigned_.priv()->xbMargin = 30;
+  ASSERT_EQ(Merge(unsigned_), 1u);
+  EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
+  EXPECT_EQ(S().priv.privMargin, 30);
+}
+
+TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
+  struct Case {
+    DWORD fields;
+    SHORT quality, y;
+    DWORD allowed;
+    BYTE smallChar;
+    SHORT wantQuality, wantY;
+  };
+  const DWORD both = DM_PRINTQUALITY | DM_YRESOLUTION;
+  for (const Case& c :
+       {Case{DM_YRESOLUTION, 360, 720, 0, 0, 360, 360},
+        Case{DM_YRESOLUTION, 360, 720, 1, 0, 360, 720}, Case{both, 360, 720, 1, 1, 720, 720},
+        Case{both, 720, 720, 0, 1, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 360, 360}}) {
+    Caller caller(220, 284);
+    caller.dm()->dmPrintQuality = c.quality;
+    caller.dm()->dmYResolution = c.y;
+    caller.priv()->privHighResAllowed = c.allowed;
+    caller.priv()->privSmallChar = c.smallChar;
+    Merge(caller, c.fields);
+    EXPECT_EQ(S().dm.dmPrintQuality, c.wantQuality) << c.fields << " " << c.y << " " << c.allowed;
+    EXPECT_EQ(S().dm.dmYResolution, c.wantY);
+  }
+  // The printer's small-character value doubles the quality too, except on kind-1 media.
+  printer_ = host::AddPrinter({});
+  host::SetPrinterDataDword(printer_, u"SmallChar", 0x101);
+  host::SetPrinterDataDword(printer_, u"UseMonitor", 0);
+  Caller caller(220, 284);
+  caller.dm()->dmYResolution = 720;
+  Merge(caller, DM_YRESOLUTION);
+  EXPECT_EQ(S().dm.dmPrintQuality, 720);
+  EXPECT_EQ(S().priv.privUseMonitor, 0);
+  caller.priv()->privMediaKind = 1;
+  Merge(caller, DM_YRESOLUTION);
+  EXPECT_EQ(S().dm.dmPrintQuality, 360);
+}
+
+TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
+  // The last two name a media id outside the table: the limits of the medium looked up.
+  struct Case {
+    DWORD fields;
+    SHORT y;
+    WORD margin, mediaId;
+    SHORT paperSize;
+    WORD want;
+  };
+  for (const Case& c :
+       {Case{0, 360, 200, 0, 387, 14}, Case{0, 360, 200, 1, 390, 57},
+        Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
+        Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}, Case{0, 360, 200, 999, 390, 57},
+        Case{0, 360, 200, 999, 387, 14}}) {
+    Caller caller(220, 284);
+    caller.dm()->dmYResolution = c.y;
+    caller.dm()->dmPaperSize = c.paperSize;
+    caller.priv()->privMargin = c.margin;
+    caller.priv()->privMediaId = c.mediaId;
+    caller.priv()->privHighResAllowed = 0;
+    Merge(caller, c.fields);
+    EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;
+  }
+}
+
+TEST_F(SettingsMerge, GarbageIsNeitherReadPastItsEndNorWrittenAndGivesSoundSettings) {
+  std::vector<MediaDefinition> definitions(3);
+  definitions[1].defPaperSize = 390;
+  std::mt19937 random(33);
+  int merged = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const WORD publicSize = std::vector<WORD>{188, 212, 220, 72, 100}[random() % 5];
+    Caller caller(publicSize, random() % 2 ? 284 : random() % 320);
+    // Everything but the two size words, which must stay true to the allocation.
+    for (DWORD i = 0; i < caller.size; ++i)
+      if (i < offsetof(DEVMODEW, dmSize) || i >= offsetof(DEVMODEW, dmFields))
+        caller.bytes[i] = random();
+    if (publicSize >= 188 && random() % 2)
+      caller.dm()->dmPaperSize = std::vector<SHORT>{256, 317, 318, 319, 390, 400}[random() % 6];
+    if (caller.dm()->dmDriverExtra >= 284 && random() % 2) caller.priv()->privMediaBase = 0;
+    if (caller.dm()->dmDriverExtra >= 284 && random() % 2) caller.priv()->xbSize = 30;
+    if (!Merge(caller, kKeepFields, definitions)) continue;
+    ++merged;
+    ASSERT_TRUE(S().dm.dmYResolution == 360 || S().dm.dmYResolution == 720);
+    ASSERT_TRUE(S().dm.dmPrintQuality == 360 || S().dm.dmPrintQuality == 720);
+    ASSERT_TRUE(S().dm.dmCopies >= 1 && S().dm.dmCopies <= 5000);
+  }
+  EXPECT_GT(merged, 1000) << "most rounds must reach the merge to test it";
+  ExpectNothingLeaked();
+}
+
+}  // namespace
