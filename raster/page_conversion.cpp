@@ -1,0 +1,553 @@
+// The conversion of one rendered page into its printer stream: grey levels adjusted, the
+// 720-dpi corrections, dots by matrix or error diffusion, labels cut across the head, one
+// raster line command per feed position, packing, the job record, and out.
+//
+// The image is worked on in place, one pass per stage. The page stream is the only block
+// this unit makes for a page; before its raster lines are written, its raster region
+// doubles as the scratch space of the error diffusion.
+#include "raster/page_conversion.h"
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+
+#include "device/media_lookup.h"
+#include "driver/device_context.h"
+#include "raster/error_diffusion.h"
+#include "raster/hires_corrections.h"
+#include "raster/line_encoding.h"
+#include "raster/page_output.h"
+#include "raster/printer_commands.h"
+
+const BYTE kOrderedMatrix[16] = {0x08, 0x20, 0x40, 0x60, 0x90, 0xD0, 0xC0, 0x80,
+                                 0xB0, 0xF0, 0xE0, 0xA0, 0x10, 0x30, 0x50, 0x70};
+const BYTE kFlatMatrix[16] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                              0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+
+#define TONE_ERROR_DIFFUSION 3
+#define TONE_THRESHOLD 1
+#define MEDIA_KIND_SPECIAL_RULES 1  // privMediaKind for which the 720-dpi tone fixes do not apply
+#define ABORT_POLL_INTERVAL 100     // rows or head positions between two abort polls
+#define MAX_LABELS_ACROSS 4
+#define MAX_PAGE_STREAM 0x7FFFFFFFu // so that the packer's doubled work area cannot wrap
+#define DIFFUSION_BLOCK 32          // portrait columns gathered per pass over the rows
+#define DIFFUSION_SCRATCH_OFFSET 128  // inside the page stream, past the headers' room
+
+// The page image as handed in, checked against its own buffer size.
+struct PageImage {
+  BYTE* pixels;
+  DWORD stride;  // lDelta: bytes per row
+  DWORD cx;
+  DWORD cy;
+};
+
+// Where the dots of the raster lines come from and how the lines are laid out.
+struct LineGeometry {
+  BOOL landscape;
+  const BYTE* pixels;
+  DWORD rowStride;         // bytes between rows of the (merged) image
+  DWORD feedLines;         // raster lines per label
+  DWORD headExtent;        // image dots along the head
+  DWORD labels;            // labels side by side across the head
+  DWORD partExtent;        // dots per raster line of one label
+  DWORD margin;            // blank dots in front of the image dots
+  DWORD leadingZeroBytes;  // margin / 8
+  DWORD lineByteCount;     // data bytes of every raster line command
+};
+
+// Pixels (0 or 255) for the eight dots of a byte, most significant bit first: 0 for a dot.
+struct DotExpansion {
+  BYTE pixels[256][8];
+};
+static constexpr DotExpansion MakeDotExpansion() {
+  DotExpansion expansion{};
+  for (int value = 0; value < 256; ++value) {
+    for (int bit = 0; bit < 8; ++bit) {
+      expansion.pixels[value][bit] = (value & (0x80 >> bit)) ? 0 : 255;
+    }
+  }
+  return expansion;
+}
+static constexpr DotExpansion kDotPixels = MakeDotExpansion();
+
+// Fills the 256-entry contrast table: levels move away from 128 (or toward it for a
+// negative contrast) by |contrast| / 128 of their distance, rounded. Cannot fail.
+void BuildToneTable(signed char contrast, BYTE table[256]) {
+  const DWORD magnitude = contrast < 0 ? static_cast<DWORD>(-static_cast<LONG>(contrast))
+                                       : static_cast<DWORD>(contrast);
+  const DWORD k = (magnitude * 1000000u) >> 7;
+  for (DWORD i = 0; i < 256; ++i) {
+    const DWORD dist = i < 128 ? 128 - i : i - 128;
+    const DWORD v = dist * k;
+    const DWORD q = v / 100000 + (v % 100000 > 49999 ? 1 : 0);
+    const DWORD d = q / 10 + (q % 10 > 4 ? 1 : 0);
+    const LONG up = static_cast<LONG>(i + d) > 255 ? 255 : static_cast<LONG>(i + d);
+    const LONG down = static_cast<LONG>(i) - static_cast<LONG>(d) < 0
+                          ? 0
+                          : static_cast<LONG>(i) - static_cast<LONG>(d);
+    // Positive contrast spreads the levels away from the middle, negative pulls them in.
+    if (contrast >= 0) {
+      table[i] = static_cast<BYTE>(i < 128 ? down : up);
+    } else {
+      table[i] = static_cast<BYTE>(i < 128 ? up : down);
+    }
+  }
+}
+
+// Reads the surface's description. FALSE for a surface whose rows do not fit its own
+// buffer, or an empty or bottom-up one, so that no later pass can run outside the bits.
+static BOOL DescribeImage(const SURFOBJ* surface, PageImage* image) {
+  if (!surface->pvBits || surface->sizlBitmap.cx <= 0 || surface->sizlBitmap.cy <= 0 ||
+      surface->lDelta < surface->sizlBitmap.cx)
+    return FALSE;
+  const uint64_t bytes =
+      static_cast<uint64_t>(surface->lDelta) * static_cast<uint64_t>(surface->sizlBitmap.cy);
+  if (bytes > surface->cjBits) return FALSE;
+  image->pixels = static_cast<BYTE*>(surface->pvBits);
+  image->stride = static_cast<DWORD>(surface->lDelta);
+  image->cx = static_cast<DWORD>(surface->sizlBitmap.cx);
+  image->cy = static_cast<DWORD>(surface->sizlBitmap.cy);
+  return TRUE;
+}
+
+// Adjusts every grey level of every row (padding included) through the tone table and the
+// brightness; black and white stay as they are. FALSE when the job was aborted.
+static BOOL ApplyTone(SURFOBJ* surface, const PageImage& image, const BYTE table[256],
+                      signed char brightness) {
+  BYTE map[256];
+  BOOL identity = TRUE;
+  map[0] = 0;
+  map[255] = 255;
+  for (DWORD v = 1; v < 255; ++v) {
+    LONG level = static_cast<LONG>(table[v]) + brightness;
+    if (level < 0) level = 0;
+    if (level > 255) level = 255;
+    map[v] = static_cast<BYTE>(level);
+    if (map[v] != v) identity = FALSE;
+  }
+  for (DWORD row = 0; row < image.cy; row += ABORT_POLL_INTERVAL) {
+    if (EngCheckAbort(surface)) return FALSE;
+    // An unchanged table leaves every pixel as it is: only the polls remain to be done.
+    if (identity) continue;
+    const DWORD rows = image.cy - row < ABORT_POLL_INTERVAL ? image.cy - row : ABORT_POLL_INTERVAL;
+    BYTE* pixel = image.pixels + static_cast<size_t>(row) * image.stride;
+    BYTE* end = pixel + static_cast<size_t>(rows) * image.stride;
+    for (; pixel < end; ++pixel) *pixel = map[*pixel];
+  }
+  return TRUE;
+}
+
+// Works out the raster line layout. FALSE when a label would be wider than the head.
+static BOOL ComputeLineGeometry(const PageImage& image, BOOL landscape, BOOL merged,
+                                BYTE widthMultiple, LineGeometry* geometry) {
+  geometry->landscape = landscape;
+  geometry->pixels = image.pixels;
+  geometry->feedLines = landscape ? image.cx : image.cy;
+  geometry->headExtent = landscape ? image.cy : image.cx;
+  geometry->rowStride = image.stride;
+  if (merged) {
+    geometry->headExtent /= 2;
+    if (!landscape) geometry->rowStride = image.stride / 2;
+  }
+  // More labels than the head can take cannot come from sound media data; reading the
+  // record as one label prints every dot where it was drawn.
+  geometry->labels = widthMultiple < MAX_LABELS_ACROSS ? widthMultiple + 1u : 1u;
+  geometry->partExtent = geometry->headExtent / geometry->labels;
+  if (geometry->partExtent > HEAD_DOTS) return FALSE;
+  geometry->margin = (HEAD_DOTS - geometry->partExtent) / 2;
+  geometry->leadingZeroBytes = geometry->margin / 8;
+  geometry->lineByteCount = (geometry->margin + geometry->partExtent + 7) / 8;
+  return TRUE;
+}
+
+// Capacity of the page stream: 55 bytes per raster line, room for the later labels'
+// headers and the fixed parts. 0 when it does not fit a page stream.
+static DWORD PageStreamCapacity(const PageImage& image, const LineGeometry& geometry) {
+  const uint64_t lines = (geometry.landscape ? image.stride : image.cy) + 1ull;
+  const uint64_t capacity =
+      lines * geometry.labels * 55 + (geometry.labels - 1ull) * 256 + 314;
+  // The raster lines themselves must fit too: at most 3 + 48 bytes a line, the later
+  // labels' headers and compression commands, and one page-end byte per label.
+  const uint64_t needed = PAGE_STREAM_RASTER_START +
+                          geometry.labels * (geometry.feedLines * (3ull + geometry.lineByteCount) + 1) +
+                          (geometry.labels - 1ull) * (SETUP_HEADER_SIZE + 2);
+  if (capacity > MAX_PAGE_STREAM || needed > capacity) return 0;
+  return static_cast<DWORD>(capacity);
+}
+
+// Words of eight pixels. Every target of the driver is little-endian: byte k of a word is
+// the pixel at address + k.
+static inline uint64_t LoadWord(const BYTE* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof(word));
+  return word;
+}
+static inline void StoreWord(BYTE* bytes, uint64_t word) { std::memcpy(bytes, &word, sizeof(word)); }
+
+// Landscape: each head position is a row, its pixels along the feed lie side by side and
+// are inverted, diffused and replaced in place. FALSE when the job was aborted.
+static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
+                        DWORD heads, BYTE* scratch, DWORD scratchBytes) {
+  const DWORD feed = geometry.feedLines;
+  const DWORD bitBytes = (feed + 7) / 8;
+  if (bitBytes > scratchBytes) return FALSE;
+  BYTE* bits = scratch;
+  for (DWORD h = 0; h < heads; ++h) {
+    if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    BYTE* row = const_cast<BYTE*>(geometry.pixels) + static_cast<size_t>(h) * geometry.rowStride;
+    DWORD x = 0;
+    for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
+    for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
+    // Cleared first: a line the diffusion does not write stays white.
+    std::memset(bits, 0, bitBytes);
+    DiffuseLine(context, row, bits, feed);
+    const DWORD whole = feed / 8;
+    for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[bits[i]], 8);
+    for (x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[bits[x / 8]][x % 8];
+    // The row padding is white: no dot lies past the feed lines.
+    std::memset(row + feed, 255, geometry.rowStride - feed);
+  }
+  return TRUE;
+}
+
+// Transposes an 8 x 8 block of bytes: byte k of word i becomes byte i of word k.
+static inline void TransposeBytes(uint64_t word[8]) {
+  for (int i = 0; i < 8; i += 2) {
+    const uint64_t t = ((word[i] >> 8) ^ word[i + 1]) & 0x00FF00FF00FF00FFull;
+    word[i + 1] ^= t;
+    word[i] ^= t << 8;
+  }
+  for (int i : {0, 1, 4, 5}) {
+    const uint64_t t = ((word[i] >> 16) ^ word[i + 2]) & 0x0000FFFF0000FFFFull;
+    word[i + 2] ^= t;
+    word[i] ^= t << 16;
+  }
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t t = ((word[i] >> 32) ^ word[i + 4]) & 0x00000000FFFFFFFFull;
+    word[i + 4] ^= t;
+    word[i] ^= t << 32;
+  }
+}
+
+// Transposes an 8 x 8 block of bits: bit j of byte k becomes bit k of byte j.
+static inline uint64_t TransposeBits(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+  x ^= t ^ (t << 28);
+  return x;
+}
+
+// The inverted pixels of count columns from first on, one column after another in lines:
+// eight rows by eight columns at a time, so that rows are read in memory order and whole
+// words are written.
+static void GatherColumns(const BYTE* pixels, size_t stride, DWORD feed, DWORD first,
+                          DWORD count, BYTE* lines) {
+  const DWORD wholeColumns = count / 8 * 8;
+  DWORD y = 0;
+  for (; y + 8 <= feed; y += 8) {
+    const BYTE* rows = pixels + y * stride + first;
+    for (DWORD c = 0; c < wholeColumns; c += 8) {
+      uint64_t word[8];
+      for (DWORD i = 0; i < 8; ++i) word[i] = ~LoadWord(rows + i * stride + c);
+      TransposeBytes(word);
+      for (DWORD k = 0; k < 8; ++k) StoreWord(lines + static_cast<size_t>(c + k) * feed + y, word[k]);
+    }
+    for (DWORD c = wholeColumns; c < count; ++c) {
+      for (DWORD i = 0; i < 8; ++i) {
+        lines[static_cast<size_t>(c) * feed + y + i] = static_cast<BYTE>(~rows[i * stride + c]);
+      }
+    }
+  }
+  for (; y < feed; ++y) {
+    const BYTE* row = pixels + y * stride + first;
+    for (DWORD c = 0; c < count; ++c) lines[static_cast<size_t>(c) * feed + y] = static_cast<BYTE>(~row[c]);
+  }
+}
+
+// Puts the dots of count diffused columns back as pixels, 0 for a dot and 255 for none,
+// eight rows by eight columns at a time.
+static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first, DWORD count,
+                           const BYTE* bits, DWORD bitBytes) {
+  const DWORD wholeColumns = count / 8 * 8;
+  DWORD y = 0;
+  for (; y + 8 <= feed; y += 8) {
+    BYTE* rows = pixels + y * stride + first;
+    const BYTE* dots = bits + y / 8;
+    for (DWORD c = 0; c < wholeColumns; c += 8) {
+      // Column c + k's byte goes to byte 7 - k, so that after the transpose byte 7 - i
+      // holds row i with column c first, most significant bit first.
+      uint64_t block = 0;
+      for (DWORD k = 0; k < 8; ++k) {
+        block |= static_cast<uint64_t>(dots[static_cast<size_t>(c + k) * bitBytes]) << (8 * (7 - k));
+      }
+      block = TransposeBits(block);
+      for (DWORD i = 0; i < 8; ++i) {
+        std::memcpy(rows + i * stride + c, kDotPixels.pixels[(block >> (8 * (7 - i))) & 0xFF], 8);
+      }
+    }
+    for (DWORD c = wholeColumns; c < count; ++c) {
+      for (DWORD i = 0; i < 8; ++i) {
+        rows[i * stride + c] = kDotPixels.pixels[dots[static_cast<size_t>(c) * bitBytes]][i];
+      }
+    }
+  }
+  for (; y < feed; ++y) {
+    BYTE* row = pixels + y * stride + first;
+    for (DWORD c = 0; c < count; ++c) {
+      row[c] = kDotPixels.pixels[bits[static_cast<size_t>(c) * bitBytes + y / 8]][y % 8];
+    }
+  }
+}
+
+// Portrait: each head position is a column. Columns are gathered a block at a time, so
+// that every pass walks the rows in memory order, then diffused one after another and put
+// back. FALSE when the job was aborted or the scratch cannot hold one column.
+static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
+                           DWORD heads, BYTE* scratch, DWORD scratchBytes) {
+  const DWORD feed = geometry.feedLines;
+  const DWORD bitBytes = (feed + 7) / 8;
+  DWORD block = scratchBytes / (feed + bitBytes);
+  if (block == 0) return FALSE;
+  if (block > DIFFUSION_BLOCK) block = DIFFUSION_BLOCK;
+  BYTE* lines = scratch;
+  BYTE* bits = scratch + static_cast<size_t>(block) * feed;
+  BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
+  const size_t stride = geometry.rowStride;
+
+  for (DWORD first = 0; first < heads; first += block) {
+    const DWORD count = heads - first < block ? heads - first : block;
+    GatherColumns(pixels, stride, feed, first, count, lines);
+    // Cleared first: a line the diffusion does not write stays white.
+    std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
+    for (DWORD c = 0; c < count; ++c) {
+      const DWORD h = first + c;
+      if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+      DiffuseLine(context, lines + static_cast<size_t>(c) * feed,
+                  bits + static_cast<size_t>(c) * bitBytes, feed);
+    }
+    ScatterColumns(pixels, stride, feed, first, count, bits, bitBytes);
+  }
+  return TRUE;
+}
+
+// Reverses the order of the eight bytes of a word.
+static inline uint64_t ReverseBytes(uint64_t word) {
+  word = ((word & 0x00FF00FF00FF00FFull) << 8) | ((word >> 8) & 0x00FF00FF00FF00FFull);
+  word = ((word & 0x0000FFFF0000FFFFull) << 16) | ((word >> 16) & 0x0000FFFF0000FFFFull);
+  return (word << 32) | (word >> 32);
+}
+
+// Eight dots of a line from eight pixels in head order against the matrix row's
+// thresholds, which repeat every four dots; most significant bit first.
+static inline BYTE PackDots(const BYTE* pixel, const BYTE* threshold) {
+  return static_cast<BYTE>(
+      ((pixel[0] < threshold[0]) << 7) | ((pixel[1] < threshold[1]) << 6) |
+      ((pixel[2] < threshold[2]) << 5) | ((pixel[3] < threshold[3]) << 4) |
+      ((pixel[4] < threshold[0]) << 3) | ((pixel[5] < threshold[1]) << 2) |
+      ((pixel[6] < threshold[2]) << 1) | (pixel[7] < threshold[3]));
+}
+
+// Appends the raster line command of one line, or "Z" when it has no dot. line holds the
+// pixels in head order from the first dot position of the first data byte on.
+static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYTE* threshold,
+                       BYTE* stream, DWORD position) {
+  const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
+  BYTE* command = stream + position;
+  command[0] = CMD_RASTER_LINE;
+  command[1] = static_cast<BYTE>(geometry.lineByteCount);
+  command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
+  std::memset(command + 3, 0, geometry.leadingZeroBytes);
+  BYTE* data = command + 3 + geometry.leadingZeroBytes;
+  BYTE any = 0;
+  for (DWORD i = 0; i < dataBytes; ++i) {
+    const BYTE packed = PackDots(line + 8 * i, threshold);
+    data[i] = packed;
+    any |= packed;
+  }
+  if (any) return position + 3 + geometry.lineByteCount;
+  command[0] = CMD_ZERO_LINE;
+  return position + 1;
+}
+
+// Landscape: the dots of eight lines f .. f + 7 of a label, one line per buffer. A head
+// position is a row, so eight pixels along it are one word; eight rows at a time are
+// transposed into eight lines.
+static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWORD f,
+                                 BYTE* dots[8]) {
+  const size_t stride = geometry.rowStride;
+  const DWORD part = geometry.partExtent;
+  const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+  DWORD j = 0;
+  for (; j + 8 <= part; j += 8) {
+    uint64_t word[8];
+    for (DWORD i = 0; i < 8; ++i) word[i] = LoadWord(source + (j + i) * stride);
+    TransposeBytes(word);
+    for (DWORD k = 0; k < 8; ++k) StoreWord(dots[k] + j, word[k]);
+  }
+  for (; j < part; ++j) {
+    for (DWORD k = 0; k < 8; ++k) dots[k][j] = source[j * stride + k];
+  }
+}
+
+// The dots of line f of a label into dots, in head order.
+static void GatherLine(const LineGeometry& geometry, DWORD label, DWORD f, BYTE* dots) {
+  const size_t stride = geometry.rowStride;
+  const DWORD part = geometry.partExtent;
+  if (geometry.landscape) {
+    const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+    for (DWORD j = 0; j < part; ++j) dots[j] = source[j * stride];
+    return;
+  }
+  // Dots run from the right: the label's last column is the head's first dot.
+  const BYTE* end = geometry.pixels + f * stride + static_cast<size_t>(label + 1) * part;
+  DWORD j = 0;
+  for (; j + 8 <= part; j += 8) StoreWord(dots + j, ReverseBytes(LoadWord(end - j - 8)));
+  for (; j < part; ++j) dots[j] = *(end - 1 - j);
+}
+
+// Writes every label's raster lines, with the later labels' headers and every label's
+// page-end byte, from offset 83 on. Returns the end of the region.
+static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix, BYTE* stream) {
+  const DWORD shift = geometry.margin % 8;
+  const DWORD feedLines = geometry.feedLines;
+
+  // The pixels of up to eight lines in head order, placed so that line[k][0] is the first
+  // dot of the first data byte; the dots around the label stay white and never print.
+  BYTE lines[8][HEAD_DOTS + 16];
+  std::memset(lines, 0xFF, sizeof(lines));
+  BYTE* dots[8];
+  for (DWORD k = 0; k < 8; ++k) dots[k] = lines[k] + shift;
+
+  // Thresholds by matrix row and by dot position within the data bytes (mod 4).
+  BYTE thresholds[4][4];
+  for (DWORD row = 0; row < 4; ++row) {
+    for (DWORD column = 0; column < 4; ++column) {
+      thresholds[row][column] = matrix[row * 4 + ((column - shift) & 3)];
+    }
+  }
+
+  DWORD position = PAGE_STREAM_RASTER_START;
+  for (DWORD label = 0; label < geometry.labels; ++label) {
+    if (label > 0) {
+      std::memcpy(stream + position, stream + JOB_INFO_RECORD_SIZE, SETUP_HEADER_SIZE);
+      position += SETUP_HEADER_SIZE;
+      stream[position++] = CMD_COMPRESSION_MODE;
+      stream[position++] = CMD_COMPRESSION_PACKBITS;
+    }
+    // The matrix line counter runs on across labels: every feed position writes one line.
+    const DWORD counterBase = label * feedLines;
+    DWORD f = 0;
+    if (geometry.landscape && geometry.partExtent > 0) {
+      for (; f + 8 <= feedLines; f += 8) {
+        GatherLandscapeLines(geometry, label, f, dots);
+        for (DWORD k = 0; k < 8; ++k) {
+          position = WriteLine(geometry, lines[k], thresholds[(counterBase + f + k) & 3], stream,
+                               position);
+        }
+      }
+    }
+    for (; f < feedLines; ++f) {
+      if (geometry.partExtent > 0) GatherLine(geometry, label, f, dots[0]);
+      position = WriteLine(geometry, lines[0], thresholds[(counterBase + f) & 3], stream, position);
+    }
+    stream[position++] = CMD_PAGE_END;
+  }
+  return position;
+}
+
+// Steps 8 to 15 on an allocated page stream. FALSE when the job was aborted, a pass
+// failed, or the page output could not keep the page.
+static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageImage& image,
+                         const LineGeometry& geometry, BOOL merged, LONG mediaOffset,
+                         BYTE* stream, DWORD capacity) {
+  const PrivateSettings& priv = context->settings.priv;
+  const BOOL hiRes = context->settings.dm.dmYResolution == 720;
+
+  const BYTE* matrix = kOrderedMatrix;  // 2, and 0 or any unknown mode read as 2
+  if (priv.privHalftone == TONE_ERROR_DIFFUSION) {
+    BYTE* scratch = stream + DIFFUSION_SCRATCH_OFFSET;
+    const DWORD scratchBytes = capacity - DIFFUSION_SCRATCH_OFFSET;
+    BOOL diffused;
+    if (geometry.landscape) {
+      const DWORD heads = merged ? (image.cy + 1) / 2 : image.cy;
+      diffused = DiffuseRows(context, surface, geometry, heads, scratch, scratchBytes);
+    } else {
+      diffused = DiffuseColumns(context, surface, geometry, geometry.rowStride, scratch,
+                                scratchBytes);
+    }
+    if (!diffused) return FALSE;
+    matrix = kFlatMatrix;
+  } else if (priv.privHalftone == TONE_THRESHOLD) {
+    matrix = kFlatMatrix;
+  }
+
+  JobInfoRecord record = {};
+  BuildJobInfoRecord(&record, context, mediaOffset);
+  if (BuildSetupHeader(stream + JOB_INFO_RECORD_SIZE, context, mediaOffset) != SETUP_HEADER_SIZE)
+    return FALSE;
+
+  const DWORD regionEnd = WriteRasterRegion(geometry, matrix, stream);
+
+  if (hiRes && priv.privHalftone == TONE_THRESHOLD && priv.privMediaKind != MEDIA_KIND_SPECIAL_RULES)
+    ThinOddLines(context, stream, PAGE_STREAM_RASTER_START, regionEnd);
+
+  const DWORD length = PackRasterLines(context, stream, PAGE_STREAM_RASTER_START, regionEnd, capacity);
+  if (length == 0) return FALSE;
+
+  record.jiTotalLength = length;
+  std::memcpy(stream, &record, JOB_INFO_RECORD_SIZE);
+  return EmitPageStream(context, stream, length);
+}
+
+// Converts the surface's page into its printer stream and hands it to the page output.
+// FALSE, with nothing written or retained, for a surface or context that cannot be used,
+// an abort, a page that cannot be held, or a failed allocation or pass.
+BOOL ConvertPage(SURFOBJ* surface) {
+  if (!surface || surface->iBitmapFormat != BMF_8BPP) return FALSE;
+  DeviceContext* context = ContextFromHandle(surface->dhpdev);
+  if (!isValidDeviceContext(context)) return FALSE;
+  PageImage image;
+  if (!DescribeImage(surface, &image)) return FALSE;
+  const SettingsRecord& settings = context->settings;
+  const PrivateSettings& priv = settings.priv;
+
+  BYTE tone[256];
+  BuildToneTable(priv.privContrast, tone);
+  if (!ApplyTone(surface, image, tone, priv.privBrightness)) return FALSE;
+
+  LONG mediaOffset = -1;
+  FindMediaIndex(context->printer, &context->settings, &context->modelData, &mediaOffset, nullptr,
+                 context->mediaDefinitions, context->mediaDefinitionCount,
+                 context->defaultSettings.dm.dmPaperSize);
+  const LONGLONG position = static_cast<LONGLONG>(priv.privMediaBase) + mediaOffset;
+  const MediaRecord* media = MediaRecordAt(&context->modelData, position);
+  // The terminator describes no medium.
+  if (!media || position >= static_cast<LONGLONG>(context->modelData.mediaCount)) return FALSE;
+
+  const BOOL hiRes = settings.dm.dmYResolution == 720;
+  if (hiRes && priv.privHalftone == TONE_ERROR_DIFFUSION &&
+      priv.privMediaKind != MEDIA_KIND_SPECIAL_RULES)
+    ApplyHiResTone(surface);
+  BOOL merged = FALSE;
+  if (hiRes && priv.privSmallChar == 1) {
+    if (!HeadAxisMerge(context, surface)) return FALSE;
+    merged = TRUE;
+  }
+
+  LineGeometry geometry;
+  const BOOL landscape = settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
+  if (!ComputeLineGeometry(image, landscape, merged, media->mrWidthMultiple, &geometry))
+    return FALSE;
+  const DWORD capacity = PageStreamCapacity(image, geometry);
+  if (capacity == 0) return FALSE;
+  auto* stream = static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, capacity));
+  if (!stream) return FALSE;
+
+  const BOOL result =
+      BuildAndEmit(context, surface, image, geometry, merged, mediaOffset, stream, capacity);
+  HeapFree(context->heap, 0, stream);
+  return result;
+}

@@ -1,0 +1,228 @@
+// PackBits packing of a page's raster region, the walk it shares with the line thinning,
+// and the worked example's whole page stream.
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "raster/line_encoding.h"
+#include "raster/printer_commands.h"
+#include "raster/raster_region.h"
+#include "stream/stream_parser.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+constexpr DWORD kStart = PAGE_STREAM_RASTER_START;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes Line(const Bytes& data) { return Bytes{CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0} + data; }
+
+// The byte-by-byte encoder exactly as the packing rule states it, to hold the packer to.
+Bytes ReferencePack(const Bytes& line) {
+  Bytes out;
+  size_t literalStart = 0;
+  DWORD literal = 1;
+  DWORD repeats = 0;
+  for (size_t i = 1; i < line.size(); ++i) {
+    if (line[i] == line[i - 1]) {
+      if (literal > 1) out = out + Bytes{static_cast<BYTE>(literal - 2)} +
+                             Bytes(line.begin() + literalStart, line.begin() + literalStart + literal - 1);
+      literal = 0;
+      ++repeats;
+    } else {
+      if (repeats > 0) out = out + Bytes{static_cast<BYTE>(0 - repeats), line[i - 1]};
+      if (repeats > 0 || literal == 0) literalStart = i, literal = 0;
+      repeats = 0;
+      ++literal;
+    }
+  }
+  if (repeats > 0) return out + Bytes{static_cast<BYTE>(0 - repeats), line.back()};
+  return out + Bytes{static_cast<BYTE>(literal - 1)} + Bytes(line.begin() + literalStart, line.end());
+}
+
+// The command the rule gives for a line: packed when that is not longer, else raw; then
+// the pad run.
+Bytes ExpectedCommand(const Bytes& line) {
+  const int n = static_cast<int>(line.size());
+  Bytes data = ReferencePack(line);
+  if (static_cast<int>(data.size()) > n) data = Bytes{static_cast<BYTE>(n - 1)} + line;
+  if (n == 47) data = data + Bytes{0x00, 0x00};
+  if (n < 47) data = data + Bytes{static_cast<BYTE>(1 - (48 - n)), 0x00};
+  return Bytes{CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0} + data;
+}
+
+class LineEncodingTest : public HostTest {
+ protected:
+  // Packs the region behind a stream head of kStart bytes; returns the packed region.
+  Bytes Pack(const Bytes& region, DWORD room = 4096) {
+    Bytes stream = Bytes(kStart, 0xA5) + region;
+    const DWORD length = static_cast<DWORD>(stream.size());
+    stream.resize(length + room, 0xEE);
+    const DWORD result = PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room);
+    EXPECT_NE(result, 0u);
+    EXPECT_EQ(Bytes(stream.begin(), stream.begin() + kStart), Bytes(kStart, 0xA5));
+    return Bytes(stream.begin() + kStart, stream.begin() + (result ? result : kStart));
+  }
+
+  // A region the packer must refuse, leaving every byte of the buffer as it was.
+  void ExpectRefused(const Bytes& region, int room = 64) {
+    Bytes stream = Bytes(kStart, 0xA5) + region;
+    const LONG length = static_cast<LONG>(stream.size());
+    stream.resize(length + 64, 0xEE);
+    const Bytes before = stream;
+    EXPECT_EQ(PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room), 0u);
+    EXPECT_EQ(stream, before);
+  }
+
+  test::TestContext ctx_;
+};
+
+TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
+  Bytes distinct47(47), distinct24(24);
+  for (BYTE i = 0; i < 47; ++i) distinct47[i] = static_cast<BYTE>(i + 1);
+  for (BYTE i = 0; i < 24; ++i) distinct24[i] = static_cast<BYTE>(0x80 + i);
+  const Bytes region = Line(Bytes(48, 0x00)) + Line(Bytes(32, 0xFF)) + Line(distinct47) +
+                       Line(distinct24) + Line({0x01, 0x02, 0x02, 0x03});
+  const Bytes expected = Bytes{CMD_COMPRESSION_MODE, 0x02} + Bytes{0x47, 0x02, 0x00, 0xD1, 0x00} +
+                         Bytes{0x47, 0x04, 0x00, 0xE1, 0xFF, 0xF1, 0x00} +
+                         Bytes{0x47, 0x32, 0x00, 0x2E} + distinct47 + Bytes{0x00, 0x00} +
+                         Bytes{0x47, 0x1B, 0x00, 0x17} + distinct24 + Bytes{0xE9, 0x00} +
+                         // 01 02 02 03 packs as 00 01 FF 02 00 03, longer than itself: raw
+                         Bytes{0x47, 0x07, 0x00, 0x03, 0x01, 0x02, 0x02, 0x03, 0xD5, 0x00};
+  EXPECT_EQ(Pack(region), expected);
+
+  BYTE packed[96];
+  const BYTE pair[4] = {0x01, 0x02, 0x02, 0x03};
+  ASSERT_EQ(PackLine(pair, 4, packed), 6u);
+  EXPECT_EQ(Bytes(packed, packed + 6), (Bytes{0x00, 0x01, 0xFF, 0x02, 0x00, 0x03}));
+  ASSERT_EQ(PackLine(pair, 1, packed), 2u);
+  EXPECT_EQ(Bytes(packed, packed + 2), (Bytes{0x00, 0x01}));
+
+  // Zero lines and page ends pass unchanged behind "M" 02.
+  const Bytes others = {CMD_ZERO_LINE, CMD_ZERO_LINE, CMD_PAGE_END, CMD_ZERO_LINE, CMD_RETAINED_PAGE_END};
+  EXPECT_EQ(Pack(others), (Bytes{CMD_COMPRESSION_MODE, 0x02} + others));
+}
+
+// Random lines of every length, with runs in them: every command is the rule's, byte for
+// byte, and the stream parser decodes each back to the data and its zero pad.
+TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsPad) {
+  std::mt19937 random(99);
+  Bytes region;
+  std::vector<Bytes> lines;
+  for (int round = 0; round < 20; ++round) {
+    for (DWORD count = 1; count <= HEAD_LINE_BYTES; ++count) {
+      Bytes line(count);
+      const BYTE palette[4] = {0x00, 0xFF, static_cast<BYTE>(random()), static_cast<BYTE>(random())};
+      for (DWORD i = 0; i < count; ++i) {
+        const DWORD pick = random() % 8;
+        line[i] = pick < 4 ? palette[pick] : pick < 6 && i > 0 ? line[i - 1] : static_cast<BYTE>(random());
+      }
+      lines.push_back(line);
+      region = region + Line(line) + Bytes{CMD_ZERO_LINE};
+    }
+  }
+  const Bytes packed = Pack(region + Bytes{CMD_PAGE_END});
+
+  Bytes header(SETUP_HEADER_SIZE);
+  ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
+  const Bytes stream = header + packed;
+  const auto parsed = tq33stream::ParseStream(stream.data(), stream.size());
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  const auto& decoded = parsed.stream.pages.at(0).labels.at(0).lines;
+  ASSERT_EQ(decoded.size(), 2 * lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const size_t at = decoded[2 * i].offset - SETUP_HEADER_SIZE;
+    const size_t size = 3 + packed[at + 1];
+    ASSERT_EQ(Bytes(packed.begin() + at, packed.begin() + at + size), ExpectedCommand(lines[i]));
+    Bytes full = lines[i];
+    full.resize(HEAD_LINE_BYTES, 0);
+    ASSERT_EQ(Bytes(decoded[2 * i].dots.begin(), decoded[2 * i].dots.end()), full);
+    EXPECT_TRUE(decoded[2 * i + 1].zero);
+  }
+}
+
+// A later label's SetupHeader lies inside the region; with a margin of 71 or 90 dots its
+// margin byte reads as "G" or "Z", and a byte-by-byte walk would take it for a command.
+TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
+  for (WORD margin : {71, 90, 0x5A47}) {
+    ctx_.priv().privMargin = margin;
+    Bytes header(SETUP_HEADER_SIZE);
+    ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
+    const Bytes compression = {CMD_COMPRESSION_MODE, CMD_COMPRESSION_PACKBITS};
+    const Bytes label = Line(Bytes(16, 0x0F)) + Bytes{CMD_ZERO_LINE, CMD_PAGE_END};
+    const Bytes packedLabel = {0x47, 0x04, 0x00, 0xF1, 0x0F, 0xE1, 0x00, CMD_ZERO_LINE, CMD_PAGE_END};
+    EXPECT_EQ(Pack(label + header + compression + label),
+              compression + packedLabel + header + compression + packedLabel)
+        << "margin " << margin;
+  }
+}
+
+TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchanged) {
+  ExpectRefused(Line(Bytes(49, 0x11)));
+  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x00, 0x00, CMD_PAGE_END});  // no data
+  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x08, 0x00, 1, 2, 3});       // past the end
+  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x01});                     // cut off
+  ExpectRefused(Bytes{CMD_ZERO_LINE} + Bytes(24, CMD_ESC));                   // header cut off
+
+  // Lines of one byte grow from 4 to 7 bytes: the capacity must hold the result.
+  Bytes growing;
+  for (int i = 0; i < 10; ++i) growing = growing + Line({0x55});
+  ExpectRefused(growing, 2 + 30 - 1);
+  EXPECT_EQ(Pack(growing, 2 + 30).size(), 72u);
+
+  ExpectRefused({CMD_ZERO_LINE}, -1);  // capacity below the stream length
+
+  for (uint64_t failing : {1, 2}) {
+    host::ClearFailures();
+    host::FailCall(host::Call::HeapAlloc, failing);
+    ExpectRefused(Line(Bytes(20, 0x33)));
+    ExpectNothingLeaked();
+  }
+  host::ClearFailures();
+  EXPECT_EQ(Pack(growing).size(), 72u);
+  EXPECT_EQ(host::CallCount(host::Call::HeapAlloc), 2u) << "two working areas a region, none a line";
+  ExpectNothingLeaked();
+}
+
+// One landscape label 128 dots wide at 360 dpi, three feed positions (blank, black,
+// blank): the page stream is 97 bytes.
+TEST_F(LineEncodingTest, WorkedExamplePageStreamIs97Bytes) {
+  PrivateSettings& p = ctx_.priv();  // auto cut, half cut, no chain printing, margin 57
+  p.privInchUnits = 1;
+  p.privCollate = 1;
+  p.privJobOption = 7;
+  ctx_.settings().dm.dmCopies = 3;
+  const Bytes region = Bytes{CMD_ZERO_LINE} + Line(Bytes(16, 0x00) + Bytes(16, 0xFF)) +
+                       Bytes{CMD_ZERO_LINE, CMD_PAGE_END};
+  Bytes stream(1024, 0);
+  JobInfoRecord record{};
+  BuildJobInfoRecord(&record, ctx_.get(), 0);
+  ASSERT_EQ(BuildSetupHeader(stream.data() + JOB_INFO_RECORD_SIZE, ctx_.get(), 0), 25u);
+  std::memcpy(stream.data() + kStart, region.data(), region.size());
+  record.jiTotalLength = PackRasterLines(ctx_.get(), stream.data(), kStart,
+                                         kStart + static_cast<DWORD>(region.size()), 1024);
+  ASSERT_EQ(record.jiTotalLength, 97u);
+  std::memcpy(stream.data(), &record, sizeof(record));
+  stream.resize(97);
+
+  Bytes name;
+  for (char c : std::string("TQ33Kr.dll")) name = name + Bytes{static_cast<BYTE>(c), 0};
+  const Bytes expected =
+      Bytes{0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 1, 1, 3, 0, 1, 7} + name + Bytes(12 + 7, 0) +
+      Bytes{0x18, 0x01, 0x00} +
+      Bytes{0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, 0x84, 0x00, 0x18, 0x00, 0x00, 0x1B, 0x69, 0x4D, 0x40,
+            0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00} +
+      Bytes{0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
+  EXPECT_EQ(stream, expected);
+  EXPECT_TRUE(tq33stream::ParseStream(stream.data(), stream.size()).ok);
+}
+
+}  // namespace

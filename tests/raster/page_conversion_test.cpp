@@ -1,0 +1,223 @@
+#include "raster/page_conversion.h"
+
+#include <bit>
+#include <random>
+
+#include "raster/error_diffusion.h"
+#include "raster/page_output.h"
+#include "stream/stream_parser.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A page image the test owns, described the way the engine hands it over.
+struct Image {
+  Image(DeviceContext* context, LONG cx, LONG cy, BYTE fill = 255, LONG stride = 0)
+      : bits(static_cast<size_t>(stride ? stride : (cx + 1) & ~1) * cy, fill) {
+    surface.dhpdev = HandleFromContext(context);
+    surface.sizlBitmap = {cx, cy};
+    surface.lDelta = stride ? stride : (cx + 1) & ~1;
+    surface.pvBits = bits.data();
+    surface.cjBits = static_cast<ULONG>(bits.size());
+    surface.iBitmapFormat = BMF_8BPP;
+  }
+  BYTE& at(LONG x, LONG y) { return bits[static_cast<size_t>(y) * surface.lDelta + x]; }
+  Bytes bits;
+  SURFOBJ surface = {};
+};
+
+class PageConversionTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    context_->printer = printer_ = host::AddPrinter({});
+    context_->pageCount = 1;
+    context_.settings().dm.dmPaperSize = 262;
+    priv().privHalftone = 1;
+  }
+  void TearDown() override {
+    ClearRetainedPages(context_.get());
+    HostTest::TearDown();
+  }
+  PrivateSettings& priv() { return context_.priv(); }
+  void Orient(SHORT orientation) { context_.settings().dm.dmOrientation = orientation; }
+  Bytes Spooled() { return host::SpooledBytes(printer_); }
+  // The dots of every line of the single framed page received, label by label.
+  std::vector<std::vector<int>> Dots() {
+    const Bytes sent = Spooled();
+    const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
+    EXPECT_TRUE(parsed.ok && parsed.stream.pages.size() == 1) << parsed.error;
+    std::vector<std::vector<int>> dots;
+    for (const auto& label : parsed.stream.pages.at(0).labels) {
+      dots.emplace_back();
+      for (const auto& line : label.lines) {
+        int count = 0;
+        for (uint8_t byte : line.dots) count += std::popcount(byte);
+        dots.back().push_back(count);
+      }
+    }
+    return dots;
+  }
+
+  test::TestContext context_{{test::Tape(262, 240, 128)}};
+  HANDLE printer_ = nullptr;
+};
+
+TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteStream) {
+  const Bytes expected = {
+      0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 0, 1, 1, 0, 0, 0,
+      'T', 0, 'Q', 0, '3', 0, '3', 0, 'K', 0, 'r', 0, '.', 0, 'd', 0, 'l', 0, 'l', 0, 0, 0,
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x18, 0x01, 0,
+      0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, 0x84, 0x00, 0x18, 0x00, 0x00,
+      0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00,
+      0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
+  for (BYTE monitor : {1, 0}) {
+    host::ClearSpooled(printer_);
+    priv().privUseMonitor = monitor;
+    Image image(context_.get(), 3, 128);
+    for (LONG y = 0; y < 128; ++y) image.at(1, y) = 0;
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    // Plain output: the initialise command, then the commands without the held-back 0C.
+    Bytes plain = {0x1B, 0x40};
+    plain.insert(plain.end(), expected.begin() + 58, expected.end() - 1);
+    EXPECT_EQ(Spooled(), monitor ? expected : plain);
+  }
+}
+
+TEST_F(PageConversionTest, TheFirstDotSitsBehindTheMarginAndPortraitDotsRunFromTheRight) {
+  Orient(DMORIENT_PORTRAIT);
+  const struct { LONG width; size_t byte; uint8_t mask; } cases[] = {
+      {384, 0, 0x80}, {128, 16, 0x80}, {129, 15, 0x01}};
+  for (const auto& c : cases) {
+    host::ClearSpooled(printer_);
+    Image image(context_.get(), c.width, 1);
+    image.at(c.width - 1, 0) = image.at(0, 0) = 0;
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    const Bytes sent = Spooled();
+    const auto parsed = tq33stream::ParseStream(sent.data(), sent.size());
+    ASSERT_TRUE(parsed.ok);
+    EXPECT_EQ(parsed.stream.pages[0].labels[0].lines[0].dots[c.byte], c.mask) << c.width;
+    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{2}})) << c.width;
+  }
+}
+
+TEST_F(PageConversionTest, PositiveContrastSpreadsLevelsAndNegativeContrastPullsThemIn) {
+  BYTE table[256];
+  BuildToneTable(64, table);
+  EXPECT_EQ((Bytes{table[64], table[100], table[160], table[200]}), (Bytes{32, 86, 176, 236}));
+  BuildToneTable(-64, table);
+  EXPECT_EQ((Bytes{table[0], table[64], table[200], table[255]}), (Bytes{64, 96, 164, 191}));
+  BuildToneTable(-128, table);
+  EXPECT_EQ(Bytes(table, table + 256), Bytes(256, 128));
+}
+
+TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDotsOfSixteen) {
+  Orient(DMORIENT_PORTRAIT);
+  const std::vector<int> all(4, 384), none(4, 0), ordered = {0, 384, 384, 96};
+  // Mode, level, brightness: brightness moves greys before the threshold but spares black.
+  const struct { BYTE halftone, level; signed char brightness; std::vector<int> dots; } cases[] = {
+      {1, 127, 0, all}, {1, 128, 0, none}, {1, 100, 100, none}, {1, 0, 100, all},
+      {2, 100, 0, ordered}, {0, 100, 0, ordered}, {9, 100, 0, ordered}};
+  for (const auto& c : cases) {
+    host::ClearSpooled(printer_);
+    priv().privHalftone = c.halftone;
+    priv().privBrightness = c.brightness;
+    Image image(context_.get(), 384, 4, c.level);
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{c.dots})) << int(c.halftone) << " " << int(c.level);
+  }
+}
+
+TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
+  context_.SetMedia({test::Tape(262, 240, 256, 1)});
+  priv().privHalftone = 2;
+  Image image(context_.get(), 1, 256, 100);
+  ASSERT_TRUE(ConvertPage(&image.surface));
+  const Bytes sent = Spooled();
+  ASSERT_GE(sent.size(), 114u);
+  // Label 1's line meets the matrix's first row (no dot), label 2's the second (all dots);
+  // only label 1's page end stands between them.
+  EXPECT_EQ(Bytes(sent.begin() + 85, sent.begin() + 87), (Bytes{0x5A, 0x0C}));
+  EXPECT_EQ(Bytes(sent.begin() + 87, sent.begin() + 112), Bytes(sent.begin() + 58, sent.begin() + 83));
+  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {128}}));
+}
+
+TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
+  std::mt19937 random(7);
+  for (BOOL landscape : {FALSE, TRUE}) {
+    Orient(landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
+    const DWORD feed = landscape ? 150 : 101, heads = landscape ? 99 : 78;
+    const LONG cx = static_cast<LONG>(landscape ? feed : heads), cy = static_cast<LONG>(landscape ? heads : feed);
+    Image image(context_.get(), cx, cy), reference(context_.get(), cx, cy);
+    for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
+    std::copy(image.bits.begin(), image.bits.end(), reference.bits.begin());
+    test::TestContext diffuser;
+    ASSERT_TRUE(InitDiffusion(context_.get(), feed) && InitDiffusion(diffuser.get(), feed));
+    for (DWORD h = 0; h < heads; ++h) {
+      Bytes line(feed), bits((feed + 7) / 8);
+      auto pixel = [&](DWORD f) -> BYTE& { return landscape ? reference.at(f, h) : reference.at(h, f); };
+      for (DWORD f = 0; f < feed; ++f) line[f] = 255 - pixel(f);
+      DiffuseLine(diffuser.get(), line.data(), bits.data(), feed);
+      for (DWORD f = 0; f < feed; ++f) pixel(f) = (bits[f / 8] & (0x80 >> (f % 8))) ? 0 : 255;
+    }
+    host::ClearSpooled(printer_);
+    priv().privHalftone = 3;
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    const Bytes diffused = Spooled();
+    host::ClearSpooled(printer_);
+    priv().privHalftone = 1;
+    ASSERT_TRUE(ConvertPage(&reference.surface));
+    EXPECT_EQ(diffused, Spooled()) << (landscape ? "landscape" : "portrait");
+    FreeDiffusion(context_.get());
+  }
+}
+
+TEST_F(PageConversionTest, AnAbortAtAnyPollOrAFailedAllocationAnywhereLeavesNothing) {
+  context_.settings().dm.dmYResolution = 720;
+  priv().privSmallChar = 1;  // the merge's selector array
+  priv().privHalftone = 3;
+  ASSERT_TRUE(InitDiffusion(context_.get(), 150));
+  const host::LiveObjects before = host::Live();
+  // Polls: rows 0, 100, 200 and 300 of the tone pass, head rows 0 and 100 of the diffusion.
+  for (uint64_t poll = 1; poll <= 7; ++poll) {
+    Image image(context_.get(), 150, 400, 60);
+    host::AbortAfterPolls(poll);
+    EXPECT_EQ(ConvertPage(&image.surface), poll == 7) << poll;
+    EXPECT_EQ(Spooled().empty(), poll < 7) << poll;
+    host::ClearSpooled(printer_);
+  }
+  EXPECT_EQ(host::Live(), before);
+  host::SetAbort(false);
+  for (host::Call call : {host::Call::HeapAlloc, host::Call::GlobalAlloc}) {
+    priv().xbOptions = call == host::Call::GlobalAlloc ? XBO_RETAIN : 0;  // the retained copy
+    for (uint64_t nth = 1;; ++nth) {
+      Image image(context_.get(), 150, 400, 60);
+      host::ClearFailures();
+      host::FailCall(call, nth);
+      const BOOL converted = ConvertPage(&image.surface);
+      if (host::FailuresStruck() == 0) {
+        EXPECT_TRUE(converted);
+        break;
+      }
+      EXPECT_FALSE(converted) << nth;
+      EXPECT_TRUE(Spooled().empty()) << nth;
+      EXPECT_EQ(host::Live(), before) << nth;
+    }
+    host::ClearSpooled(printer_);
+  }
+  FreeDiffusion(context_.get());
+}
+
+TEST_F(PageConversionTest, PagesThatCannotBeHeldAreRefusedCleanly) {
+  Image wide(context_.get(), 386, 1), huge(context_.get(), 1, 1, 255, 40000000);
+  EXPECT_FALSE(ConvertPage(&huge.surface));  // a page stream beyond 31 bits
+  Orient(DMORIENT_PORTRAIT);
+  EXPECT_FALSE(ConvertPage(&wide.surface));  // a label wider than the head
+  EXPECT_TRUE(Spooled().empty());
+  ExpectNothingLeaked();
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#include "raster/page_output.h"
+
+#include <cstring>
+
+#include "raster/printer_commands.h"
+#include "stream/stream_parser.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// page[from, size - drop), with its last byte replaced when end is given.
+Bytes Piece(const Bytes& page, size_t from, size_t drop = 0, int end = -1) {
+  Bytes piece(page.begin() + from, page.end() - drop);
+  if (end >= 0) piece.back() = static_cast<uint8_t>(end);
+  return piece;
+}
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class PageOutputTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    context_->printer = printer_ = host::AddPrinter({});
+    context_->pageCount = 1;
+  }
+  void TearDown() override {
+    ClearRetainedPages(context_.get());
+    ExpectNothingLeaked();
+    HostTest::TearDown();
+  }
+
+  // A page stream as the conversion leaves it: record, header, "M" 02, zero lines, 0C.
+  Bytes Page(size_t zeroLines) {
+    Bytes page(PAGE_STREAM_LINES_START, 0);
+    JobInfoRecord record = {};
+    BuildJobInfoRecord(&record, context_.get(), 0);
+    record.jiTotalLength = static_cast<DWORD>(PAGE_STREAM_LINES_START + zeroLines + 1);
+    std::memcpy(page.data(), &record, sizeof(record));
+    BuildSetupHeader(page.data() + JOB_INFO_RECORD_SIZE, context_.get(), 0);
+    page[83] = CMD_COMPRESSION_MODE;
+    page[84] = CMD_COMPRESSION_PACKBITS;
+    page.insert(page.end(), zeroLines, CMD_ZERO_LINE);
+    page.push_back(CMD_PAGE_END);
+    return page;
+  }
+  BOOL Emit(Bytes page, DWORD options = 0) {
+    context_->settings.priv.xbOptions = options;
+    return EmitPageStream(context_.get(), page.data(), static_cast<DWORD>(page.size()));
+  }
+  Bytes Spooled() { return host::SpooledBytes(printer_); }
+  void ExpectWellFramed() {
+    const Bytes sent = Spooled();
+    const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
+    EXPECT_TRUE(parsed.ok) << parsed.error;
+  }
+
+  test::TestContext context_;
+  HANDLE printer_ = nullptr;
+  const Bytes a_ = Page(3), b_ = Page(5), c_ = Page(7);
+};
+
+TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEndAndFramedOnesGoOutOnce) {
+  context_->settings.priv.privUseMonitor = 0;
+  context_->settings.dm.dmCopies = 3;
+  EXPECT_TRUE(Emit(a_));
+  EXPECT_EQ(Spooled(), Bytes({0x1B, 0x40}) + Piece(a_, 58) + Piece(a_, 58) + Piece(a_, 58, 1));
+  EXPECT_EQ(context_->lastPageEnd, CMD_PAGE_END);
+
+  host::ClearSpooled(printer_);
+  context_->pageCount = 2;  // the initialise command opens only the document's first page
+  context_->settings.priv.privUseMonitor = 1;
+  EXPECT_TRUE(Emit(a_));
+  EXPECT_EQ(Spooled(), a_);
+}
+
+TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
+  EXPECT_TRUE(Emit(a_, XBO_RETAIN));
+  EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
+  EXPECT_TRUE(Spooled().empty());
+  EXPECT_EQ(context_->lastPageEnd, CMD_RETAINED_PAGE_END);
+  EXPECT_TRUE(Emit(c_));
+  Bytes expected = Piece(a_, 0, 0, 0x0B) + Piece(b_, 85, 0, 0x0B) + Piece(c_, 85);
+  const DWORD total = static_cast<DWORD>(a_.size() + b_.size() - 85 + c_.size() - 85);
+  std::memcpy(expected.data() + 4, &total, 4);
+  EXPECT_EQ(Spooled(), expected);
+  ExpectWellFramed();
+  EXPECT_EQ(context_->retainedPages, nullptr);
+  EXPECT_EQ(context_->retainedLength, 0u);
+}
+
+TEST_F(PageOutputTest, PlainCopiesOfARetainedChainRepeatTheWholeChain) {
+  context_->settings.priv.privUseMonitor = 0;
+  context_->settings.dm.dmCopies = 2;
+  context_->pageCount = 2;
+  EXPECT_TRUE(Emit(a_, XBO_RETAIN));
+  EXPECT_TRUE(Emit(c_));
+  const Bytes chain = Piece(a_, 58, 0, 0x0B) + Piece(c_, 85);
+  EXPECT_EQ(Spooled(), chain + Piece(chain, 0, 1));
+}
+
+TEST_F(PageOutputTest, ChainsStartedOverOrOpenedByLinesOnlyStillGoOutWellFramed) {
+  EXPECT_TRUE(Emit(a_, XBO_RETAIN));
+  EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
+  EXPECT_TRUE(Emit(c_, XBO_RETAIN));  // starts over behind the unsent chain, which stays
+  EXPECT_EQ(context_->retainedLength, c_.size());
+  EXPECT_NE(context_->retainedPages->next->next, nullptr);
+  EXPECT_TRUE(Emit(a_));
+  EXPECT_EQ(Spooled().size(), a_.size() + b_.size() - 85 + c_.size() + a_.size() - 85);
+  ExpectWellFramed();
+
+  // Lines only with no chain to join: the page keeps its record and header.
+  host::ClearSpooled(printer_);
+  EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
+  EXPECT_EQ(context_->retainedLength, b_.size());
+  EXPECT_TRUE(Emit(a_));
+  ExpectWellFramed();
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// The SetupHeader, the print-information bytes and the JobInfoRecord fields that follow the
+// settings and the selected media. The worked example's bytes are in line_encoding_test.
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "raster/printer_commands.h"
+#include "tests/support/test_context.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+test::Medium Special(WORD paperSize) {
+  test::Medium m = test::Tape(paperSize, 240, 128);
+  m.kindCode = 16;
+  m.options = 1;
+  return m;
+}
+
+Bytes Header(const test::TestContext& ctx, LONG offset = 0) {
+  Bytes header(SETUP_HEADER_SIZE, 0xEE);
+  EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), offset), 25u);
+  return header;
+}
+
+Bytes PrintInfo(const Bytes& header) { return Bytes(header.begin() + 7, header.begin() + 12); }
+
+TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
+  test::TestContext ctx({test::Tape(262, 240, 128), Special(300)});
+  PrivateSettings& p = ctx.priv();  // auto cut and half cut, no chain printing
+  ctx.settings().dm.dmYResolution = 720;
+  p.privHalftone = 3;
+
+  Bytes h = Header(ctx);
+  EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x09, 0x18, 0x00, 0x01}));
+  EXPECT_EQ(h[15], 0x40);
+  EXPECT_EQ(h[19], 0x4C);
+
+  // Special media: no high-resolution byte, and "no chain" even with chain printing.
+  p.privChainPrint = 1;
+  h = Header(ctx, 1);
+  EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x11, 0x18, 0x00, 0x00}));
+  EXPECT_EQ(h[19], 0x4C);
+  ctx.settings().dm.dmYResolution = 360;
+  EXPECT_EQ(PrintInfo(Header(ctx, 1)), (Bytes{0x86, 0x10, 0x18, 0x00, 0x00}));
+
+  // Media kind 1: auto cut whatever the settings say; no mirror, half cut or p5.
+  ctx.settings().dm.dmYResolution = 720;
+  p.privMediaKind = 1;
+  p.privAutoCut = 0;
+  p.privMirror = 1;
+  h = Header(ctx);
+  EXPECT_EQ(h[15], 0x40);
+  EXPECT_EQ(h[19], 0x40);
+  EXPECT_EQ(h[11], 0x00);
+
+  // Kind 0: mirror and option 800 go out; an option byte counts only when it is 1.
+  p.privMediaKind = 0;
+  p.privOpt800 = 1;
+  p.privHalfCut = 2;
+  p.privMargin = 300;
+  h = Header(ctx);
+  EXPECT_EQ(h[15], 0x80);
+  EXPECT_EQ(h[19], 0x60);
+  EXPECT_EQ(Bytes(h.begin() + 20, h.end()), (Bytes{0x1B, 0x69, 0x64, 0x2C, 0x01}));
+}
+
+TEST(PrinterCommands, WidthByteComesFromTheSingleWidthRecordRoundedToMillimetres) {
+  // Record 4 is record 0's media twice across the head.
+  test::TestContext ctx({test::Tape(263, 90, 64), test::Tape(10, 120, 64), test::Tape(11, 125, 64),
+                         test::Tape(12, 124, 64), test::Tape(13, 180, 128, 1)});
+  const BYTE expected[] = {4, 12, 13, 12, 4};
+  for (LONG offset = 0; offset < 5; ++offset) {
+    BYTE p3 = 0;
+    GetPrintInfoParams(ctx.get(), offset, nullptr, nullptr, &p3, nullptr, nullptr);
+    EXPECT_EQ(p3, expected[offset]) << "record " << offset;
+  }
+  // A single-width record that would lie before the table: the selected record stands in.
+  ctx.SetMedia({test::Tape(10, 120, 64), test::Tape(13, 180, 128, 1)});
+  BYTE p3 = 0;
+  GetPrintInfoParams(ctx.get(), 1, nullptr, nullptr, &p3, nullptr, nullptr);
+  EXPECT_EQ(p3, 18);
+}
+
+TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
+  test::TestContext ctx({test::Tape(262, 240, 128), Special(300)});
+  ctx.priv().privCollate = 1;
+  ctx.priv().xbOptions |= XBO_RETAIN;
+  JobInfoRecord record{};
+  record.jiTotalLength = 1234;
+  BuildJobInfoRecord(&record, ctx.get(), 1);
+  EXPECT_EQ(record.jiCollate, 0x03);
+  EXPECT_EQ(record.jiKindByte, 0x10);
+  EXPECT_EQ(record.jiPaperSize, 300);
+  EXPECT_EQ(record.jiTotalLength, 1234u) << "set by the caller after packing";
+
+  // Base and offset come from outside: a position off the table builds nothing.
+  Bytes header(SETUP_HEADER_SIZE, 0xEE);
+  std::memset(&record, 0xEE, sizeof(record));
+  ctx.priv().privMediaBase = 0x7FFFFFF0;
+  EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), 100), 0u);
+  BuildJobInfoRecord(&record, ctx.get(), 100);
+  ctx.priv().privMediaBase = 0;
+  EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), -1), 0u);
+  ctx->modelData.mediaTable = nullptr;
+  EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), 0), 0u);
+  BuildJobInfoRecord(&record, ctx.get(), 0);
+  EXPECT_EQ(header, Bytes(SETUP_HEADER_SIZE, 0xEE));
+  EXPECT_EQ(record.jiSize, 0xEEEEEEEEu);
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The strict stream parser and the PackBits decoder: what the driver's page output can
+// send is accepted with its structure; anything else is refused at the right offset.
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "stream/stream_parser.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace tq33stream;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x0C, uint8_t p5 = 0) {
+  return {0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, static_cast<uint8_t>(kind ? 0x86 : 0x84), kind, 0x18,
+          0x00, p5, 0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, advanced, 0x1B, 0x69, 0x64,
+          static_cast<uint8_t>(margin), static_cast<uint8_t>(margin >> 8)};
+}
+
+Bytes Record(size_t total) {
+  Bytes r = {0x3A, 0, 0, 0, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8), 0, 0,
+             0x06, 0x01, 0, 1, 2, 0, 0, 0};
+  for (char c : std::string("TQ33Kr.dll")) r = r + Bytes{static_cast<uint8_t>(c), 0};
+  r.resize(55, 0);
+  return r + Bytes{0x18, 0x01, 0};
+}
+
+const Bytes kM = {0x4D, 0x02};
+const Bytes kBlack = {0x47, 0x02, 0x00, 0xD1, 0xFF};             // 48 bytes of 0xFF
+const Bytes kEdge = {0x47, 0x04, 0x00, 0x00, 0x81, 0xD2, 0x00};  // 0x81, then 47 zeros
+const Bytes kZ = {0x5A};
+constexpr size_t kLabel = 25 + 2 + 1 + 5 + 7 + 1;                // bytes of a Labels(1)
+
+// Labels as the driver builds them, each ending with the page end.
+Bytes Labels(int count) {
+  Bytes body;
+  for (int i = 0; i < count; ++i) body = body + Header() + kM + kZ + kBlack + kEdge + Bytes{0x0C};
+  return body;
+}
+
+Bytes Retained(Bytes page) {
+  page.back() = 0x0B;
+  return page;
+}
+
+ParseResult Parse(const Bytes& bytes) { return ParseStream(bytes.data(), bytes.size()); }
+
+TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
+  const Bytes stream = Record(58 + 2 * kLabel) + Labels(2) + Record(58 + kLabel) + Labels(1);
+  const ParseResult result = Parse(stream);
+  ASSERT_TRUE(result.ok) << result.error;
+  const Stream& s = result.stream;
+  EXPECT_EQ(s.format, StreamFormat::Framed);
+  ASSERT_EQ(s.pages.size(), 2u);
+  EXPECT_EQ(s.pages[0].record->totalLength, 58 + 2 * kLabel);
+  EXPECT_EQ(s.pages[0].record->copies, 2);
+  EXPECT_EQ(s.pages[1].offset, 58 + 2 * kLabel);
+  ASSERT_EQ(s.pages[0].labels.size(), 2u);
+  const Label& second = s.pages[0].labels[1];
+  EXPECT_EQ(second.offset, 58 + kLabel);
+  EXPECT_EQ(second.header.margin, 57);
+  EXPECT_TRUE(second.header.autoCut && second.header.halfCut && second.header.noChain);
+  EXPECT_EQ(second.header.feedResolution, 360);
+  ASSERT_EQ(second.lines.size(), 3u);
+  EXPECT_TRUE(second.lines[0].zero);
+  EXPECT_EQ(second.lines[1].dots[47], 0xFF);
+  EXPECT_EQ(second.lines[2].dots[0], 0x81);
+  EXPECT_EQ(second.lines[2].dots[1], 0x00);
+  EXPECT_EQ(second.end, 0x0C);
+  EXPECT_EQ(second.endOffset, 58 + 2 * kLabel - 1);
+  EXPECT_EQ(CountLines(s), 9u);
+  const size_t offsets[] = {0, 58, 62, 70, 74, 78, 83, 85, 86, 91, 98};
+  for (size_t i = 0; i < std::size(offsets); ++i) EXPECT_EQ(s.commands.at(i).offset, offsets[i]) << i;
+}
+
+TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
+  // Framed: retained page A whole, retained page B from its lines (two labels), page C.
+  const Bytes a = Retained(Labels(1));
+  const Bytes b = kBlack + Bytes{0x0C} + Header() + kM + kZ + Bytes{0x0B};
+  const Bytes c = kZ + kBlack + Bytes{0x0C};
+  const size_t total = 58 + a.size() + b.size() + c.size();
+  ParseResult result = Parse(Record(total) + a + b + c);
+  ASSERT_TRUE(result.ok) << result.error;
+  ASSERT_EQ(result.stream.pages.size(), 1u);
+  const Page& page = result.stream.pages[0];
+  ASSERT_EQ(page.labels.size(), 4u);
+  EXPECT_EQ(page.labels[0].end, 0x0B);
+  EXPECT_FALSE(page.labels[1].ownHeader);
+  EXPECT_EQ(page.labels[1].header.margin, 57) << "prints with the header in force";
+  EXPECT_TRUE(page.labels[2].ownHeader);
+  EXPECT_EQ(page.labels[3].end, 0x0C);
+
+  // A retained page that keeps its own record inside the chain: that record counts its page.
+  const Bytes withRecord = Record(58 + a.size()) + a;
+  result = Parse(Record(58 + a.size() + withRecord.size() + c.size()) + a + withRecord + c);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(result.stream.pages[0].chainedRecords.size(), 1u);
+
+  // Plain: a retained page from its header, then the next page's lines ended by the document.
+  result = Parse(a + kBlack + Bytes{0x1A});
+  ASSERT_TRUE(result.ok) << result.error;
+  ASSERT_EQ(result.stream.pages.size(), 1u);
+  EXPECT_FALSE(result.stream.pages[0].labels.at(1).ownHeader);
+}
+
+TEST(StreamParser, PlainDocumentsWithCopiesAndHeldBackPageEnds) {
+  Bytes page = Labels(1);
+  page.pop_back();  // the last page end is held back
+  // 1B 40, page 1 in two copies, 0C, page 2, 1A; then a document without pages.
+  ParseResult result = Parse(Bytes{0x1B, 0x40} + Labels(1) + page + Bytes{0x0C} + page + Bytes{0x1A, 0x1A});
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(result.stream.format, StreamFormat::Plain);
+  EXPECT_EQ(result.stream.documents, 2u);
+  ASSERT_EQ(result.stream.pages.size(), 3u);
+  EXPECT_EQ(result.stream.pages[2].labels[0].end, 0x1A);
+  EXPECT_EQ(result.stream.commands.front().kind, CommandKind::Initialise);
+
+  // Captured between two pages: the stream stops after the lines.
+  result = Parse(Bytes{0x1B, 0x40} + page);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(result.stream.pages[0].labels[0].end, 0);
+}
+
+TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
+  const Bytes page = Labels(1);
+  const Bytes lines = Header() + kM;  // raster lines start at offset 27
+  const Bytes tail = kM + kBlack + Bytes{0x0C};
+  const Bytes a = Retained(page);
+  const Bytes c = kZ + kBlack + Bytes{0x0C};
+  const size_t total = 58 + a.size() + c.size();
+  Bytes badWidth = Record(58 + kLabel) + page;
+  badWidth[58 + 9] = 0x0C;
+  Bytes badName = Record(58 + kLabel) + page;
+  badName[20] = 'X';
+  Bytes badMode = Header();
+  badMode[15] = 0x41;
+  struct Case {
+    Bytes bytes;
+    size_t offset;
+    const char* words;
+  };
+  const Case cases[] = {
+      {{0x99}, 0, "unexpected byte 0x99"},
+      {Bytes{0x1B, 0x40} + kBlack, 2, "SetupHeader"},
+      {page + Bytes{0x1B, 0x40} + page, kLabel, "initialise command 1B 40 inside a document"},
+      {Bytes{0x1B, 0x40}, 2, "ends after the initialise command"},
+      {a + Bytes{0x1A}, kLabel, "unexpected byte 0x1A"},
+      // Framed: the record's total length must end the chain exactly.
+      {Record(total - 1) + a + c, total - 1, "ends inside a label"},
+      {Record(total - 3) + a + c, total - 6, "raster line of 2 data bytes runs past the end of the framed page"},
+      {Record(total + 1) + a + c, 4, "total length"},
+      {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
+      {badWidth, 55, "width byte"},
+      {badName, 20, "resource name"},
+      // Headers: only what the driver can build.
+      {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
+      {Header(57, 0x10, 0x04) + tail, 19, "lacks 0x08 on special media"},
+      {Header(57, 0x05) + tail, 8, "kind byte 0x05"},
+      {badMode + tail, 15, "unknown bits"},
+      {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "not PackBits"},
+      {Bytes(page.begin(), page.begin() + 20), 0, "SetupHeader cut off"},
+      // Raster lines: PackBits data that decodes to exactly one head line.
+      {lines + Bytes{0x47, 0x02, 0x00, 0xD0, 0x00}, 30, "decodes to more than 48 bytes"},
+      {lines + Bytes{0x47, 0x02, 0x00, 0xD2, 0x00}, 27, "decodes to 47 bytes, not 48"},
+      {lines + Bytes{0x47, 0x03, 0x00, 0x80, 0xD1, 0x00}, 30, "0x80"},
+      {lines + Bytes{0x47, 0x03, 0x00, 0x05, 0x01, 0x02}, 30, "cut off by the end of the raster line"},
+      {lines + Bytes{0x47, 0x3C, 0x00, 0xD1}, 27, "raster line of 60 data bytes runs past"},
+  };
+  for (const Case& refused : cases) {
+    const ParseResult result = Parse(refused.bytes);
+    EXPECT_FALSE(result.ok) << refused.words;
+    EXPECT_EQ(result.error.rfind("offset " + std::to_string(refused.offset) + ": ", 0), 0u) << result.error;
+    EXPECT_NE(result.error.find(refused.words), std::string::npos) << result.error;
+  }
+  // Header margins that read as "G" and "Z" are parameters, not commands.
+  EXPECT_TRUE(Parse(Header(0x5A47, 0x09, 0x4C, 1) + tail).ok);
+}
+
+TEST(StreamParser, CapsLinesAndLabels) {
+  const Bytes stream = Labels(3);
+  ParseOptions options;
+  options.maxLines = 8;
+  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel + 27 + 1 + 5)
+      << "the ninth line";
+  options = {};
+  options.maxLabels = 2;
+  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel);
+}
+
+// The parser reads files from users: no prefix, mutation or noise may take it outside.
+TEST(StreamParser, NeverReadsOutsideItsInput) {
+  const Bytes chain = Retained(Labels(2)) + kBlack + kZ + Bytes{0x0C};
+  const Bytes framed = Record(58 + 2 * kLabel) + Labels(2) + Record(58 + chain.size()) + chain;
+  const Bytes plain = Bytes{0x1B, 0x40} + Labels(2) + Retained(Labels(1)) + kBlack + Bytes{0x1A};
+  std::mt19937 random(5);
+  for (const Bytes& valid : {framed, plain}) {
+    ASSERT_TRUE(Parse(valid).ok) << Parse(valid).error;
+    for (size_t cut = 0; cut < valid.size(); ++cut) {
+      const ParseResult result = Parse(Bytes(valid.begin(), valid.begin() + cut));
+      EXPECT_LE(result.errorOffset, cut);
+    }
+    for (int round = 0; round < 2000; ++round) {
+      Bytes mutated = valid;
+      for (int n = 0; n < 3; ++n) mutated[random() % mutated.size()] = static_cast<uint8_t>(random());
+      EXPECT_LE(Parse(mutated).errorOffset, mutated.size());
+    }
+  }
+  for (int round = 0; round < 500; ++round) {
+    Bytes noise(random() % 200);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(random() % 8 == 0 ? 0x47 : random());
+    EXPECT_LE(Parse(noise).errorOffset, noise.size());
+  }
+}
+
+}  // namespace
