@@ -109,11 +109,8 @@ ULONG APIENTRY DrvDrawEscape(SURFOBJ* surface, ULONG escape, CLIPOBJ* clip, RECT
   }
   if (escape != ENCAPSULATED_POSTSCRIPT) return 0;
 
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (!isValidDeviceContext(context)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  DeviceContext* context = ContextOfSurface(surface, true);
+  if (!context) return 0;
   // A malformed clip path is noted in the last error but does not stop the escape.
   CheckClipPath(clip);
   if (!FindBoundingBox(static_cast<const BYTE*>(input), inputSize)) {

@@ -18,16 +18,6 @@ namespace {
 
 constexpr BYTE kWhite = 0xFF;
 
-// The context of a band surface, or null (last error 87) when it is missing or invalid.
-DeviceContext* BandContext(SURFOBJ* surface) {
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (!isValidDeviceContext(context)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  return context;
-}
-
 // Landscape bands are columns; any orientation but 2 gives row bands.
 bool IsLandscape(const DeviceContext* context) {
   return context->settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
@@ -125,7 +115,7 @@ BOOL ConvertWholePage(DeviceContext* context, const SURFOBJ* surface) {
 // and records the result in bandedPage for page control. TRUE when the band was copied
 // (and, for the last band, the page converted).
 BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   const BOOL copied = CopyBand(context, surface, extent);
   if (context->bandIndex + 1 < context->bandCount) return copied;
@@ -137,7 +127,7 @@ BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
 // Prepares the first band of a page: origin (0, 0) and a white band bitmap. FALSE when the
 // job was aborted, or for a missing surface or invalid context (last error 87).
 BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context || !origin) return FALSE;
   if (EngCheckAbort(surface)) return FALSE;
   *origin = {0, 0};
@@ -151,7 +141,7 @@ BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
 // is complete and converted. A failed conversion is not reported here; page control
 // reports it. FALSE when the job was aborted, or for a missing surface or invalid context.
 BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context || !origin) return FALSE;
   if (EngCheckAbort(surface)) return FALSE;
   // Calls past the last band find the page done: nothing is copied or converted again.
