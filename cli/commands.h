@@ -16,5 +16,6 @@ void AddPrintCommand(CLI::App* app, SetRun setRun);
 void AddInfoCommand(CLI::App* app, SetRun setRun);
 void AddMediaCommand(CLI::App* app, SetRun setRun);
 void AddDecodeCommand(CLI::App* app, SetRun setRun);
+void AddPpdCommand(CLI::App* app, SetRun setRun);
 
 }  // namespace tq33cli

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   AddInfoCommand(&app, setRun);
   AddMediaCommand(&app, setRun);
   AddDecodeCommand(&app, setRun);
+  AddPpdCommand(&app, setRun);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,283 @@
+// The filter's job: set-up, then every raster page (header, lines, print), then the end.
+#include "cups/filter_job.h"
+
+#include <cups/raster.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdarg>
+#include <memory>
+#include <vector>
+
+#include "cups/filter_installation.h"
+#include "cups/job_options.h"
+#include "cups/media_catalog.h"
+#include "cups/raster_page.h"
+#include "host/engine_session.h"
+
+namespace tq33cups {
+namespace {
+
+// Progress is reported in steps of this many percent of a page's lines.
+constexpr int kProgressStep = 10;
+
+struct RasterCloser {
+  void operator()(cups_raster_t* raster) const { cupsRasterClose(raster); }
+};
+using RasterStream = std::unique_ptr<cups_raster_t, RasterCloser>;
+
+// One line for the scheduler: "PREFIX: text".
+void Message(FILE* messages, const char* prefix, const std::string& text) {
+  std::fprintf(messages, "%s: %s\n", prefix, text.c_str());
+  std::fflush(messages);
+}
+
+// Writes every byte to the output; FALSE when the output refuses them.
+bool WriteAll(int output, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(output, bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// The copies argument; 1 for anything but a positive number.
+LONG CopiesOf(const std::string& text) {
+  LONG copies = 0;
+  auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), copies);
+  if (code != std::errc() || end != text.data() + text.size() || copies < 1) return 1;
+  return copies;
+}
+
+// The job-id argument; 0 for anything but a number.
+DWORD JobIdOf(const std::string& text) {
+  DWORD id = 0;
+  auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), id);
+  return code == std::errc() && end == text.data() + text.size() ? id : 0;
+}
+
+// "1 page", "2 pages".
+std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+
+// The job in progress: the installation, the session on it and the page image.
+class Job {
+ public:
+  Job(const FilterArguments& arguments, int output, FILE* messages,
+      const std::atomic<bool>& cancelled)
+      : arguments_(arguments), output_(output), messages_(messages), cancelled_(cancelled) {}
+  ~Job() {
+    // The session goes before the installation it runs on.
+    session_.reset();
+    if (installation_) host::SetWriteSink(installation_->printer(), {});
+    installation_.reset();
+  }
+
+  // The installation, the driver's defaults and catalog, and the job's options.
+  bool SetUp();
+  // Reads and prints one page whose header has been read. FALSE when the job must end.
+  bool PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number);
+  // Ends the document when one was started.
+  void End();
+
+  bool failed() const { return failed_; }
+  bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
+  int pagesPrinted() const { return pagesPrinted_; }
+
+ private:
+  bool Fail(const std::string& text) {
+    Message(messages_, "ERROR", text);
+    failed_ = true;
+    return false;
+  }
+  bool UseSettings(const std::vector<uint8_t>& record);
+  bool ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number);
+
+  const FilterArguments& arguments_;
+  const int output_;
+  FILE* const messages_;
+  const std::atomic<bool>& cancelled_;
+
+  std::unique_ptr<host::PrinterInstallation> installation_;
+  std::unique_ptr<host::EngineSession> session_;
+  SettingsRecord defaults_{};
+  std::vector<MediaChoice> catalog_;
+  JobOptions options_;
+  LONG copies_ = 1;
+  std::vector<uint8_t> record_;  // the settings record of the open session
+  bool inDocument_ = false;
+  bool failed_ = false;
+  int pagesPrinted_ = 0;
+  PageMapper mapper_;
+  host::GrayImage image_;
+  std::vector<BYTE> line_;
+};
+
+// Lays out the installation, learns the driver's defaults and media, and resolves the
+// job's options. FALSE, with an ERROR line, when the driver cannot be set up.
+bool Job::SetUp() {
+  PpdSettings ppd;
+  if (!arguments_.ppdPath.empty()) {
+    std::string why;
+    if (!ReadPpdSettings(arguments_.ppdPath, &ppd, &why))
+      Message(messages_, "WARNING", "Printing with the driver's defaults: " + why);
+  }
+  const std::string modelData =
+      arguments_.modelDataFile.empty() ? ppd.modelDataFile : arguments_.modelDataFile;
+  const std::string mediaFile = arguments_.mediaFile.empty() ? ppd.mediaFile : arguments_.mediaFile;
+  std::string why;
+  installation_ = CreateFilterInstallation(modelData, mediaFile, &why);
+  if (!installation_) return Fail("Cannot set up the printer driver: " + why);
+  const int output = output_;
+  host::SetWriteSink(installation_->printer(), [output](const uint8_t* bytes, size_t count) {
+    return WriteAll(output, bytes, count);
+  });
+
+  {
+    // What an application gets from the driver before it changes anything.
+    host::DdiStatus status;
+    std::unique_ptr<host::EngineSession> probe =
+        host::EngineSession::Open(host::kDriverPath, installation_->printer(), {}, &status);
+    if (!probe) {
+      return Fail("The driver refused the printer (" + status.Describe() +
+                  "); check the queue's driver data and media definition files");
+    }
+    const DeviceContext* context = ContextFromHandle(probe->device());
+    defaults_ = context->defaultSettings;
+    catalog_ = BuildMediaCatalog(*context);
+  }
+
+  std::vector<std::string> warnings;
+  options_ = ResolveJobOptions(DefaultJobOptions(defaults_), ppd, arguments_.options, &warnings);
+  for (const std::string& warning : warnings) Message(messages_, "WARNING", warning);
+  copies_ = CopiesOf(arguments_.copies);
+  if (copies_ > kMaxCopies) {
+    Message(messages_, "WARNING", "Printing " + std::to_string(kMaxCopies) +
+                                      " copies, the most the driver prints");
+    copies_ = kMaxCopies;
+  }
+  return true;
+}
+
+// Opens the session for the page's settings, or changes the open one's settings the way
+// the engine does for a changed device mode.
+bool Job::UseSettings(const std::vector<uint8_t>& record) {
+  if (session_ && record == record_) return true;
+  host::SessionOptions options;
+  options.devmode = record;
+  host::DdiStatus status;
+  if (!session_) {
+    session_ = host::EngineSession::Open(host::kDriverPath, installation_->printer(), options, &status);
+  } else {
+    status = session_->Reset(options);
+  }
+  if (!session_ || !status) {
+    return Fail("The driver cannot print this page size (" + status.Describe() + ")");
+  }
+  record_ = record;
+  return true;
+}
+
+// Reads the page's lines onto the surface image, reporting progress. FALSE when the job
+// is cancelled or the raster ends early (with an ERROR line).
+bool Job::ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number) {
+  const unsigned height = header.cupsHeight;
+  const unsigned bytes = header.cupsBytesPerLine;
+  line_.resize(bytes);
+  mapper_.Begin(&image_);
+  int reported = 0;
+  for (unsigned y = 0; y < height; ++y) {
+    if (cancelled()) return false;
+    if (cupsRasterReadPixels(raster, line_.data(), bytes) != bytes) {
+      // A cancelled job's input ends when the filter before this one is stopped too.
+      if (cancelled()) return false;
+      return Fail("Page " + std::to_string(number) + " is truncated: the raster ends after line " +
+                  std::to_string(y) + " of " + std::to_string(height));
+    }
+    mapper_.AddLine(static_cast<LONG>(y), line_.data());
+    const int percent = static_cast<int>((static_cast<unsigned long long>(y) + 1) * 100 / height);
+    if (percent >= reported + kProgressStep && percent < 100) {
+      reported = percent - percent % kProgressStep;
+      Message(messages_, "ATTR", "job-media-progress=" + std::to_string(reported));
+    }
+  }
+  mapper_.Finish();
+  return true;
+}
+
+// Checks the header, settles the driver's context for it, reads the page and prints it
+// with its copies. FALSE, with an ERROR line unless cancelled, when the job must end.
+bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number) {
+  std::string problem;
+  if (!CheckPageHeader(header, &problem)) return Fail("Page " + std::to_string(number) + ": " + problem);
+  const PageRequest request = PageRequestOf(header);
+  if (!UseSettings(BuildApplicationRecord(defaults_, catalog_, request, options_, copies_))) return false;
+  if (!mapper_.Prepare(RasterGeometryOf(header), SurfaceGeometryOf(*session_)))
+    return Fail("The driver's page for page " + std::to_string(number) + " is empty");
+
+  Message(messages_, "INFO", "Printing page " + std::to_string(number));
+  Message(messages_, "ATTR", "job-media-progress=0");
+  if (!ReadLines(raster, header, number)) return false;
+
+  if (!inDocument_) {
+    host::DdiStatus status = session_->StartDoc(host::Utf16(arguments_.title), JobIdOf(arguments_.jobId));
+    if (!status) return Fail("The driver cannot start the document (" + status.Describe() + ")");
+    inDocument_ = true;
+  }
+  host::DdiStatus status = session_->PrintPage(image_);
+  if (!status) {
+    if (cancelled()) return false;
+    return Fail("The driver could not print page " + std::to_string(number) + " (" +
+                status.Describe() + "); the printer's output may have failed");
+  }
+  ++pagesPrinted_;
+  Message(messages_, "ATTR", "job-media-progress=100");
+  Message(messages_, "PAGE", std::to_string(number) + " " + std::to_string(copies_));
+  return true;
+}
+
+// Ends the document, marked aborted after a failure or a cancellation, so that the
+// printer receives a complete document either way.
+void Job::End() {
+  if (!session_ || !inDocument_) return;
+  session_->EndDoc(failed_ || cancelled());
+  inDocument_ = false;
+}
+
+}  // namespace
+
+// Runs the job page by page; the exit status of the filter.
+int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* messages,
+                 const std::atomic<bool>& cancelled) {
+  RasterStream raster(cupsRasterOpen(input, CUPS_RASTER_READ));
+  if (!raster) {
+    Message(messages, "ERROR", "The print data is not CUPS raster");
+    return kFilterFailed;
+  }
+  Job job(arguments, output, messages, cancelled);
+  if (!job.SetUp()) return kFilterFailed;
+
+  cups_page_header2_t header;
+  int number = 0;
+  while (!job.cancelled() && cupsRasterReadHeader2(raster.get(), &header)) {
+    if (!job.PrintPage(raster.get(), header, ++number)) break;
+  }
+  job.End();
+
+  if (job.cancelled()) {
+    Message(messages, "INFO", "Job cancelled after " + Pages(job.pagesPrinted()));
+    return kFilterOk;
+  }
+  if (job.failed()) return kFilterFailed;
+  if (number == 0) {
+    Message(messages, "ERROR", "The raster holds no page");
+    return kFilterFailed;
+  }
+  Message(messages, "INFO", "Printed " + Pages(job.pagesPrinted()));
+  return kFilterOk;
+}
+
+}  // namespace tq33cups

@@ -1,0 +1,57 @@
+// What a CUPS job asks of the driver, and the application's settings record that asks it:
+// the page size and resolution of a raster page and the job's options, written into the
+// driver's default record the way an application that knows the driver would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cups/media_catalog.h"
+#include "settings/settings_record.h"
+
+namespace tq33cups {
+
+// The job options a TQ-33 queue offers, in the driver's terms.
+struct JobOptions {
+  BYTE halftone = 3;           // privHalftone: 1 threshold, 2 ordered, 3 error diffusion
+  signed char contrast = 0;    // privContrast
+  signed char brightness = 0;  // privBrightness
+  bool autoCut = true;         // privAutoCut
+  bool halfCut = true;         // privHalfCut
+  bool mirror = false;         // privMirror
+  bool chainPrint = false;     // privChainPrint
+  bool framed = false;         // privUseMonitor: framed pages for a receiving component
+                               // instead of plain printer commands
+};
+
+// The page a raster page was made for.
+struct PageRequest {
+  std::string sizeName;  // PPD PageSize keyword; empty or unknown: a custom size
+  LONG width = 0;        // page width (across the tape), tenths of a millimetre
+  LONG length = 0;       // page length (along the tape), tenths of a millimetre
+  LONG yResolution = 360;  // dots per inch along the tape
+};
+
+// Copies beyond this are refused by the driver's merge; the filter asks for at most this.
+constexpr LONG kMaxCopies = 5000;
+
+// The options of the driver's default record. Queues print plain printer commands by
+// default: on Linux nothing stands between CUPS and the printer to read framed pages.
+JobOptions DefaultJobOptions(const SettingsRecord& defaults);
+
+// The application's record for one page: the default record with the page's medium,
+// length, resolution and the options written in, the page in portrait (x across the
+// tape, y along it). A size name of the catalog selects its medium; any other page is a
+// custom size (code 256) that the driver matches against its tapes by width and length.
+std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
+                                            const std::vector<MediaChoice>& catalog,
+                                            const PageRequest& page, const JobOptions& options,
+                                            LONG copies);
+
+// Tenths of a millimetre of a length in points (1/72 inch), rounded to nearest.
+LONG TenthsFromPoints(double points);
+// Points of a length in tenths of a millimetre.
+double PointsFromTenths(LONG tenths);
+
+}  // namespace tq33cups

@@ -1,0 +1,122 @@
+// The job's page and options written into the application's record, as the driver's merge
+// then takes them: every page size selects its medium, options reach the settings, and
+// the PPD's and job's option values resolve in the right order.
+#include "cups/job_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "cups/job_options.h"
+#include "cups/media_catalog.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+using namespace tq33cups;
+
+class JobSettingsTest : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    auto probe = Open();
+    ASSERT_TRUE(probe);
+    defaults_ = test::Context(*probe)->defaultSettings;
+    catalog_ = BuildMediaCatalog(*test::Context(*probe));
+  }
+
+  std::unique_ptr<host::EngineSession> OpenFor(const PageRequest& page,
+                                               const JobOptions& options = {}, LONG copies = 1) {
+    host::SessionOptions session;
+    session.devmode = BuildApplicationRecord(defaults_, catalog_, page, options, copies);
+    return Open(session);
+  }
+
+  SettingsRecord defaults_{};
+  std::vector<MediaChoice> catalog_;
+};
+
+TEST_F(JobSettingsTest, EveryPageSizeOfTheCatalogSelectsItsMediumAndTheTapeLength) {
+  ASSERT_EQ(catalog_.size(), 30u) << "26 media and 4 definitions";
+  for (const MediaChoice& choice : catalog_) {
+    SCOPED_TRACE(choice.keyword);
+    auto session = OpenFor({choice.keyword, choice.width, 777, 360});
+    ASSERT_TRUE(session);
+    const SettingsRecord& s = test::Context(*session)->settings;
+    EXPECT_EQ(static_cast<WORD>(s.dm.dmPaperSize), choice.paperSize);
+    EXPECT_EQ(s.priv.privMediaId, choice.mediaIndex);
+    EXPECT_EQ(s.priv.privFormIndex, choice.definition + 1);
+    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_PORTRAIT);
+    // Continuous tape prints the page's length, a label its own.
+    EXPECT_EQ(s.priv.privLength, static_cast<DWORD>(choice.continuous() ? 777 : choice.length));
+  }
+}
+
+TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
+  // No such page size: the driver takes the 12 mm tape (record 3) for a width of 11.5 mm.
+  auto custom = OpenFor({"Custom.33x142", 115, 500, 360});
+  ASSERT_TRUE(custom);
+  EXPECT_EQ(test::Context(*custom)->settings.dm.dmPaperSize, DMPAPER_USER);
+  EXPECT_EQ(test::Context(*custom)->settings.priv.privMediaId, 3);
+  EXPECT_EQ(test::Context(*custom)->settings.priv.privLength, 500u);
+
+  // At 720 dpi along the tape the margin takes twice the dots, not half the length.
+  auto low = OpenFor({"Laminated_tape_24mm", 240, 1000, 360});
+  auto high = OpenFor({"Laminated_tape_24mm", 240, 1000, 720});
+  ASSERT_TRUE(low && high);
+  EXPECT_EQ(test::Context(*high)->settings.dm.dmYResolution, 720);
+  EXPECT_EQ(test::Context(*high)->settings.priv.privMargin,
+            2 * test::Context(*low)->settings.priv.privMargin);
+  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.y, 2 * low->gdiInfo().ptlPhysOffset.y);
+}
+
+TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
+  // An exchange request left in the defaults must not win over the page and the options.
+  defaults_.priv.xbRequest = 0x2 | 0x8;
+  defaults_.priv.xbLength = 100;
+  defaults_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;
+  JobOptions options;
+  options.autoCut = false;
+  options.mirror = true;
+  options.framed = true;
+  auto session = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, options, 7);
+  ASSERT_TRUE(session);
+  const SettingsRecord& s = test::Context(*session)->settings;
+  EXPECT_EQ(s.dm.dmCopies, 7);
+  EXPECT_EQ(s.priv.privLength, 500u);
+  EXPECT_EQ(s.priv.privAutoCut, 0);
+  EXPECT_EQ(s.priv.privMirror, 1);
+  EXPECT_EQ(s.priv.privUseMonitor, 1);
+  EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT), XBO_MIRROR | XBO_HALF_CUT);
+
+  // More copies than the driver takes ask for its most, not the single copy it would fall
+  // back to.
+  auto many = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, {}, 9999);
+  ASSERT_TRUE(many);
+  EXPECT_EQ(test::Context(*many)->settings.dm.dmCopies, kMaxCopies);
+}
+
+TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgnored) {
+  const PpdSettings ppd = ParsePpdSettings(
+      "*PPD-Adobe: \"4.3\"\r\n*DefaultTQ33Halftone: Threshold\r\n*DefaultTQ33Mirror: True\n"
+      "*DefaultTQ33Contrast: 32\n*DefaultTQ33Brightness: Lots\n"
+      "*TQ33ModelData: \"/srv/tq33/my.model\"\n*DefaultPageSize: Laminated_tape_24mm\n");
+  EXPECT_EQ(ppd.modelDataFile, "/srv/tq33/my.model");
+
+  std::vector<std::string> warnings;
+  const JobOptions options = ResolveJobOptions(
+      JobOptions{}, ppd,
+      "TQ33Halftone=ordered noTQ33Mirror TQ33Brightness=Custom.-17 TQ33AutoCut=no "
+      "TQ33OutputForm=Framed TQ33Contrast=200 media=A4",
+      &warnings);
+  EXPECT_EQ(options.halftone, 2);
+  EXPECT_FALSE(options.mirror);
+  EXPECT_EQ(options.brightness, -17);
+  EXPECT_FALSE(options.autoCut);
+  EXPECT_TRUE(options.halfCut) << "the driver's default stands";
+  EXPECT_TRUE(options.framed);
+  EXPECT_EQ(options.contrast, 32) << "200 is no contrast: the PPD's default stands";
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);
+  EXPECT_NE(warnings[1].find("TQ33Contrast=200"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// The PPD generated from an installation: every medium by its name with the driver's
+// printable area, the options the filter reads back, a PPD that CUPS accepts, and the
+// same PPD from `tq33 ppd`.
+#include "cups/ppd_generator.h"
+
+#include <gtest/gtest.h>
+
+#include "cups/job_options.h"
+#include "cups/job_settings.h"
+#include "tests/support/cups_support.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/installed_printer.h"
+#include "tests/support/subprocess.h"
+#include "tests/support/tool_runner.h"
+
+namespace {
+
+using namespace tq33cups;
+
+class PpdGeneratorTest : public test::EngineTest {
+ protected:
+  std::string Generate(const PpdSource& source = {}) {
+    std::string ppd;
+    std::string error;
+    EXPECT_TRUE(GeneratePpd(installation_->printer(), source, &ppd, &error)) << error;
+    return ppd;
+  }
+  static bool Has(const std::string& ppd, const std::string& line) {
+    return ppd.find(line + "\n") != std::string::npos;
+  }
+};
+
+TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCupsTestppd) {
+  PpdSource source;
+  source.filter = test::BuiltProgram("rastertotq33");
+  source.mediaFile = "/srv/tq33/labels.dat";
+  const std::string ppd = Generate(source);
+
+  size_t sizes = 0;
+  for (size_t at = ppd.find("\n*PageSize "); at != std::string::npos; at = ppd.find("\n*PageSize ", at + 1))
+    ++sizes;
+  EXPECT_EQ(sizes, 30u);
+  EXPECT_TRUE(Has(ppd, "*DefaultPageSize: VK_24mm_RFID"));
+  // A die-cut label 24 x 40 mm prints 256 x 496 dots, 36 dots below its top edge.
+  EXPECT_TRUE(Has(ppd, "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
+                       "\"68.03 113.39\""));
+  EXPECT_TRUE(Has(ppd, "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
+                       "\"8.40 6.99 59.60 106.19\""));
+  // A user-defined label keeps its definition's margin of 3 mm (43 dots).
+  EXPECT_TRUE(Has(ppd, "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: "
+                       "\"8.40 8.35 59.60 167.15\""));
+  // Custom sizes span the tapes' widths and the lengths the driver takes.
+  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Width: 1 points 9.92 102.05"));
+  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Height: 2 points 25.80 2834.65"));
+  EXPECT_TRUE(Has(ppd, "*Resolution 360x720dpi/360 x 720 dpi: \"<</HWResolution[360 720]"
+                       "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\""));
+  EXPECT_TRUE(Has(ppd, "*TQ33Halftone Threshold/Threshold (barcodes and text): \"\""));
+
+  // The filter reads the PPD's defaults back as the driver's own.
+  const PpdSettings settings = ParsePpdSettings(ppd);
+  EXPECT_EQ(settings.mediaFile, "/srv/tq33/labels.dat");
+  EXPECT_TRUE(settings.modelDataFile.empty());
+  std::vector<std::string> warnings;
+  const JobOptions read = ResolveJobOptions(JobOptions{}, settings, "", &warnings);
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(read.halftone, 3);
+  EXPECT_TRUE(read.autoCut && read.halfCut && !read.mirror && !read.chainPrint && !read.framed);
+
+  const std::string checker = test::SystemProgram("cupstestppd");
+  if (checker.empty()) GTEST_SKIP() << "cupstestppd is not installed";
+  test::ScratchDir directory;
+  ASSERT_TRUE(test::WriteFile(directory / "tq33.ppd", ppd));
+  test::ProcessResult checked = test::RunProcess({checker, "-W", "none", directory / "tq33.ppd"});
+  EXPECT_EQ(checked.exitStatus, 0) << checked.out << checked.err;
+}
+
+TEST_F(PpdGeneratorTest, OffersOnly360DpiWhereTheResourceLibraryForbids720) {
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  files.resourceTranslation = {{0x0409, 0x04B0}};
+  std::string error;
+  installation_ = host::PrinterInstallation::Create(files, &error);
+  ASSERT_TRUE(installation_) << error;
+  const std::string ppd = Generate();
+  EXPECT_EQ(ppd.find("360x720dpi"), std::string::npos);
+  EXPECT_TRUE(Has(ppd, "*DefaultResolution: 360dpi"));
+}
+
+TEST_F(PpdGeneratorTest, TheToolWritesTheSamePpd) {
+  const std::string tool = test::BuiltProgram("tq33");
+  if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "the tool is not built";
+  test::ScratchDir directory;
+  test::ProcessResult run = test::RunProcess({tool, "ppd", "-o", directory / "tq33.ppd"});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(test::ReadFile(directory / "tq33.ppd"), Generate());
+  EXPECT_EQ(test::RunProcess({tool, "ppd", "--dpi", "720"}).exitStatus, 2)
+      << "settings options have no place in a PPD";
+}
+
+}  // namespace

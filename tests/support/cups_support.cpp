@@ -1,0 +1,107 @@
+#include "tests/support/cups_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace test {
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double length,
+                               unsigned xResolution, unsigned yResolution) {
+  cups_page_header2_t header{};
+  header.HWResolution[0] = xResolution;
+  header.HWResolution[1] = yResolution;
+  header.PageSize[0] = static_cast<unsigned>(width);
+  header.PageSize[1] = static_cast<unsigned>(length);
+  header.cupsPageSize[0] = static_cast<float>(width);
+  header.cupsPageSize[1] = static_cast<float>(length);
+  header.cupsWidth = static_cast<unsigned>(width * xResolution / 72 + 0.5);
+  header.cupsHeight = static_cast<unsigned>(length * yResolution / 72 + 0.5);
+  header.cupsBitsPerColor = 8;
+  header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = header.cupsWidth;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsColorSpace = CUPS_CSPACE_W;
+  header.cupsNumColors = 1;
+  header.NumCopies = 1;
+  std::strncpy(header.cupsPageSizeName, sizeName.c_str(), sizeof(header.cupsPageSizeName) - 1);
+  return header;
+}
+
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  bool ok = raster != nullptr;
+  for (const RasterPage& page : pages) {
+    if (!ok) break;
+    cups_page_header2_t header = page.header;
+    ok = cupsRasterWriteHeader2(raster, &header) != 0;
+    std::vector<uint8_t> white(header.cupsBytesPerLine, 0xFF);
+    for (size_t y = 0; ok && y < header.cupsHeight && y < page.linesWritten; ++y) {
+      const uint8_t* row = page.pixels.empty() ? white.data()
+                                               : page.pixels.data() + y * header.cupsBytesPerLine;
+      ok = cupsRasterWritePixels(raster, const_cast<uint8_t*>(row), header.cupsBytesPerLine) ==
+           header.cupsBytesPerLine;
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  return close(fd) == 0 && ok;
+}
+
+std::vector<int> DotsPerLine(const tq33stream::Label& label) {
+  std::vector<int> dots;
+  for (const tq33stream::Line& line : label.lines) {
+    int count = 0;
+    for (uint8_t byte : line.dots) count += std::popcount(byte);
+    dots.push_back(count);
+  }
+  return dots;
+}
+
+void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift,
+                    int slack) {
+  const std::vector<int> dots = DotsPerLine(label);
+  for (int line = 0; line < static_cast<int>(dots.size()); ++line) {
+    bool inside = false;
+    bool near = false;
+    for (const Rows& bar : bars) {
+      inside |= line >= bar.first + shift + slack && line < bar.second + shift - slack;
+      near |= line >= bar.first + shift - slack && line < bar.second + shift + slack;
+    }
+    if (inside) {
+      EXPECT_GT(dots[line], 0) << "no dots on line " << line << " inside a bar";
+    }
+    if (!near) {
+      EXPECT_EQ(dots[line], 0) << "dots on line " << line << " outside the bars";
+    }
+  }
+}
+
+tq33stream::Stream ParsedStream(const std::string& bytes) {
+  tq33stream::ParseResult parsed =
+      tq33stream::ParseStream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_TRUE(parsed.ok) << parsed.error;
+  return parsed.stream;
+}
+
+}  // namespace test

@@ -1,0 +1,48 @@
+// What the CUPS filter's tests share: text files, CUPS raster files made with libcups, and
+// reading dots back out of a decoded printer stream. Scratch directories and PNG files
+// come from tool_runner.h.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "stream/stream_parser.h"
+
+namespace test {
+
+bool WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+// An 8-bit gray (W) page header for a page size of the PPD, in points at a resolution.
+cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double length,
+                               unsigned xResolution = 360, unsigned yResolution = 360);
+
+// One raster page: its header, cupsHeight rows of cupsBytesPerLine bytes (white when
+// empty), and how many of them to write (fewer cut the raster short).
+struct RasterPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> pixels;
+  size_t linesWritten = static_cast<size_t>(-1);
+};
+
+// Writes a CUPS raster file through libcups; FALSE when it cannot.
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+
+// Rows [first, last) of a page, e.g. the bars of a barcode along the tape.
+using Rows = std::pair<int, int>;
+
+// Dots printed on every line of a label.
+std::vector<int> DotsPerLine(const tq33stream::Label& label);
+
+// Every line of bars shifted by shift, less slack lines at each edge, has dots; every line
+// farther than slack from a bar has none.
+void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift,
+                    int slack);
+
+// The stream of a file, parsed; fails the test when it does not parse.
+tq33stream::Stream ParsedStream(const std::string& bytes);
+
+}  // namespace test

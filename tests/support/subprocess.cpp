@@ -1,0 +1,70 @@
+#include "tests/support/subprocess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "tests/support/cups_support.h"
+#include "tests/support/tool_runner.h"
+
+namespace test {
+
+ProcessResult RunProcess(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+  // Output goes to files, so that a program that writes much never blocks on a pipe.
+  ScratchDir scratch;
+  const std::string out = scratch / "out";
+  const std::string err = scratch / "err";
+  int feed[2] = {-1, -1};
+  if (options.feed && pipe2(feed, O_CLOEXEC) != 0) return {};
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = feed[0] >= 0 ? feed[0]
+                                : open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0 || dup2(in, STDIN_FILENO) < 0 ||
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDOUT_FILENO) < 0 ||
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDERR_FILENO) < 0)
+      _exit(127);
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (feed[0] >= 0) close(feed[0]);
+  if (pid > 0 && options.feed) options.feed(pid, feed[1]);
+  if (feed[1] >= 0) close(feed[1]);
+
+  ProcessResult result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (pid > 0 && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
+  return result;
+}
+
+std::string BuiltProgram(const std::string& name) { return std::string(TQ33_BINARY_DIR) + "/" + name; }
+
+std::string SystemProgram(const std::string& name) {
+  for (const char* directory : {"/usr/local/bin", "/usr/bin", "/bin", "/usr/local/sbin", "/usr/sbin", "/sbin"}) {
+    const std::string path = std::string(directory) + "/" + name;
+    if (access(path.c_str(), X_OK) == 0) return path;
+  }
+  return {};
+}
+
+}  // namespace test

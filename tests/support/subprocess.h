@@ -1,0 +1,38 @@
+// Running a program as a subprocess, the way a spooler or a user would: arguments, extra
+// environment, standard input from a file or fed through a pipe, and what it wrote and
+// how it ended, within a time limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace test {
+
+struct ProcessResult {
+  int exitStatus = -1;  // -1 when the program did not exit normally (a signal ended it)
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
+  std::string stdinFile;  // empty: /dev/null
+  // When given, standard input is a pipe this writes to once the program runs (it may
+  // signal the program); the pipe is closed after it returns.
+  std::function<void(pid_t pid, int input)> feed;
+  std::chrono::seconds timeout{60};  // then the program is killed
+};
+
+ProcessResult RunProcess(const std::vector<std::string>& arguments,
+                         const ProcessOptions& options = {});
+
+// A program of the build, and one of the system (empty when it is not installed).
+std::string BuiltProgram(const std::string& name);
+std::string SystemProgram(const std::string& name);
+
+}  // namespace test
