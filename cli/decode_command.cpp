@@ -19,12 +19,14 @@ using tq33stream::kHeadLineBytes;
 constexpr size_t kMaxStreamBytes = size_t{256} << 20;
 constexpr uint32_t kHeadDots = kHeadLineBytes * 8;
 
+// Two upper-case hexadecimal digits.
 std::string HexByte(uint8_t value) {
   char text[8];
   std::snprintf(text, sizeof(text), "%02X", value);
   return text;
 }
 
+// What a label's end byte means.
 const char* EndName(uint8_t end) {
   switch (end) {
     case 0x0C:
@@ -44,6 +46,7 @@ struct LabelCounts {
   uint64_t dots = 0;
 };
 
+// The raster lines, zero lines and dots of a label.
 LabelCounts Count(const tq33stream::Label& label) {
   LabelCounts counts;
   for (const tq33stream::Line& line : label.lines) {
@@ -57,6 +60,7 @@ LabelCounts Count(const tq33stream::Label& label) {
   return counts;
 }
 
+// A job record's fields.
 Json RecordJson(const tq33stream::JobRecord& record) {
   return Json{{"offset", record.offset},       {"totalLength", record.totalLength},
               {"paperSize", record.paperSize}, {"inchUnits", record.inchUnits},
@@ -65,6 +69,7 @@ Json RecordJson(const tq33stream::JobRecord& record) {
               {"kindByte", record.kindByte}};
 }
 
+// A SetupHeader's bytes and what they switch on.
 Json HeaderJson(const tq33stream::SetupHeader& header) {
   Json printInfo = Json::array();
   for (uint8_t p : header.printInfo) printInfo.push_back(p);
@@ -85,6 +90,7 @@ Json HeaderJson(const tq33stream::SetupHeader& header) {
               {"margin", header.margin}};
 }
 
+// The whole decoded stream, page by page and label by label.
 Json StreamJson(const std::string& path, size_t size, const tq33stream::Stream& stream) {
   Json pages = Json::array();
   for (const tq33stream::Page& page : stream.pages) {
@@ -117,6 +123,7 @@ Json StreamJson(const std::string& path, size_t size, const tq33stream::Stream& 
               {"pages", pages}};
 }
 
+// One line for a job record.
 void PrintRecord(const tq33stream::JobRecord& record, const char* what) {
   std::printf(
       "  %s (offset %zu): total length %u, paper size %u, copies %u, collate 0x%02X, "
@@ -125,6 +132,7 @@ void PrintRecord(const tq33stream::JobRecord& record, const char* what) {
       record.jobOption, record.inchUnits, record.widthByte, record.kindByte);
 }
 
+// The decoded stream as text, a few lines a label.
 void PrintText(const std::string& path, size_t size, const tq33stream::Stream& stream) {
   const bool framed = stream.format == tq33stream::StreamFormat::Framed;
   std::printf("%s: %zu bytes, %s output, %zu page%s", path.c_str(), size,
@@ -202,6 +210,7 @@ struct DecodeOptions {
   bool json = false;
 };
 
+// Runs the command; throws when the stream cannot be read, decoded or rendered.
 int RunDecode(const DecodeOptions& options) {
   std::vector<uint8_t> bytes = ReadInputFile(options.stream, "stream", kMaxStreamBytes);
   tq33stream::ParseResult result = tq33stream::ParseStream(bytes.data(), bytes.size());

@@ -41,6 +41,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens an image file for reading; throws when it cannot be opened.
 File OpenImage(const std::string& path) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) ImageFailure(path, std::strerror(errno));
@@ -65,6 +66,7 @@ ImageType DetectType(std::FILE* file, const std::string& path) {
   ImageFailure(path, "not a PNG file");
 }
 
+// Throws for an image of zero size or one larger than the tool takes.
 void CheckSize(const std::string& path, uint64_t width, uint64_t height) {
   if (width == 0 || height == 0) ImageFailure(path, "the image has zero size");
   if (width > kMaxImageSide || height > kMaxImageSide) {
@@ -120,6 +122,7 @@ PgmHeader ReadPgmHeader(std::FILE* file, const std::string& path) {
   return header;
 }
 
+// Decodes a binary PGM into the sink; throws for a malformed or truncated file.
 void DecodePgm(std::FILE* file, const std::string& path, RowSink* sink) {
   PgmHeader header = ReadPgmHeader(file, path);
   std::vector<uint8_t> row(header.width);
@@ -158,14 +161,17 @@ struct PngState {
   std::vector<png_bytep> rows;  // and their starts
 };
 
+// libpng's error handler: keeps the message and returns to the decoder's setjmp.
 void PngError(png_structp png, png_const_charp message) {
   auto* state = static_cast<PngState*>(png_get_error_ptr(png));
   std::snprintf(state->message, sizeof(state->message), "%s", message);
   png_longjmp(png, 1);
 }
 
+// Warnings (unknown chunks, gamma values) do not stop a decode.
 void PngWarning(png_structp, png_const_charp) {}
 
+// libpng's reader: exactly length bytes from the file, or an error for a file that ends.
 void PngRead(png_structp png, png_bytep data, size_t length) {
   auto* state = static_cast<PngState*>(png_get_io_ptr(png));
   if (std::fread(data, 1, length, state->file) != length) {
@@ -181,6 +187,7 @@ inline uint8_t Luma(uint32_t r, uint32_t g, uint32_t b) {
   return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
 }
 
+// One row of 1 to 4 eight-bit channels (gray, gray+alpha, RGB, RGBA) to gray over white.
 void ToGray(const uint8_t* in, uint32_t width, int channels, uint8_t* out) {
   switch (channels) {
     case 1:
@@ -259,6 +266,7 @@ bool DecodePngRows(png_structp png, png_infop info, PngState* state, RowSink* si
   return true;
 }
 
+// Decodes a PNG into the sink; throws, naming libpng's reason, when it cannot.
 void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
   PngState state;
   state.file = file;
@@ -286,6 +294,7 @@ void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
   }
 }
 
+// Decodes the image file of either type into the sink; throws when it cannot.
 void Decode(const std::string& path, RowSink* sink) {
   File file = OpenImage(path);
   if (DetectType(file.get(), path) == ImageType::Pgm) {

@@ -19,6 +19,8 @@ struct InfoOptions {
   SharedOptionValues values;
 };
 
+// The medium the driver selects for the context's settings: its indices, every field of
+// its record and its media definition (null when none applies).
 Json MediaJson(const DeviceContext* context, HANDLE printer, LONG* mediaIndex,
                LONG* definitionIndex, bool forText) {
   // The lookup every part of the driver makes for these settings.
@@ -46,6 +48,7 @@ Json MediaJson(const DeviceContext* context, HANDLE printer, LONG* mediaIndex,
   return media;
 }
 
+// The page extent in dots for that medium and the surface's band layout.
 Json PageJson(const DeviceContext* context, LONG mediaIndex, LONG definitionIndex) {
   LONG cx = 0;
   LONG cy = 0;
@@ -69,6 +72,7 @@ Json PageJson(const DeviceContext* context, LONG mediaIndex, LONG definitionInde
   return page;
 }
 
+// Runs the command; throws when the context cannot be made.
 int RunInfo(const InfoOptions& options) {
   PrinterContext printer(options.shared);
   const DeviceContext* context = printer.context();

@@ -34,6 +34,7 @@ constexpr char kDataFileName[] = "TQ33KV.MDL";
 constexpr char kMediaFileName[] = "TQ33KV.DAT";
 constexpr char kResourceLibraryName[] = "3/TQ33Kr.dll";
 
+// An embedded data/ file; throws when the tool was built without it.
 std::vector<uint8_t> Embedded(const char* name) {
   std::optional<std::vector<uint8_t>> bytes = EmbeddedBytes(name);
   if (!bytes) Fail(std::string("the tool was built without data/") + name);
@@ -65,8 +66,8 @@ std::optional<std::vector<uint8_t>> InstalledFile(const fs::path& directory, con
   return ReadInputFile(path.string(), what);
 }
 
-// The model record the driver will get, from the installation's data file; null when the
-// file cannot be parsed or has no such model.
+// Parses the installation's data file as the model-data library would. False with the
+// fault in error when it is malformed, and with present false when there is none.
 bool ParseInstalledModel(const host::PrinterInstallation& installation, ModelDataFile* file,
                          ModelDataError* error, bool* present) {
   std::optional<std::vector<uint8_t>> bytes =

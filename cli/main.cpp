@@ -7,10 +7,12 @@
 #include <new>
 
 #include "cli/commands.h"
+#include "cli/interrupts.h"
 #include "cli/tool.h"
 
 int main(int argc, char** argv) {
   using namespace tq33cli;
+  WatchInterrupts();
   CLI::App app{
       "tq33: print label images through the TQ-33 driver, and inspect what it makes "
       "of an installation, a settings record and a printer stream"};

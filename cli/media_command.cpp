@@ -18,6 +18,7 @@ struct MediaOptions {
   SharedOptionValues values;
 };
 
+// Runs the command; throws when the context cannot be made.
 int RunMedia(const MediaOptions& options) {
   PrinterContext printer(options.shared);
   const DeviceContext* context = printer.context();

@@ -17,21 +17,26 @@ struct WriteState {
   char message[256] = {};
 };
 
+// libpng's error handler: keeps the message and returns to the writer's setjmp.
 void PngError(png_structp png, png_const_charp message) {
   auto* state = static_cast<WriteState*>(png_get_error_ptr(png));
   std::snprintf(state->message, sizeof(state->message), "%s", message);
   png_longjmp(png, 1);
 }
 
+// Warnings do not stop a write.
 void PngWarning(png_structp, png_const_charp) {}
 
+// libpng's writer: appends to the pending file, or an error once a write failed.
 void PngWrite(png_structp png, png_bytep data, size_t length) {
   auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
   if (!state->file->Write(data, length)) png_error(png, "write error");
 }
 
+// The pending file is flushed when it is committed.
 void PngFlush(png_structp) {}
 
+// Writes the header and rows; false with the message in state on a libpng error.
 bool WriteRows(png_structp png, png_infop info, WriteState* state, uint32_t width, uint32_t height,
                const std::vector<uint8_t>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;

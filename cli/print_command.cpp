@@ -1,5 +1,6 @@
 // `tq33 print`: one page per image, as one document, through the driver's DDI table; OUT
 // receives exactly the bytes the spooler received, and only when the whole job succeeded.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/file_io.h"
 #include "cli/image_input.h"
+#include "cli/interrupts.h"
 #include "cli/printer_context.h"
 #include "cli/tool.h"
 
@@ -70,6 +72,18 @@ class Progress {
   bool shown_;
 };
 
+// Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
+// Asks the kernel to back the 2 MB-aligned part of a block with huge pages. The page image
+// and the surface are written whole for every page; in a process that prints one long
+// label, their first touch in 4 KB pages (some 5,000 faults for a 1 m label at 720 dpi)
+// costs as much as a third of the page's conversion. Only advice: nothing fails without it.
+void AdviseHugePages(void* start, size_t bytes) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kHuge - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
 int RunPrint(const PrintOptions& options) {
   // Every image must at least be one we take before the driver prints a page.
   for (const std::string& image : options.images) ProbeImage(image);
@@ -86,7 +100,12 @@ int RunPrint(const PrintOptions& options) {
     Fail("the driver made a page of " + std::to_string(page.width) + " x " +
          std::to_string(page.height) + " dots; there is nothing to print on");
   }
-  page.pixels.resize(static_cast<size_t>(page.width) * static_cast<size_t>(page.height));
+  // Reserved first and sized after the advice, which only memory not yet touched takes.
+  const size_t pageBytes = static_cast<size_t>(page.width) * static_cast<size_t>(page.height);
+  page.pixels.reserve(pageBytes);
+  AdviseHugePages(page.pixels.data(), pageBytes);
+  if (SURFOBJ* surface = session.surfaceObject()) AdviseHugePages(surface->pvBits, surface->cjBits);
+  page.pixels.resize(pageBytes);
   GrayPage target{static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
                   page.pixels.data()};
 
@@ -99,6 +118,7 @@ int RunPrint(const PrintOptions& options) {
       progress.Page(i + 1);
       try {
         RenderImage(options.images[i], fit, &target);
+        StopWhenInterrupted();
       } catch (...) {
         session.EndDoc(true);
         throw;
@@ -106,12 +126,15 @@ int RunPrint(const PrintOptions& options) {
       status = session.PrintPage(page);
       if (!status) {
         session.EndDoc(true);
+        StopWhenInterrupted();
         Fail("the driver failed page " + std::to_string(i + 1) + " (" + options.images[i] +
              "): " + status.Describe());
       }
       if (capture.failed()) break;
     }
     status = session.EndDoc(false);
+    // A page the band loop abandoned reports no failure; the interruption still counts.
+    StopWhenInterrupted();
     if (capture.failed()) {
       Fail("cannot write " + options.out + ": " + std::strerror(capture.error()));
     }

@@ -2,6 +2,7 @@
 #include "cli/printer_context.h"
 
 #include <cstring>
+#include <optional>
 
 #include "cli/file_io.h"
 #include "cli/tool.h"
@@ -45,9 +46,11 @@ std::vector<uint8_t> ApplicationRecord(const SettingsRecord& defaults,
   return record;
 }
 
-// Opens a session, or throws with the cause of the failure.
+// Opens a session, or throws with the cause of the failure. maxBitmap is the engine's
+// limit on bitmaps, when one was set.
 std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& installation,
-                                                 const host::SessionOptions& options) {
+                                                 const host::SessionOptions& options,
+                                                 std::optional<uint64_t> maxBitmap) {
   host::DdiStatus status;
   std::unique_ptr<host::EngineSession> session =
       host::EngineSession::Open(host::kDriverPath, installation.printer(), options, &status);
@@ -58,8 +61,15 @@ std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& install
     Fail("the driver refused the printer context: " + cause);
   }
   if (status.call == "DrvEnableSurface") {
-    Fail("the driver could not create its drawing surface (" + status.Describe() +
-         "); the engine may grant too small a bitmap (--max-bitmap)");
+    // Without a limit the engine grants any bitmap a page of the head's width can need, so
+    // the page itself is at fault.
+    std::string cause = "the settings leave no page it can draw on";
+    if (maxBitmap) {
+      cause += ", or not even a sixteenth of the page fits the " + std::to_string(*maxBitmap) +
+               " bytes --max-bitmap grants";
+    }
+    Fail("the driver could not create its drawing surface: " + cause + " (" + status.Describe() +
+         ")");
   }
   Fail("cannot start the driver: " + status.Describe());
 }
@@ -72,13 +82,14 @@ PrinterContext::PrinterContext(const ToolOptions& options)
   // of a context made without an application record.
   SettingsRecord defaults{};
   {
-    std::unique_ptr<host::EngineSession> probe = OpenSession(*installation_, {});
+    std::unique_ptr<host::EngineSession> probe =
+        OpenSession(*installation_, {}, options.maxBitmapBytes);
     defaults = ContextFromHandle(probe->device())->defaultSettings;
   }
   applicationRecord_ = ApplicationRecord(defaults, options.settingsSteps);
   host::SessionOptions sessionOptions;
   sessionOptions.devmode = applicationRecord_;
-  session_ = OpenSession(*installation_, sessionOptions);
+  session_ = OpenSession(*installation_, sessionOptions, options.maxBitmapBytes);
 }
 
 PrinterContext::~PrinterContext() {

@@ -247,6 +247,7 @@ const Field kDeviceInfoFields[] = {
     DI(cxDither, U),       DI(cyDither, U), DI(flGraphicsCaps2, H),
 };
 
+// A little-endian unsigned integer of size bytes.
 uint64_t ReadUnsigned(const uint8_t* at, uint32_t size) {
   uint64_t value = 0;
   for (uint32_t i = 0; i < size; ++i) value |= static_cast<uint64_t>(at[i]) << (8 * i);
@@ -264,6 +265,7 @@ std::string Text16(const uint8_t* at, uint32_t size) {
   return host::Utf8(text);
 }
 
+// Text of an ASCII field up to its first NUL; other bytes show as '?'.
 std::string Ascii(const uint8_t* at, uint32_t size) {
   std::string text;
   for (uint32_t i = 0; i < size && at[i] != 0; ++i) {
@@ -272,6 +274,7 @@ std::string Ascii(const uint8_t* at, uint32_t size) {
   return text;
 }
 
+// A decimal or 0x hexadecimal number with an optional '-'; false for anything else.
 bool ParseInteger(std::string_view text, int64_t* value) {
   bool negative = !text.empty() && text.front() == '-';
   if (negative) text.remove_prefix(1);

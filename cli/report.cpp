@@ -6,6 +6,7 @@
 namespace tq33cli {
 namespace {
 
+// Neither an object nor an array.
 bool IsScalar(const Json& value) { return !value.is_object() && !value.is_array(); }
 
 // Hexadecimal values ("0x1650F") stand bare; other text is quoted, so that empty names
@@ -21,6 +22,7 @@ std::string Scalar(const Json& value) {
   return value.dump();
 }
 
+// An array of scalars prints on one line.
 bool AllScalars(const Json& array) {
   for (const Json& item : array) {
     if (!IsScalar(item)) return false;
@@ -28,6 +30,7 @@ bool AllScalars(const Json& array) {
   return true;
 }
 
+// Appends an object or array as "name: value" lines, nested ones indented.
 void Render(const Json& value, int indent, std::string* out) {
   const std::string pad(static_cast<size_t>(indent), ' ');
   for (auto it = value.begin(); it != value.end(); ++it) {

@@ -15,6 +15,7 @@ constexpr const char* kSettings = "Settings record (applied in the order given)"
 constexpr const char* kEnvironment = "Printer environment";
 constexpr const char* kEngine = "Engine";
 
+// A number of the base (0: decimal or 0x hexadecimal) up to limit; false otherwise.
 bool ParseUnsigned(std::string_view text, int base, uint64_t limit, uint64_t* value) {
   if (base == 0) {
     base = 10;
@@ -40,6 +41,7 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text, con
   return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
+// The step that sets a settings field to a value.
 SettingsStep SetStep(const char* fieldName, std::string value) {
   SettingsStep step;
   step.field = FindField(kSettingsLayout, fieldName);

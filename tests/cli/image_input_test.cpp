@@ -13,7 +13,7 @@
 namespace {
 
 using test::Gray;
-using test::PngSpec;
+using test::PngLayout;
 using tq33cli::Fit;
 
 // The page a decoded image lands on, width x height.
@@ -32,10 +32,10 @@ uint8_t Expected(double r, double g, double b, double alpha = 255) {
 
 class ImageInputTest : public ::testing::Test {
  protected:
-  std::vector<uint8_t> Decode(const PngSpec& spec) {
+  std::vector<uint8_t> Decode(const PngLayout& layout) {
     std::string path = dir_ / "image.png";
-    test::WritePng(path, spec);
-    return Render(path, Fit::None, spec.width, spec.height).pixels;
+    test::WritePng(path, layout);
+    return Render(path, Fit::None, layout.width, layout.height).pixels;
   }
   test::ScratchDir dir_;
 };
@@ -55,16 +55,16 @@ TEST_F(ImageInputTest, EveryPngColourTypeDecodesToLumaOverWhite) {
   EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0, 255, 0, 0, 100, 51}}),
             (std::vector<uint8_t>{0, 255, Expected(100, 100, 100, 51)}));
   // A palette with a transparent entry.
-  PngSpec palette{3, 1, PNG_COLOR_TYPE_PALETTE, 8, {0, 1, 2}};
+  PngLayout palette{3, 1, PNG_COLOR_TYPE_PALETTE, 8, {0, 1, 2}};
   palette.palette = {0, 0, 0, 255, 255, 255, 255, 0, 0};
   palette.transparency = {255, 255, 0};
   EXPECT_EQ(Decode(palette), (std::vector<uint8_t>{0, 255, 255}));
 }
 
 TEST_F(ImageInputTest, InterlacedAndPgmImagesDecodeLikeTheirPlainForm) {
-  PngSpec plain{9, 7, PNG_COLOR_TYPE_GRAY, 8, {}};
+  PngLayout plain{9, 7, PNG_COLOR_TYPE_GRAY, 8, {}};
   for (uint32_t i = 0; i < 63; ++i) plain.samples.push_back(static_cast<uint8_t>(i * 4));
-  PngSpec interlaced = plain;
+  PngLayout interlaced = plain;
   interlaced.interlaced = true;
   EXPECT_EQ(Decode(interlaced), plain.samples);
 

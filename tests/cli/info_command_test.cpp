@@ -112,6 +112,14 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   EXPECT_EQ(info["defaultSettings"]["privHalftone"], 1);
   EXPECT_EQ(info["defaultSettings"]["privFlags"], 0x3000);
   EXPECT_EQ(info["settings"]["privInchUnits"], 1);
+  // A paper size the table lacks falls back to the printer's per-user record.
+  SettingsRecord user = FixedDefaults();
+  user.dm.dmPaperSize = 260;
+  user.dm.dmPaperWidth = 120;
+  WriteBytes(Path("user.devmode"), RecordBytes(user));
+  Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
+  EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
+  EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
   // Later values win: --plain then UseMonitor=1 is framed output again.
   EXPECT_EQ(
       RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"],
@@ -168,6 +176,7 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   ExpectFailure(Run({"media", "--media-file", "empty.dat"}), 1, "media definition file is empty");
   WriteBytes(Path("big.dat"), std::vector<uint8_t>(4000, 0));
   ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1, "holds 4000 bytes");
+  ExpectFailure(Run({"info", "--max-bitmap", "100"}), 1, "the 100 bytes --max-bitmap grants");
   ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
                 "cannot read model data file nowhere.model");
 }

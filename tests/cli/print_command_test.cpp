@@ -144,8 +144,8 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   auto [cx, cy] = Page({});
   WritePgm(Path("good.pgm"), Filled(cx, cy, kBlack));
   std::string png = Path("good.png");
-  PngSpec spec{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
-  WritePng(png, spec);
+  PngLayout layout{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
+  WritePng(png, layout);
   std::vector<uint8_t> whole = ReadBytes(png);
   WriteBytes(Path("truncated.png"), std::vector<uint8_t>(whole.begin(), whole.end() - 20));
   WriteBytes(Path("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
@@ -174,6 +174,16 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   }
   for (const std::string& name : dir_.Names()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
   EXPECT_EQ(Run({"print", "good.pgm", "good.png", "-o", "old.bin"}).status, 0);
+}
+
+TEST_F(PrintTest, AnInterruptedJobEndsCleanlyWithoutOutput) {
+  auto [cx, cy] = Page({"--length", "10000", "--paper", "262"});
+  WritePgm(Path("long.pgm"), Pattern(cx, cy));
+  Args args = {"print", "--length", "10000", "--paper", "262", "-o", "out.bin"};
+  for (int i = 0; i < 60; ++i) args.push_back("long.pgm");
+  ToolResult result = RunTool(args, dir_.path(), 1000);
+  ExpectFailure(result, 1, "interrupted");
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"long.pgm"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +47,8 @@ std::vector<std::string> ScratchDir::Names() const {
   return names;
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory) {
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs) {
   const std::string binary = std::string(TQ33_BINARY_DIR) + "/tq33";
   const std::string outPath = directory + "/.stdout";
   const std::string errPath = directory + "/.stderr";
@@ -73,6 +75,10 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
     return result;
   }
   int wait = 0;
+  if (interruptAfterMs > 0) {
+    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+    kill(child, SIGINT);
+  }
   waitpid(child, &wait, 0);
   result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
   result.out = ReadText(outPath);
@@ -105,7 +111,7 @@ void WritePgm(const std::string& path, const Gray& image) {
   WriteBytes(path, bytes);
 }
 
-void WritePng(const std::string& path, const PngSpec& spec) {
+void WritePng(const std::string& path, const PngLayout& layout) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_TRUE(file);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -116,23 +122,23 @@ void WritePng(const std::string& path, const PngSpec& spec) {
     FAIL() << "libpng could not write " << path;
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colorType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   std::vector<png_color> palette;
-  for (size_t i = 0; i + 2 < spec.palette.size(); i += 3) {
-    palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+  for (size_t i = 0; i + 2 < layout.palette.size(); i += 3) {
+    palette.push_back({layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
   }
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  if (!spec.transparency.empty()) {
-    png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()),
+  if (!layout.transparency.empty()) {
+    png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()),
                  nullptr);
   }
   png_write_info(png, info);
   const size_t rowBytes = png_get_rowbytes(png, info);
-  std::vector<png_bytep> rows(spec.height);
-  for (uint32_t y = 0; y < spec.height; ++y) {
-    rows[y] = const_cast<png_bytep>(spec.samples.data() + rowBytes * y);
+  std::vector<png_bytep> rows(layout.height);
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    rows[y] = const_cast<png_bytep>(layout.samples.data() + rowBytes * y);
   }
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);

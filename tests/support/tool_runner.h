@@ -32,8 +32,10 @@ class ScratchDir {
 };
 
 // Runs tq33 with the arguments in directory (its working directory), input from
-// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test.
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory);
+// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test. With
+// interruptAfterMs, SIGINT is sent to it that long after it started.
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs = 0);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -51,7 +53,7 @@ void WritePgm(const std::string& path, const Gray& image);
 // A PNG written as given: colour type and bit depth of libpng, samples row by row
 // (width * channels samples of bitDepth bits, 16-bit ones big-endian), an optional
 // palette (RGB triples) and tRNS alphas, interlaced or not.
-struct PngSpec {
+struct PngLayout {
   uint32_t width = 0;
   uint32_t height = 0;
   int colorType = 0;
@@ -61,7 +63,7 @@ struct PngSpec {
   std::vector<uint8_t> transparency;
   bool interlaced = false;
 };
-void WritePng(const std::string& path, const PngSpec& spec);
+void WritePng(const std::string& path, const PngLayout& layout);
 
 // A PNG read back as 8-bit gray (a bilevel PNG of the tool gives 0 and 255).
 Gray ReadPngGray(const std::string& path);
