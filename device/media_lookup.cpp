@@ -319,6 +319,11 @@ BOOL ComputePrintableArea(const DeviceContext* context, LONG mediaIndex, LONG de
     alongPhysical = alongDots + twoMargins;
   }
 
+  // A tape with no printable width, or a length at or below its two margins (a stored
+  // record's length of 0, say), leaves the engine nothing to draw on: refuse it rather
+  // than report a wrapped resolution.
+  if (acrossDots <= 0 || static_cast<LONG>(alongDots) <= 0) return FALSE;
+
   const bool landscape = dm.dmOrientation == DMORIENT_LANDSCAPE;
   area->horzSize = landscape ? alongSize : acrossSize;
   area->vertSize = landscape ? acrossSize : alongSize;

@@ -138,17 +138,17 @@ std::shared_ptr<Driver> AcquireDriver(std::u16string_view path, DdiStatus* statu
 // The engine's copy of an application's device mode: at least a whole public record and
 // as long as its own size fields say, zero-padded.
 std::vector<uint8_t> EngineDevmode(const std::vector<uint8_t>& bytes) {
+  // At least a whole public part, so that the size fields are read from the record as the
+  // driver will see it (a short record's missing bytes are zeros), then as many bytes as
+  // those fields claim.
   std::vector<uint8_t> copy = bytes;
-  size_t length = copy.size() > sizeof(DEVMODEW) ? copy.size() : sizeof(DEVMODEW);
-  if (copy.size() >= offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
-    WORD size = 0;
-    WORD extra = 0;
-    std::memcpy(&size, copy.data() + offsetof(DEVMODEW, dmSize), sizeof(size));
-    std::memcpy(&extra, copy.data() + offsetof(DEVMODEW, dmDriverExtra), sizeof(extra));
-    const size_t declared = static_cast<size_t>(size) + extra;
-    if (declared > length) length = declared;
-  }
-  copy.resize(length, 0);
+  if (copy.size() < sizeof(DEVMODEW)) copy.resize(sizeof(DEVMODEW), 0);
+  WORD size = 0;
+  WORD extra = 0;
+  std::memcpy(&size, copy.data() + offsetof(DEVMODEW, dmSize), sizeof(size));
+  std::memcpy(&extra, copy.data() + offsetof(DEVMODEW, dmDriverExtra), sizeof(extra));
+  const size_t declared = static_cast<size_t>(size) + extra;
+  if (declared > copy.size()) copy.resize(declared, 0);
   return copy;
 }
 

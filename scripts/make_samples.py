@@ -115,9 +115,9 @@ def shipping():
     c = Canvas()
     c.frame(6, 6)
     c.text(30, 28, "SHIP TO:", 5)
-    c.text(30, 88, "ADA BYRON", 7)
-    c.text(30, 160, "12 ANALYTICAL WAY", 4)
-    c.text(30, 200, "LONDON N1 9GU", 4)
+    c.text(30, 88, "SAM TAYLOR", 7)
+    c.text(30, 160, "7 HARBOUR ROAD", 4)
+    c.text(30, 200, "BRISTOL BS1 4DG", 4)
     c.rect(780, 20, 786, 236)
     c.text(820, 28, "PARCEL 1/2", 4)
     c.barcode(820, 80, 120, "4006381333931", 2)
@@ -147,7 +147,7 @@ def name_badge():
     c.rect(24, 24, 560, 232, WHITE)
     c.text(48, 48, "HELLO", 10)
     c.text(48, 140, "MY NAME IS", 6)
-    c.text(620, 70, "GRACE", 16, WHITE)
+    c.text(620, 70, "ROBIN", 16, WHITE)
     c.text(620, 200, "VISITOR 2024", 4, WHITE)
     return c
 

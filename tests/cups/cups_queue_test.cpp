@@ -32,9 +32,9 @@ constexpr double kWidth = 68.03;
 constexpr double kLength = 283.46;
 constexpr int kFeedMargin = 57;
 
-test::PngSpec BarcodePng(uint32_t width, uint32_t height, const std::vector<test::Rows>& bars,
+test::PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<test::Rows>& bars,
                          uint8_t background) {
-  test::PngSpec png{width, height};
+  test::PngLayout png{width, height};
   png.samples.assign(size_t{width} * height, background);
   for (const test::Rows& bar : bars)
     std::fill(png.samples.begin() + bar.first * width, png.samples.begin() + bar.second * width, 0);

@@ -176,4 +176,16 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   }
 }
 
+TEST_F(MediaLookup, ATapeLengthAtOrBelowItsMarginsLeavesNoPrintableArea) {
+  // A stored record's length of 0 (or any length inside the two feed margins) must not
+  // come out as a wrapped resolution that the engine would accept.
+  context_.priv().privMargin = 57;
+  for (DWORD lengthDots : {0u, 1u, 113u}) {
+    context_.priv().privLengthDots = lengthDots;
+    EXPECT_TRUE(Area(context_).empty()) << lengthDots << " dots";
+  }
+  context_.priv().privLengthDots = 114;
+  EXPECT_FALSE(Area(context_).empty()) << "exactly the two margins leaves one line";
+}
+
 }  // namespace

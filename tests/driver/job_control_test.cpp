@@ -129,5 +129,16 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
   }
 }
 
+TEST_F(JobControlTest, AnApplicationRecordShorterThanItsSizeFieldsIsNeverReadPastItsEnd) {
+  // 71 bytes: the record ends inside dmDriverExtra. The engine passes the driver a record
+  // as long as its size fields claim; whatever they say, nothing is read past it.
+  for (BYTE fill : {0x00, 0x5A, 0xFF}) {
+    host::SessionOptions options;
+    options.devmode = Bytes(71, fill);
+    auto session = Open(options);
+    session.reset();
+  }
+}
+
 }  // namespace
 }  // namespace test
