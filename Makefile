@@ -1,7 +1,9 @@
 # Quick start: `make demo` prints the sample labels, `make test` builds and runs every test.
+# `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables;
+# `make test32` builds and runs every test as a 32-bit Linux build.
 JOBS ?= $(shell nproc)
 
-.PHONY: all demo test bench clean
+.PHONY: all demo test test32 windows bench clean
 
 all: test
 
@@ -11,9 +13,23 @@ build/dev/CMakeCache.txt:
 build/release/CMakeCache.txt:
 	cmake --preset release
 
+build/windows/CMakeCache.txt:
+	cmake --preset windows
+
+build/m32/CMakeCache.txt:
+	cmake --preset m32
+
 test: build/dev/CMakeCache.txt
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev -j $(JOBS)
+
+# The build itself runs scripts/check_dll_tables.py on both DLLs (target check_dll_tables).
+windows: build/windows/CMakeCache.txt
+	cmake --build --preset windows -j $(JOBS)
+
+test32: build/m32/CMakeCache.txt
+	cmake --build --preset m32 -j $(JOBS)
+	ctest --preset m32 -j $(JOBS)
 
 demo: build/release/CMakeCache.txt
 	cmake --build --preset release -j $(JOBS) --target tq33

@@ -37,8 +37,24 @@ struct Slot {
   std::unique_ptr<ModelDataFile> file;  // null while the slot is free
 };
 
+#if defined(_WIN32)
+// A slim lock: it needs neither creation nor deletion, so it cannot fail and the library
+// has nothing to set up at load. (The cross compiler's win32 thread model has no
+// std::mutex.)
+class TableLock {
+ public:
+  void lock() { AcquireSRWLockExclusive(&lock_); }
+  void unlock() { ReleaseSRWLockExclusive(&lock_); }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+};
+#else
+using TableLock = std::mutex;
+#endif
+
 struct HandleTable {
-  std::mutex lock;
+  TableLock lock;
   Slot slots[kSlotCount];
 };
 

@@ -54,3 +54,29 @@ static_assert(sizeof(DRVFN) == 2 * sizeof(void*));
 static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);
 static_assert(sizeof(DRVENABLEDATA) == (sizeof(void*) == 4 ? 12 : 16));
 static_assert(offsetof(SURFOBJ, dhsurf) == 0);
+
+static_assert(offsetof(DEVINFO, lfDefaultFont) == 4);
+static_assert(offsetof(DEVINFO, flGraphicsCaps2) == 296);
+static_assert(offsetof(LOGFONTW, lfItalic) == 20 && offsetof(LOGFONTW, lfFaceName) == 28);
+
+// Records the engine hands the driver. Their engine handles are pointers on Windows and
+// 32-bit values on the host, so the 32-bit layout is pinned where the two agree: in the
+// Windows build and in the 32-bit host build.
+static_assert(sizeof(CLIPOBJ) == 24);
+static_assert(offsetof(CLIPOBJ, rclBounds) == 4 && offsetof(CLIPOBJ, iDComplexity) == 20);
+static_assert(sizeof(PATHOBJ) == 8);
+static_assert(offsetof(PATHDATA, pptfx) == 8 && sizeof(PATHDATA) == 8 + sizeof(void*));
+static_assert(sizeof(void*) != 4 || sizeof(SURFOBJ) == 52);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, dhpdev) == 8);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, sizlBitmap) == 16);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, pvBits) == 28);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, pvScan0) == 32);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, lDelta) == 36);
+static_assert(sizeof(void*) != 4 || offsetof(SURFOBJ, iBitmapFormat) == 44);
+static_assert(offsetof(DRVFN, pfn) == sizeof(void*));
+
+// Spooler records: a DWORD and then pointers only.
+static_assert(offsetof(DRIVER_INFO_2W, pDriverPath) == 3 * sizeof(void*));
+static_assert(offsetof(DRIVER_INFO_2W, pDataFile) == 4 * sizeof(void*));
+static_assert(sizeof(DRIVER_INFO_2W) == 6 * sizeof(void*));
+static_assert(sizeof(PRINTER_INFO_9W) == sizeof(void*));
