@@ -23,6 +23,11 @@
 #define SF_END_OF_JOB 0x01        // run the spool stream's end-of-job operation at DrvEndDoc
 #define SF_BANDING 0x10           // the surface is banded
 
+// bandedPage: what the band loop did with the open page of a banded surface
+#define BP_NONE 0                 // no conversion since the page's bands began
+#define BP_CONVERTED 1            // converted after its last band and handed to the page output
+#define BP_FAILED 2               // its last band came but the page could not be converted
+
 // State of the error diffusion: three error lines used in rotation.
 struct LineBufferRecord {
   WORD rowCount;       // 3 once InitDiffusion has run, 0 before
@@ -69,6 +74,7 @@ struct DeviceContext {
   DWORD lastBandExtent;            // extent of the last band
   DWORD bandIndex;                 // band being drawn
   DWORD bandAxisExtent;            // page extent along the band axis
+  DWORD bandedPage;                // BP_...: set by the band loop, consumed by page control
   DWORD surfaceFlags;              // SF_...
   BYTE* workBuffer;                // error diffusion work line (heap), tone mode 3 only
   HANDLE printer;                  // the printer handle all spooler calls use

@@ -1,7 +1,141 @@
-// Job and page control (placeholder until its unit lands).
-#include "driver/ddi.h"
+// Job and page control: the document and page brackets of the engine, the page count, the
+// job flags, and the separator bytes of plain output.
+//
+// The page output leaves the final 0C of every page unwritten (it does not know whether
+// another page follows); page control writes it when the next page starts, or ends the
+// document with 1A instead.
+//
+// A page is converted once: on a single bitmap by DrvSendPage, on a banded surface by the
+// band loop after the page's last band, which records the result in bandedPage. DrvSendPage
+// then closes such a page with that result; when the engine sends no DrvSendPage after the
+// bands, the next DrvStartPage finds the converted page still open and closes it itself,
+// so that the new page is counted, separated and painted white all the same.
+#include <cstring>
 
-BOOL APIENTRY DrvStartDoc(SURFOBJ*, LPWSTR, DWORD) { return FALSE; }
-BOOL APIENTRY DrvStartPage(SURFOBJ*) { return FALSE; }
-BOOL APIENTRY DrvSendPage(SURFOBJ*) { return FALSE; }
-BOOL APIENTRY DrvEndDoc(SURFOBJ*, FLONG) { return FALSE; }
+#include "driver/ddi.h"
+#include "driver/device_context.h"
+#include "driver/spool_stream.h"
+#include "raster/page_conversion.h"
+#include "raster/page_output.h"
+#include "raster/printer_commands.h"
+
+namespace {
+
+constexpr BYTE kWhite = 0xFF;
+
+// The context of the engine's surface object; null when either is missing or invalid,
+// with last error 87.
+DeviceContext* ValidContext(SURFOBJ* surface) {
+  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
+  if (!isValidDeviceContext(context)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return context;
+}
+
+bool PlainOutput(const DeviceContext* context) {
+  return context->settings.priv.privUseMonitor == 0;
+}
+
+// Writes one separator byte straight to the spooler. Its result is of no use: a lost
+// separator cannot be resent in its place, and a failed page write has latched already.
+void WriteSeparator(DeviceContext* context, BYTE value) {
+  DWORD written = 0;
+  WritePrinter(context->printer, &value, 1, &written);
+}
+
+// Counts a new page, first writing the 0C held back from the page before it (plain output
+// only; never before the first page of a document).
+void CountNewPage(DeviceContext* context) {
+  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END)
+    WriteSeparator(context, CMD_PAGE_END);
+  context->pageCount += 1;
+}
+
+}  // namespace
+
+// Opens a document; a document carried over from an older context keeps its page count.
+// FALSE only for an invalid context (last error 87).
+BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
+  (void)documentName;
+  (void)jobId;
+  DeviceContext* context = ValidContext(surface);
+  if (!context) return FALSE;
+  context->jobFlags |= JF_IN_DOCUMENT;
+  if (context->jobFlags & JF_RESET_CARRIED) return TRUE;
+  context->pageCount = 0;
+  context->jobFlags &= ~JF_PAGE_OPEN;
+  context->bandedPage = BP_NONE;
+  return TRUE;
+}
+
+// Starts a page: writes the 0C held back from the previous page (plain output), counts
+// the page and paints the surface white. FALSE once output has failed, or for an invalid
+// context (last error 87).
+BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
+  DeviceContext* context = ValidContext(surface);
+  if (!context) return FALSE;
+  if (context->jobFlags & JF_OUTPUT_FAILED) return FALSE;
+  if (context->jobFlags & JF_PAGE_OPEN) {
+    // A page still open is the one being drawn, unless the band loop has converted it and
+    // the engine sent no DrvSendPage: then it is finished, and this is the next page.
+    if (context->bandedPage == BP_NONE) return TRUE;
+    context->jobFlags &= ~JF_PAGE_OPEN;
+    context->bandedPage = BP_NONE;
+  }
+
+  CountNewPage(context);
+  context->jobFlags |= JF_PAGE_OPEN;
+  context->jobFlags &= ~JF_RESET_CARRIED;
+  if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
+  return TRUE;
+}
+
+// Ends a page: converts the rendered page and hands it to the page output, or, on a banded
+// surface, takes the band loop's conversion of it. FALSE when the page was not produced
+// (the page stays open), or for an invalid context (last error 87).
+BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
+  DeviceContext* context = ValidContext(surface);
+  if (!context) return FALSE;
+  // The engine sends a page it did not start: it is counted, and separated from the page
+  // before it as if it had been (unless the band loop has sent it already).
+  if ((context->jobFlags & JF_PAGE_OPEN) == 0) {
+    if (context->bandedPage == BP_NONE) {
+      CountNewPage(context);
+    } else {
+      context->pageCount += 1;
+    }
+  }
+
+  BOOL sent;
+  if (context->bandedPage != BP_NONE) {
+    sent = context->bandedPage == BP_CONVERTED;
+    context->bandedPage = BP_NONE;
+  } else if (context->surfaceFlags & SF_BANDING) {
+    // The surface holds one band, not the page: no last band came, so there is no page.
+    sent = FALSE;
+  } else {
+    sent = ConvertPage(surface);
+  }
+  if (!sent) return FALSE;
+  context->jobFlags &= ~JF_PAGE_OPEN;
+  return TRUE;
+}
+
+// Ends a document: writes 1A (plain output), releases retained pages that never went out
+// and closes the document. The flags are not examined: an aborted document ends the same.
+// FALSE only for an invalid context (last error 87).
+BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags) {
+  (void)flags;
+  DeviceContext* context = ValidContext(surface);
+  if (!context) return FALSE;
+  // Staged page bytes belong in front of the document end.
+  if (context->surfaceFlags & SF_END_OF_JOB) SpoolEndOfJob(context);
+  if (PlainOutput(context)) WriteSeparator(context, CMD_DOCUMENT_END);
+  // Pages held back for a page that never came must not go out with another document.
+  ClearRetainedPages(context);
+  context->retainedLength = 0;
+  context->jobFlags &= ~(JF_RESET_CARRIED | JF_IN_DOCUMENT);
+  return TRUE;
+}

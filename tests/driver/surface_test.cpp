@@ -1,0 +1,104 @@
+#include "driver/surface.h"
+#include "tests/support/surface_fixture.h"
+
+namespace test {
+namespace {
+
+class SurfaceTest : public SurfaceFixture {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    Make({Tape(262, 240, 127), Label(263, 240, 128, 282, 247, 400, 350)});
+  }
+  // Page width and height in dots of medium m (and definition d), or 0 x 0 when refused.
+  SIZEL Extent(LONG m, LONG d = -1) {
+    SIZEL size = {0, 0};
+    ComputePageExtent(context_->get(), m, d, &size.cx, &size.cy);
+    return size;
+  }
+};
+
+TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
+  PrivateSettings& priv = context_->priv();
+  DEVMODEW& dm = context_->settings().dm;
+  EXPECT_EQ(Extent(0).cy, 1417 - 2 * 57 + 1);  // continuous: both feed margins off, plus one
+  priv.xbReport |= 0x40;                        // the margin in dots from the exchange block
+  priv.xbMargin = 10;
+  priv.xbRequest |= 0x2;                        // and a length, unless within a dot
+  priv.xbLength = 1418;
+  EXPECT_EQ(Extent(0).cy, 1417 - 20 + 1);
+  priv.xbLength = 2000;
+  EXPECT_EQ(Extent(0).cy, 2000 - 20 + 1);
+  dm.dmOrientation = DMORIENT_LANDSCAPE;
+  EXPECT_EQ(Extent(0).cx, 2000 - 20 + 1);
+  EXPECT_EQ(Extent(0).cy, 127);
+  dm.dmOrientation = DMORIENT_PORTRAIT;
+  EXPECT_EQ(Extent(1).cy, 350);  // a label takes no margin from the job
+  priv.privSmallChar = 1;
+  EXPECT_EQ(Extent(1).cx, 128);
+  dm.dmYResolution = 720;        // doubled across the head at 720 dpi only
+  EXPECT_EQ(Extent(1).cx, 256);
+  EXPECT_EQ(Extent(1).cy, 700);
+
+  dm.dmYResolution = 360;
+  priv.xbRequest = 0;
+  auto* definitions = static_cast<MediaDefinition*>(GlobalAlloc(GPTR, MEDIA_DEFINITION_BLOCK_SIZE));
+  definitions[0].defMargin = 300;  // 3 mm: 43 dots, at both ends
+  (*context_)->mediaDefinitions = definitions;
+  (*context_)->mediaDefinitionCount = 1;
+  EXPECT_EQ(Extent(0, 0).cy, 1417 - 86 + 1);
+  EXPECT_EQ(Extent(0, 1).cy, 0) << "past the definitions read";
+  EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
+}
+
+TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
+  context_->priv().privLengthDots = 99;  // 100 rows
+  context_->priv().privMargin = 0;
+  // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
+  // and 13 is refused.
+  host::SetMaxBitmapBytes(128 * 8);
+  host::FailCall(host::Call::EngCreateBitmap, 12);
+  ASSERT_TRUE(Enable());
+  // 14 bands of 8 rows would leave -4 rows for the last; 15 bands of 7 leave 2.
+  EXPECT_EQ((*context_)->bandCount, 15u);
+  EXPECT_EQ((*context_)->lastBandExtent, 2u);
+}
+
+TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {
+  SideRecord* side = (*context_)->sideRecord;
+  side->srMode = 2;
+  host::SetMaxBitmapBytes(128 * 700);  // two bands, a page image, a work line, three rows
+  const host::LiveObjects before = host::Live();
+  int failures = 0;
+  for (uint64_t nth = 1; nth < 100; ++nth) {
+    host::ClearFailures();
+    host::FailAnyCall(nth);
+    HSURF surface = Enable();
+    if (surface) {
+      EXPECT_EQ((*context_)->pageStride, 128u) << "127 dots in even rows";
+      EXPECT_EQ(host::SurfaceHooks(surface), 0u);
+      EXPECT_TRUE(host::IsBandingSurface(surface));
+    } else {
+      ++failures;
+      EXPECT_EQ((*context_)->lineBuffers->rowCount, 0) << "no surface that prints blank";
+    }
+    Disable();
+    EXPECT_EQ(side->srBuffer, nullptr);
+    Disable();  // finds nothing to release twice
+    EXPECT_EQ(host::Live(), before) << host::Live().Describe();
+    if (host::FailuresStruck() == 0) break;
+  }
+  // The buffer, association, page image, work line, three rows and the banding mark; a
+  // refused bitmap only means one band more.
+  EXPECT_EQ(failures, 8);
+}
+
+TEST_F(SurfaceTest, APageBeyondThirtyTwoBitSizesIsRefusedBeforeAnythingIsAllocated) {
+  context_->priv().privLengthDots = 0x7FFFFFF0;
+  const uint64_t bitmaps = host::CallCount(host::Call::EngCreateBitmap);
+  EXPECT_FALSE(Enable());
+  EXPECT_EQ(host::CallCount(host::Call::EngCreateBitmap), bitmaps);
+}
+
+}  // namespace
+}  // namespace test

@@ -1,0 +1,95 @@
+#include <cstring>
+#include <string>
+
+#include "driver/ddi.h"
+#include "eps/eps_escape.h"
+#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
+
+namespace test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// An escape input: the header with its total size (the true one unless given), the text.
+Bytes Eps(const std::string& text, DWORD total = 0) {
+  Bytes input(EPS_HEADER_SIZE + text.size(), 0);
+  if (total == 0) total = static_cast<DWORD>(input.size());
+  std::memcpy(input.data(), &total, sizeof(total));
+  std::memcpy(input.data() + EPS_HEADER_SIZE, text.data(), text.size());
+  return input;
+}
+
+bool Accepted(const Bytes& input, size_t available) {
+  return FindBoundingBox(input.data(), static_cast<DWORD>(available));
+}
+bool Accepted(const std::string& text) { return Accepted(Eps(text), Eps(text).size()); }
+
+const std::string kHeader = "%!PS-Adobe-3.0 EPSF-3.0\n";
+const std::string kBox = "%%BoundingBox: 0 0 100 50\n";
+
+TEST(BoundingBoxTest, FindsAWellFormedBoxAnywhereAndSkipsMalformedOnes) {
+  EXPECT_TRUE(Accepted(kHeader + kBox));
+  EXPECT_TRUE(Accepted(kHeader + "%%BoundingBox: (atend)\n%%BoundingBox:\t-10.5 0 20.25 .5\n"));
+  EXPECT_TRUE(Accepted("x %%BoundingBox: 1 2 3 4.12345678\n"));
+  // A broken occurrence restarts the search at the very byte that broke it.
+  EXPECT_TRUE(Accepted("%%BoundingBox: 1 2 %%BoundingBox: 1 2 3 4 "));
+  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 0 0 100\n"));
+  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 0 0 100 50"));  // nothing after it
+  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: +1 0 100 50\n"));
+  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 1e2 0 100 50\n"));
+  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBo"));
+  EXPECT_FALSE(Accepted(""));
+  // Bounded by the smaller of the record's own size and the size given.
+  EXPECT_TRUE(Accepted(Eps(kBox, 4096), Eps(kBox).size()));
+  EXPECT_FALSE(Accepted(Eps(kBox, 4096), Eps(kBox).size() - 1));
+  EXPECT_FALSE(Accepted(Eps(kBox, EPS_HEADER_SIZE + kBox.size() - 1), Eps(kBox).size()));
+  EXPECT_FALSE(FindBoundingBox(nullptr, 100));
+}
+
+class EpsEscapeTest : public HostTest {
+ protected:
+  ULONG Escape(ULONG code, const void* input, size_t size, CLIPOBJ* clip = nullptr) {
+    SURFOBJ surface = {};
+    surface.dhpdev = HandleFromContext(context_.get());
+    SetLastError(0);
+    return DrvDrawEscape(&surface, code, clip, nullptr, static_cast<ULONG>(size),
+                         const_cast<void*>(input));
+  }
+  TestContext context_;
+};
+
+TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
+  for (DWORD code : {8u, 4116u, 0x10008u}) EXPECT_EQ(Escape(QUERYESCSUPPORT, &code, 4), 1u);
+  const DWORD other = 4115;
+  EXPECT_EQ(Escape(QUERYESCSUPPORT, &other, 4), 0u);
+  EXPECT_EQ(Escape(QUERYESCSUPPORT, nullptr, 4), 0u);
+  EXPECT_EQ(Escape(QUERYESCSUPPORT, "\x08", 1), 0u);
+  EXPECT_EQ(Escape(4117, &other, 4), 0u);
+  EXPECT_EQ(GetLastError(), 0u);
+
+  const Bytes good = Eps(kHeader + kBox);
+  const Bytes bad = Eps(kHeader + "%%BoundingBox: (atend)\n");
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size()), 1u);
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, bad.data(), bad.size()), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  context_->signatureTail = 0;
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size()), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  context_->signatureTail = DEVICE_CONTEXT_SIGNATURE;
+
+  // Curves after a subpath's first point come in threes; five do not.
+  CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, {{PD_BEGINSUBPATH | PD_BEZIERS, {{}, {}, {}, {}}},
+                                                {PD_BEZIERS, {{}, {}, {}}}});
+  CLIPOBJ* broken = host::CreateClip(DC_COMPLEX, {{PD_BEZIERS, {{}, {}, {}, {}, {}}}});
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), clip), 1u);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), broken), 1u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(host::Live().paths, 0);
+  host::DeleteClip(clip);
+  host::DeleteClip(broken);
+}
+
+}  // namespace
+}  // namespace test

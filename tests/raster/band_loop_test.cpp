@@ -1,0 +1,112 @@
+#include <algorithm>
+#include <cstring>
+
+#include "tests/support/surface_fixture.h"
+
+namespace test {
+namespace {
+
+class BandLoopTest : public SurfaceFixture {
+ protected:
+  // The banded surface of a tape acrossDots wide and lengthDots + 1 long, the engine
+  // granting bitmaps of at most maxBytes.
+  SURFOBJ* Enable(bool landscape, SHORT acrossDots, DWORD lengthDots, uint64_t maxBytes) {
+    Make({Tape(262, 240, acrossDots)});
+    context_->settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    context_->priv().privLengthDots = lengthDots;
+    context_->priv().privMargin = 0;
+    context_->priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
+    host::SetMaxBitmapBytes(maxBytes);
+    HSURF surface = SurfaceFixture::Enable();
+    return surface ? host::SurfaceObject(surface) : nullptr;
+  }
+
+  // Draws band k in level k + 1 over its whole bitmap; the origins after each band.
+  std::vector<POINTL> DrawBands(SURFOBJ* band) {
+    std::vector<POINTL> origins;
+    POINTL origin = {7, 7};
+    EXPECT_TRUE(DrvStartBanding(band, &origin));
+    for (BYTE level = 1; origin.x != -1 && level < 20; ++level) {
+      const BYTE* bits = static_cast<const BYTE*>(band->pvBits);
+      EXPECT_TRUE(std::all_of(bits, bits + band->cjBits, [](BYTE b) { return b == 0xFF; }));
+      std::memset(band->pvBits, level, band->cjBits);
+      EXPECT_TRUE(DrvNextBand(band, &origin));
+      origins.push_back(origin);
+    }
+    return origins;
+  }
+
+  BYTE Page(LONG x, LONG y) const {
+    return static_cast<const BYTE*>((*context_)->pageBuffers[0])[y * (*context_)->pageStride + x];
+  }
+
+};
+
+TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
+  SURFOBJ* band = Enable(false, 1000, 3000, 1000 * 1001);  // 1000 x 3001 dots
+  ASSERT_TRUE(band);
+  EXPECT_EQ((*context_)->bandCount, 3u);
+  EXPECT_EQ((*context_)->bandExtent, 1001u);
+  EXPECT_EQ((*context_)->lastBandExtent, 999u);
+  const SURFOBJ before = *band;
+  const std::vector<POINTL> origins = DrawBands(band);
+  ASSERT_EQ(origins.size(), 3u);
+  EXPECT_EQ(origins[0].y, 1001);
+  EXPECT_EQ(origins[1].y, 2002);
+  EXPECT_EQ(origins[2].y, -1);
+  // The last band's two rows beyond the page go nowhere.
+  EXPECT_EQ(Page(999, 1000), 1);
+  EXPECT_EQ(Page(0, 1001), 2);
+  EXPECT_EQ(Page(999, 3000), 3);
+  // A page 1000 dots wide does not fit the head: its conversion fails, and says so.
+  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
+  EXPECT_EQ(host::SurfaceLocks(band->hsurf), 0);
+}
+
+TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) {
+  SURFOBJ* band = Enable(true, 128, 300, 152 * 128);  // 301 x 128: 151 and 150 columns
+  ASSERT_TRUE(band);
+  ASSERT_EQ((*context_)->bandCount, 2u);
+  const std::vector<POINTL> origins = DrawBands(band);
+  ASSERT_EQ(origins.size(), 2u);
+  EXPECT_EQ(origins[0].x, 151);
+  EXPECT_EQ(origins[0].y, 0);
+  for (LONG y : {0, 127}) {
+    EXPECT_EQ(Page(150, y), 1);
+    EXPECT_EQ(Page(300, y), 2);
+    EXPECT_EQ(Page(301, y), 0xFF) << "row padding is no band's";
+  }
+  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_CONVERTED));
+  const uint64_t writes = host::WriteCalls(printer_);
+  EXPECT_GT(writes, 0u);
+  POINTL origin = {0, 0};
+  EXPECT_TRUE(DrvNextBand(band, &origin));  // past the last band: nothing happens again
+  EXPECT_EQ(origin.x, -1);
+  EXPECT_EQ(host::WriteCalls(printer_), writes);
+}
+
+TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
+  SURFOBJ* band = Enable(true, 128, 300, 152 * 128);
+  ASSERT_TRUE(band);
+  const SURFOBJ before = *band;
+  host::FailCall(host::Call::EngLockSurface, 1);
+  DrawBands(band);
+  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
+  EXPECT_EQ(host::WriteCalls(printer_), 0u);
+
+  POINTL origin = {0, 0};
+  host::SetAbort(true);
+  EXPECT_FALSE(DrvStartBanding(band, &origin));
+  host::SetAbort(false);
+  ASSERT_TRUE(DrvStartBanding(band, &origin));
+  std::memset(band->pvBits, 9, band->cjBits);
+  host::SetAbort(true);
+  EXPECT_FALSE(DrvNextBand(band, &origin));
+  EXPECT_EQ((*context_)->bandIndex, 0u);
+  EXPECT_EQ(Page(0, 0), 1) << "the aborted band was not copied";
+}
+
+}  // namespace
+}  // namespace test

@@ -1,0 +1,59 @@
+#include "tests/support/engine_fixture.h"
+
+#include <cstring>
+
+#include "device/printer_data.h"
+#include "tests/support/installed_printer.h"
+
+namespace test {
+
+void EngineTest::SetUp() {
+  HostTest::SetUp();
+  std::string error;
+  installation_ = host::PrinterInstallation::Create(DefaultInstallationFiles(), &error);
+  ASSERT_TRUE(installation_) << error;
+  baseline_ = host::Live();
+}
+
+void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {
+  DefaultOptions options = {};
+  options.optSize = DEFAULT_OPTIONS_SIZE;
+  options.optMask = DOM_USE_MONITOR | (retain ? DOM_OPT20000 : 0);
+  options.optUseMonitor = useMonitor;
+  options.optOpt20000 = retain;
+  Bytes bytes(sizeof(options));
+  std::memcpy(bytes.data(), &options, sizeof(options));
+  host::SetPrinterDataBinary(installation_->printer(), u"RegDefaultOptions", bytes);
+}
+
+std::unique_ptr<host::EngineSession> EngineTest::Open(const host::SessionOptions& options) {
+  host::DdiStatus status;
+  auto session = host::EngineSession::Open(host::kDriverPath, installation_->printer(), options,
+                                           &status);
+  EXPECT_TRUE(session) << status.Describe();
+  return session;
+}
+
+Bytes EngineTest::PrintAlone(const std::vector<host::GrayImage>& pages,
+                             const host::SessionOptions& options) {
+  {
+    auto session = Open(options);
+    if (!session) return {};
+    host::DdiStatus status = session->PrintDocument(pages);
+    EXPECT_TRUE(status) << status.Describe();
+  }
+  return TakeSpooled();
+}
+
+host::GrayImage TestPage(SIZEL size, int seed, bool gray) {
+  host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
+  for (LONG y = 0; y < size.cy; ++y) {
+    for (LONG x = 0; x < size.cx; ++x) {
+      if ((x / 16 + seed) % 5 == 0) image.Row(y)[x] = 0;
+      else if (gray && y > size.cy / 2) image.Row(y)[x] = static_cast<BYTE>(x * 7 + y + seed);
+    }
+  }
+  return image;
+}
+
+}  // namespace test

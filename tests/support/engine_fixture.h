@@ -1,0 +1,48 @@
+// Tests that print whole documents through the engine harness on the default installation;
+// each ends with every session closed, the driver unloaded and nothing left alive.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "driver/device_context.h"
+#include "host/engine_session.h"
+#include "host/printer_installation.h"
+#include "tests/support/host_test.h"
+
+namespace test {
+
+using Bytes = std::vector<uint8_t>;
+
+class EngineTest : public HostTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override {
+    ExpectNothingLeaked();
+    installation_.reset();
+    HostTest::TearDown();
+  }
+  // Stored default options of the printer: output mode and retained pages.
+  void SetDefaultOptions(BYTE useMonitor, BYTE retain = 0);
+  std::unique_ptr<host::EngineSession> Open(const host::SessionOptions& options = {});
+  // Prints pages as one document on a new session; the spooled bytes.
+  Bytes PrintAlone(const std::vector<host::GrayImage>& pages,
+                   const host::SessionOptions& options = {});
+  Bytes TakeSpooled() {
+    Bytes bytes = host::SpooledBytes(installation_->printer());
+    host::ClearSpooled(installation_->printer());
+    return bytes;
+  }
+
+  std::unique_ptr<host::PrinterInstallation> installation_;
+};
+
+inline DeviceContext* Context(const host::EngineSession& session) {
+  return ContextFromHandle(session.device());
+}
+
+// White with black bars placed by seed and, when gray, a ramp over the lower half. Pages
+// without gray print the same whatever state the error diffusion is in.
+host::GrayImage TestPage(SIZEL size, int seed, bool gray = true);
+
+}  // namespace test
