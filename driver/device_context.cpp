@@ -49,6 +49,13 @@ BOOL isValidDeviceContext(const DeviceContext* context) {
          context->signatureTail == DEVICE_CONTEXT_SIGNATURE;
 }
 
+DeviceContext* ContextOfSurface(const SURFOBJ* surface, bool setError) {
+  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
+  if (isValidDeviceContext(context)) return context;
+  if (setError) SetLastError(ERROR_INVALID_PARAMETER);
+  return nullptr;
+}
+
 // Creates a device context for the printer and the application's settings, fills the
 // engine's GDIINFO and DEVINFO, and returns the context; null on any failure, with
 // everything taken released again.

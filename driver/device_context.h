@@ -112,6 +112,11 @@ inline DHPDEV HandleFromContext(DeviceContext* context) {
   return reinterpret_cast<DHPDEV>(context);
 }
 
+// The context behind an engine surface object (its dhpdev); null when the surface is
+// missing or the context fails the validity check. With setError, a null result also sets
+// last error 87, as every validating DDI entry does.
+DeviceContext* ContextOfSurface(const SURFOBJ* surface, bool setError);
+
 // Sets the signatures and the job state, reads the printer data record, builds the default
 // settings and merges the application's device mode into them. FALSE when the context
 // cannot be set up.

@@ -23,17 +23,7 @@ namespace {
 
 constexpr BYTE kWhite = 0xFF;
 
-// The context of the engine's surface object; null when either is missing or invalid,
-// with last error 87.
-DeviceContext* ValidContext(SURFOBJ* surface) {
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (!isValidDeviceContext(context)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  return context;
-}
-
+// Plain output: printer commands only, separated by page control.
 bool PlainOutput(const DeviceContext* context) {
   return context->settings.priv.privUseMonitor == 0;
 }
@@ -65,7 +55,7 @@ BOOL CountNewPage(DeviceContext* context) {
 BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
   (void)documentName;
   (void)jobId;
-  DeviceContext* context = ValidContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   context->jobFlags |= JF_IN_DOCUMENT;
   if (context->jobFlags & JF_RESET_CARRIED) return TRUE;
@@ -79,7 +69,7 @@ BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
 // the page and paints the surface white. FALSE once output has failed, or for an invalid
 // context (last error 87).
 BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
-  DeviceContext* context = ValidContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   if (context->jobFlags & JF_OUTPUT_FAILED) return FALSE;
   if (context->jobFlags & JF_PAGE_OPEN) {
@@ -101,7 +91,7 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
 // surface, takes the band loop's conversion of it. FALSE when the page was not produced
 // (the page stays open), or for an invalid context (last error 87).
 BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
-  DeviceContext* context = ValidContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   // The engine sends a page it did not start: it is counted, and separated from the page
   // before it as if it had been (unless the band loop has sent it already).
@@ -134,7 +124,7 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
 // (the document is closed all the same).
 BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags) {
   (void)flags;
-  DeviceContext* context = ValidContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   // Staged page bytes belong in front of the document end.
   if (context->surfaceFlags & SF_END_OF_JOB) SpoolEndOfJob(context);

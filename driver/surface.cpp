@@ -33,6 +33,7 @@ constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull;
 // Lengths along the tape beyond this cannot be a label; they come from a wrapped subtraction.
 constexpr uint64_t kMaxExtent = 0x7FFFFFFF;
 
+// Landscape is orientation 2 alone, as everywhere else in the driver.
 bool IsLandscape(const DeviceContext* context) {
   return context->settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
 }

@@ -14,6 +14,7 @@ constexpr DWORD kBoundingBoxLength = sizeof(kBoundingBox) - 1;  // 14
 constexpr DWORD kBoundingBoxNumbers = 4;
 constexpr DWORD kEscapeCodeBytes = 2;  // the query reads the low 16 bits of its code
 
+// A decimal digit in ASCII.
 bool IsDigit(BYTE value) { return value >= '0' && value <= '9'; }
 
 // Reads one number of the bounding box from position: blanks, an optional '-', then
@@ -108,11 +109,8 @@ ULONG APIENTRY DrvDrawEscape(SURFOBJ* surface, ULONG escape, CLIPOBJ* clip, RECT
   }
   if (escape != ENCAPSULATED_POSTSCRIPT) return 0;
 
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (!isValidDeviceContext(context)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  DeviceContext* context = ContextOfSurface(surface, true);
+  if (!context) return 0;
   // A malformed clip path is noted in the last error but does not stop the escape.
   CheckClipPath(clip);
   if (!FindBoundingBox(static_cast<const BYTE*>(input), inputSize)) {

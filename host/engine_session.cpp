@@ -51,11 +51,13 @@ constexpr int kMaxBandsPerPage = 4096;
 constexpr ULONG kPatternCount = 6;
 constexpr BYTE kWhite = 0xFF;
 
+// The table's entry for a DDI index as the function type it has; null when missing.
 template <typename Function>
 Function Entry(const Driver& driver, ULONG index) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(driver.Function(index)));
 }
 
+// The status of a failed call.
 DdiStatus Failed(std::string call, DWORD lastError) { return {false, std::move(call), lastError}; }
 
 struct DriverRegistry {
@@ -63,6 +65,7 @@ struct DriverRegistry {
   std::map<HMODULE, std::unique_ptr<Driver>> drivers;
 };
 
+// The process's drivers, by module.
 DriverRegistry& Registry() {
   static DriverRegistry registry;
   return registry;
@@ -76,6 +79,7 @@ void UnloadLocked(DriverRegistry& registry, Driver* driver) {
   FreeLibrary(module);
 }
 
+// Drops one session's hold on a driver; the last one unloads it.
 void ReleaseDriver(Driver* driver) {
   DriverRegistry& registry = Registry();
   std::lock_guard guard(registry.lock);
@@ -187,11 +191,13 @@ bool RenderInto(SURFOBJ* target, POINTL origin, const GrayImage& image) {
 
 }  // namespace
 
+// "ok", or the failed call with its last error.
 std::string DdiStatus::Describe() const {
   if (ok) return "ok";
   return call + " failed (last error " + std::to_string(lastError) + ")";
 }
 
+// An image of one level; negative sizes give an empty image.
 GrayImage GrayImage::Filled(LONG width, LONG height, BYTE level) {
   GrayImage image;
   image.width = width > 0 ? width : 0;
@@ -200,6 +206,7 @@ GrayImage GrayImage::Filled(LONG width, LONG height, BYTE level) {
   return image;
 }
 
+// Loads the driver and enables a context and its surface; null with the failing call.
 std::unique_ptr<EngineSession> EngineSession::Open(std::u16string_view driverPath,
                                                    HANDLE printer,
                                                    const SessionOptions& options,
@@ -216,8 +223,11 @@ std::unique_ptr<EngineSession> EngineSession::Open(std::u16string_view driverPat
   return session;
 }
 
+// Disables whatever the session still holds.
 EngineSession::~EngineSession() { Close(); }
 
+// DrvEnablePDEV, DrvCompletePDEV and DrvEnableSurface for the options; on failure nothing
+// of the new context is left.
 DdiStatus EngineSession::EnableContext(const SessionOptions& options) {
   options_ = options;
   devmode_.clear();
@@ -257,6 +267,7 @@ DdiStatus EngineSession::EnableContext(const SessionOptions& options) {
   return {};
 }
 
+// DrvDisableSurface and DrvDisablePDEV for what the session holds, and its engine device.
 void EngineSession::DisableContext() {
   if (surface_) {
     if (auto disableSurface = Entry<DisableSurfaceFn>(*driver_, INDEX_DrvDisableSurface))
@@ -274,6 +285,7 @@ void EngineSession::DisableContext() {
   }
 }
 
+// Disables the context and lets go of the driver; does nothing the second time.
 void EngineSession::Close() {
   if (!driver_) return;
   DisableContext();
@@ -281,10 +293,13 @@ void EngineSession::Close() {
   driver_.reset();
 }
 
+// The engine's record of the surface, or null without one.
 SURFOBJ* EngineSession::surfaceObject() const { return surface_ ? SurfaceObject(surface_) : nullptr; }
 
+// Whether the driver marked its surface for banding.
 bool EngineSession::banded() const { return surface_ && IsBandingSurface(surface_); }
 
+// The page in surface coordinates; 0 x 0 without a surface.
 SIZEL EngineSession::pageSize() const {
   if (banded()) {
     return {static_cast<LONG>(gdiInfo_.ulHorzRes), static_cast<LONG>(gdiInfo_.ulVertRes)};
@@ -293,6 +308,7 @@ SIZEL EngineSession::pageSize() const {
   return object ? object->sizlBitmap : SIZEL{0, 0};
 }
 
+// DrvStartDoc; the failed call when the driver refuses.
 DdiStatus EngineSession::StartDoc(std::u16string_view documentName, DWORD jobId) {
   auto startDoc = driver_ ? Entry<StartDocFn>(*driver_, INDEX_DrvStartDoc) : nullptr;
   if (!startDoc || !surface_) return Failed("DrvStartDoc (no surface)", 0);
@@ -303,6 +319,7 @@ DdiStatus EngineSession::StartDoc(std::u16string_view documentName, DWORD jobId)
   return {};
 }
 
+// DrvStartPage; the failed call when the driver refuses.
 DdiStatus EngineSession::StartPage() {
   auto startPage = driver_ ? Entry<SurfaceFn>(*driver_, INDEX_DrvStartPage) : nullptr;
   if (!startPage || !surface_) return Failed("DrvStartPage (no surface)", 0);
@@ -311,6 +328,7 @@ DdiStatus EngineSession::StartPage() {
   return {};
 }
 
+// DrvSendPage; the failed call when the driver refuses.
 DdiStatus EngineSession::SendPage() {
   auto sendPage = driver_ ? Entry<SurfaceFn>(*driver_, INDEX_DrvSendPage) : nullptr;
   if (!sendPage || !surface_) return Failed("DrvSendPage (no surface)", 0);
@@ -319,6 +337,7 @@ DdiStatus EngineSession::SendPage() {
   return {};
 }
 
+// DrvEndDoc, with ED_ABORTDOC when asked; the failed call when the driver refuses.
 DdiStatus EngineSession::EndDoc(bool abort) {
   auto endDoc = driver_ ? Entry<EndDocFn>(*driver_, INDEX_DrvEndDoc) : nullptr;
   if (!endDoc || !surface_) return Failed("DrvEndDoc (no surface)", 0);
@@ -328,6 +347,8 @@ DdiStatus EngineSession::EndDoc(bool abort) {
   return {};
 }
 
+// The band loop of one page; the failed call when the driver refuses a band or never
+// ends the page.
 DdiStatus EngineSession::RenderBands(const GrayImage& image) {
   auto startBanding = Entry<BandFn>(*driver_, INDEX_DrvStartBanding);
   auto nextBand = Entry<BandFn>(*driver_, INDEX_DrvNextBand);
@@ -347,6 +368,7 @@ DdiStatus EngineSession::RenderBands(const GrayImage& image) {
   return Failed("DrvNextBand (never ended the page)", 0);
 }
 
+// Renders the page, in bands when the surface is banded; the failed call otherwise.
 DdiStatus EngineSession::RenderPage(const GrayImage& image) {
   if (!driver_ || !surface_) return Failed("rendering (no surface)", 0);
   if (image.width < 0 || image.height < 0 ||
@@ -362,6 +384,7 @@ DdiStatus EngineSession::RenderPage(const GrayImage& image) {
   return options_.sendPageAfterBands ? SendPage() : DdiStatus{};
 }
 
+// One page from DrvStartPage to DrvSendPage; the first failed call.
 DdiStatus EngineSession::PrintPage(const GrayImage& image) {
   DdiStatus status = StartPage();
   if (!status) return status;
@@ -370,6 +393,7 @@ DdiStatus EngineSession::PrintPage(const GrayImage& image) {
   return banded() ? DdiStatus{} : SendPage();
 }
 
+// One document of pages; the first failed call, after which the document is aborted.
 DdiStatus EngineSession::PrintDocument(const std::vector<GrayImage>& pages,
                                        std::u16string_view documentName) {
   DdiStatus status = StartDoc(documentName);
@@ -384,6 +408,8 @@ DdiStatus EngineSession::PrintDocument(const std::vector<GrayImage>& pages,
   return EndDoc(false);
 }
 
+// Replaces the context for new settings as the engine does; the failed call, with the
+// old context kept, otherwise.
 DdiStatus EngineSession::Reset(const SessionOptions& options) {
   auto resetPDEV = driver_ ? Entry<ResetPDEVFn>(*driver_, INDEX_DrvResetPDEV) : nullptr;
   if (!resetPDEV || !device_) return Failed("DrvResetPDEV (no device)", 0);
@@ -438,6 +464,7 @@ DdiStatus EngineSession::Reset(const SessionOptions& options) {
   return {};
 }
 
+// DrvDrawEscape on the surface; 0 with last error 87 when the driver has no such entry.
 ULONG EngineSession::DrawEscape(ULONG escape, CLIPOBJ* clip, ULONG inputSize, const void* input,
                                 DWORD* lastError) {
   auto drawEscape = driver_ ? Entry<DrawEscapeFn>(*driver_, INDEX_DrvDrawEscape) : nullptr;

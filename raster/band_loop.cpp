@@ -18,16 +18,7 @@ namespace {
 
 constexpr BYTE kWhite = 0xFF;
 
-// The context of a band surface, or null (last error 87) when it is missing or invalid.
-DeviceContext* BandContext(SURFOBJ* surface) {
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (!isValidDeviceContext(context)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  return context;
-}
-
+// Landscape bands are columns; any orientation but 2 gives row bands.
 bool IsLandscape(const DeviceContext* context) {
   return context->settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
 }
@@ -37,10 +28,12 @@ DWORD PageRows(const DeviceContext* context) {
   return IsLandscape(context) ? context->crossExtent : context->bandAxisExtent;
 }
 
+// Paints the band bitmap white for the engine's next band.
 void WhitenBand(SURFOBJ* surface) {
   if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
 }
 
+// The smaller of two counts.
 uint64_t Least(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
 // Copies the finished band, extent rows or columns of it, to its place in the page image.
@@ -122,7 +115,7 @@ BOOL ConvertWholePage(DeviceContext* context, const SURFOBJ* surface) {
 // and records the result in bandedPage for page control. TRUE when the band was copied
 // (and, for the last band, the page converted).
 BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   const BOOL copied = CopyBand(context, surface, extent);
   if (context->bandIndex + 1 < context->bandCount) return copied;
@@ -134,7 +127,7 @@ BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
 // Prepares the first band of a page: origin (0, 0) and a white band bitmap. FALSE when the
 // job was aborted, or for a missing surface or invalid context (last error 87).
 BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context || !origin) return FALSE;
   if (EngCheckAbort(surface)) return FALSE;
   *origin = {0, 0};
@@ -150,7 +143,7 @@ BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
 // control reports that again to a DrvSendPage that follows; an engine that sends none
 // learns it here).
 BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin) {
-  DeviceContext* context = BandContext(surface);
+  DeviceContext* context = ContextOfSurface(surface, true);
   if (!context || !origin) return FALSE;
   if (EngCheckAbort(surface)) return FALSE;
   // Calls past the last band find the page done: nothing is copied or converted again.

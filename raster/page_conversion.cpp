@@ -507,8 +507,8 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
 // an abort, a page that cannot be held, or a failed allocation or pass.
 BOOL ConvertPage(SURFOBJ* surface) {
   if (!surface || surface->iBitmapFormat != BMF_8BPP) return FALSE;
-  DeviceContext* context = ContextFromHandle(surface->dhpdev);
-  if (!isValidDeviceContext(context)) return FALSE;
+  DeviceContext* context = ContextOfSurface(surface, false);
+  if (!context) return FALSE;
   PageImage image;
   if (!DescribeImage(surface, &image)) return FALSE;
   const SettingsRecord& settings = context->settings;

@@ -1,4 +1,4 @@
-// The settings record: media limits, the specification version of a record and the copy
+// The settings record: media limits, the device-mode version of a record and the copy
 // of a caller's record of any known size into a driver record.
 #include "settings/settings_record.h"
 

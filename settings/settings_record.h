@@ -129,7 +129,7 @@ DWORD MinMarginTenths(const MediaListEntry* entry);
 DWORD MinMarginDots360(const MediaListEntry* entry);
 DWORD MaxMarginTenths(const MediaListEntry* entry);
 
-// The specification version of a record from its size: 0 for null, 0x320 for 188 bytes,
+// The device-mode version of a record from its size: 0 for null, 0x320 for 188 bytes,
 // 0x400 for 212, 0x401 for 220, otherwise the record's own dmSpecVersion.
 WORD SettingsSpecVersion(const DEVMODEW* record);
 

@@ -86,6 +86,7 @@ TEST_F(JobControlTest, AResetInTheMiddleOfADocumentCarriesTheCountAndTheSeparato
 TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   SetDefaultOptions(0, 1);
   auto session = Open();
+  const host::LiveObjects before = host::Live();
   ASSERT_TRUE(session->StartDoc());
   ASSERT_TRUE(session->PrintPage(pages_[0]));
   ASSERT_TRUE(session->PrintPage(pages_[1]));
@@ -93,6 +94,7 @@ TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   ASSERT_TRUE(session->EndDoc());
   EXPECT_EQ(Context(*session)->retainedPages, nullptr);
   EXPECT_EQ(Context(*session)->retainedLength, 0u);
+  EXPECT_EQ(host::Live(), before) << "the document left " << host::Live().Describe();
   EXPECT_EQ(TakeSpooled(), Bytes{0x1A}) << "no 0C after a retained page, no page sent";
 }
 
