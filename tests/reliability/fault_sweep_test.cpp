@@ -46,6 +46,9 @@ struct Scenario {
   bool banded;
 };
 
+// Test names and messages show the scenario by its name.
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
 // Several pages on four sets of settings: every tone mode, both orientations, both feed
 // resolutions, copies, labels across the head, and pages held back and printed behind
 // the next one.
