@@ -80,8 +80,11 @@ struct MediaRecord {
   SHORT mrPrintLengthDots;    // printable length in dots
   LONG mrMarginDots;          // mrWidthDots - mrPrintWidthDots
   BYTE mrWidthMultiple;       // labels across the head minus one
-  MediaListEntry mrEntry;     // copy of the entry the record was made from
+  // Copy of the entry the record was made from, aligned so that its text and 16-bit
+  // fields lie at their natural alignment.
+  alignas(4) MediaListEntry mrEntry;
 };
+static_assert(offsetof(MediaRecord, mrEntry) % 4 == 0);
 
 // What the model-data library delivered for one device context; all blocks live in the
 // context's private heap.

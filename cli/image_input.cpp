@@ -1,0 +1,455 @@
+// PNG and PGM decoding row by row, gray conversion and placement on the page.
+#include "cli/image_input.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/tool.h"
+
+namespace tq33cli {
+namespace {
+
+constexpr uint8_t kWhite = 255;
+constexpr size_t kPngSignatureSize = 8;
+constexpr size_t kMaxPgmHeader = 4096;
+
+// Receives an image row by row, top to bottom, as 8-bit gray.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual void Start(uint32_t width, uint32_t height) = 0;
+  // Where gray row y may be decoded in place (a whole image row fits there), or null.
+  // A row decoded there is still handed to Row, with that pointer.
+  virtual uint8_t* Target(uint32_t) { return nullptr; }
+  virtual void Row(uint32_t y, const uint8_t* gray) = 0;
+};
+
+// Throws the image's failure.
+[[noreturn]] void ImageFailure(const std::string& path, const std::string& reason) {
+  Fail("cannot read image " + path + ": " + reason);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens an image file for reading; throws when it cannot be opened.
+File OpenImage(const std::string& path) {
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) ImageFailure(path, std::strerror(errno));
+  return file;
+}
+
+enum class ImageType { Png, Pgm };
+
+// The type from the file's first bytes. Names the usual mistakes instead of guessing.
+ImageType DetectType(std::FILE* file, const std::string& path) {
+  uint8_t head[kPngSignatureSize] = {};
+  size_t got = std::fread(head, 1, sizeof(head), file);
+  std::rewind(file);
+  if (got == 0) ImageFailure(path, "empty file");
+  if (got >= 2 && head[0] == 'P' && head[1] == '5') return ImageType::Pgm;
+  if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7') {
+    ImageFailure(path, std::string("a P") + static_cast<char>(head[1]) +
+                           " netpbm file; only binary gray PGM (P5) is taken");
+  }
+  if (got == kPngSignatureSize && png_sig_cmp(head, 0, kPngSignatureSize) == 0)
+    return ImageType::Png;
+  ImageFailure(path, "not a PNG file");
+}
+
+// Throws for an image of zero size or one larger than the tool takes.
+void CheckSize(const std::string& path, uint64_t width, uint64_t height) {
+  if (width == 0 || height == 0) ImageFailure(path, "the image has zero size");
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    ImageFailure(path, "the image is too large (" + std::to_string(width) + " x " +
+                           std::to_string(height) + "; at most " + std::to_string(kMaxImageSide) +
+                           " pixels a side)");
+  }
+}
+
+// ---- PGM --------------------------------------------------------------------------------
+
+struct PgmHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t maxValue = 0;
+};
+
+// Reads "P5 width height maxval" with comments, and the single blank after maxval.
+PgmHeader ReadPgmHeader(std::FILE* file, const std::string& path) {
+  PgmHeader header;
+  uint64_t numbers[3] = {};
+  size_t consumed = 2;
+  if (std::fgetc(file) != 'P' || std::fgetc(file) != '5') ImageFailure(path, "not a PGM file");
+  int c = std::fgetc(file);
+  for (uint64_t& number : numbers) {
+    // Blanks and comments before each number.
+    while (c != EOF && (std::isspace(c) || c == '#')) {
+      if (c == '#') {
+        while (c != EOF && c != '\n' && c != '\r') {
+          c = std::fgetc(file);
+          if (++consumed > kMaxPgmHeader) ImageFailure(path, "the PGM header is too long");
+        }
+      }
+      c = std::fgetc(file);
+      if (++consumed > kMaxPgmHeader) ImageFailure(path, "the PGM header is too long");
+    }
+    if (c == EOF) ImageFailure(path, "truncated PGM header");
+    if (!std::isdigit(c)) ImageFailure(path, "malformed PGM header");
+    while (c != EOF && std::isdigit(c)) {
+      number = number * 10 + static_cast<uint64_t>(c - '0');
+      if (number > 0xFFFFFFFFu) ImageFailure(path, "malformed PGM header (number too large)");
+      c = std::fgetc(file);
+      if (++consumed > kMaxPgmHeader) ImageFailure(path, "the PGM header is too long");
+    }
+  }
+  if (c == EOF || !std::isspace(c)) ImageFailure(path, "truncated PGM header");
+  CheckSize(path, numbers[0], numbers[1]);
+  if (numbers[2] == 0 || numbers[2] > 65535) ImageFailure(path, "malformed PGM maximum value");
+  if (numbers[2] > 255) ImageFailure(path, "16-bit PGM is not supported (maximum value above 255)");
+  header.width = static_cast<uint32_t>(numbers[0]);
+  header.height = static_cast<uint32_t>(numbers[1]);
+  header.maxValue = static_cast<uint32_t>(numbers[2]);
+  return header;
+}
+
+// Decodes a binary PGM into the sink; throws for a malformed or truncated file.
+void DecodePgm(std::FILE* file, const std::string& path, RowSink* sink) {
+  PgmHeader header = ReadPgmHeader(file, path);
+  std::vector<uint8_t> row(header.width);
+  uint8_t scale[256];
+  for (uint32_t v = 0; v < 256; ++v) {
+    // Levels above the maximum value are out of range; they count as white.
+    scale[v] = v >= header.maxValue
+                   ? kWhite
+                   : static_cast<uint8_t>((v * 255 + header.maxValue / 2) / header.maxValue);
+  }
+  sink->Start(header.width, header.height);
+  for (uint32_t y = 0; y < header.height; ++y) {
+    uint8_t* target = sink->Target(y);
+    if (!target) target = row.data();
+    if (std::fread(target, 1, row.size(), file) != row.size()) {
+      ImageFailure(path, "truncated: the file ends in row " + std::to_string(y) + " of " +
+                             std::to_string(header.height));
+    }
+    if (header.maxValue != 255) {
+      for (uint32_t x = 0; x < header.width; ++x) target[x] = scale[target[x]];
+    }
+    sink->Row(y, target);
+  }
+}
+
+// ---- PNG --------------------------------------------------------------------------------
+
+// What the libpng callbacks share with the decoder; lives in the caller's frame so that
+// nothing with a destructor is skipped by libpng's longjmp.
+struct PngState {
+  std::FILE* file = nullptr;
+  char message[256] = {};
+  std::vector<uint8_t> row;     // one decoded row, up to 4 channels
+  std::vector<uint8_t> gray;    // the row converted to gray
+  std::vector<uint8_t> whole;   // an interlaced image's rows
+  std::vector<png_bytep> rows;  // and their starts
+};
+
+// libpng's error handler: keeps the message and returns to the decoder's setjmp.
+void PngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<PngState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof(state->message), "%s", message);
+  png_longjmp(png, 1);
+}
+
+// Warnings (unknown chunks, gamma values) do not stop a decode.
+void PngWarning(png_structp, png_const_charp) {}
+
+// libpng's reader: exactly length bytes from the file, or an error for a file that ends.
+void PngRead(png_structp png, png_bytep data, size_t length) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (std::fread(data, 1, length, state->file) != length) {
+    png_error(png, "truncated: the file ends inside the image data");
+  }
+}
+
+// Over white: c * a / 255 + 255 - a, rounded.
+inline uint32_t OverWhite(uint32_t c, uint32_t a) { return (c * a + 255 * (255 - a) + 127) / 255; }
+
+// BT.601 luma, rounded.
+inline uint8_t Luma(uint32_t r, uint32_t g, uint32_t b) {
+  return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
+}
+
+// One row of 1 to 4 eight-bit channels (gray, gray+alpha, RGB, RGBA) to gray over white.
+void ToGray(const uint8_t* in, uint32_t width, int channels, uint8_t* out) {
+  switch (channels) {
+    case 1:
+      std::memcpy(out, in, width);
+      break;
+    case 2:
+      for (uint32_t x = 0; x < width; ++x, in += 2)
+        out[x] = static_cast<uint8_t>(OverWhite(in[0], in[1]));
+      break;
+    case 3:
+      for (uint32_t x = 0; x < width; ++x, in += 3) out[x] = Luma(in[0], in[1], in[2]);
+      break;
+    default:
+      for (uint32_t x = 0; x < width; ++x, in += 4) {
+        out[x] = Luma(OverWhite(in[0], in[3]), OverWhite(in[1], in[3]), OverWhite(in[2], in[3]));
+      }
+      break;
+  }
+}
+
+// Decodes with libpng; false with state->message set on any libpng error.
+bool DecodePngRows(png_structp png, png_infop info, PngState* state, RowSink* sink) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_read_fn(png, state, PngRead);
+  png_set_user_limits(png, kMaxImageSide, kMaxImageSide);
+  png_read_info(png, info);
+
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 0;
+  int colorType = 0;
+  int interlace = 0;
+  png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (bitDepth == 16) png_set_scale_16(png);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  const int channels = png_get_channels(png, info);
+  const size_t rowBytes = png_get_rowbytes(png, info);
+  if (channels < 1 || channels > 4 || rowBytes < size_t{width} * channels) {
+    png_error(png, "unexpected sample layout");
+  }
+
+  state->gray.resize(width);
+  sink->Start(width, height);
+  if (passes == 1) {
+    state->row.resize(rowBytes);
+    for (png_uint_32 y = 0; y < height; ++y) {
+      // 8-bit gray rows need no conversion: they are decoded where they belong.
+      uint8_t* target = channels == 1 ? sink->Target(y) : nullptr;
+      if (target) {
+        png_read_row(png, target, nullptr);
+        sink->Row(y, target);
+        continue;
+      }
+      png_read_row(png, state->row.data(), nullptr);
+      ToGray(state->row.data(), width, channels, state->gray.data());
+      sink->Row(y, state->gray.data());
+    }
+    return true;
+  }
+  // Interlaced rows arrive pass by pass, so the whole image is decoded first.
+  if (rowBytes > kMaxInterlacedBytes / height) {
+    png_error(png, "interlaced image too large to decode (de-interlace it first)");
+  }
+  state->whole.resize(rowBytes * height);
+  state->rows.resize(height);
+  for (png_uint_32 y = 0; y < height; ++y) state->rows[y] = state->whole.data() + rowBytes * y;
+  png_read_image(png, state->rows.data());
+  for (png_uint_32 y = 0; y < height; ++y) {
+    ToGray(state->rows[y], width, channels, state->gray.data());
+    sink->Row(y, state->gray.data());
+  }
+  return true;
+}
+
+// Decodes a PNG into the sink; throws, naming libpng's reason, when it cannot.
+void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
+  PngState state;
+  state.file = file;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
+  if (!png) ImageFailure(path, "out of memory");
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    ImageFailure(path, "out of memory");
+  }
+  bool ok = DecodePngRows(png, info, &state, sink);
+  png_destroy_read_struct(&png, &info, nullptr);
+  if (!ok) {
+    std::string reason = state.message;
+    // libpng's own words for the faults people meet most.
+    if (reason.find("width is zero") != std::string::npos ||
+        reason.find("height is zero") != std::string::npos) {
+      reason = "the image has zero size";
+    } else if (reason.find("exceeds user limit") != std::string::npos ||
+               reason.find("too large") != std::string::npos) {
+      reason = "the image is too large (" + reason + "; at most " + std::to_string(kMaxImageSide) +
+               " pixels a side)";
+    }
+    ImageFailure(path, reason);
+  }
+}
+
+// Decodes the image file of either type into the sink; throws when it cannot.
+void Decode(const std::string& path, RowSink* sink) {
+  File file = OpenImage(path);
+  if (DetectType(file.get(), path) == ImageType::Pgm) {
+    DecodePgm(file.get(), path, sink);
+  } else {
+    DecodePng(file.get(), path, sink);
+  }
+}
+
+// ---- Placement ----------------------------------------------------------------------------
+
+// Image pixel (x, y) to page pixel (x, y), cropped. Only the part of the page the image
+// leaves uncovered is painted white, and rows as wide as the page are decoded in place:
+// the page is written once.
+class CropSink final : public RowSink {
+ public:
+  explicit CropSink(GrayPage* page) : page_(page) {}
+  void Start(uint32_t width, uint32_t height) override {
+    copy_ = std::min(width, page_->width);
+    inPlace_ = width == page_->width;
+    const uint32_t rows = std::min(height, page_->height);
+    for (uint32_t y = 0; y < rows; ++y) {
+      std::memset(Page(y) + copy_, kWhite, page_->width - copy_);
+    }
+    std::memset(Page(rows), kWhite, size_t{page_->height - rows} * page_->width);
+  }
+  uint8_t* Target(uint32_t y) override { return inPlace_ && y < page_->height ? Page(y) : nullptr; }
+  void Row(uint32_t y, const uint8_t* gray) override {
+    if (y < page_->height && gray != Page(y)) std::memcpy(Page(y), gray, copy_);
+  }
+
+ private:
+  uint8_t* Page(uint32_t y) const { return page_->pixels + size_t{y} * page_->width; }
+
+  GrayPage* page_;
+  uint32_t copy_ = 0;
+  bool inPlace_ = false;
+};
+
+// Scales the image to fit the page with its aspect kept, centred, by area averaging:
+// every page pixel is the mean of the image over the area it covers, partly covered
+// image pixels counting by the part they contribute. In units of 1 / (w * dw) across and
+// 1 / (h * dh) down all boundaries are whole numbers, so the sums are exact integers.
+class ContainSink final : public RowSink {
+ public:
+  explicit ContainSink(GrayPage* page) : page_(page) {}
+
+  void Start(uint32_t width, uint32_t height) override {
+    w_ = width;
+    h_ = height;
+    const uint64_t pw = page_->width;
+    const uint64_t ph = page_->height;
+    if (uint64_t{w_} * ph <= uint64_t{h_} * pw) {  // the height limits
+      dh_ = ph;
+      dw_ = std::clamp<uint64_t>((uint64_t{w_} * ph + h_ / 2) / h_, 1, pw);
+    } else {
+      dw_ = pw;
+      dh_ = std::clamp<uint64_t>((uint64_t{h_} * pw + w_ / 2) / w_, 1, ph);
+    }
+    ox_ = static_cast<uint32_t>((pw - dw_) / 2);
+    oy_ = static_cast<uint32_t>((ph - dh_) / 2);
+    // The horizontal overlaps: image pixel i spans [i*dw, (i+1)*dw), page pixel j spans
+    // [j*w, (j+1)*w); one entry per overlapping pair, in order.
+    spans_.clear();
+    for (uint64_t i = 0, j = 0; i < w_ && j < dw_;) {
+      uint64_t end = std::min((i + 1) * dw_, (j + 1) * w_);
+      uint64_t start = std::max(i * dw_, j * w_);
+      spans_.push_back(
+          {static_cast<uint32_t>(i), static_cast<uint32_t>(j), static_cast<uint32_t>(end - start)});
+      if ((i + 1) * dw_ == end) ++i;
+      if ((j + 1) * w_ == end) ++j;
+    }
+    rowSums_.assign(dw_, 0);
+    accumulated_.assign(dw_, 0);
+  }
+
+  void Row(uint32_t y, const uint8_t* gray) override {
+    std::fill(rowSums_.begin(), rowSums_.end(), 0);
+    for (const Span& span : spans_) rowSums_[span.to] += uint64_t{gray[span.from]} * span.weight;
+    // The page rows this image row covers: [y*dh, (y+1)*dh) against [j*h, (j+1)*h).
+    const uint64_t top = uint64_t{y} * dh_;
+    const uint64_t bottom = top + dh_;
+    for (uint64_t j = top / h_; j < dh_ && j * h_ < bottom; ++j) {
+      uint64_t weight = std::min(bottom, (j + 1) * h_) - std::max(top, j * h_);
+      for (uint64_t x = 0; x < dw_; ++x) accumulated_[x] += rowSums_[x] * weight;
+      if ((j + 1) * h_ <= bottom) FinishRow(static_cast<uint32_t>(j));
+    }
+  }
+
+ private:
+  struct Span {
+    uint32_t from;    // image column
+    uint32_t to;      // page column, from the placed image's left edge
+    uint32_t weight;  // overlap in 1 / (w * dw) units
+  };
+
+  void FinishRow(uint32_t j) {
+    const uint64_t area = uint64_t{w_} * h_;
+    uint8_t* out = page_->pixels + size_t{oy_ + j} * page_->width + ox_;
+    for (uint64_t x = 0; x < dw_; ++x) {
+      out[x] = static_cast<uint8_t>((accumulated_[x] + area / 2) / area);
+      accumulated_[x] = 0;
+    }
+  }
+
+  GrayPage* page_;
+  uint32_t w_ = 0, h_ = 0;
+  uint64_t dw_ = 0, dh_ = 0;
+  uint32_t ox_ = 0, oy_ = 0;
+  std::vector<Span> spans_;
+  std::vector<uint64_t> rowSums_;
+  std::vector<uint64_t> accumulated_;
+};
+
+}  // namespace
+
+ImageSize ProbeImage(const std::string& path) {
+  File file = OpenImage(path);
+  if (DetectType(file.get(), path) == ImageType::Pgm) {
+    PgmHeader header = ReadPgmHeader(file.get(), path);
+    // The samples follow the header uncompressed, so their count is known at once.
+    const long start = std::ftell(file.get());
+    if (start < 0 || std::fseek(file.get(), 0, SEEK_END) != 0) ImageFailure(path, "cannot seek");
+    const uint64_t present = static_cast<uint64_t>(std::ftell(file.get()) - start);
+    const uint64_t needed = uint64_t{header.width} * header.height;
+    if (present < needed) {
+      ImageFailure(path, "truncated: " + std::to_string(present) + " bytes of samples where " +
+                             std::to_string(header.width) + " x " + std::to_string(header.height) +
+                             " needs " + std::to_string(needed));
+    }
+    return {header.width, header.height};
+  }
+  // The signature, then the IHDR chunk: length 13, type, width and height big-endian.
+  uint8_t head[24] = {};
+  if (std::fread(head, 1, sizeof(head), file.get()) != sizeof(head)) {
+    ImageFailure(path, "truncated: the file ends inside the PNG header");
+  }
+  if (std::memcmp(head + 12, "IHDR", 4) != 0) ImageFailure(path, "the PNG has no IHDR chunk first");
+  auto big = [](const uint8_t* at) {
+    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+  };
+  ImageSize size{big(head + 16), big(head + 20)};
+  CheckSize(path, size.width, size.height);
+  return size;
+}
+
+void RenderImage(const std::string& path, Fit fit, GrayPage* page) {
+  if (fit == Fit::None) {
+    CropSink sink(page);
+    Decode(path, &sink);
+  } else {
+    std::memset(page->pixels, kWhite, size_t{page->width} * page->height);
+    ContainSink sink(page);
+    Decode(path, &sink);
+  }
+}
+
+}  // namespace tq33cli

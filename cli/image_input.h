@@ -1,0 +1,49 @@
+// Label images for `tq33 print`: PNG (gray, RGB, palette, with or without alpha) and
+// binary PGM (P5, 8-bit), decoded row by row to 8-bit gray and placed on a white page.
+//
+// Gray conversion: alpha is composited over white, colour becomes gray by the BT.601 luma
+// weights (0.299 R + 0.587 G + 0.114 B), each step rounded to the nearest level; 16-bit
+// samples are scaled to 8 bits; gamma chunks are not applied. Rows are decoded one at a
+// time and placed as they come, so an image larger than the page costs no more memory
+// than one of its rows (interlaced PNGs, whose rows arrive in passes, are the exception
+// and are limited to kMaxInterlacedBytes of decoded rows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tq33cli {
+
+// Neither side of an image may exceed this many pixels.
+constexpr uint32_t kMaxImageSide = 1u << 20;
+constexpr size_t kMaxInterlacedBytes = size_t{256} << 20;
+
+enum class Fit {
+  None,     // image pixel (x, y) to page pixel (x, y), cropped; the rest white
+  Contain,  // scaled to fit the page, aspect kept, centred, by area averaging
+};
+
+// An 8-bit gray page in surface coordinates, top-down, width bytes a row; 255 is white.
+// The pixels belong to the caller (the engine session's page image).
+struct GrayPage {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t* pixels = nullptr;
+};
+
+struct ImageSize {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// Reads only the header of an image file. Throws "cannot read image PATH: reason" (exit
+// status 1) when the file is not an image this tool takes.
+ImageSize ProbeImage(const std::string& path);
+
+// Decodes the image and places it on page (already sized); what the image leaves
+// uncovered becomes white.
+// Throws "cannot read image PATH: reason" when the image cannot be decoded.
+void RenderImage(const std::string& path, Fit fit, GrayPage* page);
+
+}  // namespace tq33cli

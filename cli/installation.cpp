@@ -1,0 +1,194 @@
+// Laying out the tool's printer installation and its environment, and diagnosing why the
+// driver refused it.
+#include "cli/installation.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/embedded_data.h"
+#include "cli/file_io.h"
+#include "cli/tool.h"
+#include "device/media_definitions.h"
+#include "host/host.h"
+#include "modeldata/model_data_file.h"
+
+namespace tq33cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The default installation's files, as named in data/.
+constexpr char kDefaultModelData[] = "tq33.model";
+constexpr char kDefaultMediaFile[] = "sample-media.dat";
+
+// The registry key of the installation's default options: this prefix and the model name.
+constexpr char16_t kDefaultOptionsKey[] = u"SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\";
+constexpr char16_t kDefaultOptionsValue[] = u"RegDefaultOptions";
+constexpr char16_t kFallbackModelName[] = u"TQ-33";
+
+// The model the driver asks the model-data library for.
+constexpr DWORD kModelSelector = 1;
+
+// Names of the installation's files inside its driver directory.
+constexpr char kDataFileName[] = "TQ33KV.MDL";
+constexpr char kMediaFileName[] = "TQ33KV.DAT";
+constexpr char kResourceLibraryName[] = "3/TQ33Kr.dll";
+
+// An embedded data/ file; throws when the tool was built without it.
+std::vector<uint8_t> Embedded(const char* name) {
+  std::optional<std::vector<uint8_t>> bytes = EmbeddedBytes(name);
+  if (!bytes) Fail(std::string("the tool was built without data/") + name);
+  return *bytes;
+}
+
+// The driver directory of an installation named by --install: the host's layout under a
+// Windows root, or the driver directory itself.
+fs::path InstalledDriverDirectory(const std::string& directory) {
+  fs::path root(directory);
+  std::error_code code;
+  fs::path laidOut = root / "C" / "TQ33" / "drivers";
+  if (fs::is_directory(laidOut, code)) return laidOut;
+  if (fs::exists(root / kDataFileName, code) || fs::exists(root / kMediaFileName, code)) {
+    return root;
+  }
+  Fail("--install " + directory +
+       " is not a printer installation: it holds neither "
+       "C/TQ33/drivers nor " +
+       kDataFileName + " or " + kMediaFileName);
+}
+
+// A file of the installation named by --install, when it has one.
+std::optional<std::vector<uint8_t>> InstalledFile(const fs::path& directory, const char* name,
+                                                  const char* what) {
+  std::error_code code;
+  fs::path path = directory / name;
+  if (!fs::exists(path, code)) return std::nullopt;
+  return ReadInputFile(path.string(), what);
+}
+
+// Parses the installation's data file as the model-data library would. False with the
+// fault in error when it is malformed, and with present false when there is none.
+bool ParseInstalledModel(const host::PrinterInstallation& installation, ModelDataFile* file,
+                         ModelDataError* error, bool* present) {
+  std::optional<std::vector<uint8_t>> bytes =
+      host::ReadWholeFile(installation.HostPath(host::kDataFilePath));
+  *present = bytes.has_value();
+  if (!bytes) return false;
+  return ParseModelDataFile(bytes->data(), bytes->size(), file, error) != FALSE;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> EmbeddedBytes(std::string_view name) {
+  for (size_t i = 0; i < kEmbeddedFileCount; ++i) {
+    const EmbeddedFile& file = kEmbeddedFiles[i];
+    if (name == file.name) return std::vector<uint8_t>(file.bytes, file.bytes + file.size);
+  }
+  return std::nullopt;
+}
+
+ToolInstallation::ToolInstallation(const ToolOptions& options) {
+  host::InstallationFiles files;
+  std::optional<std::vector<uint8_t>> resourceLibrary;
+  if (options.installDir.empty()) {
+    files.modelData = Embedded(kDefaultModelData);
+    files.mediaDefinitions = Embedded(kDefaultMediaFile);
+  } else {
+    // The tool never writes into an installation it is given: it prints from a copy.
+    fs::path directory = InstalledDriverDirectory(options.installDir);
+    files.modelData = InstalledFile(directory, kDataFileName, "model data file");
+    files.mediaDefinitions = InstalledFile(directory, kMediaFileName, "media definition file");
+    resourceLibrary = InstalledFile(directory, kResourceLibraryName, "resource library");
+    files.resourceTranslation.reset();
+  }
+  if (!options.modelDataFile.empty()) {
+    files.modelData = ReadInputFile(options.modelDataFile, "model data file");
+  }
+  if (!options.mediaFile.empty()) {
+    files.mediaDefinitions = ReadInputFile(options.mediaFile, "media definition file");
+  }
+  if (options.resourceLanguage) {
+    files.resourceTranslation = options.resourceLanguage;
+    resourceLibrary.reset();
+  }
+
+  std::string error;
+  installation_ = host::PrinterInstallation::Create(files, &error);
+  if (!installation_) Fail("cannot lay out the printer installation: " + error);
+  if (resourceLibrary && !installation_->WriteFile(host::kResourceLibraryPath, *resourceLibrary)) {
+    Fail("cannot lay out the printer installation: cannot copy its resource library");
+  }
+
+  const HANDLE printer = installation_->printer();
+  for (const PrinterDataStep& step : options.printerData) {
+    std::u16string name = host::Utf16(step.name);
+    if (step.binary) {
+      host::SetPrinterDataBinary(printer, name, ReadInputFile(step.file, "printer-data file"));
+    } else {
+      host::SetPrinterDataDword(printer, name, step.number);
+    }
+  }
+  if (!options.userDevmodeFile.empty()) {
+    host::SetUserDevmode(printer,
+                         ReadInputFile(options.userDevmodeFile, "per-user settings record"));
+  }
+  if (!options.registryOptionsFile.empty()) {
+    std::vector<uint8_t> block =
+        ReadInputFile(options.registryOptionsFile, "registry options file");
+    // The driver looks under the model's name, which its default settings take from the
+    // model record.
+    std::u16string model = kFallbackModelName;
+    ModelDataFile parsed;
+    ModelDataError parseError;
+    bool present = false;
+    if (ParseInstalledModel(*installation_, &parsed, &parseError, &present)) {
+      if (const ModelDataModel* found = FindModelData(&parsed, kModelSelector)) {
+        const WCHAR* name = found->record.moName;
+        size_t length = 0;
+        while (length < std::size(found->record.moName) && name[length] != 0) ++length;
+        model.assign(name, length);
+      }
+    }
+    host::SetRegistryValue(std::u16string(kDefaultOptionsKey) + model, kDefaultOptionsValue,
+                           REG_BINARY, std::move(block));
+  }
+  if (options.country || options.measure) {
+    host::SetLocale(host::Utf16(options.country.value_or("44")),
+                    host::Utf16(options.measure.value_or("0")));
+  }
+  if (options.codePage) host::SetCodePages(437, *options.codePage);
+  if (options.maxBitmapBytes) host::SetMaxBitmapBytes(*options.maxBitmapBytes);
+}
+
+std::string ToolInstallation::DiagnoseRefusal() const {
+  ModelDataFile parsed;
+  ModelDataError error;
+  bool present = false;
+  if (!ParseInstalledModel(*installation_, &parsed, &error, &present)) {
+    if (!present) return "the installation has no model data file";
+    return error.line ? "model data file malformed at " + error.Describe()
+                      : "model data file malformed: " + error.Describe();
+  }
+  if (!FindModelData(&parsed, kModelSelector)) {
+    return "the model data file declares no [model 1], the model the driver asks for";
+  }
+  if (FindModelData(&parsed, kModelSelector)->media.empty()) {
+    return "model 1 of the model data file has no media";
+  }
+  std::error_code code;
+  const std::string mediaFile = installation_->HostPath(host::kMediaFilePath);
+  if (!fs::exists(mediaFile, code)) return "the installation has no media definition file";
+  uintmax_t size = fs::file_size(mediaFile, code);
+  if (code) return "the media definition file cannot be read";
+  if (size == 0) return "the media definition file is empty";
+  if (size > MEDIA_DEFINITION_BLOCK_SIZE) {
+    return "the media definition file holds " + std::to_string(size) + " bytes, more than the " +
+           std::to_string(MEDIA_DEFINITION_BLOCK_SIZE) + " a definition file may hold";
+  }
+  if (!fs::exists(installation_->HostPath(host::kModelLibraryPath), code)) {
+    return "the installation has no model-data library";
+  }
+  return {};
+}
+
+}  // namespace tq33cli

@@ -1,0 +1,33 @@
+// The printer the tool prints to: a printer installation laid out in a private temporary
+// directory (the built-in default, or a copy of the one --install names, with single files
+// replaced), the printer registered with the host spooler, and the printer's environment
+// (printer data, per-user record, registry options, locale, code page, engine limits) set
+// up as the options say.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/tool_options.h"
+#include "host/printer_installation.h"
+
+namespace tq33cli {
+
+class ToolInstallation {
+ public:
+  // Lays out the installation and sets up the environment; throws on failure.
+  explicit ToolInstallation(const ToolOptions& options);
+
+  HANDLE printer() const { return installation_->printer(); }
+  host::PrinterInstallation& installation() const { return *installation_; }
+
+  // Why the driver refused to make a printer context on this installation, from a look
+  // at its files ("model data file malformed at line 12: ..."); empty when the files
+  // show no cause.
+  std::string DiagnoseRefusal() const;
+
+ private:
+  std::unique_ptr<host::PrinterInstallation> installation_;
+};
+
+}  // namespace tq33cli

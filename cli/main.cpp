@@ -1,0 +1,65 @@
+// tq33: prints label images through the TQ-33 driver on the Linux host, and inspects what
+// the driver makes of an installation, a settings record and a printer stream.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <new>
+
+#include "cli/commands.h"
+#include "cli/interrupts.h"
+#include "cli/tool.h"
+
+int main(int argc, char** argv) {
+  using namespace tq33cli;
+  WatchInterrupts();
+  CLI::App app{
+      "tq33: print label images through the TQ-33 driver, and inspect what it makes "
+      "of an installation, a settings record and a printer stream"};
+  app.name("tq33");
+  app.require_subcommand(1);
+  app.footer(
+      "Examples:\n"
+      "  tq33 print label.png -o out.bin              # one page, framed output\n"
+      "  tq33 print a.png b.pgm --plain --dpi 720 -o out.bin\n"
+      "  tq33 info --orientation portrait --json      # the context the driver makes\n"
+      "  tq33 media                                   # the installation's media\n"
+      "  tq33 decode out.bin --png preview            # what the printer would print\n"
+      "\n"
+      "Run `tq33 COMMAND --help` for a command's options.\n"
+      "Exit status: 0 success, 1 a failed job or bad input, 2 a usage error.");
+
+  std::function<int()> run;
+  SetRun setRun = [&run](std::function<int()> command) { run = std::move(command); };
+  AddPrintCommand(&app, setRun);
+  AddInfoCommand(&app, setRun);
+  AddMediaCommand(&app, setRun);
+  AddDecodeCommand(&app, setRun);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n", error.what());
+    return kExitUsage;
+  } catch (const ToolError& error) {
+    std::fprintf(stderr, "tq33: %s\n", error.message.c_str());
+    return error.status;
+  }
+
+  try {
+    return run ? run() : kExitUsage;
+  } catch (const ToolError& error) {
+    std::fprintf(stderr, "tq33: %s\n", error.message.c_str());
+    return error.status;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tq33: out of memory\n");
+    return kExitFailed;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tq33: %s\n", error.what());
+    return kExitFailed;
+  }
+}

@@ -1,0 +1,39 @@
+// A printer context made the way `print` makes it: the tool's installation, the
+// application's settings record (the driver's defaults for the printer, changed by the
+// settings options in their order), and an engine session that has enabled the context
+// and its surface through the driver's DDI table.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "cli/installation.h"
+#include "cli/tool_options.h"
+#include "driver/device_context.h"
+#include "host/engine_session.h"
+
+namespace tq33cli {
+
+class PrinterContext {
+ public:
+  // Throws, naming the cause, when the installation or the context cannot be made.
+  explicit PrinterContext(const ToolOptions& options);
+  ~PrinterContext();
+
+  host::EngineSession& session() const { return *session_; }
+  HANDLE printer() const { return installation_->printer(); }
+  // The driver's device context.
+  const DeviceContext* context() const;
+  // The record the application handed to DrvEnablePDEV.
+  const std::vector<uint8_t>& applicationRecord() const { return applicationRecord_; }
+  // The page in surface coordinates, from the surface's band layout.
+  LONG pageWidth() const;
+  LONG pageHeight() const;
+
+ private:
+  std::unique_ptr<ToolInstallation> installation_;
+  std::vector<uint8_t> applicationRecord_;
+  std::unique_ptr<host::EngineSession> session_;
+};
+
+}  // namespace tq33cli

@@ -1,0 +1,38 @@
+// What every command of the tq33 tool shares: its failures and exit statuses, and the
+// output of its reports.
+#pragma once
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace tq33cli {
+
+using Json = nlohmann::ordered_json;
+
+// Exit statuses: a failed job or bad input is 1, a usage error 2.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// A command's failure: main prints "tq33: <message>" and exits with status.
+struct ToolError {
+  int status;
+  std::string message;
+};
+
+[[noreturn]] inline void Fail(std::string message) {
+  throw ToolError{kExitFailed, std::move(message)};
+}
+[[noreturn]] inline void UsageError(std::string message) {
+  throw ToolError{kExitUsage, std::move(message)};
+}
+
+// Prints a report: the JSON document itself, or the same content as indented
+// "name: value" lines.
+void PrintReport(const Json& report, bool json, std::FILE* out = stdout);
+
+// The text form of a report, as PrintReport writes it without --json.
+std::string ReportText(const Json& report);
+
+}  // namespace tq33cli

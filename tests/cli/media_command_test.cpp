@@ -1,0 +1,89 @@
+// `tq33 media` end to end: the installation's records decoded and byte for byte, and the
+// installations the options name.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/record_fields.h"
+#include "device/media_definitions.h"
+#include "settings/settings_record.h"
+#include "tests/cli/tool_fixture.h"
+
+namespace test {
+namespace {
+
+size_t CountMedia(const std::string& modelFile) {
+  std::ifstream in(modelFile);
+  std::string line;
+  size_t count = 0;
+  while (std::getline(in, line)) count += line.rfind("[medium]", 0) == 0;
+  return count;
+}
+
+using MediaTest = ToolTest;
+
+TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
+  Json media = RunJson({"media"});
+  EXPECT_EQ(media["model"]["moName"], "TQ-33");
+  EXPECT_EQ(media["model"]["raw"].get<std::string>().size(), 2 * sizeof(ModelRecord));
+  const size_t count = CountMedia(SourcePath("data/tq33.model"));
+  EXPECT_EQ(media["mediaCount"], count);
+  ASSERT_EQ(media["media"].size(), count);
+  for (size_t i = 0; i < count; ++i) {
+    const Json& medium = media["media"][i];
+    EXPECT_EQ(medium["mrIndex"], i);
+    EXPECT_EQ(medium["mrPaperSize"], medium["entry"]["mePaperSize"]);
+    EXPECT_EQ(
+        medium["mrMarginDots"].get<int>(),
+        medium["entry"]["meWidthDots"].get<int>() - medium["entry"]["mePrintWidthDots"].get<int>());
+    EXPECT_EQ(medium["raw"].get<std::string>().size(), 2 * sizeof(MediaListEntry));
+  }
+  // The definitions are the file's records as they stand.
+  const std::vector<uint8_t> file = ReadBytes(SourcePath("data/sample-media.dat"));
+  const size_t definitions = (file.size() - MEDIA_DEFINITION_HEADER_SIZE) / MEDIA_DEFINITION_SIZE;
+  ASSERT_EQ(media["definitions"].size(), definitions);
+  for (size_t i = 0; i < definitions; ++i) {
+    const uint8_t* record = file.data() + MEDIA_DEFINITION_HEADER_SIZE + i * MEDIA_DEFINITION_SIZE;
+    EXPECT_EQ(media["definitions"][i]["raw"], tq33cli::HexBytes(record, MEDIA_DEFINITION_SIZE));
+    EXPECT_EQ(media["definitions"][i]["paperSizeCode"], USER_FORM_BASE + i);
+  }
+
+  ToolResult text = Run({"media"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out.find("raw"), std::string::npos);
+  EXPECT_NE(text.out.find("moName: \"TQ-33\""), std::string::npos) << text.out;
+}
+
+TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {
+  Json other = RunJson({"media", "--model-data", SourcePath("data/tq21.model")});
+  EXPECT_NE(other["model"]["moName"], "TQ-33");
+  EXPECT_EQ(other["mediaCount"], CountMedia(SourcePath("data/tq21.model")));
+
+  namespace fs = std::filesystem;
+  const fs::path drivers = fs::path(Path("install")) / "C" / "TQ33" / "drivers";
+  fs::create_directories(drivers);
+  fs::copy_file(SourcePath("data/tq21.model"), drivers / "TQ33KV.MDL");
+  fs::copy_file(SourcePath("data/sample-media.dat"), drivers / "TQ33KV.DAT");
+  Json installed = RunJson({"media", "--install", "install"});
+  EXPECT_EQ(installed["model"]["moName"], other["model"]["moName"]);
+  // A replacement file applies to a copy: the installation keeps its own.
+  WriteBytes(Path("one.dat"), std::vector<uint8_t>(MEDIA_DEFINITION_HEADER_SIZE, 0));
+  Json replaced = RunJson({"media", "--install", "install", "--media-file", "one.dat"});
+  EXPECT_EQ(replaced["definitions"].size(), 0u);
+  EXPECT_EQ(ReadBytes((drivers / "TQ33KV.DAT").string()),
+            ReadBytes(SourcePath("data/sample-media.dat")));
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(Path("install")))
+    files += entry.is_regular_file();
+  EXPECT_EQ(files, 2u);
+
+  fs::remove(drivers / "TQ33KV.MDL");
+  ExpectFailure(Run({"media", "--install", "install"}), 1,
+                "the installation has no model data file");
+  ExpectFailure(Run({"media", "--install", "."}), 1, "is not a printer installation");
+}
+
+}  // namespace
+}  // namespace test

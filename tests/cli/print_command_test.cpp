@@ -1,0 +1,190 @@
+// `tq33 print` end to end: the round trip through decode for every tone mode and
+// orientation, banding, plain documents, fitting, and jobs that must leave no output.
+#include <gtest/gtest.h>
+
+#include "tests/cli/tool_fixture.h"
+
+namespace test {
+namespace {
+
+constexpr uint32_t kHeadDots = 384;
+constexpr uint8_t kBlack = 0;
+constexpr uint8_t kWhite = 255;
+
+Gray Filled(uint32_t cx, uint32_t cy, uint8_t level) {
+  return Gray{cx, cy, std::vector<uint8_t>(size_t{cx} * cy, level)};
+}
+
+// White with a black block in the top left quarter and one black dot: shows any turn or
+// mirror of the page.
+Gray Pattern(uint32_t cx, uint32_t cy) {
+  Gray page = Filled(cx, cy, kWhite);
+  for (uint32_t y = 0; y < cy / 2; ++y) {
+    for (uint32_t x = 0; x < cx / 4; ++x) page.pixels[size_t{y} * cx + x] = kBlack;
+  }
+  page.pixels[size_t{cy - 2} * cx + (cx - 3)] = kBlack;
+  return page;
+}
+
+// What the printer prints for a page of black and white pixels, as decode renders it: one
+// row per raster line, the head across, head dot 0 on the right. Portrait rows are raster
+// lines sent right to left; landscape columns are raster lines sent top to bottom. The
+// image dots sit behind (384 - head extent) / 2 blank dots.
+Gray Printed(const Gray& page, bool landscape) {
+  const uint32_t lines = landscape ? page.width : page.height;
+  const uint32_t extent = landscape ? page.height : page.width;
+  const uint32_t margin = (kHeadDots - extent) / 2;
+  Gray out = Filled(kHeadDots, lines, kWhite);
+  for (uint32_t line = 0; line < lines; ++line) {
+    for (uint32_t j = 0; j < extent; ++j) {
+      const uint32_t x = landscape ? line : extent - 1 - j;
+      const uint32_t y = landscape ? j : line;
+      const uint32_t dot = margin + j;
+      out.pixels[size_t{line} * kHeadDots + (kHeadDots - 1 - dot)] = page.at(x, y);
+    }
+  }
+  return out;
+}
+
+struct RoundTrip {
+  const char* halftone;
+  const char* orientation;
+};
+
+void PrintTo(const RoundTrip& trip, std::ostream* out) {
+  *out << trip.halftone << " " << trip.orientation;
+}
+
+class PrintRoundTripTest : public ToolTest, public ::testing::WithParamInterface<RoundTrip> {};
+
+TEST_P(PrintRoundTripTest, DecodedDotsAreWhatThePagesShouldPrint) {
+  const Args options = {"--halftone", GetParam().halftone, "--orientation", GetParam().orientation};
+  const bool landscape = std::string(GetParam().orientation) == "landscape";
+  auto [cx, cy] = Page(options);
+  ASSERT_GT(cx, 0u);
+  ASSERT_LE(landscape ? cy : cx, kHeadDots);
+  const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack), Pattern(cx, cy)};
+  Args print = {"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"};
+  print.insert(print.end(), options.begin(), options.end());
+  WritePgm(Path("white.pgm"), pages[0]);
+  WritePgm(Path("black.pgm"), pages[1]);
+  WritePgm(Path("pattern.pgm"), pages[2]);
+  ToolResult printed = Run(print);
+  ASSERT_EQ(printed.status, 0) << printed.err;
+
+  Json stream = RunJson({"decode", "out.bin", "--png", "page"});
+  ASSERT_EQ(stream["pages"].size(), 3u);
+  EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], 0);
+  EXPECT_EQ(stream["pages"][1]["labels"][0]["dots"], uint64_t{cx} * cy);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
+    Gray expected = Printed(pages[i], landscape);
+    ASSERT_EQ(png.height, expected.height) << "page " << i + 1;
+    EXPECT_TRUE(png.pixels == expected.pixels) << "page " << i + 1;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ToneModesAndOrientations, PrintRoundTripTest,
+    ::testing::Values(RoundTrip{"threshold", "portrait"}, RoundTrip{"threshold", "landscape"},
+                      RoundTrip{"ordered", "portrait"}, RoundTrip{"ordered", "landscape"},
+                      RoundTrip{"diffusion", "portrait"}, RoundTrip{"diffusion", "landscape"}),
+    [](const auto& test) {
+      return std::string(test.param.halftone) + "_" + test.param.orientation;
+    });
+
+using PrintTest = ToolTest;
+
+TEST_F(PrintTest, BandedPagesGiveTheSameBytesAsWholeOnes) {
+  auto [cx, cy] = Page({});
+  WritePgm(Path("a.pgm"), Pattern(cx, cy));
+  WritePgm(Path("b.pgm"), Filled(cx / 2, cy, 90));
+  ASSERT_EQ(Run({"print", "a.pgm", "b.pgm", "-o", "whole.bin"}).status, 0);
+  ASSERT_EQ(Run({"print", "a.pgm", "b.pgm", "--max-bitmap", "40000", "-o", "banded.bin"}).status,
+            0);
+  EXPECT_TRUE(RunJson({"info", "--max-bitmap", "40000"})["page"]["banded"].get<bool>());
+  EXPECT_EQ(ReadBytes(Path("whole.bin")), ReadBytes(Path("banded.bin")));
+}
+
+TEST_F(PrintTest, PlainDocumentsCarryEveryCopyAndOneDocumentEnd) {
+  auto [cx, cy] = Page({"--plain"});
+  WritePgm(Path("a.pgm"), Pattern(cx, cy));
+  ASSERT_EQ(Run({"print", "a.pgm", "a.pgm", "--plain", "--copies", "2", "-o", "out.bin"}).status,
+            0);
+  Json stream = RunJson({"decode", "out.bin"});
+  EXPECT_EQ(stream["format"], "plain");
+  EXPECT_EQ(stream["documents"], 1);
+  ASSERT_EQ(stream["pages"].size(), 4u);  // two pages of two copies each
+  EXPECT_EQ(stream["pages"][3]["labels"][0]["end"], 0x1A);
+  std::vector<uint8_t> bytes = ReadBytes(Path("out.bin"));
+  EXPECT_EQ(bytes[0], 0x1B);
+  EXPECT_EQ(bytes[1], 0x40);
+}
+
+TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePage) {
+  auto [cx, cy] = Page({"--orientation", "portrait", "--halftone", "threshold"});
+  WritePgm(Path("dot.pgm"), Filled(1, 1, kBlack));
+  ASSERT_EQ(Run({"print", "dot.pgm", "--fit", "contain", "--orientation", "portrait", "--halftone",
+                 "threshold", "-o", "out.bin"})
+                .status,
+            0);
+  Json stream = RunJson({"decode", "out.bin", "--png", "page"});
+  const uint32_t side = std::min(cx, cy);
+  EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], uint64_t{side} * side);
+  Gray square = Filled(cx, cy, kWhite);
+  for (uint32_t y = (cy - side) / 2; y < (cy - side) / 2 + side; ++y) {
+    for (uint32_t x = (cx - side) / 2; x < (cx - side) / 2 + side; ++x) {
+      square.pixels[size_t{y} * cx + x] = kBlack;
+    }
+  }
+  EXPECT_TRUE(ReadPngGray(Path("page-1.png")).pixels == Printed(square, false).pixels);
+}
+
+TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
+  auto [cx, cy] = Page({});
+  WritePgm(Path("good.pgm"), Filled(cx, cy, kBlack));
+  std::string png = Path("good.png");
+  PngLayout layout{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
+  WritePng(png, layout);
+  std::vector<uint8_t> whole = ReadBytes(png);
+  WriteBytes(Path("truncated.png"), std::vector<uint8_t>(whole.begin(), whole.end() - 20));
+  WriteBytes(Path("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
+  WriteBytes(Path("empty.png"), {});
+  WriteBytes(Path("zero.png"), PngHeaderOnly(0, 10));
+  WriteBytes(Path("huge.png"), PngHeaderOnly(0x7FFFFFFF, 0x7FFFFFFF));
+  WriteBytes(Path("large.png"), PngHeaderOnly(100000, 100000));
+  WriteBytes(Path("huge.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', ' ',  '9',
+                                '9', '9', '9', '9', ' ', '2', '5', '5', '\n', 0});
+  WriteBytes(Path("wide.pgm"), {'P', '5', ' ', '3', ' ', '1', ' ', '6', '5', '5', '3', '5', '\n'});
+  WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
+  const std::pair<const char*, const char*> cases[] = {
+      {"truncated.png", "truncated"},  {"text.png", "not a PNG file"},
+      {"empty.png", "empty file"},     {"zero.png", "zero size"},
+      {"huge.png", "too large"},       {"large.png", "truncated"},
+      {"huge.pgm", "truncated"},       {"wide.pgm", "16-bit PGM"},
+      {"missing.png", "No such file"},
+  };
+  for (const auto& [image, cause] : cases) {
+    SCOPED_TRACE(image);
+    ToolResult result = Run({"print", "good.pgm", image, "-o", "old.bin"});
+    ExpectFailure(result, 1, std::string("cannot read image ") + image + ": ");
+    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+    // The earlier output stands as it was, and nothing half-written is left beside it.
+    EXPECT_EQ(ReadBytes(Path("old.bin")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  }
+  for (const std::string& name : dir_.Names()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
+  EXPECT_EQ(Run({"print", "good.pgm", "good.png", "-o", "old.bin"}).status, 0);
+}
+
+TEST_F(PrintTest, AnInterruptedJobEndsCleanlyWithoutOutput) {
+  auto [cx, cy] = Page({"--length", "10000", "--paper", "262"});
+  WritePgm(Path("long.pgm"), Pattern(cx, cy));
+  Args args = {"print", "--length", "10000", "--paper", "262", "-o", "out.bin"};
+  for (int i = 0; i < 60; ++i) args.push_back("long.pgm");
+  ToolResult result = RunTool(args, dir_.path(), 1000);
+  ExpectFailure(result, 1, "interrupted");
+  EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"long.pgm"}));
+}
+
+}  // namespace
+}  // namespace test

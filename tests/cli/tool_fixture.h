@@ -1,0 +1,54 @@
+// The base of the tool's end-to-end tests: a scratch directory to run tq33 in, and the
+// page the driver makes for a set of options.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/tool_runner.h"
+
+namespace test {
+
+using Json = nlohmann::ordered_json;
+using Args = std::vector<std::string>;
+
+class ToolTest : public ::testing::Test {
+ protected:
+  ToolResult Run(const Args& args) { return RunTool(args, dir_.path()); }
+
+  // Runs a command that must succeed with --json and returns its report.
+  Json RunJson(Args args) {
+    args.push_back("--json");
+    ToolResult result = Run(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.status == 0 ? Json::parse(result.out) : Json::object();
+  }
+
+  // The page in dots that print makes with these options: (cx, cy).
+  std::pair<uint32_t, uint32_t> Page(const Args& options) {
+    Args args = {"info"};
+    args.insert(args.end(), options.begin(), options.end());
+    Json page = RunJson(args)["page"];
+    return {page.value("cx", 0u), page.value("cy", 0u)};
+  }
+
+  // Expects a failure with this status whose message names the cause.
+  void ExpectFailure(const ToolResult& result, int status, const std::string& cause) {
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_EQ(result.err.rfind("tq33: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+  }
+
+  std::string Path(const std::string& name) const { return dir_ / name; }
+
+  ScratchDir dir_;
+};
+
+inline std::string SourcePath(const std::string& relative) {
+  return std::string(TQ33_SOURCE_DIR) + "/" + relative;
+}
+
+}  // namespace test

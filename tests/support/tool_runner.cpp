@@ -1,0 +1,197 @@
+#include "tests/support/tool_runner.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace test {
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  char pattern[] = "/tmp/tq33-tool-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (!made) throw std::runtime_error("cannot make a scratch directory");
+  path_ = made;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> ScratchDir::Names() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs) {
+  const std::string binary = std::string(TQ33_BINARY_DIR) + "/tq33";
+  const std::string outPath = directory + "/.stdout";
+  const std::string errPath = directory + "/.stderr";
+  std::vector<std::string> argv = {binary};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  pid_t child = 0;
+  ToolResult result;
+  int spawned = posix_spawn(&child, binary.c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot run " << binary;
+    return result;
+  }
+  int wait = 0;
+  if (interruptAfterMs > 0) {
+    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+    kill(child, SIGINT);
+  }
+  waitpid(child, &wait, 0);
+  result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  result.out = ReadText(outPath);
+  result.err = ReadText(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  EXPECT_NE(result.status, -1) << "the tool crashed: " << result.err;
+  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("terminate called"), std::string::npos) << result.err;
+  return result;
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void WritePgm(const std::string& path, const Gray& image) {
+  std::string header = "P5\n# test image\n" + std::to_string(image.width) + " " +
+                       std::to_string(image.height) + "\n255\n";
+  std::vector<uint8_t> bytes(header.begin(), header.end());
+  bytes.insert(bytes.end(), image.pixels.begin(), image.pixels.end());
+  WriteBytes(path, bytes);
+}
+
+void WritePng(const std::string& path, const PngLayout& layout) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    FAIL() << "libpng could not write " << path;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colorType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> palette;
+  for (size_t i = 0; i + 2 < layout.palette.size(); i += 3) {
+    palette.push_back({layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
+  }
+  if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+  if (!layout.transparency.empty()) {
+    png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()),
+                 nullptr);
+  }
+  png_write_info(png, info);
+  const size_t rowBytes = png_get_rowbytes(png, info);
+  std::vector<png_bytep> rows(layout.height);
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    rows[y] = const_cast<png_bytep>(layout.samples.data() + rowBytes * y);
+  }
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(file);
+}
+
+Gray ReadPngGray(const std::string& path) {
+  Gray image;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    ADD_FAILURE() << "cannot open " << path;
+    return image;
+  }
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    ADD_FAILURE() << "libpng could not read " << path;
+    return Gray{};
+  }
+  png_init_io(png, file);
+  png_read_info(png, info);
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_strip_alpha(png);
+  png_set_rgb_to_gray_fixed(png, 1, -1, -1);
+  png_read_update_info(png, info);
+  image.width = png_get_image_width(png, info);
+  image.height = png_get_image_height(png, info);
+  image.pixels.resize(size_t{image.width} * image.height);
+  std::vector<png_bytep> rows(image.height);
+  for (uint32_t y = 0; y < image.height; ++y)
+    rows[y] = image.pixels.data() + size_t{y} * image.width;
+  png_read_image(png, rows.data());
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return image;
+}
+
+std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
+  std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
+  std::vector<uint8_t> chunk = {'I', 'H', 'D', 'R'};
+  for (uint32_t value : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      chunk.push_back(static_cast<uint8_t>(value >> shift));
+  }
+  chunk.insert(chunk.end(), {8, 0, 0, 0, 0});  // 8-bit gray, no interlace
+  uLong crc = crc32(0, chunk.data(), static_cast<uInt>(chunk.size()));
+  bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(crc >> shift));
+  return bytes;
+}
+
+}  // namespace test

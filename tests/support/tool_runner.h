@@ -1,0 +1,75 @@
+// End-to-end tests of the tq33 tool: running the built binary as a subprocess in a
+// scratch directory, and the image files it reads and writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test {
+
+struct ToolResult {
+  int status = -1;  // exit status; -1 when the tool did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// A scratch directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // File names in the directory, sorted.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::string path_;
+};
+
+// Runs tq33 with the arguments in directory (its working directory), input from
+// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test. With
+// interruptAfterMs, SIGINT is sent to it that long after it started.
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs = 0);
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// An 8-bit gray image, rows of width bytes.
+struct Gray {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<uint8_t> pixels;
+  uint8_t at(uint32_t x, uint32_t y) const { return pixels[size_t{y} * width + x]; }
+};
+
+void WritePgm(const std::string& path, const Gray& image);
+
+// A PNG written as given: colour type and bit depth of libpng, samples row by row
+// (width * channels samples of bitDepth bits, 16-bit ones big-endian), an optional
+// palette (RGB triples) and tRNS alphas, interlaced or not.
+struct PngLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int colorType = 0;
+  int bitDepth = 8;
+  std::vector<uint8_t> samples;
+  std::vector<uint8_t> palette;
+  std::vector<uint8_t> transparency;
+  bool interlaced = false;
+};
+void WritePng(const std::string& path, const PngLayout& layout);
+
+// A PNG read back as 8-bit gray (a bilevel PNG of the tool gives 0 and 255).
+Gray ReadPngGray(const std::string& path);
+
+// A PNG signature and IHDR chunk claiming width x height, with a correct CRC and
+// nothing after it.
+std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height);
+
+}  // namespace test
