@@ -145,11 +145,17 @@ BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettin
   BuildDefaultSettings(&context->settings, deviceName, &context->modelData, context->printer);
   context->defaultSettings = context->settings;
 
-  // When the merge refuses the application's record, the defaults stand.
-  MergeSettings(&context->settings, applicationSettings, SettingsExtent(applicationSettings),
-                context->printer, &context->modelData, context->mediaDefinitions,
-                context->mediaDefinitionCount,
-                static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
+  // When the merge refuses the application's record, the defaults stand. When it could not
+  // even look at the record for want of memory, the context fails instead: printing the
+  // job on settings it never asked for (another medium, plain output in place of framed)
+  // would be a failure reported as success. The merge sets no last error of its own.
+  SetLastError(ERROR_SUCCESS);
+  const DWORD merged = MergeSettings(&context->settings, applicationSettings,
+                                     SettingsExtent(applicationSettings), context->printer,
+                                     &context->modelData, context->mediaDefinitions,
+                                     context->mediaDefinitionCount,
+                                     static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
+  if (!merged && applicationSettings && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return FALSE;
 
   DWORD slots = context->printerData->pdFreeMemory / FONT_SLOT_MEMORY;
   context->fontSlotCount = slots < 1 ? 1 : slots;

@@ -28,19 +28,24 @@ bool PlainOutput(const DeviceContext* context) {
   return context->settings.priv.privUseMonitor == 0;
 }
 
-// Writes one separator byte straight to the spooler. Its result is of no use: a lost
-// separator cannot be resent in its place, and a failed page write has latched already.
-void WriteSeparator(DeviceContext* context, BYTE value) {
+// Writes one separator byte straight to the spooler, whatever the latch says. FALSE when
+// the spooler refuses it or takes none of it.
+BOOL WriteSeparator(DeviceContext* context, BYTE value) {
   DWORD written = 0;
-  WritePrinter(context->printer, &value, 1, &written);
+  return WritePrinter(context->printer, &value, 1, &written) && written == 1;
 }
 
 // Counts a new page, first writing the 0C held back from the page before it (plain output
-// only; never before the first page of a document).
-void CountNewPage(DeviceContext* context) {
-  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END)
-    WriteSeparator(context, CMD_PAGE_END);
+// only; never before the first page of a document). FALSE, with the page not counted and
+// the stream latched, when that byte cannot be written: the new page would otherwise run
+// on from the last one's lines as if it were part of it.
+BOOL CountNewPage(DeviceContext* context) {
+  static const BYTE kPageEnd = CMD_PAGE_END;
+  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END &&
+      !SpoolWrite(context, &kPageEnd, 1))
+    return FALSE;
   context->pageCount += 1;
+  return TRUE;
 }
 
 }  // namespace
@@ -75,7 +80,7 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
     context->bandedPage = BP_NONE;
   }
 
-  CountNewPage(context);
+  if (!CountNewPage(context)) return FALSE;
   context->jobFlags |= JF_PAGE_OPEN;
   context->jobFlags &= ~JF_RESET_CARRIED;
   if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
@@ -92,7 +97,7 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
   // before it as if it had been (unless the band loop has sent it already).
   if ((context->jobFlags & JF_PAGE_OPEN) == 0) {
     if (context->bandedPage == BP_NONE) {
-      CountNewPage(context);
+      if (!CountNewPage(context)) return FALSE;
     } else {
       context->pageCount += 1;
     }
@@ -115,17 +120,18 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
 
 // Ends a document: writes 1A (plain output), releases retained pages that never went out
 // and closes the document. The flags are not examined: an aborted document ends the same.
-// FALSE only for an invalid context (last error 87).
+// FALSE for an invalid context (last error 87), and when the spooler did not take the 1A
+// (the document is closed all the same).
 BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags) {
   (void)flags;
   DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   // Staged page bytes belong in front of the document end.
   if (context->surfaceFlags & SF_END_OF_JOB) SpoolEndOfJob(context);
-  if (PlainOutput(context)) WriteSeparator(context, CMD_DOCUMENT_END);
+  const BOOL ended = !PlainOutput(context) || WriteSeparator(context, CMD_DOCUMENT_END);
   // Pages held back for a page that never came must not go out with another document.
   ClearRetainedPages(context);
   context->retainedLength = 0;
   context->jobFlags &= ~(JF_RESET_CARRIED | JF_IN_DOCUMENT);
-  return TRUE;
+  return ended;
 }

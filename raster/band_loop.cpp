@@ -138,8 +138,10 @@ BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
 }
 
 // Takes the finished band and gives the origin of the next one, or (-1, -1) once the page
-// is complete and converted. A failed conversion is not reported here; page control
-// reports it. FALSE when the job was aborted, or for a missing surface or invalid context.
+// is complete and converted. FALSE when the job was aborted, for a missing surface or
+// invalid context, and when the page could not be converted after its last band (page
+// control reports that again to a DrvSendPage that follows; an engine that sends none
+// learns it here).
 BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin) {
   DeviceContext* context = ContextOfSurface(surface, true);
   if (!context || !origin) return FALSE;
@@ -150,7 +152,8 @@ BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin) {
     return TRUE;
   }
   const bool lastBand = context->bandIndex + 1 >= context->bandCount;
-  CopyBandToPage(surface, lastBand ? context->lastBandExtent : context->bandExtent);
+  const BOOL taken =
+      CopyBandToPage(surface, lastBand ? context->lastBandExtent : context->bandExtent);
 
   context->bandIndex += 1;
   WhitenBand(surface);
@@ -160,5 +163,5 @@ BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin) {
     const LONG start = static_cast<LONG>(context->bandIndex * context->bandExtent);
     *origin = IsLandscape(context) ? POINTL{start, 0} : POINTL{0, start};
   }
-  return TRUE;
+  return (lastBand && !taken) ? FALSE : TRUE;
 }

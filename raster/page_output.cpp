@@ -143,7 +143,8 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
 
 // Writes the page (plain or framed, with its copies and any retained chain in front) or
 // retains it. FALSE, with nothing written or retained, for an unusable stream or a page
-// to be retained that cannot be kept; a failed write is latched by the spool stream.
+// to be retained that cannot be kept; FALSE also when output has failed, a write of this
+// page included (the spool stream latches it), since the page did not reach the spooler.
 BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
   if (!context || !stream || len <= PAGE_STREAM_LINES_START) return FALSE;
   const PrivateSettings& priv = context->settings.priv;
@@ -192,5 +193,5 @@ BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
     last->next = nullptr;
     ClearRetainedPages(context);
   }
-  return TRUE;
+  return (context->jobFlags & JF_OUTPUT_FAILED) ? FALSE : TRUE;
 }

@@ -98,11 +98,11 @@ TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   EXPECT_EQ(TakeSpooled(), Bytes{0x1A}) << "no 0C after a retained page, no page sent";
 }
 
-TEST_F(JobControlTest, AFailedWriteStopsTheNextPageButNotTheDocumentEnd) {
+TEST_F(JobControlTest, AFailedWriteFailsItsPageAndStopsTheNextButNotTheDocumentEnd) {
   auto session = Open();
   ASSERT_TRUE(session->StartDoc());
   host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
-  ASSERT_TRUE(session->PrintPage(pages_[0]));
+  EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
   EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
   ASSERT_TRUE(session->EndDoc());
   EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40, 0x1A}));

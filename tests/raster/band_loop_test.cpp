@@ -21,8 +21,10 @@ class BandLoopTest : public SurfaceFixture {
     return surface ? host::SurfaceObject(surface) : nullptr;
   }
 
-  // Draws band k in level k + 1 over its whole bitmap; the origins after each band.
-  std::vector<POINTL> DrawBands(SURFOBJ* band) {
+  // Draws band k in level k + 1 over its whole bitmap; the origins after each band. Every
+  // band but the last is taken; the last one's result, which tells whether the page
+  // converted, lands in lastBandTaken.
+  std::vector<POINTL> DrawBands(SURFOBJ* band, bool* lastBandTaken = nullptr) {
     std::vector<POINTL> origins;
     POINTL origin = {7, 7};
     EXPECT_TRUE(DrvStartBanding(band, &origin));
@@ -30,7 +32,11 @@ class BandLoopTest : public SurfaceFixture {
       const BYTE* bits = static_cast<const BYTE*>(band->pvBits);
       EXPECT_TRUE(std::all_of(bits, bits + band->cjBits, [](BYTE b) { return b == 0xFF; }));
       std::memset(band->pvBits, level, band->cjBits);
-      EXPECT_TRUE(DrvNextBand(band, &origin));
+      const BOOL taken = DrvNextBand(band, &origin);
+      if (origin.x != -1) {
+        EXPECT_TRUE(taken);
+      }
+      if (lastBandTaken) *lastBandTaken = taken != FALSE;
       origins.push_back(origin);
     }
     return origins;
@@ -49,7 +55,8 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   EXPECT_EQ((*context_)->bandExtent, 1001u);
   EXPECT_EQ((*context_)->lastBandExtent, 999u);
   const SURFOBJ before = *band;
-  const std::vector<POINTL> origins = DrawBands(band);
+  bool converted = true;
+  const std::vector<POINTL> origins = DrawBands(band, &converted);
   ASSERT_EQ(origins.size(), 3u);
   EXPECT_EQ(origins[0].y, 1001);
   EXPECT_EQ(origins[1].y, 2002);
@@ -58,7 +65,9 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   EXPECT_EQ(Page(999, 1000), 1);
   EXPECT_EQ(Page(0, 1001), 2);
   EXPECT_EQ(Page(999, 3000), 3);
-  // A page 1000 dots wide does not fit the head: its conversion fails, and says so.
+  // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
+  // says so.
+  EXPECT_FALSE(converted);
   EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::SurfaceLocks(band->hsurf), 0);
@@ -68,7 +77,9 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   SURFOBJ* band = Enable(true, 128, 300, 152 * 128);  // 301 x 128: 151 and 150 columns
   ASSERT_TRUE(band);
   ASSERT_EQ((*context_)->bandCount, 2u);
-  const std::vector<POINTL> origins = DrawBands(band);
+  bool converted = false;
+  const std::vector<POINTL> origins = DrawBands(band, &converted);
+  EXPECT_TRUE(converted);
   ASSERT_EQ(origins.size(), 2u);
   EXPECT_EQ(origins[0].x, 151);
   EXPECT_EQ(origins[0].y, 0);
@@ -91,7 +102,9 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   ASSERT_TRUE(band);
   const SURFOBJ before = *band;
   host::FailCall(host::Call::EngLockSurface, 1);
-  DrawBands(band);
+  bool converted = true;
+  DrawBands(band, &converted);
+  EXPECT_FALSE(converted);
   EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::WriteCalls(printer_), 0u);

@@ -1,0 +1,125 @@
+// The fuzz targets' shared installation, driver and checks.
+#include "fuzz/fuzz_support.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "driver/ddi.h"
+#include "host/engine_session.h"
+
+namespace fuzz {
+
+Bytes SourceFile(const std::string& relativePath) {
+  auto bytes = host::ReadWholeFile(std::string(TQ33_SOURCE_DIR) + "/" + relativePath);
+  if (!bytes) {
+    std::fprintf(stderr, "fuzz: cannot read %s\n", relativePath.c_str());
+    std::abort();
+  }
+  return *bytes;
+}
+
+host::PrinterInstallation& Installation() {
+  static std::unique_ptr<host::PrinterInstallation> installation = [] {
+    host::InstallationFiles files;
+    files.modelData = SourceFile("data/tq33.model");
+    files.mediaDefinitions = SourceFile("data/sample-media.dat");
+    std::string error;
+    auto made = host::PrinterInstallation::Create(files, &error);
+    if (!made) {
+      std::fprintf(stderr, "fuzz: no installation: %s\n", error.c_str());
+      std::abort();
+    }
+    // Never unloaded: the driver loads and frees this library for every context.
+    const std::string library = made->HostPath(host::kModelLibraryPath);
+    if (!dlopen(library.c_str(), RTLD_NOW | RTLD_NODELETE)) {
+      std::fprintf(stderr, "fuzz: cannot load %s: %s\n", library.c_str(), dlerror());
+      std::abort();
+    }
+    return made;
+  }();
+  return *installation;
+}
+
+void EnableDriver() {
+  // The engine harness enables the driver once for every session of the process; a
+  // session held open for the process's life keeps it enabled between inputs.
+  static const std::unique_ptr<host::EngineSession> anchor = [] {
+    host::DdiStatus status;
+    auto session = host::EngineSession::Open(host::kDriverPath, Installation().printer(), {},
+                                             &status);
+    if (!session) Finding("no session on the default installation: " + status.Describe());
+    return session;
+  }();
+}
+
+void Finding(const std::string& message) {
+  std::fprintf(stderr, "FINDING: %s\n", message.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where) {
+  const host::LiveObjects now = host::Live();
+  if (now != baseline)
+    Finding(std::string(where) + ": alive now: " + now.Describe() + "; before: " +
+            baseline.Describe());
+}
+
+DeviceContext* EnableContext(const DEVMODEW* devmode) {
+  GDIINFO gdiInfo = {};
+  DEVINFO deviceInfo = {};
+  HSURF patterns[3] = {};
+  std::u16string name = u"TQ-33";
+  DHPDEV device = DrvEnablePDEV(const_cast<DEVMODEW*>(devmode), nullptr, 3, patterns,
+                                sizeof(GDIINFO), reinterpret_cast<ULONG*>(&gdiInfo),
+                                sizeof(DEVINFO), &deviceInfo, {}, name.data(),
+                                Installation().printer());
+  DeviceContext* context = ContextFromHandle(device);
+  if (context && (gdiInfo.ulHorzRes == 0 || gdiInfo.ulVertRes == 0))
+    Finding("DrvEnablePDEV succeeded with a resolution of 0");
+  return context;
+}
+
+void DisableContext(DeviceContext* context, bool withSurface) {
+  if (!context) return;
+  DHPDEV device = HandleFromContext(context);
+  if (withSurface) {
+    HDEV engineDevice = host::CreateEngineDevice();
+    host::BindEngineDevice(engineDevice, device);
+    DrvCompletePDEV(device, engineDevice);
+    if (HSURF surface = DrvEnableSurface(device)) {
+      (void)surface;
+      DrvDisableSurface(device);
+    }
+    host::DeleteEngineDevice(engineDevice);
+  }
+  DrvDisablePDEV(device);
+}
+
+Bytes DefaultSettingsRecord() {
+  EnableDriver();
+  DeviceContext* context = EnableContext(nullptr);
+  if (!context) Finding("DrvEnablePDEV failed on the default installation");
+  Bytes record(sizeof(SettingsRecord));
+  std::memcpy(record.data(), &context->settings, sizeof(SettingsRecord));
+  DisableContext(context, false);
+  return record;
+}
+
+std::vector<Chunk> SplitChunks(const uint8_t* data, size_t size) {
+  std::vector<Chunk> chunks;
+  Reader reader(data, size);
+  while (reader.Left() > 0) {
+    Chunk chunk;
+    chunk.tag = reader.Byte();
+    chunk.bytes = reader.Take(reader.Word());
+    chunks.push_back(std::move(chunk));
+  }
+  return chunks;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,94 @@
+// What the fuzz targets share: one printer installation per process, the driver enabled
+// once, a reader over the fuzzer's bytes, and the checks every target makes after an
+// input (nothing the host handed out is still alive, the context is gone).
+//
+// A check that fails is a finding: it prints what was wrong and aborts, so that libFuzzer
+// keeps the input that caused it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/device_context.h"
+#include "host/host.h"
+#include "host/printer_installation.h"
+
+namespace fuzz {
+
+using Bytes = std::vector<uint8_t>;
+
+// A file of the source tree, by its path relative to the top directory; aborts when it
+// cannot be read (a broken build, not a finding).
+Bytes SourceFile(const std::string& relativePath);
+
+// The default installation (the TQ-33 model data and the sample media definitions) under
+// a private directory, made on first use and removed at exit. Its printer is registered
+// and the model-data library is held loaded for the life of the process, so that
+// libFuzzer never sees an instrumented module unloaded under its counters.
+host::PrinterInstallation& Installation();
+
+// Enables the driver for the life of the process, through the engine harness so that
+// the targets' own sessions share it: DrvEnableDriver runs once.
+void EnableDriver();
+
+// A finding: prints the message and aborts.
+[[noreturn]] void Finding(const std::string& message);
+
+// Everything the host has handed out since the baseline has been given back.
+void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where);
+
+// The public part of a settings record holds its size fields within these bytes.
+constexpr size_t kSizeFieldsEnd = 72;
+
+// DrvEnablePDEV for the installation's printer with a caller's record (or none), as the
+// engine calls it: a full GDIINFO and DEVINFO, three pattern slots.
+DeviceContext* EnableContext(const DEVMODEW* devmode);
+
+// DrvEnableSurface and DrvDisableSurface on a context (the engine's order), then
+// DrvDisablePDEV. A surface is only asked for when the context has one to give.
+void DisableContext(DeviceContext* context, bool withSurface);
+
+// The driver's settings for the installation's printer with no caller's record: a whole
+// 504-byte record that targets change field by field into a caller's record.
+Bytes DefaultSettingsRecord();
+
+// Reads the fuzzer's bytes front to back; past the end every read gives zeros.
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint16_t Word() {
+    const uint16_t low = Byte();
+    return static_cast<uint16_t>(low | (Byte() << 8));
+  }
+  uint32_t Dword() {
+    const uint32_t low = Word();
+    return low | (static_cast<uint32_t>(Word()) << 16);
+  }
+  // Up to count bytes, fewer at the end.
+  Bytes Take(size_t count) {
+    const size_t n = count < Left() ? count : Left();
+    Bytes bytes(data_ + at_, data_ + at_ + n);
+    at_ += n;
+    return bytes;
+  }
+  Bytes Rest() { return Take(Left()); }
+  size_t Left() const { return size_ - at_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+// Inputs made of chunks: a tag byte, a 16-bit little-endian length, then that many bytes
+// (fewer when the input ends). The seed corpora are written in this form.
+struct Chunk {
+  uint8_t tag = 0;
+  Bytes bytes;
+};
+std::vector<Chunk> SplitChunks(const uint8_t* data, size_t size);
+
+}  // namespace fuzz

@@ -1,0 +1,123 @@
+// What the spooler, the registry and the system hand the driver for a printer: the
+// printer-data values ("PrinterData" and its size, "CurDevHTInfo", "RegDefaultOptions",
+// "FreeMem", "PrinterHT", "SmallChar", "UseMonitor", the font and tray tables), the
+// registry's default options, the per-user settings record, the locale, the code pages
+// and the resource library's translation, all through DrvEnablePDEV and the surface.
+//
+// Input: chunks (tag, 16-bit length, bytes). The tag's low bits pick what the bytes
+// become; bit 0x80 stores a printer-data value as the other type (a DWORD for a blob, a
+// blob for a DWORD), as a damaged registry would.
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+struct Value {
+  const char16_t* name;
+  bool dword;
+};
+
+constexpr Value kValues[] = {
+    {u"PrinterDataSize", true},  {u"PrinterData", false},   {u"TTFontSubTableSize", true},
+    {u"TTFontSubTable", false},  {u"FreeMem", true},        {u"PrinterHT", true},
+    {u"CurDevHTInfo", false},    {u"RegDefaultOptions", false}, {u"SmallChar", false},
+    {u"UseMonitor", false},      {u"TrayFormSize", true},   {u"TrayFormTable", false},
+};
+constexpr uint8_t kValueCount = sizeof(kValues) / sizeof(kValues[0]);
+constexpr uint8_t kRegistryOptions = kValueCount;
+constexpr uint8_t kUserRecord = kValueCount + 1;
+constexpr uint8_t kLocale = kValueCount + 2;
+constexpr uint8_t kCodePages = kValueCount + 3;
+constexpr uint8_t kTranslation = kValueCount + 4;
+constexpr uint8_t kKinds = kValueCount + 5;
+
+constexpr char16_t kOptionsKey[] = u"SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\TQ-33";
+constexpr uint16_t kDefaultLanguage = 0x0809;
+constexpr uint16_t kDefaultCodePage = 0x04B0;
+
+uint32_t DwordOf(const fuzz::Bytes& bytes) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < bytes.size() && i < 4; ++i) value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+  return value;
+}
+
+uint16_t WordAt(const fuzz::Bytes& bytes, size_t at) {
+  return at + 1 < bytes.size() ? static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)) : 0;
+}
+
+// UTF-16 text from bytes, at most a dozen units.
+std::u16string Text(const fuzz::Bytes& bytes, size_t from, size_t to) {
+  std::u16string text;
+  for (size_t at = from; at + 1 < to && text.size() < 12; at += 2)
+    text.push_back(static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8)));
+  return text;
+}
+
+bool WriteTranslation(uint16_t language, uint16_t codePage) {
+  host::PrinterInstallation& installation = fuzz::Installation();
+  return host::WriteResourceLibrary(installation.HostPath(host::kResourceLibraryPath), language,
+                                    codePage);
+}
+
+// Applies one chunk; TRUE when it changed the resource library.
+bool Apply(HANDLE printer, const fuzz::Chunk& chunk) {
+  const uint8_t kind = (chunk.tag & 0x7F) % kKinds;
+  if (kind < kValueCount) {
+    const bool dword = kValues[kind].dword != ((chunk.tag & 0x80) != 0);
+    if (dword) {
+      host::SetPrinterDataDword(printer, kValues[kind].name, DwordOf(chunk.bytes));
+    } else {
+      host::SetPrinterDataBinary(printer, kValues[kind].name, chunk.bytes);
+    }
+  } else if (kind == kRegistryOptions) {
+    host::SetRegistryValue(kOptionsKey, u"RegDefaultOptions", (chunk.tag & 0x80) ? 4 : 3,
+                           chunk.bytes);
+  } else if (kind == kUserRecord) {
+    host::SetUserDevmode(printer, chunk.bytes);
+  } else if (kind == kLocale) {
+    const size_t half = chunk.bytes.size() / 2;
+    host::SetLocale(Text(chunk.bytes, 0, half), Text(chunk.bytes, half, chunk.bytes.size()));
+  } else if (kind == kCodePages) {
+    host::SetCodePages(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2));
+  } else if (kind == kTranslation) {
+    return WriteTranslation(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2));
+  }
+  return false;
+}
+
+// Puts the printer back as the installation made it.
+void Restore(HANDLE printer, bool translationChanged) {
+  for (const Value& value : kValues) host::DeletePrinterData(printer, value.name);
+  host::ClearRegistry();
+  host::SetUserDevmode(printer, std::nullopt);
+  host::SetLocale(u"44", u"0");
+  host::SetCodePages(437, 1252);
+  if (translationChanged && !WriteTranslation(kDefaultLanguage, kDefaultCodePage))
+    fuzz::Finding("cannot restore the resource library");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::Installation();
+  fuzz::EnableDriver();
+  host::SetMaxBitmapBytes(1u << 20);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const HANDLE printer = fuzz::Installation().printer();
+  const host::LiveObjects baseline = host::Live();
+  bool translationChanged = false;
+  for (const fuzz::Chunk& chunk : fuzz::SplitChunks(data, size))
+    translationChanged = Apply(printer, chunk) || translationChanged;
+
+  // Missing or damaged configuration never fails a context: every value has a default.
+  DeviceContext* context = fuzz::EnableContext(nullptr);
+  if (!context) fuzz::Finding("DrvEnablePDEV failed on damaged printer data");
+  fuzz::DisableContext(context, true);
+  Restore(printer, translationChanged);
+  fuzz::CheckNothingLeaked(baseline, "printer data");
+  return 0;
+}

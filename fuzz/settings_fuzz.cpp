@@ -1,0 +1,46 @@
+// An application's settings record of any size, whose own size fields may lie, through
+// DrvEnablePDEV (the merge, the exchange block, the paper-size selection) and the
+// surface built from the merged settings.
+//
+// The record is placed in a block of exactly the extent its size fields claim (at least
+// the 72 bytes that hold them), as the engine hands it over, so that any read past that
+// extent is an overrun the address sanitizer reports.
+#include <cstring>
+#include <memory>
+
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::Installation();
+  fuzz::EnableDriver();
+  // Keep the engine's bitmaps small: large pages are then banded, as on a busy spooler.
+  host::SetMaxBitmapBytes(1u << 20);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const host::LiveObjects baseline = host::Live();
+
+  // The extent the record claims: dmSize public bytes and dmDriverExtra private bytes.
+  uint8_t sizeFields[fuzz::kSizeFieldsEnd] = {};
+  std::memcpy(sizeFields, data, size < sizeof(sizeFields) ? size : sizeof(sizeFields));
+  WORD publicSize = 0;
+  WORD privateSize = 0;
+  std::memcpy(&publicSize, sizeFields + offsetof(DEVMODEW, dmSize), sizeof(WORD));
+  std::memcpy(&privateSize, sizeFields + offsetof(DEVMODEW, dmDriverExtra), sizeof(WORD));
+  size_t extent = static_cast<size_t>(publicSize) + privateSize;
+  if (extent < fuzz::kSizeFieldsEnd) extent = fuzz::kSizeFieldsEnd;
+
+  std::unique_ptr<uint8_t[]> record(new uint8_t[extent]());
+  std::memcpy(record.get(), data, size < extent ? size : extent);
+  const std::unique_ptr<uint8_t[]> copy(new uint8_t[extent]);
+  std::memcpy(copy.get(), record.get(), extent);
+
+  DeviceContext* context = fuzz::EnableContext(reinterpret_cast<const DEVMODEW*>(record.get()));
+  if (std::memcmp(copy.get(), record.get(), extent) != 0)
+    fuzz::Finding("DrvEnablePDEV wrote into the caller's settings record");
+  if (!context) fuzz::Finding("DrvEnablePDEV failed: a refused record must leave the defaults");
+  fuzz::DisableContext(context, true);
+  fuzz::CheckNothingLeaked(baseline, "settings record");
+  return 0;
+}
