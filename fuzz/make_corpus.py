@@ -35,9 +35,9 @@ def wide(text, units):
 
 
 def public_part(size=PUBLIC_SIZE, extra=PRIVATE_SIZE, fields=0, orientation=1, paper=262,
-                length=0, width=0, copies=1, quality=360, yres=360, spec=0x401, form=""):
+                length=0, width=0, copies=1, quality=360, yres=360, dm_version=0x401, form=""):
     """The public device-mode record, cut or padded to its own dmSize when that is smaller."""
-    head = wide("TQ-33", 32) + struct.pack("<HHHHI", spec, 0x500, size, extra, fields)
+    head = wide("TQ-33", 32) + struct.pack("<HHHHI", dm_version, 0x500, size, extra, fields)
     body = struct.pack("<8h", orientation, paper, length, width, 100, copies, 0, quality)
     body += struct.pack("<5h", 1, 1, yres, 0, 0) + wide(form, 32)
     record = head + body
@@ -66,8 +66,8 @@ def settings_seeds():
     full = public_part(fields=DM_PAPERSIZE | DM_ORIENTATION) + private_part()
     yield "full-record", full
     yield "public-only", public_part(extra=0, fields=DM_PAPERSIZE | DM_COPIES, copies=3)
-    yield "size-188", public_part(size=188, extra=0, spec=0x320, fields=DM_PAPERSIZE)
-    yield "size-212", public_part(size=212, extra=PRIVATE_SIZE, spec=0x400) + private_part()
+    yield "size-188", public_part(size=188, extra=0, dm_version=0x320, fields=DM_PAPERSIZE)
+    yield "size-212", public_part(size=212, extra=PRIVATE_SIZE, dm_version=0x400) + private_part()
     yield "landscape-720", (public_part(fields=DM_ORIENTATION | DM_YRESOLUTION | DM_PRINTQUALITY,
                                         orientation=2, yres=720, quality=720)
                             + private_part(small_char=1, high_res=1, halftone=3))
