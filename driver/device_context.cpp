@@ -121,8 +121,14 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   if (!gdiInfo || gdiInfoSize < kResolutionsEnd) return FailEnable(context, nullptr);
   auto* engineGdiInfo = reinterpret_cast<GDIINFO*>(gdiInfo);
   FillGdiInfo(context, gdiInfoSize, engineGdiInfo);
-  if (engineGdiInfo->ulHorzRes == 0 || engineGdiInfo->ulVertRes == 0)
-    return FailEnable(context, nullptr);
+  // Settings that describe no printable page (a length at or below its two margins, say)
+  // leave a resolution of 0. No context then, and the last error says that the settings,
+  // not the system, were at fault.
+  if (engineGdiInfo->ulHorzRes == 0 || engineGdiInfo->ulVertRes == 0) {
+    FailEnable(context, nullptr);
+    SetLastError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
 
   if (!FillDeviceInfo(context, deviceInfoSize, deviceInfo)) return FailEnable(context, nullptr);
 

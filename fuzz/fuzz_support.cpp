@@ -74,6 +74,7 @@ DeviceContext* EnableContext(const DEVMODEW* devmode) {
   DEVINFO deviceInfo = {};
   HSURF patterns[3] = {};
   std::u16string name = u"TQ-33";
+  SetLastError(ERROR_SUCCESS);  // so that a refusal's own last error can be told apart
   DHPDEV device = DrvEnablePDEV(const_cast<DEVMODEW*>(devmode), nullptr, 3, patterns,
                                 sizeof(GDIINFO), reinterpret_cast<ULONG*>(&gdiInfo),
                                 sizeof(DEVINFO), &deviceInfo, {}, name.data(),

@@ -67,6 +67,26 @@ bool CopySetup(HANDLE handle, host::PrinterSetup* setup) {
   return true;
 }
 
+// The checks every printer query opens with: a printer handle, somewhere to write the size
+// needed, and the one level the query answers. Copies the printer's setup; FALSE with the
+// last error set otherwise.
+bool BeginQuery(HANDLE printer, const DWORD* needed, DWORD level, DWORD answered,
+                host::PrinterSetup* setup) {
+  if (!CopySetup(printer, setup)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (!needed) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (level != answered) {
+    SetLastError(kErrorInvalidLevel);
+    return false;
+  }
+  return true;
+}
+
 // A caller's string, read no further than its terminator or kMaxScan units.
 std::u16string_view Bounded(const WCHAR* text) {
   size_t length = 0;
@@ -206,18 +226,7 @@ extern "C" {
 BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE buffer,
                               DWORD bufferSize, LPDWORD needed) {
   host::PrinterSetup setup;
-  if (!CopySetup(printer, &setup)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!needed) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (level != 2) {
-    SetLastError(kErrorInvalidLevel);
-    return FALSE;
-  }
+  if (!BeginQuery(printer, needed, level, 2, &setup)) return FALSE;
   // A named environment other than the printer's has no driver installed for it.
   if (environment && !host::internal::EqualNoCase(Bounded(environment), setup.environment)) {
     SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
@@ -306,18 +315,7 @@ DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPB
 BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
                         LPDWORD needed) {
   host::PrinterSetup setup;
-  if (!CopySetup(printer, &setup)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!needed) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (level != 9) {
-    SetLastError(kErrorInvalidLevel);
-    return FALSE;
-  }
+  if (!BeginQuery(printer, needed, level, 9, &setup)) return FALSE;
   if (host::ShouldFail(Call::GetPrinter)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;

@@ -76,6 +76,20 @@ ModelDataFile* FindFile(HandleTable& table, ModelDataHandle handle) {
   return s.file.get();
 }
 
+// The model a handle and selector name, with the last error set to ERROR_INVALID_HANDLE or
+// ERROR_INVALID_PARAMETER when there is none. The table's lock must be held.
+const ModelDataModel* FindSelectedModel(HandleTable& table, ModelDataHandle handle,
+                                        DWORD selector) {
+  const ModelDataFile* file = FindFile(table, handle);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const ModelDataModel* model = FindModelData(file, selector);
+  if (!model) SetLastError(ERROR_INVALID_PARAMETER);
+  return model;
+}
+
 // Reads and parses the data file at path through a read-only mapping of exactly the size
 // the file reported. FALSE with the last error set when it cannot be used.
 BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
@@ -165,16 +179,8 @@ BOOL WINAPI GetModel(ModelDataHandle handle, DWORD selector, BYTE* record, DWORD
   }
   HandleTable& table = Handles();
   std::lock_guard guard(table.lock);
-  const ModelDataFile* file = FindFile(table, handle);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const ModelDataModel* model = FindModelData(file, selector);
-  if (!model) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  const ModelDataModel* model = FindSelectedModel(table, handle, selector);
+  if (!model) return FALSE;
   DWORD copied = size < sizeof(ModelRecord) ? size : static_cast<DWORD>(sizeof(ModelRecord));
   if (copied) std::memcpy(record, &model->record, copied);
   *returned = copied;
@@ -194,16 +200,8 @@ BOOL WINAPI GetMediaList(ModelDataHandle handle, DWORD selector, BYTE* buffer, D
   }
   HandleTable& table = Handles();
   std::lock_guard guard(table.lock);
-  const ModelDataFile* file = FindFile(table, handle);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const ModelDataModel* model = FindModelData(file, selector);
-  if (!model) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  const ModelDataModel* model = FindSelectedModel(table, handle, selector);
+  if (!model) return FALSE;
   // At most MODEL_DATA_MAX_MEDIA entries, so the product fits in 32 bits.
   DWORD entries = static_cast<DWORD>(model->media.size());
   DWORD bytes = entries * static_cast<DWORD>(sizeof(MediaListEntry));

@@ -1,7 +1,9 @@
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
 #include <cstring>
+#include <vector>
 
+#include "device/printer_data.h"
 #include "driver/ddi.h"
 #include "driver/device_context.h"
 #include "tests/support/installed_printer.h"
@@ -159,6 +161,33 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->WriteFile(host::kDataFilePath, {'#', '?', 0x01, 0x02}));
   EXPECT_EQ(Enable(), nullptr) << "a malformed data file";
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
+  // A continuous tape of length 0 asked for by the application, and the same from the
+  // stored default options: nothing to draw on, so no context, and the last error names
+  // the settings as at fault.
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  SettingsRecord record = context->settings;
+  Disable(context);
+  record.dm.dmFields = DM_PAPERLENGTH;
+  record.dm.dmPaperLength = 0;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(Enable(&record.dm), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  ExpectNothingLeaked();
+
+  DefaultOptions options = {};
+  options.optSize = DEFAULT_OPTIONS_SIZE;
+  options.optMask = DOM_LENGTH;
+  std::vector<uint8_t> bytes(sizeof(options));
+  std::memcpy(bytes.data(), &options, sizeof(options));
+  host::SetPrinterDataBinary(printer(), u"RegDefaultOptions", bytes);
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(Enable(), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
   ExpectNothingLeaked();
 }
 
