@@ -47,8 +47,6 @@ class DefaultSettingsTest : public HostTest {
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
   EXPECT_TRUE(Same(Build(), test::FixedDefaults()));
-  host::SetCodePages(437, 1250);
-  EXPECT_EQ(+Build().priv.privFlags, 0x3000u);
   host::SetCodePages(437, 936);
   EXPECT_EQ(+Build().priv.privFlags, 0x30A0u);
   ExpectNothingLeaked();

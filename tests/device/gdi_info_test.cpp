@@ -62,10 +62,7 @@ TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
   EXPECT_EQ(std::make_pair(l.xStyleStep, l.yStyleStep), std::make_pair(2, 1));
 }
 
-TEST_F(GdiInfoTest, PatternSizesFollowTheResolutionOrThePrintersCompleteHalftoneData) {
-  EXPECT_EQ(std::vector<ULONG>({PickHalftonePatternSize(179), PickHalftonePatternSize(180),
-                                PickHalftonePatternSize(720), PickHalftonePatternSize(2400)}),
-            std::vector<ULONG>({3, 5, 7, 15}));
+TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   context_->printer = host::AddPrinter({});
   DEVHTINFO stored = {0x7, 16, 300, {.RedGamma = 20000}};
   const auto* raw = reinterpret_cast<const uint8_t*>(&stored);

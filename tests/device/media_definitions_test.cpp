@@ -1,7 +1,4 @@
 // The media definition file: its name beside the driver and what is read from it.
-#include <fstream>
-#include <sstream>
-
 #include "tests/host/temp_root.h"
 #include "tests/support/host_test.h"
 #include "tests/support/media_file_writer.h"
@@ -72,13 +69,6 @@ TEST_F(MediaDefinitionFile, AnyFailureGivesNoBlockAndReleasesEverything) {
     EXPECT_EQ(Read(File(2)), -1) << host::CallName(call);
   }
   ExpectNothingLeaked();
-}
-
-TEST_F(MediaDefinitionFile, TheSampleFileHoldsFourLabels) {
-  std::ifstream sample(std::string(TQ33_SOURCE_DIR) + "/data/sample-media.dat", std::ios::binary);
-  std::stringstream bytes;
-  bytes << sample.rdbuf();
-  EXPECT_EQ(Read(bytes.str()), 4);
 }
 
 }  // namespace

@@ -9,22 +9,17 @@ namespace {
 
 class EntryTest : public HostTest {};
 
-TEST_F(EntryTest, EnableRefusesEnginesOlderThanTheDriverVersion) {
-  DRVENABLEDATA data{};
+TEST_F(EntryTest, EnableRefusesOlderEnginesAndShortRecordsLeavingTheRecordUntouched) {
+  DRVENABLEDATA data{0xAAAA, 0xBBBB, nullptr};
   SetLastError(0);
   EXPECT_FALSE(DrvEnableDriver(0x1FFFF, sizeof(data), &data));
   EXPECT_EQ(GetLastError(), ERROR_BAD_DRIVER_LEVEL);
-  EXPECT_EQ(data.c, 0u);
-  EXPECT_EQ(host::Live().locks, 0);
-}
-
-TEST_F(EntryTest, EnableRefusesAShortEnableRecordAndLeavesItUntouched) {
-  DRVENABLEDATA data{0xAAAA, 0xBBBB, nullptr};
   EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 11, &data));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(data.iDriverVersion, 0xAAAAu);
   EXPECT_EQ(data.c, 0xBBBBu);
   EXPECT_EQ(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, nullptr), FALSE);
+  EXPECT_EQ(host::Live().locks, 0);
 }
 
 TEST_F(EntryTest, EnableHandsOutTheSixteenEntryTableInTheEngineOrder) {
@@ -60,27 +55,24 @@ TEST_F(EntryTest, AFailedLockDeletesTheOnesMadeButKeepsTheRecordFilled) {
 }
 
 TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
-  DWORD buffer = 0, needed = 0;
-  EXPECT_TRUE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 4, &needed));
-  EXPECT_EQ(buffer, 1u);
-  EXPECT_EQ(needed, 4u);
-
-  buffer = 7;
-  needed = 0;
-  EXPECT_FALSE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 3, &needed));
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(needed, 4u);
-  EXPECT_EQ(buffer, 7u);
-
-  needed = 0;
-  EXPECT_FALSE(DrvQueryDriverInfo(DRVQUERY_USERMODE, nullptr, 4, &needed));
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(needed, 4u);
-
-  needed = 99;
-  EXPECT_FALSE(DrvQueryDriverInfo(2, &buffer, 4, &needed));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(needed, 99u) << "the needed size is not written for other modes";
+  // Mode, buffer, its size; whether answered, the error, the needed size and the buffer after.
+  DWORD buffer = 0;
+  const struct { DWORD mode; DWORD* out; DWORD size; BOOL ok; DWORD error, needed, value; }
+      cases[] = {
+      {DRVQUERY_USERMODE, &buffer, 4, TRUE, 0, 4, 1},
+      {DRVQUERY_USERMODE, &buffer, 3, FALSE, ERROR_INSUFFICIENT_BUFFER, 4, 7},
+      {DRVQUERY_USERMODE, nullptr, 4, FALSE, ERROR_INSUFFICIENT_BUFFER, 4, 7},
+      {2, &buffer, 4, FALSE, ERROR_INVALID_PARAMETER, 99, 7}};  // needed not written
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mode << " into " << c.size);
+    buffer = 7;
+    DWORD needed = 99;
+    SetLastError(0);
+    EXPECT_EQ(DrvQueryDriverInfo(c.mode, c.out, c.size, &needed), c.ok);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(needed, c.needed);
+    EXPECT_EQ(buffer, c.value);
+  }
 }
 
 TEST_F(EntryTest, EscapeAndQueryFontAnswerNothing) {

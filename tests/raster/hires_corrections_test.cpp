@@ -1,8 +1,7 @@
-// The 720-dpi corrections: the tone table, the merge along the head in both orientations and
+// The 720-dpi corrections: the merge along the head in both orientations and
 // within the bits the engine gave, and the thinning of odd lines in a page's raster region.
 #include <algorithm>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include "raster/hires_corrections.h"
@@ -14,15 +13,6 @@
 namespace {
 
 constexpr BYTE W = 255, K = 0;  // white, black
-
-TEST(HiResToneTest, TableBrightensDarkLevelsAndKeepsTheEnds) {
-  const std::pair<int, int> examples[] = {{0, 0}, {1, 8}, {32, 135}, {128, 187}, {255, 255}};
-  for (auto [in, out] : examples) EXPECT_EQ(HiResToneTable[in], out) << in;
-  for (int level = 1; level < 256; ++level) {
-    EXPECT_GE(HiResToneTable[level], level);
-    EXPECT_GE(HiResToneTable[level], HiResToneTable[level - 1]) << level;
-  }
-}
 
 class HeadAxisMergeTest : public HostTest {
  protected:

@@ -1,8 +1,6 @@
-// PackBits packing of a page's raster region, the walk it shares with the line thinning,
-// and the worked example's whole page stream.
-#include <cstring>
+// PackBits packing of a page's raster region and the walk it shares with the line thinning.
+// The worked example's whole page stream is in page_conversion_test.
 #include <random>
-#include <string>
 #include <vector>
 
 #include "raster/line_encoding.h"
@@ -99,13 +97,6 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
                          Bytes{0x47, 0x07, 0x00, 0x03, 0x01, 0x02, 0x02, 0x03, 0xD5, 0x00};
   EXPECT_EQ(Pack(region), expected);
 
-  BYTE packed[96];
-  const BYTE pair[4] = {0x01, 0x02, 0x02, 0x03};
-  ASSERT_EQ(PackLine(pair, 4, packed), 6u);
-  EXPECT_EQ(Bytes(packed, packed + 6), (Bytes{0x00, 0x01, 0xFF, 0x02, 0x00, 0x03}));
-  ASSERT_EQ(PackLine(pair, 1, packed), 2u);
-  EXPECT_EQ(Bytes(packed, packed + 2), (Bytes{0x00, 0x01}));
-
   // Zero lines and page ends pass unchanged behind "M" 02.
   const Bytes others = {CMD_ZERO_LINE, CMD_ZERO_LINE, CMD_PAGE_END, CMD_ZERO_LINE, CMD_RETAINED_PAGE_END};
   EXPECT_EQ(Pack(others), (Bytes{CMD_COMPRESSION_MODE, 0x02} + others));
@@ -190,39 +181,6 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   EXPECT_EQ(Pack(growing).size(), 72u);
   EXPECT_EQ(host::CallCount(host::Call::HeapAlloc), 2u) << "two working areas a region, none a line";
   ExpectNothingLeaked();
-}
-
-// One landscape label 128 dots wide at 360 dpi, three feed positions (blank, black,
-// blank): the page stream is 97 bytes.
-TEST_F(LineEncodingTest, WorkedExamplePageStreamIs97Bytes) {
-  PrivateSettings& p = ctx_.priv();  // auto cut, half cut, no chain printing, margin 57
-  p.privInchUnits = 1;
-  p.privCollate = 1;
-  p.privJobOption = 7;
-  ctx_.settings().dm.dmCopies = 3;
-  const Bytes region = Bytes{CMD_ZERO_LINE} + Line(Bytes(16, 0x00) + Bytes(16, 0xFF)) +
-                       Bytes{CMD_ZERO_LINE, CMD_PAGE_END};
-  Bytes stream(1024, 0);
-  JobInfoRecord record{};
-  BuildJobInfoRecord(&record, ctx_.get(), 0);
-  ASSERT_EQ(BuildSetupHeader(stream.data() + JOB_INFO_RECORD_SIZE, ctx_.get(), 0), 25u);
-  std::memcpy(stream.data() + kStart, region.data(), region.size());
-  record.jiTotalLength = PackRasterLines(ctx_.get(), stream.data(), kStart,
-                                         kStart + static_cast<DWORD>(region.size()), 1024);
-  ASSERT_EQ(record.jiTotalLength, 97u);
-  std::memcpy(stream.data(), &record, sizeof(record));
-  stream.resize(97);
-
-  Bytes name;
-  for (char c : std::string("TQ33Kr.dll")) name = name + Bytes{static_cast<BYTE>(c), 0};
-  const Bytes expected =
-      Bytes{0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 1, 1, 3, 0, 1, 7} + name + Bytes(12 + 7, 0) +
-      Bytes{0x18, 0x01, 0x00} +
-      Bytes{0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, 0x84, 0x00, 0x18, 0x00, 0x00, 0x1B, 0x69, 0x4D, 0x40,
-            0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00} +
-      Bytes{0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
-  EXPECT_EQ(stream, expected);
-  EXPECT_TRUE(tq33stream::ParseStream(stream.data(), stream.size()).ok);
 }
 
 }  // namespace

@@ -68,15 +68,19 @@ class PageConversionTest : public HostTest {
 
 TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteStream) {
   const Bytes expected = {
-      0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 0, 1, 1, 0, 0, 0,
+      0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 1, 1, 3, 0, 1, 7,
       'T', 0, 'Q', 0, '3', 0, '3', 0, 'K', 0, 'r', 0, '.', 0, 'd', 0, 'l', 0, 'l', 0, 0, 0,
       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x18, 0x01, 0,
       0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, 0x84, 0x00, 0x18, 0x00, 0x00,
       0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00,
       0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
+  priv().privInchUnits = 1;  // the job record's unit, collation and job option
+  priv().privCollate = 1;
+  priv().privJobOption = 7;
   for (BYTE monitor : {1, 0}) {
     host::ClearSpooled(printer_);
     priv().privUseMonitor = monitor;
+    context_.settings().dm.dmCopies = monitor ? 3 : 1;  // framed copies are the record's
     Image image(context_.get(), 3, 128);
     for (LONG y = 0; y < 128; ++y) image.at(1, y) = 0;
     ASSERT_TRUE(ConvertPage(&image.surface));
@@ -175,7 +179,8 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
   }
 }
 
-TEST_F(PageConversionTest, AnAbortAtAnyPollOrAFailedAllocationAnywhereLeavesNothing) {
+// Failed allocations during a conversion are swept by the reliability tests.
+TEST_F(PageConversionTest, AnAbortAtAnyPollLeavesNothing) {
   context_.settings().dm.dmYResolution = 720;
   priv().privSmallChar = 1;  // the merge's selector array
   priv().privHalftone = 3;
@@ -191,23 +196,6 @@ TEST_F(PageConversionTest, AnAbortAtAnyPollOrAFailedAllocationAnywhereLeavesNoth
   }
   EXPECT_EQ(host::Live(), before);
   host::SetAbort(false);
-  for (host::Call call : {host::Call::HeapAlloc, host::Call::GlobalAlloc}) {
-    priv().xbOptions = call == host::Call::GlobalAlloc ? XBO_RETAIN : 0;  // the retained copy
-    for (uint64_t nth = 1;; ++nth) {
-      Image image(context_.get(), 150, 400, 60);
-      host::ClearFailures();
-      host::FailCall(call, nth);
-      const BOOL converted = ConvertPage(&image.surface);
-      if (host::FailuresStruck() == 0) {
-        EXPECT_TRUE(converted);
-        break;
-      }
-      EXPECT_FALSE(converted) << nth;
-      EXPECT_TRUE(Spooled().empty()) << nth;
-      EXPECT_EQ(host::Live(), before) << nth;
-    }
-    host::ClearSpooled(printer_);
-  }
   FreeDiffusion(context_.get());
 }
 

@@ -65,18 +65,12 @@ class PageOutputTest : public HostTest {
   const Bytes a_ = Page(3), b_ = Page(5), c_ = Page(7);
 };
 
-TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEndAndFramedOnesGoOutOnce) {
+TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEnd) {
   context_->settings.priv.privUseMonitor = 0;
   context_->settings.dm.dmCopies = 3;
   EXPECT_TRUE(Emit(a_));
   EXPECT_EQ(Spooled(), Bytes({0x1B, 0x40}) + Piece(a_, 58) + Piece(a_, 58) + Piece(a_, 58, 1));
   EXPECT_EQ(context_->lastPageEnd, CMD_PAGE_END);
-
-  host::ClearSpooled(printer_);
-  context_->pageCount = 2;  // the initialise command opens only the document's first page
-  context_->settings.priv.privUseMonitor = 1;
-  EXPECT_TRUE(Emit(a_));
-  EXPECT_EQ(Spooled(), a_);
 }
 
 TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {

@@ -1,5 +1,5 @@
 // The SetupHeader, the print-information bytes and the JobInfoRecord fields that follow the
-// settings and the selected media. The worked example's bytes are in line_encoding_test.
+// settings and the selected media. The worked example's bytes are in page_conversion_test.
 #include <cstring>
 #include <vector>
 

@@ -34,11 +34,7 @@ class ExchangeBlock : public HostTest {
 };
 
 TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
-  struct Case {
-    WORD paperSize, multiple;
-    SHORT code;
-    BYTE privMultiple;
-  };
+  struct Case { WORD paperSize, multiple; SHORT code; BYTE privMultiple; };
   for (const Case& c :
        {Case{258, 3, 284, 2}, Case{300, 2, 300, 1}, Case{258, 7, 258, 0}, Case{262, 2, 282, 1}}) {
     Ask(XB_PAPER_SIZE | XB_WIDTH_MULTIPLE);
@@ -54,11 +50,7 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
 TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
   // 720 asked for and refused leaves dots at 360; a resolution the merge does not know
   // counts as 360. Millimetres are held within the medium's 1..27 mm.
-  struct Case {
-    WORD request, margin;
-    SHORT callerY, mergedY;
-    WORD dots, unit, reported;
-  };
+  struct Case { WORD request, margin; SHORT callerY, mergedY; WORD dots, unit, reported; };
   for (const Case& c : {Case{XB_MARGIN_MM, 4, 360, 360, 57, XB_MARGIN_MM, 4},
                         Case{XB_MARGIN_MM, 4, 720, 720, 113, XB_MARGIN_MM, 4},
                         Case{XB_MARGIN_MM | XB_MARGIN_DOTS, 30, 360, 360, 30, XB_MARGIN_DOTS, 30},

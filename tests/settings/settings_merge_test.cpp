@@ -118,13 +118,8 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
 }
 
 TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
-  struct Case {
-    DWORD fields;
-    SHORT quality, y;
-    DWORD allowed;
-    BYTE smallChar;
-    SHORT wantQuality, wantY;
-  };
+  struct Case { DWORD fields; SHORT quality, y; DWORD allowed; BYTE smallChar;
+                SHORT wantQuality, wantY; };
   const DWORD both = DM_PRINTQUALITY | DM_YRESOLUTION;
   for (const Case& c :
        {Case{DM_YRESOLUTION, 360, 720, 0, 0, 360, 360},
@@ -155,13 +150,7 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
 
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
   // The last two name a media id outside the table: the limits of the medium looked up.
-  struct Case {
-    DWORD fields;
-    SHORT y;
-    WORD margin, mediaId;
-    SHORT paperSize;
-    WORD want;
-  };
+  struct Case { DWORD fields; SHORT y; WORD margin, mediaId; SHORT paperSize; WORD want; };
   for (const Case& c :
        {Case{0, 360, 200, 0, 387, 14}, Case{0, 360, 200, 1, 390, 57},
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
