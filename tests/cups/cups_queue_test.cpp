@@ -127,7 +127,7 @@ class CupsQueueTest : public test::EngineTest {
     test::ProcessResult added = test::RunProcess(
         {test::SystemProgram("lpadmin"), "-h", Server(), "-p", "tq33", "-E", "-v",
          "file://" + dir_ / "out.bin", "-P", dir_ / "tq33.ppd", "-o", "printer-error-policy=abort-job"});
-    ASSERT_EQ(added.exitStatus, 0) << added.err;
+    ASSERT_EQ(added.status, 0) << added.err;
   }
 
   void TearDown() override {
