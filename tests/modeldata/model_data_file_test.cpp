@@ -5,18 +5,16 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
+
+#include "tests/support/installed_printer.h"
 
 namespace {
 
 std::string ReadData(const char* name) {
-  std::ifstream in(std::string(TQ33_SOURCE_DIR "/data/") + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<uint8_t> bytes = test::SourceFile(std::string("data/") + name);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 BOOL Parse(const std::string& text, ModelDataFile* file, ModelDataError* error = nullptr) {
