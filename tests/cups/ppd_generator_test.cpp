@@ -71,7 +71,7 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   test::ScratchDir directory;
   ASSERT_TRUE(test::WriteFile(directory / "tq33.ppd", ppd));
   test::ProcessResult checked = test::RunProcess({checker, "-W", "none", directory / "tq33.ppd"});
-  EXPECT_EQ(checked.exitStatus, 0) << checked.out << checked.err;
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
 }
 
 TEST_F(PpdGeneratorTest, OffersOnly360DpiWhereTheResourceLibraryForbids720) {
@@ -90,9 +90,9 @@ TEST_F(PpdGeneratorTest, TheToolWritesTheSamePpd) {
   if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "the tool is not built";
   test::ScratchDir directory;
   test::ProcessResult run = test::RunProcess({tool, "ppd", "-o", directory / "tq33.ppd"});
-  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ReadFile(directory / "tq33.ppd"), Generate());
-  EXPECT_EQ(test::RunProcess({tool, "ppd", "--dpi", "720"}).exitStatus, 2)
+  EXPECT_EQ(test::RunProcess({tool, "ppd", "--dpi", "720"}).status, 2)
       << "settings options have no place in a PPD";
 }
 

@@ -59,7 +59,7 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
 
   test::ProcessResult run =
       Run({tape, label}, "TQ33Halftone=Threshold TQ33Mirror=True TQ33AutoCut=False", "2");
-  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Says(run, "PAGE: 1 2\n") && Says(run, "PAGE: 2 2\n")) << run.err;
   EXPECT_TRUE(Says(run, "ATTR: job-media-progress=50\n")) << run.err;
 
@@ -116,7 +116,7 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     test::ProcessResult run = Run(c.pages);
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Says(run, c.error)) << run.err;
     if (std::string(c.what) == "truncated") {
       // The whole first page goes out, and the document is ended for the printer.
@@ -130,10 +130,10 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
 
   ASSERT_TRUE(test::WriteFile(directory_ / "text.ras", "%!PS-Adobe-3.0\nshowpage\n"));
   test::ProcessResult text = Filter({"1", "", directory_ / "text.ras"});
-  EXPECT_EQ(text.exitStatus, 1);
+  EXPECT_EQ(text.status, 1);
   EXPECT_TRUE(Says(text, "ERROR: The print data is not CUPS raster")) << text.err;
   test::ProcessResult usage = Filter({"1"});
-  EXPECT_EQ(usage.exitStatus, 1);
+  EXPECT_EQ(usage.status, 1);
   EXPECT_TRUE(Says(usage, "Usage: ")) << usage.err;
 }
 
@@ -157,7 +157,7 @@ TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {
     kill(pid, SIGTERM);
   };
   test::ProcessResult run = Filter({"1", ""}, options);
-  EXPECT_EQ(run.exitStatus, 0) << "SIGTERM is the filter's to handle: " << run.err;
+  EXPECT_EQ(run.status, 0) << "SIGTERM is the filter's to handle: " << run.err;
   EXPECT_TRUE(Says(run, "INFO: Job cancelled after 0 pages")) << run.err;
   EXPECT_TRUE(run.out.empty()) << "nothing of the unfinished page";
 }

@@ -36,17 +36,6 @@ TEST_F(KernelFilesTest, AViewHoldsTheWholeFileAndOutlivesItsHandles) {
   ExpectNothingLeaked();
 }
 
-TEST_F(KernelFilesTest, AnEmptyFileCannotBeMapped) {
-  root_.Write(u"C:\\empty.dat", "");
-  HANDLE file = Open(u"C:\\empty.dat");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetFileSize(file, nullptr), 0u);
-  EXPECT_EQ(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_INVALID));
-  EXPECT_TRUE(CloseHandle(file));
-  ExpectNothingLeaked();
-}
-
 TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   EXPECT_EQ(Open(u"C:\\missing.dat"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

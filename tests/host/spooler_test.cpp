@@ -61,30 +61,16 @@ TEST_F(SpoolerTest, DriverInformationRefusesOtherLevelsEnvironmentsAndHandles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
-TEST_F(SpoolerTest, AMisbehavingSpoolerCanLetTheDriverProbeSucceed) {
-  host::PrinterSetup setup;
-  setup.driverProbeSucceeds = true;
-  HANDLE printer = host::AddPrinter(setup);
-  DWORD needed = 0;
-  EXPECT_TRUE(GetPrinterDriverW(printer, nullptr, 2, nullptr, 0, &needed));
-  EXPECT_GT(needed, 0u);
-}
-
-TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminatorAndFallsBackToItsDefault) {
+TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminator) {
   DWORD needed = 0;
   EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(needed, sizeof(u"C:\\TQ33\\drivers"));
-  host::SetDriverDirectory(u"D:\\spool");
   WCHAR directory[260] = {};
   EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                          sizeof(u"D:\\spool") - 1, &needed));
+                                          needed - 1, &needed));
   ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                         sizeof directory, &needed));
-  EXPECT_EQ(std::u16string(directory), u"D:\\spool");
-  host::Reset();
-  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                         sizeof directory, &needed));
+                                         needed, &needed));
   EXPECT_EQ(std::u16string(directory), u"C:\\TQ33\\drivers");
 }
 
@@ -164,9 +150,6 @@ TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
   EXPECT_TRUE(WritePrinter(printer_, bytes, 0, &written));
   EXPECT_EQ(host::SpooledBytes(printer_), (std::vector<uint8_t>{1, 2, 3, 4, 5, 1, 2, 3}));
   EXPECT_EQ(host::WriteCalls(printer_), 4u);
-  host::ClearSpooled(printer_);
-  EXPECT_EQ(host::WriteCalls(printer_), 0u);
-  EXPECT_TRUE(host::SpooledBytes(printer_).empty());
   for (HANDLE handle : kNotPrinters) {
     EXPECT_FALSE(WritePrinter(handle, bytes, 5, &written));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

@@ -1,8 +1,7 @@
 // The version block of a resource library, read as the default settings read it.
-#include <fstream>
-#include <iterator>
 #include <memory>
 
+#include "host/printer_installation.h"
 #include "tests/host/temp_root.h"
 #include "tests/support/host_test.h"
 
@@ -17,10 +16,6 @@ class VersionTest : public HostTest {
     HostTest::SetUp();
     path_ = host::ToHostPath(kLibrary).value();
     ASSERT_TRUE(host::WriteResourceLibrary(path_, 0x0409, 0x04B0));
-  }
-  std::string Bytes() {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   test::TempRoot root_;
   std::string path_;
@@ -55,7 +50,8 @@ TEST_F(VersionTest, MissingAndMalformedLibrariesHaveNoVersionBlock) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(GetFileVersionInfoSizeW(u"\\3\\TQ33Kr.dll", nullptr), 0u);
 
-  std::string good = Bytes();
+  const std::vector<uint8_t> file = host::ReadWholeFile(path_).value();
+  const std::string good(file.begin(), file.end());
   std::string truncated = good.substr(0, good.size() - 4);
   std::string longKey = good;
   longKey[9] = '\x7f';  // key length far beyond the block

@@ -26,12 +26,12 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
 
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = feed[0] >= 0 ? feed[0]
-                                : open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = feed[0] >= 0 ? feed[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (in < 0 || dup2(in, STDIN_FILENO) < 0 ||
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDOUT_FILENO) < 0 ||
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDERR_FILENO) < 0)
       _exit(127);
+    if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(127);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
@@ -51,7 +51,7 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (pid > 0 && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (pid > 0 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
   result.out = ReadFile(out);
   result.err = ReadFile(err);
   return result;

@@ -1,6 +1,6 @@
 // Running a program as a subprocess, the way a spooler or a user would: arguments, extra
-// environment, standard input from a file or fed through a pipe, and what it wrote and
-// how it ended, within a time limit.
+// environment, a working directory, standard input fed through a pipe, and what it wrote
+// and how it ended, within a time limit.
 #pragma once
 
 #include <sys/types.h>
@@ -14,16 +14,16 @@
 namespace test {
 
 struct ProcessResult {
-  int exitStatus = -1;  // -1 when the program did not exit normally (a signal ended it)
+  int status = -1;  // -1 when the program did not exit normally (a signal ended it)
   std::string out;
   std::string err;
 };
 
 struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
-  std::string stdinFile;  // empty: /dev/null
+  std::string directory;  // the working directory; empty: this one
   // When given, standard input is a pipe this writes to once the program runs (it may
-  // signal the program); the pipe is closed after it returns.
+  // signal the program) and is closed after it returns; otherwise it is /dev/null.
   std::function<void(pid_t pid, int input)> feed;
   std::chrono::seconds timeout{60};  // then the program is killed
 };

@@ -1,11 +1,8 @@
 #include "tests/support/tool_runner.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -14,17 +11,7 @@
 #include <fstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace test {
-namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 ScratchDir::ScratchDir() {
   char pattern[] = "/tmp/tq33-tool-XXXXXX";
@@ -49,42 +36,17 @@ std::vector<std::string> ScratchDir::Names() const {
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs) {
-  const std::string binary = std::string(TQ33_BINARY_DIR) + "/tq33";
-  const std::string outPath = directory + "/.stdout";
-  const std::string errPath = directory + "/.stderr";
-  std::vector<std::string> argv = {binary};
+  std::vector<std::string> argv = {BuiltProgram("tq33")};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> pointers;
-  for (std::string& arg : argv) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  pid_t child = 0;
-  ToolResult result;
-  int spawned = posix_spawn(&child, binary.c_str(), &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot run " << binary;
-    return result;
-  }
-  int wait = 0;
+  ProcessOptions options;
+  options.directory = directory;
   if (interruptAfterMs > 0) {
-    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
-    kill(child, SIGINT);
+    options.feed = [interruptAfterMs](pid_t pid, int) {
+      usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+      kill(pid, SIGINT);
+    };
   }
-  waitpid(child, &wait, 0);
-  result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  result.out = ReadText(outPath);
-  result.err = ReadText(errPath);
-  std::remove(outPath.c_str());
-  std::remove(errPath.c_str());
+  ToolResult result = RunProcess(argv, options);
   EXPECT_NE(result.status, -1) << "the tool crashed: " << result.err;
   EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;

@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/subprocess.h"
+
 namespace test {
 
-struct ToolResult {
-  int status = -1;  // exit status; -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
-};
+using ToolResult = ProcessResult;
 
 // A scratch directory, removed with everything in it.
 class ScratchDir {
