@@ -1,5 +1,6 @@
 // Whole documents through the DDI on the host engine, asserted to the byte. A page's own
 // bytes come from a document of that page alone: 1B 40, the page, 1A.
+#include <algorithm>
 #include <string>
 
 #include "tests/support/engine_fixture.h"
@@ -107,6 +108,25 @@ TEST_F(JobControlTest, AFailedWriteFailsItsPageAndStopsTheNextButNotTheDocumentE
   EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40, 0x1A}));
   ASSERT_TRUE(session->StartDoc());
   EXPECT_FALSE(session->StartPage()) << "the latch outlives the document";
+}
+
+TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
+  std::vector<host::GrayImage> gray;
+  for (int seed = 0; seed < 3; ++seed) gray.push_back(TestPage(size_, seed));
+  const Bytes single = PrintAlone(gray);
+  host::SetMaxBitmapBytes(static_cast<uint64_t>(size_.cx) * size_.cy / 3);
+  for (bool sendPage : {true, false}) {
+    host::SessionOptions options;
+    options.sendPageAfterBands = sendPage;
+    int bands = 0;
+    options.bandObserver = [&](const SURFOBJ& band, POINTL) {
+      const BYTE* bits = static_cast<const BYTE*>(band.pvBits);
+      EXPECT_TRUE(std::all_of(bits, bits + band.cjBits, [](BYTE b) { return b == 0xFF; }));
+      ++bands;
+    };
+    EXPECT_EQ(PrintAlone(gray, options), single) << "DrvSendPage after the bands: " << sendPage;
+    EXPECT_GE(bands, 3 * 4);
+  }
 }
 
 TEST_F(JobControlTest, AnApplicationRecordShorterThanItsSizeFieldsIsNeverReadPastItsEnd) {
