@@ -1,6 +1,9 @@
 // The driver data file: through the parser on its own, then through the model-data
 // library as the driver loads it in DrvEnablePDEV, into the media table, the default
 // settings, the capability records and the surface.
+#include <algorithm>
+#include <string>
+
 #include "fuzz/fuzz_support.h"
 #include "modeldata/model_data_file.h"
 
@@ -28,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } else if (!file.models.empty() || error.text.empty()) {
     fuzz::Finding("a refused file left models behind or gave no reason");
+  } else if (error.line > static_cast<DWORD>(std::count(data, data + size, '\n')) + 1) {
+    fuzz::Finding("a refusal names line " + std::to_string(error.line) + ", past the file");
   }
   (void)error.Describe();
 

@@ -7,6 +7,7 @@
 // extent is an overrun the address sanitizer reports.
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "fuzz/fuzz_support.h"
 
@@ -43,6 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // printable page (a length of 0), which must be refused as bad data.
   if (!context && GetLastError() != ERROR_INVALID_DATA)
     fuzz::Finding("DrvEnablePDEV failed: a refused record must leave the defaults");
+  // Whatever the record held, the merged settings print at a resolution the printer has
+  // and a number of copies the driver allows.
+  if (context) {
+    const DEVMODEW& dm = context->settings.dm;
+    if ((dm.dmYResolution != 360 && dm.dmYResolution != 720) ||
+        (dm.dmPrintQuality != 360 && dm.dmPrintQuality != 720))
+      fuzz::Finding("merged resolution " + std::to_string(dm.dmPrintQuality) + " x " +
+                    std::to_string(dm.dmYResolution));
+    if (dm.dmCopies < 1 || dm.dmCopies > 5000)
+      fuzz::Finding("merged copies " + std::to_string(dm.dmCopies));
+  }
   fuzz::DisableContext(context, true);
   fuzz::CheckNothingLeaked(baseline, "settings record");
   return 0;

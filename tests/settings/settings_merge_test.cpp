@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "settings/exchange_block.h"
@@ -165,32 +164,6 @@ TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsM
     Merge(caller, c.fields);
     EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;
   }
-}
-
-TEST_F(SettingsMerge, GarbageIsNeitherReadPastItsEndNorWrittenAndGivesSoundSettings) {
-  std::vector<MediaDefinition> definitions(3);
-  definitions[1].defPaperSize = 390;
-  std::mt19937 random(33);
-  int merged = 0;
-  for (int round = 0; round < 3000; ++round) {
-    const WORD publicSize = std::vector<WORD>{188, 212, 220, 72, 100}[random() % 5];
-    Caller caller(publicSize, random() % 2 ? 284 : random() % 320);
-    // Everything but the two size words, which must stay true to the allocation.
-    for (DWORD i = 0; i < caller.size; ++i)
-      if (i < offsetof(DEVMODEW, dmSize) || i >= offsetof(DEVMODEW, dmFields))
-        caller.bytes[i] = random();
-    if (publicSize >= 188 && random() % 2)
-      caller.dm()->dmPaperSize = std::vector<SHORT>{256, 317, 318, 319, 390, 400}[random() % 6];
-    if (caller.dm()->dmDriverExtra >= 284 && random() % 2) caller.priv()->privMediaBase = 0;
-    if (caller.dm()->dmDriverExtra >= 284 && random() % 2) caller.priv()->xbSize = 30;
-    if (!Merge(caller, kKeepFields, definitions)) continue;
-    ++merged;
-    ASSERT_TRUE(S().dm.dmYResolution == 360 || S().dm.dmYResolution == 720);
-    ASSERT_TRUE(S().dm.dmPrintQuality == 360 || S().dm.dmPrintQuality == 720);
-    ASSERT_TRUE(S().dm.dmCopies >= 1 && S().dm.dmCopies <= 5000);
-  }
-  EXPECT_GT(merged, 1000) << "most rounds must reach the merge to test it";
-  ExpectNothingLeaked();
 }
 
 }  // namespace
