@@ -56,6 +56,12 @@ void EnableDriver() {
   }();
 }
 
+void PrepareContexts() {
+  Installation();
+  EnableDriver();
+  host::SetMaxBitmapBytes(1u << 20);
+}
+
 void Finding(const std::string& message) {
   std::fprintf(stderr, "FINDING: %s\n", message.c_str());
   std::fflush(stderr);

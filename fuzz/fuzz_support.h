@@ -33,6 +33,11 @@ host::PrinterInstallation& Installation();
 // the targets' own sessions share it: DrvEnableDriver runs once.
 void EnableDriver();
 
+// What the targets that make contexts of their own need first: the installation, the
+// driver enabled, and the engine's bitmaps kept small so that large pages are banded, as
+// on a busy spooler.
+void PrepareContexts();
+
 // A finding: prints the message and aborts.
 [[noreturn]] void Finding(const std::string& message);
 

@@ -19,9 +19,7 @@ fuzz::Bytes& Template() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Installation();
-  fuzz::EnableDriver();
-  host::SetMaxBitmapBytes(1u << 20);
+  fuzz::PrepareContexts();
   Template() = fuzz::DefaultSettingsRecord();
   return 0;
 }

@@ -8,9 +8,7 @@
 #include "modeldata/model_data_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Installation();
-  fuzz::EnableDriver();
-  host::SetMaxBitmapBytes(1u << 20);
+  fuzz::PrepareContexts();
   return 0;
 }
 

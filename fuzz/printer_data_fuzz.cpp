@@ -100,9 +100,7 @@ void Restore(HANDLE printer, bool translationChanged) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Installation();
-  fuzz::EnableDriver();
-  host::SetMaxBitmapBytes(1u << 20);
+  fuzz::PrepareContexts();
   return 0;
 }
 

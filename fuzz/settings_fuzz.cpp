@@ -12,10 +12,7 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Installation();
-  fuzz::EnableDriver();
-  // Keep the engine's bitmaps small: large pages are then banded, as on a busy spooler.
-  host::SetMaxBitmapBytes(1u << 20);
+  fuzz::PrepareContexts();
   return 0;
 }
 
