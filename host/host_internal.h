@@ -28,6 +28,13 @@ std::u16string LowerAscii(std::u16string_view text);
 // Length of a NUL-terminated UTF-16 string.
 size_t WideLength(const WCHAR* text);
 
+// The longest string argument a call scans for its terminator.
+constexpr size_t kMaxScan = 32768;
+
+// A caller's string, read no further than its terminator or kMaxScan units; empty for
+// null. A view of kMaxScan units means no terminator was found within them.
+std::u16string_view BoundedText(const WCHAR* text);
+
 // Maps a NUL-terminated Windows path onto the host file system. Returns ERROR_SUCCESS with
 // the host path, or the error a Windows file call gives for such a path.
 DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath);

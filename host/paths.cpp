@@ -16,8 +16,6 @@ constexpr DWORD kErrorInvalidName = 123;
 
 // MAX_PATH, terminator included: the longest path the classic file calls accept.
 constexpr size_t kMaxPath = 260;
-// The longest string scanned for its terminator; anything longer is refused unread.
-constexpr size_t kMaxScan = 32768;
 
 struct RootState {
   std::mutex lock;
@@ -142,10 +140,9 @@ namespace internal {
 
 DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath) {
   if (!windowsPath || !hostPath) return ERROR_INVALID_PARAMETER;
-  size_t length = 0;
-  while (length < kMaxScan && windowsPath[length] != 0) ++length;
-  if (length == kMaxScan) return ERROR_FILENAME_EXCED_RANGE;
-  return MapPath(std::u16string_view(windowsPath, length), hostPath);
+  const std::u16string_view path = BoundedText(windowsPath);
+  if (path.size() == kMaxScan) return ERROR_FILENAME_EXCED_RANGE;
+  return MapPath(path, hostPath);
 }
 
 }  // namespace internal

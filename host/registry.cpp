@@ -18,8 +18,6 @@ namespace {
 
 // Key handles: 0x30000000 + 4n, apart from every other kind of handle the host hands out.
 constexpr uintptr_t kHandleBase = 0x30000000;
-// The longest string argument scanned for its terminator.
-constexpr size_t kMaxScan = 32768;
 
 struct RegistryValue {
   DWORD type;
@@ -75,13 +73,6 @@ bool PathOfLocked(const Registry& registry, HKEY key, std::u16string* path) {
   return true;
 }
 
-std::u16string_view Bounded(const WCHAR* text) {
-  if (!text) return {};
-  size_t length = 0;
-  while (length < kMaxScan && text[length] != 0) ++length;
-  return std::u16string_view(text, length);
-}
-
 }  // namespace
 
 namespace host {
@@ -116,7 +107,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acc
   if (!result || options != 0) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::u16string relative;
-  if (!NormalizeKey(Bounded(subKey), &relative)) return ERROR_BAD_PATHNAME;
+  if (!NormalizeKey(host::internal::BoundedText(subKey), &relative)) return ERROR_BAD_PATHNAME;
   std::u16string parent;
   {
     Registry& registry = Reg();
@@ -145,7 +136,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, L
   }
   if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
   if (host::ShouldFail(Call::RegQueryValue)) return ERROR_NOT_ENOUGH_MEMORY;
-  std::u16string name = host::internal::LowerAscii(Bounded(valueName));
+  std::u16string name = host::internal::LowerAscii(host::internal::BoundedText(valueName));
   Registry& registry = Reg();
   std::lock_guard guard(registry.lock);
   auto keyIt = registry.keys.find(path);

@@ -21,8 +21,6 @@ constexpr DWORD kErrorInvalidLevel = 124;
 constexpr DWORD kDriverVersion = 3;
 // Printer handles: 0x20000000 + 4n, apart from every other kind of handle the host hands out.
 constexpr uintptr_t kHandleBase = 0x20000000;
-// The longest string argument scanned for its terminator.
-constexpr size_t kMaxScan = 32768;
 
 struct Value {
   DWORD type;
@@ -85,13 +83,6 @@ bool BeginQuery(HANDLE printer, const DWORD* needed, DWORD level, DWORD answered
     return false;
   }
   return true;
-}
-
-// A caller's string, read no further than its terminator or kMaxScan units.
-std::u16string_view Bounded(const WCHAR* text) {
-  size_t length = 0;
-  while (length < kMaxScan && text[length] != 0) ++length;
-  return std::u16string_view(text, length);
 }
 
 // The common end of the calls that fill a block: the size probe, or TRUE when the block
@@ -228,7 +219,7 @@ BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, L
   host::PrinterSetup setup;
   if (!BeginQuery(printer, needed, level, 2, &setup)) return FALSE;
   // A named environment other than the printer's has no driver installed for it.
-  if (environment && !host::internal::EqualNoCase(Bounded(environment), setup.environment)) {
+  if (environment && !host::internal::EqualNoCase(host::internal::BoundedText(environment), setup.environment)) {
     SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
     return FALSE;
   }
@@ -297,7 +288,7 @@ DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPB
   }
   if (!valueName || !needed || (!data && size != 0)) return ERROR_INVALID_PARAMETER;
   if (host::ShouldFail(Call::GetPrinterData)) return ERROR_NOT_ENOUGH_MEMORY;
-  std::u16string key = host::internal::LowerAscii(Bounded(valueName));
+  std::u16string key = host::internal::LowerAscii(host::internal::BoundedText(valueName));
   Spooler& spooler = Spool();
   std::lock_guard guard(spooler.lock);
   Printer* found = FindLocked(spooler, printer);

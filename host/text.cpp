@@ -86,6 +86,13 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
 }
 
+std::u16string_view BoundedText(const WCHAR* text) {
+  if (!text) return {};
+  size_t length = 0;
+  while (length < kMaxScan && text[length] != 0) ++length;
+  return std::u16string_view(text, length);
+}
+
 size_t WideLength(const WCHAR* text) {
   size_t n = 0;
   while (text[n] != 0) ++n;

@@ -40,7 +40,6 @@ constexpr size_t kHeaderBytes = 8;
 constexpr size_t kMaxBlockBytes = 65536;
 // Blocks filled by GetFileVersionInfoW that VerQueryValueW still accepts.
 constexpr size_t kRememberedBlocks = 256;
-constexpr size_t kMaxScan = 32768;
 
 struct FilledBlock {
   const void* data;
@@ -255,9 +254,7 @@ BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUIN
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  size_t scanned = 0;
-  while (scanned < kMaxScan && subBlock[scanned] != 0) ++scanned;
-  std::u16string_view key(subBlock, scanned);
+  const std::u16string_view key = host::internal::BoundedText(subBlock);
   size_t valueAt = 0, valueBytes = 0;
   const BYTE* bytes = static_cast<const BYTE*>(block);
   if (key.empty() || !WalkBlock(bytes, available, key, &valueAt, &valueBytes)) {
