@@ -93,8 +93,9 @@ TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
   BuildJobInfoRecord(&record, ctx.get(), 1);
   EXPECT_EQ(record.jiCollate, 0x03);
   EXPECT_EQ(record.jiKindByte, 0x10);
-  EXPECT_EQ(record.jiPaperSize, 300);
-  EXPECT_EQ(record.jiTotalLength, 1234u) << "set by the caller after packing";
+  // The record is packed: its members are read out by value, never bound by reference.
+  EXPECT_EQ(WORD{record.jiPaperSize}, 300);
+  EXPECT_EQ(DWORD{record.jiTotalLength}, 1234u) << "set by the caller after packing";
 
   // Base and offset come from outside: a position off the table builds nothing.
   Bytes header(SETUP_HEADER_SIZE, 0xEE);
@@ -108,7 +109,7 @@ TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
   EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), 0), 0u);
   BuildJobInfoRecord(&record, ctx.get(), 0);
   EXPECT_EQ(header, Bytes(SETUP_HEADER_SIZE, 0xEE));
-  EXPECT_EQ(record.jiSize, 0xEEEEEEEEu);
+  EXPECT_EQ(DWORD{record.jiSize}, 0xEEEEEEEEu);
 }
 
 }  // namespace
