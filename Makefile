@@ -1,6 +1,9 @@
 # Quick start: `make demo` prints the sample labels, `make test` builds and runs every test.
 # `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables;
-# `make test32` builds and runs every test as a 32-bit Linux build.
+# `make test32` builds and runs every test as a 32-bit Linux build (natively, or under
+# qemu-i386 where the kernel runs no 32-bit code; TQ33_M32_EMULATE=1 forces that way).
+# Every target that builds first installs the Debian packages it needs and lacks
+# (scripts/setup.sh, the one list of them).
 # Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60),
 # `make fuzz-ci` runs the fuzzers over their corpora and briefly on fresh inputs, `make tsan`
 # runs the concurrency tests under ThreadSanitizer.
@@ -11,45 +14,54 @@ FUZZ_SECONDS ?= 60
 
 all: test
 
+# The packages are checked before a preset is configured, so that a fresh machine's first
+# `make demo` finds CMake and the libraries in place.
 build/dev/CMakeCache.txt:
+	./scripts/setup.sh test
 	cmake --preset dev
 
 build/release/CMakeCache.txt:
+	./scripts/setup.sh build
 	cmake --preset release
 
 build/windows/CMakeCache.txt:
+	./scripts/setup.sh windows
 	cmake --preset windows
 
-build/m32/CMakeCache.txt:
-	cmake --preset m32
-
 test: build/dev/CMakeCache.txt
+	./scripts/setup.sh test
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev -j $(JOBS)
 
 # The build itself runs scripts/check_dll_tables.py on both DLLs (target check_dll_tables).
 windows: build/windows/CMakeCache.txt
+	./scripts/setup.sh windows
 	cmake --build --preset windows -j $(JOBS)
 
-test32: build/m32/CMakeCache.txt
-	cmake --build --preset m32 -j $(JOBS)
-	ctest --preset m32 -j $(JOBS)
+test32:
+	./scripts/test32.sh $(JOBS)
 
+# The demo also builds the CUPS filter, for the README's "Printing from Linux".
 demo: build/release/CMakeCache.txt
-	cmake --build --preset release -j $(JOBS) --target tq33
+	./scripts/setup.sh build
+	cmake --build --preset release -j $(JOBS) --target tq33 rastertotq33
 	./scripts/demo.sh build/release/bin
 
 bench: build/release/CMakeCache.txt
+	./scripts/setup.sh build
 	cmake --build --preset release -j $(JOBS) --target tq33_bench
 	./build/release/bin/tq33_bench
 
 build/fuzz/CMakeCache.txt:
+	./scripts/setup.sh fuzz
 	cmake --preset fuzz
 
 build/tsan/CMakeCache.txt:
+	./scripts/setup.sh test
 	cmake --preset tsan
 
 fuzz-build: build/fuzz/CMakeCache.txt
+	./scripts/setup.sh fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 
 fuzz: fuzz-build
@@ -59,6 +71,7 @@ fuzz-ci: fuzz-build
 	./fuzz/run.sh --ci 30
 
 tsan: build/tsan/CMakeCache.txt
+	./scripts/setup.sh test
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
 

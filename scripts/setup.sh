@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, and only those that are missing.
+#   scripts/setup.sh GROUP...     groups: build test windows m32 m32-emulated fuzz all
+# The one list of what this project needs from the system: the Makefile calls it before
+# every target that builds, .ci/run calls it with `all`. When everything is there it costs
+# one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
+# when neither is possible it says which packages to install and fails.
+set -euo pipefail
+
+packages_of() {
+  case "$1" in
+    # the release build: the driver, the tool (libpng, CLI11, JSON), the CUPS filter
+    # (libcups) and the benchmarks
+    build) echo build-essential cmake g++ make pkg-config python3 \
+                libpng-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
+    # the tests: GoogleTest, and a private cupsd with the stock filters (imagetoraster,
+    # pdftopdf, gstoraster) in front of ours
+    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters ;;
+    # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
+    windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
+    # the 32-bit Linux test build, with the sanitizers' 32-bit runtimes, GoogleTest sources
+    m32) echo cmake make python3 g++-multilib lib32asan8 lib32ubsan1 googletest ;;
+    # where the kernel runs no 32-bit code, the 32-bit tests run under user-mode emulation
+    m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
+    # the libFuzzer targets
+    fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
+    all) local g; for g in test windows m32 fuzz; do packages_of "$g"; done ;;
+    *) echo "setup: unknown group '$1' (build test windows m32 m32-emulated fuzz all)" >&2
+       return 2 ;;
+  esac
+}
+
+if (($# == 0)); then
+  echo "usage: scripts/setup.sh GROUP... (build test windows m32 m32-emulated fuzz all)" >&2
+  exit 2
+fi
+
+wanted=()
+for group in "$@"; do
+  list=$(packages_of "$group") || exit 2
+  read -r -a more <<< "$list"
+  wanted+=("${more[@]}")
+done
+mapfile -t wanted < <(printf '%s\n' "${wanted[@]}" | sort -u)
+
+# One query for all of them: each installed package prints its name.
+mapfile -t installed < <(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${wanted[@]}" \
+                           2>/dev/null | sed -n 's/^installed //p')
+missing=()
+for p in "${wanted[@]}"; do
+  [[ " ${installed[*]} " == *" $p "* ]] || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+  as_root=(sudo)
+elif command -v sudo >/dev/null && [ -t 0 ]; then
+  as_root=(sudo)   # asks for the password on the terminal
+else
+  echo "setup: these packages are missing and this user cannot install them (not root, no sudo):" >&2
+  echo "  ${missing[*]}" >&2
+  echo "setup: install them as root (apt-get install ${missing[*]}) and run make again" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}"
