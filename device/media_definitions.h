@@ -2,10 +2,10 @@
 // tape of the MediaTable with a length and a feed margin.
 #pragma once
 
+#include "platform/model_data_api.h"
 #include "platform/platform.h"
 
 #define MEDIA_DEFINITION_SIZE 142
-#define MEDIA_DEFINITION_SLOTS 23
 #define MEDIA_DEFINITION_BLOCK_SIZE (MEDIA_DEFINITION_SIZE * MEDIA_DEFINITION_SLOTS)  // 3266
 #define MEDIA_DEFINITION_HEADER_SIZE 10
 #define PATH_UNITS 260  // UTF-16 units of a path buffer, terminator included

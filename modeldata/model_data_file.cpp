@@ -6,8 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "device/media_definitions.h"
-#include "settings/settings_record.h"
 
 namespace {
 
@@ -21,10 +19,6 @@ constexpr LONGLONG kDotTolerance = 2;
 constexpr LONGLONG kFirstMediumCode = 257;
 constexpr LONGLONG kLastMediumCode = 0xFFFE;
 constexpr LONGLONG kLastDefinitionCode = USER_FORM_BASE + MEDIA_DEFINITION_SLOTS - 1;
-// Paper size code offsets of width multiples 1, 2 and 3 above their base's code.
-constexpr LONGLONG kMultipleCodeOffset[4] = {0, 20, 26, 32};
-// Kind code of special media.
-constexpr LONGLONG kKindSpecial = 16;
 // Numbers longer than this are out of every field's range anyway.
 constexpr size_t kMaxNumberDigits = 12;
 
@@ -579,7 +573,7 @@ bool Parser::CloseMediumSection() {
     return Fail(s.fieldLine[EF_LENGTH], "only die-cut labels (kind 5, 8 or 11) have a "
                                         "length on a model of type " +
                                             std::string(1, static_cast<char>(modelType)));
-  if (s.present[EF_SPECIAL] && s.number[EF_SPECIAL] == 1 && kind != kKindSpecial)
+  if (s.present[EF_SPECIAL] && s.number[EF_SPECIAL] == 1 && kind != MEDIA_KIND_SPECIAL)
     return Fail(s.fieldLine[EF_SPECIAL], "only media of kind 16 can be special");
 
   const std::u16string& name = s.text[EF_NAME];
@@ -640,9 +634,9 @@ bool Parser::CloseModel() {
                             std::to_string(mediumLines_[i - 4 * k].header) + ")";
     if (base.meWidthMultiple != 0)
       return Fail(line, label + ": " + baseLabel + " is not a single-width medium");
-    if (base.mePaperSize + kMultipleCodeOffset[k] != e.mePaperSize)
+    if (base.mePaperSize + kWidthMultipleCodeOffset[k] != e.mePaperSize)
       return Fail(line, label + " must have paper size " +
-                            std::to_string(base.mePaperSize + kMultipleCodeOffset[k]) + ": " +
+                            std::to_string(base.mePaperSize + kWidthMultipleCodeOffset[k]) + ": " +
                             baseLabel + " has " + std::to_string(base.mePaperSize));
     if (base.meKindCode != e.meKindCode)
       return Fail(line, label + ": " + baseLabel + " is of another kind");

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model_data.h"
+#include "platform/model_data_api.h"
 #include "platform/platform.h"
 
 // Limits on what a data file may hold; anything beyond them is refused as malformed.

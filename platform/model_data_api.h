@@ -18,6 +18,75 @@
 #define MODEL_RECORD_SIZE 118
 #define MEDIA_LIST_ENTRY_SIZE 252
 
+// Paper size codes the data contract reserves: USER_FORM_BASE + i names definition i of the
+// media definition file, which has MEDIA_DEFINITION_SLOTS of them, so a data file's media
+// keep clear of those codes.
+#define USER_FORM_BASE 317
+#define MEDIA_DEFINITION_SLOTS 23
+
+// Kind code of a medium that is special media when bit 0 of its options is set.
+#define MEDIA_KIND_SPECIAL 16
+
+// A medium with several labels across the head lies this many paper size codes above the
+// single-width medium of its label width, by width multiple (labels across minus one).
+inline constexpr LONG kWidthMultipleCodeOffset[4] = {0, 20, 26, 32};
+
+#pragma pack(push, 1)
+
+// The model record as the library returns it (118 bytes).
+struct ModelRecord {
+  BYTE moType;                  // model type character; 0xFF: no model defined
+  BYTE moReserved1;
+  WCHAR moName[32];             // model name, NUL-terminated when shorter than 32 units
+  BYTE moReserved2[24];
+  WORD moDefaultPaperSize;      // paper size code of the default tape
+  SHORT moDefaultLength;        // default label length, tenths of a millimetre
+  SHORT moDefaultLengthDots;    // default label length in dots
+  BYTE moReserved3[2];
+  WORD moDefaultPrintQuality;   // default dmPrintQuality, dots per inch
+  WORD moDefaultYResolution;    // default dmYResolution, dots per inch
+  BYTE moReserved4[16];
+};
+static_assert(sizeof(ModelRecord) == MODEL_RECORD_SIZE);
+static_assert(offsetof(ModelRecord, moName) == 2);
+static_assert(offsetof(ModelRecord, moDefaultPaperSize) == 90);
+static_assert(offsetof(ModelRecord, moDefaultLength) == 92);
+static_assert(offsetof(ModelRecord, moDefaultLengthDots) == 94);
+static_assert(offsetof(ModelRecord, moDefaultPrintQuality) == 98);
+static_assert(offsetof(ModelRecord, moDefaultYResolution) == 100);
+
+// One medium of the media list as the library returns it (252 bytes).
+struct MediaListEntry {
+  WCHAR meName[64];          // display name of the medium, NUL-terminated when shorter
+  BYTE meReserved1[64];
+  SHORT meKindCode;          // kind of media: 2 and 5 are distinguished by some models,
+                             // 5, 8 and 11 have fixed lengths, 16 may be special media
+  WORD mePaperSize;          // paper size code
+  SHORT meWidth;             // tape width, tenths of a millimetre
+  SHORT mePrintWidth;        // printable width, tenths of a millimetre
+  SHORT meWidthDots;         // full width in dots
+  SHORT mePrintWidthDots;    // printable width in dots
+  SHORT meLength;            // label length, tenths of a millimetre; 0 for continuous tape
+  SHORT mePrintLength;       // printable length, tenths of a millimetre
+  SHORT meLengthDots;        // label length in dots; 0 for continuous tape
+  SHORT mePrintLengthDots;   // printable length in dots
+  BYTE meReserved2[14];
+  BYTE meWidthMultiple;      // labels across the head minus one (0..3)
+  BYTE meReserved3[17];
+  DWORD meOptions;           // bit 0: special media (with kind code 16)
+  BYTE meReserved4[4];
+};
+static_assert(sizeof(MediaListEntry) == MEDIA_LIST_ENTRY_SIZE);
+static_assert(offsetof(MediaListEntry, meKindCode) == 192);
+static_assert(offsetof(MediaListEntry, mePaperSize) == 194);
+static_assert(offsetof(MediaListEntry, meWidth) == 196);
+static_assert(offsetof(MediaListEntry, mePrintLengthDots) == 210);
+static_assert(offsetof(MediaListEntry, meWidthMultiple) == 226);
+static_assert(offsetof(MediaListEntry, meOptions) == 244);
+
+#pragma pack(pop)
+
+
 // A handle to an opened data file: a 32-bit value; 0 and all ones are never valid.
 typedef DWORD ModelDataHandle;
 

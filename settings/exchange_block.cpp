@@ -73,18 +73,7 @@ WORD ReportedMillimetres(WORD dots, LONG resolution, const MediaListEntry* entry
 // The paper size offset of a width multiple; -1 outside 0..3. Codes of media with several
 // labels across lie this far above the base code of their width.
 LONG WidthMultipleOffset(DWORD widthMultiple) {
-  switch (widthMultiple) {
-    case 0:
-      return 0;
-    case 1:
-      return 20;
-    case 2:
-      return 26;
-    case 3:
-      return 32;
-    default:
-      return -1;
-  }
+  return widthMultiple < 4 ? kWidthMultipleCodeOffset[widthMultiple] : -1;
 }
 
 // 720 when the record says 720, else 360 (a null record included): never 0.

@@ -7,7 +7,6 @@
 namespace {
 
 // Special media: kind code 16 with bit 0 of the option word set.
-constexpr SHORT kSpecialKindCode = 16;
 
 // A record must at least hold its own size fields (dmSize and dmDriverExtra end at 72).
 constexpr DWORD kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
@@ -16,7 +15,7 @@ constexpr DWORD kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD
 
 BOOL IsSpecialMedia(const MediaListEntry* entry) {
   if (!entry) return FALSE;
-  return entry->meKindCode == kSpecialKindCode && (entry->meOptions & 1) != 0;
+  return entry->meKindCode == MEDIA_KIND_SPECIAL && (entry->meOptions & 1) != 0;
 }
 
 DWORD MaxLengthTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 1000 : 10000; }

@@ -18,7 +18,6 @@
 #define SETTINGS_DEFAULT_FIELDS 0x1650F
 
 // Paper size codes with a meaning of their own.
-#define USER_FORM_BASE 317   // 317 + i names media definition i
 #define LAST_RESORT_PAPER_SIZE 387
 
 // xbOptions bits, one per option byte.
