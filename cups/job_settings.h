@@ -49,6 +49,12 @@ std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
                                             const PageRequest& page, const JobOptions& options,
                                             LONG copies);
 
+// The feed margin (privMargin) a record must carry when its feed resolution changes from
+// one to another: the driver's merge reads the margin in dots at the resolution the
+// record names, so a margin converted with the resolution stays the same length on the
+// tape. Resolutions other than 720 count as 360, as they do in the merge.
+WORD FeedMarginAt(WORD margin, LONG fromResolution, LONG toResolution);
+
 // Tenths of a millimetre of a length in points (1/72 inch), rounded to nearest.
 LONG TenthsFromPoints(double points);
 // Points of a length in tenths of a millimetre.
