@@ -45,6 +45,24 @@ bool WriteAll(int output, const uint8_t* bytes, size_t count) {
   return true;
 }
 
+// The raster input, its bytes counted: an input that ends before its first byte (the
+// stage before the filter gave up) is told from one that is not raster.
+struct RasterInput {
+  int fd = -1;
+  size_t bytes = 0;
+};
+
+// cupsRasterOpenIO's reader. Cannot fail but as read(2) does.
+ssize_t ReadInput(void* context, unsigned char* buffer, size_t length) {
+  auto* input = static_cast<RasterInput*>(context);
+  ssize_t got = 0;
+  do {
+    got = read(input->fd, buffer, length);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) input->bytes += static_cast<size_t>(got);
+  return got;
+}
+
 // The copies argument; 1 for anything but a positive number.
 LONG CopiesOf(const std::string& text) {
   LONG copies = 0;
@@ -252,9 +270,13 @@ void Job::End() {
 // Runs the job page by page; the exit status of the filter.
 int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* messages,
                  const std::atomic<bool>& cancelled) {
-  RasterStream raster(cupsRasterOpen(input, CUPS_RASTER_READ));
+  RasterInput source{input};
+  RasterStream raster(cupsRasterOpenIO(ReadInput, &source, CUPS_RASTER_READ));
   if (!raster) {
-    Message(messages, "ERROR", "The print data is not CUPS raster");
+    Message(messages, "ERROR", source.bytes == 0
+                                   ? "No page came: the stage before this filter sent nothing "
+                                     "(its messages above say why)"
+                                   : "The print data is not CUPS raster");
     return kFilterFailed;
   }
   Job job(arguments, output, messages, cancelled);

@@ -128,10 +128,16 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     }
   }
 
-  ASSERT_TRUE(test::WriteFile(directory_ / "text.ras", "%!PS-Adobe-3.0\nshowpage\n"));
-  test::ProcessResult text = Filter({"1", "", directory_ / "text.ras"});
-  EXPECT_EQ(text.status, 1);
-  EXPECT_TRUE(Says(text, "ERROR: The print data is not CUPS raster")) << text.err;
+  // Not raster, and nothing at all: the rasterizer before the filter failed.
+  const std::pair<const char*, const char*> others[] = {
+      {"%!PS-Adobe-3.0\nshowpage\n", "ERROR: The print data is not CUPS raster"},
+      {"", "ERROR: No page came: the stage before this filter sent nothing"}};
+  for (const auto& [data, error] : others) {
+    ASSERT_TRUE(test::WriteFile(directory_ / "other.ras", data));
+    test::ProcessResult other = Filter({"1", "", directory_ / "other.ras"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_TRUE(Says(other, error)) << other.err;
+  }
   test::ProcessResult usage = Filter({"1"});
   EXPECT_EQ(usage.status, 1);
   EXPECT_TRUE(Says(usage, "Usage: ")) << usage.err;
