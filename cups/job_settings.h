@@ -41,8 +41,8 @@ constexpr LONG kMaxCopies = 5000;
 JobOptions DefaultJobOptions(const SettingsRecord& defaults);
 
 // The application's record for one page: the default record with the page's medium,
-// length, resolution and the options written in, the page in portrait (x across the
-// tape, y along it). A size name of the catalog selects its medium; any other page is a
+// length, resolution and the options written in, the page in landscape (x along the
+// tape, y across it), as the queue's page sizes describe it. A size name of the catalog selects its medium; any other page is a
 // custom size (code 256) that the driver matches against its tapes by width and length.
 std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
                                             const std::vector<MediaChoice>& catalog,

@@ -1,6 +1,6 @@
 // The whole road on Linux: a private cupsd on 127.0.0.1 with a TQ-33 queue made of the
-// generated PPD and the built filter, a PNG and a PDF printed with lp to a file device,
-// and the file decoded as the printer would read it.
+// generated PPD and the built filter, PNGs and PDFs printed with lp to a file device, and
+// the file decoded as the printer would read it or compared with the tool's.
 #include <arpa/inet.h>
 #include <cups/cups.h>
 #include <grp.h>
@@ -26,11 +26,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The 24 mm tape's named size (100 mm) in points; at 360 dpi raster row = points * 5,
-// and the driver's first line is raster row 57, below the feed margin.
+// The 24 mm tape's named size (100 mm) in points; at 360 dpi a dot is 1/5 point. The
+// driver's first line lies 57 dots along the tape, its first dot 42 dots across it.
 constexpr double kWidth = 68.03;
 constexpr double kLength = 283.46;
 constexpr int kFeedMargin = 57;
+constexpr int kAcrossMargin = 42;
 
 test::PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<test::Rows>& bars,
                          uint8_t background) {
@@ -41,28 +42,60 @@ test::PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<te
   return png;
 }
 
-// A PDF page of the tape's size: a light gray label with black bars across it (rows at
-// 360 dpi from the top).
-std::string BarcodePdf(const std::vector<test::Rows>& bars) {
-  const std::string size = std::to_string(kWidth) + " " + std::to_string(kLength);
-  std::string content = "0.75 g 0 0 " + size + " re f 0 g\n";
-  for (const test::Rows& b : bars) {
-    content += "10 " + std::to_string(kLength - b.second / 5.0) + " 48 " +
-               std::to_string((b.second - b.first) / 5.0) + " re f\n";
+// A PDF of width x height points, one page per content stream.
+std::string Pdf(double width, double height, const std::vector<std::string>& contents) {
+  const std::string size = std::to_string(width) + " " + std::to_string(height);
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  for (const std::string& content : contents) {
+    const std::string page = std::to_string(objects.size() + 1);
+    kids += page + " 0 R ";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size + "] /Contents " +
+                      std::to_string(objects.size() + 2) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                      "endstream");
   }
-  const std::string objects[] = {
-      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size + "] /Contents 4 0 R >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream"};
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(contents.size()) + " >>";
   std::string pdf = "%PDF-1.4\n";
-  std::string xref = "xref\n0 5\n0000000000 65535 f \n";
-  for (size_t i = 0; i < std::size(objects); ++i) {
+  std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t i = 0; i < objects.size(); ++i) {
     char entry[24];
     std::snprintf(entry, sizeof(entry), "%010zu 00000 n \n", pdf.size());
     xref += entry;
     pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
   }
-  return pdf + xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(pdf.size()) + "\n%%EOF\n";
+  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(pdf.size()) + "\n%%EOF\n";
+}
+
+// A portrait PDF page of the tape's size: a light gray label with black bars across it
+// (rows at 360 dpi from the top).
+std::string BarcodePdf(const std::vector<test::Rows>& bars) {
+  std::string content =
+      "0.75 g 0 0 " + std::to_string(kWidth) + " " + std::to_string(kLength) + " re f 0 g\n";
+  for (const test::Rows& b : bars) {
+    content += "10 " + std::to_string(kLength - b.second / 5.0) + " 48 " +
+               std::to_string((b.second - b.first) / 5.0) + " re f\n";
+  }
+  return Pdf(kWidth, kLength, {content});
+}
+
+// The lines and head dots a label prints on: first and last of each, -1 without dots.
+struct Extent {
+  int firstLine = -1, lastLine = -1, firstDot = -1, lastDot = -1;
+};
+Extent ExtentOf(const tq33stream::Label& label) {
+  Extent extent;
+  for (int line = 0; line < static_cast<int>(label.lines.size()); ++line) {
+    for (int dot = 0; dot < 384; ++dot) {
+      if (!(label.lines[line].dots[dot / 8] & (0x80 >> dot % 8))) continue;
+      if (extent.firstLine < 0) extent.firstLine = line;
+      extent.lastLine = line;
+      if (extent.firstDot < 0 || dot < extent.firstDot) extent.firstDot = dot;
+      extent.lastDot = std::max(extent.lastDot, dot);
+    }
+  }
+  return extent;
 }
 
 int FreePort() {
@@ -201,6 +234,48 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   EXPECT_EQ(pdf.documents, 1u);
   for (const tq33stream::Page& copy : pdf.pages)
     test::ExpectOnlyBars(copy.labels.at(0), bars, -kFeedMargin, 3);
+}
+
+TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
+  // A PNG the size of the tape's printable area (1304 x 256 dots at 360 dpi): CUPS leaves
+  // it as it stands on the queue's landscape page, and the stream is the tool's to the byte.
+  test::PngLayout png{1304, 256};
+  png.samples.resize(size_t{png.width} * png.height);
+  for (uint32_t y = 0; y < png.height; ++y) {
+    for (uint32_t x = 0; x < png.width; ++x)
+      png.samples[size_t{y} * png.width + x] = x < 300 && y < 100 ? 0 : (x * 7 + y * 13) % 256;
+  }
+  test::WritePng(dir_ / "wide.png", png);
+  const std::string queued =
+      Print("wide.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
+  const test::ToolResult tool = test::RunTool({"print", "wide.png", "--paper", "262", "--orientation",
+                                               "landscape", "--plain", "-o", "tool.bin"},
+                                              dir_.path());
+  ASSERT_EQ(tool.status, 0) << tool.err;
+  EXPECT_TRUE(queued == test::ReadFile(dir_ / "tool.bin"));
+
+  // A landscape PDF page of the tape's size, black in its upper left quarter, prints that
+  // block where the tool prints it (within the rasterizer's rounding).
+  const std::string quarter = "0 g 0 " + std::to_string(kWidth / 2) + " " + std::to_string(kLength / 4) +
+                              " " + std::to_string(kWidth / 2) + " re f\n";
+  ASSERT_TRUE(test::WriteFile(dir_ / "wide.pdf", Pdf(kLength, kWidth, {quarter})));
+  const tq33stream::Stream pdf = test::ParsedStream(
+      Print("wide.pdf", {"-o", "PageSize=Laminated_tape_24mm", "-o", "TQ33Halftone=Threshold"}));
+  test::Gray block{1304, 256, std::vector<uint8_t>(1304u * 256u, 255)};
+  for (uint32_t y = 0; y < 170 - kAcrossMargin; ++y)
+    std::fill_n(block.pixels.begin() + y * 1304, 354 - kFeedMargin, 0);
+  test::WritePgm(dir_ / "block.pgm", block);
+  ASSERT_EQ(test::RunTool({"print", "block.pgm", "--paper", "262", "--orientation", "landscape",
+                           "--halftone", "threshold", "--plain", "-o", "block.bin"},
+                          dir_.path()).status, 0);
+  const tq33stream::Stream tools = test::ParsedStream(test::ReadFile(dir_ / "block.bin"));
+  const Extent want = ExtentOf(tools.pages.at(0).labels.at(0));
+  ASSERT_EQ(pdf.pages.size(), 1u);
+  const Extent got = ExtentOf(pdf.pages[0].labels.at(0));
+  EXPECT_NEAR(got.firstLine, want.firstLine, 3);
+  EXPECT_NEAR(got.lastLine, want.lastLine, 3);
+  EXPECT_NEAR(got.firstDot, want.firstDot, 3);
+  EXPECT_NEAR(got.lastDot, want.lastDot, 3);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST_F(JobSettingsTest, EveryPageSizeOfTheCatalogSelectsItsMediumAndTheTapeLengt
     EXPECT_EQ(static_cast<WORD>(s.dm.dmPaperSize), choice.paperSize);
     EXPECT_EQ(s.priv.privMediaId, choice.mediaIndex);
     EXPECT_EQ(s.priv.privFormIndex, choice.definition + 1);
-    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_PORTRAIT);
+    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_LANDSCAPE);
     // Continuous tape prints the page's length, a label its own.
     EXPECT_EQ(s.priv.privLength, static_cast<DWORD>(choice.continuous() ? 777 : choice.length));
   }
@@ -65,7 +65,7 @@ TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
   EXPECT_EQ(test::Context(*high)->settings.dm.dmYResolution, 720);
   EXPECT_EQ(test::Context(*high)->settings.priv.privMargin,
             2 * test::Context(*low)->settings.priv.privMargin);
-  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.y, 2 * low->gdiInfo().ptlPhysOffset.y);
+  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.x, 2 * low->gdiInfo().ptlPhysOffset.x);
 }
 
 TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
