@@ -43,7 +43,8 @@ class RasterFilterTest : public ::testing::Test {
   static test::ProcessResult Filter(std::vector<std::string> arguments,
                                     test::ProcessOptions options = {}) {
     arguments.insert(arguments.begin(), {test::BuiltProgram("rastertotq33"), "7", "user", "label"});
-    options.environment = {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}};
+    options.environment.insert(options.environment.end(),
+                               {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}});
     return test::RunProcess(arguments, options);
   }
   static bool Says(const test::ProcessResult& run, const std::string& line) {
@@ -243,6 +244,16 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     EXPECT_EQ(other.status, 1);
     EXPECT_TRUE(Says(other, error)) << other.err;
   }
+  // The installation and collated copies' pages live in $TMPDIR: without one the job ends
+  // in words before printing.
+  test::ProcessOptions nowhere;
+  nowhere.environment = {{"TMPDIR", directory_ / "missing"}};
+  test::ProcessResult collated = Filter({"2", "collate", directory_ / "job.ras"}, nowhere);
+  EXPECT_EQ(collated.status, 1);
+  EXPECT_TRUE(Says(collated, "ERROR: Cannot set up the printer driver: cannot lay out the printer "
+                             "installation: cannot make a directory for the installation in "
+                             "$TMPDIR: No such file")) << collated.err;
+  EXPECT_TRUE(collated.out.empty());
   test::ProcessResult usage = Filter({"1"});
   EXPECT_EQ(usage.status, 1);
   EXPECT_TRUE(Says(usage, "Usage: ")) << usage.err;
