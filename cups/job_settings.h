@@ -23,6 +23,8 @@ struct JobOptions {
   bool chainPrint = false;     // privChainPrint
   bool framed = false;         // privUseMonitor: framed pages for a receiving component
                                // instead of plain printer commands
+  bool collate = false;        // copies of the whole document in turn, not of each page;
+                               // the filter's, not the record's
 };
 
 // The page a raster page was made for.

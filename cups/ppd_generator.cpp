@@ -268,7 +268,8 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   Line(&out, "*cupsVersion: 2.4");
   Line(&out, "*cupsModelNumber: 0");
   Line(&out, "*cupsLanguages: \"en\"");
-  // The driver prints the copies: the raster carries each page once.
+  // The filter prints the copies, collated when the job asks (*Collate below), so that
+  // neither pdftopdf nor imagetoraster makes any: the raster carries each page once.
   Line(&out, "*cupsManualCopies: False");
   Line(&out, "*cupsFilter: " + Quoted("application/vnd.cups-raster 0 " + source.filter));
   if (!source.modelDataFile.empty())
@@ -344,6 +345,7 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   BooleanOption(&out, kHalfCutOption, "Half cut", options.halfCut);
   BooleanOption(&out, kMirrorOption, "Mirror", options.mirror);
   BooleanOption(&out, kChainPrintOption, "Chain printing", options.chainPrint);
+  BooleanOption(&out, kCollateOption, "Collate copies", false);
 
   Line(&out, std::string("*OpenUI *") + kOutputFormOption + "/Output form: PickOne");
   Line(&out, std::string("*OrderDependency: 30 AnySetup *") + kOutputFormOption);

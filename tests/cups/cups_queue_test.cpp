@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -276,6 +277,45 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   EXPECT_NEAR(got.lastLine, want.lastLine, 3);
   EXPECT_NEAR(got.firstDot, want.firstDot, 3);
   EXPECT_NEAR(got.lastDot, want.lastDot, 3);
+}
+
+TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
+  // Pages told apart by their dots: a PNG; PDFs of one and two pages with one and two
+  // blocks; text of one and of two pages (a form feed between them).
+  test::WritePng(dir_ / "label.png", BarcodePng(200, 200, {{50, 90}}, 255));
+  const std::string block = "0 g 20 20 40 40 re f\n";
+  ASSERT_TRUE(test::WriteFile(dir_ / "one.pdf", Pdf(kLength, kWidth, {block})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "two.pdf", Pdf(kLength, kWidth, {block, block + "0 g 100 20 40 40 re f\n"})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "one.txt", "Label\n"));
+  ASSERT_TRUE(test::WriteFile(dir_ / "two.txt", "Label one\n\fLabel number two\n"));
+  struct Case {
+    const char* file;
+    const char* copies;
+    bool collate;
+    std::vector<int> pages;  // the document's page printed at each position
+  };
+  const Case cases[] = {
+      {"label.png", "3", false, {0, 0, 0}}, {"label.png", "2", true, {0, 0}},
+      {"one.pdf", "3", true, {0, 0, 0}},    {"two.pdf", "2", true, {0, 1, 0, 1}},
+      {"two.pdf", "2", false, {0, 0, 1, 1}}, {"one.txt", "3", false, {0, 0, 0}},
+      {"two.txt", "2", true, {0, 1, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " -n " + c.copies + (c.collate ? " collated" : ""));
+    std::vector<std::string> options = {"-n", c.copies, "-o", "TQ33Halftone=Threshold"};
+    if (c.collate) options.insert(options.end(), {"-o", "collate=true"});
+    const tq33stream::Stream stream = test::ParsedStream(Print(c.file, options));
+    ASSERT_EQ(stream.pages.size(), c.pages.size());
+    std::vector<size_t> dots;
+    for (const tq33stream::Page& page : stream.pages) {
+      const std::vector<int> lines = test::DotsPerLine(page.labels.at(0));
+      dots.push_back(std::accumulate(lines.begin(), lines.end(), size_t{0}));
+    }
+    for (size_t i = 0; i < dots.size(); ++i) {
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_EQ(dots[i] == dots[j], c.pages[i] == c.pages[j]) << "pages " << j << " and " << i;
+    }
+  }
 }
 
 }  // namespace

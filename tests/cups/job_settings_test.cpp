@@ -105,7 +105,8 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   const JobOptions options = ResolveJobOptions(
       JobOptions{}, ppd,
       "TQ33Halftone=ordered noTQ33Mirror TQ33Brightness=Custom.-17 TQ33AutoCut=no "
-      "TQ33OutputForm=Framed TQ33Contrast=200 media=A4",
+      "TQ33OutputForm=Framed TQ33Contrast=200 media=A4 "
+      "multiple-document-handling=separate-documents-collated-copies",
       &warnings);
   EXPECT_EQ(options.halftone, 2);
   EXPECT_FALSE(options.mirror);
@@ -113,6 +114,7 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   EXPECT_FALSE(options.autoCut);
   EXPECT_TRUE(options.halfCut) << "the driver's default stands";
   EXPECT_TRUE(options.framed);
+  EXPECT_TRUE(options.collate) << "the IPP attribute a print dialog sends";
   EXPECT_EQ(options.contrast, 32) << "200 is no contrast: the PPD's default stands";
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);
