@@ -210,8 +210,9 @@ class CupsQueueTest : public test::EngineTest {
 };
 
 TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
-  // A barcode on a light gray label, printed at its size in the middle of the 24 mm tape:
-  // with the threshold its bars print, whole, and nothing else.
+  // A barcode on a light gray label, portrait artwork with its bars across the tape, printed
+  // at its size in the middle of the 24 mm tape: CUPS turns it onto the landscape page and
+  // the driver turns it back. With the threshold its bars print, whole, and nothing else.
   const std::vector<test::Rows> bars = {{100, 120}, {200, 204}, {300, 360}, {420, 430}};
   test::WritePng(dir_ / "barcode.png", BarcodePng(200, 1000, bars, 192));
   std::vector<std::string> threshold = {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360",
@@ -224,10 +225,10 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   test::ExpectOnlyBars(png.pages[0].labels.at(0), bars, first - bars[0].first, 2);
   EXPECT_NEAR(*std::max_element(dots.begin(), dots.end()), 200, 2) << "the bars' width";
 
-  // The barcode as a PDF page of the tape's size, three copies: the driver prints the
-  // copies, each with the bars where the page has them. Ghostscript makes its page a whole
-  // number of points high and keeps the PDF's lower edge, which lifts the content by the
-  // fraction of a point it drops (0.46 pt, under 3 lines).
+  // The barcode as a portrait PDF page of the tape's size, three copies in one document,
+  // each with the bars where the page has them. Ghostscript makes its page a whole number
+  // of points, which moves the content by the fraction of a point it drops (0.46 pt,
+  // under 3 lines).
   ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", BarcodePdf(bars)));
   threshold.insert(threshold.end(), {"-n", "3"});
   const tq33stream::Stream pdf = test::ParsedStream(Print("barcode.pdf", threshold));
