@@ -67,7 +67,8 @@ ssize_t ReadInput(void* context, unsigned char* buffer, size_t length) {
   } while (got < 0 && errno == EINTR);
   if (got <= 0) return got;
   input->bytes += static_cast<size_t>(got);
-  if (input->keep >= 0 && input->keepError == 0 && !WriteAll(input->keep, buffer, static_cast<size_t>(got)))
+  const bool keeping = input->keep >= 0 && input->keepError == 0;
+  if (keeping && !WriteAll(input->keep, buffer, static_cast<size_t>(got)))
     input->keepError = errno ? errno : EIO;
   return got;
 }
@@ -78,8 +79,11 @@ struct ScratchFile {
     const char* directory = std::getenv("TMPDIR");
     std::string path = std::string(directory && *directory ? directory : "/tmp") + "/tq33-XXXXXX";
     fd = mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) error = errno;
-    else unlink(path.c_str());
+    if (fd < 0) {
+      error = errno;
+    } else {
+      unlink(path.c_str());
+    }
   }
   ~ScratchFile() {
     if (fd >= 0) close(fd);
@@ -272,10 +276,10 @@ bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, in
   if (!mapper_.Prepare(RasterGeometryOf(header), SurfaceGeometryOf(*session_)))
     return Fail("The driver's page for page " + std::to_string(number) + " is empty");
 
-  Message(messages_, "INFO", "Printing page " + std::to_string(number) +
-                                 (documentCopies() > 1 ? ", copy " + std::to_string(copy_) + " of " +
-                                                             std::to_string(documentCopies())
-                                                       : std::string()));
+  std::string printing = "Printing page " + std::to_string(number);
+  if (documentCopies() > 1)
+    printing += ", copy " + std::to_string(copy_) + " of " + std::to_string(documentCopies());
+  Message(messages_, "INFO", printing);
   Message(messages_, "ATTR", "job-media-progress=0");
   if (!ReadLines(raster, header, number)) return false;
 
@@ -328,7 +332,8 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
   if (job.documentCopies() > 1) {
     kept = std::make_unique<ScratchFile>();
     if (kept->fd < 0) {
-      job.Fail(std::string("Cannot keep the pages for collated copies: ") + std::strerror(kept->error));
+      job.Fail(std::string("Cannot keep the pages for collated copies: ") +
+               std::strerror(kept->error));
       return kFilterFailed;
     }
     source.keep = kept->fd;
@@ -343,13 +348,17 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
   const int pages = job.PrintPages(raster.get(), 1);
   for (LONG copy = 2; copy <= job.documentCopies() && pages > 0 && !job.failed() && !job.cancelled();
        ++copy) {
+    if (source.keepError != 0) {
+      job.Fail(std::string("Cannot keep the pages for collated copies: ") +
+               std::strerror(source.keepError));
+      break;
+    }
     RasterInput again{kept->fd};
     RasterStream copyRaster;
-    if (source.keepError == 0 && lseek(kept->fd, 0, SEEK_SET) == 0)
+    if (lseek(kept->fd, 0, SEEK_SET) == 0)
       copyRaster.reset(cupsRasterOpenIO(ReadInput, &again, CUPS_RASTER_READ));
     if (!copyRaster) {
-      job.Fail(std::string("Cannot read the kept pages for copy ") + std::to_string(copy) + ": " +
-               std::strerror(source.keepError ? source.keepError : errno));
+      job.Fail("Cannot read the kept pages again for copy " + std::to_string(copy));
       break;
     }
     job.PrintPages(copyRaster.get(), copy);
