@@ -334,9 +334,9 @@ class CropSink final : public RowSink {
   bool inPlace_ = false;
 };
 
-// Scales the image to fit the page with its aspect kept, centred, by area averaging:
-// every page pixel is the mean of the image over the area it covers, partly covered
-// image pixels counting by the part they contribute. In units of 1 / (w * dw) across and
+// Scales the image to fit the page with its aspect kept on the tape, centred, by area
+// averaging: every page pixel is the mean of the image over the area it covers, partly
+// covered image pixels counting by the part they contribute. In units of 1 / (w * dw) across and
 // 1 / (h * dh) down all boundaries are whole numbers, so the sums are exact integers.
 class ContainSink final : public RowSink {
  public:
@@ -347,12 +347,16 @@ class ContainSink final : public RowSink {
     h_ = height;
     const uint64_t pw = page_->width;
     const uint64_t ph = page_->height;
-    if (uint64_t{w_} * ph <= uint64_t{h_} * pw) {  // the height limits
+    // Image pixels are square; a dot is 1 / xResolution inch wide and 1 / yResolution
+    // high. Compared in inches times both resolutions, all whole numbers.
+    const uint64_t xr = std::max(page_->xResolution, 1u);
+    const uint64_t yr = std::max(page_->yResolution, 1u);
+    if (uint64_t{w_} * ph * xr <= uint64_t{h_} * pw * yr) {  // the height limits
       dh_ = ph;
-      dw_ = std::clamp<uint64_t>((uint64_t{w_} * ph + h_ / 2) / h_, 1, pw);
+      dw_ = std::clamp<uint64_t>((uint64_t{w_} * ph * xr + h_ * yr / 2) / (h_ * yr), 1, pw);
     } else {
       dw_ = pw;
-      dh_ = std::clamp<uint64_t>((uint64_t{h_} * pw + w_ / 2) / w_, 1, ph);
+      dh_ = std::clamp<uint64_t>((uint64_t{h_} * pw * yr + w_ * xr / 2) / (w_ * xr), 1, ph);
     }
     ox_ = static_cast<uint32_t>((pw - dw_) / 2);
     oy_ = static_cast<uint32_t>((ph - dh_) / 2);

@@ -21,15 +21,19 @@ constexpr size_t kMaxInterlacedBytes = size_t{256} << 20;
 
 enum class Fit {
   None,     // image pixel (x, y) to page pixel (x, y), cropped; the rest white
-  Contain,  // scaled to fit the page, aspect kept, centred, by area averaging
+  Contain,  // scaled to fit the page, aspect kept on the tape, centred, by area averaging
 };
 
 // An 8-bit gray page in surface coordinates, top-down, width bytes a row; 255 is white.
-// The pixels belong to the caller (the engine session's page image).
+// The pixels belong to the caller (the engine session's page image). Its dots per inch
+// on each axis differ at 720 dpi along the tape: scaling keeps the image's aspect on the
+// tape, not in dots.
 struct GrayPage {
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t* pixels = nullptr;
+  uint32_t xResolution = 360;
+  uint32_t yResolution = 360;
 };
 
 struct ImageSize {

@@ -106,8 +106,9 @@ int RunPrint(const PrintOptions& options) {
   AdviseHugePages(page.pixels.data(), pageBytes);
   if (SURFOBJ* surface = session.surfaceObject()) AdviseHugePages(surface->pvBits, surface->cjBits);
   page.pixels.resize(pageBytes);
+  const GDIINFO& gdi = session.gdiInfo();
   GrayPage target{static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
-                  page.pixels.data()};
+                  page.pixels.data(), gdi.ulLogPixelsX, gdi.ulLogPixelsY};
 
   {
     SpoolCapture capture(printer.printer(), &out);
@@ -164,7 +165,7 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
   command
       ->add_option("--fit", options->fit,
                    "none: image pixel (x, y) on page dot (x, y), cropped; contain: scaled "
-                   "to fit the page, centred")
+                   "to fit the page, centred, its aspect kept on the tape at either dpi")
       ->check(CLI::IsMember({"none", "contain"}))
       ->capture_default_str();
   AddSharedOptions(command, &options->shared, &options->values);

@@ -6,9 +6,33 @@
 
 #include "cli/file_io.h"
 #include "cli/tool.h"
+#include "cups/job_settings.h"
 
 namespace tq33cli {
 namespace {
+
+// Where a 16-bit settings field lies in a raw record; nothing when the record lacks it.
+std::optional<size_t> WordAt(const std::vector<uint8_t>& record, const char* name) {
+  size_t offset = 0;
+  if (!SettingsFieldOffset(*FindField(kSettingsLayout, name), record, &offset)) return std::nullopt;
+  return offset;
+}
+
+int16_t Word(const std::vector<uint8_t>& record, size_t at) {
+  return static_cast<int16_t>(record[at] | record[at + 1] << 8);
+}
+
+// After a step changed the feed resolution from `before`: the margin converted to the new
+// resolution, as the CUPS filter writes it, so that both print the same label.
+void CarryMargin(std::vector<uint8_t>* record, int16_t before) {
+  const std::optional<size_t> resolution = WordAt(*record, "dmYResolution");
+  const std::optional<size_t> margin = WordAt(*record, "privMargin");
+  if (!resolution || !margin) return;
+  const WORD converted = tq33cups::FeedMarginAt(static_cast<WORD>(Word(*record, *margin)), before,
+                                                Word(*record, *resolution));
+  (*record)[*margin] = static_cast<uint8_t>(converted);
+  (*record)[*margin + 1] = static_cast<uint8_t>(converted >> 8);
+}
 
 // The application's record: the driver's defaults, then every settings step in order.
 std::vector<uint8_t> ApplicationRecord(const SettingsRecord& defaults,
@@ -27,8 +51,11 @@ std::vector<uint8_t> ApplicationRecord(const SettingsRecord& defaults,
       Fail(std::string(step.field->name) + " lies outside the settings record from " + origin +
            " (" + std::to_string(record.size()) + " bytes)");
     }
+    // --dpi's field is dmYResolution itself: its value before the step.
+    const int16_t resolution = step.carriesMargin ? Word(record, offset) : 0;
     std::string error;
     if (!WriteFieldValue(*step.field, record, offset, step.value, &error)) UsageError(error);
+    if (step.carriesMargin) CarryMargin(&record, resolution);
     // A public field counts only with its dmFields bit.
     constexpr size_t kFieldsEnd = offsetof(DEVMODEW, dmFields) + sizeof(DWORD);
     if (step.field->dmBit && record.size() >= kFieldsEnd) {

@@ -226,6 +226,7 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
           };
       const auto& [fieldName, list] = kFriendly.at(name);
       SettingsStep step = SetStep(fieldName, next(values.*list, name));
+      step.carriesMargin = name == "--dpi";
       CheckValue(step, name);
       options->settingsSteps.push_back(step);
     } else if (name == "--halftone") {

@@ -23,6 +23,7 @@ struct SettingsStep {
   std::string file;              // Devmode: the raw record's file
   const Field* field = nullptr;  // Set: the field and its value
   std::string value;
+  bool carriesMargin = false;    // a feed resolution that converts privMargin with it (--dpi)
 };
 
 // One printer-data value, in command-line order.

@@ -2,11 +2,14 @@
 #include "cups/filter_job.h"
 
 #include <cups/raster.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -45,6 +48,52 @@ bool WriteAll(int output, const uint8_t* bytes, size_t count) {
   return true;
 }
 
+// The raster input, its bytes counted: an input that ends before its first byte (the
+// stage before the filter gave up) is told from one that is not raster. For collated
+// copies every byte is also kept in a scratch file, read again for each further copy.
+struct RasterInput {
+  int fd = -1;
+  size_t bytes = 0;
+  int keep = -1;        // the scratch file, or -1
+  int keepError = 0;    // errno of the first write to it that failed
+};
+
+// cupsRasterOpenIO's reader. Cannot fail but as read(2) does; a failed keep is recorded.
+ssize_t ReadInput(void* context, unsigned char* buffer, size_t length) {
+  auto* input = static_cast<RasterInput*>(context);
+  ssize_t got = 0;
+  do {
+    got = read(input->fd, buffer, length);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return got;
+  input->bytes += static_cast<size_t>(got);
+  const bool keeping = input->keep >= 0 && input->keepError == 0;
+  if (keeping && !WriteAll(input->keep, buffer, static_cast<size_t>(got)))
+    input->keepError = errno ? errno : EIO;
+  return got;
+}
+
+// A scratch file in CUPS's temporary directory, gone when closed.
+struct ScratchFile {
+  ScratchFile() {
+    const char* directory = std::getenv("TMPDIR");
+    std::string path = std::string(directory && *directory ? directory : "/tmp") + "/tq33-XXXXXX";
+    fd = mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+    } else {
+      unlink(path.c_str());
+    }
+  }
+  ~ScratchFile() {
+    if (fd >= 0) close(fd);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  int fd = -1;
+  int error = 0;
+};
+
 // The copies argument; 1 for anything but a positive number.
 LONG CopiesOf(const std::string& text) {
   LONG copies = 0;
@@ -78,21 +127,28 @@ class Job {
 
   // The installation, the driver's defaults and catalog, and the job's options.
   bool SetUp();
-  // Reads and prints one page whose header has been read. FALSE when the job must end.
-  bool PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number);
+  // Prints every page of the raster as copy `copy` of the document; the number of pages
+  // read. Stops at the first page that fails.
+  int PrintPages(cups_raster_t* raster, LONG copy);
   // Ends the document when one was started.
   void End();
-
-  bool failed() const { return failed_; }
-  bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
-  int pagesPrinted() const { return pagesPrinted_; }
-
- private:
+  // Ends the job with an ERROR line; FALSE.
   bool Fail(const std::string& text) {
     Message(messages_, "ERROR", text);
     failed_ = true;
     return false;
   }
+
+  // Collated copies print the whole document once per copy; the driver prints the copies
+  // of each page otherwise.
+  LONG documentCopies() const { return options_.collate ? copies_ : 1; }
+  bool failed() const { return failed_; }
+  bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
+  int pagesPrinted() const { return pagesPrinted_; }
+
+ private:
+  LONG pageCopies() const { return options_.collate ? 1 : copies_; }
+  bool PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number);
   bool UseSettings(const std::vector<uint8_t>& record);
   bool ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number);
 
@@ -111,6 +167,7 @@ class Job {
   bool inDocument_ = false;
   bool failed_ = false;
   int pagesPrinted_ = 0;
+  LONG copy_ = 1;  // of the document, while collated copies print
   PageMapper mapper_;
   host::GrayImage image_;
   std::vector<BYTE> line_;
@@ -214,11 +271,15 @@ bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, in
   std::string problem;
   if (!CheckPageHeader(header, &problem)) return Fail("Page " + std::to_string(number) + ": " + problem);
   const PageRequest request = PageRequestOf(header);
-  if (!UseSettings(BuildApplicationRecord(defaults_, catalog_, request, options_, copies_))) return false;
+  if (!UseSettings(BuildApplicationRecord(defaults_, catalog_, request, options_, pageCopies())))
+    return false;
   if (!mapper_.Prepare(RasterGeometryOf(header), SurfaceGeometryOf(*session_)))
     return Fail("The driver's page for page " + std::to_string(number) + " is empty");
 
-  Message(messages_, "INFO", "Printing page " + std::to_string(number));
+  std::string printing = "Printing page " + std::to_string(number);
+  if (documentCopies() > 1)
+    printing += ", copy " + std::to_string(copy_) + " of " + std::to_string(documentCopies());
+  Message(messages_, "INFO", printing);
   Message(messages_, "ATTR", "job-media-progress=0");
   if (!ReadLines(raster, header, number)) return false;
 
@@ -235,8 +296,19 @@ bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, in
   }
   ++pagesPrinted_;
   Message(messages_, "ATTR", "job-media-progress=100");
-  Message(messages_, "PAGE", std::to_string(number) + " " + std::to_string(copies_));
+  Message(messages_, "PAGE", std::to_string(number) + " " + std::to_string(pageCopies()));
   return true;
+}
+
+// Header by header until the raster ends, the job is cancelled or a page fails.
+int Job::PrintPages(cups_raster_t* raster, LONG copy) {
+  copy_ = copy;
+  cups_page_header2_t header;
+  int number = 0;
+  while (!cancelled() && cupsRasterReadHeader2(raster, &header)) {
+    if (!PrintPage(raster, header, ++number)) break;
+  }
+  return number;
 }
 
 // Ends the document, marked aborted after a failure or a cancellation, so that the
@@ -249,21 +321,47 @@ void Job::End() {
 
 }  // namespace
 
-// Runs the job page by page; the exit status of the filter.
+// Runs the job page by page, and again for each further collated copy; the exit status of
+// the filter.
 int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* messages,
                  const std::atomic<bool>& cancelled) {
-  RasterStream raster(cupsRasterOpen(input, CUPS_RASTER_READ));
-  if (!raster) {
-    Message(messages, "ERROR", "The print data is not CUPS raster");
-    return kFilterFailed;
-  }
   Job job(arguments, output, messages, cancelled);
   if (!job.SetUp()) return kFilterFailed;
-
-  cups_page_header2_t header;
-  int number = 0;
-  while (!job.cancelled() && cupsRasterReadHeader2(raster.get(), &header)) {
-    if (!job.PrintPage(raster.get(), header, ++number)) break;
+  RasterInput source{input};
+  std::unique_ptr<ScratchFile> kept;
+  if (job.documentCopies() > 1) {
+    kept = std::make_unique<ScratchFile>();
+    if (kept->fd < 0) {
+      job.Fail(std::string("Cannot keep the pages for collated copies: ") +
+               std::strerror(kept->error));
+      return kFilterFailed;
+    }
+    source.keep = kept->fd;
+  }
+  RasterStream raster(cupsRasterOpenIO(ReadInput, &source, CUPS_RASTER_READ));
+  if (!raster) {
+    job.Fail(source.bytes == 0 ? "No page came: the stage before this filter sent nothing "
+                                 "(its messages above say why)"
+                               : "The print data is not CUPS raster");
+    return kFilterFailed;
+  }
+  const int pages = job.PrintPages(raster.get(), 1);
+  for (LONG copy = 2; copy <= job.documentCopies() && pages > 0 && !job.failed() && !job.cancelled();
+       ++copy) {
+    if (source.keepError != 0) {
+      job.Fail(std::string("Cannot keep the pages for collated copies: ") +
+               std::strerror(source.keepError));
+      break;
+    }
+    RasterInput again{kept->fd};
+    RasterStream copyRaster;
+    if (lseek(kept->fd, 0, SEEK_SET) == 0)
+      copyRaster.reset(cupsRasterOpenIO(ReadInput, &again, CUPS_RASTER_READ));
+    if (!copyRaster) {
+      job.Fail("Cannot read the kept pages again for copy " + std::to_string(copy));
+      break;
+    }
+    job.PrintPages(copyRaster.get(), copy);
   }
   job.End();
 
@@ -272,7 +370,7 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
     return kFilterOk;
   }
   if (job.failed()) return kFilterFailed;
-  if (number == 0) {
+  if (pages == 0) {
     Message(messages, "ERROR", "The raster holds no page");
     return kFilterFailed;
   }

@@ -98,6 +98,12 @@ bool ApplyOption(std::string_view name, std::string_view value, JobOptions* opti
   if (name == kMirrorOption) return ParseBoolean(value, &options->mirror);
   if (name == kChainPrintOption) return ParseBoolean(value, &options->chainPrint);
   if (name == kOutputFormOption) return ParseChoice(value, kOutputForms, &options->framed);
+  // lp -o collate=true, the PPD's option, or the IPP attribute they stand for.
+  if (SameText(name, kCollateOption)) return ParseBoolean(value, &options->collate);
+  if (name == "multiple-document-handling") {
+    options->collate = value != "separate-documents-uncollated-copies";
+    return true;
+  }
   return true;  // not an option of ours
 }
 

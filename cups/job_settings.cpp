@@ -32,6 +32,14 @@ LONG TenthsFromPoints(double points) {
 // Exact within a double. Cannot fail.
 double PointsFromTenths(LONG tenths) { return static_cast<double>(tenths) * 72.0 / 254.0; }
 
+// The margin times the new resolution over the old, within 16 bits. Cannot fail.
+WORD FeedMarginAt(WORD margin, LONG fromResolution, LONG toResolution) {
+  const LONG from = fromResolution == kHighResolution ? kHighResolution : kBaseResolution;
+  const LONG to = toResolution == kHighResolution ? kHighResolution : kBaseResolution;
+  const LONG converted = static_cast<LONG>(margin) * to / from;
+  return static_cast<WORD>(converted > 0xFFFF ? 0xFFFF : converted);
+}
+
 // The options of the default record, plain output. Cannot fail.
 JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   const PrivateSettings& p = defaults.priv;
@@ -59,17 +67,10 @@ std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
 
   dm.dmFields |= DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES |
                  DM_YRESOLUTION;
-  dm.dmOrientation = DMORIENT_PORTRAIT;
+  dm.dmOrientation = DMORIENT_LANDSCAPE;
 
-  // The merge converts the feed margin from the resolution the record names to the one it
-  // grants, so a record that changes its resolution carries its margin converted too: the
-  // margin stays the same length on the tape.
-  const LONG oldResolution = dm.dmYResolution == kHighResolution ? kHighResolution : kBaseResolution;
   const LONG resolution = page.yResolution >= kHighResolution ? kHighResolution : kBaseResolution;
-  if (resolution != oldResolution) {
-    const LONG margin = static_cast<LONG>(p.privMargin) * resolution / oldResolution;
-    p.privMargin = static_cast<WORD>(margin > 0xFFFF ? 0xFFFF : margin);
-  }
+  p.privMargin = FeedMarginAt(p.privMargin, dm.dmYResolution, resolution);
   dm.dmYResolution = static_cast<short>(resolution);
 
   if (const MediaChoice* choice = FindMediaChoice(catalog, page.sizeName)) {

@@ -23,6 +23,8 @@ struct JobOptions {
   bool chainPrint = false;     // privChainPrint
   bool framed = false;         // privUseMonitor: framed pages for a receiving component
                                // instead of plain printer commands
+  bool collate = false;        // copies of the whole document in turn, not of each page;
+                               // the filter's, not the record's
 };
 
 // The page a raster page was made for.
@@ -41,13 +43,19 @@ constexpr LONG kMaxCopies = 5000;
 JobOptions DefaultJobOptions(const SettingsRecord& defaults);
 
 // The application's record for one page: the default record with the page's medium,
-// length, resolution and the options written in, the page in portrait (x across the
-// tape, y along it). A size name of the catalog selects its medium; any other page is a
+// length, resolution and the options written in, the page in landscape (x along the
+// tape, y across it), as the queue's page sizes describe it. A size name of the catalog selects its medium; any other page is a
 // custom size (code 256) that the driver matches against its tapes by width and length.
 std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
                                             const std::vector<MediaChoice>& catalog,
                                             const PageRequest& page, const JobOptions& options,
                                             LONG copies);
+
+// The feed margin (privMargin) a record must carry when its feed resolution changes from
+// one to another: the driver's merge reads the margin in dots at the resolution the
+// record names, so a margin converted with the resolution stays the same length on the
+// tape. Resolutions other than 720 count as 360, as they do in the merge.
+WORD FeedMarginAt(WORD margin, LONG fromResolution, LONG toResolution);
 
 // Tenths of a millimetre of a length in points (1/72 inch), rounded to nearest.
 LONG TenthsFromPoints(double points);

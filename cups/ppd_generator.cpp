@@ -1,5 +1,11 @@
 // Generating the PPD: one driver context per medium tells its printable area, so that the
 // page sizes CUPS renders are the pages the driver prints.
+//
+// Every page is the label as the driver's default orientation presents it, landscape: x
+// runs along the tape and y across it, as on the label people design. CUPS turns
+// portrait artwork onto such a page by +90 degrees (imagetoraster always does, pdftopdf
+// by *LandscapeOrientation), and the driver's landscape path turns it back, so that
+// portrait and landscape artwork print as `tq33 print` prints them in either orientation.
 #include "cups/ppd_generator.h"
 
 #include <algorithm>
@@ -25,8 +31,8 @@ const char* const kToneStepNames[] = {"Much lower", "Lower", "Slightly lower", "
 // The printable area of one page size, in points from the page's lower left corner.
 struct PageSizeEntry {
   const MediaChoice* choice = nullptr;
-  double width = 0;
-  double length = 0;
+  double width = 0;   // along the tape: the label's length
+  double height = 0;  // across the tape: its width
   double left = 0, bottom = 0, right = 0, top = 0;
   double acrossMargin = 0;  // non-printable strip at each side of the tape
   double feedMargin = 0;    // non-printable length at the start of the page
@@ -98,17 +104,18 @@ std::optional<PageSizeEntry> Measure(HANDLE printer, const SettingsRecord& defau
   if (gdi.ulLogPixelsX == 0 || gdi.ulLogPixelsY == 0 || gdi.ulHorzRes == 0 || gdi.ulVertRes == 0)
     return std::nullopt;
 
+  // The context is landscape: its x axis runs along the tape.
   PageSizeEntry entry;
   entry.choice = &choice;
-  entry.width = PointsFromTenths(choice.width);
-  entry.length = PointsFromTenths(request.length);
+  entry.width = PointsFromTenths(request.length);
+  entry.height = PointsFromTenths(choice.width);
   const double xScale = 72.0 / gdi.ulLogPixelsX;
   const double yScale = 72.0 / gdi.ulLogPixelsY;
-  entry.acrossMargin = std::max(0.0, gdi.ptlPhysOffset.x * xScale);
-  entry.feedMargin = std::max(0.0, gdi.ptlPhysOffset.y * yScale);
-  entry.left = entry.acrossMargin;
+  entry.feedMargin = std::max(0.0, gdi.ptlPhysOffset.x * xScale);
+  entry.acrossMargin = std::max(0.0, gdi.ptlPhysOffset.y * yScale);
+  entry.left = entry.feedMargin;
   entry.right = std::min(entry.width, entry.left + gdi.ulHorzRes * xScale);
-  entry.top = std::max(0.0, entry.length - entry.feedMargin);
+  entry.top = std::max(0.0, entry.height - entry.acrossMargin);
   entry.bottom = std::max(0.0, entry.top - gdi.ulVertRes * yScale);
   if (entry.right <= entry.left || entry.top <= entry.bottom) return std::nullopt;
   return entry;
@@ -129,7 +136,7 @@ void PageSizeOption(std::string* ppd, const char* keyword, const char* title,
   for (const PageSizeEntry& e : entries) {
     Line(ppd, std::string("*") + keyword + " " + e.choice->keyword + "/" +
                   Translation(e.choice->name) + ": \"<</PageSize[" + Points(e.width) + " " +
-                  Points(e.length) + "]/ImagingBBox null>>setpagedevice\"");
+                  Points(e.height) + "]/ImagingBBox null>>setpagedevice\"");
   }
   Line(ppd, std::string("*CloseUI: *") + keyword);
 }
@@ -222,16 +229,16 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
     }
   }
 
-  // Custom sizes: the driver matches them against the continuous tapes of the default
-  // kind by width. Their margins are the narrowest tape's, so that no tape's imageable
-  // area comes out empty; a named size gives a tape's exact area.
+  // Custom sizes, length x width: the driver matches them against the continuous tapes of
+  // the default kind by width. Their margins are the narrowest tape's, so that no tape's
+  // imageable area comes out empty; a named size gives a tape's exact area.
   const PageSizeEntry* narrowest = nullptr;
   double maxWidth = 0;
   for (const PageSizeEntry& e : entries) {
     const MediaChoice& c = *e.choice;
     if (!c.continuous() || c.definition >= 0 || c.kind != defaults.priv.privMediaKind) continue;
-    if (!narrowest || e.width < narrowest->width) narrowest = &e;
-    maxWidth = std::max(maxWidth, e.width);
+    if (!narrowest || e.height < narrowest->height) narrowest = &e;
+    maxWidth = std::max(maxWidth, e.height);
   }
 
   std::string& out = *ppd;
@@ -255,12 +262,14 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   Line(&out, "*DefaultColorSpace: Gray");
   Line(&out, "*FileSystem: False");
   Line(&out, "*Throughput: \"1\"");
+  // Portrait artwork is turned onto the landscape pages this way; the driver turns it back.
   Line(&out, "*LandscapeOrientation: Plus90");
   Line(&out, "*TTRasterizer: Type42");
   Line(&out, "*cupsVersion: 2.4");
   Line(&out, "*cupsModelNumber: 0");
   Line(&out, "*cupsLanguages: \"en\"");
-  // The driver prints the copies: the raster carries each page once.
+  // The filter prints the copies, collated when the job asks (*Collate below), so that
+  // neither pdftopdf nor imagetoraster makes any: the raster carries each page once.
   Line(&out, "*cupsManualCopies: False");
   Line(&out, "*cupsFilter: " + Quoted("application/vnd.cups-raster 0 " + source.filter));
   if (!source.modelDataFile.empty())
@@ -279,7 +288,7 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   Line(&out, "*DefaultPaperDimension: " + defaultSize);
   for (const PageSizeEntry& e : entries) {
     Line(&out, "*PaperDimension " + e.choice->keyword + "/" + Translation(e.choice->name) +
-                   ": \"" + Points(e.width) + " " + Points(e.length) + "\"");
+                   ": \"" + Points(e.width) + " " + Points(e.height) + "\"");
   }
 
   if (narrowest) {
@@ -290,33 +299,34 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
         std::max(PointsFromTenths(static_cast<LONG>(MinLengthTenths(nullptr))), 2 * feed + 3.0);
     const double maxLength = PointsFromTenths(static_cast<LONG>(MaxLengthTenths(nullptr)));
     Line(&out, "*VariablePaperSize: True");
-    Line(&out, "*MaxMediaWidth: \"" + Points(maxWidth) + "\"");
-    Line(&out, "*MaxMediaHeight: \"" + Points(maxLength) + "\"");
-    Line(&out, "*HWMargins: " + Points(margin) + " " + Points(feed) + " " + Points(margin) + " " +
-                   Points(feed));
+    Line(&out, "*MaxMediaWidth: \"" + Points(maxLength) + "\"");
+    Line(&out, "*MaxMediaHeight: \"" + Points(maxWidth) + "\"");
+    Line(&out, "*HWMargins: " + Points(feed) + " " + Points(margin) + " " + Points(feed) + " " +
+                   Points(margin));
     Line(&out, "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]/ImagingBBox null>>"
                "setpagedevice\"");
-    Line(&out, "*ParamCustomPageSize Width: 1 points " + Points(narrowest->width) + " " +
-                   Points(maxWidth));
-    Line(&out, "*ParamCustomPageSize Height: 2 points " + Points(minLength) + " " +
+    Line(&out, "*ParamCustomPageSize Width: 1 points " + Points(minLength) + " " +
                    Points(maxLength));
+    Line(&out, "*ParamCustomPageSize Height: 2 points " + Points(narrowest->height) + " " +
+                   Points(maxWidth));
     Line(&out, "*ParamCustomPageSize WidthOffset: 3 points 0 0");
     Line(&out, "*ParamCustomPageSize HeightOffset: 4 points 0 0");
     Line(&out, "*ParamCustomPageSize Orientation: 5 int 0 0");
   }
 
-  // Every resolution choice asks for 8-bit gray: the raster the filter reads.
+  // Every resolution choice asks for 8-bit gray: the raster the filter reads. The feed
+  // resolution is the page's x: 720x360dpi is 720 dpi along the tape.
   Line(&out, "*OpenUI *Resolution/Resolution: PickOne");
   Line(&out, "*OrderDependency: 20 AnySetup *Resolution");
   Line(&out, std::string("*DefaultResolution: ") +
                  (defaults.dm.dmYResolution == 720 && defaults.priv.privHighResAllowed
-                      ? "360x720dpi"
+                      ? "720x360dpi"
                       : "360dpi"));
   Line(&out, "*Resolution 360dpi/360 x 360 dpi: \"<</HWResolution[360 360]/cupsBitsPerColor 8"
              "/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"");
   if (defaults.priv.privHighResAllowed) {
-    Line(&out, "*Resolution 360x720dpi/360 x 720 dpi: \"<</HWResolution[360 720]/cupsBitsPerColor 8"
-               "/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"");
+    Line(&out, "*Resolution 720x360dpi/720 dpi along the tape: \"<</HWResolution[720 360]"
+               "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"");
   }
   Line(&out, "*CloseUI: *Resolution");
 
@@ -335,6 +345,7 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   BooleanOption(&out, kHalfCutOption, "Half cut", options.halfCut);
   BooleanOption(&out, kMirrorOption, "Mirror", options.mirror);
   BooleanOption(&out, kChainPrintOption, "Chain printing", options.chainPrint);
+  BooleanOption(&out, kCollateOption, "Collate copies", false);
 
   Line(&out, std::string("*OpenUI *") + kOutputFormOption + "/Output form: PickOne");
   Line(&out, std::string("*OrderDependency: 30 AnySetup *") + kOutputFormOption);

@@ -18,6 +18,8 @@ inline constexpr char kHalfCutOption[] = "TQ33HalfCut";
 inline constexpr char kMirrorOption[] = "TQ33Mirror";
 inline constexpr char kChainPrintOption[] = "TQ33ChainPrint";
 inline constexpr char kOutputFormOption[] = "TQ33OutputForm";
+// CUPS's own option, offered so that the filter, not pdftopdf, collates the copies.
+inline constexpr char kCollateOption[] = "Collate";
 // Attributes naming the installation's files the filter lays out.
 inline constexpr char kModelDataAttribute[] = "TQ33ModelData";
 inline constexpr char kMediaFileAttribute[] = "TQ33MediaFile";

@@ -90,17 +90,18 @@ bool CheckPageHeader(const cups_page_header2_t& header, std::string* problem) {
   return true;
 }
 
-// Cannot fail: a missing size gives 0, which the driver clamps.
+// Cannot fail: a missing size gives 0, which the driver clamps. The page is landscape: its
+// width runs along the tape, its height across.
 PageRequest PageRequestOf(const cups_page_header2_t& header) {
   PageRequest request;
   request.sizeName.assign(header.cupsPageSizeName,
                           strnlen(header.cupsPageSizeName, sizeof(header.cupsPageSizeName)));
   // The floating-point size keeps the fractions of a point that a tape width needs.
-  const double width = header.cupsPageSize[0] > 0 ? header.cupsPageSize[0] : header.PageSize[0];
-  const double length = header.cupsPageSize[1] > 0 ? header.cupsPageSize[1] : header.PageSize[1];
-  request.width = TenthsFromPoints(width);
-  request.length = TenthsFromPoints(length);
-  request.yResolution = static_cast<LONG>(header.HWResolution[1]);
+  const double along = header.cupsPageSize[0] > 0 ? header.cupsPageSize[0] : header.PageSize[0];
+  const double across = header.cupsPageSize[1] > 0 ? header.cupsPageSize[1] : header.PageSize[1];
+  request.width = TenthsFromPoints(across);
+  request.length = TenthsFromPoints(along);
+  request.yResolution = static_cast<LONG>(header.HWResolution[0]);
   return request;
 }
 
@@ -118,17 +119,17 @@ RasterGeometry RasterGeometryOf(const cups_page_header2_t& header) {
   // that part and say where it lies in the bounding box: left, bottom, right, top, in
   // points from the page's lower left corner.
   const double pageWidth = header.cupsPageSize[0] > 0 ? header.cupsPageSize[0] : header.PageSize[0];
-  const double pageLength = header.cupsPageSize[1] > 0 ? header.cupsPageSize[1] : header.PageSize[1];
+  const double pageHeight = header.cupsPageSize[1] > 0 ? header.cupsPageSize[1] : header.PageSize[1];
   double box[4];
   const bool floats = header.cupsImagingBBox[2] > header.cupsImagingBBox[0] &&
                       header.cupsImagingBBox[3] > header.cupsImagingBBox[1];
   for (int i = 0; i < 4; ++i)
     box[i] = floats ? header.cupsImagingBBox[i] : static_cast<double>(header.ImagingBoundingBox[i]);
   const bool valid = box[2] > box[0] && box[3] > box[1] && box[2] <= pageWidth + 1 &&
-                     box[3] <= pageLength + 1;
+                     box[3] <= pageHeight + 1;
   geometry.originX = OriginOf(header.cupsWidth, header.HWResolution[0], pageWidth, box[0], valid);
-  geometry.originY = OriginOf(header.cupsHeight, header.HWResolution[1], pageLength,
-                              pageLength - box[3], valid);
+  geometry.originY = OriginOf(header.cupsHeight, header.HWResolution[1], pageHeight,
+                              pageHeight - box[3], valid);
   return geometry;
 }
 

@@ -39,7 +39,7 @@ struct RasterGeometry {
 RasterGeometry RasterGeometryOf(const cups_page_header2_t& header);
 
 // The driver's drawing surface: its size, where it lies on the physical page and its dots
-// per inch on each axis (x across the tape, y along it).
+// per inch on each axis (the queue's pages are landscape: x along the tape, y across it).
 struct SurfaceGeometry {
   LONG width = 0;
   LONG height = 0;

@@ -65,9 +65,16 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
                                                                  const std::string& directory) {
   std::unique_ptr<PrinterInstallation> installation(new PrinterInstallation);
   if (directory.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "tq33-install-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      if (error) *error = "cannot make a directory for the installation";
+    // A TMPDIR that names no directory is the caller's failure, not a thrown exception.
+    std::error_code code;
+    const fs::path temporary = fs::temp_directory_path(code);
+    std::string pattern = (temporary / "tq33-install-XXXXXX").string();
+    if (code || !mkdtemp(pattern.data())) {
+      if (error) {
+        *error = "cannot make a directory for the installation in " +
+                 (code ? "$TMPDIR: " + code.message()
+                       : temporary.string() + ": " + std::generic_category().message(errno));
+      }
       return nullptr;
     }
     installation->root_ = pattern;

@@ -67,6 +67,7 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   Json high = RunJson({"info", "--dpi", "720"})["settings"];
   EXPECT_EQ(high["dmYResolution"], 720);
   EXPECT_EQ(high["dmPrintQuality"], 360);
+  EXPECT_EQ(high["privMargin"], 114) << "the 57 dots of 4 mm at 360 dpi, converted as the filter does";
   // A US English resource library forbids 720 dots per inch.
   Json refused = RunJson({"info", "--dpi", "720", "--resource-language", "0409:04B0"})["settings"];
   EXPECT_EQ(refused["dmYResolution"], 360);

@@ -96,23 +96,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 using PrintTest = ToolTest;
 
-TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePage) {
-  auto [cx, cy] = Page({"--orientation", "portrait", "--halftone", "threshold"});
-  WritePgm(Path("dot.pgm"), Filled(1, 1, kBlack));
-  ASSERT_EQ(Run({"print", "dot.pgm", "--fit", "contain", "--orientation", "portrait", "--halftone",
-                 "threshold", "-o", "out.bin"})
-                .status,
-            0);
-  Json stream = RunJson({"decode", "out.bin", "--png", "page"});
-  const uint32_t side = std::min(cx, cy);
-  EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], uint64_t{side} * side);
-  Gray square = Filled(cx, cy, kWhite);
-  for (uint32_t y = (cy - side) / 2; y < (cy - side) / 2 + side; ++y) {
-    for (uint32_t x = (cx - side) / 2; x < (cx - side) / 2 + side; ++x) {
-      square.pixels[size_t{y} * cx + x] = kBlack;
+TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnTheTape) {
+  // A 4:3 image across the tape: as wide as the page, and 3/4 of that long on the tape,
+  // which at 720 dpi along the tape takes twice the lines. (At 720 dpi the ordered
+  // halftone prints black whole; the threshold would thin it.)
+  for (const char* dpi : {"360", "720"}) {
+    SCOPED_TRACE(dpi);
+    const Args options = {"--orientation", "portrait", "--halftone", "ordered", "--dpi", dpi};
+    auto [cx, cy] = Page(options);
+    WritePgm(Path("photo.pgm"), Filled(4, 3, kBlack));
+    Args print = {"print", "photo.pgm", "--fit", "contain", "-o", "out.bin"};
+    print.insert(print.end(), options.begin(), options.end());
+    ASSERT_EQ(Run(print).status, 0);
+    Json stream = RunJson({"decode", "out.bin", "--png", "page"});
+    const uint32_t lines = cx * 3 / 4 * std::stoul(dpi) / 360;
+    EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], uint64_t{cx} * lines);
+    Gray photo = Filled(cx, cy, kWhite);
+    for (uint32_t y = (cy - lines) / 2; y < (cy - lines) / 2 + lines; ++y) {
+      for (uint32_t x = 0; x < cx; ++x) photo.pixels[size_t{y} * cx + x] = kBlack;
     }
+    EXPECT_TRUE(ReadPngGray(Path("page-1.png")).pixels == Printed(photo, false).pixels);
   }
-  EXPECT_TRUE(ReadPngGray(Path("page-1.png")).pixels == Printed(square, false).pixels);
 }
 
 TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {

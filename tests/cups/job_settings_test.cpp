@@ -44,7 +44,7 @@ TEST_F(JobSettingsTest, EveryPageSizeOfTheCatalogSelectsItsMediumAndTheTapeLengt
     EXPECT_EQ(static_cast<WORD>(s.dm.dmPaperSize), choice.paperSize);
     EXPECT_EQ(s.priv.privMediaId, choice.mediaIndex);
     EXPECT_EQ(s.priv.privFormIndex, choice.definition + 1);
-    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_PORTRAIT);
+    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_LANDSCAPE);
     // Continuous tape prints the page's length, a label its own.
     EXPECT_EQ(s.priv.privLength, static_cast<DWORD>(choice.continuous() ? 777 : choice.length));
   }
@@ -65,7 +65,7 @@ TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
   EXPECT_EQ(test::Context(*high)->settings.dm.dmYResolution, 720);
   EXPECT_EQ(test::Context(*high)->settings.priv.privMargin,
             2 * test::Context(*low)->settings.priv.privMargin);
-  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.y, 2 * low->gdiInfo().ptlPhysOffset.y);
+  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.x, 2 * low->gdiInfo().ptlPhysOffset.x);
 }
 
 TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
@@ -105,7 +105,8 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   const JobOptions options = ResolveJobOptions(
       JobOptions{}, ppd,
       "TQ33Halftone=ordered noTQ33Mirror TQ33Brightness=Custom.-17 TQ33AutoCut=no "
-      "TQ33OutputForm=Framed TQ33Contrast=200 media=A4",
+      "TQ33OutputForm=Framed TQ33Contrast=200 media=A4 "
+      "multiple-document-handling=separate-documents-collated-copies",
       &warnings);
   EXPECT_EQ(options.halftone, 2);
   EXPECT_FALSE(options.mirror);
@@ -113,6 +114,7 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   EXPECT_FALSE(options.autoCut);
   EXPECT_TRUE(options.halfCut) << "the driver's default stands";
   EXPECT_TRUE(options.framed);
+  EXPECT_TRUE(options.collate) << "the IPP attribute a print dialog sends";
   EXPECT_EQ(options.contrast, 32) << "200 is no contrast: the PPD's default stands";
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);

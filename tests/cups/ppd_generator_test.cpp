@@ -41,18 +41,19 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
     ++sizes;
   EXPECT_EQ(sizes, 30u);
   EXPECT_TRUE(Has(ppd, "*DefaultPageSize: VK_24mm_RFID"));
-  // A die-cut label 24 x 40 mm prints 256 x 496 dots, 36 dots below its top edge.
+  // Pages are landscape, the label's length along x. A die-cut label 24 x 40 mm prints
+  // 496 x 256 dots, 36 dots after its leading edge and 42 below its upper one.
   EXPECT_TRUE(Has(ppd, "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
-                       "\"68.03 113.39\""));
+                       "\"113.39 68.03\""));
   EXPECT_TRUE(Has(ppd, "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
-                       "\"8.40 6.99 59.60 106.19\""));
+                       "\"7.20 8.43 106.40 59.63\""));
   // A user-defined label keeps its definition's margin of 3 mm (43 dots).
   EXPECT_TRUE(Has(ppd, "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: "
-                       "\"8.40 8.35 59.60 167.15\""));
-  // Custom sizes span the tapes' widths and the lengths the driver takes.
-  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Width: 1 points 9.92 102.05"));
-  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Height: 2 points 25.80 2834.65"));
-  EXPECT_TRUE(Has(ppd, "*Resolution 360x720dpi/360 x 720 dpi: \"<</HWResolution[360 720]"
+                       "\"8.60 8.43 167.40 59.63\""));
+  // Custom sizes span the lengths the driver takes and the tapes' widths.
+  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Width: 1 points 25.80 2834.65"));
+  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Height: 2 points 9.92 102.05"));
+  EXPECT_TRUE(Has(ppd, "*Resolution 720x360dpi/720 dpi along the tape: \"<</HWResolution[720 360]"
                        "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\""));
   EXPECT_TRUE(Has(ppd, "*TQ33Halftone Threshold/Threshold (barcodes and text): \"\""));
 
@@ -81,7 +82,7 @@ TEST_F(PpdGeneratorTest, OffersOnly360DpiWhereTheResourceLibraryForbids720) {
   installation_ = host::PrinterInstallation::Create(files, &error);
   ASSERT_TRUE(installation_) << error;
   const std::string ppd = Generate();
-  EXPECT_EQ(ppd.find("360x720dpi"), std::string::npos);
+  EXPECT_EQ(ppd.find("720x360dpi"), std::string::npos);
   EXPECT_TRUE(Has(ppd, "*DefaultResolution: 360dpi"));
 }
 

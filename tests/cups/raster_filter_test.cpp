@@ -7,6 +7,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/cups_support.h"
 #include "tests/support/subprocess.h"
@@ -14,10 +15,23 @@
 
 namespace {
 
-// A 24 mm tape 100 mm long (340 x 1417 dots at 360 dpi), and its feed margin in dots.
-constexpr double kTapeWidth = 68.03;
+// A 24 mm tape 100 mm long, a landscape page of 1417 x 340 dots at 360 dpi, and its feed
+// margin in dots.
 constexpr double kTapeLength = 283.46;
+constexpr double kTapeWidth = 68.03;
 constexpr int kFeedMargin = 57;
+
+// A page of gray whose columns [first, last) of each bar are black: bars across the tape.
+std::vector<uint8_t> Bars(const cups_page_header2_t& header, const std::vector<test::Rows>& bars,
+                          uint8_t background) {
+  std::vector<uint8_t> pixels(size_t{header.cupsWidth} * header.cupsHeight, background);
+  for (size_t y = 0; y < header.cupsHeight; ++y) {
+    for (const test::Rows& bar : bars) {
+      std::fill_n(pixels.begin() + y * header.cupsWidth + bar.first, bar.second - bar.first, 0);
+    }
+  }
+  return pixels;
+}
 
 class RasterFilterTest : public ::testing::Test {
  protected:
@@ -29,7 +43,8 @@ class RasterFilterTest : public ::testing::Test {
   static test::ProcessResult Filter(std::vector<std::string> arguments,
                                     test::ProcessOptions options = {}) {
     arguments.insert(arguments.begin(), {test::BuiltProgram("rastertotq33"), "7", "user", "label"});
-    options.environment = {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}};
+    options.environment.insert(options.environment.end(),
+                               {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}});
     return test::RunProcess(arguments, options);
   }
   static bool Says(const test::ProcessResult& run, const std::string& line) {
@@ -43,19 +58,15 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
   // Page 1: bars of a barcode across the tape on a light gray label; with a threshold
   // only the bars print. Page 2: a die-cut label at 720 dpi along the tape whose raster
   // covers only its printable area, placed by the imaging bounding box, with one bar.
-  test::RasterPage tape{test::GrayHeader("Laminated_tape_24mm", kTapeWidth, kTapeLength), {}};
   const std::vector<test::Rows> bars = {{300, 320}, {400, 404}, {500, 560}};
-  tape.pixels.assign(340u * 1417u, 200);
-  for (const test::Rows& bar : bars) {
-    std::fill(tape.pixels.begin() + bar.first * 340, tape.pixels.begin() + bar.second * 340, 0);
-  }
-  test::RasterPage label{test::GrayHeader("Die-cut_label_24_x_40mm", 51.2, 99.2, 360, 720), {}};
-  label.header.cupsPageSize[0] = 68.03f;
-  label.header.cupsPageSize[1] = 113.39f;
-  const float box[] = {8.4f, 6.99f, 59.6f, 106.19f};
+  test::RasterPage tape{test::GrayHeader("Laminated_tape_24mm", kTapeLength, kTapeWidth), {}};
+  tape.pixels = Bars(tape.header, bars, 200);
+  test::RasterPage label{test::GrayHeader("Die-cut_label_24_x_40mm", 99.2, 51.2, 720, 360), {}};
+  label.header.cupsPageSize[0] = 113.39f;
+  label.header.cupsPageSize[1] = 68.03f;
+  const float box[] = {7.2f, 8.43f, 106.4f, 59.63f};
   std::copy(box, box + 4, label.header.cupsImagingBBox);
-  label.pixels.assign(256u * 992u, 0xFF);
-  std::fill(label.pixels.begin() + 100 * 256, label.pixels.begin() + 110 * 256, 0);
+  label.pixels = Bars(label.header, {{100, 110}}, 0xFF);
 
   test::ProcessResult run =
       Run({tape, label}, "TQ33Halftone=Threshold TQ33Mirror=True TQ33AutoCut=False", "2");
@@ -90,8 +101,101 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
   }
 }
 
+TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
+  // The queue's page is the tool's landscape page: landscape artwork reaches the filter as
+  // it stands, portrait artwork turned by +90 degrees (as CUPS turns it onto the page), and
+  // both front ends must then send the printer the same stream. Two things of the driver's
+  // own differ between its orientations, so portrait artwork is compared with them aside:
+  // error diffusion runs along each head position in the surface's own order (the other
+  // halftones are compared), and labels across the head are numbered from the page's left
+  // in portrait but from its top in landscape (the same labels come in the other order).
+  const std::string tool = test::BuiltProgram("tq33");
+  if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "the tool is not built";
+  struct Case {
+    bool portrait;
+    const char* dpi;
+    const char* paper;    // the tool's code and the PPD's keyword of one medium
+    const char* keyword;
+    const char* halftone;  // as the tool spells it; the PPD's choices take any case
+    bool labelsSwapped = false;
+  };
+  const Case cases[] = {
+      {false, "360", "262", "Laminated_tape_24mm", "diffusion"},
+      {false, "720", "262", "Laminated_tape_24mm", "threshold"},
+      {true, "360", "262", "Laminated_tape_24mm", "ordered"},
+      {true, "720", "262", "Laminated_tape_24mm", "threshold"},
+      {false, "720", "280", "Laminated_tape_12mm_2_labels_across", "diffusion"},
+      {true, "360", "280", "Laminated_tape_12mm_2_labels_across", "ordered", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.keyword) + " " + c.dpi + (c.portrait ? " portrait " : " ") + c.halftone);
+    const std::vector<std::string> options = {"--paper", c.paper, "--dpi", c.dpi, "--plain"};
+    std::vector<std::string> info = {"info", "--json", "--orientation", "landscape"};
+    info.insert(info.end(), options.begin(), options.end());
+    const test::ToolResult described = test::RunTool(info, directory_.path());
+    ASSERT_EQ(described.status, 0) << described.err;
+    const nlohmann::json report = nlohmann::json::parse(described.out);
+    const uint32_t cx = report["page"]["cx"], cy = report["page"]["cy"];
+    const nlohmann::json& gdi = report["gdiinfo"];
+
+    // A gray ramp with a black block in a corner; portrait artwork, cy x cx, is turned
+    // onto the landscape page: its top edge along the page's left.
+    const uint32_t width = c.portrait ? cy : cx, height = c.portrait ? cx : cy;
+    test::Gray art{width, height, std::vector<uint8_t>(size_t{width} * height)};
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        const bool block = x < width / 4 && y < height / 3;
+        art.pixels[size_t{y} * width + x] = block ? 0 : static_cast<uint8_t>(x * 7 + y * 13);
+      }
+    }
+    test::WritePgm(directory_ / "art.pgm", art);
+    std::vector<std::string> print = {"print", "art.pgm", "-o", "tool.bin", "--halftone", c.halftone,
+                                      "--orientation", c.portrait ? "portrait" : "landscape"};
+    print.insert(print.end(), options.begin(), options.end());
+    const test::ToolResult printed = test::RunTool(print, directory_.path());
+    ASSERT_EQ(printed.status, 0) << printed.err;
+
+    // The raster of the page's printable area, placed by its imaging box in points.
+    const double xResolution = gdi["ulLogPixelsX"], yResolution = gdi["ulLogPixelsY"];
+    const double pageWidth = report["settings"]["privLength"].get<double>() * 72 / 254;
+    const double pageHeight = report["settings"]["dmPaperWidth"].get<double>() * 72 / 254;
+    test::RasterPage page{test::GrayHeader(c.keyword, pageWidth, pageHeight,
+                                           static_cast<unsigned>(xResolution),
+                                           static_cast<unsigned>(yResolution)), {}};
+    page.header.cupsWidth = page.header.cupsBytesPerLine = cx;
+    page.header.cupsHeight = cy;
+    const double left = gdi["ptlPhysOffset.x"].get<double>() * 72 / xResolution;
+    const double top = pageHeight - gdi["ptlPhysOffset.y"].get<double>() * 72 / yResolution;
+    const float box[] = {static_cast<float>(left), static_cast<float>(top - cy * 72 / yResolution),
+                         static_cast<float>(left + cx * 72 / xResolution), static_cast<float>(top)};
+    std::copy(box, box + 4, page.header.cupsImagingBBox);
+    page.pixels.resize(size_t{cx} * cy);
+    for (uint32_t y = 0; y < cy; ++y) {
+      for (uint32_t x = 0; x < cx; ++x)
+        page.pixels[size_t{y} * cx + x] = c.portrait ? art.at(width - 1 - y, x) : art.at(x, y);
+    }
+    const test::ProcessResult filtered = Run({page}, std::string("TQ33Halftone=") + c.halftone);
+    ASSERT_EQ(filtered.status, 0) << filtered.err;
+    const std::string expected = test::ReadFile(directory_ / "tool.bin");
+    if (!c.labelsSwapped) {
+      EXPECT_TRUE(filtered.out == expected);
+      continue;
+    }
+    const tq33stream::Stream ours = test::ParsedStream(filtered.out);
+    const tq33stream::Stream tools = test::ParsedStream(expected);
+    ASSERT_EQ(ours.pages.size(), 2u);
+    ASSERT_EQ(tools.pages.size(), 2u);
+    for (size_t label = 0; label < 2; ++label) {
+      const auto& a = ours.pages[label].labels.at(0).lines;
+      const auto& b = tools.pages[1 - label].labels.at(0).lines;
+      ASSERT_EQ(a.size(), b.size());
+      for (size_t line = 0; line < a.size(); ++line) EXPECT_TRUE(a[line].dots == b[line].dots);
+    }
+  }
+}
+
 TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
-  const cups_page_header2_t gray = test::GrayHeader("Laminated_tape_24mm", kTapeWidth, kTapeLength);
+  const cups_page_header2_t gray = test::GrayHeader("Laminated_tape_24mm", kTapeLength, kTapeWidth);
   struct Case {
     const char* what;
     std::vector<test::RasterPage> pages;
@@ -109,8 +213,8 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
   const std::vector<Case> cases = {
       {"colour", {{rgb, {}}}, "ERROR: Page 1: the raster is in colour space 1 (RGB)"},
       {"depth", {{bilevel, {}}}, "ERROR: Page 1: the raster has 1 bits per colour"},
-      {"size", {{huge, {}, 0}}, "ERROR: Page 1: the page of 340 x 300000 pixels is larger"},
-      {"truncated", {{gray, {}}, {gray, {}, 700}}, "ERROR: Page 2 is truncated: the raster ends after line 700 of 1417"},
+      {"size", {{huge, {}, 0}}, "ERROR: Page 1: the page of 1417 x 300000 pixels is larger"},
+      {"truncated", {{gray, {}}, {gray, {}, 300}}, "ERROR: Page 2 is truncated: the raster ends after line 300 of 340"},
       {"empty", {}, "ERROR: The raster holds no page"},
   };
   for (const Case& c : cases) {
@@ -128,10 +232,26 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     }
   }
 
-  ASSERT_TRUE(test::WriteFile(directory_ / "text.ras", "%!PS-Adobe-3.0\nshowpage\n"));
-  test::ProcessResult text = Filter({"1", "", directory_ / "text.ras"});
-  EXPECT_EQ(text.status, 1);
-  EXPECT_TRUE(Says(text, "ERROR: The print data is not CUPS raster")) << text.err;
+  // Not raster, and nothing at all: the rasterizer before the filter failed.
+  const std::pair<const char*, const char*> others[] = {
+      {"%!PS-Adobe-3.0\nshowpage\n", "ERROR: The print data is not CUPS raster"},
+      {"", "ERROR: No page came: the stage before this filter sent nothing"}};
+  for (const auto& [data, error] : others) {
+    ASSERT_TRUE(test::WriteFile(directory_ / "other.ras", data));
+    test::ProcessResult other = Filter({"1", "", directory_ / "other.ras"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_TRUE(Says(other, error)) << other.err;
+  }
+  // The installation and collated copies' pages live in $TMPDIR: without one the job ends
+  // in words before printing.
+  test::ProcessOptions nowhere;
+  nowhere.environment = {{"TMPDIR", directory_ / "missing"}};
+  test::ProcessResult collated = Filter({"2", "collate", directory_ / "job.ras"}, nowhere);
+  EXPECT_EQ(collated.status, 1);
+  EXPECT_TRUE(Says(collated, "ERROR: Cannot set up the printer driver: cannot lay out the printer "
+                             "installation: cannot make a directory for the installation in "
+                             "$TMPDIR: No such file")) << collated.err;
+  EXPECT_TRUE(collated.out.empty());
   test::ProcessResult usage = Filter({"1"});
   EXPECT_EQ(usage.status, 1);
   EXPECT_TRUE(Says(usage, "Usage: ")) << usage.err;
@@ -139,7 +259,7 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
 
 TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {
   // The scheduler cancels while the filter sets up or waits for the rest of a page.
-  test::RasterPage page{test::GrayHeader("Laminated_tape_24mm", kTapeWidth, kTapeLength), {}, 10};
+  test::RasterPage page{test::GrayHeader("Laminated_tape_24mm", kTapeLength, kTapeWidth), {}, 10};
   ASSERT_TRUE(test::WriteRaster(directory_ / "part.ras", {page}));
   const std::string part = test::ReadFile(directory_ / "part.ras");
   test::ProcessOptions options;

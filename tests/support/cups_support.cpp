@@ -25,17 +25,17 @@ std::string ReadFile(const std::string& path) {
   return bytes.str();
 }
 
-cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double length,
+cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double height,
                                unsigned xResolution, unsigned yResolution) {
   cups_page_header2_t header{};
   header.HWResolution[0] = xResolution;
   header.HWResolution[1] = yResolution;
   header.PageSize[0] = static_cast<unsigned>(width);
-  header.PageSize[1] = static_cast<unsigned>(length);
+  header.PageSize[1] = static_cast<unsigned>(height);
   header.cupsPageSize[0] = static_cast<float>(width);
-  header.cupsPageSize[1] = static_cast<float>(length);
+  header.cupsPageSize[1] = static_cast<float>(height);
   header.cupsWidth = static_cast<unsigned>(width * xResolution / 72 + 0.5);
-  header.cupsHeight = static_cast<unsigned>(length * yResolution / 72 + 0.5);
+  header.cupsHeight = static_cast<unsigned>(height * yResolution / 72 + 0.5);
   header.cupsBitsPerColor = 8;
   header.cupsBitsPerPixel = 8;
   header.cupsBytesPerLine = header.cupsWidth;

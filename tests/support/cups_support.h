@@ -17,7 +17,7 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
 // An 8-bit gray (W) page header for a page size of the PPD, in points at a resolution.
-cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double length,
+cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double height,
                                unsigned xResolution = 360, unsigned yResolution = 360);
 
 // One raster page: its header, cupsHeight rows of cupsBytesPerLine bytes (white when
