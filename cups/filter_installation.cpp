@@ -42,16 +42,6 @@ std::filesystem::path ProgramDirectory() {
   return code ? std::filesystem::path() : program.parent_path();
 }
 
-// The driver library beside the filter's own program (installed together, or both in the
-// build's output directory); empty when there is none, and the installation then links
-// the driver library the process has loaded.
-std::string DriverLibraryBesideProgram(const std::filesystem::path& directory) {
-  if (directory.empty()) return {};
-  std::error_code code;
-  const std::filesystem::path library = directory / TQ33_DRIVER_LIBRARY_NAME;
-  return std::filesystem::is_regular_file(library, code) ? library.string() : std::string();
-}
-
 // When the program runs from CUPS's filter directory of the installation, the root that
 // directory hangs under: empty for an installed filter, a staging tree's directory for
 // one installed with DESTDIR. Nothing when it runs from anywhere else.
@@ -91,6 +81,21 @@ std::optional<std::vector<uint8_t>> InstallationFile(const std::string& named,
   return ReadFile(path, fallback.what, error);
 }
 
+// The driver library the installation links to: the installed one under root, or the one
+// beside the program (both in the build's output directory). Empty when there is none
+// beside the program: the installation then links the driver library the process has
+// loaded. The filter itself calls nothing of the driver, so it need not have loaded it.
+std::string DriverLibrary(const std::filesystem::path& directory,
+                          const std::optional<std::string>& root) {
+  const std::filesystem::path library =
+      root ? std::filesystem::path(*root + TQ33_INSTALLED_LIBRARY_DIR) / TQ33_DRIVER_LIBRARY_NAME
+           : directory / TQ33_DRIVER_LIBRARY_NAME;
+  std::error_code code;
+  return root || (!directory.empty() && std::filesystem::is_regular_file(library, code))
+             ? library.string()
+             : std::string();
+}
+
 }  // namespace
 
 // Lays out the named files, or the default ones; null with the reason when it cannot.
@@ -111,10 +116,17 @@ std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
       {"media definition file", TQ33_INSTALLED_MEDIA_FILE, kDefaultMediaFile, kDefaultMediaFileSize},
       &read, error);
   if (!files.mediaDefinitions) return nullptr;
-  if (source) *source = read;
-  // The engine loads the driver from the installation, as the spooler's process would: the
-  // filter need not have it loaded.
-  files.driverLibrary = DriverLibraryBesideProgram(directory);
+  // The engine loads the driver from the installation, as the spooler's process would.
+  files.driverLibrary = DriverLibrary(directory, root);
+  std::error_code code;
+  if (root && !std::filesystem::is_regular_file(files.driverLibrary, code)) {
+    *error = "the driver library " + files.driverLibrary + " is missing";
+    return nullptr;
+  }
+  if (source) {
+    *source = read + ", driver library " +
+              (files.driverLibrary.empty() ? "(loaded)" : files.driverLibrary);
+  }
   std::string why;
   std::unique_ptr<host::PrinterInstallation> installation =
       host::PrinterInstallation::Create(files, &why);
