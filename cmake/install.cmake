@@ -67,11 +67,12 @@ set(CPACK_PACKAGE_NAME printer-driver-tq33)
 set(CPACK_PACKAGE_VENDOR "TQ-33 driver project")
 set(CPACK_PACKAGE_CONTACT "TQ-33 driver developers <tq33-driver@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "printer driver for the TQ-33 thermal label-tape printer")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The CUPS filter rastertotq33 and the PPD of a TQ-33 queue, which print any document "
-    "CUPS can rasterise on the printer's tapes and labels, and the tq33 tool, which prints "
-    "images, reports the driver's settings and media, and decodes printer streams.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# The control file's description, in lines of its usual width.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "The CUPS filter rastertotq33 and the PPD of a TQ-33 queue, which print any"
+  "document CUPS can rasterise on the printer's tapes and labels, and the tq33"
+  "tool, which prints images, reports the driver's settings and media, and"
+  "decodes printer streams.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -18,8 +18,9 @@ packages_of() {
     test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters \
                man-db groff-base ;;
     # the Debian package: dpkg-shlibdeps works out its library dependencies (CPack finds
-    # the programs among the files with file)
-    package) echo "$(packages_of build)" dpkg-dev file ;;
+    # the programs among the files with file); its check prints a page with CUPS's image
+    # filter in front of ours
+    package) echo "$(packages_of build)" dpkg-dev file cups-filters ;;
     # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
     windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
     # the 32-bit Linux test build, with the sanitizers' 32-bit runtimes, GoogleTest sources
