@@ -77,7 +77,8 @@ std::optional<std::vector<uint8_t>> InstallationFile(const std::string& named,
       !named.empty() ? named : root ? *root + fallback.installed : std::string();
   *source += std::string(source->empty() ? "" : ", ") + fallback.what + " " +
              (path.empty() ? "(built in)" : path);
-  if (path.empty()) return std::vector<uint8_t>(fallback.builtIn, fallback.builtIn + fallback.builtInSize);
+  if (path.empty())
+    return std::vector<uint8_t>(fallback.builtIn, fallback.builtIn + fallback.builtInSize);
   return ReadFile(path, fallback.what, error);
 }
 
