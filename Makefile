@@ -4,13 +4,19 @@
 # qemu-i386 where the kernel runs no 32-bit code; TQ33_M32_EMULATE=1 forces that way).
 # Every target that builds first installs the Debian packages it needs and lacks
 # (scripts/setup.sh, the one list of them).
+# Installation: `make install` (PREFIX, default /usr/local, and DESTDIR as usual) installs the
+# tool, the filter in CUPS's filter directory and the PPD in CUPS's model directory;
+# `make uninstall` removes what it installed; `make package` builds the Debian package
+# (build/package/printer-driver-tq33_*.deb).
 # Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60),
 # `make fuzz-ci` runs the fuzzers over their corpora and briefly on fresh inputs, `make tsan`
 # runs the concurrency tests under ThreadSanitizer.
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all demo test test32 windows bench clean fuzz fuzz-build fuzz-ci tsan
+.PHONY: all demo test test32 windows bench clean fuzz fuzz-build fuzz-ci tsan install uninstall \
+	package
 
 all: test
 
@@ -46,6 +52,27 @@ demo: build/release/CMakeCache.txt
 	./scripts/setup.sh build
 	cmake --build --preset release -j $(JOBS) --target tq33 rastertotq33
 	./scripts/demo.sh build/release/bin
+
+# What the install rules install; the prefix is part of the run paths, so it is configured.
+INSTALLED_TARGETS = tq33 rastertotq33 tq33modeldata tq33_ppd tq33_man_pages
+
+install: build/release/CMakeCache.txt
+	./scripts/setup.sh build
+	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) > /dev/null
+	cmake --build --preset release -j $(JOBS) --target $(INSTALLED_TARGETS)
+	DESTDIR="$(DESTDIR)" cmake --install build/release
+
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -P build/release/uninstall.cmake
+
+build/package/CMakeCache.txt:
+	./scripts/setup.sh package
+	cmake --preset package
+
+package: build/package/CMakeCache.txt
+	./scripts/setup.sh package
+	cmake --build --preset package -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cpack --preset package
 
 bench: build/release/CMakeCache.txt
 	./scripts/setup.sh build

@@ -35,34 +35,99 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, const char
   return bytes;
 }
 
-// The driver library beside the filter's own program (installed together, or both in the
-// build's output directory); empty when there is none, and the installation then links
-// the driver library the process has loaded.
-std::string DriverLibraryBesideProgram() {
+// The directory of the filter's own program; empty when it cannot be told.
+std::filesystem::path ProgramDirectory() {
   std::error_code code;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", code);
-  if (code) return {};
-  const std::filesystem::path library = program.parent_path() / TQ33_DRIVER_LIBRARY_NAME;
-  return std::filesystem::is_regular_file(library, code) ? library.string() : std::string();
+  return code ? std::filesystem::path() : program.parent_path();
+}
+
+// When the program runs from CUPS's filter directory of the installation, the root that
+// directory hangs under: empty for an installed filter, a staging tree's directory for
+// one installed with DESTDIR. Nothing when it runs from anywhere else.
+std::optional<std::string> InstalledRoot(const std::filesystem::path& directory) {
+  const std::string filterDirectory =
+      std::filesystem::path(TQ33_INSTALLED_FILTER_DIR).lexically_normal().string();
+  const std::string path = directory.lexically_normal().string();
+  if (filterDirectory.empty() || filterDirectory.front() != '/' ||
+      path.size() < filterDirectory.size() ||
+      path.compare(path.size() - filterDirectory.size(), filterDirectory.size(),
+                   filterDirectory) != 0) {
+    return std::nullopt;
+  }
+  return path.substr(0, path.size() - filterDirectory.size());
+}
+
+// A default file of the installation: what it is, where it is installed (under the
+// root) and the copy built into the filter.
+struct DefaultFile {
+  const char* what;
+  const char* installed;
+  const unsigned char* builtIn;
+  size_t builtInSize;
+};
+
+// A file of the installation: the named one, or else the installed default under root,
+// or else (no root) the built-in copy. Adds the file read to source.
+std::optional<std::vector<uint8_t>> InstallationFile(const std::string& named,
+                                                     const std::optional<std::string>& root,
+                                                     const DefaultFile& fallback,
+                                                     std::string* source, std::string* error) {
+  const std::string path =
+      !named.empty() ? named : root ? *root + fallback.installed : std::string();
+  *source += std::string(source->empty() ? "" : ", ") + fallback.what + " " +
+             (path.empty() ? "(built in)" : path);
+  if (path.empty())
+    return std::vector<uint8_t>(fallback.builtIn, fallback.builtIn + fallback.builtInSize);
+  return ReadFile(path, fallback.what, error);
+}
+
+// The driver library the installation links to: the installed one under root, or the one
+// beside the program (both in the build's output directory). Empty when there is none
+// beside the program: the installation then links the driver library the process has
+// loaded. The filter itself calls nothing of the driver, so it need not have loaded it.
+std::string DriverLibrary(const std::filesystem::path& directory,
+                          const std::optional<std::string>& root) {
+  const std::filesystem::path library =
+      root ? std::filesystem::path(*root + TQ33_INSTALLED_LIBRARY_DIR) / TQ33_DRIVER_LIBRARY_NAME
+           : directory / TQ33_DRIVER_LIBRARY_NAME;
+  std::error_code code;
+  return root || (!directory.empty() && std::filesystem::is_regular_file(library, code))
+             ? library.string()
+             : std::string();
 }
 
 }  // namespace
 
-// Lays out the named files, or the built-in ones; null with the reason when it cannot.
+// Lays out the named files, or the default ones; null with the reason when it cannot.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
-    const std::string& modelDataFile, const std::string& mediaFile, std::string* error) {
+    const std::string& modelDataFile, const std::string& mediaFile, std::string* error,
+    std::string* source) {
+  const std::filesystem::path directory = ProgramDirectory();
+  const std::optional<std::string> root = InstalledRoot(directory);
+  std::string read;
   host::InstallationFiles files;
-  files.modelData = modelDataFile.empty()
-                        ? std::vector<uint8_t>(kDefaultModelData, kDefaultModelData + kDefaultModelDataSize)
-                        : ReadFile(modelDataFile, "driver data file", error);
+  files.modelData = InstallationFile(
+      modelDataFile, root,
+      {"driver data file", TQ33_INSTALLED_MODEL_DATA, kDefaultModelData, kDefaultModelDataSize},
+      &read, error);
   if (!files.modelData) return nullptr;
-  files.mediaDefinitions =
-      mediaFile.empty() ? std::vector<uint8_t>(kDefaultMediaFile, kDefaultMediaFile + kDefaultMediaFileSize)
-                        : ReadFile(mediaFile, "media definition file", error);
+  files.mediaDefinitions = InstallationFile(
+      mediaFile, root,
+      {"media definition file", TQ33_INSTALLED_MEDIA_FILE, kDefaultMediaFile, kDefaultMediaFileSize},
+      &read, error);
   if (!files.mediaDefinitions) return nullptr;
-  // The engine loads the driver from the installation, as the spooler's process would: the
-  // filter need not have it loaded.
-  files.driverLibrary = DriverLibraryBesideProgram();
+  // The engine loads the driver from the installation, as the spooler's process would.
+  files.driverLibrary = DriverLibrary(directory, root);
+  std::error_code code;
+  if (root && !std::filesystem::is_regular_file(files.driverLibrary, code)) {
+    *error = "the driver library " + files.driverLibrary + " is missing";
+    return nullptr;
+  }
+  if (source) {
+    *source = read + ", driver library " +
+              (files.driverLibrary.empty() ? "(loaded)" : files.driverLibrary);
+  }
   std::string why;
   std::unique_ptr<host::PrinterInstallation> installation =
       host::PrinterInstallation::Create(files, &why);

@@ -1,6 +1,8 @@
 // The printer installation the filter prints on, laid out for the job in a private
 // directory under $TMPDIR: the driver data file and the media definition file the queue
-// names, or the defaults built into the filter (data/ at build time).
+// names, or else the defaults: installed in the data directory when the filter runs from
+// CUPS's filter directory, built into the filter (data/ at build time) when it runs from
+// anywhere else, such as the build tree.
 #pragma once
 
 #include <memory>
@@ -13,9 +15,11 @@ namespace tq33cups {
 // Installation files larger than this are refused: no driver data file comes near it.
 constexpr size_t kMaxInstallationFileBytes = size_t{1} << 20;
 
-// Lays out the installation. Null with the reason in error when a named file cannot be
-// read or the installation cannot be written.
+// Lays out the installation. Null with the reason in error when a named or installed file
+// cannot be read or the installation cannot be written. When given, source receives where
+// the files came from, for the job log.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
-    const std::string& modelDataFile, const std::string& mediaFile, std::string* error);
+    const std::string& modelDataFile, const std::string& mediaFile, std::string* error,
+    std::string* source = nullptr);
 
 }  // namespace tq33cups

@@ -186,8 +186,10 @@ bool Job::SetUp() {
       arguments_.modelDataFile.empty() ? ppd.modelDataFile : arguments_.modelDataFile;
   const std::string mediaFile = arguments_.mediaFile.empty() ? ppd.mediaFile : arguments_.mediaFile;
   std::string why;
-  installation_ = CreateFilterInstallation(modelData, mediaFile, &why);
+  std::string source;
+  installation_ = CreateFilterInstallation(modelData, mediaFile, &why, &source);
   if (!installation_) return Fail("Cannot set up the printer driver: " + why);
+  Message(messages_, "DEBUG", "Printer installation: " + source);
   const int output = output_;
   host::SetWriteSink(installation_->printer(), [output](const uint8_t* bytes, size_t count) {
     return WriteAll(output, bytes, count);

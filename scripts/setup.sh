@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, and only those that are missing.
-#   scripts/setup.sh GROUP...     groups: build test windows m32 m32-emulated fuzz all
+#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated fuzz all
 # The one list of what this project needs from the system: the Makefile calls it before
 # every target that builds, .ci/run calls it with `all`. When everything is there it costs
 # one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
@@ -13,9 +13,14 @@ packages_of() {
     # (libcups) and the benchmarks
     build) echo build-essential cmake g++ make pkg-config python3 \
                 libpng-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
-    # the tests: GoogleTest, and a private cupsd with the stock filters (imagetoraster,
-    # pdftopdf, gstoraster) in front of ours
-    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters ;;
+    # the tests: GoogleTest, a private cupsd with the stock filters (imagetoraster,
+    # pdftopdf, gstoraster) in front of ours, and the check of the manual pages
+    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters \
+               man-db groff-base ;;
+    # the Debian package: dpkg-shlibdeps works out its library dependencies (CPack finds
+    # the programs among the files with file); its check prints a page with CUPS's image
+    # filter in front of ours
+    package) echo "$(packages_of build)" dpkg-dev file cups-filters ;;
     # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
     windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
     # the 32-bit Linux test build, with the sanitizers' 32-bit runtimes, GoogleTest sources
@@ -24,14 +29,14 @@ packages_of() {
     m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
     # the libFuzzer targets
     fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
-    all) local g; for g in test windows m32 fuzz; do packages_of "$g"; done ;;
-    *) echo "setup: unknown group '$1' (build test windows m32 m32-emulated fuzz all)" >&2
+    all) local g; for g in test package windows m32 fuzz; do packages_of "$g"; done ;;
+    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated fuzz all)" >&2
        return 2 ;;
   esac
 }
 
 if (($# == 0)); then
-  echo "usage: scripts/setup.sh GROUP... (build test windows m32 m32-emulated fuzz all)" >&2
+  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated fuzz all)" >&2
   exit 2
 fi
 

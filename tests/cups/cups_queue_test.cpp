@@ -1,31 +1,20 @@
 // The whole road on Linux: a private cupsd on 127.0.0.1 with a TQ-33 queue made of the
 // generated PPD and the built filter, PNGs and PDFs printed with lp to a file device, and
 // the file decoded as the printer would read it or compared with the tool's.
-#include <arpa/inet.h>
-#include <cups/cups.h>
-#include <grp.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <numeric>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "cups/ppd_generator.h"
 #include "tests/support/cups_support.h"
 #include "tests/support/engine_fixture.h"
-#include "tests/support/subprocess.h"
+#include "tests/support/private_cupsd.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using test::BarcodePng;
 
 // The 24 mm tape's named size (100 mm) in points; at 360 dpi a dot is 1/5 point, and the
 // driver's first line lies 57 dots along the tape.
@@ -33,105 +22,13 @@ constexpr double kWidth = 68.03;
 constexpr double kLength = 283.46;
 constexpr int kFeedMargin = 57;
 
-test::PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<test::Rows>& bars,
-                         uint8_t background) {
-  test::PngLayout png{width, height};
-  png.samples.assign(size_t{width} * height, background);
-  for (const test::Rows& bar : bars)
-    std::fill(png.samples.begin() + bar.first * width, png.samples.begin() + bar.second * width, 0);
-  return png;
-}
-
-// A PDF of width x height points, one page per content stream.
-std::string Pdf(double width, double height, const std::vector<std::string>& contents) {
-  const std::string size = std::to_string(width) + " " + std::to_string(height);
-  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
-  std::string kids;
-  for (const std::string& content : contents) {
-    const std::string page = std::to_string(objects.size() + 1);
-    kids += page + " 0 R ";
-    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size + "] /Contents " +
-                      std::to_string(objects.size() + 2) + " 0 R >>");
-    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-                      "endstream");
-  }
-  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(contents.size()) + " >>";
-  std::string pdf = "%PDF-1.4\n";
-  std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t i = 0; i < objects.size(); ++i) {
-    char entry[24];
-    std::snprintf(entry, sizeof(entry), "%010zu 00000 n \n", pdf.size());
-    xref += entry;
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(pdf.size()) + "\n%%EOF\n";
-}
-
-// A portrait PDF page of the tape's size: a light gray label with black bars across it
-// (rows at 360 dpi from the top).
-std::string BarcodePdf(const std::vector<test::Rows>& bars) {
-  std::string content =
-      "0.75 g 0 0 " + std::to_string(kWidth) + " " + std::to_string(kLength) + " re f 0 g\n";
-  for (const test::Rows& b : bars) {
-    content += "10 " + std::to_string(kLength - b.second / 5.0) + " 48 " +
-               std::to_string((b.second - b.first) / 5.0) + " re f\n";
-  }
-  return Pdf(kWidth, kLength, {content});
-}
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof(address);
-  const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  close(s);
-  return bound ? ntohs(address.sin_port) : 0;
-}
-
 class CupsQueueTest : public test::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    for (const char* program : {"cupsd", "lp", "lpadmin"}) {
-      if (test::SystemProgram(program).empty()) GTEST_SKIP() << program << " is not installed";
-    }
-    // Started by root, the scheduler runs filters as its own user, who must reach the
-    // spool directories.
-    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
-    for (const char* directory : {"spool", "spool/tmp", "cache", "state"})
-      ASSERT_EQ(mkdir((dir_ / directory).c_str(), 0755), 0);
-    port_ = FreePort();
-    ASSERT_TRUE(test::WriteFile(dir_ / "cupsd.conf",
-        "Listen 127.0.0.1:" + std::to_string(port_) + "\nLogLevel debug\nBrowsing No\n"
-        "WebInterface No\nDefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
-        "</Location>\n<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"));
-    const group* own = getgrgid(getgid());
-    std::string files = "FileDevice Yes\nSystemGroup " + std::string(own ? own->gr_name : "root") +
-                        "\nServerRoot " + dir_.path() + "\nRequestRoot " + dir_ / "spool" + "\n";
-    for (const char* key : {"TempDir spool/tmp", "CacheDir cache", "StateDir state", "Printcap printcap",
-                            "ErrorLog error_log", "AccessLog access_log", "PageLog page_log"}) {
-      const std::string entry = key;
-      files += entry.substr(0, entry.find(' ') + 1) + dir_ / entry.substr(entry.find(' ') + 1) + "\n";
-    }
-    ASSERT_TRUE(test::WriteFile(dir_ / "cups-files.conf", files));
-
-    const std::string cupsd = test::SystemProgram("cupsd");
-    const std::string conf = dir_ / "cupsd.conf";
-    const std::string filesConf = dir_ / "cups-files.conf";
-    daemon_ = fork();
-    if (daemon_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // the daemon dies with the test, however it ends
-      execl(cupsd.c_str(), cupsd.c_str(), "-f", "-c", conf.c_str(), "-s", filesConf.c_str(), nullptr);
-      _exit(127);
-    }
-    ASSERT_GT(daemon_, 0);
-    for (const auto deadline = Clock::now() + std::chrono::seconds(20); !http_ && Clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      http_ = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 1000, nullptr);
-    }
-    ASSERT_TRUE(http_) << "cupsd does not answer:\n" << test::ReadFile(dir_ / "error_log");
+    const std::string missing = test::PrivateCupsd::MissingPrograms();
+    if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing;
+    ASSERT_TRUE(cupsd_.Start(dir_.path()));
 
     tq33cups::PpdSource source;
     source.filter = test::BuiltProgram("rastertotq33");
@@ -139,55 +36,26 @@ class CupsQueueTest : public test::EngineTest {
     std::string error;
     ASSERT_TRUE(tq33cups::GeneratePpd(installation_->printer(), source, &ppd, &error)) << error;
     ASSERT_TRUE(test::WriteFile(dir_ / "tq33.ppd", ppd));
-    test::ProcessResult added = test::RunProcess(
-        {test::SystemProgram("lpadmin"), "-h", Server(), "-p", "tq33", "-E", "-v",
-         "file://" + dir_ / "out.bin", "-P", dir_ / "tq33.ppd", "-o", "printer-error-policy=abort-job"});
+    test::ProcessResult added = cupsd_.Client(
+        "lpadmin", {"-p", "tq33", "-E", "-v", "file://" + dir_ / "out.bin", "-P", dir_ / "tq33.ppd",
+                    "-o", "printer-error-policy=abort-job"});
     ASSERT_EQ(added.status, 0) << added.err;
   }
 
   void TearDown() override {
-    if (http_) httpClose(http_);
-    if (daemon_ > 0) {
-      kill(daemon_, SIGTERM);
-      int status = 0;
-      for (int i = 0; i < 500 && waitpid(daemon_, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      if (kill(daemon_, SIGKILL) == 0) waitpid(daemon_, &status, 0);
-      if (HasFailure()) std::fprintf(stderr, "%s", test::ReadFile(dir_ / "error_log").c_str());
-    }
+    cupsd_.Stop(HasFailure());
     EngineTest::TearDown();
   }
-
-  std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
 
   // Prints a file of the scratch directory with lp, waits for the job to end, and returns
   // what reached the file device.
   std::string Print(const std::string& name, std::vector<std::string> options) {
-    options.insert(options.begin(), {test::SystemProgram("lp"), "-h", Server(), "-d", "tq33"});
-    options.push_back(dir_ / name);
-    const test::ProcessResult printed = test::RunProcess(options);
-    const size_t at = printed.out.find("tq33-");
-    EXPECT_NE(at, std::string::npos) << printed.out << printed.err;
-    const int id = at == std::string::npos ? -1 : std::atoi(printed.out.c_str() + at + 5);
-    ipp_jstate_t state = IPP_JSTATE_PENDING;
-    for (const auto deadline = Clock::now() + std::chrono::seconds(60);
-         id > 0 && state < IPP_JSTATE_STOPPED && Clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      cups_job_t* jobs = nullptr;
-      const int count = cupsGetJobs2(http_, &jobs, "tq33", 0, CUPS_WHICHJOBS_ALL);
-      for (int i = 0; i < count; ++i) {
-        if (jobs[i].id == id) state = jobs[i].state;
-      }
-      cupsFreeJobs(count, jobs);
-    }
-    EXPECT_EQ(state, IPP_JSTATE_COMPLETED) << name;
+    EXPECT_EQ(cupsd_.Print("tq33", dir_ / name, std::move(options)), IPP_JSTATE_COMPLETED) << name;
     return test::ReadFile(dir_ / "out.bin");
   }
 
   test::ScratchDir dir_;
-  pid_t daemon_ = -1;
-  int port_ = 0;
-  http_t* http_ = nullptr;
+  test::PrivateCupsd cupsd_;
 };
 
 TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
@@ -210,7 +78,7 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // each with the bars where the page has them. Ghostscript makes its page a whole number
   // of points, which moves the content by the fraction of a point it drops (0.46 pt,
   // under 3 lines).
-  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", BarcodePdf(bars)));
+  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", test::BarcodePdf(kWidth, kLength, bars)));
   threshold.insert(threshold.end(), {"-n", "3"});
   const tq33stream::Stream pdf = test::ParsedStream(Print("barcode.pdf", threshold));
   ASSERT_EQ(pdf.pages.size(), 3u) << "three copies of one page";
@@ -242,7 +110,7 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   // other way it would come last.
   const std::string quarter = "0 g 0 " + std::to_string(kWidth / 2) + " " + std::to_string(kLength / 4) +
                               " " + std::to_string(kWidth / 2) + " re f\n";
-  ASSERT_TRUE(test::WriteFile(dir_ / "wide.pdf", Pdf(kLength, kWidth, {quarter})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "wide.pdf", test::Pdf(kLength, kWidth, {quarter})));
   const tq33stream::Stream pdf = test::ParsedStream(
       Print("wide.pdf", {"-o", "PageSize=Laminated_tape_24mm", "-o", "TQ33Halftone=Threshold"}));
   ASSERT_EQ(pdf.pages.size(), 1u);
@@ -254,8 +122,8 @@ TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
   // blocks; text of one and of two pages (a form feed between them).
   test::WritePng(dir_ / "label.png", BarcodePng(200, 200, {{50, 90}}, 255));
   const std::string block = "0 g 20 20 40 40 re f\n";
-  ASSERT_TRUE(test::WriteFile(dir_ / "one.pdf", Pdf(kLength, kWidth, {block})));
-  ASSERT_TRUE(test::WriteFile(dir_ / "two.pdf", Pdf(kLength, kWidth, {block, block + "0 g 100 20 40 40 re f\n"})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "one.pdf", test::Pdf(kLength, kWidth, {block})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "two.pdf", test::Pdf(kLength, kWidth, {block, block + "0 g 100 20 40 40 re f\n"})));
   ASSERT_TRUE(test::WriteFile(dir_ / "one.txt", "Label\n"));
   ASSERT_TRUE(test::WriteFile(dir_ / "two.txt", "Label one\n\fLabel number two\n"));
   struct Case {

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -102,6 +104,50 @@ tq33stream::Stream ParsedStream(const std::string& bytes) {
       tq33stream::ParseStream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   EXPECT_TRUE(parsed.ok) << parsed.error;
   return parsed.stream;
+}
+
+PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars,
+                     uint8_t background) {
+  PngLayout png{width, height};
+  png.samples.assign(size_t{width} * height, background);
+  for (const Rows& bar : bars)
+    std::fill(png.samples.begin() + bar.first * width, png.samples.begin() + bar.second * width, 0);
+  return png;
+}
+
+std::string Pdf(double width, double height, const std::vector<std::string>& contents) {
+  const std::string size = std::to_string(width) + " " + std::to_string(height);
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  for (const std::string& content : contents) {
+    const std::string page = std::to_string(objects.size() + 1);
+    kids += page + " 0 R ";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size + "] /Contents " +
+                      std::to_string(objects.size() + 2) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                      "endstream");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(contents.size()) + " >>";
+  std::string pdf = "%PDF-1.4\n";
+  std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t i = 0; i < objects.size(); ++i) {
+    char entry[24];
+    std::snprintf(entry, sizeof(entry), "%010zu 00000 n \n", pdf.size());
+    xref += entry;
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(pdf.size()) + "\n%%EOF\n";
+}
+
+std::string BarcodePdf(double width, double length, const std::vector<Rows>& bars) {
+  std::string content =
+      "0.75 g 0 0 " + std::to_string(width) + " " + std::to_string(length) + " re f 0 g\n";
+  for (const Rows& b : bars) {
+    content += "10 " + std::to_string(length - b.second / 5.0) + " 48 " +
+               std::to_string((b.second - b.first) / 5.0) + " re f\n";
+  }
+  return Pdf(width, length, {content});
 }
 
 }  // namespace test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "stream/stream_parser.h"
+#include "tests/support/tool_runner.h"
 
 namespace test {
 
@@ -44,5 +45,15 @@ void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bar
 
 // The stream of a file, parsed; fails the test when it does not parse.
 tq33stream::Stream ParsedStream(const std::string& bytes);
+
+// A barcode label for printing through CUPS: black bars across a background of one gray,
+// as a PNG of width x height pixels (rows are bars), and as a PDF page of width x length
+// points (bars in rows at 360 dpi from the top, on light gray).
+PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars,
+                     uint8_t background);
+std::string BarcodePdf(double width, double length, const std::vector<Rows>& bars);
+
+// A PDF of width x height points with one page per content stream.
+std::string Pdf(double width, double height, const std::vector<std::string>& contents);
 
 }  // namespace test

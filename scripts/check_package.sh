@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Checks the Debian package `make package` built: its control fields and dependencies
+# (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs find the
+# private libraries through run paths inside the package, not the build tree, and that
+# the unpacked filter prints a page with the unpacked data, libraries and PPD.
+#   scripts/check_package.sh [DEB]      (default: the one in build/package)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb="${1:-$(ls build/package/printer-driver-tq33_*.deb 2>/dev/null | head -n 1)}"
+if [ -z "$deb" ] || [ ! -f "$deb" ]; then
+  echo "check_package: no package; run \`make package\`" >&2
+  exit 1
+fi
+failed=0
+fail() { echo "check_package: $*" >&2; failed=1; }
+
+echo "== dpkg-deb -I $deb"
+dpkg-deb -I "$deb"
+[ "$(dpkg-deb -f "$deb" Package)" = printer-driver-tq33 ] || fail "the package's name"
+depends=$(dpkg-deb -f "$deb" Depends)
+for wanted in libc6 libstdc++6 libgcc-s1 libpng16-16 libcups2 cups-filters; do
+  [[ ", $depends," == *", $wanted "* || ", $depends," == *", $wanted,"* ]] ||
+    fail "Depends lacks $wanted: $depends"
+done
+
+echo "== dpkg-deb -c $deb"
+listing=$(dpkg-deb -c "$deb")
+echo "$listing"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+# Mode, owner and path of every file (the directories are checked apart).
+expected="-rwxr-xr-x root/root ./usr/bin/tq33
+-rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33drv.so
+-rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33host.so
+-rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33modeldata.so
+-rwxr-xr-x root/root ./usr/lib/cups/filter/rastertotq33
+-rw-r--r-- root/root ./usr/share/cups/model/tq33/tq33.ppd
+-rw-r--r-- root/root ./usr/share/man/man1/tq33.1.gz
+-rw-r--r-- root/root ./usr/share/man/man8/rastertotq33.8.gz
+-rw-r--r-- root/root ./usr/share/tq33/sample-media.dat
+-rw-r--r-- root/root ./usr/share/tq33/tq33.model"
+files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<< "$listing" | sort)
+if [ "$files" != "$(sort <<< "$expected")" ]; then
+  fail "the file list differs from the expected one:"
+  diff <(sort <<< "$expected") <(echo "$files") >&2 || true
+fi
+odd=$(awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") { print }' <<< "$listing")
+[ -z "$odd" ] || fail "directories not 755 root/root: $odd"
+
+echo "== run paths"
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+for program in usr/bin/tq33 usr/lib/cups/filter/rastertotq33 usr/lib/"$multiarch"/tq33/libtq33drv.so; do
+  runpath=$(readelf -d "$unpacked/$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  echo "$program: RUNPATH $runpath"
+  [[ "$runpath" == '$ORIGIN'* && "$runpath" != *"$PWD"* ]] || fail "$program: run path $runpath"
+done
+for program in usr/bin/tq33 usr/lib/cups/filter/rastertotq33; do
+  if env -u LD_LIBRARY_PATH ldd "$unpacked/$program" | grep -q 'not found'; then
+    fail "$program: a library is not found:"; ldd "$unpacked/$program" >&2
+  fi
+done
+
+echo "== a page through the unpacked filter"
+# CUPS's image filter makes the raster, as a queue would; the filter, unpacked, finds its
+# data and libraries under the unpacked tree as it will under /.
+ppd="$unpacked/usr/share/cups/model/tq33/tq33.ppd"
+if PPD="$ppd" /usr/lib/cups/filter/imagetoraster 1 user check 1 PageSize=Laminated_tape_24mm \
+     data/samples/1-shipping.png > "$unpacked/page.ras" 2> "$unpacked/imagetoraster.log" &&
+   PPD="$ppd" "$unpacked/usr/lib/cups/filter/rastertotq33" 1 user check 1 "" "$unpacked/page.ras" \
+     > "$unpacked/page.bin" 2> "$unpacked/filter.log"; then
+  grep '^DEBUG: Printer installation' "$unpacked/filter.log"
+  decoded=$("$unpacked/usr/bin/tq33" decode "$unpacked/page.bin")
+  echo "$decoded" | head -n 1
+  [[ "$decoded" == *", 1 page,"* ]] || fail "the unpacked filter's page does not decode as one page"
+else
+  fail "the unpacked filter did not print the page:"
+  cat "$unpacked/imagetoraster.log" "$unpacked/filter.log" >&2
+fi
+
+((failed == 0)) && echo "check_package: $deb is as expected"
+exit $failed

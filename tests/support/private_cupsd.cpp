@@ -1,0 +1,151 @@
+#include "tests/support/private_cupsd.h"
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/cups_support.h"
+
+namespace test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof(address);
+  const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  close(s);
+  return bound ? ntohs(address.sin_port) : 0;
+}
+
+}  // namespace
+
+std::string PrivateCupsd::MissingPrograms() {
+  std::string missing;
+  for (const char* program : {"cupsd", "lp", "lpadmin", "lpinfo"}) {
+    if (SystemProgram(program).empty()) missing += std::string(missing.empty() ? "" : " ") + program;
+  }
+  return missing;
+}
+
+testing::AssertionResult PrivateCupsd::Start(const std::string& directory,
+                                             const Directories& directories) {
+  directory_ = directory;
+  const auto path = [&](const std::string& name) { return directory + "/" + name; };
+  // Started by root, the scheduler runs filters as its own user, who must reach the
+  // spool directories.
+  if (chmod(directory.c_str(), 0755) != 0) return testing::AssertionFailure() << "chmod " << directory;
+  for (const char* name : {"spool", "spool/tmp", "cache", "state"}) {
+    if (mkdir(path(name).c_str(), 0755) != 0) return testing::AssertionFailure() << "mkdir " << name;
+  }
+  port_ = FreePort();
+  if (!WriteFile(path("cupsd.conf"),
+                 "Listen 127.0.0.1:" + std::to_string(port_) + "\nLogLevel debug\nBrowsing No\n"
+                 "WebInterface No\nDefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
+                 "</Location>\n<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")) {
+    return testing::AssertionFailure() << "cannot write cupsd.conf";
+  }
+  const group* own = getgrgid(getgid());
+  std::string files = "FileDevice Yes\nSystemGroup " + std::string(own ? own->gr_name : "root") +
+                      "\nServerRoot " + directory + "\nRequestRoot " + path("spool") + "\n";
+  for (const char* key : {"TempDir spool/tmp", "CacheDir cache", "StateDir state", "Printcap printcap",
+                          "ErrorLog error_log", "AccessLog access_log", "PageLog page_log"}) {
+    const std::string entry = key;
+    files += entry.substr(0, entry.find(' ') + 1) + path(entry.substr(entry.find(' ') + 1)) + "\n";
+  }
+  if (!directories.serverBin.empty()) files += "ServerBin " + directories.serverBin + "\n";
+  if (!directories.dataDir.empty()) files += "DataDir " + directories.dataDir + "\n";
+  if (!WriteFile(path("cups-files.conf"), files))
+    return testing::AssertionFailure() << "cannot write cups-files.conf";
+
+  const std::string cupsd = SystemProgram("cupsd");
+  const std::string conf = path("cupsd.conf");
+  const std::string filesConf = path("cups-files.conf");
+  daemon_ = fork();
+  if (daemon_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // the daemon dies with the test, however it ends
+    execl(cupsd.c_str(), cupsd.c_str(), "-f", "-c", conf.c_str(), "-s", filesConf.c_str(), nullptr);
+    _exit(127);
+  }
+  if (daemon_ < 0) return testing::AssertionFailure() << "cannot start cupsd";
+  for (const auto deadline = Clock::now() + std::chrono::seconds(20); !http_ && Clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    http_ = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 1000, nullptr);
+  }
+  if (!http_) return testing::AssertionFailure() << "cupsd does not answer:\n" << ErrorLog();
+  return testing::AssertionSuccess();
+}
+
+void PrivateCupsd::Stop(bool showLog) {
+  if (http_) httpClose(http_);
+  http_ = nullptr;
+  if (daemon_ <= 0) return;
+  kill(daemon_, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 500 && waitpid(daemon_, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (kill(daemon_, SIGKILL) == 0) waitpid(daemon_, &status, 0);
+  daemon_ = -1;
+  if (showLog) std::fprintf(stderr, "%s", ErrorLog().c_str());
+}
+
+ProcessResult PrivateCupsd::Client(const std::string& program,
+                                   std::vector<std::string> arguments) const {
+  arguments.insert(arguments.begin(), {SystemProgram(program), "-h", server()});
+  return RunProcess(arguments);
+}
+
+ipp_jstate_t PrivateCupsd::Print(const std::string& queue, const std::string& file,
+                                 std::vector<std::string> options) const {
+  options.insert(options.begin(), {"-d", queue});
+  options.push_back(file);
+  const ProcessResult printed = Client("lp", options);
+  const size_t at = printed.out.find(queue + "-");
+  EXPECT_NE(at, std::string::npos) << printed.out << printed.err;
+  const int id = at == std::string::npos ? -1 : std::atoi(printed.out.c_str() + at + queue.size() + 1);
+  ipp_jstate_t state = IPP_JSTATE_PENDING;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(60);
+       id > 0 && state < IPP_JSTATE_STOPPED && Clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(http_, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    for (int i = 0; i < count; ++i) {
+      if (jobs[i].id == id) state = jobs[i].state;
+    }
+    cupsFreeJobs(count, jobs);
+  }
+  return state;
+}
+
+std::string PrivateCupsd::ErrorLog() const { return ReadFile(directory_ + "/error_log"); }
+
+bool LinkMissingEntries(const std::string& system, const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code code;
+  fs::directory_iterator entries(system, code);
+  if (code) return false;
+  for (const fs::directory_entry& entry : entries) {
+    const fs::path mine = fs::path(directory) / entry.path().filename();
+    if (!fs::exists(fs::symlink_status(mine, code))) {
+      fs::create_symlink(entry.path(), mine, code);
+      if (code) return false;
+    } else if (entry.is_directory(code) && fs::is_directory(mine, code) &&
+               !LinkMissingEntries(entry.path().string(), mine.string())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace test
