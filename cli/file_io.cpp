@@ -26,10 +26,21 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether a path names one of the process's open descriptors (/dev/stdout leads there).
+bool IsDescriptorPath(const std::string& path) {
+  for (const char* prefix : {"/proc/self/fd/", "/proc/thread-self/fd/", "/dev/fd/"}) {
+    if (path.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 // The path with every symbolic link at its end followed: the file an output replaces.
+// Empty for a path that leads to an open descriptor: whatever that is, it is written in
+// place, as standard output is.
 std::string FollowLinks(const std::string& path, const std::string& name) {
   std::string current = path;
   for (int i = 0; i < kMaxLinks; ++i) {
+    if (IsDescriptorPath(current)) return {};
     struct stat status {};
     if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
     char target[PATH_MAX];
@@ -135,6 +146,13 @@ OutputFile::OutputFile(const std::string& path) : name_(OutputName(path)) {
     failure(stat(path.c_str(), &status) == 0 ? "is a directory" : "no such directory");
   }
   target_ = FollowLinks(path, name_);
+  if (target_.empty()) {
+    // Appending leaves alone what the shell's redirection put there before.
+    descriptor_ = open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+    if (descriptor_ < 0) failure(std::strerror(errno));
+    streamed_ = true;
+    return;
+  }
   struct stat status {};
   mode_t mode = 0;
   if (stat(target_.c_str(), &status) == 0) {

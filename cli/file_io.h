@@ -1,8 +1,9 @@
 // Files the tool reads and writes. "-" is standard input or standard output. An output
 // that is a regular file (or a link to one) is written under a temporary name beside it
 // and renamed into place only when it is complete, so that a failed command leaves no
-// partial file behind; a device, a FIFO or standard output is written in place as the
-// bytes come, since renaming over it would replace it with a file.
+// partial file behind; a device, a FIFO or standard output (also as /dev/stdout or another
+// open descriptor) is written in place as the bytes come, since renaming over it would
+// replace it with a file.
 #pragma once
 
 #include <cstddef>

@@ -214,6 +214,9 @@ TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {
   reader.join();
   EXPECT_TRUE(received == expected);
   EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+  // /dev/stdout is the descriptor the tool was given, whatever it is.
+  ToolResult out = Run({"print", "page.pgm", "-o", "/dev/stdout"});
+  EXPECT_TRUE(std::vector<uint8_t>(out.out.begin(), out.out.end()) == expected) << out.err;
   ExpectFailure(Run({"print", "page.pgm", "-o", "."}), 1, "cannot write .: is a directory");
   ExpectFailure(Run({"print", "page.pgm", "-o", "none/out.bin"}), 1,
                 "cannot write none/out.bin: no such directory none");
