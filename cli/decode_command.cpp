@@ -1,7 +1,11 @@
 // `tq33 decode`: a printer stream, page by page and label by label, and its dots as PNG.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -135,11 +139,15 @@ void PrintRecord(const tq33stream::JobRecord& record, const char* what) {
 // The decoded stream as text, a few lines a label.
 void PrintText(const std::string& path, size_t size, const tq33stream::Stream& stream) {
   const bool framed = stream.format == tq33stream::StreamFormat::Framed;
-  std::printf("%s: %zu bytes, %s output, %zu page%s", path.c_str(), size,
-              framed ? "framed" : "plain", stream.pages.size(),
-              stream.pages.size() == 1 ? "" : "s");
-  if (!framed)
-    std::printf(", %zu document end%s", stream.documents, stream.documents == 1 ? "" : "s");
+  std::printf("%s: %s, %s output, %s", path.c_str(),
+              CountOf(static_cast<int64_t>(size), "byte", "bytes").c_str(),
+              framed ? "framed" : "plain",
+              CountOf(static_cast<int64_t>(stream.pages.size()), "page", "pages").c_str());
+  if (!framed) {
+    std::printf(
+        ", %s",
+        CountOf(static_cast<int64_t>(stream.documents), "document end", "document ends").c_str());
+  }
   std::printf("\n");
   size_t pageNumber = 0;
   for (const tq33stream::Page& page : stream.pages) {
@@ -162,12 +170,14 @@ void PrintText(const std::string& path, size_t size, const tq33stream::Stream& s
           HexByte(h.printInfo[4]).c_str());
       std::printf(
           "    auto cut %s, mirror %s, half cut %s, chain printing %s, opt800 %s, "
-          "margin %u dots\n",
+          "margin %s\n",
           h.autoCut ? "on" : "off", h.mirror ? "on" : "off", h.halfCut ? "on" : "off",
-          h.noChain ? "off" : "on", h.opt800 ? "on" : "off", h.margin);
-      std::printf("    %zu lines (%zu raster, %zu zero), %llu dots, ends with %s\n",
-                  label.lines.size(), counts.rasterLines, counts.zeroLines,
-                  static_cast<unsigned long long>(counts.dots),
+          h.noChain ? "off" : "on", h.opt800 ? "on" : "off",
+          CountOf(h.margin, "dot", "dots").c_str());
+      std::printf("    %s (%zu raster, %zu zero), %s, ends with %s\n",
+                  CountOf(static_cast<int64_t>(label.lines.size()), "line", "lines").c_str(),
+                  counts.rasterLines, counts.zeroLines,
+                  CountOf(static_cast<int64_t>(counts.dots), "dot", "dots").c_str(),
                   label.end ? (HexByte(label.end) + " (" + EndName(label.end) + ")").c_str()
                             : EndName(label.end));
     }
@@ -177,54 +187,114 @@ void PrintText(const std::string& path, size_t size, const tq33stream::Stream& s
 // One page as the label comes out of the printer: a row per feed line in feed order,
 // the head across. Head dot 0 lies on the right of the printed side (portrait pages are
 // sent right to left), unless the label is printed mirrored. A set dot prints black.
-void WritePagePng(const std::string& path, const tq33stream::Page& page) {
+// With trueAspect a page with 720-dpi lines is drawn at its printed proportions: every dot
+// two pixels wide, a 720-dpi line one pixel high and a 360-dpi line two.
+void WritePagePng(const std::string& path, const tq33stream::Page& page, bool trueAspect) {
   uint8_t reversed[256];
+  uint16_t doubled[256];
   for (unsigned v = 0; v < 256; ++v) {
     unsigned r = 0;
-    for (unsigned bit = 0; bit < 8; ++bit) r |= ((v >> bit) & 1u) << (7 - bit);
+    unsigned d = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      r |= ((v >> bit) & 1u) << (7 - bit);
+      d |= ((v >> bit) & 1u) * (3u << (2 * bit));
+    }
     reversed[v] = static_cast<uint8_t>(r);
+    doubled[v] = static_cast<uint16_t>(d);
   }
-  size_t lines = 0;
-  for (const tq33stream::Label& label : page.labels) lines += label.lines.size();
+  bool wide = false;
+  for (const tq33stream::Label& label : page.labels) {
+    wide = wide || (trueAspect && label.header.feedResolution == 720);
+  }
+  const size_t stride = wide ? 2 * kHeadLineBytes : kHeadLineBytes;
+  size_t rowCount = 0;
+  for (const tq33stream::Label& label : page.labels) {
+    const size_t repeat = wide && label.header.feedResolution != 720 ? 2 : 1;
+    rowCount += label.lines.size() * repeat;
+  }
   // A page without lines still gets one white row: a PNG cannot be empty.
-  const uint32_t height = lines ? static_cast<uint32_t>(lines) : 1;
-  std::vector<uint8_t> rows(size_t{height} * kHeadLineBytes, 0xFF);
+  const uint32_t height = rowCount ? static_cast<uint32_t>(rowCount) : 1;
+  std::vector<uint8_t> rows(size_t{height} * stride, 0xFF);
   uint8_t* row = rows.data();
   for (const tq33stream::Label& label : page.labels) {
+    const size_t repeat = wide && label.header.feedResolution != 720 ? 2 : 1;
     for (const tq33stream::Line& line : label.lines) {
       if (!line.zero) {
         for (size_t k = 0; k < kHeadLineBytes; ++k) {
-          row[k] = static_cast<uint8_t>(
+          const uint8_t dots = static_cast<uint8_t>(
               ~(label.header.mirror ? line.dots[k] : reversed[line.dots[kHeadLineBytes - 1 - k]]));
+          if (wide) {
+            row[2 * k] = static_cast<uint8_t>(doubled[dots] >> 8);
+            row[2 * k + 1] = static_cast<uint8_t>(doubled[dots] & 0xFF);
+          } else {
+            row[k] = dots;
+          }
         }
+        if (repeat == 2) std::copy(row, row + stride, row + stride);
       }
-      row += kHeadLineBytes;
+      row += stride * repeat;
     }
   }
-  WriteBilevelPng(path, kHeadDots, height, rows);
+  WriteBilevelPng(path, static_cast<uint32_t>(stride * 8), height, rows);
+}
+
+// Where page (counted from 1) of the stream goes for --png PREFIX: PREFIX-N.png; a
+// directory (PREFIX ending in '/', or one that exists) receives STEM-N.png, STEM the
+// stream's file name without its extension ("page" for standard input); "-" is standard
+// output.
+std::string PngPath(const std::string& prefix, const std::string& stream, size_t page) {
+  if (prefix == "-") return prefix;
+  std::error_code code;
+  if (prefix.back() == '/' || std::filesystem::is_directory(prefix, code)) {
+    std::string stem = stream == "-" ? "page" : std::filesystem::path(stream).stem().string();
+    if (stem.empty()) stem = "page";
+    return (prefix.back() == '/' ? prefix : prefix + "/") + stem + "-" + std::to_string(page) +
+           ".png";
+  }
+  return prefix + "-" + std::to_string(page) + ".png";
 }
 
 struct DecodeOptions {
   std::string stream;
   std::string pngPrefix;
   bool json = false;
+  bool trueAspect = false;
 };
 
 // Runs the command; throws when the stream cannot be read, decoded or rendered.
 int RunDecode(const DecodeOptions& options) {
-  std::vector<uint8_t> bytes = ReadInputFile(options.stream, "stream", kMaxStreamBytes);
-  tq33stream::ParseResult result = tq33stream::ParseStream(bytes.data(), bytes.size());
-  if (!result.ok) Fail("cannot decode " + options.stream + ": " + result.error);
-  if (!options.pngPrefix.empty()) {
-    for (size_t i = 0; i < result.stream.pages.size(); ++i) {
-      WritePagePng(options.pngPrefix + "-" + std::to_string(i + 1) + ".png",
-                   result.stream.pages[i]);
+  const bool pngOut = options.pngPrefix == "-";
+  if (pngOut && options.json) UsageError("--png - and --json would both write to standard output");
+  if (pngOut && isatty(STDOUT_FILENO)) {
+    UsageError("standard output is a terminal: redirect it, or give --png a PREFIX");
+  }
+  if (!options.pngPrefix.empty() && options.pngPrefix.back() == '/') {
+    std::error_code code;
+    if (!std::filesystem::is_directory(options.pngPrefix, code)) {
+      Fail("cannot write " + options.pngPrefix + ": no such directory");
     }
   }
+  const std::string name = InputName(options.stream);
+  std::vector<uint8_t> bytes = ReadInputFile(options.stream, "stream", kMaxStreamBytes);
+  if (bytes.empty()) Fail("cannot decode " + name + ": no printer stream (it is empty)");
+  tq33stream::ParseResult result = tq33stream::ParseStream(bytes.data(), bytes.size());
+  if (!result.ok) Fail("cannot decode " + name + ": " + result.error);
+  const size_t pages = result.stream.pages.size();
+  if (pngOut && pages != 1) {
+    Fail("--png -: the stream holds " + CountOf(static_cast<int64_t>(pages), "page", "pages") +
+         "; standard output takes the PNG of one page (give a PREFIX for more)");
+  }
+  if (!options.pngPrefix.empty()) {
+    for (size_t i = 0; i < pages; ++i) {
+      WritePagePng(PngPath(options.pngPrefix, options.stream, i + 1), result.stream.pages[i],
+                   options.trueAspect);
+    }
+  }
+  if (pngOut) return kExitOk;
   if (options.json) {
-    PrintReport(StreamJson(options.stream, bytes.size(), result.stream), true);
+    PrintReport(StreamJson(name, bytes.size(), result.stream), true);
   } else {
-    PrintText(options.stream, bytes.size(), result.stream);
+    PrintText(name, bytes.size(), result.stream);
   }
   return kExitOk;
 }
@@ -235,23 +305,37 @@ void AddDecodeCommand(CLI::App* app, SetRun setRun) {
   auto options = std::make_shared<DecodeOptions>();
   CLI::App* command = app->add_subcommand(
       "decode", "Decode a printer stream: job records, label headers, line and dot counts");
-  command->add_option("STREAM", options->stream, "The printer stream (framed or plain)")
+  command
+      ->add_option("STREAM", options->stream,
+                   "The printer stream (framed or plain); - reads standard input")
       ->required();
   command->add_flag("--json", options->json, "Print one JSON object");
   command
       ->add_option("--png", options->pngPrefix,
                    "Render page N as PREFIX-N.png, the dots as the label comes out of "
-                   "the printer (384 pixels across, one row per feed line)")
+                   "the printer (384 pixels across, one row per feed line); a directory "
+                   "DIR/ receives STEM-N.png; - writes a one-page stream's PNG to standard "
+                   "output instead of the report")
       ->type_name("PREFIX");
+  command
+      ->add_option("--aspect", options->trueAspect,
+                   "true: draw a 720-dpi page at its printed proportions (768 pixels across, "
+                   "a 720-dpi line one pixel high, a 360-dpi line two)")
+      ->type_name("true|false")
+      ->default_str("false");
   command->footer(
       "Plain output does not mark where a page ends: there every label that ends with 0C\n"
       "counts as a page. The PNG has one pixel per dot, so at 720 dpi along the tape a\n"
-      "label is drawn twice as long as it prints.\n"
+      "label is drawn twice as long as it prints (--aspect true draws it true). A 720-dpi\n"
+      "page looks lighter than it prints: the driver thins alternate lines of solid areas\n"
+      "(threshold) or lightens the grays (diffusion), since a dot is two lines long.\n"
       "\n"
       "Examples:\n"
       "  tq33 decode out.bin\n"
       "  tq33 decode out.bin --json\n"
-      "  tq33 decode out.bin --png preview      # preview-1.png, preview-2.png, ...\n");
+      "  tq33 decode out.bin --png preview      # preview-1.png, preview-2.png, ...\n"
+      "  tq33 decode out.bin --png previews/    # previews/out-1.png, ...\n"
+      "  tq33 print label.png -o - | tq33 decode - --png - --aspect true > label-preview.png\n");
   command->callback([options, setRun] { setRun([options] { return RunDecode(*options); }); });
 }
 

@@ -1,7 +1,8 @@
-// Reading inputs whole and writing outputs by rename.
+// Reading inputs whole, writing files by rename and streams in place.
 #include "cli/file_io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,64 +13,208 @@
 #include "cli/tool.h"
 
 namespace tq33cli {
+namespace {
+
+// Links followed before a path counts as a loop, as the kernel counts them.
+constexpr int kMaxLinks = 40;
+constexpr size_t kReadChunk = size_t{64} << 10;
+
+// The directory part of a path, "." when it has none.
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether a path names one of the process's open descriptors (/dev/stdout leads there).
+bool IsDescriptorPath(const std::string& path) {
+  for (const char* prefix : {"/proc/self/fd/", "/proc/thread-self/fd/", "/dev/fd/"}) {
+    if (path.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+// The path with every symbolic link at its end followed: the file an output replaces.
+// Empty for a path that leads to an open descriptor: whatever that is, it is written in
+// place, as standard output is.
+std::string FollowLinks(const std::string& path, const std::string& name) {
+  std::string current = path;
+  for (int i = 0; i < kMaxLinks; ++i) {
+    if (IsDescriptorPath(current)) return {};
+    struct stat status {};
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    char target[PATH_MAX];
+    const ssize_t length = readlink(current.c_str(), target, sizeof(target));
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) {
+      Fail("cannot write " + name + ": cannot read the link " + current);
+    }
+    std::string next(target, static_cast<size_t>(length));
+    current = next[0] == '/' ? next : DirectoryOf(current) + "/" + next;
+  }
+  Fail("cannot write " + name + ": too many levels of symbolic links");
+}
+
+// Writes all bytes to a descriptor, resuming after interruptions; false with errno set.
+bool WriteAll(int descriptor, const uint8_t* bytes, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(descriptor, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string InputName(const std::string& path) { return path == "-" ? "standard input" : path; }
+std::string OutputName(const std::string& path) { return path == "-" ? "standard output" : path; }
+
+bool IsStreamInput(const std::string& path) {
+  struct stat status {};
+  return path == "-" ||
+         (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode));
+}
 
 std::vector<uint8_t> ReadInputFile(const std::string& path, const std::string& what, size_t limit) {
+  const std::string name = InputName(path);
   auto failure = [&](const std::string& reason) {
-    Fail("cannot read " + what + " " + path + ": " + reason);
+    Fail("cannot read " + what + " " + name + ": " + reason);
   };
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) failure(std::strerror(errno));
+  const bool standardInput = path == "-";
+  const int descriptor = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) failure(std::strerror(errno));
+  auto close = [&] {
+    if (!standardInput) ::close(descriptor);
+  };
   struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
-    std::fclose(file);
-    failure("not a regular file");
+  if (fstat(descriptor, &status) != 0) {
+    const int error = errno;
+    close();
+    failure(std::strerror(error));
   }
-  if (static_cast<uint64_t>(status.st_size) > limit) {
-    std::fclose(file);
+  if (S_ISDIR(status.st_mode)) {
+    close();
+    failure("is a directory");
+  }
+  if (S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > limit) {
+    close();
     failure("larger than " + std::to_string(limit) + " bytes");
   }
-  std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
-  size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
-  bool error = std::ferror(file) != 0;
-  std::fclose(file);
-  if (error || got != bytes.size()) failure("read error");
+  // A regular file is read in one piece of its size; a pipe or a device to its end.
+  std::vector<uint8_t> bytes;
+  if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<size_t>(status.st_size));
+  for (;;) {
+    const size_t start = bytes.size();
+    if (start > limit) {
+      close();
+      failure("larger than " + std::to_string(limit) + " bytes");
+    }
+    bytes.resize(start + kReadChunk);
+    const ssize_t got = read(descriptor, bytes.data() + start, kReadChunk);
+    if (got < 0 && errno == EINTR) {
+      bytes.resize(start);
+      continue;
+    }
+    if (got < 0) {
+      const int error = errno;
+      close();
+      failure(std::strerror(error));
+    }
+    bytes.resize(start + static_cast<size_t>(got));
+    if (got == 0) break;
+  }
+  close();
   return bytes;
 }
 
-PendingFile::PendingFile(std::string path) : path_(std::move(path)) {
-  temporary_ = path_ + ".tmp-XXXXXX";
-  int descriptor = mkstemp(temporary_.data());
-  if (descriptor < 0) Fail("cannot write " + path_ + ": " + std::strerror(errno));
-  // mkstemp makes the file private; the finished file gets the usual permissions.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  file_ = fdopen(descriptor, "wb");
-  if (!file_) {
-    close(descriptor);
-    unlink(temporary_.c_str());
-    Fail("cannot write " + path_ + ": " + std::strerror(errno));
+OutputFile::OutputFile(const std::string& path) : name_(OutputName(path)) {
+  auto failure = [&](const std::string& reason) { Fail("cannot write " + name_ + ": " + reason); };
+  if (path.empty()) failure("no file name");
+  if (path == "-") {
+    descriptor_ = STDOUT_FILENO;
+    ownsDescriptor_ = false;
+    streamed_ = true;
+    return;
   }
+  // "dir/" names a directory, whether or not it exists.
+  if (path.back() == '/') {
+    struct stat status {};
+    failure(stat(path.c_str(), &status) == 0 ? "is a directory" : "no such directory");
+  }
+  target_ = FollowLinks(path, name_);
+  if (target_.empty()) {
+    // Appending leaves alone what the shell's redirection put there before.
+    descriptor_ = open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+    if (descriptor_ < 0) failure(std::strerror(errno));
+    streamed_ = true;
+    return;
+  }
+  struct stat status {};
+  mode_t mode = 0;
+  if (stat(target_.c_str(), &status) == 0) {
+    if (S_ISDIR(status.st_mode)) failure("is a directory");
+    if (!S_ISREG(status.st_mode)) {
+      // A device, a FIFO or a socket: written in place, never replaced.
+      descriptor_ = open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+      if (descriptor_ < 0) failure(std::strerror(errno));
+      streamed_ = true;
+      return;
+    }
+    mode = status.st_mode & 07777;
+  } else if (errno == ENOENT) {
+    const std::string directory = DirectoryOf(target_);
+    struct stat parent {};
+    if (stat(directory.c_str(), &parent) != 0) failure("no such directory " + directory);
+    if (!S_ISDIR(parent.st_mode)) failure(directory + " is not a directory");
+    // A new file gets the usual permissions; mkstemp makes it private.
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  } else {
+    failure(std::strerror(errno));
+  }
+  temporary_ = target_ + ".tmp-XXXXXX";
+  descriptor_ = mkstemp(temporary_.data());
+  if (descriptor_ < 0) {
+    temporary_.clear();
+    failure(std::strerror(errno));
+  }
+  // The replaced file's permissions carry over to its successor.
+  fchmod(descriptor_, mode);
 }
 
-PendingFile::~PendingFile() {
-  if (file_) std::fclose(file_);
-  if (!committed_) unlink(temporary_.c_str());
+OutputFile::~OutputFile() {
+  if (descriptor_ >= 0 && ownsDescriptor_) close(descriptor_);
+  if (!temporary_.empty() && !committed_) unlink(temporary_.c_str());
 }
 
-bool PendingFile::Write(const void* bytes, size_t size) {
-  if (failed_) return false;
-  if (size != 0 && std::fwrite(bytes, 1, size, file_) != size) failed_ = true;
-  return !failed_;
+bool OutputFile::Write(const void* bytes, size_t size) {
+  if (error_ != 0) return false;
+  if (!WriteAll(descriptor_, static_cast<const uint8_t*>(bytes), size)) error_ = errno;
+  return error_ == 0;
 }
 
-void PendingFile::Commit() {
-  bool ok = !failed_ && std::fflush(file_) == 0;
-  int closed = std::fclose(file_);
-  file_ = nullptr;
-  if (!ok || closed != 0) Fail("cannot write " + path_ + ": " + std::strerror(errno));
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    Fail("cannot write " + path_ + ": " + std::strerror(errno));
+void OutputFile::FailWrite() const {
+  Fail("cannot write " + name_ + ": " + std::strerror(error_ != 0 ? error_ : EIO));
+}
+
+void OutputFile::Commit() {
+  if (error_ != 0) FailWrite();
+  if (ownsDescriptor_) {
+    const int closed = close(descriptor_);
+    descriptor_ = -1;
+    if (closed != 0) {
+      error_ = errno;
+      FailWrite();
+    }
+  }
+  if (!temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    error_ = errno;
+    FailWrite();
   }
   committed_ = true;
 }

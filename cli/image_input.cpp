@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/file_io.h"
 #include "cli/tool.h"
 
 namespace tq33cli {
@@ -41,9 +42,14 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens an image file for reading; throws when it cannot be opened.
-File OpenImage(const std::string& path) {
-  File file(std::fopen(path.c_str(), "rb"));
+// Opens an image for reading, from its path or from the bytes held in memory; throws when
+// it cannot be opened.
+File OpenImage(const ImageSource& source) {
+  const std::string path = InputName(source.path);
+  if (source.inMemory && source.bytes.empty()) ImageFailure(path, "empty file");
+  File file(source.inMemory
+                ? fmemopen(const_cast<uint8_t*>(source.bytes.data()), source.bytes.size(), "rb")
+                : std::fopen(source.path.c_str(), "rb"));
   if (!file) ImageFailure(path, std::strerror(errno));
   return file;
 }
@@ -294,9 +300,10 @@ void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
   }
 }
 
-// Decodes the image file of either type into the sink; throws when it cannot.
-void Decode(const std::string& path, RowSink* sink) {
-  File file = OpenImage(path);
+// Decodes the image of either type into the sink; throws when it cannot.
+void Decode(const ImageSource& source, RowSink* sink) {
+  const std::string path = InputName(source.path);
+  File file = OpenImage(source);
   if (DetectType(file.get(), path) == ImageType::Pgm) {
     DecodePgm(file.get(), path, sink);
   } else {
@@ -415,8 +422,19 @@ class ContainSink final : public RowSink {
 
 }  // namespace
 
-ImageSize ProbeImage(const std::string& path) {
-  File file = OpenImage(path);
+ImageSource OpenImageSource(const std::string& path) {
+  ImageSource source;
+  source.path = path;
+  if (IsStreamInput(path)) {
+    source.bytes = ReadInputFile(path, "image", kMaxStreamedImageBytes);
+    source.inMemory = true;
+  }
+  return source;
+}
+
+ImageSize ProbeImage(const ImageSource& source) {
+  const std::string path = InputName(source.path);
+  File file = OpenImage(source);
   if (DetectType(file.get(), path) == ImageType::Pgm) {
     PgmHeader header = ReadPgmHeader(file.get(), path);
     // The samples follow the header uncompressed, so their count is known at once.
@@ -445,14 +463,14 @@ ImageSize ProbeImage(const std::string& path) {
   return size;
 }
 
-void RenderImage(const std::string& path, Fit fit, GrayPage* page) {
+void RenderImage(const ImageSource& source, Fit fit, GrayPage* page) {
   if (fit == Fit::None) {
     CropSink sink(page);
-    Decode(path, &sink);
+    Decode(source, &sink);
   } else {
     std::memset(page->pixels, kWhite, size_t{page->width} * page->height);
     ContainSink sink(page);
-    Decode(path, &sink);
+    Decode(source, &sink);
   }
 }
 

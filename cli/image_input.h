@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tq33cli {
 
@@ -41,13 +42,26 @@ struct ImageSize {
   uint32_t height = 0;
 };
 
-// Reads only the header of an image file. Throws "cannot read image PATH: reason" (exit
-// status 1) when the file is not an image this tool takes.
-ImageSize ProbeImage(const std::string& path);
+// An image to print: a file read from its path each time, or standard input ("-") or a
+// pipe, which can be read only once and so is held in memory, read whole.
+struct ImageSource {
+  std::string path;
+  std::vector<uint8_t> bytes;  // the whole image when inMemory
+  bool inMemory = false;
+};
+
+// The source of path; reads standard input or a pipe to its end (at most
+// kMaxStreamedImageBytes). Throws when it cannot be read.
+constexpr size_t kMaxStreamedImageBytes = size_t{256} << 20;
+ImageSource OpenImageSource(const std::string& path);
+
+// Reads only the header of an image. Throws "cannot read image NAME: reason" (exit
+// status 1) when it is not an image this tool takes.
+ImageSize ProbeImage(const ImageSource& source);
 
 // Decodes the image and places it on page (already sized); what the image leaves
 // uncovered becomes white.
-// Throws "cannot read image PATH: reason" when the image cannot be decoded.
-void RenderImage(const std::string& path, Fit fit, GrayPage* page);
+// Throws "cannot read image NAME: reason" when the image cannot be decoded.
+void RenderImage(const ImageSource& source, Fit fit, GrayPage* page);
 
 }  // namespace tq33cli

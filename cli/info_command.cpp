@@ -4,10 +4,10 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/driver_changes.h"
 #include "cli/printer_context.h"
 #include "cli/record_fields.h"
 #include "cli/tool.h"
-#include "device/media_lookup.h"
 #include "driver/surface.h"
 
 namespace tq33cli {
@@ -21,30 +21,17 @@ struct InfoOptions {
 
 // The medium the driver selects for the context's settings: its indices, every field of
 // its record and its media definition (null when none applies).
-Json MediaJson(const DeviceContext* context, HANDLE printer, LONG* mediaIndex,
-               LONG* definitionIndex, bool forText) {
-  // The lookup every part of the driver makes for these settings.
-  *mediaIndex = -1;
-  *definitionIndex = -1;
-  FindMediaIndex(printer, &context->settings, &context->modelData, mediaIndex, definitionIndex,
-                 context->mediaDefinitions, context->mediaDefinitionCount,
-                 static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
+Json MediaJson(const DeviceContext* context, const SelectedMedium& selected, bool forText) {
   Json media = Json::object();
-  media["mediaIndex"] = *mediaIndex;
-  media["definitionIndex"] = *definitionIndex;
-  const LONGLONG position = LONGLONG{context->settings.priv.privMediaBase} + *mediaIndex;
-  media["position"] = position;
-  if (const MediaRecord* record = MediaRecordAt(&context->modelData, position)) {
+  media["mediaIndex"] = selected.mediaIndex;
+  media["definitionIndex"] = selected.definitionIndex;
+  media["position"] = LONGLONG{context->settings.priv.privMediaBase} + selected.mediaIndex;
+  if (const MediaRecord* record = selected.record) {
     media.update(FieldsToJson(kMediaRecordLayout, record, forText));
     media["name"] = FieldsToJson(kMediaEntryLayout, &record->mrEntry, forText)["meName"];
   }
-  if (*definitionIndex >= 0 && context->mediaDefinitions &&
-      static_cast<DWORD>(*definitionIndex) < context->mediaDefinitionCount) {
-    media["definition"] =
-        FieldsToJson(kDefinitionLayout, &context->mediaDefinitions[*definitionIndex], forText);
-  } else {
-    media["definition"] = nullptr;
-  }
+  media["definition"] =
+      selected.definition ? FieldsToJson(kDefinitionLayout, selected.definition, forText) : Json();
   return media;
 }
 
@@ -72,19 +59,62 @@ Json PageJson(const DeviceContext* context, LONG mediaIndex, LONG definitionInde
   return page;
 }
 
+// How the driver halftones a tone mode.
+std::string HalftoneName(BYTE mode) {
+  switch (mode) {
+    case 1:
+      return "threshold (barcodes and text)";
+    case 2:
+      return "ordered 4 x 4";
+    case 3:
+      return "error diffusion (photos)";
+    default:
+      return "mode " + std::to_string(mode);
+  }
+}
+
+// The report's opening lines: the job the context prints, in words.
+std::string Summary(const PrinterContext& printer, const SelectedMedium& medium, const Json& page) {
+  const SettingsRecord& settings = printer.context()->settings;
+  std::string text = "Medium: ";
+  if (medium.record) {
+    text += "\"" + medium.name + "\" (" + std::to_string(medium.code) + "), " +
+            DescribeMedium(*medium.record, medium.definition);
+  } else {
+    text += "none of the media table";
+  }
+  const GDIINFO& gdi = printer.session().gdiInfo();
+  // The GDIINFO sizes are negative micrometres; in tenths of a millimetre, rounded.
+  auto tenths = [](ULONG size) { return (50 - int64_t{static_cast<LONG>(size)}) / 100; };
+  text += "\nPage: " + MillimetreFigure(tenths(gdi.ulHorzSize)) + " x " +
+          Millimetres(tenths(gdi.ulVertSize)) + ", " + page.value("cx", Json(0)).dump() + " x " +
+          page.value("cy", Json(0)).dump() + " dots, " + page.value("orientation", std::string()) +
+          "\n";
+  text += "Resolution: 360 dpi across the tape, " + std::to_string(settings.dm.dmYResolution) +
+          " dpi along it\n";
+  text += "Halftone: " + HalftoneName(settings.priv.privHalftone) + "\n";
+  text += "Copies: " + std::to_string(settings.dm.dmCopies) + "\n";
+  text += std::string("Output form: ") +
+          (settings.priv.privUseMonitor ? "framed (a job record in front of every page, for a "
+                                          "receiving component)"
+                                        : "plain printer commands, as a printer reads them") +
+          "\n";
+  return text;
+}
+
 // Runs the command; throws when the context cannot be made.
 int RunInfo(const InfoOptions& options) {
   PrinterContext printer(options.shared);
+  printer.WarnOfChanges(options.shared.strict);
   const DeviceContext* context = printer.context();
   const bool forText = !options.json;
-  LONG mediaIndex = -1;
-  LONG definitionIndex = -1;
+  const SelectedMedium selected = SelectMedium(*context, printer.printer());
 
   Json report = Json::object();
   report["settings"] = FieldsToJson(kSettingsLayout, &context->settings, forText);
   report["defaultSettings"] = FieldsToJson(kSettingsLayout, &context->defaultSettings, forText);
-  report["media"] = MediaJson(context, printer.printer(), &mediaIndex, &definitionIndex, forText);
-  report["page"] = PageJson(context, mediaIndex, definitionIndex);
+  report["media"] = MediaJson(context, selected, forText);
+  report["page"] = PageJson(context, selected.mediaIndex, selected.definitionIndex);
   report["gdiinfo"] = FieldsToJson(kGdiInfoLayout, &printer.session().gdiInfo(), forText);
   report["devinfo"] = FieldsToJson(kDeviceInfoLayout, &printer.session().deviceInfo(), forText);
   Json printerData = Json::object();
@@ -93,6 +123,10 @@ int RunInfo(const InfoOptions& options) {
   }
   printerData["fontSlotCount"] = context->fontSlotCount;
   report["printerData"] = printerData;
+  if (!options.json) {
+    const std::string summary = Summary(printer, selected, report["page"]) + "\n";
+    std::fwrite(summary.data(), 1, summary.size(), stdout);
+  }
   PrintReport(report, options.json);
   return kExitOk;
 }
@@ -108,9 +142,11 @@ void AddInfoCommand(CLI::App* app, SetRun setRun) {
                     "devinfo, printerData");
   AddSharedOptions(command, &options->shared, &options->values);
   command->footer(
-      "Reports the merged settings record and the default copy (every named field), the\n"
-      "selected media, the page extent in dots and its band layout, the GDIINFO and the\n"
-      "DEVINFO capabilities, and the printer data record.\n"
+      "Opens with the job in words (medium, page, resolution, halftone, copies, output\n"
+      "form), then reports the merged settings record and the default copy (every named\n"
+      "field), the selected media, the page extent in dots and its band layout, the GDIINFO\n"
+      "and the DEVINFO capabilities, and the printer data record. Settings the driver\n"
+      "changed are named on standard error (--strict fails instead).\n"
       "\n"
       "Examples:\n"
       "  tq33 info\n"

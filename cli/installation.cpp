@@ -157,7 +157,6 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
                     host::Utf16(options.measure.value_or("0")));
   }
   if (options.codePage) host::SetCodePages(437, *options.codePage);
-  if (options.maxBitmapBytes) host::SetMaxBitmapBytes(*options.maxBitmapBytes);
 }
 
 std::string ToolInstallation::DiagnoseRefusal() const {

@@ -1,23 +1,44 @@
 // tq33: prints label images through the TQ-33 driver on the Linux host, and inspects what
 // the driver makes of an installation, a settings record and a printer stream.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <functional>
 #include <new>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/interrupts.h"
 #include "cli/tool.h"
 
+namespace {
+
+// The command a command line names: its first argument that is not an option. Empty when
+// there is none.
+std::string CommandOf(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+    if (arg.empty() || arg[0] != '-') return arg;
+  }
+  return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace tq33cli;
   WatchInterrupts();
+  // A reader that goes away makes writes fail with EPIPE, so that the job ends through its
+  // failure path and removes what it laid out, rather than dying of the signal.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "tq33: print label images through the TQ-33 driver, and inspect what it makes "
       "of an installation, a settings record and a printer stream"};
   app.name("tq33");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "tq33 " TQ33_VERSION);
   app.footer(
       "Examples:\n"
       "  tq33 print label.png -o out.bin              # one page, framed output\n"
@@ -37,12 +58,33 @@ int main(int argc, char** argv) {
   AddDecodeCommand(&app, setRun);
   AddPpdCommand(&app, setRun);
 
+  // CLI11 would only say that a command is required.
+  const std::string command = CommandOf(argc, argv);
+  if (!command.empty()) {
+    std::string known;
+    bool found = false;
+    const CLI::App& constApp = app;
+    for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
+      known += (known.empty() ? "" : ", ") + sub->get_name();
+      found = found || sub->get_name() == command;
+    }
+    if (!found) {
+      std::fprintf(stderr,
+                   "tq33: no command '%s' (the commands are %s)\n"
+                   "Run with --help for more information.\n",
+                   command.c_str(), known.c_str());
+      return kExitUsage;
+    }
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
     std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n", error.what());
     return kExitUsage;

@@ -1,10 +1,14 @@
-// `tq33 media`: the installation's model record, media table and media definitions, as
-// the driver reads them through the model-data library and the definition file.
+// `tq33 media`: the installation's media in a short table (what --paper takes), or its
+// model record, media table and media definitions field by field, as the driver reads
+// them through the model-data library and the definition file.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/driver_changes.h"
 #include "cli/printer_context.h"
 #include "cli/record_fields.h"
 #include "cli/tool.h"
@@ -14,9 +18,48 @@ namespace {
 
 struct MediaOptions {
   bool json = false;
+  bool verbose = false;
   ToolOptions shared;
   SharedOptionValues values;
 };
+
+// Pads text with blanks to width characters (UTF-8 continuation bytes take no room).
+std::string Padded(std::string text, size_t width) {
+  size_t shown = 0;
+  for (char c : text) shown += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  if (shown < width) text.append(width - shown, ' ');
+  return text;
+}
+
+// The media one can print on, a line each: what --paper takes and what the medium is.
+void PrintMediaTable(const PrinterContext& printer) {
+  const DeviceContext& context = *printer.context();
+  const std::vector<tq33cups::MediaChoice>& catalog = printer.catalog();
+  size_t nameWidth = 4;
+  for (const tq33cups::MediaChoice& choice : catalog) {
+    nameWidth = std::max(nameWidth, Padded(choice.name, 0).size());
+  }
+  std::string text = Padded("code", 6) + Padded("name", nameWidth + 2) +
+                     Padded("width x length (mm)", 22) + Padded("kind", 6) + Padded("across", 8) +
+                     "special\n";
+  for (const tq33cups::MediaChoice& choice : catalog) {
+    const MediaRecord& record = context.modelData.mediaTable[choice.mediaIndex];
+    const std::string length = choice.continuous() ? "continuous" : MillimetreFigure(choice.length);
+    text += Padded(std::to_string(choice.paperSize), 6) + Padded(choice.name, nameWidth + 2) +
+            Padded(MillimetreFigure(choice.width) + " x " + length, 22) +
+            Padded(std::to_string(choice.kind), 6) +
+            Padded(std::to_string(record.mrWidthMultiple + 1), 8) +
+            (IsSpecialMedia(&record.mrEntry) ? "yes" : "no") + "\n";
+  }
+  text +=
+      "\nkind: the media kind that selects the medium (privMediaKind; 1 is paper). across: "
+      "labels\nacross the head. special: special media (longer minimum length and margin, "
+      "no chain\nprinting). Codes from " +
+      std::to_string(USER_FORM_BASE) +
+      " are user-defined labels of the media definition file.\n"
+      "--paper takes a code or a name; --verbose lists every field, --json as JSON.\n";
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 // Runs the command; throws when the context cannot be made.
 int RunMedia(const MediaOptions& options) {
@@ -24,6 +67,10 @@ int RunMedia(const MediaOptions& options) {
   const DeviceContext* context = printer.context();
   const ModelData& model = context->modelData;
   const bool forText = !options.json;
+  if (!options.json && !options.verbose) {
+    PrintMediaTable(printer);
+    return kExitOk;
+  }
 
   Json report = Json::object();
   Json modelJson = FieldsToJson(kModelRecordLayout, model.modelRecord, forText);
@@ -60,15 +107,23 @@ int RunMedia(const MediaOptions& options) {
 
 void AddMediaCommand(CLI::App* app, SetRun setRun) {
   auto options = std::make_shared<MediaOptions>();
-  CLI::App* command = app->add_subcommand(
-      "media", "List the installation's model record, media table and media definitions");
+  CLI::App* command =
+      app->add_subcommand("media",
+                          "List the installation's media: code, name, size; or every field of its "
+                          "model record, media table and media definitions");
+  command->add_flag("--verbose", options->verbose,
+                    "Every field of the model record, the media table and the media "
+                    "definitions, units named");
   command->add_flag("--json", options->json,
-                    "Print one JSON object; each model record, media list entry and media "
-                    "definition also as its raw bytes in hexadecimal (key raw)");
-  AddSharedOptions(command, &options->shared, &options->values);
+                    "Print every field as one JSON object; each model record, media list "
+                    "entry and media definition also as its raw bytes in hexadecimal (key raw)");
+  AddSharedOptions(command, &options->shared, &options->values, kInstallationOptions,
+                   "media lists the installation's media whatever the settings and the "
+                   "printer's environment");
   command->footer(
       "Examples:\n"
       "  tq33 media\n"
+      "  tq33 media --verbose\n"
       "  tq33 media --model-data my.model --media-file my.dat --json\n"
       "  tq33 media --install /srv/printers/tq33\n");
   command->callback([command, options, setRun] {

@@ -13,7 +13,7 @@ namespace tq33cli {
 namespace {
 
 struct WriteState {
-  PendingFile* file = nullptr;
+  OutputFile* file = nullptr;
   char message[256] = {};
 };
 
@@ -27,13 +27,13 @@ void PngError(png_structp png, png_const_charp message) {
 // Warnings do not stop a write.
 void PngWarning(png_structp, png_const_charp) {}
 
-// libpng's writer: appends to the pending file, or an error once a write failed.
+// libpng's writer: appends to the output, or an error once a write failed.
 void PngWrite(png_structp png, png_bytep data, size_t length) {
   auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
   if (!state->file->Write(data, length)) png_error(png, "write error");
 }
 
-// The pending file is flushed when it is committed.
+// Every write reaches the output at once.
 void PngFlush(png_structp) {}
 
 // Writes the header and rows; false with the message in state on a libpng error.
@@ -56,15 +56,16 @@ bool WriteRows(png_structp png, png_infop info, WriteState* state, uint32_t widt
 
 void WriteBilevelPng(const std::string& path, uint32_t width, uint32_t height,
                      const std::vector<uint8_t>& rows) {
-  PendingFile file(path);
+  OutputFile file(path);
   WriteState state;
   state.file = &file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
-  if (!png) Fail("cannot write " + path + ": out of memory");
+  if (!png) Fail("cannot write " + OutputName(path) + ": out of memory");
   png_infop info = png_create_info_struct(png);
   bool ok = info && WriteRows(png, info, &state, width, height, rows);
   png_destroy_write_struct(&png, &info);
-  if (!ok) Fail("cannot write " + path + ": " + state.message);
+  if (file.error() != 0) file.FailWrite();
+  if (!ok) Fail("cannot write " + OutputName(path) + ": " + state.message);
   file.Commit();
 }
 

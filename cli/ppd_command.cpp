@@ -44,11 +44,29 @@ std::string InstalledFile(const std::string& directory, const char* name) {
   return {};
 }
 
-int RunPpd(const PpdOptions& options) {
-  if (!options.shared.settingsSteps.empty()) {
-    UsageError("ppd takes no settings-record options: the PPD offers the driver's defaults, "
-               "and the queue's options change them per job");
+// Refuses a filter the PPD cannot name soundly. The *cupsFilter value is one quoted
+// string whose fields (type, cost, program) are separated by blanks and which has no
+// quoting of its own, so a path with blanks or quotes cannot stand in it; and CUPS runs a
+// relative path from its own filter directory, not from where it was given.
+void CheckFilter(const std::string& filter) {
+  for (char c : filter) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F || c == '"' || c == '\'') {
+      UsageError("--filter '" + filter +
+                 "': a blank, a quote or a control character cannot stand in the PPD's "
+                 "*cupsFilter line; install the filter under a path without them");
+    }
   }
+  if (filter.empty()) UsageError("--filter names no program");
+  if (filter.find('/') != std::string::npos && filter.front() != '/') {
+    UsageError("--filter " + filter +
+               ": CUPS would look for a relative path in its own filter directory; give an "
+               "absolute path, or a bare name of a filter installed there");
+  }
+}
+
+int RunPpd(const PpdOptions& options) {
+  CheckFilter(options.filter);
   // The filter lays out the same files: the PPD names them unless they are the defaults
   // built into both.
   tq33cups::PpdSource source;
@@ -67,13 +85,8 @@ int RunPpd(const PpdOptions& options) {
     std::string cause = installation.DiagnoseRefusal();
     Fail("cannot generate the PPD: " + (cause.empty() ? error : cause));
   }
-  if (options.out.empty() || options.out == "-") {
-    if (std::fwrite(ppd.data(), 1, ppd.size(), stdout) != ppd.size() || std::fflush(stdout) != 0)
-      Fail("cannot write the PPD to standard output");
-    return kExitOk;
-  }
-  PendingFile out(options.out);
-  if (!out.Write(ppd.data(), ppd.size())) Fail("cannot write " + options.out);
+  OutputFile out(options.out.empty() ? "-" : options.out);
+  if (!out.Write(ppd.data(), ppd.size())) out.FailWrite();
   out.Commit();
   return kExitOk;
 }
@@ -84,13 +97,19 @@ void AddPpdCommand(CLI::App* app, SetRun setRun) {
   auto options = std::make_shared<PpdOptions>();
   CLI::App* command = app->add_subcommand(
       "ppd", "Write the PPD of a CUPS queue for the installation (filter rastertotq33)");
-  command->add_option("-o,--output", options->out, "Write the PPD to OUT (default: standard output)")
+  command
+      ->add_option("-o,--output", options->out,
+                   "Write the PPD to OUT, replaced only when complete (default, or -: "
+                   "standard output)")
       ->type_name("OUT");
-  command->add_option("--filter", options->filter,
-                      "The filter CUPS runs: a name in CUPS's filter directory, or an absolute "
-                      "path (default: rastertotq33)")
+  command
+      ->add_option("--filter", options->filter,
+                   "The filter CUPS runs: a bare name in CUPS's filter directory, or an "
+                   "absolute path without blanks (default: rastertotq33)")
       ->type_name("PATH");
-  AddSharedOptions(command, &options->shared, &options->values);
+  AddSharedOptions(command, &options->shared, &options->values, kInstallationOptions,
+                   "the PPD names only the installation's files; the queue's options change "
+                   "the settings job by job");
   command->footer(
       "Examples:\n"
       "  tq33 ppd -o tq33.ppd\n"

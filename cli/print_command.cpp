@@ -4,9 +4,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,28 +31,35 @@ struct PrintOptions {
   SharedOptionValues values;
 };
 
-// Collects what the driver writes to the spooler into the pending output file, and puts
-// the spooler back as it was when the job is over, however it ends.
+// Hands what the driver writes to the spooler on to the output as it comes, and puts the
+// spooler back as it was when the job is over, however it ends.
 class SpoolCapture {
  public:
-  SpoolCapture(HANDLE printer, PendingFile* out) : printer_(printer) {
-    host::SetWriteSink(printer_, [this, out](const uint8_t* bytes, size_t count) {
-      if (!out->Write(bytes, count)) {
-        failed_ = true;
-        error_ = errno;
-      }
-      return !failed_;
-    });
+  SpoolCapture(HANDLE printer, OutputFile* out) : printer_(printer) {
+    host::SetWriteSink(
+        printer_, [out](const uint8_t* bytes, size_t count) { return out->Write(bytes, count); });
   }
   ~SpoolCapture() { host::SetWriteSink(printer_, {}); }
-  bool failed() const { return failed_; }
-  int error() const { return error_; }
 
  private:
   HANDLE printer_;
-  bool failed_ = false;
-  int error_ = 0;
 };
+
+// Says on standard error how much of an image --fit none leaves off the page.
+void WarnOfCrop(const std::string& image, ImageSize size, LONG pageWidth, LONG pageHeight) {
+  const uint64_t width = static_cast<uint64_t>(pageWidth);
+  const uint64_t height = static_cast<uint64_t>(pageHeight);
+  const uint64_t kept =
+      std::min<uint64_t>(size.width, width) * std::min<uint64_t>(size.height, height);
+  const uint64_t all = uint64_t{size.width} * size.height;
+  if (kept == all) return;
+  std::string hint = "--fit contain scales it to the page";
+  if ((size.height > size.width) != (height > width)) hint += ", --orientation turns the page";
+  Warn(InputName(image) + " is " + std::to_string(size.width) + " x " +
+       std::to_string(size.height) + " pixels, the page " + std::to_string(width) + " x " +
+       std::to_string(height) + " dots: --fit none leaves " +
+       CountOf(static_cast<int64_t>(all - kept), "pixel", "pixels") + " out (" + hint + ")");
+}
 
 // One line on standard error, rewritten page by page.
 class Progress {
@@ -85,12 +91,23 @@ void AdviseHugePages(void* start, size_t bytes) {
 }
 
 int RunPrint(const PrintOptions& options) {
+  if (options.out == "-" && isatty(STDOUT_FILENO)) {
+    UsageError("standard output is a terminal: redirect it, or name a file with -o");
+  }
   // Every image must at least be one we take before the driver prints a page.
-  for (const std::string& image : options.images) ProbeImage(image);
+  std::vector<ImageSource> images;
+  std::vector<ImageSize> sizes;
+  for (const std::string& image : options.images) {
+    if (image == "-" && std::count(options.images.begin(), options.images.end(), "-") > 1) {
+      UsageError("standard input (-) can be read only once");
+    }
+    images.push_back(OpenImageSource(image));
+    sizes.push_back(ProbeImage(images.back()));
+  }
   const Fit fit = options.fit == "contain" ? Fit::Contain : Fit::None;
 
   PrinterContext printer(options.shared);
-  PendingFile out(options.out);
+  printer.WarnOfChanges(options.shared.strict);
   host::EngineSession& session = printer.session();
 
   host::GrayImage page;
@@ -109,7 +126,14 @@ int RunPrint(const PrintOptions& options) {
   const GDIINFO& gdi = session.gdiInfo();
   GrayPage target{static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
                   page.pixels.data(), gdi.ulLogPixelsX, gdi.ulLogPixelsY};
+  if (fit == Fit::None) {
+    for (size_t i = 0; i < images.size(); ++i) {
+      WarnOfCrop(options.images[i], sizes[i], page.width, page.height);
+    }
+  }
 
+  // Opened only now: nothing reaches a device or a pipe before the job can start.
+  OutputFile out(options.out);
   {
     SpoolCapture capture(printer.printer(), &out);
     Progress progress(options.images.size());
@@ -118,7 +142,7 @@ int RunPrint(const PrintOptions& options) {
     for (size_t i = 0; i < options.images.size(); ++i) {
       progress.Page(i + 1);
       try {
-        RenderImage(options.images[i], fit, &target);
+        RenderImage(images[i], fit, &target);
         StopWhenInterrupted();
       } catch (...) {
         session.EndDoc(true);
@@ -128,17 +152,15 @@ int RunPrint(const PrintOptions& options) {
       if (!status) {
         session.EndDoc(true);
         StopWhenInterrupted();
-        Fail("the driver failed page " + std::to_string(i + 1) + " (" + options.images[i] +
-             "): " + status.Describe());
+        Fail("the driver failed page " + std::to_string(i + 1) + " (" +
+             InputName(options.images[i]) + "): " + status.Describe());
       }
-      if (capture.failed()) break;
+      if (out.error() != 0) break;
     }
     status = session.EndDoc(false);
     // A page the band loop abandoned reports no failure; the interruption still counts.
     StopWhenInterrupted();
-    if (capture.failed()) {
-      Fail("cannot write " + options.out + ": " + std::strerror(capture.error()));
-    }
+    if (out.error() != 0) out.FailWrite();
     if (!status) Fail("the driver failed to end the document: " + status.Describe());
     // A spooler write the driver could not make shows only in its output latch.
     if (printer.context()->jobFlags & JF_OUTPUT_FAILED) {
@@ -157,27 +179,41 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "print", "Print images as one document, one page each, and save the spooled bytes");
   command
       ->add_option("IMAGE", options->images,
-                   "PNG (gray, RGB, palette, with or without alpha) or binary PGM (P5)")
-      ->required();
-  command->add_option("-o,--output", options->out, "The file that receives the spooled bytes")
-      ->type_name("OUT")
+                   "PNG (gray, RGB, palette, with or without alpha) or binary PGM (P5); - "
+                   "reads standard input")
       ->required();
   command
-      ->add_option("--fit", options->fit,
-                   "none: image pixel (x, y) on page dot (x, y), cropped; contain: scaled "
-                   "to fit the page, centred, its aspect kept on the tape at either dpi")
-      ->check(CLI::IsMember({"none", "contain"}))
-      ->capture_default_str();
+      ->add_option("-o,--output", options->out,
+                   "Where the spooled bytes go: a file (replaced only when the job "
+                   "succeeded), a printer device such as /dev/usb/lp0, a FIFO, or - for "
+                   "standard output")
+      ->type_name("OUT")
+      ->required();
+  AcceptChoices(command
+                    ->add_option("--fit", options->fit,
+                                 "none: image pixel (x, y) on page dot (x, y), cropped (a "
+                                 "warning says how much); contain: scaled to fit the page, "
+                                 "centred, its aspect kept on the tape at either dpi")
+                    ->capture_default_str(),
+                {"none", "contain"});
   AddSharedOptions(command, &options->shared, &options->values);
   command->footer(
       "The page is the printable label in dots (`tq33 info` shows its size); white is 255.\n"
-      "OUT is written only when the whole job succeeded.\n"
+      "Options may stand before or after the images; -- ends them.\n"
+      "Output form: by default every page is framed (a job record in front of it), the form\n"
+      "a receiving component needs; --plain writes bare printer commands, the form a printer\n"
+      "reads directly (a device such as /dev/usb/lp0).\n"
+      "A file OUT is replaced only when the whole job succeeded; a device, a FIFO or standard\n"
+      "output receives the bytes as the driver writes them. Settings the driver changes are\n"
+      "named on standard error (--strict fails instead).\n"
       "\n"
       "Examples:\n"
       "  tq33 print label.png -o out.bin\n"
+      "  tq33 print --plain --halftone threshold label.png -o /dev/usb/lp0\n"
+      "  tq33 print - --fit contain -o - < photo.png > out.bin\n"
       "  tq33 print photo.png --fit contain --halftone diffusion -o out.bin\n"
       "  tq33 print a.png b.png --plain --copies 2 --orientation portrait -o out.bin\n"
-      "  tq33 print label.pgm --paper 262 --length 500 --dpi 720 -o out.bin\n"
+      "  tq33 print label.pgm --paper \"laminated tape 24mm\" --length 500 --dpi 720 -o out.bin\n"
       "  tq33 print label.png --set privMargin=40 --set dmCopies=3 -o out.bin\n");
   command->callback([command, options, setRun] {
     FinishSharedOptions(*command, options->values, &options->shared);

@@ -1,12 +1,16 @@
 // Making the printer context: installation, the application's record, the session.
 #include "cli/printer_context.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
+#include "cli/driver_changes.h"
 #include "cli/file_io.h"
 #include "cli/tool.h"
 #include "cups/job_settings.h"
+#include "settings/settings_merge.h"
 
 namespace tq33cli {
 namespace {
@@ -32,6 +36,95 @@ void CarryMargin(std::vector<uint8_t>* record, int16_t before) {
                                                 Word(*record, *resolution));
   (*record)[*margin] = static_cast<uint8_t>(converted);
   (*record)[*margin + 1] = static_cast<uint8_t>(converted >> 8);
+}
+
+// A medium's name as --paper compares it: letters in lower case, digits and '.', nothing
+// else, so that "die-cut label 24 x 40 mm" and the PPD's "Die-cut_label_24_x_40mm" name
+// the same medium.
+std::string NameKey(std::string_view name) {
+  std::string key;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80 || std::isalnum(u) || c == '.') key += static_cast<char>(std::tolower(u));
+  }
+  return key;
+}
+
+// Whether --paper was given a number rather than a name.
+bool IsCode(std::string_view text) {
+  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+  return !text.empty() && std::isdigit(static_cast<unsigned char>(text.front())) &&
+         text.find_first_not_of("0123456789abcdefABCDEFxX") == std::string_view::npos;
+}
+
+// The medium a --paper name means: the one whose name (or PPD keyword) it is, or else the
+// only one whose name starts with it. Throws a usage error for none or several.
+const tq33cups::MediaChoice& FindMediumByName(const std::vector<tq33cups::MediaChoice>& catalog,
+                                              const std::string& text) {
+  const std::string key = NameKey(text);
+  std::vector<const tq33cups::MediaChoice*> starts;
+  for (const tq33cups::MediaChoice& choice : catalog) {
+    const std::string name = NameKey(choice.name);
+    const std::string keyword = NameKey(choice.keyword);
+    if (key == name || key == keyword) return choice;
+    if (!key.empty() && (name.rfind(key, 0) == 0 || keyword.rfind(key, 0) == 0)) {
+      starts.push_back(&choice);
+    }
+  }
+  if (starts.size() == 1) return *starts.front();
+  if (starts.empty()) {
+    UsageError("--paper: no medium is named '" + text + "' (`tq33 media` lists them)");
+  }
+  std::string names;
+  for (size_t i = 0; i < starts.size() && i < 4; ++i) {
+    names +=
+        (i ? ", \"" : "\"") + starts[i]->name + "\" (" + std::to_string(starts[i]->paperSize) + ")";
+  }
+  if (starts.size() > 4) names += " and " + std::to_string(starts.size() - 4) + " more";
+  UsageError("--paper: '" + text + "' starts the names of " + std::to_string(starts.size()) +
+             " media: " + names + "; give more of the name or the code");
+}
+
+// The steps with every --paper step made into the fields that select its medium: the paper
+// size code and, for a medium the table or the definitions hold, the media kind the lookup
+// searches (paper media are kind 1), as the CUPS queue writes them.
+std::vector<SettingsStep> ResolvePaper(const std::vector<SettingsStep>& steps,
+                                       const std::vector<tq33cups::MediaChoice>& catalog) {
+  std::vector<SettingsStep> resolved;
+  for (const SettingsStep& step : steps) {
+    if (step.kind != SettingsStep::Kind::Paper) {
+      resolved.push_back(step);
+      continue;
+    }
+    SettingsStep paper = step;
+    paper.kind = SettingsStep::Kind::Set;
+    paper.field = FindField(kSettingsLayout, "dmPaperSize");
+    const tq33cups::MediaChoice* choice = nullptr;
+    if (IsCode(step.value)) {
+      std::vector<uint8_t> scratch(kSettingsLayout.size);
+      std::string error;
+      if (!WriteFieldValue(*paper.field, scratch, paper.field->offset, step.value, &error)) {
+        UsageError("--paper: " + error);
+      }
+      const int64_t code = ReadIntegerField(*paper.field, scratch.data());
+      for (const tq33cups::MediaChoice& candidate : catalog) {
+        if (candidate.paperSize == code && !choice) choice = &candidate;
+      }
+    } else {
+      choice = &FindMediumByName(catalog, step.value);
+      paper.value = std::to_string(choice->paperSize);
+    }
+    resolved.push_back(paper);
+    if (choice) {
+      SettingsStep kind;
+      kind.field = FindField(kSettingsLayout, "privMediaKind");
+      kind.value = std::to_string(choice->kind);
+      kind.option = step.option;
+      kind.implied = true;
+      resolved.push_back(kind);
+    }
+  }
+  return resolved;
 }
 
 // The application's record: the driver's defaults, then every settings step in order.
@@ -73,18 +166,63 @@ std::vector<uint8_t> ApplicationRecord(const SettingsRecord& defaults,
   return record;
 }
 
+// The driver's own merge of the application record into the defaults of a context,
+// without a context of its own: what a context the driver refused would have held.
+std::unique_ptr<DeviceContext> DryMerge(const DeviceContext& defaults,
+                                        const std::vector<uint8_t>& applicationRecord) {
+  auto merged = std::make_unique<DeviceContext>(defaults);
+  merged->settings = defaults.defaultSettings;
+  const std::vector<uint8_t> record = host::EngineDevmode(applicationRecord);
+  MergeSettings(&merged->settings, reinterpret_cast<const DEVMODEW*>(record.data()),
+                static_cast<DWORD>(record.size()), defaults.printer, &defaults.modelData,
+                defaults.mediaDefinitions, defaults.mediaDefinitionCount,
+                static_cast<WORD>(defaults.defaultSettings.dm.dmPaperSize));
+  return merged;
+}
+
+// A DDI call's failure in words: the call and what its last error means.
+std::string FailureWords(const host::DdiStatus& status) {
+  std::string words;
+  switch (status.lastError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_MOD_NOT_FOUND:
+      words = "a file it needs was not found";
+      break;
+    case ERROR_ACCESS_DENIED:
+      words = "access to a file was denied";
+      break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      words = "out of memory";
+      break;
+    case ERROR_INVALID_DATA:
+      words = "the settings leave no page to print on";
+      break;
+    default:
+      words = "last error " + std::to_string(status.lastError);
+      return status.call + " failed (" + words + ")";
+  }
+  return words + " (" + status.call + ", last error " + std::to_string(status.lastError) + ")";
+}
+
 // Opens a session, or throws with the cause of the failure. maxBitmap is the engine's
-// limit on bitmaps, when one was set.
+// limit on bitmaps, when one was set. A context refused because its settings leave no
+// page returns null with the status in noPage, when given, for the caller to say why.
 std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& installation,
                                                  const host::SessionOptions& options,
-                                                 std::optional<uint64_t> maxBitmap) {
+                                                 std::optional<uint64_t> maxBitmap,
+                                                 host::DdiStatus* noPage = nullptr) {
   host::DdiStatus status;
   std::unique_ptr<host::EngineSession> session =
       host::EngineSession::Open(host::kDriverPath, installation.printer(), options, &status);
   if (session) return session;
+  if (noPage && status.call == "DrvEnablePDEV" && status.lastError == ERROR_INVALID_DATA) {
+    *noPage = status;
+    return nullptr;
+  }
   if (status.call == "DrvEnablePDEV") {
     std::string cause = installation.DiagnoseRefusal();
-    if (cause.empty()) cause = status.Describe();
+    if (cause.empty()) cause = FailureWords(status);
     Fail("the driver refused the printer context: " + cause);
   }
   if (status.call == "DrvEnableSurface") {
@@ -106,17 +244,42 @@ std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& install
 PrinterContext::PrinterContext(const ToolOptions& options)
     : installation_(std::make_unique<ToolInstallation>(options)) {
   // What an application gets from the driver before it changes anything: the defaults
-  // of a context made without an application record.
-  SettingsRecord defaults{};
-  {
-    std::unique_ptr<host::EngineSession> probe =
-        OpenSession(*installation_, {}, options.maxBitmapBytes);
-    defaults = ContextFromHandle(probe->device())->defaultSettings;
-  }
-  applicationRecord_ = ApplicationRecord(defaults, options.settingsSteps);
+  // of a context made without an application record, and the media it offers.
+  std::unique_ptr<host::EngineSession> probe = OpenSession(*installation_, {}, std::nullopt);
+  const DeviceContext& defaults = *ContextFromHandle(probe->device());
+  catalog_ = tq33cups::BuildMediaCatalog(defaults);
+  steps_ = ResolvePaper(options.settingsSteps, catalog_);
+  applicationRecord_ = ApplicationRecord(defaults.defaultSettings, steps_);
+  if (options.maxBitmapBytes) host::SetMaxBitmapBytes(*options.maxBitmapBytes);
   host::SessionOptions sessionOptions;
   sessionOptions.devmode = applicationRecord_;
-  session_ = OpenSession(*installation_, sessionOptions, options.maxBitmapBytes);
+  host::DdiStatus noPage;
+  session_ = OpenSession(*installation_, sessionOptions, options.maxBitmapBytes, &noPage);
+  if (!session_) {
+    // Say what the merge made of the settings, and why that leaves no page.
+    std::unique_ptr<DeviceContext> merged = DryMerge(defaults, applicationRecord_);
+    for (const std::string& change :
+         DescribeChanges(steps_, applicationRecord_, *merged, printer(), catalog_)) {
+      Warn(change);
+    }
+    Fail("the driver refused the printer context: the settings leave no page to print on: " +
+         DescribeNoPage(*merged, printer()) + " (" + noPage.call + ", last error " +
+         std::to_string(noPage.lastError) + ")");
+  }
+}
+
+std::vector<std::string> PrinterContext::Changes() const {
+  return DescribeChanges(steps_, applicationRecord_, *context(), printer(), catalog_);
+}
+
+void PrinterContext::WarnOfChanges(bool strict) const {
+  const std::vector<std::string> changes = Changes();
+  for (const std::string& change : changes) Warn(change);
+  if (strict && !changes.empty()) {
+    Fail("--strict: the driver changed " +
+         CountOf(static_cast<int64_t>(changes.size()), "setting", "settings") +
+         " the command line asked for");
+  }
 }
 
 PrinterContext::~PrinterContext() {

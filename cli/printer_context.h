@@ -1,14 +1,17 @@
 // A printer context made the way `print` makes it: the tool's installation, the
 // application's settings record (the driver's defaults for the printer, changed by the
 // settings options in their order), and an engine session that has enabled the context
-// and its surface through the driver's DDI table.
+// and its surface through the driver's DDI table. --max-bitmap limits that job's surface
+// only, not the context made first to learn the driver's defaults.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/installation.h"
 #include "cli/tool_options.h"
+#include "cups/media_catalog.h"
 #include "driver/device_context.h"
 #include "host/engine_session.h"
 
@@ -26,12 +29,20 @@ class PrinterContext {
   const DeviceContext* context() const;
   // The record the application handed to DrvEnablePDEV.
   const std::vector<uint8_t>& applicationRecord() const { return applicationRecord_; }
+  // The installation's media, as the CUPS queue offers them.
+  const std::vector<tq33cups::MediaChoice>& catalog() const { return catalog_; }
+  // What the driver changed of the settings asked for, one sentence each.
+  std::vector<std::string> Changes() const;
+  // Prints the changes as warnings; with strict, fails (status 1) when there are any.
+  void WarnOfChanges(bool strict) const;
   // The page in surface coordinates, from the surface's band layout.
   LONG pageWidth() const;
   LONG pageHeight() const;
 
  private:
   std::unique_ptr<ToolInstallation> installation_;
+  std::vector<tq33cups::MediaChoice> catalog_;
+  std::vector<SettingsStep> steps_;  // the options' steps, --paper resolved
   std::vector<uint8_t> applicationRecord_;
   std::unique_ptr<host::EngineSession> session_;
 };

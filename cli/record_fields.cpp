@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "device/media_definitions.h"
 #include "device/printer_data.h"
@@ -274,6 +275,43 @@ std::string Ascii(const uint8_t* at, uint32_t size) {
   return text;
 }
 
+// The unit of a field whose name does not say it, for text reports; null for none.
+const char* UnitOf(std::string_view name) {
+  static constexpr std::pair<std::string_view, const char*> kUnits[] = {
+      {"dmPaperLength", "0.1 mm"},
+      {"dmPaperWidth", "0.1 mm"},
+      {"privLength", "0.1 mm"},
+      {"moDefaultLength", "0.1 mm"},
+      {"mrWidth", "0.1 mm"},
+      {"mrPrintWidth", "0.1 mm"},
+      {"mrLength", "0.1 mm"},
+      {"mrPrintLength", "0.1 mm"},
+      {"meWidth", "0.1 mm"},
+      {"mePrintWidth", "0.1 mm"},
+      {"meLength", "0.1 mm"},
+      {"mePrintLength", "0.1 mm"},
+      {"defLength", "0.01 mm"},
+      {"defMargin", "0.01 mm"},
+      {"privMargin", "dots"},
+      {"xbLength", "dots"},
+      {"dmYResolution", "dpi"},
+      {"dmPrintQuality", "dpi"},
+      {"moDefaultPrintQuality", "dpi"},
+      {"moDefaultYResolution", "dpi"},
+      {"ulHorzSize", "micrometres, negative"},
+      {"ulVertSize", "micrometres, negative"},
+      {"ulHorzRes", "dots"},
+      {"ulVertRes", "dots"},
+      {"ulLogPixelsX", "dpi"},
+      {"ulLogPixelsY", "dpi"},
+      {"pdFreeMemory", "bytes"},
+  };
+  for (const auto& [field, unit] : kUnits) {
+    if (field == name) return unit;
+  }
+  return nullptr;
+}
+
 // A decimal or 0x hexadecimal number with an optional '-'; false for anything else.
 bool ParseInteger(std::string_view text, int64_t* value) {
   bool negative = !text.empty() && text.front() == '-';
@@ -328,26 +366,30 @@ Json FieldsToJson(const RecordLayout& layout, const void* record, bool forText) 
   const uint8_t* bytes = static_cast<const uint8_t*>(record);
   for (const Field& field : layout.fields) {
     const uint8_t* at = bytes + field.offset;
+    std::string key = field.name;
+    if (forText) {
+      if (const char* unit = UnitOf(key)) key += std::string(" (") + unit + ")";
+    }
     switch (field.kind) {
       case FieldKind::Text16:
-        object[field.name] = Text16(at, field.size);
+        object[key] = Text16(at, field.size);
         break;
       case FieldKind::Ascii:
-        object[field.name] = Ascii(at, field.size);
+        object[key] = Ascii(at, field.size);
         break;
       case FieldKind::Hex:
         if (forText) {
           char text[24];
           std::snprintf(text, sizeof(text), "0x%llX",
                         static_cast<unsigned long long>(ReadUnsigned(at, field.size)));
-          object[field.name] = text;
+          object[key] = text;
         } else {
-          object[field.name] = ReadUnsigned(at, field.size);
+          object[key] = ReadUnsigned(at, field.size);
         }
         break;
       case FieldKind::Unsigned:
       case FieldKind::Signed:
-        object[field.name] = ReadIntegerField(field, record);
+        object[key] = ReadIntegerField(field, record);
         break;
     }
   }

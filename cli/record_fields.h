@@ -50,8 +50,9 @@ extern const RecordLayout kDeviceInfoLayout;   // DEVINFO graphics capabilities
 const Field* FindField(const RecordLayout& layout, std::string_view name);
 
 // Every field of a record of layout.size bytes as a JSON object, in layout order. With
-// forText, hexadecimal fields become "0x..." strings for the text report; JSON reports
-// keep every integer a number.
+// forText, hexadecimal fields become "0x..." strings for the text report and fields
+// whose name does not say their unit carry it in their key ("mrWidth (0.1 mm)"); JSON
+// reports keep the bare names and every integer a number.
 Json FieldsToJson(const RecordLayout& layout, const void* record, bool forText);
 
 // The bytes as one hexadecimal string, two lower-case digits a byte.

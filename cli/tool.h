@@ -2,6 +2,7 @@
 // output of its reports.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -26,6 +27,16 @@ struct ToolError {
 }
 [[noreturn]] inline void UsageError(std::string message) {
   throw ToolError{kExitUsage, std::move(message)};
+}
+
+// "1 dot", "2 dots".
+inline std::string CountOf(int64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Prints "tq33: warning: MESSAGE" on standard error.
+inline void Warn(const std::string& message) {
+  std::fprintf(stderr, "tq33: warning: %s\n", message.c_str());
 }
 
 // Prints a report: the JSON document itself, or the same content as indented

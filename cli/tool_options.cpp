@@ -2,10 +2,13 @@
 #include "cli/tool_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <map>
 
 #include "cli/tool.h"
+#include "cups/job_settings.h"
 
 namespace tq33cli {
 namespace {
@@ -41,12 +44,19 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text, con
   return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
-// The step that sets a settings field to a value.
-SettingsStep SetStep(const char* fieldName, std::string value) {
+// The step that sets a settings field to a value, for the option given.
+SettingsStep SetStep(const char* fieldName, std::string value, std::string option = {}) {
   SettingsStep step;
   step.field = FindField(kSettingsLayout, fieldName);
   step.value = std::move(value);
+  step.option = std::move(option);
   return step;
+}
+
+// A decimal number with an optional sign; false for anything else.
+bool ParseSigned(std::string_view text, int64_t* value) {
+  auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return !text.empty() && code == std::errc() && end == text.data() + text.size();
 }
 
 // Checks a --set value against its field now, so that a bad value is a usage error
@@ -61,111 +71,170 @@ void CheckValue(const SettingsStep& step, const std::string& option) {
 
 }  // namespace
 
-void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValues* values) {
-  command
-      ->add_option("--install", options->installDir,
-                   "Printer installation to use (a Windows root laid out as DIR/C/TQ33/"
-                   "drivers/..., or that driver directory); default: the built-in one")
-      ->check(CLI::ExistingDirectory)
-      ->group(kInstallation);
-  command
-      ->add_option("--model-data", options->modelDataFile,
-                   "Replace the installation's driver data file")
-      ->type_name("FILE")
-      ->group(kInstallation);
-  command
-      ->add_option("--media-file", options->mediaFile,
-                   "Replace the installation's media definition file")
-      ->type_name("FILE")
-      ->group(kInstallation);
-  command
-      ->add_option("--resource-language", values->resourceLanguage,
-                   "The resource library's translation pair, hexadecimal (0409:04B0 "
-                   "forbids 720 dpi)")
-      ->type_name("LANG:CP")
-      ->group(kInstallation);
+void AcceptChoices(CLI::Option* option, std::vector<std::string> choices) {
+  std::string list;
+  for (const std::string& choice : choices) list += (list.empty() ? "" : ", ") + choice;
+  option->type_name("{" + list + "}");
+  option->transform(CLI::Validator(
+      [choices, list](std::string& value) -> std::string {
+        std::string lower = value;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string& choice : choices) {
+          if (lower == choice) {
+            value = choice;
+            return {};
+          }
+        }
+        return "'" + value + "' is not one of " + list;
+      },
+      ""));
+}
 
-  command
-      ->add_option("--devmode", values->devmodes,
-                   "Start from this raw settings record (any size) instead of the "
-                   "driver's defaults")
-      ->type_name("FILE")
-      ->group(kSettings);
-  command
-      ->add_option("--set", values->sets,
-                   "Set a named field (dm..., priv..., xb...; `tq33 info` lists them); "
-                   "a public field also gets its dmFields bit")
-      ->type_name("NAME=VALUE")
-      ->group(kSettings);
-  command->add_option("--orientation", values->orientation, "dmOrientation")
-      ->check(CLI::IsMember({"portrait", "landscape"}))
-      ->group(kSettings);
-  command->add_option("--paper", values->paper, "dmPaperSize: a paper size code")
-      ->type_name("CODE")
-      ->group(kSettings);
-  command->add_option("--length", values->length, "dmPaperLength, tenths of a millimetre")
-      ->type_name("TENTHS_MM")
-      ->group(kSettings);
-  command->add_option("--width", values->width, "dmPaperWidth, tenths of a millimetre")
-      ->type_name("TENTHS_MM")
-      ->group(kSettings);
-  command->add_option("--copies", values->copies, "dmCopies")->type_name("N")->group(kSettings);
-  command->add_option("--dpi", values->dpi, "dmYResolution: feed resolution")
-      ->check(CLI::IsMember({"360", "720"}))
-      ->group(kSettings);
-  command->add_option("--halftone", values->halftone, "privHalftone")
-      ->check(CLI::IsMember({"threshold", "ordered", "diffusion"}))
-      ->group(kSettings);
-  command->add_option("--contrast", values->contrast, "privContrast, -128 to 127")
-      ->type_name("N")
-      ->group(kSettings);
-  command->add_option("--brightness", values->brightness, "privBrightness, -128 to 127")
-      ->type_name("N")
-      ->group(kSettings);
-  command->add_flag("--mirror")->description("privMirror = 1")->group(kSettings);
-  command->add_flag("--no-auto-cut")->description("privAutoCut = 0")->group(kSettings);
-  command->add_flag("--no-half-cut")->description("privHalfCut = 0")->group(kSettings);
-  command->add_flag("--chain")->description("privChainPrint = 1")->group(kSettings);
+void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValues* values,
+                      unsigned groups, std::string refusal) {
+  values->refusal = std::move(refusal);
+  // Options of a group the command does not take stay out of its help and are refused
+  // in words when given.
+  auto in = [&](CLI::Option* option, unsigned group, const char* heading) {
+    // A repeated option takes one value each time, so that names after it stay images.
+    option->allow_extra_args(false);
+    if (groups & group) {
+      option->group(heading);
+    } else {
+      option->group("");
+      values->refused.push_back(option);
+    }
+    return option;
+  };
+  in(command
+         ->add_option("--install", options->installDir,
+                      "Printer installation to use (a Windows root laid out as DIR/C/TQ33/"
+                      "drivers/..., or that driver directory); default: the built-in one")
+         ->check(CLI::ExistingDirectory),
+     kInstallationOptions, kInstallation);
+  in(command
+         ->add_option("--model-data", options->modelDataFile,
+                      "Replace the installation's driver data file")
+         ->type_name("FILE"),
+     kInstallationOptions, kInstallation);
+  in(command
+         ->add_option("--media-file", options->mediaFile,
+                      "Replace the installation's media definition file")
+         ->type_name("FILE"),
+     kInstallationOptions, kInstallation);
+  in(command
+         ->add_option("--resource-language", values->resourceLanguage,
+                      "The resource library's translation pair, hexadecimal (0409:04B0 "
+                      "forbids 720 dpi)")
+         ->type_name("LANG:CP"),
+     kEnvironmentOptions, kInstallation);
 
-  command
-      ->add_option("--printer-data", values->printerData,
-                   "A printer-data value: a DWORD NUMBER or the bytes of @FILE")
-      ->type_name("NAME=NUMBER|NAME=@FILE")
-      ->group(kEnvironment);
-  command->add_flag("--plain")
-      ->description("Plain printer commands: the same as --printer-data UseMonitor=0")
-      ->group(kEnvironment);
-  command
-      ->add_option("--user-devmode", options->userDevmodeFile,
-                   "The printer's per-user default settings record")
-      ->type_name("FILE")
-      ->group(kEnvironment);
-  command
-      ->add_option("--registry-options", options->registryOptionsFile,
-                   "The registry's default options block (RegDefaultOptions)")
-      ->type_name("FILE")
-      ->group(kEnvironment);
-  command->add_option("--country", values->country, "The user's country code (default 44)")
-      ->check(CLI::TypeValidator<unsigned>("CODE"))
-      ->group(kEnvironment);
-  command
-      ->add_option("--measure", values->measure,
-                   "The user's measurement system: 0 metric (default), 1 inches")
-      ->check(CLI::IsMember({"0", "1"}))
-      ->group(kEnvironment);
-  command->add_option("--codepage", values->codePage, "The engine's ANSI code page (default 1252)")
-      ->check(CLI::Range(1, 65535))
-      ->group(kEnvironment);
+  in(command
+         ->add_option("--devmode", values->devmodes,
+                      "Start from this raw settings record (any size) instead of the "
+                      "driver's defaults")
+         ->type_name("FILE"),
+     kSettingsOptions, kSettings);
+  in(command
+         ->add_option("--set", values->sets,
+                      "Set a named field (dm..., priv..., xb...; `tq33 info` lists them); "
+                      "a public field also gets its dmFields bit")
+         ->type_name("NAME=VALUE"),
+     kSettingsOptions, kSettings);
+  AcceptChoices(in(command->add_option("--orientation", values->orientation, "dmOrientation"),
+                   kSettingsOptions, kSettings),
+                {"portrait", "landscape"});
+  in(command
+         ->add_option("--paper", values->paper,
+                      "The medium: its paper size code or its name, any case, or the start of "
+                      "a name that only it has (`tq33 media` lists them); also sets the "
+                      "media kind that selects it (dmPaperSize, privMediaKind)")
+         ->type_name("CODE|NAME"),
+     kSettingsOptions, kSettings);
+  in(command->add_option("--length", values->length, "dmPaperLength, tenths of a millimetre")
+         ->type_name("TENTHS_MM"),
+     kSettingsOptions, kSettings);
+  in(command->add_option("--width", values->width, "dmPaperWidth, tenths of a millimetre")
+         ->type_name("TENTHS_MM"),
+     kSettingsOptions, kSettings);
+  in(command->add_option("--copies", values->copies, "dmCopies, 1 to 5000")->type_name("N"),
+     kSettingsOptions, kSettings);
+  in(command->add_option("--dpi", values->dpi, "dmYResolution: feed resolution")
+         ->check(CLI::IsMember({"360", "720"})),
+     kSettingsOptions, kSettings);
+  AcceptChoices(
+      in(command->add_option("--halftone", values->halftone,
+                             "privHalftone: threshold for barcodes and text, diffusion for "
+                             "photos"),
+         kSettingsOptions, kSettings),
+      {"threshold", "ordered", "diffusion"});
+  in(command->add_option("--contrast", values->contrast, "privContrast, -128 to 127")
+         ->type_name("N"),
+     kSettingsOptions, kSettings);
+  in(command->add_option("--brightness", values->brightness, "privBrightness, -128 to 127")
+         ->type_name("N"),
+     kSettingsOptions, kSettings);
+  in(command->add_flag("--mirror")->description("privMirror = 1"), kSettingsOptions, kSettings);
+  in(command->add_flag("--no-auto-cut")->description("privAutoCut = 0"), kSettingsOptions,
+     kSettings);
+  in(command->add_flag("--no-half-cut")->description("privHalfCut = 0"), kSettingsOptions,
+     kSettings);
+  in(command->add_flag("--chain")->description("privChainPrint = 1"), kSettingsOptions, kSettings);
+  in(command->add_flag("--strict", options->strict,
+                       "Fail (status 1, nothing printed) when the driver changes a setting "
+                       "the command line asked for, instead of a warning"),
+     kSettingsOptions, kSettings);
 
-  command
-      ->add_option("--max-bitmap", values->maxBitmap,
-                   "The largest bitmap the engine grants, in bytes (forces banding)")
-      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40))
-      ->group(kEngine);
+  in(command
+         ->add_option("--printer-data", values->printerData,
+                      "A printer-data value: a DWORD NUMBER or the bytes of @FILE")
+         ->type_name("NAME=NUMBER|NAME=@FILE"),
+     kEnvironmentOptions, kEnvironment);
+  in(command->add_flag("--plain")->description(
+         "Plain printer commands, the form a printer reads directly (the default is framed: a "
+         "job record in front of every page, for a receiving component); the same as "
+         "--printer-data UseMonitor=0"),
+     kEnvironmentOptions, kEnvironment);
+  in(command
+         ->add_option("--user-devmode", options->userDevmodeFile,
+                      "The printer's per-user default settings record")
+         ->type_name("FILE"),
+     kEnvironmentOptions, kEnvironment);
+  in(command
+         ->add_option("--registry-options", options->registryOptionsFile,
+                      "The registry's default options block (RegDefaultOptions)")
+         ->type_name("FILE"),
+     kEnvironmentOptions, kEnvironment);
+  in(command->add_option("--country", values->country, "The user's country code (default 44)")
+         ->check(CLI::TypeValidator<unsigned>("CODE")),
+     kEnvironmentOptions, kEnvironment);
+  in(command
+         ->add_option("--measure", values->measure,
+                      "The user's measurement system: 0 metric (default), 1 inches")
+         ->check(CLI::IsMember({"0", "1"})),
+     kEnvironmentOptions, kEnvironment);
+  in(command
+         ->add_option("--codepage", values->codePage, "The engine's ANSI code page (default 1252)")
+         ->check(CLI::Range(1, 65535)),
+     kEnvironmentOptions, kEnvironment);
+
+  in(command
+         ->add_option("--max-bitmap", values->maxBitmap,
+                      "The largest bitmap the engine grants the job's surface, in bytes "
+                      "(forces banding)")
+         ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40)),
+     kEngineOptions, kEngine);
 }
 
 void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& values,
                          ToolOptions* options) {
+  for (const CLI::Option* option : values.refused) {
+    if (option->count() != 0) {
+      // A hidden option has no name of its own for CLI11; its long name says which it is.
+      UsageError(command.get_name() + " takes no --" + option->get_lnames().front() + ": " +
+                 values.refusal);
+    }
+  }
   if (!values.resourceLanguage.empty()) {
     const std::string& text = values.resourceLanguage;
     size_t colon = text.find(':');
@@ -206,20 +275,39 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
                    "' (`tq33 info` lists the fields)");
       }
       step.value = value;
+      step.option = "--set " + field + "=" + value;
       CheckValue(step, "--set");
       options->settingsSteps.push_back(step);
     } else if (name == "--orientation") {
       std::string value = next(values.orientation, name);
-      options->settingsSteps.push_back(SetStep("dmOrientation", value == "portrait" ? "1" : "2"));
-    } else if (name == "--paper" || name == "--length" || name == "--width" || name == "--copies" ||
-               name == "--dpi" || name == "--contrast" || name == "--brightness") {
+      options->settingsSteps.push_back(
+          SetStep("dmOrientation", value == "portrait" ? "1" : "2", name + " " + value));
+    } else if (name == "--paper") {
+      SettingsStep step;
+      step.kind = SettingsStep::Kind::Paper;
+      step.value = next(values.paper, name);
+      step.option = name + " " + step.value;
+      if (step.value.empty()) UsageError("--paper takes a paper size code or a medium's name");
+      options->settingsSteps.push_back(step);
+    } else if (name == "--copies") {
+      // As many copies as the driver can print: the CUPS queue asks the same way.
+      const std::string value = next(values.copies, name);
+      int64_t copies = 0;
+      if (!ParseSigned(value, &copies)) {
+        UsageError("--copies takes a number of copies, not '" + value + "'");
+      }
+      const int64_t granted = std::clamp<int64_t>(copies, 1, tq33cups::kMaxCopies);
+      SettingsStep step = SetStep("dmCopies", std::to_string(granted));
+      step.option = name + " " + value;
+      step.asked = copies;
+      options->settingsSteps.push_back(step);
+    } else if (name == "--length" || name == "--width" || name == "--dpi" || name == "--contrast" ||
+               name == "--brightness") {
       static const std::map<
           std::string, std::pair<const char*, const std::vector<std::string> SharedOptionValues::*>>
           kFriendly = {
-              {"--paper", {"dmPaperSize", &SharedOptionValues::paper}},
               {"--length", {"dmPaperLength", &SharedOptionValues::length}},
               {"--width", {"dmPaperWidth", &SharedOptionValues::width}},
-              {"--copies", {"dmCopies", &SharedOptionValues::copies}},
               {"--dpi", {"dmYResolution", &SharedOptionValues::dpi}},
               {"--contrast", {"privContrast", &SharedOptionValues::contrast}},
               {"--brightness", {"privBrightness", &SharedOptionValues::brightness}},
@@ -227,20 +315,21 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
       const auto& [fieldName, list] = kFriendly.at(name);
       SettingsStep step = SetStep(fieldName, next(values.*list, name));
       step.carriesMargin = name == "--dpi";
+      step.option = name + " " + step.value;
       CheckValue(step, name);
       options->settingsSteps.push_back(step);
     } else if (name == "--halftone") {
       std::string value = next(values.halftone, name);
       const char* mode = value == "threshold" ? "1" : value == "ordered" ? "2" : "3";
-      options->settingsSteps.push_back(SetStep("privHalftone", mode));
+      options->settingsSteps.push_back(SetStep("privHalftone", mode, name + " " + value));
     } else if (name == "--mirror") {
-      options->settingsSteps.push_back(SetStep("privMirror", "1"));
+      options->settingsSteps.push_back(SetStep("privMirror", "1", name));
     } else if (name == "--no-auto-cut") {
-      options->settingsSteps.push_back(SetStep("privAutoCut", "0"));
+      options->settingsSteps.push_back(SetStep("privAutoCut", "0", name));
     } else if (name == "--no-half-cut") {
-      options->settingsSteps.push_back(SetStep("privHalfCut", "0"));
+      options->settingsSteps.push_back(SetStep("privHalfCut", "0", name));
     } else if (name == "--chain") {
-      options->settingsSteps.push_back(SetStep("privChainPrint", "1"));
+      options->settingsSteps.push_back(SetStep("privChainPrint", "1", name));
     } else if (name == "--plain") {
       options->printerData.push_back({"UseMonitor", false, 0, {}});
     } else if (name == "--printer-data") {

@@ -12,17 +12,23 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace tq33cli {
 
 // One change to the application's settings record, in command-line order.
 struct SettingsStep {
-  enum class Kind { Devmode, Set };
+  enum class Kind { Devmode, Set, Paper };
   Kind kind = Kind::Set;
   std::string file;              // Devmode: the raw record's file
   const Field* field = nullptr;  // Set: the field and its value
-  std::string value;
+  std::string value;             // Paper: the medium's code or name as given
+  std::string option;            // the option as given, for messages ("--copies 0")
+  std::optional<int64_t> asked;  // the number asked, where the tool writes another value
+                                 // (copies beyond the driver's range)
+  bool implied = false;          // written because another step asked for something else
+                                 // (the media kind that --paper selects)
   bool carriesMargin = false;    // a feed resolution that converts privMargin with it (--dpi)
 };
 
@@ -54,6 +60,18 @@ struct ToolOptions {
 
   // The engine.
   std::optional<uint64_t> maxBitmapBytes;
+
+  // A setting the driver changed fails the command instead of a warning.
+  bool strict = false;
+};
+
+// The groups of shared options; a command takes some and refuses the others in words.
+enum SharedGroups : unsigned {
+  kInstallationOptions = 1,  // --install, --model-data, --media-file
+  kSettingsOptions = 2,      // the settings record, and --strict
+  kEnvironmentOptions = 4,   // the printer's environment and --resource-language
+  kEngineOptions = 8,        // --max-bitmap
+  kAllSharedOptions = 15,
 };
 
 // Raw values CLI11 fills while parsing; turned into ToolOptions by FinishSharedOptions.
@@ -67,10 +85,19 @@ struct SharedOptionValues {
   std::string country, measure;
   uint32_t codePage = 0;
   uint64_t maxBitmap = 0;
+  // The options of groups the command does not take: hidden from its help and refused.
+  std::vector<const CLI::Option*> refused;
+  std::string refusal;  // why the command takes none of them
 };
 
-// Adds the shared options to a command.
-void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValues* values);
+// Adds the shared options of groups to a command; those of other groups are refused with
+// the reason refusal (for "tq33 media takes no --paper: REFUSAL").
+void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValues* values,
+                      unsigned groups = kAllSharedOptions, std::string refusal = {});
+
+// Limits an option to a fixed list of lower-case choices, taken whatever their case
+// ("Threshold" as the PPD spells it) and handed on in lower case.
+void AcceptChoices(CLI::Option* option, std::vector<std::string> choices);
 
 // After parsing: turns the options given into ToolOptions, in the order they were given.
 // Throws a usage error for a malformed value.

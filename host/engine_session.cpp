@@ -135,23 +135,6 @@ std::shared_ptr<Driver> AcquireDriver(std::u16string_view path, DdiStatus* statu
   return std::shared_ptr<Driver>(driver, ReleaseDriver);
 }
 
-// The engine's copy of an application's device mode: at least a whole public record and
-// as long as its own size fields say, zero-padded.
-std::vector<uint8_t> EngineDevmode(const std::vector<uint8_t>& bytes) {
-  // At least a whole public part, so that the size fields are read from the record as the
-  // driver will see it (a short record's missing bytes are zeros), then as many bytes as
-  // those fields claim.
-  std::vector<uint8_t> copy = bytes;
-  if (copy.size() < sizeof(DEVMODEW)) copy.resize(sizeof(DEVMODEW), 0);
-  WORD size = 0;
-  WORD extra = 0;
-  std::memcpy(&size, copy.data() + offsetof(DEVMODEW, dmSize), sizeof(size));
-  std::memcpy(&extra, copy.data() + offsetof(DEVMODEW, dmDriverExtra), sizeof(extra));
-  const size_t declared = static_cast<size_t>(size) + extra;
-  if (declared > copy.size()) copy.resize(declared, 0);
-  return copy;
-}
-
 // Renders the part of the image that a bitmap placed at origin covers: one copy per row,
 // white around the image. FALSE for a bitmap whose description does not fit its bits.
 bool RenderInto(SURFOBJ* target, POINTL origin, const GrayImage& image) {
@@ -190,6 +173,23 @@ bool RenderInto(SURFOBJ* target, POINTL origin, const GrayImage& image) {
 }
 
 }  // namespace
+
+// The engine's copy of an application's device mode: at least a whole public record and
+// as long as its own size fields say, zero-padded.
+std::vector<uint8_t> EngineDevmode(const std::vector<uint8_t>& bytes) {
+  // At least a whole public part, so that the size fields are read from the record as the
+  // driver will see it (a short record's missing bytes are zeros), then as many bytes as
+  // those fields claim.
+  std::vector<uint8_t> copy = bytes;
+  if (copy.size() < sizeof(DEVMODEW)) copy.resize(sizeof(DEVMODEW), 0);
+  WORD size = 0;
+  WORD extra = 0;
+  std::memcpy(&size, copy.data() + offsetof(DEVMODEW, dmSize), sizeof(size));
+  std::memcpy(&extra, copy.data() + offsetof(DEVMODEW, dmDriverExtra), sizeof(extra));
+  const size_t declared = static_cast<size_t>(size) + extra;
+  if (declared > copy.size()) copy.resize(declared, 0);
+  return copy;
+}
 
 // "ok", or the failed call with its last error.
 std::string DdiStatus::Describe() const {

@@ -55,6 +55,10 @@ struct SessionOptions {
   std::function<void(const SURFOBJ& band, POINTL origin)> bandObserver;
 };
 
+// The engine's copy of an application's device mode: at least a whole public record and
+// as long as its own size fields say, zero-padded.
+std::vector<uint8_t> EngineDevmode(const std::vector<uint8_t>& bytes);
+
 class EngineSession {
  public:
   // Loads the driver library at driverPath (a Windows path; once per process, shared by

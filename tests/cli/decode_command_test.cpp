@@ -2,6 +2,8 @@
 // have been sent, refused at their offset.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/cli/tool_fixture.h"
 
 namespace test {
@@ -39,8 +41,39 @@ TEST_F(DecodeTest, ReportsTheJobRecordTheHeaderAndTheLines) {
 
   ToolResult text = Run({"decode", "out.bin"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("framed output, 1 page"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("framed output, 1 page\n"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("360 dpi"), std::string::npos) << text.out;
+
+  WritePgm(Path("dot.pgm"), {1, 1, {0}});
+  ASSERT_EQ(Run({"print", "dot.pgm", "--halftone", "threshold", "-o", "dot.bin"}).status, 0);
+  EXPECT_NE(Run({"decode", "dot.bin"}).out.find(" zero), 1 dot, ends"), std::string::npos);
+}
+
+TEST_F(DecodeTest, TrueAspectDrawsA720DpiLineHalfAsHighAsADotIsWide) {
+  const Args high = {"--dpi",    "720", "--paper",    "262",
+                     "--length", "100", "--halftone", "threshold"};
+  auto [cx, cy] = Page(high);
+  Gray page{cx, cy, std::vector<uint8_t>(size_t{cx} * cy, 255)};
+  for (uint32_t i = 0; i < page.pixels.size(); i += 7) page.pixels[i] = 0;
+  WritePgm(Path("high.pgm"), page);
+  Args print = {"print", "high.pgm", "-o", "high.bin"};
+  print.insert(print.end(), high.begin(), high.end());
+  ASSERT_EQ(Run(print).status, 0);
+  ASSERT_EQ(Run({"decode", "high.bin", "--png", "dots"}).status, 0);
+  ASSERT_EQ(Run({"decode", "high.bin", "--png", "true", "--aspect", "true"}).status, 0);
+  const Gray dots = ReadPngGray(Path("dots-1.png"));
+  const Gray wide = ReadPngGray(Path("true-1.png"));
+  ASSERT_EQ(wide.width, 2 * dots.width);
+  ASSERT_EQ(wide.height, dots.height);
+  for (uint32_t y = 0; y < dots.height; ++y) {
+    for (uint32_t x = 0; x < dots.width; ++x) {
+      ASSERT_EQ(wide.at(2 * x, y), dots.at(x, y)) << x << ", " << y;
+      ASSERT_EQ(wide.at(2 * x + 1, y), dots.at(x, y)) << x << ", " << y;
+    }
+  }
+  // At 360 dpi a dot is as long as it is wide: the PNG stays as it is.
+  ASSERT_EQ(Run({"decode", "out.bin", "--png", "square", "--aspect", "true"}).status, 0);
+  EXPECT_EQ(ReadPngGray(Path("square-1.png")).width, 384u);
 }
 
 TEST_F(DecodeTest, MalformedStreamsFailAtTheirOffset) {
@@ -53,12 +86,29 @@ TEST_F(DecodeTest, MalformedStreamsFailAtTheirOffset) {
   ExpectFailure(Run({"decode", "bad.bin", "--png", "never"}), 1, "offset 83");
   EXPECT_EQ(dir_.Names().size(), 4u);  // no PNG of a stream that did not decode
   WriteBytes(Path("empty.bin"), {});
-  ToolResult empty = Run({"decode", "empty.bin"});
-  EXPECT_EQ(empty.status, 0);
-  EXPECT_NE(empty.out.find("0 pages"), std::string::npos);
+  ExpectFailure(Run({"decode", "empty.bin"}), 1, "cannot decode empty.bin: no printer stream");
   ExpectFailure(Run({"decode", "missing.bin"}), 1, "cannot read stream missing.bin");
+  ExpectFailure(Run({"decode", "."}), 1, "cannot read stream .: is a directory");
   ExpectFailure(Run({"decode", "out.bin", "--png", "nowhere/page"}), 1,
-                "cannot write nowhere/page-1.png");
+                "cannot write nowhere/page-1.png: no such directory nowhere");
+  ExpectFailure(Run({"decode", "out.bin", "--png", "nowhere/"}), 1, "nowhere/: no such directory");
+}
+
+TEST_F(DecodeTest, PngsGoToAPrefixADirectoryOrStandardOutput) {
+  ASSERT_EQ(Run({"decode", "out.bin", "--png", "page"}).status, 0);
+  const std::vector<uint8_t> png = ReadBytes(Path("page-1.png"));
+  std::filesystem::create_directory(Path("shots"));
+  for (const char* directory : {"shots/", "shots"}) {
+    ASSERT_EQ(Run({"decode", "out.bin", "--png", directory}).status, 0) << directory;
+    EXPECT_EQ(ReadBytes(Path("shots/out-1.png")), png) << directory;
+  }
+  // Standard input and standard output: the PNG alone, no report.
+  ToolResult piped = RunTool({"decode", "-", "--png", "-"}, dir_.path(), 0, stream_);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == png);
+  ToolResult report = RunTool({"decode", "-"}, dir_.path(), 0, stream_);
+  EXPECT_EQ(report.out.rfind("standard input: " + std::to_string(stream_.size()) + " bytes", 0), 0u)
+      << report.out;
 }
 
 using OptionsTest = ToolTest;
@@ -82,7 +132,15 @@ TEST_F(OptionsTest, UsageErrorsExitWithStatusTwo) {
       {"info", "--printer-data", "FreeMem=lots"},
       {"info", "--printer-data", "=1"},
       {"media", "--measure", "2"},
+      {"media", "--copies", "2"},
+      {"ppd", "--plain"},
+      {"ppd", "--filter", "bin/rastertotq33"},
+      {"ppd", "--filter", "/opt/my filters/rastertotq33"},
+      {"info", "--paper", "laminated"},
+      {"info", "--paper", "no such tape"},
+      {"info", "--copies", "many"},
       {"decode"},
+      {"decode", "out.bin", "--png", "-", "--json"},
   };
   for (const Args& args : cases) {
     ToolResult result = Run(args);
@@ -93,12 +151,24 @@ TEST_F(OptionsTest, UsageErrorsExitWithStatusTwo) {
   }
 }
 
-TEST_F(OptionsTest, EveryCommandHasHelpWithExamples) {
-  for (const char* command : {"print", "info", "media", "decode"}) {
+TEST_F(OptionsTest, RefusalsNameWhatWasWrong) {
+  ExpectFailure(Run({"prnt", "a.png"}), 2, "no command 'prnt' (the commands are print, info");
+  ExpectFailure(Run({"media", "--paper", "262"}), 2, "media takes no --paper: ");
+  ExpectFailure(Run({"info", "--paper", "laminated tape 1"}), 2,
+                "'laminated tape 1' starts the names of 4 media: \"Laminated tape 12mm\" (260)");
+  ToolResult version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tq33 ", 0), 0u) << version.out;
+}
+
+TEST_F(OptionsTest, EveryCommandHasHelpWithExamplesAndOnlyTheOptionsItTakes) {
+  for (const char* command : {"print", "info", "media", "decode", "ppd"}) {
     ToolResult result = Run({command, "--help"});
     EXPECT_EQ(result.status, 0) << command;
     EXPECT_NE(result.out.find("Examples:"), std::string::npos) << command;
     EXPECT_NE(result.out.find(std::string("tq33 ") + command), std::string::npos) << command;
+    const bool settings = std::string(command) == "print" || std::string(command) == "info";
+    EXPECT_EQ(result.out.find("--copies") != std::string::npos, settings) << command;
   }
   EXPECT_NE(Run({"--help"}).out.find("Exit status"), std::string::npos);
 }

@@ -20,7 +20,7 @@ using tq33cli::Fit;
 Gray Render(const std::string& path, Fit fit, uint32_t width, uint32_t height) {
   Gray page{width, height, std::vector<uint8_t>(size_t{width} * height, 0x55)};
   tq33cli::GrayPage target{width, height, page.pixels.data()};
-  tq33cli::RenderImage(path, fit, &target);
+  tq33cli::RenderImage(tq33cli::OpenImageSource(path), fit, &target);
   return page;
 }
 

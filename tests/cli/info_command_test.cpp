@@ -41,10 +41,75 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
   EXPECT_EQ(banded["media"]["definitionIndex"], 1);  // the second user-defined label
   EXPECT_EQ(banded["media"]["definition"]["defPaperSize"], banded["media"]["mrPaperSize"]);
 
+  // The --max-bitmap limit is the job's: the defaults' context needs no bands.
+  EXPECT_EQ(RunJson({"info", "--max-bitmap", "25000"})["page"]["bandCount"], 14);
+
   ToolResult text = Run({"info"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("  privMargin: 57\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.rfind("Medium: \"VK 24mm (RFID)\" (387), 24 mm wide, continuous, special\n"
+                           "Page: 92 x 18.1 mm, 1304 x 256 dots, landscape\n",
+                           0),
+            0u)
+      << text.out;
+  EXPECT_NE(text.out.find("Output form: framed"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  privMargin (dots): 57\n"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("  dmFields: 0x1650F\n"), std::string::npos) << text.out;
+}
+
+TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
+  const std::pair<const char*, int> papers[] = {
+      {"372", 372},                       // a paper label: media kind 1
+      {"paper label 24 X 60MM", 372},     // its name, any case
+      {"Die-cut_label_24_x_40mm", 361},   // the PPD's keyword
+      {"die-cut label 24 x 40 mm", 361},  // blanks do not count
+      {"Name badge", 318},                // the start of one name: a user-defined label
+  };
+  for (const auto& [paper, code] : papers) {
+    ToolResult result = Run({"info", "--paper", paper, "--json"});
+    ASSERT_EQ(result.status, 0) << paper << ": " << result.err;
+    EXPECT_EQ(result.err, "") << paper;
+    Json info = Json::parse(result.out);
+    EXPECT_EQ(info["settings"]["dmPaperSize"], code) << paper;
+  }
+}
+
+TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
+  const std::pair<Args, std::string> changes[] = {
+      {{"--paper", "9999"},
+       "warning: paper 9999 is not in the media table; printing on \"VK 24mm (RFID)\" (387)"},
+      {{"--set", "dmPaperSize=372"},
+       "paper 372 (\"Paper label 24 x 60mm\") is a medium of kind 1, not of the kind 0"},
+      {{"--copies", "5001"}, "warning: 5001 copies is more than 5000; printing 5000"},
+      {{"--copies", "0"}, "warning: 0 copies is fewer than 1; printing 1"},
+      {{"--length", "-1"}, "warning: length -0.1 mm is no length; printing 100 mm"},
+      {{"--paper", "262", "--length", "20000"},
+       "length 2000 mm is longer than 1000 mm, the most \"Laminated tape 24mm\" (262) takes; "
+       "printing 1000 mm"},
+      {{"--paper", "361", "--length", "500"},
+       "length 50 mm does not apply to \"Die-cut label 24 x 40mm\" (361), whose labels are 40 mm"},
+      {{"--dpi", "720", "--resource-language", "0409:04B0"},
+       "720 dpi needs the high-resolution allowance"},
+      {{"--chain"}, "is special media, which cannot chain labels"},
+      {{"--paper", "372", "--mirror"}, "is paper media, which prints only unmirrored (--mirror)"},
+      {{"--set", "dmOrientation=3"}, "orientation 3 is neither portrait (1) nor landscape (2)"},
+      {{"--set", "dmScale=50"}, "the driver changed dmScale from 50 to 100 (--set dmScale=50)"},
+  };
+  for (const auto& [options, warning] : changes) {
+    Args args = {"info", "--json"};
+    args.insert(args.end(), options.begin(), options.end());
+    ToolResult result = Run(args);
+    EXPECT_EQ(result.status, 0) << warning;
+    EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
+    args.push_back("--strict");
+    ToolResult strict = Run(args);
+    ExpectFailure(strict, 1, "--strict: the driver changed 1 setting");
+    EXPECT_EQ(strict.out, "");
+  }
+  // What the driver keeps draws no word.
+  EXPECT_EQ(
+      Run({"info", "--copies", "5000", "--paper", "262", "--length", "500", "--chain", "--strict"})
+          .err,
+      "");
 }
 
 TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
@@ -148,6 +213,12 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   WriteBytes(Path("big.dat"), std::vector<uint8_t>(4000, 0));
   ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1, "holds 4000 bytes");
   ExpectFailure(Run({"info", "--max-bitmap", "100"}), 1, "the 100 bytes --max-bitmap grants");
+  // Settings that leave no page: a 4 mm tape cannot hold the special medium's margins.
+  ToolResult noPage = Run({"info", "--paper", "262", "--length", "30"});
+  ExpectFailure(noPage, 1,
+                "the settings leave no page to print on: a label 4 mm long (57 dots at 360 dpi) of "
+                "\"Laminated tape 24mm\" (262) does not hold its feed margins of 57 dots");
+  EXPECT_NE(noPage.err.find("warning: length 3 mm is shorter than 4 mm"), std::string::npos);
   ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
                 "cannot read model data file nowhere.model");
 }

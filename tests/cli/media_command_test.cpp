@@ -50,10 +50,26 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
     EXPECT_EQ(media["definitions"][i]["paperSizeCode"], USER_FORM_BASE + i);
   }
 
-  ToolResult text = Run({"media"});
+  // By default a line a medium, in millimetres; --verbose has every field, units named.
+  ToolResult table = Run({"media"});
+  EXPECT_EQ(table.status, 0);
+  std::string words;  // the table with every run of blanks as one
+  for (char c : table.out) {
+    if (c != ' ' || (!words.empty() && words.back() != ' ')) words += c;
+  }
+  for (const char* line : {"code name width x length (mm) kind across special\n",
+                           "\n372 Paper label 24 x 60mm 24 x 60 1 1 no\n",
+                           "\n387 VK 24mm (RFID) 24 x continuous 0 1 yes\n",
+                           "\n283 Laminated tape 3.5mm, 3 labels across 10.5 x continuous 0 3 no\n",
+                           "\n317 Address 24 x 62 mm 24 x 62 0 1 no\n"}) {
+    EXPECT_NE(words.find(line), std::string::npos) << line << words;
+  }
+  ToolResult text = Run({"media", "--verbose"});
   EXPECT_EQ(text.status, 0);
   EXPECT_EQ(text.out.find("raw"), std::string::npos);
   EXPECT_NE(text.out.find("moName: \"TQ-33\""), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("    mrWidth (0.1 mm): 35\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  defLength (0.01 mm): 6200\n"), std::string::npos) << text.out;
 }
 
 TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {

@@ -2,6 +2,10 @@
 // orientation, fitting, and jobs that must leave no output. (Banding and plain copies are
 // the driver's, pinned to the byte in its own tests.)
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
 
 #include "tests/cli/tool_fixture.h"
 
@@ -153,6 +157,91 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   }
   for (const std::string& name : dir_.Names()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
   EXPECT_EQ(Run({"print", "good.pgm", "good.png", "-o", "old.bin"}).status, 0);
+}
+
+TEST_F(PrintTest, OptionsStandAnywhereAndImagesComeFromStandardInput) {
+  auto [cx, cy] = Page({});
+  // Grays, which every halftone prints differently.
+  Gray ramp = Filled(cx, cy, kWhite);
+  for (size_t i = 0; i < ramp.pixels.size(); ++i)
+    ramp.pixels[i] = static_cast<uint8_t>(i % cx * 255 / cx);
+  WritePgm(Path("page.pgm"), ramp);
+  ASSERT_EQ(Run({"print", "page.pgm", "page.pgm", "-o", "out.bin", "--halftone", "threshold",
+                 "--copies", "2"})
+                .status,
+            0);
+  const std::vector<uint8_t> expected = ReadBytes(Path("out.bin"));
+  const Args orders[] = {
+      {"print", "--halftone", "Threshold", "--copies", "2", "page.pgm", "page.pgm", "-o", "a.bin"},
+      {"print", "--copies=2", "page.pgm", "--output=a.bin", "page.pgm", "--halftone=THRESHOLD"},
+      {"print", "--halftone", "threshold", "-o", "a.bin", "--copies", "2", "--", "page.pgm",
+       "page.pgm"},
+      {"print", "--halftone", "threshold", "--copies", "2", "page.pgm", "-", "-o", "a.bin"},
+  };
+  for (const Args& args : orders) {
+    std::filesystem::remove(Path("a.bin"));
+    ToolResult result = RunTool(args, dir_.path(), 0, ReadBytes(Path("page.pgm")));
+    ASSERT_EQ(result.status, 0) << args[1] << ": " << result.err;
+    EXPECT_TRUE(ReadBytes(Path("a.bin")) == expected) << args[1];
+  }
+  ExpectFailure(Run({"print", "-", "-", "-o", "a.bin"}), 2, "can be read only once");
+  // A PNG through a pipe, and the job to standard output.
+  WritePng(Path("page.png"), {cx, cy, 0 /* gray */, 8, ramp.pixels});
+  ToolResult piped = RunTool({"print", "-", "-o", "-", "--halftone", "threshold"}, dir_.path(), 0,
+                             ReadBytes(Path("page.png")));
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  ASSERT_EQ(Run({"print", "page.pgm", "-o", "one.bin", "--halftone", "threshold"}).status, 0);
+  EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) ==
+              ReadBytes(Path("one.bin")));
+}
+
+TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {
+  auto [cx, cy] = Page({});
+  WritePgm(Path("page.pgm"), Pattern(cx, cy));
+  ASSERT_EQ(Run({"print", "page.pgm", "-o", "out.bin"}).status, 0);
+  const std::vector<uint8_t> expected = ReadBytes(Path("out.bin"));
+  namespace fs = std::filesystem;
+  // A link to a file, and one to a file that is not there yet: the links stay.
+  WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
+  fs::create_symlink("old.bin", Path("link"));
+  fs::create_symlink("new.bin", Path("dangling"));
+  for (const char* link : {"link", "dangling"}) {
+    ASSERT_EQ(Run({"print", "page.pgm", "-o", link}).status, 0) << link;
+    EXPECT_TRUE(fs::is_symlink(Path(link))) << link;
+    EXPECT_TRUE(ReadBytes(Path(link)) == expected) << link;
+  }
+  // A FIFO receives the job in place and stays a FIFO.
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  std::vector<uint8_t> received;
+  std::thread reader([&] { received = ReadBytes(Path("fifo")); });
+  EXPECT_EQ(Run({"print", "page.pgm", "-o", "fifo"}).status, 0);
+  reader.join();
+  EXPECT_TRUE(received == expected);
+  EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+  // /dev/stdout is the descriptor the tool was given, whatever it is.
+  ToolResult out = Run({"print", "page.pgm", "-o", "/dev/stdout"});
+  EXPECT_TRUE(std::vector<uint8_t>(out.out.begin(), out.out.end()) == expected) << out.err;
+  ExpectFailure(Run({"print", "page.pgm", "-o", "."}), 1, "cannot write .: is a directory");
+  ExpectFailure(Run({"print", "page.pgm", "-o", "none/out.bin"}), 1,
+                "cannot write none/out.bin: no such directory none");
+}
+
+TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {
+  auto [cx, cy] = Page({});
+  WritePgm(Path("tall.pgm"), Filled(cx / 2, cy * 2, kBlack));
+  ToolResult cropped = Run({"print", "tall.pgm", "-o", "out.bin"});
+  EXPECT_EQ(cropped.status, 0);
+  EXPECT_NE(cropped.err.find("warning: tall.pgm is " + std::to_string(cx / 2) + " x " +
+                             std::to_string(cy * 2) + " pixels, the page " + std::to_string(cx) +
+                             " x " + std::to_string(cy) + " dots: --fit none leaves " +
+                             std::to_string(cx / 2 * cy) + " pixels out"),
+            std::string::npos)
+      << cropped.err;
+  EXPECT_EQ(Run({"print", "tall.pgm", "--fit", "contain", "-o", "out.bin"}).err, "");
+  // --strict refuses before anything is written.
+  ExpectFailure(Run({"print", "tall.pgm", "--copies", "0", "--strict", "-o", "strict.bin"}), 1,
+                "--strict: the driver changed 1 setting the command line asked for");
+  EXPECT_FALSE(std::filesystem::exists(Path("strict.bin")));
 }
 
 TEST_F(PrintTest, AnInterruptedJobEndsCleanlyWithoutOutput) {

@@ -35,11 +35,26 @@ std::vector<std::string> ScratchDir::Names() const {
 }
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
-                   int interruptAfterMs) {
+                   int interruptAfterMs, const std::vector<uint8_t>& input) {
   std::vector<std::string> argv = {BuiltProgram("tq33")};
   argv.insert(argv.end(), args.begin(), args.end());
   ProcessOptions options;
   options.directory = directory;
+  if (!input.empty()) {
+    options.feed = [&input](pid_t, int pipe) {
+      // A tool that stops reading early must not end the test with SIGPIPE.
+      struct sigaction ignore {
+      }, previous{};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGPIPE, &ignore, &previous);
+      for (size_t done = 0; done < input.size();) {
+        const ssize_t written = write(pipe, input.data() + done, input.size() - done);
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+      }
+      sigaction(SIGPIPE, &previous, nullptr);
+    };
+  }
   if (interruptAfterMs > 0) {
     options.feed = [interruptAfterMs](pid_t pid, int) {
       usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);

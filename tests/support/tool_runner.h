@@ -30,10 +30,11 @@ class ScratchDir {
 };
 
 // Runs tq33 with the arguments in directory (its working directory), input from
-// /dev/null. A crash, a sanitizer report or a stack trace fails the calling test. With
-// interruptAfterMs, SIGINT is sent to it that long after it started.
+// /dev/null or, when given, the bytes of input. A crash, a sanitizer report or a stack
+// trace fails the calling test. With interruptAfterMs, SIGINT is sent to it that long
+// after it started.
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
-                   int interruptAfterMs = 0);
+                   int interruptAfterMs = 0, const std::vector<uint8_t>& input = {});
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
