@@ -30,7 +30,7 @@ const BYTE kFlatMatrix[16] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
 #define ABORT_POLL_INTERVAL 100     // rows or head positions between two abort polls
 #define MAX_LABELS_ACROSS 4
 #define MAX_PAGE_STREAM 0x7FFFFFFFu // so that the packer's doubled work area cannot wrap
-#define DIFFUSION_BLOCK 32          // portrait columns gathered per pass over the rows
+#define DIFFUSION_BLOCK 48          // portrait columns gathered per pass over the rows
 #define DIFFUSION_SCRATCH_OFFSET 128  // inside the page stream, past the headers' room
 
 // The page image as handed in, checked against its own buffer size.
@@ -184,28 +184,51 @@ static inline uint64_t LoadWord(const BYTE* bytes) {
 }
 static inline void StoreWord(BYTE* bytes, uint64_t word) { std::memcpy(bytes, &word, sizeof(word)); }
 
-// Landscape: each head position is a row, its pixels along the feed lie side by side and
-// are inverted, diffused and replaced in place. FALSE when the job was aborted.
+// The head positions diffused together from first on: at most limit, and none past the
+// next abort poll, so that the polls fall between the same lines as one line at a time.
+static DWORD DiffusionBlock(DWORD first, DWORD heads, DWORD limit) {
+  DWORD count = heads - first;
+  if (count > limit) count = limit;
+  const DWORD toPoll = ABORT_POLL_INTERVAL - first % ABORT_POLL_INTERVAL;
+  return count < toPoll ? count : toPoll;
+}
+
+// Landscape: each head position is a row, its pixels along the feed lie side by side. A
+// block of rows is inverted in place, diffused, and its dots put back as pixels. FALSE
+// when the job was aborted.
 static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                         DWORD heads, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
-  if (bitBytes > scratchBytes) return FALSE;
+  DWORD limit = scratchBytes / bitBytes;
+  if (limit == 0) return FALSE;
+  if (limit > ABORT_POLL_INTERVAL) limit = ABORT_POLL_INTERVAL;
   BYTE* bits = scratch;
-  for (DWORD h = 0; h < heads; ++h) {
-    if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
-    BYTE* row = const_cast<BYTE*>(geometry.pixels) + static_cast<size_t>(h) * geometry.rowStride;
-    DWORD x = 0;
-    for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
-    for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
+  const size_t stride = geometry.rowStride;
+  BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
+  for (DWORD first = 0; first < heads;) {
+    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    const DWORD count = DiffusionBlock(first, heads, limit);
+    BYTE* rows = pixels + first * stride;
+    for (DWORD r = 0; r < count; ++r) {
+      BYTE* row = rows + r * stride;
+      DWORD x = 0;
+      for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
+      for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
+    }
     // Cleared first: a line the diffusion does not write stays white.
-    std::memset(bits, 0, bitBytes);
-    DiffuseLine(context, row, bits, feed);
-    const DWORD whole = feed / 8;
-    for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[bits[i]], 8);
-    for (x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[bits[x / 8]][x % 8];
-    // The row padding is white: no dot lies past the feed lines.
-    std::memset(row + feed, 255, geometry.rowStride - feed);
+    std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
+    DiffuseLines(context, rows, stride, bits, bitBytes, feed, count);
+    for (DWORD r = 0; r < count; ++r) {
+      BYTE* row = rows + r * stride;
+      const BYTE* dots = bits + static_cast<size_t>(r) * bitBytes;
+      const DWORD whole = feed / 8;
+      for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[dots[i]], 8);
+      for (DWORD x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[dots[x / 8]][x % 8];
+      // The row padding is white: no dot lies past the feed lines.
+      std::memset(row + feed, 255, stride - feed);
+    }
+    first += count;
   }
   return TRUE;
 }
@@ -303,32 +326,29 @@ static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first,
 }
 
 // Portrait: each head position is a column. Columns are gathered a block at a time, so
-// that every pass walks the rows in memory order, then diffused one after another and put
-// back. FALSE when the job was aborted or the scratch cannot hold one column.
+// that every pass walks the rows in memory order, then diffused together and put back.
+// FALSE when the job was aborted or the scratch cannot hold one column.
 static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                            DWORD heads, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
-  DWORD block = scratchBytes / (feed + bitBytes);
-  if (block == 0) return FALSE;
-  if (block > DIFFUSION_BLOCK) block = DIFFUSION_BLOCK;
+  DWORD limit = scratchBytes / (feed + bitBytes);
+  if (limit == 0) return FALSE;
+  if (limit > DIFFUSION_BLOCK) limit = DIFFUSION_BLOCK;
   BYTE* lines = scratch;
-  BYTE* bits = scratch + static_cast<size_t>(block) * feed;
+  BYTE* bits = scratch + static_cast<size_t>(limit) * feed;
   BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
   const size_t stride = geometry.rowStride;
 
-  for (DWORD first = 0; first < heads; first += block) {
-    const DWORD count = heads - first < block ? heads - first : block;
+  for (DWORD first = 0; first < heads;) {
+    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    const DWORD count = DiffusionBlock(first, heads, limit);
     GatherColumns(pixels, stride, feed, first, count, lines);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
-    for (DWORD c = 0; c < count; ++c) {
-      const DWORD h = first + c;
-      if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
-      DiffuseLine(context, lines + static_cast<size_t>(c) * feed,
-                  bits + static_cast<size_t>(c) * bitBytes, feed);
-    }
+    DiffuseLines(context, lines, feed, bits, bitBytes, feed, count);
     ScatterColumns(pixels, stride, feed, first, count, bits, bitBytes);
+    first += count;
   }
   return TRUE;
 }
