@@ -262,22 +262,22 @@ constexpr bool GroupedDivisionIsExact() {
 static_assert(GroupedDivisionIsExact());
 
 // Where the room of InitDiffusion holds what a group needs, for lines of up to n values:
-// the levels of each step (eight bytes, lane k at byte k), the carry line (lanes 6 and 7
-// of a step, two 16-bit errors in one 32-bit word) and the dots of each step (bit k for
-// lane k).
+// the levels of each step (eight bytes, lane k at byte k), the carry line (the errors of
+// lanes 4 to 7 of a step, the upper half of its vector, stored in one move; lanes 6 and 7
+// are read back) and the dots of each step (bit k for lane k).
 struct GroupRoom {
   BYTE* levels;
-  uint32_t* carry;
+  uint64_t* carry;
   BYTE* dots;
 };
 constexpr uint64_t RoundTo16(uint64_t bytes) { return (bytes + 15) / 16 * 16; }
 constexpr uint64_t LevelBytes(uint64_t n) { return RoundTo16(8 * (n + kRamp)); }
-constexpr uint64_t CarryBytes(uint64_t n) { return RoundTo16(4 * (n + kRamp + kCarryLead)); }
+constexpr uint64_t CarryBytes(uint64_t n) { return RoundTo16(8 * (n + kRamp + kCarryLead)); }
 constexpr uint64_t DotBytes(uint64_t n) { return RoundTo16(n + kRamp + 8); }
 constexpr uint64_t RoomBytes(uint64_t n) { return LevelBytes(n) + CarryBytes(n) + DotBytes(n); }
 
 GroupRoom RoomOf(BYTE* room, DWORD lineLength) {
-  return {room, reinterpret_cast<uint32_t*>(room + LevelBytes(lineLength)),
+  return {room, reinterpret_cast<uint64_t*>(room + LevelBytes(lineLength)),
           room + LevelBytes(lineLength) + CarryBytes(lineLength)};
 }
 
@@ -291,9 +291,10 @@ struct GroupLines {
 
 inline DWORD RingAt(DWORD step) { return step & (kRing - 1); }
 
-// The 32-bit word of the carry line for two errors.
-inline uint32_t CarryWord(LONG lane6, LONG lane7) {
-  return static_cast<uint16_t>(lane6) | static_cast<uint32_t>(static_cast<uint16_t>(lane7)) << 16;
+// An entry of the carry line with these errors in lanes 6 and 7.
+inline uint64_t CarryEntry(LONG lane6, LONG lane7) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(lane6)) |
+          static_cast<uint64_t>(static_cast<uint16_t>(lane7)) << 16) << 32;
 }
 
 // What a step hands to the next besides its errors: the next sum adds 7 times them as
@@ -383,7 +384,8 @@ class GroupDiffuser {
   // in at the bottom. The two meet in one ring: a lane's previous line at a position and
   // its line two back at the same position, kLag steps earlier.
   TQ33_INLINE void Spread(DWORD s, DWORD slot, Lanes errors) {
-    const __m128i before = _mm_cvtsi32_si128(static_cast<int>(room_.carry[s + kCarryLead]));
+    const __m128i before =
+        _mm_cvtsi32_si128(static_cast<int>(room_.carry[s + kCarryLead] >> 32));
     const __m128i own = reinterpret_cast<__m128i>(errors);
     const Lanes previous =
         reinterpret_cast<Lanes>(_mm_or_si128(_mm_slli_si128(own, 2), _mm_srli_epi32(before, 16)));
@@ -427,8 +429,7 @@ class GroupDiffuser {
     chain->older = chain->errors;
     chain->errors = errors;
     Spread(s, slot, errors);
-    room_.carry[s] = static_cast<uint32_t>(
-        _mm_cvtsi128_si32(_mm_srli_si128(reinterpret_cast<__m128i>(errors), 12)));
+    _mm_storeh_pi(reinterpret_cast<__m64*>(room_.carry + s), reinterpret_cast<__m128>(errors));
     const __m128i packed = _mm_packs_epi16(reinterpret_cast<__m128i>(dot), _mm_setzero_si128());
     room_.dots[s] = static_cast<BYTE>(_mm_movemask_epi8(packed));
     if (keeping_) Keep(s, errors, lines);
@@ -509,7 +510,7 @@ void DiffuseGroups(LineBufferRecord* state, const BYTE* input, SIZE_T inputStrid
   const DWORD carryLength = count + kRamp + kCarryLead;
   for (DWORD i = 0; i < carryLength; ++i) {
     const DWORD at6 = i - 6 * kLag, at7 = i - 7 * kLag;  // wrap around below 0
-    room.carry[i] = CarryWord(at6 < count ? twoBack[at6] : 0, at7 < count ? previous[at7] : 0);
+    room.carry[i] = CarryEntry(at6 < count ? twoBack[at6] : 0, at7 < count ? previous[at7] : 0);
   }
   // No step writes the dots past the last; the bytes they make must not print.
   std::memset(room.dots + count + kRamp, 0, 8);
