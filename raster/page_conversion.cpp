@@ -32,6 +32,7 @@ const BYTE kFlatMatrix[16] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
 #define MAX_PAGE_STREAM 0x7FFFFFFFu // so that the packer's doubled work area cannot wrap
 #define DIFFUSION_BLOCK 48          // portrait columns gathered per pass over the rows
 #define DIFFUSION_SCRATCH_OFFSET 128  // inside the page stream, past the headers' room
+#define LANDSCAPE_PREFETCH_BYTES 64   // a cache line of a landscape row
 
 // The page image as handed in, checked against its own buffer size.
 struct PageImage {
@@ -400,10 +401,17 @@ static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWOR
   const size_t stride = geometry.rowStride;
   const DWORD part = geometry.partExtent;
   const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+  // Every row is a stream of its own, too many for the processor to foresee: the first
+  // block of a cache line asks for the row's next line ahead of time.
+  const bool lineStart = f % LANDSCAPE_PREFETCH_BYTES == 0;
   DWORD j = 0;
   for (; j + 8 <= part; j += 8) {
     uint64_t word[8];
-    for (DWORD i = 0; i < 8; ++i) word[i] = LoadWord(source + (j + i) * stride);
+    for (DWORD i = 0; i < 8; ++i) {
+      const BYTE* row = source + (j + i) * stride;
+      if (lineStart) __builtin_prefetch(row + 2 * LANDSCAPE_PREFETCH_BYTES);
+      word[i] = LoadWord(row);
+    }
     TransposeBytes(word);
     for (DWORD k = 0; k < 8; ++k) StoreWord(dots[k] + j, word[k]);
   }
