@@ -48,7 +48,7 @@ std::string DriverLibraryBesideProgram() {
 
 }  // namespace
 
-// Lays out the named files, or the built-in ones; null with the reason when it cannot.
+// Sets up the named files, or the built-in ones; null with the reason when it cannot.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     const std::string& modelDataFile, const std::string& mediaFile, std::string* error) {
   host::InstallationFiles files;
@@ -63,10 +63,12 @@ std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
   // The engine loads the driver from the installation, as the spooler's process would: the
   // filter need not have it loaded.
   files.driverLibrary = DriverLibraryBesideProgram();
+  // Nothing is written to disk for a job: the files are served from memory.
+  files.inMemory = true;
   std::string why;
   std::unique_ptr<host::PrinterInstallation> installation =
       host::PrinterInstallation::Create(files, &why);
-  if (!installation) *error = "cannot lay out the printer installation: " + why;
+  if (!installation) *error = "cannot set up the printer installation: " + why;
   return installation;
 }
 

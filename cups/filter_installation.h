@@ -1,6 +1,6 @@
-// The printer installation the filter prints on, laid out for the job in a private
-// directory under $TMPDIR: the driver data file and the media definition file the queue
-// names, or the defaults built into the filter (data/ at build time).
+// The printer installation the filter prints on, held in memory for the job: the driver
+// data file and the media definition file the queue names, or the defaults built into the
+// filter (data/ at build time).
 #pragma once
 
 #include <memory>
@@ -13,8 +13,8 @@ namespace tq33cups {
 // Installation files larger than this are refused: no driver data file comes near it.
 constexpr size_t kMaxInstallationFileBytes = size_t{1} << 20;
 
-// Lays out the installation. Null with the reason in error when a named file cannot be
-// read or the installation cannot be written.
+// Sets up the installation. Null with the reason in error when a named file cannot be
+// read or the installation cannot be made.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     const std::string& modelDataFile, const std::string& mediaFile, std::string* error);
 
