@@ -79,11 +79,14 @@ std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& install
 PrinterContext::PrinterContext(const ToolOptions& options)
     : installation_(std::make_unique<ToolInstallation>(options)) {
   // What an application gets from the driver before it changes anything: the defaults
-  // of a context made without an application record.
+  // of a context made without an application record. Nothing is drawn on it, so it is an
+  // information context, without a surface.
   SettingsRecord defaults{};
   {
+    host::SessionOptions probeOptions;
+    probeOptions.surface = false;
     std::unique_ptr<host::EngineSession> probe =
-        OpenSession(*installation_, {}, options.maxBitmapBytes);
+        OpenSession(*installation_, probeOptions, options.maxBitmapBytes);
     defaults = ContextFromHandle(probe->device())->defaultSettings;
   }
   applicationRecord_ = ApplicationRecord(defaults, options.settingsSteps);

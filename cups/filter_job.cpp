@@ -116,7 +116,7 @@ class Job {
   std::vector<BYTE> line_;
 };
 
-// Lays out the installation, learns the driver's defaults and media, and resolves the
+// Sets up the installation, learns the driver's defaults and media, and resolves the
 // job's options. FALSE, with an ERROR line, when the driver cannot be set up.
 bool Job::SetUp() {
   PpdSettings ppd;
@@ -137,10 +137,13 @@ bool Job::SetUp() {
   });
 
   {
-    // What an application gets from the driver before it changes anything.
+    // What an application gets from the driver before it changes anything: an
+    // information context, without a surface.
     host::DdiStatus status;
-    std::unique_ptr<host::EngineSession> probe =
-        host::EngineSession::Open(host::kDriverPath, installation_->printer(), {}, &status);
+    host::SessionOptions probeOptions;
+    probeOptions.surface = false;
+    std::unique_ptr<host::EngineSession> probe = host::EngineSession::Open(
+        host::kDriverPath, installation_->printer(), probeOptions, &status);
     if (!probe) {
       return Fail("The driver refused the printer (" + status.Describe() +
                   "); check the queue's driver data and media definition files");
