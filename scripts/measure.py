@@ -5,8 +5,8 @@
       writes a photo-like grey image (smooth ramps with some texture) as binary PGM
   measure.py time RUNS NAME=COMMAND [NAME=COMMAND...] [--json]
       runs the commands in turn, RUNS rounds, each round in the order given, and prints
-      per command the median and the fastest wall time, the median CPU time (user + system)
-      and the largest peak resident size, and how many times the first command's median
+      per command the median and the fastest wall time, the median CPU time (user + system),
+      the peak resident size (of one more run, under GNU time), and how many times the first command's median
       each other median is; --json prints the figures as one JSON object
   measure.py scaling RUNS TQ33 WORKDIR
       times `TQ33 print` of labels of 0.1, 1 and 10 m on 18 mm tape at 360 and 720 dpi in
@@ -17,7 +17,9 @@ import json
 import os
 import shlex
 import statistics
+import subprocess
 import sys
+import tempfile
 import time
 
 
@@ -33,7 +35,7 @@ def write_image(width, height, path):
 
 
 def run_once(argv):
-    """Wall seconds, CPU seconds and peak resident kilobytes of one run of argv."""
+    """Wall seconds and CPU seconds of one run of argv, its output thrown away."""
     with open(os.devnull, "wb") as null:
         start = time.perf_counter()
         pid = os.posix_spawnp(argv[0], argv, os.environ,
@@ -42,7 +44,16 @@ def run_once(argv):
         wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("measure: %s failed (status %d)" % (shlex.join(argv), os.waitstatus_to_exitcode(status)))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def peak_kilobytes(argv):
+    """The peak resident size of one run of argv, as GNU time reports it. A process started
+    from this one would count this interpreter's own size, which it keeps across exec."""
+    with tempfile.NamedTemporaryFile("r") as report, open(os.devnull, "wb") as null:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv, stdout=null,
+                       check=True)
+        return int(report.read().split()[-1])
 
 
 def time_commands(runs, named):
@@ -51,12 +62,13 @@ def time_commands(runs, named):
         for name, argv in named:
             results[name].append(run_once(argv))
     summary = {}
-    for name, samples in results.items():
+    for name, argv in named:
+        samples = results[name]
         summary[name] = {
             "wall_ms": statistics.median(s[0] for s in samples) * 1000,
             "fastest_ms": min(s[0] for s in samples) * 1000,
             "cpu_ms": statistics.median(s[1] for s in samples) * 1000,
-            "peak_rss_mb": max(s[2] for s in samples) / 1024,
+            "peak_rss_mb": peak_kilobytes(argv) / 1024,
             "runs": runs,
         }
     return summary

@@ -7,7 +7,7 @@
 set -euo pipefail
 runs=${1:-5}
 cd "$(dirname "$0")/.."
-./scripts/setup.sh build
+./scripts/setup.sh build peers
 [ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tq33 tq33modeldata >/dev/null
 

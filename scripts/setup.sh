@@ -24,8 +24,9 @@ packages_of() {
     m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
     # the libFuzzer targets
     fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
-    # the general image tools scripts/compare_peers.sh times the tool against (not for CI)
-    peers) echo netpbm imagemagick ;;
+    # the general image tools scripts/compare_peers.sh times the tool against, and GNU time
+    # for the peak memory of a run (not for CI)
+    peers) echo netpbm imagemagick time ;;
     all) local g; for g in test windows m32 fuzz; do packages_of "$g"; done ;;
     *) echo "setup: unknown group '$1' (build test windows m32 m32-emulated fuzz peers all)" >&2
        return 2 ;;
