@@ -4,18 +4,39 @@
 # netpbm's `pamditherbw -fs` and ImageMagick's Floyd-Steinberg dither of the same PGM,
 # and `tq33 info` alone (the start-up). The commands run in turn, RUNS rounds (default
 # 21); the figures are medians, and the last column says how many times the median of
-# `tq33 print` each one takes. A measuring tool for the README, not part of CI.
-#   scripts/compare_peers.sh [RUNS]
+# `tq33 print` each one takes.
+#
+# With --scaling it prints instead how the cost of a print grows with the label: labels of
+# 0.1, 1 and 10 m on 18 mm tape at 360 and 720 dpi in each halftone mode, the median of
+# RUNS runs (default 5) and the peak resident size, as the README's Markdown table.
+#
+# A measuring tool for the README's speed section, not part of CI.
+#   scripts/compare_peers.sh [--scaling] [RUNS]
 set -euo pipefail
-runs=${1:-21}
+scaling=false
+if [ "${1:-}" = --scaling ]; then
+  scaling=true
+  shift
+fi
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh build peers
 [ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tq33 tq33modeldata >/dev/null
-bin=build/release/bin
+bin=$PWD/build/release/bin
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores," \
+     "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+if $scaling; then
+  runs=${1:-5}
+  echo "Median of $runs runs"
+  echo
+  python3 scripts/measure.py scaling "$runs" "$bin/tq33" "$work"
+  exit 0
+fi
+
+runs=${1:-21}
 python3 scripts/measure.py image 28233 192 "$work/label.pgm"
 # Debian's ImageMagick refuses images wider than 16K pixels unless a policy allows them.
 mkdir "$work/magick"
@@ -27,8 +48,6 @@ cat > "$work/magick/policy.xml" <<'POLICY'
 POLICY
 export MAGICK_CONFIGURE_PATH="$work/magick"
 
-echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores," \
-     "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Job: 1 m label, 720 dpi, 18 mm tape, error diffusion (28233 x 192 pixels); $runs rounds"
 python3 scripts/measure.py time "$runs" \
   "tq33 print=$bin/tq33 print $work/label.pgm -o $work/label.bin --orientation landscape --paper 261 --length 10000 --dpi 720 --halftone diffusion" \

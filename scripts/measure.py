@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Measuring helpers for scripts/compare_peers.sh and scripts/scaling_table.sh.
+"""Measuring helpers for scripts/compare_peers.sh.
 
   measure.py image WIDTH HEIGHT OUT.pgm
       writes a photo-like grey image (smooth ramps with some texture) as binary PGM
