@@ -7,8 +7,9 @@
 # `tq33 print` each one takes.
 #
 # With --scaling it prints instead how the cost of a print grows with the label: labels of
-# 0.1, 1 and 10 m on 18 mm tape at 360 and 720 dpi in each halftone mode, the median of
-# RUNS runs (default 5) and the peak resident size, as the README's Markdown table.
+# 0.1, 0.3 and 1 m (the longest the driver makes) and a document of ten 1 m labels, on 18 mm
+# tape at 360 and 720 dpi in each halftone mode, the median CPU time of RUNS runs (default 5)
+# and the peak resident size, as the README's Markdown table.
 #
 # A measuring tool for the README's speed section, not part of CI.
 #   scripts/compare_peers.sh [--scaling] [RUNS]
