@@ -1,6 +1,7 @@
 // Files held in memory at host paths: the file, version and library calls find them before
-// the file system, so that a printer installation needs nothing on disk. A memory file opens as an anonymous file of its own bytes, so that the
-// calls read it exactly as they read a file on disk.
+// the file system, so that a printer installation needs nothing on disk. A memory file opens
+// as an anonymous file of its own bytes, so that the calls read it exactly as they read a
+// file on disk.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>

@@ -321,9 +321,14 @@ class GroupDiffuser {
     for (DWORD k = 0; k < kLanes; ++k) keeping_ = keeping_ || lines.keep[k];
     // The steps before the first: no lane is on its line yet, but the carry already
     // reaches into the first lanes' neighbourhoods.
-    for (DWORD back = kOldestGathered; back > 0; --back) Spread(0u - back, RingAt(0u - back), Lanes{});
+    for (DWORD back = kOldestGathered; back > 0; --back) {
+      Spread(0u - back, RingAt(0u - back), Lanes{});
+    }
+    // The five previous-line values the first step's running sum takes over from.
     Chain chain = {};
-    for (DWORD back = kLag + 3; back > kLag - 2; --back) chain.previousFive += previous_[RingAt(0u - back)];
+    for (DWORD back = kLag + 3; back > kLag - 2; --back) {
+      chain.previousFive += previous_[RingAt(0u - back)];
+    }
     const DWORD firstInterior = 2 + kRamp;
     const DWORD endInterior = count_ - 2;
     const DWORD end = count_ + kRamp;
@@ -396,7 +401,8 @@ class GroupDiffuser {
 
   template <bool kEnds>
   TQ33_INLINE void Step(DWORD s, DWORD slot, const GroupLines& lines, Chain* chain) {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(room_.levels + kLanes * s));
+    const __m128i bytes =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(room_.levels + kLanes * s));
     const Lanes level = reinterpret_cast<Lanes>(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
     // Weights 1 3 5 3 1 on the line two back and 3 5 7 5 3 on the previous line, as seen
     // by each lane at its own position: 1 3 5 3 1 over both, and twice the previous line.

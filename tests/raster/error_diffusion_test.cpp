@@ -90,7 +90,8 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
     std::vector<BYTE> output(outStride * lineCount, 0xA5), expected = output;
     DiffuseLines(ctx.get(), input.data(), inStride, output.data(), outStride, count, lineCount);
     for (DWORD j = 0; j < lineCount; ++j) {
-      const std::vector<BYTE> line(input.begin() + j * inStride, input.begin() + j * inStride + count);
+      const auto first = input.begin() + j * inStride;
+      const std::vector<BYTE> line(first, first + count);
       const std::vector<BYTE> dots = ReferenceLine(lines, rotation, line);
       std::copy(dots.begin(), dots.end(), expected.begin() + j * outStride);
       rotation = (rotation + 1) % 3;
@@ -98,8 +99,8 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
     ASSERT_EQ(output, expected) << "call " << call << ": " << lineCount << " x " << count;
     ASSERT_EQ(ctx->lineBuffers->rotation, rotation) << call;
     for (int n = 0; n < 3; ++n) {
-      ASSERT_EQ(std::vector<LONG>(ctx->lineBuffers->rows[n], ctx->lineBuffers->rows[n] + kLength), lines[n])
-          << "call " << call << ", error line " << n;
+      const LONG* row = ctx->lineBuffers->rows[n];
+      ASSERT_EQ(std::vector<LONG>(row, row + kLength), lines[n]) << call << ", error line " << n;
     }
   }
 }
