@@ -239,7 +239,7 @@ constexpr DWORD kRing = 16;                   // steps of errors kept; a power o
 constexpr DWORD kOldestGathered = 2 * kLag + 2;  // the oldest step a step reads
 static_assert(kLag >= 4 && kOldestGathered < kRing);
 constexpr DWORD kShortestGroupedLine = 4 + kRamp;  // at least one step without an end
-constexpr DWORD kFewestGroupedLines = 2;
+constexpr DWORD kFewestGroupedLines = 3;  // a group costs about three single lines
 
 // A sum is taken with this bias, 48 * 129, so that (sum - 1 for a negative one) stays
 // positive and its quotient by 48 is a shift and an unsigned multiply-high: the
