@@ -70,8 +70,7 @@ std::optional<std::vector<uint8_t>> InstalledFile(const fs::path& directory, con
 // fault in error when it is malformed, and with present false when there is none.
 bool ParseInstalledModel(const host::PrinterInstallation& installation, ModelDataFile* file,
                          ModelDataError* error, bool* present) {
-  std::optional<std::vector<uint8_t>> bytes =
-      host::ReadWholeFile(installation.HostPath(host::kDataFilePath));
+  std::optional<std::vector<uint8_t>> bytes = installation.ReadFile(host::kDataFilePath);
   *present = bytes.has_value();
   if (!bytes) return false;
   return ParseModelDataFile(bytes->data(), bytes->size(), file, error) != FALSE;
@@ -112,6 +111,8 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
     resourceLibrary.reset();
   }
 
+  // Nothing is laid out on disk: the driver reads the files from memory.
+  files.inMemory = true;
   std::string error;
   installation_ = host::PrinterInstallation::Create(files, &error);
   if (!installation_) Fail("cannot lay out the printer installation: " + error);
@@ -174,17 +175,18 @@ std::string ToolInstallation::DiagnoseRefusal() const {
   if (FindModelData(&parsed, kModelSelector)->media.empty()) {
     return "model 1 of the model data file has no media";
   }
-  std::error_code code;
-  const std::string mediaFile = installation_->HostPath(host::kMediaFilePath);
-  if (!fs::exists(mediaFile, code)) return "the installation has no media definition file";
-  uintmax_t size = fs::file_size(mediaFile, code);
-  if (code) return "the media definition file cannot be read";
+  const std::optional<std::vector<uint8_t>> mediaFile =
+      installation_->ReadFile(host::kMediaFilePath);
+  if (!installation_->HasFile(host::kMediaFilePath))
+    return "the installation has no media definition file";
+  if (!mediaFile) return "the media definition file cannot be read";
+  const size_t size = mediaFile->size();
   if (size == 0) return "the media definition file is empty";
   if (size > MEDIA_DEFINITION_BLOCK_SIZE) {
     return "the media definition file holds " + std::to_string(size) + " bytes, more than the " +
            std::to_string(MEDIA_DEFINITION_BLOCK_SIZE) + " a definition file may hold";
   }
-  if (!fs::exists(installation_->HostPath(host::kModelLibraryPath), code)) {
+  if (!installation_->HasFile(host::kModelLibraryPath)) {
     return "the installation has no model-data library";
   }
   return {};

@@ -1,8 +1,7 @@
-// The printer the tool prints to: a printer installation laid out in a private temporary
-// directory (the built-in default, or a copy of the one --install names, with single files
-// replaced), the printer registered with the host spooler, and the printer's environment
-// (printer data, per-user record, registry options, locale, code page) set up as the
-// options say.
+// The printer the tool prints to: a printer installation held in memory (the built-in
+// default, or a copy of the one --install names, with single files replaced), the printer
+// registered with the host spooler, and the printer's environment (printer data, per-user
+// record, registry options, locale, code page) set up as the options say.
 #pragma once
 
 #include <memory>

@@ -244,8 +244,11 @@ std::unique_ptr<host::EngineSession> OpenSession(const ToolInstallation& install
 PrinterContext::PrinterContext(const ToolOptions& options)
     : installation_(std::make_unique<ToolInstallation>(options)) {
   // What an application gets from the driver before it changes anything: the defaults
-  // of a context made without an application record, and the media it offers.
-  std::unique_ptr<host::EngineSession> probe = OpenSession(*installation_, {}, std::nullopt);
+  // of a context made without an application record, and the media it offers. Nothing is
+  // drawn on it, so it is an information context, without a surface.
+  host::SessionOptions probeOptions;
+  probeOptions.surface = false;
+  std::unique_ptr<host::EngineSession> probe = OpenSession(*installation_, probeOptions, std::nullopt);
   const DeviceContext& defaults = *ContextFromHandle(probe->device());
   catalog_ = tq33cups::BuildMediaCatalog(defaults);
   steps_ = ResolvePaper(options.settingsSteps, catalog_);

@@ -99,7 +99,7 @@ std::string DriverLibrary(const std::filesystem::path& directory,
 
 }  // namespace
 
-// Lays out the named files, or the default ones; null with the reason when it cannot.
+// Sets up the named files, or the default ones; null with the reason when it cannot.
 std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     const std::string& modelDataFile, const std::string& mediaFile, std::string* error,
     std::string* source) {
@@ -128,10 +128,12 @@ std::unique_ptr<host::PrinterInstallation> CreateFilterInstallation(
     *source = read + ", driver library " +
               (files.driverLibrary.empty() ? "(loaded)" : files.driverLibrary);
   }
+  // Nothing is written to disk for a job: the files are served from memory.
+  files.inMemory = true;
   std::string why;
   std::unique_ptr<host::PrinterInstallation> installation =
       host::PrinterInstallation::Create(files, &why);
-  if (!installation) *error = "cannot lay out the printer installation: " + why;
+  if (!installation) *error = "cannot set up the printer installation: " + why;
   return installation;
 }
 

@@ -76,8 +76,9 @@ ssize_t ReadInput(void* context, unsigned char* buffer, size_t length) {
 // A scratch file in CUPS's temporary directory, gone when closed.
 struct ScratchFile {
   ScratchFile() {
-    const char* directory = std::getenv("TMPDIR");
-    std::string path = std::string(directory && *directory ? directory : "/tmp") + "/tq33-XXXXXX";
+    const char* variable = std::getenv("TMPDIR");
+    directory = variable && *variable ? variable : "/tmp";
+    std::string path = directory + "/tq33-XXXXXX";
     fd = mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0) {
       error = errno;
@@ -90,6 +91,7 @@ struct ScratchFile {
   }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
+  std::string directory;  // where it was made ($TMPDIR, else /tmp)
   int fd = -1;
   int error = 0;
 };
@@ -173,7 +175,7 @@ class Job {
   std::vector<BYTE> line_;
 };
 
-// Lays out the installation, learns the driver's defaults and media, and resolves the
+// Sets up the installation, learns the driver's defaults and media, and resolves the
 // job's options. FALSE, with an ERROR line, when the driver cannot be set up.
 bool Job::SetUp() {
   PpdSettings ppd;
@@ -196,10 +198,13 @@ bool Job::SetUp() {
   });
 
   {
-    // What an application gets from the driver before it changes anything.
+    // What an application gets from the driver before it changes anything: an
+    // information context, without a surface.
     host::DdiStatus status;
-    std::unique_ptr<host::EngineSession> probe =
-        host::EngineSession::Open(host::kDriverPath, installation_->printer(), {}, &status);
+    host::SessionOptions probeOptions;
+    probeOptions.surface = false;
+    std::unique_ptr<host::EngineSession> probe = host::EngineSession::Open(
+        host::kDriverPath, installation_->printer(), probeOptions, &status);
     if (!probe) {
       return Fail("The driver refused the printer (" + status.Describe() +
                   "); check the queue's driver data and media definition files");
@@ -334,7 +339,7 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
   if (job.documentCopies() > 1) {
     kept = std::make_unique<ScratchFile>();
     if (kept->fd < 0) {
-      job.Fail(std::string("Cannot keep the pages for collated copies: ") +
+      job.Fail("Cannot keep the pages for collated copies in " + kept->directory + ": " +
                std::strerror(kept->error));
       return kFilterFailed;
     }

@@ -34,6 +34,7 @@ struct LineBufferRecord {
   LONG* rows[3];       // three error lines of lineLength values each (heap)
   WORD rotation;       // which error line is the oldest: 0, 1 or 2
   DWORD lineLength;    // values per error line: the page extent along the feed axis
+  BYTE* work;          // room to diffuse several lines at once (heap), or null
 };
 
 // Engine-side state kept with the context; set up by FillGdiInfo and the surface.

@@ -226,8 +226,8 @@ std::unique_ptr<EngineSession> EngineSession::Open(std::u16string_view driverPat
 // Disables whatever the session still holds.
 EngineSession::~EngineSession() { Close(); }
 
-// DrvEnablePDEV, DrvCompletePDEV and DrvEnableSurface for the options; on failure nothing
-// of the new context is left.
+// DrvEnablePDEV, DrvCompletePDEV and, unless the options say otherwise, DrvEnableSurface;
+// on failure nothing of the new context is left.
 DdiStatus EngineSession::EnableContext(const SessionOptions& options) {
   options_ = options;
   devmode_.clear();
@@ -255,6 +255,7 @@ DdiStatus EngineSession::EnableContext(const SessionOptions& options) {
   }
   BindEngineDevice(engineDevice_, device_);
   completePDEV(device_, engineDevice_);
+  if (!options.surface) return {};
 
   SetLastError(0);
   surface_ = enableSurface(device_);

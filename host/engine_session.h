@@ -51,6 +51,9 @@ struct SessionOptions {
   std::u16string deviceName = u"TQ-33";
   // Whether the engine also calls DrvSendPage after the last band of a banded page.
   bool sendPageAfterBands = true;
+  // Whether the context gets its surface; without one it is an information context, as
+  // an application makes to ask about the device without drawing.
+  bool surface = true;
   // Called for every band before it is rendered, with the band surface and its origin.
   std::function<void(const SURFOBJ& band, POINTL origin)> bandObserver;
 };

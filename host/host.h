@@ -32,6 +32,16 @@ std::string WindowsRoot();
 // The host path of a Windows path, or nothing when the path cannot be mapped.
 std::optional<std::string> ToHostPath(std::u16string_view windowsPath);
 
+// Files in memory: at a host path (ToHostPath), the file and version calls read these
+// bytes, and LoadLibraryW loads the named host library, before anything on disk.
+void SetMemoryFile(std::string hostPath, std::vector<uint8_t> bytes);
+void SetMemoryLibrary(std::string hostPath, std::string hostLibrary);
+bool RemoveMemoryFile(const std::string& hostPath);
+// A memory file's bytes; nothing for a library or a path without a memory file.
+std::optional<std::vector<uint8_t>> MemoryFileBytes(const std::string& hostPath);
+// Whether a memory file or library is at the path.
+bool IsMemoryFile(const std::string& hostPath);
+
 // ---- Live objects -----------------------------------------------------------------------------
 // Everything the host hands out that must be given back. Tests assert that a context's
 // release, a surface's disable or a whole job leaves these where they were.
@@ -180,6 +190,8 @@ void ClearRegistry();
 // A resource library on the host is a small file carrying its version block. This writes
 // one with the given translation pair (language, code page), e.g. 0x0409, 0x04B0.
 bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16_t codePage);
+// The bytes of such a file.
+std::vector<uint8_t> ResourceLibraryBytes(uint16_t language, uint16_t codePage);
 
 // ---- Graphics engine --------------------------------------------------------------------------------
 

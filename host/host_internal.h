@@ -39,6 +39,12 @@ std::u16string_view BoundedText(const WCHAR* text);
 // the host path, or the error a Windows file call gives for such a path.
 DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath);
 
+// Opens a mapped path read-only, a memory file before the file system: a descriptor, or -1
+// with errno set.
+int OpenReadOnly(const std::string& hostPath);
+// The library to load for a mapped path: the one a memory library names, or the path.
+std::string LibraryPath(const std::string& hostPath);
+
 // Resets of the individual units, called by host::Reset.
 void ResetFaults();
 void ResetLocale();

@@ -147,8 +147,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, void*
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  // O_NONBLOCK so that a FIFO in the way cannot hang the open; only regular files are kept.
-  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // Only regular files are kept.
+  int descriptor = host::internal::OpenReadOnly(path);
   if (descriptor < 0) {
     SetLastError(OpenError(errno));
     return INVALID_HANDLE_VALUE;

@@ -66,7 +66,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
   }
   // The table lock is not held while the loader runs: a library's initialisation may
   // call back into the host.
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* module = dlopen(host::internal::LibraryPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,7 +65,12 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
                                                                  std::string* error,
                                                                  const std::string& directory) {
   std::unique_ptr<PrinterInstallation> installation(new PrinterInstallation);
-  if (directory.empty()) {
+  if (files.inMemory) {
+    // Nothing exists below /dev/null: a path that is not in memory is not found.
+    static std::atomic<uint64_t> made{0};
+    installation->root_ = "/dev/null/tq33-installation-" + std::to_string(++made);
+    installation->inMemory_ = true;
+  } else if (directory.empty()) {
     // A TMPDIR that names no directory is the caller's failure, not a thrown exception.
     std::error_code code;
     const fs::path temporary = fs::temp_directory_path(code);
@@ -94,24 +100,25 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
     return nullptr;
   }
   PrinterInstallation& it = *installation;
-  std::error_code code;
-  fs::create_directories(it.HostPath(kDriverDirectory) + "/3", code);
-  if (!Link(driverLibrary, it.HostPath(kDriverPath), error)) return nullptr;
+  if (!it.inMemory_) {
+    std::error_code code;
+    fs::create_directories(it.HostPath(kDriverDirectory) + "/3", code);
+  }
+  if (!it.PutLibrary(driverLibrary, kDriverPath, error)) return nullptr;
   if (files.installModelDataLibrary) {
     std::string modelLibrary = files.modelDataLibrary;
     if (modelLibrary.empty())
       modelLibrary = (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
-    if (!Link(modelLibrary, it.HostPath(kModelLibraryPath), error)) return nullptr;
+    if (!it.PutLibrary(modelLibrary, kModelLibraryPath, error)) return nullptr;
   }
-  if (files.modelData && !WriteBytes(it.HostPath(kDataFilePath), *files.modelData, error))
-    return nullptr;
-  if (files.mediaDefinitions &&
-      !WriteBytes(it.HostPath(kMediaFilePath), *files.mediaDefinitions, error))
+  if (files.modelData && !it.PutFile(kDataFilePath, *files.modelData, error)) return nullptr;
+  if (files.mediaDefinitions && !it.PutFile(kMediaFilePath, *files.mediaDefinitions, error))
     return nullptr;
   if (files.resourceTranslation &&
-      !WriteResourceLibrary(it.HostPath(kResourceLibraryPath), files.resourceTranslation->first,
-                            files.resourceTranslation->second)) {
-    if (error) *error = "cannot write the resource library";
+      !it.PutFile(kResourceLibraryPath,
+                  ResourceLibraryBytes(files.resourceTranslation->first,
+                                       files.resourceTranslation->second),
+                  error)) {
     return nullptr;
   }
   it.printers_.push_back(host::AddPrinter(it.Setup(u"TQ-33")));
@@ -120,10 +127,29 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
 
 PrinterInstallation::~PrinterInstallation() {
   for (HANDLE printer : printers_) RemovePrinter(printer);
+  for (const std::string& path : memoryFiles_) RemoveMemoryFile(path);
   if (ownsRoot_) {
     std::error_code code;
     fs::remove_all(root_, code);
   }
+}
+
+bool PrinterInstallation::PutFile(std::u16string_view windowsPath,
+                                  const std::vector<uint8_t>& bytes, std::string* error) {
+  std::string path = HostPath(windowsPath);
+  if (!inMemory_) return WriteBytes(path, bytes, error);
+  memoryFiles_.push_back(path);
+  SetMemoryFile(std::move(path), bytes);
+  return true;
+}
+
+bool PrinterInstallation::PutLibrary(const std::string& target, std::u16string_view windowsPath,
+                                     std::string* error) {
+  std::string path = HostPath(windowsPath);
+  if (!inMemory_) return Link(target, path, error);
+  memoryFiles_.push_back(path);
+  SetMemoryLibrary(std::move(path), target);
+  return true;
 }
 
 PrinterSetup PrinterInstallation::Setup(const std::u16string& name) const {
@@ -162,12 +188,25 @@ std::string PrinterInstallation::HostPath(std::u16string_view windowsPath) const
 
 bool PrinterInstallation::WriteFile(std::u16string_view windowsPath,
                                     const std::vector<uint8_t>& bytes) {
-  return WriteBytes(HostPath(windowsPath), bytes, nullptr);
+  return PutFile(windowsPath, bytes, nullptr);
 }
 
 bool PrinterInstallation::RemoveFile(std::u16string_view windowsPath) {
+  if (inMemory_) return RemoveMemoryFile(HostPath(windowsPath));
   std::error_code code;
   return fs::remove(HostPath(windowsPath), code);
+}
+
+std::optional<std::vector<uint8_t>> PrinterInstallation::ReadFile(
+    std::u16string_view windowsPath) const {
+  if (inMemory_) return MemoryFileBytes(HostPath(windowsPath));
+  return ReadWholeFile(HostPath(windowsPath));
+}
+
+bool PrinterInstallation::HasFile(std::u16string_view windowsPath) const {
+  if (inMemory_) return IsMemoryFile(HostPath(windowsPath));
+  std::error_code code;
+  return fs::exists(HostPath(windowsPath), code);
 }
 
 }  // namespace host

@@ -43,13 +43,17 @@ struct InstallationFiles {
   std::string driverLibrary;
   std::string modelDataLibrary;
   bool installModelDataLibrary = true;
+  // Keep the files in memory (host memory files) under a root that no path on disk can
+  // reach, rather than laying them out in a directory; the driver reads the same bytes.
+  bool inMemory = false;
 };
 
 class PrinterInstallation {
  public:
-  // Lays out the files under directory (a new private directory when empty), makes it the
-  // host's Windows root, sets the driver directory and registers one printer. Null, with
-  // the reason in error, when the files cannot be written.
+  // Lays out the files under directory (a new private directory when empty; nothing on
+  // disk for files in memory), makes it the host's Windows root, sets the driver directory
+  // and registers one printer. Null, with the reason in error, when the files cannot be
+  // written.
   static std::unique_ptr<PrinterInstallation> Create(const InstallationFiles& files,
                                                      std::string* error,
                                                      const std::string& directory = {});
@@ -72,14 +76,24 @@ class PrinterInstallation {
   // Replaces or removes single files after creation.
   bool WriteFile(std::u16string_view windowsPath, const std::vector<uint8_t>& bytes);
   bool RemoveFile(std::u16string_view windowsPath);
+  // A file's bytes, absent when it cannot be read; whether a file or library is there.
+  std::optional<std::vector<uint8_t>> ReadFile(std::u16string_view windowsPath) const;
+  bool HasFile(std::u16string_view windowsPath) const;
 
   // The host path of the driver library this process has loaded.
   static std::string LoadedDriverLibrary();
 
  private:
   PrinterInstallation() = default;
+  // Puts a file, or a link to a host library, at a Windows path: on disk, or in memory.
+  bool PutFile(std::u16string_view windowsPath, const std::vector<uint8_t>& bytes,
+               std::string* error);
+  bool PutLibrary(const std::string& target, std::u16string_view windowsPath, std::string* error);
+
   std::string root_;
   bool ownsRoot_ = false;
+  bool inMemory_ = false;
+  std::vector<std::string> memoryFiles_;  // host paths set in memory, removed with it
   std::vector<HANDLE> printers_;
 };
 

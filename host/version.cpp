@@ -99,7 +99,7 @@ DWORD ReadBlock(LPCWSTR fileName, std::vector<BYTE>* block) {
   std::string path;
   DWORD error = host::internal::MapWindowsPath(fileName, &path);
   if (error != ERROR_SUCCESS) return error;
-  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int descriptor = host::internal::OpenReadOnly(path);
   if (descriptor < 0) return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
                                                                  : ERROR_ACCESS_DENIED;
   struct stat status;
@@ -166,7 +166,7 @@ void PutU32(std::vector<uint8_t>* out, uint32_t value) {
 
 namespace host {
 
-bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16_t codePage) {
+std::vector<uint8_t> ResourceLibraryBytes(uint16_t language, uint16_t codePage) {
   const std::u16string key = u"\\VarFileInfo\\Translation";
   std::vector<uint8_t> block;
   PutU32(&block, kSignature);
@@ -179,7 +179,11 @@ bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16
   PutU16(&block, codePage);
   uint32_t length = static_cast<uint32_t>(block.size());
   for (size_t i = 0; i < 4; ++i) block[4 + i] = static_cast<uint8_t>(length >> (8 * i));
+  return block;
+}
 
+bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16_t codePage) {
+  const std::vector<uint8_t> block = ResourceLibraryBytes(language, codePage);
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path(), ignored);
   FILE* file = std::fopen(hostPath.c_str(), "wb");

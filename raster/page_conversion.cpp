@@ -11,6 +11,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "device/media_lookup.h"
 #include "driver/device_context.h"
 #include "raster/error_diffusion.h"
@@ -30,8 +34,9 @@ const BYTE kFlatMatrix[16] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
 #define ABORT_POLL_INTERVAL 100     // rows or head positions between two abort polls
 #define MAX_LABELS_ACROSS 4
 #define MAX_PAGE_STREAM 0x7FFFFFFFu // so that the packer's doubled work area cannot wrap
-#define DIFFUSION_BLOCK 32          // portrait columns gathered per pass over the rows
+#define DIFFUSION_BLOCK 48          // portrait columns gathered per pass over the rows
 #define DIFFUSION_SCRATCH_OFFSET 128  // inside the page stream, past the headers' room
+#define LANDSCAPE_PREFETCH_BYTES 64   // a cache line of a landscape row
 
 // The page image as handed in, checked against its own buffer size.
 struct PageImage {
@@ -184,28 +189,51 @@ static inline uint64_t LoadWord(const BYTE* bytes) {
 }
 static inline void StoreWord(BYTE* bytes, uint64_t word) { std::memcpy(bytes, &word, sizeof(word)); }
 
-// Landscape: each head position is a row, its pixels along the feed lie side by side and
-// are inverted, diffused and replaced in place. FALSE when the job was aborted.
+// The head positions diffused together from first on: at most limit, and none past the
+// next abort poll, so that the polls fall between the same lines as one line at a time.
+static DWORD DiffusionBlock(DWORD first, DWORD heads, DWORD limit) {
+  DWORD count = heads - first;
+  if (count > limit) count = limit;
+  const DWORD toPoll = ABORT_POLL_INTERVAL - first % ABORT_POLL_INTERVAL;
+  return count < toPoll ? count : toPoll;
+}
+
+// Landscape: each head position is a row, its pixels along the feed lie side by side. A
+// block of rows is inverted in place, diffused, and its dots put back as pixels. FALSE
+// when the job was aborted.
 static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                         DWORD heads, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
-  if (bitBytes > scratchBytes) return FALSE;
+  DWORD limit = scratchBytes / bitBytes;
+  if (limit == 0) return FALSE;
+  if (limit > ABORT_POLL_INTERVAL) limit = ABORT_POLL_INTERVAL;
   BYTE* bits = scratch;
-  for (DWORD h = 0; h < heads; ++h) {
-    if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
-    BYTE* row = const_cast<BYTE*>(geometry.pixels) + static_cast<size_t>(h) * geometry.rowStride;
-    DWORD x = 0;
-    for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
-    for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
+  const size_t stride = geometry.rowStride;
+  BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
+  for (DWORD first = 0; first < heads;) {
+    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    const DWORD count = DiffusionBlock(first, heads, limit);
+    BYTE* rows = pixels + first * stride;
+    for (DWORD r = 0; r < count; ++r) {
+      BYTE* row = rows + r * stride;
+      DWORD x = 0;
+      for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
+      for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
+    }
     // Cleared first: a line the diffusion does not write stays white.
-    std::memset(bits, 0, bitBytes);
-    DiffuseLine(context, row, bits, feed);
-    const DWORD whole = feed / 8;
-    for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[bits[i]], 8);
-    for (x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[bits[x / 8]][x % 8];
-    // The row padding is white: no dot lies past the feed lines.
-    std::memset(row + feed, 255, geometry.rowStride - feed);
+    std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
+    DiffuseLines(context, rows, stride, bits, bitBytes, feed, count);
+    for (DWORD r = 0; r < count; ++r) {
+      BYTE* row = rows + r * stride;
+      const BYTE* dots = bits + static_cast<size_t>(r) * bitBytes;
+      const DWORD whole = feed / 8;
+      for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[dots[i]], 8);
+      for (DWORD x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[dots[x / 8]][x % 8];
+      // The row padding is white: no dot lies past the feed lines.
+      std::memset(row + feed, 255, stride - feed);
+    }
+    first += count;
   }
   return TRUE;
 }
@@ -303,32 +331,29 @@ static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first,
 }
 
 // Portrait: each head position is a column. Columns are gathered a block at a time, so
-// that every pass walks the rows in memory order, then diffused one after another and put
-// back. FALSE when the job was aborted or the scratch cannot hold one column.
+// that every pass walks the rows in memory order, then diffused together and put back.
+// FALSE when the job was aborted or the scratch cannot hold one column.
 static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                            DWORD heads, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
-  DWORD block = scratchBytes / (feed + bitBytes);
-  if (block == 0) return FALSE;
-  if (block > DIFFUSION_BLOCK) block = DIFFUSION_BLOCK;
+  DWORD limit = scratchBytes / (feed + bitBytes);
+  if (limit == 0) return FALSE;
+  if (limit > DIFFUSION_BLOCK) limit = DIFFUSION_BLOCK;
   BYTE* lines = scratch;
-  BYTE* bits = scratch + static_cast<size_t>(block) * feed;
+  BYTE* bits = scratch + static_cast<size_t>(limit) * feed;
   BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
   const size_t stride = geometry.rowStride;
 
-  for (DWORD first = 0; first < heads; first += block) {
-    const DWORD count = heads - first < block ? heads - first : block;
+  for (DWORD first = 0; first < heads;) {
+    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    const DWORD count = DiffusionBlock(first, heads, limit);
     GatherColumns(pixels, stride, feed, first, count, lines);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
-    for (DWORD c = 0; c < count; ++c) {
-      const DWORD h = first + c;
-      if (h % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
-      DiffuseLine(context, lines + static_cast<size_t>(c) * feed,
-                  bits + static_cast<size_t>(c) * bitBytes, feed);
-    }
+    DiffuseLines(context, lines, feed, bits, bitBytes, feed, count);
     ScatterColumns(pixels, stride, feed, first, count, bits, bitBytes);
+    first += count;
   }
   return TRUE;
 }
@@ -350,6 +375,23 @@ static inline BYTE PackDots(const BYTE* pixel, const BYTE* threshold) {
       ((pixel[6] < threshold[2]) << 1) | (pixel[7] < threshold[3]));
 }
 
+#if defined(__SSE2__)
+// Each byte with its bits in reverse order.
+struct BitReversal {
+  BYTE bytes[256];
+};
+static constexpr BitReversal MakeBitReversal() {
+  BitReversal reversal{};
+  for (int value = 0; value < 256; ++value) {
+    for (int bit = 0; bit < 8; ++bit) {
+      if (value & (1 << bit)) reversal.bytes[value] |= static_cast<BYTE>(0x80 >> bit);
+    }
+  }
+  return reversal;
+}
+static constexpr BitReversal kReversedBits = MakeBitReversal();
+#endif
+
 // Appends the raster line command of one line, or "Z" when it has no dot. line holds the
 // pixels in head order from the first dot position of the first data byte on.
 static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYTE* threshold,
@@ -362,7 +404,24 @@ static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYT
   std::memset(command + 3, 0, geometry.leadingZeroBytes);
   BYTE* data = command + 3 + geometry.leadingZeroBytes;
   BYTE any = 0;
-  for (DWORD i = 0; i < dataBytes; ++i) {
+  DWORD i = 0;
+#if defined(__SSE2__)
+  // Sixteen dots at a time: a signed compare of the levels with 128 taken off is the
+  // unsigned compare, and the mask has the first dot in its lowest bit.
+  int thresholds;
+  std::memcpy(&thresholds, threshold, sizeof(thresholds));
+  const __m128i offset = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i limits = _mm_xor_si128(_mm_set1_epi32(thresholds), offset);
+  for (; i + 2 <= dataBytes; i += 2) {
+    const __m128i pixels =
+        _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 8 * i)), offset);
+    const int dots = _mm_movemask_epi8(_mm_cmpgt_epi8(limits, pixels));
+    data[i] = kReversedBits.bytes[dots & 0xFF];
+    data[i + 1] = kReversedBits.bytes[dots >> 8];
+    any |= static_cast<BYTE>(dots | (dots >> 8));
+  }
+#endif
+  for (; i < dataBytes; ++i) {
     const BYTE packed = PackDots(line + 8 * i, threshold);
     data[i] = packed;
     any |= packed;
@@ -380,10 +439,17 @@ static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWOR
   const size_t stride = geometry.rowStride;
   const DWORD part = geometry.partExtent;
   const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+  // Every row is a stream of its own, too many for the processor to foresee: the first
+  // block of a cache line asks for the row's next line ahead of time.
+  const bool lineStart = f % LANDSCAPE_PREFETCH_BYTES == 0;
   DWORD j = 0;
   for (; j + 8 <= part; j += 8) {
     uint64_t word[8];
-    for (DWORD i = 0; i < 8; ++i) word[i] = LoadWord(source + (j + i) * stride);
+    for (DWORD i = 0; i < 8; ++i) {
+      const BYTE* row = source + (j + i) * stride;
+      if (lineStart) __builtin_prefetch(row + 2 * LANDSCAPE_PREFETCH_BYTES);
+      word[i] = LoadWord(row);
+    }
     TransposeBytes(word);
     for (DWORD k = 0; k < 8; ++k) StoreWord(dots[k] + j, word[k]);
   }

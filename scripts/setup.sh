@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, and only those that are missing.
-#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated fuzz all
+#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated fuzz peers all
 # The one list of what this project needs from the system: the Makefile calls it before
 # every target that builds, .ci/run calls it with `all`. When everything is there it costs
 # one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
@@ -29,14 +29,17 @@ packages_of() {
     m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
     # the libFuzzer targets
     fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
+    # the general image tools scripts/compare_peers.sh times the tool against, and GNU time
+    # for the peak memory of a run (not for CI)
+    peers) echo netpbm imagemagick time ;;
     all) local g; for g in test package windows m32 fuzz; do packages_of "$g"; done ;;
-    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated fuzz all)" >&2
+    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated fuzz peers all)" >&2
        return 2 ;;
   esac
 }
 
 if (($# == 0)); then
-  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated fuzz all)" >&2
+  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated fuzz peers all)" >&2
   exit 2
 fi
 

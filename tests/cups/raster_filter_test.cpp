@@ -242,15 +242,14 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     EXPECT_EQ(other.status, 1);
     EXPECT_TRUE(Says(other, error)) << other.err;
   }
-  // The installation and collated copies' pages live in $TMPDIR: without one the job ends
-  // in words before printing.
+  // Collated copies' pages are kept in $TMPDIR: without one the job ends in words before
+  // printing.
   test::ProcessOptions nowhere;
   nowhere.environment = {{"TMPDIR", directory_ / "missing"}};
   test::ProcessResult collated = Filter({"2", "collate", directory_ / "job.ras"}, nowhere);
   EXPECT_EQ(collated.status, 1);
-  EXPECT_TRUE(Says(collated, "ERROR: Cannot set up the printer driver: cannot lay out the printer "
-                             "installation: cannot make a directory for the installation in "
-                             "$TMPDIR: No such file")) << collated.err;
+  EXPECT_TRUE(Says(collated, "ERROR: Cannot keep the pages for collated copies in " +
+                                 (directory_ / "missing") + ": No such file")) << collated.err;
   EXPECT_TRUE(collated.out.empty());
   test::ProcessResult usage = Filter({"1"});
   EXPECT_EQ(usage.status, 1);

@@ -17,23 +17,28 @@ class KernelFilesTest : public HostTest {
 };
 
 TEST_F(KernelFilesTest, AViewHoldsTheWholeFileAndOutlivesItsHandles) {
+  // On disk, and in memory where the disk has nothing.
   root_.Write(u"C:\\d\\f.dat", std::string("ab\0cd", 5));
-  HANDLE file = Open(u"C:\\d\\f.dat");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD high = 7;
-  EXPECT_EQ(GetFileSize(file, &high), 5u);
-  EXPECT_EQ(high, 0u);
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  ASSERT_NE(mapping, nullptr);
-  const char* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  ASSERT_NE(view, nullptr);
-  EXPECT_EQ(host::Live().handles - baseline_.handles, 2);
-  EXPECT_TRUE(CloseHandle(mapping));
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_EQ(std::string(view, 5), std::string("ab\0cd", 5));
-  EXPECT_EQ(host::Live().views - baseline_.views, 1);
-  EXPECT_TRUE(UnmapViewOfFile(view));
-  ExpectNothingLeaked();
+  host::SetMemoryFile(*host::ToHostPath(u"C:\\m\\f.dat"), {'a', 'b', 0, 'c', 'd'});
+  for (const char16_t* path : {u"C:\\d\\f.dat", u"C:\\m\\f.dat"}) {
+    HANDLE file = Open(path);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD high = 7;
+    EXPECT_EQ(GetFileSize(file, &high), 5u);
+    EXPECT_EQ(high, 0u);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(mapping, nullptr);
+    const char* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(host::Live().handles - baseline_.handles, 2);
+    EXPECT_TRUE(CloseHandle(mapping));
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(std::string(view, 5), std::string("ab\0cd", 5));
+    EXPECT_EQ(host::Live().views - baseline_.views, 1);
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    ExpectNothingLeaked();
+  }
+  EXPECT_TRUE(host::RemoveMemoryFile(*host::ToHostPath(u"C:\\m\\f.dat")));
 }
 
 TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
@@ -47,6 +52,14 @@ TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   EXPECT_EQ(Open(u"..\\f.dat"), INVALID_HANDLE_VALUE);
   EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);
+  // A library in memory is loaded, not read; under a root in /dev/null nothing exists.
+  host::SetMemoryLibrary(*host::ToHostPath(u"C:\\lib.dll"), "/lib/x.so");
+  EXPECT_EQ(Open(u"C:\\lib.dll"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  host::RemoveMemoryFile(*host::ToHostPath(u"C:\\lib.dll"));
+  host::SetWindowsRoot("/dev/null/root");
+  EXPECT_EQ(Open(u"C:\\f.dat"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ExpectNothingLeaked();
 }
 

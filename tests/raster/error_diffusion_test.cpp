@@ -65,6 +65,46 @@ TEST_F(ErrorDiffusionTest, LinesOfEveryLengthMatchTheFilterPixelByPixel) {
   }
 }
 
+TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
+  std::mt19937 random(11);
+  constexpr DWORD kLength = 1003;
+  ASSERT_TRUE(InitDiffusion(ctx.get(), kLength));
+  ctx->lineBuffers->rotation = 2;
+  std::vector<LONG> lines[3] = {std::vector<LONG>(kLength), std::vector<LONG>(kLength),
+                                std::vector<LONG>(kLength)};
+  int rotation = 2;
+  // Lengths below, at and above the shortest that is diffused in groups, and counts of
+  // lines around a group of eight, in turn on one state.
+  for (int call = 0; call < 40; ++call) {
+    const DWORD count = std::vector<DWORD>{5, 31, 32, 33, 47, 200, 1001, kLength}[random() % 8];
+    const DWORD lineCount = 1 + random() % 19;
+    const size_t inStride = count + random() % 3, outStride = (count + 7) / 8 + random() % 2;
+    std::vector<BYTE> input(inStride * lineCount);
+    const int kind = call % 4;  // grey noise, runs of black and white, one level, all black
+    const BYTE level = static_cast<BYTE>(random());
+    for (size_t i = 0; i < input.size(); ++i) {
+      input[i] = kind == 0 ? static_cast<BYTE>(random())
+                 : kind == 1 ? ((i / 7 + random() % 2) % 2 ? 255 : 0)
+                 : kind == 2 ? level : 255;
+    }
+    std::vector<BYTE> output(outStride * lineCount, 0xA5), expected = output;
+    DiffuseLines(ctx.get(), input.data(), inStride, output.data(), outStride, count, lineCount);
+    for (DWORD j = 0; j < lineCount; ++j) {
+      const auto first = input.begin() + j * inStride;
+      const std::vector<BYTE> line(first, first + count);
+      const std::vector<BYTE> dots = ReferenceLine(lines, rotation, line);
+      std::copy(dots.begin(), dots.end(), expected.begin() + j * outStride);
+      rotation = (rotation + 1) % 3;
+    }
+    ASSERT_EQ(output, expected) << "call " << call << ": " << lineCount << " x " << count;
+    ASSERT_EQ(ctx->lineBuffers->rotation, rotation) << call;
+    for (int n = 0; n < 3; ++n) {
+      const LONG* row = ctx->lineBuffers->rows[n];
+      ASSERT_EQ(std::vector<LONG>(row, row + kLength), lines[n]) << call << ", error line " << n;
+    }
+  }
+}
+
 TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
   const std::vector<BYTE> black(17, 255);
   std::vector<BYTE> output(3, 0xA5);
