@@ -2,6 +2,9 @@
 # `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables;
 # `make test32` builds and runs every test as a 32-bit Linux build (natively, or under
 # qemu-i386 where the kernel runs no 32-bit code; TQ33_M32_EMULATE=1 forces that way).
+# `make wine` prints a set of documents through the shipped TQ33KV.DLL under Wine and
+# compares the bytes with the Linux build's (32-bit Wine under qemu-i386 where the kernel
+# runs no 32-bit code, or with TQ33_M32_EMULATE=1).
 # Every target that builds first installs the Debian packages it needs and lacks
 # (scripts/setup.sh, the one list of them).
 # Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60),
@@ -10,7 +13,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all demo test test32 windows bench clean fuzz fuzz-build fuzz-ci tsan
+.PHONY: all demo test test32 windows wine bench clean fuzz fuzz-build fuzz-ci tsan
 
 all: test
 
@@ -40,6 +43,9 @@ windows: build/windows/CMakeCache.txt
 
 test32:
 	./scripts/test32.sh $(JOBS)
+
+wine:
+	./scripts/wine.sh $(JOBS)
 
 # The demo also builds the CUPS filter, for the README's "Printing from Linux".
 demo: build/release/CMakeCache.txt
