@@ -52,9 +52,11 @@ wine_side() {
   cp "$root/build/windows/bin/TQ33Ki3.dll" "$programs/TQ33Kr.dll" "$drivers/3/"
   local status=0
   # The override is the runner's alone: Wine's background programs keep their own
-  # libraries, and fall back on them when they look for ours.
+  # libraries, and fall back on them when they look for ours. A runner that hangs (a
+  # broken driver can) is stopped after 10 minutes; it takes seconds.
   (cd "$programs" && WINEDLLOVERRIDES="gdi32,winspool.drv=n,b" \
-     wine print_documents.exe 'C:\TQ33\spool') > "$work/wine.log" 2>&1 || status=$?
+     timeout --kill-after=10 600 wine print_documents.exe 'C:\TQ33\spool') \
+    > "$work/wine.log" 2>&1 || status=$?
   wineserver -w
   return $status
 }
