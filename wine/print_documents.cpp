@@ -156,18 +156,22 @@ host::DdiStatus PrintWithDefaults(HANDLE printer, int seed) {
   return session->PrintDocument({tq33docs::TestPage(session->pageSize(), seed)});
 }
 
-#if defined(_WIN32)
-
-// The printer on the installation in the Wine prefix; false, with the reason, when the
-// stand-ins are not the libraries loaded or Wine's registry or locale refuse what we set.
+// The printer the documents go to, set up for the side the program runs on: false, with
+// the reason, when that fails; false without one for the wrong arguments.
 class Printer {
  public:
   bool SetUp(int argc, char** argv, std::string* error);
-  HANDLE handle() const { return handle_; }
+  HANDLE handle() const;
 
  private:
+#if defined(_WIN32)
   HANDLE handle_ = nullptr;
+#else
+  std::unique_ptr<host::PrinterInstallation> installation_;
+#endif
 };
+
+#if defined(_WIN32)
 
 // Whether the loaded library of this name is our stand-in: it answers its mark.
 bool IsStandIn(const wchar_t* library, const char* mark) {
@@ -191,6 +195,11 @@ std::u16string LocaleValue(LCTYPE type) {
   return chars > 0 ? std::u16string(reinterpret_cast<const char16_t*>(value)) : u"";
 }
 
+HANDLE Printer::handle() const { return handle_; }
+
+// On the installation that scripts/wine.sh laid out in the Wine prefix: refused when the
+// stand-ins are not the libraries loaded, or Wine's registry or locale do not take what
+// is set.
 bool Printer::SetUp(int argc, char** argv, std::string* error) {
   if (argc != 2) return false;
   (void)argv;
@@ -236,16 +245,9 @@ bool Printer::SetUp(int argc, char** argv, std::string* error) {
 
 #else
 
-// The printer on an installation of the host laid out from the given files.
-class Printer {
- public:
-  bool SetUp(int argc, char** argv, std::string* error);
-  HANDLE handle() const { return installation_->printer(); }
+HANDLE Printer::handle() const { return installation_->printer(); }
 
- private:
-  std::unique_ptr<host::PrinterInstallation> installation_;
-};
-
+// On an installation of the host laid out from the given files.
 bool Printer::SetUp(int argc, char** argv, std::string* error) {
   if (argc != 4) return false;
   host::InstallationFiles files;
