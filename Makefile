@@ -2,6 +2,9 @@
 # `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables;
 # `make test32` builds and runs every test as a 32-bit Linux build (natively, or under
 # qemu-i386 where the kernel runs no 32-bit code; TQ33_M32_EMULATE=1 forces that way).
+# `make wine` prints a set of documents through the shipped TQ33KV.DLL under Wine and
+# compares the bytes with the Linux build's (32-bit Wine under qemu-i386 where the kernel
+# runs no 32-bit code, or with TQ33_M32_EMULATE=1).
 # Every target that builds first installs the Debian packages it needs and lacks
 # (scripts/setup.sh, the one list of them).
 # Installation: `make install` (PREFIX, default /usr/local, and DESTDIR as usual) installs the
@@ -15,8 +18,8 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all demo test test32 windows bench clean fuzz fuzz-build fuzz-ci tsan install uninstall \
-	package
+.PHONY: all demo test test32 windows wine bench clean fuzz fuzz-build fuzz-ci tsan install \
+	uninstall package
 
 all: test
 
@@ -46,6 +49,9 @@ windows: build/windows/CMakeCache.txt
 
 test32:
 	./scripts/test32.sh $(JOBS)
+
+wine:
+	./scripts/wine.sh $(JOBS)
 
 # The demo also builds the CUPS filter, for the README's "Printing from Linux".
 demo: build/release/CMakeCache.txt

@@ -1,9 +1,11 @@
-# The Windows build: the driver and the model-data library as 32-bit DLLs, nothing else.
+# The Windows build: the driver and the model-data library as 32-bit DLLs; the programs
+# that run them under Wine (wine/) only when asked for.
 #
 # platform/platform.h resolves to the system headers here, and the DLLs link against the
 # system libraries the driver calls: gdi32 (the engine's Eng* calls), winspool (the
 # spooler), kernel32, advapi32 (registry), version (version resources), and the C runtime.
-# host/, stream/, the tool, the tests and the benchmarks are Linux-only.
+# stream/, the tool, the tests and the benchmarks are Linux-only, and so is host/ but for
+# the engine and spooler units that wine/ builds its stand-in libraries from.
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
   message(FATAL_ERROR "The driver is a 32-bit Windows library: use the windows preset")
 endif()
@@ -31,3 +33,6 @@ add_custom_target(check_dll_tables ALL
   COMMENT "Checking the export and import tables of the DLLs"
   VERBATIM)
 add_dependencies(check_dll_tables tq33drv tq33modeldata)
+
+# The programs that run the driver under Wine (`make wine`); built only when asked for.
+add_subdirectory(wine)

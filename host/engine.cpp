@@ -1,5 +1,5 @@
 // The graphics engine's side of the DDI: bitmaps and surfaces, palettes, the abort poll,
-// clip paths, and the engine's device handles.
+// clip paths, code pages, and the engine's device handles.
 //
 // Every engine object has a small non-zero handle from one counter, so no two objects of
 // any kind ever share a handle and a stale or foreign handle is refused. A surface's
@@ -8,12 +8,14 @@
 // from the record and frees those.
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
 #include "host/host_internal.h"
+#include "platform/slim_lock.h"
 
 using host::Call;
+using host::internal::EngineHandle;
+using host::internal::EngineHandleValue;
 using host::internal::Live;
 
 namespace {
@@ -43,7 +45,7 @@ struct Path {
 };
 
 struct Engine {
-  std::mutex lock;
+  SlimLock lock;
   uint32_t lastHandle = 0;
   std::unordered_map<uint32_t, std::unique_ptr<Surface>> surfaces;
   std::unordered_map<uint32_t, std::vector<ULONG>> palettes;
@@ -54,6 +56,8 @@ struct Engine {
   bool abort = false;
   uint64_t polls = 0;
   uint64_t abortAt = 0;  // the poll from which EngCheckAbort answers TRUE; 0: none planned
+  USHORT oemCodePage = 437;
+  USHORT ansiCodePage = 1252;
 };
 
 Engine& Eng() {
@@ -68,8 +72,8 @@ uint32_t NewHandleLocked(Engine& engine) {
 }
 
 // The surface behind a handle, or null; call with the engine's lock held.
-Surface* FindSurfaceLocked(Engine& engine, uint32_t handle) {
-  auto it = engine.surfaces.find(handle);
+Surface* FindSurfaceLocked(Engine& engine, HSURF handle) {
+  auto it = engine.surfaces.find(EngineHandleValue(handle));
   return it == engine.surfaces.end() ? nullptr : it->second.get();
 }
 
@@ -121,6 +125,13 @@ void AbortAfterPolls(uint64_t nth) {
   engine.abortAt = nth == 0 ? 0 : engine.polls + nth;
 }
 
+void SetCodePages(uint16_t oem, uint16_t ansi) {
+  Engine& engine = Eng();
+  std::lock_guard guard(engine.lock);
+  engine.oemCodePage = oem;
+  engine.ansiCodePage = ansi;
+}
+
 uint64_t AbortPolls() {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
@@ -132,20 +143,20 @@ HDEV CreateEngineDevice() {
   std::lock_guard guard(engine.lock);
   uint32_t handle = NewHandleLocked(engine);
   engine.devices.emplace(handle, nullptr);
-  return static_cast<HDEV>(handle);
+  return EngineHandle<HDEV>(handle);
 }
 
 void BindEngineDevice(HDEV device, DHPDEV driverDevice) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
-  auto it = engine.devices.find(device);
+  auto it = engine.devices.find(EngineHandleValue(device));
   if (it != engine.devices.end()) it->second = driverDevice;
 }
 
 void DeleteEngineDevice(HDEV device) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
-  engine.devices.erase(device);
+  engine.devices.erase(EngineHandleValue(device));
 }
 
 SURFOBJ* SurfaceObject(HSURF surface) {
@@ -186,7 +197,7 @@ int SurfaceLocks(HSURF surface) {
 std::vector<ULONG> PaletteEntries(HPALETTE palette) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
-  auto it = engine.palettes.find(palette);
+  auto it = engine.palettes.find(EngineHandleValue(palette));
   return it == engine.palettes.end() ? std::vector<ULONG>{} : it->second;
 }
 
@@ -217,6 +228,8 @@ void ResetEngine() {
   engine.abort = false;
   engine.polls = 0;
   engine.abortAt = 0;
+  engine.oemCodePage = 437;
+  engine.ansiCodePage = 1252;
 }
 
 }  // namespace internal
@@ -282,17 +295,17 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
 
   std::lock_guard guard(engine.lock);
   uint32_t handle = NewHandleLocked(engine);
-  object.hsurf = static_cast<HSURF>(handle);
+  object.hsurf = EngineHandle<HSURF>(handle);
   engine.surfaces.emplace(handle, std::move(surface));
   host::internal::CountUp(Live::Surfaces);
-  return static_cast<HBITMAP>(handle);
+  return EngineHandle<HBITMAP>(handle);
 }
 
 BOOL APIENTRY EngAssociateSurface(HSURF surface, HDEV device, FLONG hooks) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
   Surface* found = FindSurfaceLocked(engine, surface);
-  auto boundTo = engine.devices.find(device);
+  auto boundTo = engine.devices.find(EngineHandleValue(device));
   if (!found || boundTo == engine.devices.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -329,7 +342,7 @@ BOOL APIENTRY EngDeleteSurface(HSURF surface) {
   {
     Engine& engine = Eng();
     std::lock_guard guard(engine.lock);
-    auto it = engine.surfaces.find(surface);
+    auto it = engine.surfaces.find(EngineHandleValue(surface));
     if (it == engine.surfaces.end()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
@@ -395,13 +408,13 @@ HPALETTE APIENTRY EngCreatePalette(ULONG mode, ULONG colors, ULONG* entries, FLO
   uint32_t handle = NewHandleLocked(engine);
   engine.palettes.emplace(handle, std::move(copy));
   host::internal::CountUp(Live::Palettes);
-  return static_cast<HPALETTE>(handle);
+  return EngineHandle<HPALETTE>(handle);
 }
 
 BOOL APIENTRY EngDeletePalette(HPALETTE palette) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
-  if (engine.palettes.erase(palette) == 0) {
+  if (engine.palettes.erase(EngineHandleValue(palette)) == 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -467,6 +480,28 @@ void APIENTRY EngDeletePath(PATHOBJ* path) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
   if (engine.paths.erase(path) != 0) host::internal::CountDown(Live::Paths);
+}
+
+void APIENTRY EngGetCurrentCodePage(PUSHORT oemCodePage, PUSHORT ansiCodePage) {
+  Engine& engine = Eng();
+  std::lock_guard guard(engine.lock);
+  if (oemCodePage) *oemCodePage = engine.oemCodePage;
+  if (ansiCodePage) *ansiCodePage = engine.ansiCodePage;
+}
+
+// Converts exactly wideBytes / 2 units (NULs included) into at most multiBytes bytes:
+// ASCII as it is, anything else as '?', whatever the code page. Returns the bytes
+// written, or -1 for a missing buffer or a negative size.
+INT APIENTRY EngWideCharToMultiByte(UINT codePage, LPWSTR wide, INT wideBytes, LPSTR multi,
+                                    INT multiBytes) {
+  (void)codePage;
+  if (!wide || !multi || wideBytes < 0 || multiBytes < 0) return -1;
+  INT units = wideBytes / 2;
+  INT count = units < multiBytes ? units : multiBytes;
+  for (INT i = 0; i < count; ++i) {
+    multi[i] = wide[i] < 0x80 ? static_cast<CHAR>(wide[i]) : '?';
+  }
+  return count;
 }
 
 }  // extern "C"

@@ -5,7 +5,8 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
+
+#include "platform/slim_lock.h"
 
 namespace host {
 
@@ -61,7 +62,7 @@ Function Entry(const Driver& driver, ULONG index) {
 DdiStatus Failed(std::string call, DWORD lastError) { return {false, std::move(call), lastError}; }
 
 struct DriverRegistry {
-  std::mutex lock;
+  SlimLock lock;
   std::map<HMODULE, std::unique_ptr<Driver>> drivers;
 };
 
@@ -93,7 +94,7 @@ std::shared_ptr<Driver> AcquireDriver(std::u16string_view path, DdiStatus* statu
   std::lock_guard guard(registry.lock);
   const std::u16string fileName(path);
   SetLastError(0);
-  HMODULE module = LoadLibraryW(fileName.c_str());
+  HMODULE module = LoadLibraryW(Wide(fileName.c_str()));
   if (!module) {
     *status = Failed("LoadLibraryW", GetLastError());
     return nullptr;
@@ -247,7 +248,7 @@ DdiStatus EngineSession::EnableContext(const SessionOptions& options) {
   device_ = enablePDEV(devmode_.empty() ? nullptr : reinterpret_cast<DEVMODEW*>(devmode_.data()),
                        nullptr, kPatternCount, patterns, sizeof(GDIINFO),
                        reinterpret_cast<ULONG*>(&gdiInfo_), sizeof(DEVINFO), &deviceInfo_,
-                       engineDevice_, name.data(), printer_);
+                       engineDevice_, Wide(name.data()), printer_);
   if (!device_) {
     DdiStatus failed = Failed("DrvEnablePDEV", GetLastError());
     DisableContext();
@@ -315,7 +316,8 @@ DdiStatus EngineSession::StartDoc(std::u16string_view documentName, DWORD jobId)
   if (!startDoc || !surface_) return Failed("DrvStartDoc (no surface)", 0);
   std::u16string name(documentName);
   SetLastError(0);
-  if (!startDoc(surfaceObject(), name.data(), jobId)) return Failed("DrvStartDoc", GetLastError());
+  if (!startDoc(surfaceObject(), Wide(name.data()), jobId))
+    return Failed("DrvStartDoc", GetLastError());
   inDocument_ = true;
   return {};
 }

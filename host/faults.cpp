@@ -1,9 +1,9 @@
 // Live-object accounting and failure injection for the host's calls.
 #include <array>
-#include <mutex>
 #include <sstream>
 
 #include "host/host_internal.h"
+#include "platform/slim_lock.h"
 
 namespace host {
 namespace {
@@ -23,7 +23,7 @@ struct Plan {
 };
 
 struct FaultState {
-  std::mutex lock;
+  SlimLock lock;
   std::array<uint64_t, kCallKinds> counts{};
   std::array<Plan, kCallKinds> plans{};
   uint64_t anyCount = 0;
@@ -169,14 +169,6 @@ bool ShouldFail(Call call) {
   bool fail = Strikes(state.plans[index], count) || Strikes(state.anyPlan, any);
   if (fail) ++state.struck;
   return fail;
-}
-
-void Reset() {
-  internal::ResetFaults();
-  internal::ResetLocale();
-  internal::ResetSpooler();
-  internal::ResetRegistry();
-  internal::ResetEngine();
 }
 
 }  // namespace host

@@ -21,6 +21,12 @@ namespace host {
 std::u16string Utf16(std::string_view utf8);
 std::string Utf8(std::u16string_view utf16);
 
+// The platform's wide strings are UTF-16: WCHAR is char16_t in our declarations and a
+// 16-bit wchar_t in the Windows headers.
+static_assert(sizeof(WCHAR) == sizeof(char16_t));
+inline WCHAR* Wide(char16_t* text) { return reinterpret_cast<WCHAR*>(text); }
+inline const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+
 // ---- File system ----------------------------------------------------------------------------
 // Windows paths ("C:\drivers\TQ33KV.DLL") are mapped onto a directory of the file system:
 // the drive letter becomes a directory (<root>/C/drivers/TQ33KV.DLL); backslashes and

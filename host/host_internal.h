@@ -1,15 +1,37 @@
-// Shared plumbing of the host layer's units: live-object counters, memory accounting and
-// small text helpers. Not part of the host's interface.
+// Shared plumbing of the host layer's units: live-object counters, memory accounting,
+// small text helpers, and the engine's handles on both sides. Not part of the host's
+// interface.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "host/host.h"
 
 namespace host::internal {
+
+// Engine object handles are numbers from the engine's own table: 32-bit enums in our
+// declarations, pointers in the Windows headers.
+template <typename Handle>
+Handle EngineHandle(uint32_t value) {
+  if constexpr (std::is_pointer_v<Handle>) {
+    return reinterpret_cast<Handle>(static_cast<uintptr_t>(value));
+  } else {
+    return static_cast<Handle>(value);
+  }
+}
+
+template <typename Handle>
+uint32_t EngineHandleValue(Handle handle) {
+  if constexpr (std::is_pointer_v<Handle>) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+  } else {
+    return static_cast<uint32_t>(handle);
+  }
+}
 
 enum class Live { Heaps, HeapBlocks, GlobalBlocks, LocalBlocks, Locks, Modules, Handles, Views,
                   Keys, Surfaces, Palettes, Paths, Count };

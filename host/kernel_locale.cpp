@@ -1,5 +1,4 @@
-// The user's locale (GetLocaleInfoW) and the engine's code pages (EngGetCurrentCodePage,
-// EngWideCharToMultiByte), set by tests through host::SetLocale and host::SetCodePages.
+// The user's locale (GetLocaleInfoW), set by tests through host::SetLocale.
 #include <mutex>
 
 #include "host/host_internal.h"
@@ -14,8 +13,6 @@ struct LocaleState {
   std::mutex lock;
   std::u16string country = u"44";
   std::u16string measure = u"0";
-  USHORT oemCodePage = 437;
-  USHORT ansiCodePage = 1252;
 };
 
 LocaleState& Locale() {
@@ -34,13 +31,6 @@ void SetLocale(std::u16string country, std::u16string measure) {
   state.measure = std::move(measure);
 }
 
-void SetCodePages(uint16_t oem, uint16_t ansi) {
-  LocaleState& state = Locale();
-  std::lock_guard guard(state.lock);
-  state.oemCodePage = oem;
-  state.ansiCodePage = ansi;
-}
-
 namespace internal {
 
 void ResetLocale() {
@@ -48,8 +38,6 @@ void ResetLocale() {
   std::lock_guard guard(state.lock);
   state.country = u"44";
   state.measure = u"0";
-  state.oemCodePage = 437;
-  state.ansiCodePage = 1252;
 }
 
 }  // namespace internal
@@ -96,28 +84,6 @@ int WINAPI GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int chars) {
   value.copy(data, value.size());
   data[value.size()] = 0;
   return static_cast<int>(needed);
-}
-
-void APIENTRY EngGetCurrentCodePage(PUSHORT oemCodePage, PUSHORT ansiCodePage) {
-  LocaleState& state = Locale();
-  std::lock_guard guard(state.lock);
-  if (oemCodePage) *oemCodePage = state.oemCodePage;
-  if (ansiCodePage) *ansiCodePage = state.ansiCodePage;
-}
-
-// Converts exactly wideBytes / 2 units (NULs included) into at most multiBytes bytes:
-// ASCII as it is, anything else as '?', whatever the code page. Returns the bytes
-// written, or -1 for a missing buffer or a negative size.
-INT APIENTRY EngWideCharToMultiByte(UINT codePage, LPWSTR wide, INT wideBytes, LPSTR multi,
-                                    INT multiBytes) {
-  (void)codePage;
-  if (!wide || !multi || wideBytes < 0 || multiBytes < 0) return -1;
-  INT units = wideBytes / 2;
-  INT count = units < multiBytes ? units : multiBytes;
-  for (INT i = 0; i < count; ++i) {
-    multi[i] = wide[i] < 0x80 ? static_cast<CHAR>(wide[i]) : '?';
-  }
-  return count;
 }
 
 }  // extern "C"

@@ -7,10 +7,10 @@
 // registry-style error codes.
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <unordered_map>
 
 #include "host/host_internal.h"
+#include "platform/slim_lock.h"
 
 using host::Call;
 
@@ -38,7 +38,7 @@ struct Printer {
 };
 
 struct Spooler {
-  std::mutex lock;
+  SlimLock lock;
   uintptr_t next = 0;
   std::unordered_map<uintptr_t, Printer> printers;
   std::u16string driverDirectory = u"C:\\TQ33\\drivers";

@@ -90,7 +90,7 @@ std::u16string_view BoundedText(const WCHAR* text) {
   if (!text) return {};
   size_t length = 0;
   while (length < kMaxScan && text[length] != 0) ++length;
-  return std::u16string_view(text, length);
+  return std::u16string_view(reinterpret_cast<const char16_t*>(text), length);
 }
 
 size_t WideLength(const WCHAR* text) {

@@ -6,12 +6,12 @@
 // several threads (several processes' worth of device contexts in one spooler) are safe.
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "modeldata/model_data_file.h"
 #include "platform/model_data_api.h"
 #include "platform/platform.h"
+#include "platform/slim_lock.h"
 
 #if defined(_WIN32)
 // Exported by name through tq33modeldata.def, without the stdcall decoration.
@@ -37,24 +37,8 @@ struct Slot {
   std::unique_ptr<ModelDataFile> file;  // null while the slot is free
 };
 
-#if defined(_WIN32)
-// A slim lock: it needs neither creation nor deletion, so it cannot fail and the library
-// has nothing to set up at load. (The cross compiler's win32 thread model has no
-// std::mutex.)
-class TableLock {
- public:
-  void lock() { AcquireSRWLockExclusive(&lock_); }
-  void unlock() { ReleaseSRWLockExclusive(&lock_); }
-
- private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
-};
-#else
-using TableLock = std::mutex;
-#endif
-
 struct HandleTable {
-  TableLock lock;
+  SlimLock lock;
   Slot slots[kSlotCount];
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, and only those that are missing.
-#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated fuzz peers all
+#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated wine
+#                                         wine-emulated fuzz peers all
 # The one list of what this project needs from the system: the Makefile calls it before
 # every target that builds, .ci/run calls it with `all`. When everything is there it costs
 # one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
@@ -27,19 +28,24 @@ packages_of() {
     m32) echo cmake make python3 g++-multilib lib32asan8 lib32ubsan1 googletest ;;
     # where the kernel runs no 32-bit code, the 32-bit tests run under user-mode emulation
     m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
+    # the Windows DLLs run under Wine: 32-bit Wine for the driver, 64-bit Wine for the
+    # prefix's own programs (wine32 is an i386 package: the architecture is added below)
+    wine) echo "$(packages_of windows)" wine wine32 wine64 ;;
+    # where the kernel runs no 32-bit code, 32-bit Wine runs under user-mode emulation
+    wine-emulated) echo "$(packages_of wine)" qemu-user-static ;;
     # the libFuzzer targets
     fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
     # the general image tools scripts/compare_peers.sh times the tool against, and GNU time
     # for the peak memory of a run (not for CI)
     peers) echo netpbm imagemagick time ;;
-    all) local g; for g in test package windows m32 fuzz; do packages_of "$g"; done ;;
-    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated fuzz peers all)" >&2
+    all) local g; for g in test package windows m32 wine fuzz; do packages_of "$g"; done ;;
+    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
        return 2 ;;
   esac
 }
 
 if (($# == 0)); then
-  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated fuzz peers all)" >&2
+  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
   exit 2
 fi
 
@@ -71,6 +77,11 @@ else
   echo "  ${missing[*]}" >&2
   echo "setup: install them as root (apt-get install ${missing[*]}) and run make again" >&2
   exit 1
+fi
+# wine32 is an i386 package: that architecture is enabled once, before apt fetches its lists.
+if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: enabling the i386 architecture (dpkg --add-architecture i386)"
+  "${as_root[@]}" dpkg --add-architecture i386
 fi
 echo "setup: installing ${missing[*]}"
 "${as_root[@]}" apt-get update -qq

@@ -5,7 +5,6 @@
 #include <latch>
 #include <thread>
 
-#include "tests/support/documents.h"
 #include "tests/support/engine_fixture.h"
 
 namespace test {

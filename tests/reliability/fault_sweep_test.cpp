@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "stream/stream_parser.h"
-#include "tests/support/documents.h"
 #include "tests/support/engine_fixture.h"
 
 namespace test {

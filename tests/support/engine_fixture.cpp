@@ -45,15 +45,4 @@ Bytes EngineTest::PrintAlone(const std::vector<host::GrayImage>& pages,
   return TakeSpooled();
 }
 
-host::GrayImage TestPage(SIZEL size, int seed, bool gray) {
-  host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
-  for (LONG y = 0; y < size.cy; ++y) {
-    for (LONG x = 0; x < size.cx; ++x) {
-      if ((x / 16 + seed) % 5 == 0) image.Row(y)[x] = 0;
-      else if (gray && y > size.cy / 2) image.Row(y)[x] = static_cast<BYTE>(x * 7 + y + seed);
-    }
-  }
-  return image;
-}
-
 }  // namespace test

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "documents/label_documents.h"
 #include "driver/device_context.h"
 #include "host/engine_session.h"
 #include "host/printer_installation.h"
@@ -41,8 +42,12 @@ inline DeviceContext* Context(const host::EngineSession& session) {
   return ContextFromHandle(session.device());
 }
 
-// White with black bars placed by seed and, when gray, a ramp over the lower half. Pages
-// without gray print the same whatever state the error diffusion is in.
-host::GrayImage TestPage(SIZEL size, int seed, bool gray = true);
+using tq33docs::DefaultSettingsRecord;
+using tq33docs::Document;
+using tq33docs::DocumentRun;
+using tq33docs::LabelSettings;
+using tq33docs::RunDocument;
+using tq33docs::RunStep;
+using tq33docs::TestPage;
 
 }  // namespace test

@@ -1,7 +1,12 @@
-// Documents for the reliability tests: label settings given as an application's settings
-// record, documents whose settings change between pages (the engine's DrvResetPDEV), and
-// a runner that prints one through the engine harness call by call, noting after every
-// DDI call what the spooler holds and whether a planned host failure has struck.
+// Label documents as an application prints them: label settings given as an application's
+// settings record, pages of a test pattern, documents whose settings change between pages
+// (the engine's DrvResetPDEV), and a runner that prints one through the engine harness
+// call by call, noting after every DDI call what the spooler holds and whether a planned
+// host failure has struck.
+//
+// The reliability tests print them under planned failures and on many threads; the
+// comparison under Wine (wine/) prints the same documents through the Windows DLL and
+// through the Linux build. This unit builds on both.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +15,7 @@
 
 #include "host/engine_session.h"
 
-namespace test {
+namespace tq33docs {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -40,6 +45,10 @@ struct DocumentPart {
   LabelSettings settings;
   int pages = 1;
 };
+
+// White with black bars placed by seed and, when gray, a ramp over the lower half. Pages
+// without gray print the same whatever state the error diffusion is in.
+host::GrayImage TestPage(SIZEL size, int seed, bool gray = true);
 
 // A document: its first part opens the context, every later part changes the settings
 // with a reset between pages. Page images are TestPage(page size, seed) with seeds from
@@ -79,4 +88,4 @@ struct DocumentRun {
 DocumentRun RunDocument(std::u16string_view driverPath, HANDLE printer, const Bytes& base,
                         const Document& document);
 
-}  // namespace test
+}  // namespace tq33docs

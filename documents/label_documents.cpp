@@ -1,4 +1,4 @@
-#include "tests/support/documents.h"
+#include "documents/label_documents.h"
 
 #include <cstring>
 #include <functional>
@@ -6,9 +6,8 @@
 
 #include "driver/device_context.h"
 #include "settings/settings_record.h"
-#include "tests/support/engine_fixture.h"
 
-namespace test {
+namespace tq33docs {
 
 Bytes DefaultSettingsRecord(std::u16string_view driverPath, HANDLE printer) {
   auto session = host::EngineSession::Open(driverPath, printer, {});
@@ -16,6 +15,17 @@ Bytes DefaultSettingsRecord(std::u16string_view driverPath, HANDLE printer) {
   Bytes record(sizeof(SettingsRecord));
   std::memcpy(record.data(), &ContextFromHandle(session->device())->settings, record.size());
   return record;
+}
+
+host::GrayImage TestPage(SIZEL size, int seed, bool gray) {
+  host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
+  for (LONG y = 0; y < size.cy; ++y) {
+    for (LONG x = 0; x < size.cx; ++x) {
+      if ((x / 16 + seed) % 5 == 0) image.Row(y)[x] = 0;
+      else if (gray && y > size.cy / 2) image.Row(y)[x] = static_cast<BYTE>(x * 7 + y + seed);
+    }
+  }
+  return image;
 }
 
 Bytes SettingsRecordFor(const Bytes& base, const LabelSettings& s) {
@@ -108,4 +118,4 @@ DocumentRun RunDocument(std::u16string_view driverPath, HANDLE printer, const By
   return run;
 }
 
-}  // namespace test
+}  // namespace tq33docs

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Runs the shipped Windows driver under Wine and compares what it prints, byte for byte,
+# with what the Linux build prints for the same documents.
+#   scripts/wine.sh [JOBS]                 what `make wine` runs
+#   scripts/wine.sh --broken-pe [JOBS]     the same with a throwaway driver that calls one
+#                                          engine import with the wrong calling convention;
+#                                          succeeds only when the comparison fails
+# TQ33_M32_EMULATE=1 runs 32-bit Wine under qemu-i386 on any machine.
+#
+# The Windows side is build/windows/bin/TQ33KV.DLL as shipped, installed in a Windows
+# layout (C:\TQ33\drivers) in the private prefix build/wine/prefix, and printed with by
+# print_documents.exe, which Wine runs with the stand-in GDI32.dll and WINSPOOL.DRV
+# beside it; KERNEL32, ADVAPI32, VERSION and msvcrt are Wine's. The Linux side is
+# print_documents of the dev build. Each writes one file per document (wine/,
+# documents/); every file must be the same on both sides.
+#
+# Where the kernel runs no 32-bit code, 32-bit Wine runs under qemu-i386-static,
+# registered for i386 programs in a binfmt_misc of its own inside a user and mount
+# namespace that the run makes for itself (Linux 6.7 or later). Nothing is registered
+# with the system, and the registration goes with the namespace.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=$root/build/wine
+prefix=$work/prefix
+programs=$root/build/windows/wine
+
+# The qemu-i386 registration: 32-bit little-endian ELF executables and shared objects.
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+# Wine reserves its address space page by page under qemu unless qemu reserves it first;
+# smaller reservations fail ("failed to map the shared user data").
+qemu_reserved_va=0x81000000
+
+# The Wine half, run directly or inside the namespace: the prefix (made once), the
+# installation laid out afresh, the documents printed into C:\TQ33\spool.
+wine_side() {
+  local driver=$1
+  export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "wine: making the prefix $prefix"
+    # Wine's own background programs are 64-bit; no Mono or Gecko installers.
+    WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot --init
+    wineserver -w
+  fi
+  local drivers=$prefix/drive_c/TQ33/drivers spool=$prefix/drive_c/TQ33/spool
+  rm -rf "$drivers" "$spool"
+  mkdir -p "$drivers/3" "$spool"
+  cp "$driver" "$drivers/TQ33KV.DLL"
+  cp "$root/data/tq33.model" "$drivers/TQ33KV.MDL"
+  cp "$root/data/sample-media.dat" "$drivers/TQ33KV.DAT"
+  cp "$root/build/windows/bin/TQ33Ki3.dll" "$programs/TQ33Kr.dll" "$drivers/3/"
+  local status=0
+  # The override is the runner's alone: Wine's background programs keep their own
+  # libraries, and fall back on them when they look for ours. A runner that hangs (a
+  # broken driver can) is stopped after 10 minutes; it takes seconds.
+  (cd "$programs" && WINEDLLOVERRIDES="gdi32,winspool.drv=n,b" \
+     timeout --kill-after=10 600 wine print_documents.exe 'C:\TQ33\spool') \
+    > "$work/wine.log" 2>&1 || status=$?
+  wineserver -w
+  return $status
+}
+
+# The same inside the namespace, with qemu-i386 registered in its own binfmt_misc.
+emulated_wine_side() {
+  if ! mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
+    echo "wine: cannot mount a binfmt_misc of our own (needs Linux 6.7 or later; this is $(uname -r))" >&2
+    return 1
+  fi
+  printf '%s' ":tq33-i386:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" \
+    > /proc/sys/fs/binfmt_misc/register
+  QEMU_RESERVED_VA=$qemu_reserved_va wine_side "$@"
+}
+
+case "${1:-}" in
+  --wine-side) shift; wine_side "$@"; exit ;;
+  --emulated-wine-side) shift; emulated_wine_side "$@"; exit ;;
+esac
+
+broken=0
+if [ "${1:-}" = --broken-pe ]; then
+  broken=1
+  shift
+fi
+jobs="${1:-$(nproc)}"
+
+scripts/setup.sh wine
+if [ "${TQ33_M32_EMULATE:-0}" = 1 ]; then
+  mode=emulated
+  why="TQ33_M32_EMULATE=1"
+elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  mode=native
+else
+  mode=emulated
+  why="this kernel runs no 32-bit code"
+fi
+if [ $mode = emulated ]; then
+  scripts/setup.sh wine-emulated
+  echo "wine: 32-bit Wine emulated: qemu-i386 ($why)"
+else
+  echo "wine: 32-bit Wine native"
+fi
+
+# The DLLs as shipped (with their tables checked), the Windows programs of wine/, and the
+# Linux reference.
+[ -f build/windows/CMakeCache.txt ] || cmake --preset windows
+cmake --build --preset windows -j "$jobs" --target all wine_programs
+if [ ! -f build/dev/CMakeCache.txt ]; then
+  scripts/setup.sh test
+  cmake --preset dev
+fi
+cmake --build --preset dev -j "$jobs" --target print_documents
+
+driver=$root/build/windows/bin/TQ33KV.DLL
+if ((broken)); then
+  # A throwaway driver: the same sources, with every call of EngCreatePalette made through
+  # a cdecl pointer to the stdcall import, so that the caller and the callee both clear
+  # its 24 bytes of arguments off the stack. Its tables are those of the real driver.
+  broken_dir=$root/build/wine-broken-pe
+  rm -rf "$broken_dir"
+  mkdir -p "$broken_dir"
+  cat > "$broken_dir/wrong_convention.h" <<'EOF'
+#include <windows.h>
+#include <winspool.h>
+#include <winddi.h>
+#define EngCreatePalette(...)                                                              \
+  reinterpret_cast<HPALETTE(__cdecl*)(ULONG, ULONG, ULONG*, FLONG, FLONG, FLONG)>(         \
+      reinterpret_cast<void (*)()>(&EngCreatePalette))(__VA_ARGS__)
+EOF
+  cmake -S . -B "$broken_dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+    "-DCMAKE_CXX_FLAGS=-isystem $root/platform/win32 -include $broken_dir/wrong_convention.h" \
+    -DTQ33_TESTS=OFF -DTQ33_TOOLS=OFF -DTQ33_CUPS=OFF >/dev/null
+  cmake --build "$broken_dir" -j "$jobs" --target check_dll_tables
+  echo "wine: the throwaway driver's tables pass their check"
+  driver=$broken_dir/bin/TQ33KV.DLL
+  if cmp -s "$driver" build/windows/bin/TQ33KV.DLL; then
+    echo "wine: the throwaway driver is the same as the shipped one" >&2
+    exit 1
+  fi
+fi
+
+rm -rf "$work/reference" "$work/spool"
+mkdir -p "$work/reference"
+if ! build/dev/bin/print_documents "$work/reference" data/tq33.model data/sample-media.dat \
+       > "$work/reference.log" 2>&1; then
+  echo "wine: the Linux build failed to print the documents:" >&2
+  cat "$work/reference.log" >&2
+  exit 1
+fi
+
+started=$SECONDS
+wine_status=0
+if [ $mode = native ]; then
+  "$0" --wine-side "$driver" || wine_status=$?
+else
+  unshare --user --map-root-user --mount "$0" --emulated-wine-side "$driver" || wine_status=$?
+fi
+cp -r "$prefix/drive_c/TQ33/spool" "$work/spool" 2>/dev/null || mkdir -p "$work/spool"
+echo "wine: the Windows side took $((SECONDS - started)) s (print_documents.exe exit status $wine_status)"
+if ((wine_status)); then
+  echo "wine: print_documents.exe under Wine said (all of it in build/wine/wine.log):"
+  head -n 40 "$work/wine.log" | sed 's/^/  /'
+fi
+
+# The verdicts, document by document, in the order the reference printed them.
+passed=0
+failed=0
+while IFS=: read -r name _; do
+  reference=$work/reference/$name.bin
+  printed=$work/spool/$name.bin
+  if [ ! -f "$printed" ]; then
+    verdict="MISSING    $name: nothing printed under Wine"
+  elif cmp -s "$reference" "$printed"; then
+    verdict="identical  $name ($(stat -c %s "$printed") bytes)"
+  else
+    first=$(cmp "$reference" "$printed" 2>&1 | grep -o 'byte [0-9]*' || true)
+    verdict="DIFFERENT  $name: $(stat -c %s "$printed") bytes under Wine, $(stat -c %s "$reference") on Linux; first difference at ${first:-the end}"
+  fi
+  echo "  $verdict"
+  if [[ $verdict == identical* ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+done < "$work/reference.log"
+
+if ((broken)); then
+  if ((failed)); then
+    echo "wine: the throwaway driver with a cdecl call of EngCreatePalette was caught: $failed of $((passed + failed)) documents fail"
+    exit 0
+  fi
+  echo "wine: the throwaway driver with a cdecl call of EngCreatePalette went unnoticed" >&2
+  exit 1
+fi
+echo "wine: $passed passed, $failed failed"
+((failed == 0 && passed > 0 && wine_status == 0))
