@@ -131,3 +131,16 @@ const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions
   if (index < 0 || static_cast<DWORD>(index) >= definitionCount) return nullptr;
   return &definitions[index];
 }
+
+DWORD DefinitionLengthTenths(const MediaDefinition& definition) {
+  return static_cast<DWORD>((static_cast<uint64_t>(definition.defLength) + 5) / 10);
+}
+
+DWORD DefinitionMarginMillimetres(const MediaDefinition& definition) {
+  return static_cast<DWORD>((static_cast<uint64_t>(definition.defMargin) + 50) / 100);
+}
+
+uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution) {
+  return (static_cast<uint64_t>(resolution) * definition.defMargin / 254 + 5) / 10;
+}
+

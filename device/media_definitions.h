@@ -2,6 +2,8 @@
 // tape of the MediaTable with a length and a feed margin.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/platform.h"
 
 #define MEDIA_DEFINITION_SIZE 142
@@ -54,3 +56,11 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count);
 // The definition named by a paper size code (317 + i), or null.
 const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions,
                                               DWORD definitionCount, SHORT paperSize);
+
+// The conversions every reader of a definition applies, formed in 64 bits (the file's
+// values are anything at all): the length in tenths of a millimetre, (defLength + 5) / 10;
+// the margin in whole millimetres, (defMargin + 50) / 100; the margin in dots at a
+// resolution, ((resolution x defMargin) / 254 + 5) / 10.
+DWORD DefinitionLengthTenths(const MediaDefinition& definition);
+DWORD DefinitionMarginMillimetres(const MediaDefinition& definition);
+uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution);

@@ -100,7 +100,7 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
 
   const DWORD resolution = static_cast<DWORD>(static_cast<LONG>(result->dm.dmYResolution));
   s.privLength = static_cast<DWORD>(static_cast<LONG>(result->dm.dmPaperLength));
-  s.privLengthDots = (s.privLength * 10000 / 254 * resolution + 5000) / 10000;
+  s.privLengthDots = LengthTenthsToDots(s.privLength, resolution);
 
   const MediaListEntry* entry =
       MarginMedia(printer, scratch, modelData, definitions, definitionCount, defaultPaperSize);
@@ -115,8 +115,7 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
     s.privMargin =
         static_cast<WORD>(static_cast<LONG>(result->dm.dmYResolution) * margin / callerResolution);
   } else {
-    s.privMargin =
-        static_cast<WORD>((MinMarginTenths(entry) * 100000 / 254 * resolution + 50000) / 100000);
+    s.privMargin = static_cast<WORD>(MarginTenthsToDots(MinMarginTenths(entry), resolution));
   }
 
   if (printer) {
@@ -192,3 +191,4 @@ DWORD MergeSettings(SettingsRecord* settings, const DEVMODEW* caller, DWORD call
   GlobalFree(scratch);
   return merged;
 }
+
