@@ -1,6 +1,7 @@
 // `tq33 media`: the installation's model record, media table and media definitions, as
 // the driver reads them through the model-data library and the definition file.
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -8,6 +9,8 @@
 #include "cli/printer_context.h"
 #include "cli/record_fields.h"
 #include "cli/tool.h"
+#include "device/media_definitions.h"
+#include "host/printer_installation.h"
 
 namespace tq33cli {
 namespace {
@@ -41,16 +44,25 @@ int RunMedia(const MediaOptions& options) {
   }
   report["media"] = media;
 
+  // The definitions as the file holds them. The driver empties the slot of one whose
+  // length or margin lies outside the limits of its tape, and offers it nowhere: such a
+  // record is listed as read, and marked.
+  LONG readCount = -1;
+  MediaDefinition* asRead = ReadMediaDefinitions(host::kDriverPath, &readCount);
   Json definitions = Json::array();
   for (DWORD i = 0; context->mediaDefinitions && i < context->mediaDefinitionCount; ++i) {
+    const MediaDefinition* used = &context->mediaDefinitions[i];
+    const MediaDefinition* shown =
+        asRead && static_cast<LONG>(i) < readCount ? &asRead[i] : used;
     Json definition = Json::object();
     definition["paperSizeCode"] = USER_FORM_BASE + i;
-    definition.update(FieldsToJson(kDefinitionLayout, &context->mediaDefinitions[i], forText));
-    if (options.json) {
-      definition["raw"] = HexBytes(&context->mediaDefinitions[i], sizeof(MediaDefinition));
-    }
+    definition.update(FieldsToJson(kDefinitionLayout, shown, forText));
+    if (std::memcmp(shown, used, sizeof(MediaDefinition)) != 0)
+      definition["ignored"] = "length or margin outside the limits of its tape";
+    if (options.json) definition["raw"] = HexBytes(shown, sizeof(MediaDefinition));
     definitions.push_back(definition);
   }
+  if (asRead) GlobalFree(asRead);
   report["definitions"] = definitions;
   PrintReport(report, options.json);
   return kExitOk;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "driver/model_data.h"
 #include "platform/platform.h"
 
 #define MEDIA_DEFINITION_SIZE 142
@@ -64,3 +65,13 @@ const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions
 DWORD DefinitionLengthTenths(const MediaDefinition& definition);
 DWORD DefinitionMarginMillimetres(const MediaDefinition& definition);
 uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution);
+
+// TRUE when the definition's length and margin lie within the limits of its medium, the
+// media list entry of its base paper size code (the normal limits when the list has none).
+BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData);
+
+// Empties every slot among the first count whose definition lies outside the limits of
+// its medium, as the slots behind the definitions are empty: no paper size code, custom
+// size or lookup selects it again.
+void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
+                                    const ModelData* modelData);

@@ -10,6 +10,7 @@
 #include "device/media_definitions.h"
 #include "settings/settings_record.h"
 #include "tests/cli/tool_fixture.h"
+#include "tests/support/media_file_writer.h"
 
 namespace test {
 namespace {
@@ -54,6 +55,16 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   EXPECT_EQ(text.status, 0);
   EXPECT_EQ(text.out.find("raw"), std::string::npos);
   EXPECT_NE(text.out.find("moName: \"TQ-33\""), std::string::npos) << text.out;
+
+  // One the driver ignores, its margin beyond its tape's limits, is listed as read, marked.
+  const std::string bad =
+      MediaFileBytes({{u"Address", 0, 262, 6200, 300}, {u"Margin", 0, 262, 6200, 0xFFFFFFFF}});
+  WriteBytes(Path("bad.dat"), std::vector<uint8_t>(bad.begin(), bad.end()));
+  const Json marked = RunJson({"media", "--media-file", "bad.dat"})["definitions"];
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_FALSE(marked[0].contains("ignored"));
+  EXPECT_EQ(marked[1]["defMargin"], 0xFFFFFFFFu);
+  EXPECT_TRUE(marked[1].contains("ignored")) << marked[1];
 }
 
 TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {

@@ -1,18 +1,47 @@
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "device/printer_data.h"
 #include "driver/ddi.h"
 #include "driver/device_context.h"
 #include "tests/support/installed_printer.h"
+#include "tests/support/media_file_writer.h"
 
 namespace {
 
 using test::EngineRecords;
 
-class DeviceContextTest : public test::InstalledPrinterTest {};
+class DeviceContextTest : public test::InstalledPrinterTest {
+ protected:
+  // What a context made with an application's record (or none) tells the engine and holds;
+  // made is false when DrvEnablePDEV refused it.
+  struct Made {
+    bool made = false;
+    GDIINFO gdi{};
+    SettingsRecord settings{};
+    SettingsRecord defaults{};
+  };
+  Made Make(const SettingsRecord* record = nullptr) {
+    Made made;
+    EngineRecords records{};
+    DeviceContext* context = Enable(record ? &record->dm : nullptr, &records);
+    if (!context) return made;
+    made = {true, records.gdiInfo, context->settings, context->defaultSettings};
+    Disable(context);
+    return made;
+  }
+  Made Make(const SettingsRecord& record) { return Make(&record); }
+  // The driver's defaults for the printer, changed as an application changes them.
+  SettingsRecord Record(const std::function<void(SettingsRecord&)>& edit) {
+    SettingsRecord record = Make().defaults;
+    edit(record);
+    return record;
+  }
+};
 
 TEST_F(DeviceContextTest, EnableBuildsAValidContextAndDisableReleasesEverything) {
   EngineRecords records{};
@@ -121,6 +150,33 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(Enable(), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
+  // A margin of 0xFFFFFFFF, a 2 m label and a 3 mm one on the 24 mm tape: their slots are
+  // empty, and their codes fall back to the default tape; the sound one still prints.
+  const std::string bytes = test::MediaFileBytes({{u"Address", 0, 262, 6200, 300},
+                                                  {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
+                                                  {u"Long", 0, 262, 200000, 300},
+                                                  {u"Short", 0, 262, 300, 100}});
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
+  Install(files);
+  for (SHORT code : {317, 318, 319, 320}) {
+    const Made made = Make(Record([&](SettingsRecord& r) { r.dm.dmPaperSize = code; }));
+    // 62 mm less two 3 mm margins of 43 dots; else the RFID tape's 100 mm.
+    const ULONG along = code == 317 ? 879 - 2 * 43 + 1 : 1304;
+    EXPECT_EQ(made.gdi.ulHorzRes, along) << code;
+  }
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  const auto* slots = reinterpret_cast<const BYTE*>(context->mediaDefinitions);
+  EXPECT_EQ(context->mediaDefinitionCount, 4u);
+  EXPECT_NE(slots[0], 0xFF);
+  for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
+    ASSERT_EQ(slots[at], 0xFF) << at;
+  Disable(context);
   ExpectNothingLeaked();
 }
 
