@@ -166,6 +166,9 @@ BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettin
                                      context->mediaDefinitionCount,
                                      static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
   if (!merged && applicationSettings && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return FALSE;
+  BoundLengthAndMargin(context->printer, &context->settings, &context->modelData,
+                       context->mediaDefinitions, context->mediaDefinitionCount,
+                       static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
 
   DWORD slots = context->printerData->pdFreeMemory / FONT_SLOT_MEMORY;
   context->fontSlotCount = slots < 1 ? 1 : slots;

@@ -208,8 +208,14 @@ void SelectPaperSizeCode(const Selection& sel, HANDLE printer, LONG mediaIndex) 
       s.dm.dmPaperSize = user->dm.dmPaperSize;
       s.dm.dmPaperWidth = user->dm.dmPaperWidth;
       s.dm.dmPaperLength = user->dm.dmPaperLength;
-      c.privMediaId = user->priv.privMediaId;
-      c.privMediaBase = user->priv.privMediaBase;
+      // Its media id and base go together, and only when they name a record of the table;
+      // its length is held to the medium with every other length once the merge is done.
+      const MediaRecord* named = MediaRecordAt(
+          sel.modelData, static_cast<LONGLONG>(user->priv.privMediaBase) + user->priv.privMediaId);
+      if (named && named->mrIndex != kSectionEnd) {
+        c.privMediaId = user->priv.privMediaId;
+        c.privMediaBase = user->priv.privMediaBase;
+      }
       c.privMediaKind = user->priv.privMediaKind;
       c.privWidthMultiple = user->priv.privWidthMultiple;
       const MediaRecord* userRecord = MediaRecordAt(
