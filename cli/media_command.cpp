@@ -4,14 +4,20 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/driver_changes.h"
 #include "cli/printer_context.h"
 #include "cli/record_fields.h"
 #include "cli/tool.h"
+#include "device/media_definitions.h"
+#include "host/host.h"
+#include "host/printer_installation.h"
 
 namespace tq33cli {
 namespace {
@@ -30,6 +36,28 @@ std::string Padded(std::string text, size_t width) {
   if (shown < width) text.append(width - shown, ' ');
   return text;
 }
+
+// The definitions as the file holds them, each with whether the driver ignores it: the
+// driver empties the slot of one whose length or margin lies outside the limits of its
+// tape, and offers it nowhere.
+struct ReadDefinition {
+  MediaDefinition record;
+  bool ignored;
+};
+std::vector<ReadDefinition> DefinitionsAsRead(const DeviceContext& context) {
+  LONG readCount = -1;
+  MediaDefinition* asRead = ReadMediaDefinitions(host::kDriverPath, &readCount);
+  std::vector<ReadDefinition> definitions;
+  for (DWORD i = 0; context.mediaDefinitions && i < context.mediaDefinitionCount; ++i) {
+    const MediaDefinition& used = context.mediaDefinitions[i];
+    const MediaDefinition& shown = asRead && static_cast<LONG>(i) < readCount ? asRead[i] : used;
+    definitions.push_back({shown, std::memcmp(&shown, &used, sizeof(MediaDefinition)) != 0});
+  }
+  if (asRead) GlobalFree(asRead);
+  return definitions;
+}
+
+constexpr char kIgnoredDefinition[] = "length or margin outside the limits of its tape";
 
 // The media one can print on, a line each: what --paper takes and what the medium is.
 void PrintMediaTable(const PrinterContext& printer) {
@@ -58,6 +86,17 @@ void PrintMediaTable(const PrinterContext& printer) {
       std::to_string(USER_FORM_BASE) +
       " are user-defined labels of the media definition file.\n"
       "--paper takes a code or a name; --verbose lists every field, --json as JSON.\n";
+  const std::vector<ReadDefinition> definitions = DefinitionsAsRead(context);
+  for (size_t i = 0; i < definitions.size(); ++i) {
+    if (!definitions[i].ignored) continue;
+    // The record is packed: its name is copied out before it is read.
+    char16_t name[std::size(MediaDefinition{}.defName)];
+    std::memcpy(name, definitions[i].record.defName, sizeof(name));
+    size_t units = 0;
+    while (units < std::size(name) && name[units] != 0) ++units;
+    text += "ignored: definition " + std::to_string(USER_FORM_BASE + i) + " \"" +
+            host::Utf8(std::u16string_view(name, units)) + "\" (" + kIgnoredDefinition + ")\n";
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
@@ -88,14 +127,15 @@ int RunMedia(const MediaOptions& options) {
   }
   report["media"] = media;
 
+  // The definitions as the file holds them; one the driver ignores is marked.
   Json definitions = Json::array();
-  for (DWORD i = 0; context->mediaDefinitions && i < context->mediaDefinitionCount; ++i) {
+  const std::vector<ReadDefinition> asRead = DefinitionsAsRead(*context);
+  for (size_t i = 0; i < asRead.size(); ++i) {
     Json definition = Json::object();
     definition["paperSizeCode"] = USER_FORM_BASE + i;
-    definition.update(FieldsToJson(kDefinitionLayout, &context->mediaDefinitions[i], forText));
-    if (options.json) {
-      definition["raw"] = HexBytes(&context->mediaDefinitions[i], sizeof(MediaDefinition));
-    }
+    definition.update(FieldsToJson(kDefinitionLayout, &asRead[i].record, forText));
+    if (asRead[i].ignored) definition["ignored"] = kIgnoredDefinition;
+    if (options.json) definition["raw"] = HexBytes(&asRead[i].record, sizeof(MediaDefinition));
     definitions.push_back(definition);
   }
   report["definitions"] = definitions;

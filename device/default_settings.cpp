@@ -55,13 +55,39 @@ DWORD WideLength(const WCHAR* text, DWORD limit) {
   return length;
 }
 
-// Applies the media list entry with this key, when the list has one.
-void ApplyMediaByKey(DEVMODEW* publicPart, PrivateSettings* privatePart,
+// Applies the media list entry with this key, when the list has one. TRUE when the entry
+// brought its own label length.
+bool ApplyMediaByKey(DEVMODEW* publicPart, PrivateSettings* privatePart,
                      const ModelData* modelData, WORD paperSize) {
   const MediaListEntry* entry = nullptr;
   LONG index = FindMediaEntry(modelData, &entry, paperSize);
-  if (index >= 0 && static_cast<DWORD>(index) < modelData->mediaCount && entry)
-    ApplyMediaEntry(publicPart, privatePart, entry, index, modelData->modelRecord->moType);
+  if (index < 0 || static_cast<DWORD>(index) >= modelData->mediaCount || !entry) return false;
+  const BYTE modelType = modelData->modelRecord->moType;
+  ApplyMediaEntry(publicPart, privatePart, entry, index, modelType);
+  return HasFixedLength(entry, modelType) && entry->meLength > 0;
+}
+
+// The stored length in dots as dmPaperLength in tenths of a millimetre, (dots x 25400 /
+// dmPrintQuality + 50) / 100, held within the limits of the tape in force (the media list
+// entry of privMediaId): outside them the length becomes the nearest limit, in tenths and
+// in dots at dmYResolution. Formed in 64 bits, since dots x 25400 overflows 32 beyond
+// 169093 dots. Without a resolution the length has no size in tenths and stays as it is.
+void ApplyDefaultLength(DEVMODEW* publicPart, PrivateSettings* privatePart,
+                        const ModelData* modelData) {
+  const DWORD quality = static_cast<DWORD>(static_cast<LONG>(publicPart->dmPrintQuality));
+  if (quality == 0) return;
+  const uint64_t tenths =
+      (static_cast<uint64_t>(privatePart->privLengthDots) * 25400 / quality + 50) / 100;
+  const DWORD given = tenths > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(tenths);
+  const MediaListEntry* entry = privatePart->privMediaId < modelData->mediaCount
+                                    ? &modelData->mediaList[privatePart->privMediaId]
+                                    : nullptr;
+  const DWORD bounded = BoundedLengthTenths(entry, given, FALSE);
+  publicPart->dmPaperLength = static_cast<SHORT>(bounded);
+  if (bounded == given) return;
+  const DWORD resolution = static_cast<DWORD>(static_cast<LONG>(publicPart->dmYResolution));
+  privatePart->privLengthDots = LengthTenthsToDots(bounded, resolution);
+  privatePart->xbLength = privatePart->privLengthDots;
 }
 
 }  // namespace
@@ -192,16 +218,15 @@ void ApplyDefaultOptions(DEVMODEW* publicPart, PrivateSettings* privatePart,
   DEVMODEW& dm = *publicPart;
   PrivateSettings& priv = *privatePart;
 
-  // The length comes before the media entry, so that a fixed-length tape overrides it.
+  // The length comes before the media entry, so that a fixed-length tape overrides it;
+  // any other tape is the one whose limits hold the length.
   if (mask & DOM_LENGTH) {
     priv.privLengthDots = options->optLengthDots;
     priv.xbLength = options->optLengthDots;
-    // Without a resolution the length has no size in tenths of a millimetre.
-    const DWORD quality = static_cast<DWORD>(static_cast<LONG>(dm.dmPrintQuality));
-    if (quality != 0)
-      dm.dmPaperLength = static_cast<SHORT>((options->optLengthDots * 25400 / quality + 50) / 100);
   }
-  if (mask & DOM_PAPER_SIZE) ApplyMediaByKey(&dm, &priv, modelData, options->optPaperSize);
+  const bool ownLength =
+      (mask & DOM_PAPER_SIZE) && ApplyMediaByKey(&dm, &priv, modelData, options->optPaperSize);
+  if ((mask & DOM_LENGTH) && !ownLength) ApplyDefaultLength(&dm, &priv, modelData);
   if (mask & DOM_MIRROR) {
     priv.privMirror = options->optMirror;
     priv.xbOptions = InStep(priv.xbOptions, XBO_MIRROR, options->optMirror);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "device/default_settings.h"
 #include "settings/settings_record.h"
 
 namespace {
@@ -130,4 +131,40 @@ const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions
   LONG index = static_cast<LONG>(paperSize) - USER_FORM_BASE;
   if (index < 0 || static_cast<DWORD>(index) >= definitionCount) return nullptr;
   return &definitions[index];
+}
+
+DWORD DefinitionLengthTenths(const MediaDefinition& definition) {
+  return static_cast<DWORD>((static_cast<uint64_t>(definition.defLength) + 5) / 10);
+}
+
+DWORD DefinitionMarginMillimetres(const MediaDefinition& definition) {
+  return static_cast<DWORD>((static_cast<uint64_t>(definition.defMargin) + 50) / 100);
+}
+
+uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution) {
+  return (static_cast<uint64_t>(resolution) * definition.defMargin / 254 + 5) / 10;
+}
+
+// Within limits: the length in tenths as every reader takes it, the margin in hundredths
+// against the limits in tenths.
+BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData) {
+  const MediaListEntry* entry = nullptr;
+  FindMediaEntry(modelData, &entry, static_cast<WORD>(definition.defPaperSize));
+  const DWORD length = DefinitionLengthTenths(definition);
+  const uint64_t margin = definition.defMargin;
+  return BoundedLengthTenths(entry, length, FALSE) == length &&
+         margin >= static_cast<uint64_t>(MinMarginTenths(entry)) * 10 &&
+         margin <= static_cast<uint64_t>(MaxMarginTenths(entry)) * 10;
+}
+
+// An emptied slot holds 0xFF bytes: its kind matches no settings' kind byte and its paper
+// size is the table's terminator code, which no scan finds.
+void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
+                                    const ModelData* modelData) {
+  if (!definitions) return;
+  if (count > MEDIA_DEFINITION_SLOTS) count = MEDIA_DEFINITION_SLOTS;
+  for (DWORD i = 0; i < count; ++i) {
+    if (!DefinitionWithinLimits(definitions[i], modelData))
+      std::memset(&definitions[i], 0xFF, sizeof(MediaDefinition));
+  }
 }

@@ -2,6 +2,9 @@
 // tape of the MediaTable with a length and a feed margin.
 #pragma once
 
+#include <cstdint>
+
+#include "driver/model_data.h"
 #include "platform/model_data_api.h"
 #include "platform/platform.h"
 
@@ -54,3 +57,21 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count);
 // The definition named by a paper size code (317 + i), or null.
 const MediaDefinition* DefinitionForPaperSize(const MediaDefinition* definitions,
                                               DWORD definitionCount, SHORT paperSize);
+
+// The conversions every reader of a definition applies, formed in 64 bits (the file's
+// values are anything at all): the length in tenths of a millimetre, (defLength + 5) / 10;
+// the margin in whole millimetres, (defMargin + 50) / 100; the margin in dots at a
+// resolution, ((resolution x defMargin) / 254 + 5) / 10.
+DWORD DefinitionLengthTenths(const MediaDefinition& definition);
+DWORD DefinitionMarginMillimetres(const MediaDefinition& definition);
+uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution);
+
+// TRUE when the definition's length and margin lie within the limits of its medium, the
+// media list entry of its base paper size code (the normal limits when the list has none).
+BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData);
+
+// Empties every slot among the first count whose definition lies outside the limits of
+// its medium, as the slots behind the definitions are empty: no paper size code, custom
+// size or lookup selects it again.
+void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
+                                    const ModelData* modelData);

@@ -3,6 +3,8 @@
 // and micrometres that the engine is told about.
 #include "device/media_lookup.h"
 
+#include <cstdint>
+
 #include "device/printer_data.h"
 #include "driver/device_context.h"
 #include "settings/exchange_block.h"
@@ -183,7 +185,7 @@ BOOL MatchCustomSize(const SettingsRecord* settings, const ModelData* modelData,
       const MediaDefinition& definition = definitions[j];
       if (definition.defKind != kind) continue;
       // The definition's length in tenths, as a 16-bit value like the requested one.
-      const SHORT definitionLength = static_cast<SHORT>((definition.defLength + 5) / 10);
+      const SHORT definitionLength = static_cast<SHORT>(DefinitionLengthTenths(definition));
       if (Distance(length, definitionLength) >= kLengthTolerance) continue;
       for (LONG i = 0;; ++i) {
         const MediaRecord* record = SectionRecord(modelData, base, i);
@@ -282,18 +284,19 @@ BOOL ComputePrintableArea(const DeviceContext* context, LONG mediaIndex, LONG de
     marginDots = static_cast<LONG>(static_cast<DWORD>(half) * R / static_cast<DWORD>(S));
     marginMillimetres = (static_cast<LONG>(rec->mrLength) - rec->mrPrintLength + 10) / 20;
   } else {
+    // Formed in 64 bits: a margin of more than 1690 dots times 2540000 overflows 32.
     marginDots = priv.privMargin;
-    marginMillimetres =
-        static_cast<LONG>((static_cast<DWORD>(priv.privMargin) * 2540000u / R + 50000u) / 100000u);
+    marginMillimetres = static_cast<LONG>(
+        (static_cast<uint64_t>(priv.privMargin) * 2540000u / R + 50000u) / 100000u);
   }
   if (def && rec->mrLength == 0) {
-    marginMillimetres = static_cast<LONG>((def->defMargin + 50) / 100);
-    marginDots = static_cast<LONG>(((static_cast<DWORD>(Y) * def->defMargin) / 254 + 5) / 10);
+    marginMillimetres = static_cast<LONG>(DefinitionMarginMillimetres(*def));
+    marginDots = static_cast<LONG>(DefinitionMarginDots(*def, static_cast<DWORD>(Y)));
   }
 
   // Along the tape: the length in tenths less both margins, when it holds them.
   LONG lengthTenths = static_cast<LONG>(priv.privLength);
-  if (def) lengthTenths = static_cast<LONG>((def->defLength + 5) / 10);
+  if (def) lengthTenths = static_cast<LONG>(DefinitionLengthTenths(*def));
   if (rec->mrLength != 0) lengthTenths = rec->mrLength;
   const LONGLONG bothMargins = 20LL * marginMillimetres;
   if (bothMargins <= lengthTenths) lengthTenths -= static_cast<LONG>(bothMargins);

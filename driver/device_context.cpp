@@ -107,6 +107,10 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   LocalFree(driverInfo);
   if (!context->mediaDefinitions) return FailEnable(context, nullptr);
   context->mediaDefinitionCount = static_cast<DWORD>(definitionCount);
+  // A definition longer, shorter or with other margins than its tape allows is not
+  // offered at all.
+  IgnoreDefinitionsOutsideLimits(context->mediaDefinitions, context->mediaDefinitionCount,
+                                 &model);
 
   context->sideRecord = static_cast<SideRecord*>(HeapAlloc(heap, HEAP_ZERO_MEMORY,
                                                            sizeof(SideRecord)));
@@ -162,6 +166,9 @@ BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettin
                                      context->mediaDefinitionCount,
                                      static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
   if (!merged && applicationSettings && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return FALSE;
+  BoundLengthAndMargin(context->printer, &context->settings, &context->modelData,
+                       context->mediaDefinitions, context->mediaDefinitionCount,
+                       static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
 
   DWORD slots = context->printerData->pdFreeMemory / FONT_SLOT_MEMORY;
   context->fontSlotCount = slots < 1 ? 1 : slots;

@@ -9,7 +9,9 @@
 // band loop after the page's last band, which records the result in bandedPage. DrvSendPage
 // then closes such a page with that result; when the engine sends no DrvSendPage after the
 // bands, the next DrvStartPage finds the converted page still open and closes it itself,
-// so that the new page is counted, separated and painted white all the same.
+// so that the new page is counted, separated and painted white all the same. A banded page
+// the engine never started is started by the band loop's DrvStartBanding through
+// DrvStartPage, since it is written before any DrvSendPage could count it.
 #include <cstring>
 
 #include "driver/ddi.h"

@@ -179,9 +179,12 @@ BOOL ComputePageExtent(const DeviceContext* context, LONG mediaIndex, LONG defin
 
   DWORD available = priv.privLengthDots - margins;
   if (definition) {
-    // defMargin is in hundredths of a millimetre: rounded to whole dots, taken twice.
-    available = priv.privLengthDots -
-                2u * ((definition->defMargin * static_cast<DWORD>(yResolution) / 254 + 5) / 10);
+    // defMargin is in hundredths of a millimetre: rounded to whole dots, taken twice. Two
+    // margins beyond 32 bits leave no page.
+    const uint64_t definitionMargins =
+        2 * DefinitionMarginDots(*definition, static_cast<DWORD>(yResolution));
+    if (definitionMargins > 0xFFFFFFFFull) return FALSE;
+    available = priv.privLengthDots - static_cast<DWORD>(definitionMargins);
   }
 
   LONG across = record->mrPrintWidthDots;

@@ -8,8 +8,11 @@
 #include <cstring>
 #include <memory>
 
+#include "device/media_lookup.h"
 #include "driver/ddi.h"
+#include "driver/surface.h"
 #include "host/engine_session.h"
+#include "settings/exchange_block.h"
 
 namespace fuzz {
 
@@ -75,7 +78,7 @@ void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where) {
             baseline.Describe());
 }
 
-DeviceContext* EnableContext(const DEVMODEW* devmode) {
+DeviceContext* EnableContext(const DEVMODEW* devmode, GDIINFO* gdiInfoOut) {
   GDIINFO gdiInfo = {};
   DEVINFO deviceInfo = {};
   HSURF patterns[3] = {};
@@ -88,7 +91,52 @@ DeviceContext* EnableContext(const DEVMODEW* devmode) {
   DeviceContext* context = ContextFromHandle(device);
   if (context && (gdiInfo.ulHorzRes == 0 || gdiInfo.ulVertRes == 0))
     Finding("DrvEnablePDEV succeeded with a resolution of 0");
+  if (gdiInfoOut) *gdiInfoOut = gdiInfo;
   return context;
+}
+
+void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo) {
+  const SettingsRecord& settings = context->settings;
+  LONG mediaIndex = -1;
+  LONG definitionIndex = -1;
+  FindMediaIndex(context->printer, &settings, &context->modelData, &mediaIndex, &definitionIndex,
+                 context->mediaDefinitions, context->mediaDefinitionCount,
+                 static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
+  const MediaRecord* record = MediaRecordAt(
+      &context->modelData, static_cast<LONGLONG>(settings.priv.privMediaBase) + mediaIndex);
+  if (mediaIndex < 0 || !record) Finding("a context on no medium");
+  const MediaListEntry* entry = &record->mrEntry;
+  const DWORD resolution = static_cast<DWORD>(static_cast<LONG>(settings.dm.dmYResolution));
+
+  LONG cx = 0;
+  LONG cy = 0;
+  if (ComputePageExtent(context, mediaIndex, definitionIndex, &cx, &cy)) {
+    const LONG along = settings.dm.dmOrientation == DMORIENT_LANDSCAPE ? cx : cy;
+    const DWORD longest = LengthTenthsToDots(MaxLengthTenths(entry), resolution);
+    if (static_cast<DWORD>(along) > longest)
+      Finding("page of " + std::to_string(along) + " dots along the feed, where the medium's " +
+              "longest label has " + std::to_string(longest));
+  }
+  const DWORD least = MarginTenthsToDots(MinMarginTenths(entry), resolution);
+  const DWORD most = MarginTenthsToDots(MaxMarginTenths(entry), resolution);
+  const PrivateSettings& priv = settings.priv;
+  const bool dotsInBlock = priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbReport & XB_MARGIN_DOTS);
+  for (DWORD margin : {static_cast<DWORD>(priv.privMargin),
+                       dotsInBlock ? static_cast<DWORD>(priv.xbMargin) : least}) {
+    if (margin < least || margin > most)
+      Finding("feed margin of " + std::to_string(margin) + " dots, where the medium allows " +
+              std::to_string(least) + " to " + std::to_string(most));
+  }
+
+  const LONG sizes[] = {static_cast<LONG>(gdiInfo.ulHorzRes), static_cast<LONG>(gdiInfo.ulVertRes),
+                        gdiInfo.szlPhysSize.cx, gdiInfo.szlPhysSize.cy,
+                        -static_cast<LONG>(gdiInfo.ulHorzSize),
+                        -static_cast<LONG>(gdiInfo.ulVertSize)};
+  for (LONG size : sizes) {
+    if (size <= 0) Finding("GDIINFO size of " + std::to_string(size));
+  }
+  if (gdiInfo.ptlPhysOffset.x < 0 || gdiInfo.ptlPhysOffset.y < 0)
+    Finding("GDIINFO offset below 0");
 }
 
 void DisableContext(DeviceContext* context, bool withSurface) {

@@ -48,8 +48,15 @@ void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where);
 constexpr size_t kSizeFieldsEnd = 72;
 
 // DrvEnablePDEV for the installation's printer with a caller's record (or none), as the
-// engine calls it: a full GDIINFO and DEVINFO, three pattern slots.
-DeviceContext* EnableContext(const DEVMODEW* devmode);
+// engine calls it: a full GDIINFO and DEVINFO, three pattern slots. The GDIINFO the
+// engine was given lands in gdiInfo when asked.
+DeviceContext* EnableContext(const DEVMODEW* devmode, GDIINFO* gdiInfo = nullptr);
+
+// What a context made from outside data must hold, whatever that data was: the page along
+// the feed no longer than its medium's longest label, the feed margin within the
+// medium's limits, and every size in the engine's GDIINFO positive (the physical sizes
+// negative, in micrometres, as the engine's sign rule has them).
+void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo);
 
 // DrvEnableSurface and DrvDisableSurface on a context (the engine's order), then
 // DrvDisablePDEV. A surface is only asked for when the context has one to give.

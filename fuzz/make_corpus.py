@@ -47,7 +47,7 @@ def public_part(size=PUBLIC_SIZE, extra=PRIVATE_SIZE, fields=0, orientation=1, p
 
 def private_part(xb_size=30, request=0, paper=0, margin=0, multiple=0, length=0, options=0,
                  halftone=2, contrast=0, brightness=0, media_id=0, media_base=0, use_monitor=0,
-                 small_char=0, high_res=0, signature=b"PRIV"):
+                 small_char=0, high_res=0, signature=b"PRIV", feed_margin=0):
     xb = struct.pack("<7H4xII4s2x", xb_size, request, 0, paper, 0, margin, multiple, length,
                      options, b"VQNZ")
     assert len(xb) == 32
@@ -55,6 +55,7 @@ def private_part(xb_size=30, request=0, paper=0, margin=0, multiple=0, length=0,
     struct.pack_into("<H", part, 210, media_id)
     part[218] = halftone
     struct.pack_into("<bb", part, 219, contrast, brightness)
+    struct.pack_into("<H", part, 260, feed_margin)
     struct.pack_into("<I", part, 264, media_base)
     part[268] = use_monitor
     part[276] = small_char
@@ -87,6 +88,18 @@ def settings_seeds():
     yield "extra-claims-more", public_part(extra=0x1000) + private_part()
     yield "size-below-header", public_part(size=40, extra=0)[:72]
     yield "copies-beyond-limit", public_part(fields=DM_COPIES, copies=-7) + private_part()
+    # Lengths and margins beyond what the medium allows, by each door they come in by.
+    yield "exchange-length-beyond-medium", (
+        public_part(fields=DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_YRESOLUTION,
+                    paper=256, length=400, width=246)
+        + private_part(request=XB_LENGTH, length=100000))
+    yield "exchange-margin-beyond-medium", (
+        public_part(fields=DM_PAPERSIZE | DM_PAPERLENGTH | DM_YRESOLUTION, length=10000)
+        + private_part(request=XB_MARGIN_DOTS, margin=2000))
+    yield "margin-beyond-medium", (public_part(fields=DM_PAPERSIZE | DM_YRESOLUTION)
+                                   + private_part(feed_margin=5000))
+    yield "length-without-paper-size", (public_part(fields=DM_PAPERLENGTH | DM_YRESOLUTION,
+                                                    length=-1) + private_part())
 
 
 def escape_seeds():
@@ -181,6 +194,11 @@ def printer_data_seeds():
     yield "user-record", chunk(USER_RECORD, user)
     yield "user-record-lying-size", chunk(USER_RECORD, public_part(extra=0x2000)[:PUBLIC_SIZE])
     yield "user-record-other-section", chunk(USER_RECORD, public_part() + private_part(media_base=9))
+    # Lengths and media beyond the medium and the table, from the options and the user.
+    yield "options-length-beyond-medium", chunk(OPTIONS, default_options(mask=0x2, length=10000000))
+    yield "user-record-beyond-table", chunk(USER_RECORD, public_part(
+        fields=DM_PAPERSIZE | DM_PAPERLENGTH, paper=387, length=-1) + private_part(
+        media_id=60000, media_base=18))
     yield "locale-inches", chunk(LOCALE, "1".encode("utf-16-le") + "1".encode("utf-16-le"))
     yield "locale-odd", chunk(LOCALE, "-99999999999".encode("utf-16-le") + " x".encode("utf-16-le"))
     yield "east-asian", chunk(CODE_PAGES, struct.pack("<HH", 932, 932))

@@ -97,10 +97,24 @@ void Restore(HANDLE printer, bool translationChanged) {
     fuzz::Finding("cannot restore the resource library");
 }
 
+// The driver's defaults for the printer as an application's record asking for paper size
+// 999, which the table lacks, so that the merge falls back to the per-user record.
+const DEVMODEW* UnknownPaperRecord() {
+  static const fuzz::Bytes record = [] {
+    fuzz::Bytes bytes = fuzz::DefaultSettingsRecord();
+    auto* dm = reinterpret_cast<DEVMODEW*>(bytes.data());
+    dm->dmPaperSize = 999;
+    dm->dmFields |= DM_PAPERSIZE;
+    return bytes;
+  }();
+  return reinterpret_cast<const DEVMODEW*>(record.data());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::PrepareContexts();
+  UnknownPaperRecord();
   return 0;
 }
 
@@ -114,9 +128,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Missing or damaged configuration never fails a context for want of a value: every
   // value has a default. Stored settings that describe no printable page (a default length
   // of 0) are refused as bad data.
-  DeviceContext* context = fuzz::EnableContext(nullptr);
+  GDIINFO gdiInfo = {};
+  DeviceContext* context = fuzz::EnableContext(nullptr, &gdiInfo);
   if (!context && GetLastError() != ERROR_INVALID_DATA)
     fuzz::Finding("DrvEnablePDEV failed on damaged printer data");
+  // Lengths and margins from the stored options and the per-user record are held to the
+  // medium like any other; the per-user record's own come in when an application asks for
+  // a paper size the table lacks.
+  if (context) {
+    fuzz::CheckPageWithinMedium(context, gdiInfo);
+    DeviceContext* unknownPaper = fuzz::EnableContext(UnknownPaperRecord(), &gdiInfo);
+    if (unknownPaper) fuzz::CheckPageWithinMedium(unknownPaper, gdiInfo);
+    fuzz::DisableContext(unknownPaper, false);
+  }
   fuzz::DisableContext(context, true);
   Restore(printer, translationChanged);
   fuzz::CheckNothingLeaked(baseline, "printer data");

@@ -34,15 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<uint8_t[]> copy(new uint8_t[extent]);
   std::memcpy(copy.get(), record.get(), extent);
 
-  DeviceContext* context = fuzz::EnableContext(reinterpret_cast<const DEVMODEW*>(record.get()));
+  GDIINFO gdiInfo = {};
+  DeviceContext* context =
+      fuzz::EnableContext(reinterpret_cast<const DEVMODEW*>(record.get()), &gdiInfo);
   if (std::memcmp(copy.get(), record.get(), extent) != 0)
     fuzz::Finding("DrvEnablePDEV wrote into the caller's settings record");
   // A record the merge refuses leaves the defaults; one it takes may still describe no
   // printable page (a length of 0), which must be refused as bad data.
   if (!context && GetLastError() != ERROR_INVALID_DATA)
     fuzz::Finding("DrvEnablePDEV failed: a refused record must leave the defaults");
-  // Whatever the record held, the merged settings print at a resolution the printer has
-  // and a number of copies the driver allows.
+  // Whatever the record held, the merged settings print at a resolution the printer has,
+  // a number of copies the driver allows, and a page and margin its medium allows.
   if (context) {
     const DEVMODEW& dm = context->settings.dm;
     if ((dm.dmYResolution != 360 && dm.dmYResolution != 720) ||
@@ -51,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     std::to_string(dm.dmYResolution));
     if (dm.dmCopies < 1 || dm.dmCopies > 5000)
       fuzz::Finding("merged copies " + std::to_string(dm.dmCopies));
+    fuzz::CheckPageWithinMedium(context, gdiInfo);
   }
   fuzz::DisableContext(context, true);
   fuzz::CheckNothingLeaked(baseline, "settings record");

@@ -58,13 +58,10 @@ bool ApplyRecord(const Selection& sel, const MediaRecord& record, bool setKind, 
 // at the maximum) within the record's limits and stores it with its dots at the merged
 // record's resolution. keepShort skips the minimum.
 void ClampLength(const Selection& sel, const MediaRecord& record, DWORD length, bool keepShort) {
-  const MediaListEntry* entry = &record.mrEntry;
-  if (!keepShort && length <= MinLengthTenths(entry)) length = MinLengthTenths(entry);
-  if (length >= MaxLengthTenths(entry)) length = MaxLengthTenths(entry);
   PrivateSettings& s = sel.result->priv;
-  s.privLength = length;
+  s.privLength = BoundedLengthTenths(&record.mrEntry, length, keepShort);
   const DWORD resolution = static_cast<DWORD>(static_cast<LONG>(sel.result->dm.dmYResolution));
-  s.privLengthDots = (length * 10000 / 254 * resolution + 5000) / 10000;
+  s.privLengthDots = LengthTenthsToDots(s.privLength, resolution);
 }
 
 // Special media keep a label shorter than their minimum when the caller's option asks.
@@ -150,8 +147,8 @@ void SelectCustomSize(const Selection& sel, const MediaDefinition* definitions,
     for (DWORD k = 0; definitions && k < count; ++k) {
       const MediaDefinition& definition = definitions[k];
       if (definition.defKind != kind) continue;
-      // At most 0xFFFFFFFF / 10, so it fits a LONG.
-      const LONG definitionLength = static_cast<LONG>((definition.defLength + 5) / 10);
+      // At most 0xFFFFFFFF / 10 + 1, so it fits a LONG.
+      const LONG definitionLength = static_cast<LONG>(DefinitionLengthTenths(definition));
       if (!StrictlyWithin(length, definitionLength, kLengthTolerance)) continue;
       for (LONG i = 0;; ++i) {
         const MediaRecord* record = SectionRecord(sel, i);
@@ -211,8 +208,14 @@ void SelectPaperSizeCode(const Selection& sel, HANDLE printer, LONG mediaIndex) 
       s.dm.dmPaperSize = user->dm.dmPaperSize;
       s.dm.dmPaperWidth = user->dm.dmPaperWidth;
       s.dm.dmPaperLength = user->dm.dmPaperLength;
-      c.privMediaId = user->priv.privMediaId;
-      c.privMediaBase = user->priv.privMediaBase;
+      // Its media id and base go together, and only when they name a record of the table;
+      // its length is held to the medium with every other length once the merge is done.
+      const MediaRecord* named = MediaRecordAt(
+          sel.modelData, static_cast<LONGLONG>(user->priv.privMediaBase) + user->priv.privMediaId);
+      if (named && named->mrIndex != kSectionEnd) {
+        c.privMediaId = user->priv.privMediaId;
+        c.privMediaBase = user->priv.privMediaBase;
+      }
       c.privMediaKind = user->priv.privMediaKind;
       c.privWidthMultiple = user->priv.privWidthMultiple;
       const MediaRecord* userRecord = MediaRecordAt(
@@ -251,7 +254,8 @@ void SelectDefinition(const Selection& sel, LONG mediaIndex, LONG k,
   if (!record) return;
   sel.result->dm.dmPaperSize = static_cast<SHORT>(USER_FORM_BASE + k);
   if (!ApplyRecord(sel, *record, false, static_cast<BYTE>(k + 1)))
-    ClampLength(sel, *record, (definitions[k].defLength + 5) / 10, KeepsShortLabels(sel, *record));
+    ClampLength(sel, *record, DefinitionLengthTenths(definitions[k]),
+                KeepsShortLabels(sel, *record));
   sel.result->dm.dmPaperLength = static_cast<SHORT>(sel.result->priv.privLength);
 }
 

@@ -100,7 +100,7 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
 
   const DWORD resolution = static_cast<DWORD>(static_cast<LONG>(result->dm.dmYResolution));
   s.privLength = static_cast<DWORD>(static_cast<LONG>(result->dm.dmPaperLength));
-  s.privLengthDots = (s.privLength * 10000 / 254 * resolution + 5000) / 10000;
+  s.privLengthDots = LengthTenthsToDots(s.privLength, resolution);
 
   const MediaListEntry* entry =
       MarginMedia(printer, scratch, modelData, definitions, definitionCount, defaultPaperSize);
@@ -115,8 +115,7 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
     s.privMargin =
         static_cast<WORD>(static_cast<LONG>(result->dm.dmYResolution) * margin / callerResolution);
   } else {
-    s.privMargin =
-        static_cast<WORD>((MinMarginTenths(entry) * 100000 / 254 * resolution + 50000) / 100000);
+    s.privMargin = static_cast<WORD>(MarginTenthsToDots(MinMarginTenths(entry), resolution));
   }
 
   if (printer) {
@@ -149,6 +148,12 @@ void MergeLocaleUnits(SettingsRecord* result, const SettingsRecord* scratch) {
       ParseDecimal(measure) == 1)
     s.privInchUnits = 1;
   s.privLocaleDone = 1;
+}
+
+// The value held between least and most.
+DWORD Within(DWORD value, DWORD least, DWORD most) {
+  if (value < least) return least;
+  return value > most ? most : value;
 }
 
 }  // namespace
@@ -191,4 +196,40 @@ DWORD MergeSettings(SettingsRecord* settings, const DEVMODEW* caller, DWORD call
   }
   GlobalFree(scratch);
   return merged;
+}
+
+// Holds the length and margin to the medium the settings select. dmPaperLength is left as
+// it is: with a custom size it takes part in that very lookup, and a length changed there
+// could select another medium than the one whose limits were applied.
+void BoundLengthAndMargin(HANDLE printer, SettingsRecord* settings, const ModelData* modelData,
+                          const MediaDefinition* definitions, DWORD definitionCount,
+                          WORD defaultPaperSize) {
+  if (!settings || !modelData || !modelData->mediaTable) return;
+  PrivateSettings& p = settings->priv;
+  LONG mediaIndex = -1;
+  FindMediaIndex(printer, settings, modelData, &mediaIndex, nullptr, definitions,
+                 definitionCount, defaultPaperSize);
+  const MediaRecord* record =
+      MediaRecordAt(modelData, static_cast<LONGLONG>(p.privMediaBase) + mediaIndex);
+  const LONG resolution = settings->dm.dmYResolution;
+  if (mediaIndex < 0 || !record || record->mrIndex == kSectionEnd || resolution <= 0) return;
+  const MediaListEntry* entry = &record->mrEntry;
+  const DWORD y = static_cast<DWORD>(resolution);
+
+  // A label of fixed length prints its own length, whatever the settings say.
+  if (record->mrLengthDots == 0) {
+    const BOOL keepShort = IsSpecialMedia(entry) && p.privOpt40000 != 0;
+    const DWORD length = BoundedLengthTenths(entry, p.privLength, keepShort);
+    if (length != p.privLength) {
+      p.privLength = length;
+      p.privLengthDots = LengthTenthsToDots(length, y);
+    }
+    const DWORD least = keepShort ? 0 : LengthTenthsToDots(MinLengthTenths(entry), y);
+    const DWORD most = LengthTenthsToDots(MaxLengthTenths(entry), y);
+    p.privLengthDots = Within(p.privLengthDots, least, most);
+    p.xbLength = Within(p.xbLength, least, most);
+  }
+  p.privMargin = BoundedMarginDots(entry, p.privMargin, y);
+  if (p.xbSize == EXCHANGE_BLOCK_SIZE && (p.xbReport & XB_MARGIN_DOTS) != 0)
+    p.xbMargin = BoundedMarginDots(entry, p.xbMargin, y);
 }

@@ -14,3 +14,14 @@ DWORD MergeSettings(SettingsRecord* settings, const DEVMODEW* caller, DWORD call
                     HANDLE printer, const ModelData* modelData,
                     const MediaDefinition* definitions, DWORD definitionCount,
                     WORD defaultPaperSize);
+
+// Holds the label length and the feed margin of the job's settings within the limits of
+// the medium they print on, the one the media lookup selects for them: the length in
+// tenths and in dots (privLength, privLengthDots, xbLength) on continuous tape, the margin
+// (privMargin, and xbMargin while it holds dots) on every medium, at the settings'
+// resolution. Whatever door a value came in by (the defaults, the stored options, the
+// caller's record and exchange block, the per-user record), values within the limits stay
+// as they are.
+void BoundLengthAndMargin(HANDLE printer, SettingsRecord* settings, const ModelData* modelData,
+                          const MediaDefinition* definitions, DWORD definitionCount,
+                          WORD defaultPaperSize);

@@ -2,6 +2,7 @@
 // of a caller's record of any known size into a driver record.
 #include "settings/settings_record.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -27,6 +28,31 @@ DWORD MinMarginTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry
 DWORD MinMarginDots360(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 57 : 14; }
 
 DWORD MaxMarginTenths(const MediaListEntry* entry) { return IsSpecialMedia(entry) ? 490 : 270; }
+
+DWORD BoundedLengthTenths(const MediaListEntry* entry, DWORD tenths, BOOL keepShort) {
+  if (!keepShort && tenths <= MinLengthTenths(entry)) tenths = MinLengthTenths(entry);
+  if (tenths >= MaxLengthTenths(entry)) tenths = MaxLengthTenths(entry);
+  return tenths;
+}
+
+DWORD LengthTenthsToDots(DWORD tenths, DWORD resolution) {
+  const uint64_t dots = (static_cast<uint64_t>(tenths) * 10000 / 254 * resolution + 5000) / 10000;
+  return static_cast<DWORD>(dots);
+}
+
+DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution) {
+  const uint64_t dots =
+      (static_cast<uint64_t>(tenths) * 100000 / 254 * resolution + 50000) / 100000;
+  return static_cast<DWORD>(dots);
+}
+
+WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution) {
+  const DWORD least = MarginTenthsToDots(MinMarginTenths(entry), resolution);
+  const DWORD most = MarginTenthsToDots(MaxMarginTenths(entry), resolution);
+  if (dots < least) dots = least;
+  if (dots > most) dots = most;
+  return static_cast<WORD>(dots);
+}
 
 WORD SettingsSpecVersion(const DEVMODEW* record) {
   if (!record) return 0;

@@ -128,6 +128,24 @@ DWORD MinMarginTenths(const MediaListEntry* entry);
 DWORD MinMarginDots360(const MediaListEntry* entry);
 DWORD MaxMarginTenths(const MediaListEntry* entry);
 
+// Lengths and margins held within those limits: the one rule for every length and margin
+// that reaches the page, whichever way it came in. Conversions are formed in 64 bits and
+// give the results of the written 32-bit rules wherever those do not overflow.
+//
+// A label length in tenths of a millimetre raised to the medium's minimum (unless
+// keepShort) and lowered to its maximum, compared unsigned so that a negative length
+// ends at the maximum.
+DWORD BoundedLengthTenths(const MediaListEntry* entry, DWORD tenths, BOOL keepShort);
+// A length in tenths of a millimetre in dots at a resolution:
+// ((tenths x 10000) / 254 x resolution + 5000) / 10000, unsigned; low 32 bits kept.
+DWORD LengthTenthsToDots(DWORD tenths, DWORD resolution);
+// A margin in tenths of a millimetre in dots at a resolution:
+// ((tenths x 100000) / 254 x resolution + 50000) / 100000, unsigned.
+DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution);
+// A feed margin in dots at a resolution held between the medium's least and greatest
+// margin converted to that resolution.
+WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution);
+
 // The device-mode version of a record from its size: 0 for null, 0x320 for 188 bytes,
 // 0x400 for 212, 0x401 for 220, otherwise the record's own dmSpecVersion.
 WORD SettingsSpecVersion(const DEVMODEW* record);

@@ -10,6 +10,7 @@
 #include "device/media_definitions.h"
 #include "settings/settings_record.h"
 #include "tests/cli/tool_fixture.h"
+#include "tests/support/media_file_writer.h"
 
 namespace test {
 namespace {
@@ -70,6 +71,18 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   EXPECT_NE(text.out.find("moName: \"TQ-33\""), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("    mrWidth (0.1 mm): 35\n"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("  defLength (0.01 mm): 6200\n"), std::string::npos) << text.out;
+
+  // One the driver ignores, its margin beyond its tape's limits, is listed as read, marked.
+  const std::string bad =
+      MediaFileBytes({{u"Address", 0, 262, 6200, 300}, {u"Margin", 0, 262, 6200, 0xFFFFFFFF}});
+  WriteBytes(Path("bad.dat"), std::vector<uint8_t>(bad.begin(), bad.end()));
+  const Json marked = RunJson({"media", "--media-file", "bad.dat"})["definitions"];
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_FALSE(marked[0].contains("ignored"));
+  EXPECT_EQ(marked[1]["defMargin"], 0xFFFFFFFFu);
+  EXPECT_TRUE(marked[1].contains("ignored")) << marked[1];
+  const std::string listed = Run({"media", "--media-file", "bad.dat"}).out;
+  EXPECT_NE(listed.find("ignored: definition 318 \"Margin\""), std::string::npos) << listed;
 }
 
 TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {

@@ -1,18 +1,65 @@
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
 #include <cstring>
+#include <functional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/printer_data.h"
 #include "driver/ddi.h"
 #include "driver/device_context.h"
+#include "settings/exchange_block.h"
 #include "tests/support/installed_printer.h"
+#include "tests/support/media_file_writer.h"
 
 namespace {
 
 using test::EngineRecords;
 
-class DeviceContextTest : public test::InstalledPrinterTest {};
+// Bytes of a record, as the spooler or a registry value holds it.
+template <typename Record>
+std::vector<uint8_t> BytesOf(const Record& record) {
+  std::vector<uint8_t> bytes(sizeof(record));
+  std::memcpy(bytes.data(), &record, sizeof(record));
+  return bytes;
+}
+
+class DeviceContextTest : public test::InstalledPrinterTest {
+ protected:
+  // What a context made with an application's record (or none) tells the engine and holds;
+  // made is false when DrvEnablePDEV refused it.
+  struct Made {
+    bool made = false;
+    GDIINFO gdi{};
+    SettingsRecord settings{};
+    SettingsRecord defaults{};
+  };
+  Made Make(const SettingsRecord* record = nullptr) {
+    Made made;
+    EngineRecords records{};
+    DeviceContext* context = Enable(record ? &record->dm : nullptr, &records);
+    if (!context) return made;
+    made = {true, records.gdiInfo, context->settings, context->defaultSettings};
+    Disable(context);
+    return made;
+  }
+  Made Make(const SettingsRecord& record) { return Make(&record); }
+  // The driver's defaults for the printer, changed as an application changes them.
+  SettingsRecord Record(const std::function<void(SettingsRecord&)>& edit) {
+    SettingsRecord record = Make().defaults;
+    edit(record);
+    return record;
+  }
+};
+
+// The page along the tape (the settings are landscape: x runs along it) and its margin.
+void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
+                 const std::string& door) {
+  EXPECT_EQ(gdi.ulHorzRes, dots) << door;
+  EXPECT_EQ(gdi.ptlPhysOffset.x, margin) << door;
+  EXPECT_EQ(static_cast<LONG>(gdi.ulHorzSize), micrometres) << door;
+}
 
 TEST_F(DeviceContextTest, EnableBuildsAValidContextAndDisableReleasesEverything) {
   EngineRecords records{};
@@ -98,29 +145,135 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
 }
 
 TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
-  // A continuous tape of length 0 asked for by the application, and the same from the
-  // stored default options: nothing to draw on, so no context, and the last error names
-  // the settings as at fault.
-  DeviceContext* context = Enable();
-  ASSERT_NE(context, nullptr);
-  SettingsRecord record = context->settings;
-  Disable(context);
-  record.dm.dmFields = DM_PAPERLENGTH;
-  record.dm.dmPaperLength = 0;
+  // The 24 mm tape at its least length, 4 mm, asked for by the application, and the same
+  // from the stored default options: its two 4 mm margins leave nothing to draw on, so no
+  // context, and the last error names the settings as at fault.
+  SettingsRecord record = Record([](SettingsRecord& r) {
+    r.dm.dmPaperSize = 262;
+    r.dm.dmPaperLength = 20;
+  });
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(Enable(&record.dm), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
   ExpectNothingLeaked();
 
-  DefaultOptions options = {};
-  options.optSize = DEFAULT_OPTIONS_SIZE;
-  options.optMask = DOM_LENGTH;
-  std::vector<uint8_t> bytes(sizeof(options));
-  std::memcpy(bytes.data(), &options, sizeof(options));
-  host::SetPrinterDataBinary(printer(), u"RegDefaultOptions", bytes);
+  DefaultOptions options = {DEFAULT_OPTIONS_SIZE, DOM_LENGTH | DOM_PAPER_SIZE, 0, 0, 262};
+  host::SetPrinterDataBinary(printer(), u"RegDefaultOptions", BytesOf(options));
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(Enable(), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
+  // On the 24 mm tape at most 1 m (14173 dots) and margins of 27 mm (383 dots); on the
+  // default RFID tape at most 100 mm (1417 dots). Less 2 x 57 margin dots, plus 1.
+  const Made exchangeMargin = Make(Record([](SettingsRecord& r) {
+    r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH;
+    r.dm.dmPaperSize = 262;
+    r.dm.dmPaperLength = 10000;
+    r.priv.xbRequest = XB_MARGIN_DOTS;
+    r.priv.xbMargin = 2000;
+  }));
+  ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
+              "exchange block margin");
+  EXPECT_EQ(+exchangeMargin.settings.priv.privMargin, 383) << "the margin the printer is told";
+  for (SHORT length : {-1, 32767}) {
+    const Made lengthAlone = Make(Record([&](SettingsRecord& r) {
+      r.dm.dmFields = 0x1650D;  // the defaults' fields without DM_PAPERSIZE
+      r.dm.dmPaperLength = length;
+    }));
+    ExpectAlong(lengthAlone.gdi, 1304, 57, -(1000 - 80) * 100, "length without a paper size");
+  }
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
+  // A 25.2 mm tape with a 40 mm definition on it: the custom size 24.6 x 40 mm settles
+  // 400 tenths on that tape, while the page takes the exchange block's length.
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  const std::string tape =
+      "[medium]\nname = \"Laminated tape 25.2mm\"\npaper-size = 264\nkind = 0\nwidth = 252\n"
+      "print-width = 181\nwidth-dots = 357\nprint-width-dots = 256\n";
+  files.modelData->insert(files.modelData->end(), tape.begin(), tape.end());
+  const std::string definitions = test::MediaFileBytes({{u"Tag 25.2 x 40 mm", 0, 264, 4000, 300}});
+  files.mediaDefinitions = std::vector<uint8_t>(definitions.begin(), definitions.end());
+  Install(files);
+  for (DWORD requested : {100000u, 5000000u}) {
+    const Made made = Make(Record([&](SettingsRecord& r) {
+      r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
+      r.dm.dmPaperSize = DMPAPER_USER;
+      r.dm.dmPaperLength = 400;
+      r.dm.dmPaperWidth = 246;
+      r.priv.xbRequest = XB_LENGTH;
+      r.priv.xbLength = requested;
+    }));
+    EXPECT_EQ(+made.settings.priv.privLength, 400u);
+    EXPECT_EQ(+made.settings.priv.xbLength, 14173u);
+    ExpectAlong(made.gdi, 14173 - 2 * 57 + 1, 57, -(400 - 80) * 100, std::to_string(requested));
+  }
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
+  // Default options of 10,000,000 dots and of 0 on the RFID tape (53.5 to 100 mm), with an
+  // application record that is refused (another media section) and with a sound one.
+  const SettingsRecord refused = Record([](SettingsRecord& r) { r.priv.privMediaBase = 1; });
+  const SettingsRecord sound = Record([](SettingsRecord&) {});
+  for (auto [dots, tenths, along] : {std::tuple<DWORD, SHORT, ULONG>{10000000, 1000, 1304},
+                                     {0, 535, 758 - 114 + 1}}) {
+    host::SetPrinterDataBinary(printer(), u"RegDefaultOptions",
+                               BytesOf(DefaultOptions{DEFAULT_OPTIONS_SIZE, DOM_LENGTH, 0, dots}));
+    const Made withRefused = Make(refused);
+    EXPECT_EQ(withRefused.defaults.dm.dmPaperLength, tenths) << dots;
+    // The stored options give no length in tenths: the engine's size keeps the model's.
+    ExpectAlong(withRefused.gdi, along, 57, -(1000 - 80) * 100, "stored options");
+    EXPECT_TRUE(Make(sound).made) << dots;
+  }
+  host::DeletePrinterData(printer(), u"RegDefaultOptions");
+
+  // A per-user record behind a paper size the table lacks: its media id and base name no
+  // record together and stay out of the job; its length of -1 is held like any other.
+  SettingsRecord user = Make().defaults;
+  user.priv.privMediaBase = 18;
+  user.priv.privMediaId = 60000;
+  host::SetUserDevmode(printer(), BytesOf(user));
+  const SettingsRecord unknownPaper = Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; });
+  Made made = Make(unknownPaper);
+  EXPECT_EQ(+made.settings.priv.privMediaBase, 0u);
+  EXPECT_EQ(+made.settings.priv.privMediaId, 25);
+  user = Make().defaults;
+  user.dm.dmPaperLength = -1;
+  host::SetUserDevmode(printer(), BytesOf(user));
+  made = Make(unknownPaper);
+  ExpectAlong(made.gdi, 1304, 57, -(1000 - 80) * 100, "per-user length");
+  ExpectNothingLeaked();
+}
+
+TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
+  // A margin of 0xFFFFFFFF, a 2 m label and a 3 mm one on the 24 mm tape: their slots are
+  // empty, and their codes fall back to the default tape; the sound one still prints.
+  const std::string bytes = test::MediaFileBytes({{u"Address", 0, 262, 6200, 300},
+                                                  {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
+                                                  {u"Long", 0, 262, 200000, 300},
+                                                  {u"Short", 0, 262, 300, 100}});
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
+  Install(files);
+  for (SHORT code : {317, 318, 319, 320}) {
+    const Made made = Make(Record([&](SettingsRecord& r) { r.dm.dmPaperSize = code; }));
+    // 62 mm less two 3 mm margins of 43 dots; else the RFID tape's 100 mm.
+    const ULONG along = code == 317 ? 879 - 2 * 43 + 1 : 1304;
+    EXPECT_EQ(made.gdi.ulHorzRes, along) << code;
+  }
+  DeviceContext* context = Enable();
+  ASSERT_NE(context, nullptr);
+  const auto* slots = reinterpret_cast<const BYTE*>(context->mediaDefinitions);
+  EXPECT_EQ(context->mediaDefinitionCount, 4u);
+  EXPECT_NE(slots[0], 0xFF);
+  for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
+    ASSERT_EQ(slots[at], 0xFF) << at;
+  Disable(context);
   ExpectNothingLeaked();
 }
 

@@ -126,6 +126,14 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
     };
     EXPECT_EQ(PrintAlone(gray, options), single) << "DrvSendPage after the bands: " << sendPage;
     EXPECT_GE(bands, 3 * 4);
+    // Pages the engine never starts are started by the band loop, which writes them: the
+    // first after 1B 40, each other after the 0C held back from the page before it.
+    auto session = Open(options);
+    ASSERT_TRUE(session->StartDoc());
+    for (const host::GrayImage& page : gray) ASSERT_TRUE(session->RenderPage(page));
+    ASSERT_TRUE(session->EndDoc());
+    EXPECT_EQ(TakeSpooled(), single) << "pages not started, DrvSendPage: " << sendPage;
+    EXPECT_EQ(Context(*session)->pageCount, 3u);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "settings/exchange_block.h"
@@ -131,6 +132,18 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   EXPECT_EQ(result_.dm.dmPaperSize, 260);
   EXPECT_EQ(scratch_.priv.privMediaKind, 1);
   EXPECT_EQ(scratch_.priv.privPlainMediaId, 2) << "the looked-up position from the stored base";
+
+  // Its media id and base go into the job together, and only when they name a record.
+  for (auto [base, id, carried] : {std::tuple<DWORD, WORD, bool>{3, 60000, false}, {2, 1, true}}) {
+    user.priv.privMediaBase = base;
+    user.priv.privMediaId = id;
+    std::memcpy(bytes.data(), &user, sizeof(user));
+    host::SetUserDevmode(printer_, bytes);
+    scratch_.priv.privMediaId = 4;
+    Select(555);
+    EXPECT_EQ(+scratch_.priv.privMediaBase, carried ? base : 0u) << id;
+    EXPECT_EQ(+scratch_.priv.privMediaId, carried ? id : 4) << id;
+  }
   ExpectNothingLeaked();
 }
 
