@@ -87,21 +87,19 @@ int main(int argc, char** argv) {
 
   // CLI11 would only say that a command is required.
   const std::string command = CommandOf(argc, argv);
-  if (!command.empty()) {
-    std::string known;
-    bool found = false;
-    const CLI::App& constApp = app;
-    for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
-      known += (known.empty() ? "" : ", ") + sub->get_name();
-      found = found || sub->get_name() == command;
-    }
-    if (!found) {
-      std::fprintf(stderr,
-                   "tq33: no command '%s' (the commands are %s)\n"
-                   "Run with --help for more information.\n",
-                   command.c_str(), known.c_str());
-      return kExitUsage;
-    }
+  std::string known;
+  bool found = false;
+  const CLI::App& constApp = app;
+  for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
+    known += (known.empty() ? "" : ", ") + sub->get_name();
+    found = found || sub->get_name() == command;
+  }
+  if (!command.empty() && !found) {
+    std::fprintf(stderr,
+                 "tq33: no command '%s' (the commands are %s)\n"
+                 "Run with --help for more information.\n",
+                 command.c_str(), known.c_str());
+    return kExitUsage;
   }
 
   try {
@@ -112,6 +110,11 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
+  } catch (const CLI::RequiredError& error) {
+    // Without a command, CLI11's "A subcommand is required" names none of them.
+    std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n",
+                 command.empty() ? ("a command is required: " + known).c_str() : error.what());
+    return kExitUsage;
   } catch (const CLI::ParseError& error) {
     std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n", error.what());
     return kExitUsage;
