@@ -13,6 +13,7 @@
 #include "cli/file_io.h"
 #include "cli/png_output.h"
 #include "cli/tool.h"
+#include "cli/tool_options.h"
 #include "stream/stream_parser.h"
 
 namespace tq33cli {
@@ -317,12 +318,13 @@ void AddDecodeCommand(CLI::App* app, SetRun setRun) {
                    "DIR/ receives STEM-N.png; - writes a one-page stream's PNG to standard "
                    "output instead of the report")
       ->type_name("PREFIX");
-  command
-      ->add_option("--aspect", options->trueAspect,
-                   "true: draw a 720-dpi page at its printed proportions (768 pixels across, "
-                   "a 720-dpi line one pixel high, a 360-dpi line two)")
-      ->type_name("true|false")
-      ->default_str("false");
+  AcceptChoices(command
+                    ->add_option("--aspect", options->trueAspect,
+                                 "true: draw a 720-dpi page at its printed proportions (768 "
+                                 "pixels across, a 720-dpi line one pixel high, a 360-dpi "
+                                 "line two); a 360-dpi page is drawn true already")
+                    ->default_str("false"),
+                {"true", "false"});
   command->footer(
       "Plain output does not mark where a page ends: there every label that ends with 0C\n"
       "counts as a page. The PNG has one pixel per dot, so at 720 dpi along the tape a\n"

@@ -1,8 +1,13 @@
 // tq33: prints label images through the TQ-33 driver on the Linux host, and inspects what
 // the driver makes of an installation, a settings record and a printer stream.
+#include <poll.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <new>
@@ -25,11 +30,33 @@ std::string CommandOf(int argc, char** argv) {
   return {};
 }
 
+// Reports are written whole at the end, so that the write that fails is the last one and
+// its reason is still known; a longer report flushes on the way.
+char reportBuffer[1 << 20];
+
+// A report that could not be written fails the command, as in any Unix tool: status 1
+// and the reason. A reader that went away needs no message: it asked for no more (a pipe
+// without a reader shows POLLERR when an earlier write's EPIPE has been lost).
+int FinishStandardOutput(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  if (flushed) return status;
+  const int error = errno;
+  pollfd out{STDOUT_FILENO, 0, 0};
+  const bool readerGone = error == EPIPE || (poll(&out, 1, 0) == 1 && (out.revents & POLLERR));
+  if (!readerGone) {
+    std::fprintf(stderr, "tq33: cannot write standard output%s%s\n", error ? ": " : "",
+                 error ? std::strerror(error) : "");
+  }
+  return status == tq33cli::kExitOk ? tq33cli::kExitFailed : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace tq33cli;
   WatchInterrupts();
+  std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof(reportBuffer));
   // A reader that goes away makes writes fail with EPIPE, so that the job ends through its
   // failure path and removes what it laid out, rather than dying of the signal.
   std::signal(SIGPIPE, SIG_IGN);
@@ -60,21 +87,19 @@ int main(int argc, char** argv) {
 
   // CLI11 would only say that a command is required.
   const std::string command = CommandOf(argc, argv);
-  if (!command.empty()) {
-    std::string known;
-    bool found = false;
-    const CLI::App& constApp = app;
-    for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
-      known += (known.empty() ? "" : ", ") + sub->get_name();
-      found = found || sub->get_name() == command;
-    }
-    if (!found) {
-      std::fprintf(stderr,
-                   "tq33: no command '%s' (the commands are %s)\n"
-                   "Run with --help for more information.\n",
-                   command.c_str(), known.c_str());
-      return kExitUsage;
-    }
+  std::string known;
+  bool found = false;
+  const CLI::App& constApp = app;
+  for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
+    known += (known.empty() ? "" : ", ") + sub->get_name();
+    found = found || sub->get_name() == command;
+  }
+  if (!command.empty() && !found) {
+    std::fprintf(stderr,
+                 "tq33: no command '%s' (the commands are %s)\n"
+                 "Run with --help for more information.\n",
+                 command.c_str(), known.c_str());
+    return kExitUsage;
   }
 
   try {
@@ -85,6 +110,11 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
+  } catch (const CLI::RequiredError& error) {
+    // Without a command, CLI11's "A subcommand is required" names none of them.
+    std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n",
+                 command.empty() ? ("a command is required: " + known).c_str() : error.what());
+    return kExitUsage;
   } catch (const CLI::ParseError& error) {
     std::fprintf(stderr, "tq33: %s\nRun with --help for more information.\n", error.what());
     return kExitUsage;
@@ -94,7 +124,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    return run ? run() : kExitUsage;
+    return FinishStandardOutput(run ? run() : kExitUsage);
   } catch (const ToolError& error) {
     std::fprintf(stderr, "tq33: %s\n", error.message.c_str());
     return error.status;

@@ -114,7 +114,7 @@ void AddPpdCommand(CLI::App* app, SetRun setRun) {
       "Examples:\n"
       "  tq33 ppd -o tq33.ppd\n"
       "  tq33 ppd --model-data my.model --media-file my.dat -o tq33.ppd\n"
-      "  tq33 ppd --filter /opt/tq33/bin/rastertotq33 -o tq33.ppd\n"
+      "  tq33 ppd --filter /opt/tq33/rastertotq33 -o tq33.ppd\n"
       "  sudo lpadmin -p TQ33 -E -v usb://... -P tq33.ppd\n");
   command->callback([command, options, setRun] {
     FinishSharedOptions(*command, options->values, &options->shared);

@@ -152,6 +152,9 @@ int RunPrint(const PrintOptions& options) {
       if (!status) {
         session.EndDoc(true);
         StopWhenInterrupted();
+        // A page whose bytes the output refused fails in the driver as a spooler write
+        // fault; the output knows why ("No space left on device", "Broken pipe").
+        if (out.error() != 0) out.FailWrite();
         Fail("the driver failed page " + std::to_string(i + 1) + " (" +
              InputName(options.images[i]) + "): " + status.Describe());
       }

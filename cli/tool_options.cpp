@@ -69,6 +69,13 @@ void CheckValue(const SettingsStep& step, const std::string& option) {
   }
 }
 
+// A validator that leaves the option's name in the help alone (CLI11 appends a
+// validator's description to it: "TEXT:DIR").
+CLI::Validator Quiet(CLI::Validator validator) {
+  validator.description("");
+  return validator;
+}
+
 }  // namespace
 
 void AcceptChoices(CLI::Option* option, std::vector<std::string> choices) {
@@ -110,7 +117,8 @@ void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValue
          ->add_option("--install", options->installDir,
                       "Printer installation to use (a Windows root laid out as DIR/C/TQ33/"
                       "drivers/..., or that driver directory); default: the built-in one")
-         ->check(CLI::ExistingDirectory),
+         ->check(Quiet(CLI::ExistingDirectory))
+         ->type_name("DIR"),
      kInstallationOptions, kInstallation);
   in(command
          ->add_option("--model-data", options->modelDataFile,
@@ -159,9 +167,11 @@ void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValue
      kSettingsOptions, kSettings);
   in(command->add_option("--copies", values->copies, "dmCopies, 1 to 5000")->type_name("N"),
      kSettingsOptions, kSettings);
-  in(command->add_option("--dpi", values->dpi, "dmYResolution: feed resolution")
-         ->check(CLI::IsMember({"360", "720"})),
-     kSettingsOptions, kSettings);
+  AcceptChoices(in(command->add_option("--dpi", values->dpi,
+                                       "dmYResolution: the resolution along the tape; also "
+                                       "converts privMargin, so that the margin keeps its length"),
+                   kSettingsOptions, kSettings),
+                {"360", "720"});
   AcceptChoices(
       in(command->add_option("--halftone", values->halftone,
                              "privHalftone: threshold for barcodes and text, diffusion for "
@@ -206,23 +216,26 @@ void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValue
          ->type_name("FILE"),
      kEnvironmentOptions, kEnvironment);
   in(command->add_option("--country", values->country, "The user's country code (default 44)")
-         ->check(CLI::TypeValidator<unsigned>("CODE")),
+         ->check(Quiet(CLI::TypeValidator<unsigned>("CODE")))
+         ->type_name("CODE"),
      kEnvironmentOptions, kEnvironment);
-  in(command
-         ->add_option("--measure", values->measure,
-                      "The user's measurement system: 0 metric (default), 1 inches")
-         ->check(CLI::IsMember({"0", "1"})),
-     kEnvironmentOptions, kEnvironment);
+  AcceptChoices(in(command->add_option("--measure", values->measure,
+                                       "The user's measurement system: 0 metric (default), 1 "
+                                       "inches"),
+                   kEnvironmentOptions, kEnvironment),
+                {"0", "1"});
   in(command
          ->add_option("--codepage", values->codePage, "The engine's ANSI code page (default 1252)")
-         ->check(CLI::Range(1, 65535)),
+         ->check(Quiet(CLI::Range(1, 65535)))
+         ->type_name("N"),
      kEnvironmentOptions, kEnvironment);
 
   in(command
          ->add_option("--max-bitmap", values->maxBitmap,
                       "The largest bitmap the engine grants the job's surface, in bytes "
                       "(forces banding)")
-         ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40)),
+         ->check(Quiet(CLI::Range(uint64_t{1}, uint64_t{1} << 40)))
+         ->type_name("BYTES"),
      kEngineOptions, kEngine);
 }
 

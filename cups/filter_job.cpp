@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
@@ -146,10 +147,10 @@ class Job {
   LONG documentCopies() const { return options_.collate ? copies_ : 1; }
   bool failed() const { return failed_; }
   bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
+  LONG pageCopies() const { return options_.collate ? 1 : copies_; }
   int pagesPrinted() const { return pagesPrinted_; }
 
  private:
-  LONG pageCopies() const { return options_.collate ? 1 : copies_; }
   bool PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number);
   bool UseSettings(const std::vector<uint8_t>& record);
   bool ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number);
@@ -381,7 +382,16 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
     Message(messages, "ERROR", "The raster holds no page");
     return kFilterFailed;
   }
-  Message(messages, "INFO", "Printed " + Pages(job.pagesPrinted()));
+  // The document's pages, and the copies of them: the job log's last word on the job.
+  std::string printed = "Printed " + Pages(pages);
+  const LONG copies = std::max(job.documentCopies(), job.pageCopies());
+  if (copies > 1) {
+    const char* which = pages == 1                ? " copies"
+                        : job.documentCopies() > 1 ? " collated copies"
+                                                   : " copies of each";
+    printed += ", " + std::to_string(copies) + which;
+  }
+  Message(messages, "INFO", printed);
   return kFilterOk;
 }
 

@@ -235,7 +235,8 @@ class Parser {
 
   bool CountLine(size_t at) {
     if (++lineCount_ > options_.maxLines)
-      return Fail(at, "more than " + std::to_string(options_.maxLines) + " lines");
+      return Fail(at, "more than " + std::to_string(options_.maxLines) +
+                          " lines, the most this parser takes");
     return true;
   }
 
@@ -306,7 +307,8 @@ class Parser {
 
   Label* AddLabel(Page* page, size_t at) {
     if (++labelCount_ > options_.maxLabels) {
-      Fail(at, "more than " + std::to_string(options_.maxLabels) + " labels");
+      Fail(at, "more than " + std::to_string(options_.maxLabels) +
+                   " labels, the most this parser takes");
       return nullptr;
     }
     page->labels.emplace_back();

@@ -224,6 +224,12 @@ TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {
   ExpectFailure(Run({"print", "page.pgm", "-o", "."}), 1, "cannot write .: is a directory");
   ExpectFailure(Run({"print", "page.pgm", "-o", "none/out.bin"}), 1,
                 "cannot write none/out.bin: no such directory none");
+  // An output that refuses the bytes fails the job with its own reason, not the driver's
+  // write fault; a report's standard output too.
+  ExpectFailure(Run({"print", "page.pgm", "-o", "/dev/full"}), 1,
+                "cannot write /dev/full: No space left on device");
+  const Args report = {"/bin/sh", "-c", "exec \"$0\" media > /dev/full", BuiltProgram("tq33")};
+  ExpectFailure(RunProcess(report), 1, "cannot write standard output: No space left on device");
 }
 
 TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {

@@ -72,6 +72,7 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
       Run({tape, label}, "TQ33Halftone=Threshold TQ33Mirror=True TQ33AutoCut=False", "2");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Says(run, "PAGE: 1 2\n") && Says(run, "PAGE: 2 2\n")) << run.err;
+  EXPECT_TRUE(Says(run, "INFO: Printed 2 pages, 2 copies of each\n")) << run.err;
   EXPECT_TRUE(Says(run, "ATTR: job-media-progress=50\n")) << run.err;
 
   // Plain output: each page twice, then the document end.
