@@ -9,7 +9,6 @@
 #include "cups/job_settings.h"
 #include "tests/support/cups_support.h"
 #include "tests/support/engine_fixture.h"
-#include "tests/support/installed_printer.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/tool_runner.h"
 
@@ -78,9 +77,7 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
 TEST_F(PpdGeneratorTest, OffersOnly360DpiWhereTheResourceLibraryForbids720) {
   host::InstallationFiles files = test::DefaultInstallationFiles();
   files.resourceTranslation = {{0x0409, 0x04B0}};
-  std::string error;
-  installation_ = host::PrinterInstallation::Create(files, &error);
-  ASSERT_TRUE(installation_) << error;
+  Install(files);
   const std::string ppd = Generate();
   EXPECT_EQ(ppd.find("720x360dpi"), std::string::npos);
   EXPECT_TRUE(Has(ppd, "*DefaultResolution: 360dpi"));

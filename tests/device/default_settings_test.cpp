@@ -128,8 +128,12 @@ TEST_F(DefaultSettingsTest, OnlyAUsEnglishUnicodeResourceLibraryGivesZero) {
     ASSERT_TRUE(host::WriteResourceLibrary(library, language, codePage));
     EXPECT_EQ(+Build().priv.privHighResAllowed, flag) << language << " " << codePage;
   }
-  host::FailCall(host::Call::VerQueryValue, 1);
-  EXPECT_EQ(ResourceLanguageFlag(), 1u);
+  // A version call that fails gives no allowance either.
+  for (host::Call call : {host::Call::GetFileVersionInfoSize, host::Call::GetFileVersionInfo,
+                          host::Call::VerQueryValue}) {
+    host::FailCall(call, 1);
+    EXPECT_EQ(ResourceLanguageFlag(), 1u) << host::CallName(call);
+  }
   // Directories too long for the path buffer, with and without the library's name.
   for (size_t length : {247u, 258u, 300u}) {
     host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));

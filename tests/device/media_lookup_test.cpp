@@ -3,7 +3,6 @@
 
 #include "device/media_lookup.h"
 #include "settings/exchange_block.h"
-#include "tests/support/host_test.h"
 #include "tests/support/media_file_writer.h"
 #include "tests/support/test_context.h"
 
@@ -13,16 +12,12 @@ using test::Label;
 using test::Tape;
 
 // A plain (kind 0) die-cut label of a length in tenths of a millimetre.
-test::Medium PlainLabel(WORD paperSize, SHORT width, SHORT length) {
+MediaListEntry PlainLabel(WORD paperSize, SHORT width, SHORT length) {
   return Label(paperSize, width, 128, length, length - 35, 400, 350, 0);
 }
 
-class MediaLookup : public HostTest {
+class MediaLookup : public test::ContextTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    printer_ = host::AddPrinter({});
-  }
   // The lookup's m for the context's settings (-7 when not written); d goes to d_.
   LONG Find(SHORT paperSize, WORD fallback = 999) {
     context_.settings().dm.dmPaperSize = paperSize;
@@ -52,8 +47,6 @@ class MediaLookup : public HostTest {
     host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
   }
 
-  HANDLE printer_ = nullptr;
-  test::TestContext context_;
   std::vector<MediaDefinition> definitions_;
   LONG d_ = -7;
 };
@@ -129,9 +122,9 @@ std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
 }
 
 TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
-  test::Medium label = Label(300, 240, 128, 282, 247, 400, 350);
-  label.widthDots = 150;
-  label.printWidth = 90;
+  MediaListEntry label = Label(300, 240, 128, 282, 247, 400, 350);
+  label.meWidthDots = 150;
+  label.mePrintWidth = 90;
   context_.SetMedia({label});
   // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
   EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "device/printer_data.h"
-#include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
 namespace {
@@ -17,12 +16,9 @@ Bytes Of(const void* data, size_t size, size_t resize = 0) {
   return bytes;
 }
 
-class PrinterData : public HostTest {
+class PrinterData : public test::ContextTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    printer_ = host::AddPrinter({});
-  }
+  PrinterData() : ContextTest({test::Tape(262, 240, 128), test::Tape(259, 120, 64)}) {}
   // The first bytes of the record ReadPrinterDataRecord gives (which is then freed).
   Bytes Record(size_t bytes = PRINTER_DATA_RECORD_SIZE) {
     PrinterDataRecord* record = ReadPrinterDataRecord(printer_);
@@ -36,8 +32,6 @@ class PrinterData : public HostTest {
     if (record.size() >= 12) std::memcpy(&value, record.data() + 4 * index, 4);
     return value;
   }
-  HANDLE printer_ = nullptr;
-  test::TestContext context_{{test::Tape(262, 240, 128), test::Tape(259, 120, 64)}};
 };
 
 TEST_F(PrinterData, ABuiltRecordTakesFreeMemoryTheHalftoneFlagLocaleAndCodePage) {
@@ -133,6 +127,10 @@ TEST_F(PrinterData, DefaultOptionsComeFromTheRegistryThenFromPrinterData) {
   EXPECT_EQ(read(), 2);
   host::SetRegistryValue(key, u"RegDefaultOptions", REG_BINARY, block(1, 32));
   EXPECT_EQ(read(), 1);
+  for (host::Call call : {host::Call::RegOpenKey, host::Call::RegQueryValue}) {
+    host::FailCall(call, 1);
+    EXPECT_EQ(read(), 2) << "a registry that cannot be read gives way: " << host::CallName(call);
+  }
   host::SetRegistryValue(key, u"RegDefaultOptions", REG_BINARY, block(1, 16));
   EXPECT_EQ(read(), 2) << "a registry value that is no 32-byte block gives way";
   host::SetPrinterDataBinary(printer_, u"RegDefaultOptions", block(2, 16));

@@ -10,12 +10,16 @@
 #include "driver/ddi.h"
 #include "driver/device_context.h"
 #include "settings/exchange_block.h"
-#include "tests/support/installed_printer.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/support/media_file_writer.h"
 
 namespace {
 
-using test::EngineRecords;
+// What DrvEnablePDEV handed the engine.
+struct EngineRecords {
+  GDIINFO gdiInfo;
+  DEVINFO deviceInfo;
+};
 
 // Bytes of a record, as the spooler or a registry value holds it.
 template <typename Record>
@@ -25,8 +29,38 @@ std::vector<uint8_t> BytesOf(const Record& record) {
   return bytes;
 }
 
-class DeviceContextTest : public test::InstalledPrinterTest {
+// The driver enabled on an installation, its DDI entries called directly.
+class DeviceContextTest : public test::EngineTest {
  protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    DRVENABLEDATA data{};
+    ASSERT_TRUE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, sizeof(data), &data));
+    baseline_ = host::Live();
+  }
+  void TearDown() override {
+    ExpectNothingLeaked();
+    installation_.reset();
+    DrvDisableDriver();
+    HostTest::TearDown();
+  }
+  // DrvEnablePDEV for the printer with an application's device mode (or none); the engine
+  // records land in records when given.
+  DeviceContext* Enable(const DEVMODEW* devmode = nullptr, EngineRecords* records = nullptr) {
+    EngineRecords local{};
+    EngineRecords& out = records ? *records : local;
+    HSURF patterns[3] = {static_cast<HSURF>(7), static_cast<HSURF>(7), static_cast<HSURF>(7)};
+    std::u16string name = u"TQ-33";
+    DHPDEV device = DrvEnablePDEV(const_cast<DEVMODEW*>(devmode), nullptr, 3, patterns,
+                                  sizeof(GDIINFO), reinterpret_cast<ULONG*>(&out.gdiInfo),
+                                  sizeof(DEVINFO), &out.deviceInfo, {}, name.data(), printer());
+    if (device) {
+      for (HSURF pattern : patterns) EXPECT_EQ(pattern, HSURF{}) << "patterns are zeroed";
+    }
+    return ContextFromHandle(device);
+  }
+  void Disable(DeviceContext* context) { DrvDisablePDEV(HandleFromContext(context)); }
+
   // What a context made with an application's record (or none) tells the engine and holds;
   // made is false when DrvEnablePDEV refused it.
   struct Made {

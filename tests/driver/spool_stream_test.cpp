@@ -1,20 +1,13 @@
 #include "driver/spool_stream.h"
 
-#include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class SpoolStreamTest : public HostTest {
+class SpoolStreamTest : public test::ContextTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    context_->printer = printer_ = host::AddPrinter({});
-  }
-  test::TestContext context_;
-  HANDLE printer_ = nullptr;
   const BYTE bytes_[6] = {1, 2, 3, 4, 5, 6};
 };
 
@@ -25,7 +18,7 @@ TEST_F(SpoolStreamTest, AShortWriteLatchesForGoodAndLaterWritesNeverReachTheSpoo
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 6));
   EXPECT_TRUE(context_->jobFlags & JF_OUTPUT_FAILED);
   EXPECT_EQ(context_->spoolFailed, 1u);
-  EXPECT_EQ(host::SpooledBytes(printer_), (Bytes{1, 2, 3, 4}));  // nothing is resent
+  EXPECT_EQ(Spooled(), (Bytes{1, 2, 3, 4}));  // nothing is resent
   SpoolReset(context_.get());
   EXPECT_EQ(context_->spoolFailed, 0u);
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 6));
@@ -37,7 +30,7 @@ TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {
   context_->spoolBuffer[0] = 0xAA;
   context_->spoolCount = 1;
   SpoolEndOfJob(context_.get());
-  EXPECT_EQ(host::SpooledBytes(printer_), (Bytes{0xAA, 0x1B, 0x65}));
+  EXPECT_EQ(Spooled(), (Bytes{0xAA, 0x1B, 0x65}));
   EXPECT_EQ(context_->spoolCount, 0u);
 
   host::ClearSpooled(printer_);
@@ -45,7 +38,7 @@ TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {
   EXPECT_FALSE(SpoolFlush(context_.get()));
   EXPECT_TRUE(context_->jobFlags & JF_OUTPUT_FAILED);
   SpoolEndOfJob(context_.get());
-  EXPECT_EQ(host::SpooledBytes(printer_), (Bytes{0x1B, 0x65}));
+  EXPECT_EQ(Spooled(), (Bytes{0x1B, 0x65}));
 }
 
 }  // namespace

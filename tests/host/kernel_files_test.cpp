@@ -80,26 +80,6 @@ TEST_F(KernelFilesTest, HandlesThatAreNotOpenAreRefused) {
   ExpectNothingLeaked();
 }
 
-TEST_F(KernelFilesTest, EachFileCallFailsWhenToldAndLeavesNothingBehind) {
-  root_.Write(u"C:\\f.dat", "content");
-  for (host::Call call : {host::Call::CreateFile, host::Call::CreateFileMapping,
-                          host::Call::MapViewOfFile}) {
-    host::ClearFailures();
-    host::FailCall(call, 1);
-    HANDLE file = Open(u"C:\\f.dat");
-    HANDLE mapping = file == INVALID_HANDLE_VALUE
-                         ? nullptr
-                         : CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-    EXPECT_EQ(view, nullptr) << host::CallName(call);
-    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(host::FailuresStruck(), 1u);
-    if (mapping) CloseHandle(mapping);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    ExpectNothingLeaked();
-  }
-}
-
 TEST_F(KernelFilesTest, ReadingPastTheEndOfAViewFaults) {
   root_.Write(u"C:\\f.dat", std::string(100, 'x'));
   HANDLE file = Open(u"C:\\f.dat");

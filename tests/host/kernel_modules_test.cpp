@@ -58,17 +58,4 @@ TEST_F(KernelModulesTest, MissingOrBrokenLibrariesDoNotLoad) {
   ExpectNothingLeaked();
 }
 
-TEST_F(KernelModulesTest, LoadingAndLookingUpFailWhenTold) {
-  host::FailCall(host::Call::LoadLibrary, 1);
-  EXPECT_EQ(LoadLibraryW(kDriverPath), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  HMODULE module = LoadLibraryW(kDriverPath);
-  ASSERT_NE(module, nullptr);
-  host::FailCall(host::Call::GetProcAddress, 1);
-  EXPECT_EQ(GetProcAddress(module, "DrvEnableDriver"), nullptr);
-  EXPECT_NE(GetProcAddress(module, "DrvEnableDriver"), nullptr);
-  EXPECT_TRUE(FreeLibrary(module));
-  ExpectNothingLeaked();
-}
-
 }  // namespace

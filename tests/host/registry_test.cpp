@@ -61,20 +61,4 @@ TEST_F(RegistryTest, NeighboursOfTheKeyAndMalformedPathsDoNotOpen) {
   ExpectNothingLeaked();
 }
 
-TEST_F(RegistryTest, OpeningAndQueryingFailWhenToldAndTakeNothing) {
-  HKEY key = reinterpret_cast<HKEY>(1);
-  host::FailCall(host::Call::RegOpenKey, 1);
-  EXPECT_NE(Open(HKEY_LOCAL_MACHINE, kKey, &key), ERROR_SUCCESS);
-  EXPECT_EQ(key, nullptr);
-  ExpectNothingLeaked();
-  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, kKey, &key), ERROR_SUCCESS);
-  host::FailCall(host::Call::RegQueryValue, 1);
-  BYTE block[32];
-  DWORD size = sizeof block;
-  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, &size),
-            ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-  ExpectNothingLeaked();
-}
-
 }  // namespace

@@ -156,26 +156,4 @@ TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
   }
 }
 
-TEST_F(SpoolerTest, ASinkTakesTheWritesAndCanRefuseThem) {
-  std::vector<uint8_t> taken;
-  bool accept = true;
-  host::SetWriteSink(printer_, [&](const uint8_t* bytes, size_t count) {
-    taken.insert(taken.end(), bytes, bytes + count);
-    return accept;
-  });
-  BYTE bytes[] = {9, 8, 7};
-  DWORD written = 0;
-  EXPECT_TRUE(WritePrinter(printer_, bytes, 3, &written));
-  EXPECT_EQ(written, 3u);
-  accept = false;
-  EXPECT_FALSE(WritePrinter(printer_, bytes, 3, &written));
-  EXPECT_EQ(written, 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
-  EXPECT_EQ(taken.size(), 6u);
-  EXPECT_TRUE(host::SpooledBytes(printer_).empty());
-  host::SetWriteSink(printer_, {});
-  EXPECT_TRUE(WritePrinter(printer_, bytes, 3, &written));
-  EXPECT_EQ(host::SpooledBytes(printer_).size(), 3u);
-}
-
 }  // namespace

@@ -84,20 +84,4 @@ TEST_F(VersionTest, ABlockThatWasNotFilledIsNeverRead) {
   EXPECT_FALSE(VerQueryValueW(block.data(), kTranslation, &value, &length));
 }
 
-TEST_F(VersionTest, EachVersionCallFailsWhenTold) {
-  DWORD size = GetFileVersionInfoSizeW(kLibrary, nullptr);
-  std::vector<BYTE> block(size);
-  void* value = nullptr;
-  UINT length = 0;
-  host::FailCall(host::Call::GetFileVersionInfoSize, 1);
-  host::FailCall(host::Call::GetFileVersionInfo, 1);
-  host::FailCall(host::Call::VerQueryValue, 1);
-  EXPECT_EQ(GetFileVersionInfoSizeW(kLibrary, nullptr), 0u);
-  EXPECT_FALSE(GetFileVersionInfoW(kLibrary, 0, size, block.data()));
-  ASSERT_TRUE(GetFileVersionInfoW(kLibrary, 0, size, block.data()));
-  EXPECT_FALSE(VerQueryValueW(block.data(), kTranslation, &value, &length));
-  EXPECT_TRUE(VerQueryValueW(block.data(), kTranslation, &value, &length));
-  EXPECT_EQ(host::FailuresStruck(), 3u);
-}
-
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <set>
 
-#include "tests/support/installed_printer.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 

@@ -7,34 +7,25 @@
 
 #include "driver/model_data.h"
 #include "modeldata/model_data_file.h"
-#include "tests/support/installed_printer.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
 constexpr const char16_t* kDataPath = host::kDataFilePath;
 
 // The default installation, its model-data library replaced when a built one is named.
-class ModelDataLibraryTest : public HostTest {
+class ModelDataLibraryTest : public test::EngineTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    Install("");
-  }
   void TearDown() override {
     unsetenv("TQ33_MISBEHAVE");
     if (module_) FreeLibrary(module_);
     if (heap_) HeapDestroy(heap_);
-    ExpectNothingLeaked();
-    installation_.reset();
-    HostTest::TearDown();
+    EngineTest::TearDown();
   }
-  void Install(const std::string& builtLibrary) {
+  void InstallLibrary(const std::string& builtLibrary) {
     host::InstallationFiles files = test::DefaultInstallationFiles();
-    if (!builtLibrary.empty()) files.modelDataLibrary = TQ33_BINARY_DIR "/" + builtLibrary;
-    std::string error;
-    installation_.reset();
-    installation_ = host::PrinterInstallation::Create(files, &error);
-    ASSERT_TRUE(installation_) << error;
+    files.modelDataLibrary = TQ33_BINARY_DIR "/" + builtLibrary;
+    Install(files);
   }
   void WriteData(std::u16string_view path, const std::string& text) {
     ASSERT_TRUE(installation_->WriteFile(path, std::vector<uint8_t>(text.begin(), text.end())));
@@ -54,7 +45,6 @@ class ModelDataLibraryTest : public HostTest {
     return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_,
                          &count_);
   }
-  std::unique_ptr<host::PrinterInstallation> installation_;
   HMODULE module_ = nullptr;
   ModelDataTable table_{MODEL_DATA_TABLE_SIZE};
   HANDLE heap_ = nullptr;
@@ -164,8 +154,13 @@ TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable)
 }
 
 TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
-  Install("libtq33modeldata_misbehaving.so");
+  InstallLibrary("libtq33modeldata_misbehaving.so");
   ASSERT_TRUE(Load()) << "the library keeps its promises unless told otherwise";
+  for (host::Call call : {host::Call::LoadLibrary, host::Call::GetProcAddress}) {
+    host::FailCall(call, 1);
+    EXPECT_FALSE(Load()) << "the loader fails in " << host::CallName(call);
+    host::ClearFailures();
+  }
   for (const char* mode : {"init-fails", "no-open", "no-close", "no-model", "no-list",
                            "probe-succeeds", "probe-wrong-error", "count-zero",
                            "count-over-block", "type-ff", "handle-all-ones"}) {

@@ -6,7 +6,6 @@
 #include "raster/error_diffusion.h"
 #include "raster/page_output.h"
 #include "stream/stream_parser.h"
-#include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
 namespace {
@@ -29,11 +28,10 @@ struct Image {
   SURFOBJ surface = {};
 };
 
-class PageConversionTest : public HostTest {
+class PageConversionTest : public test::ContextTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    context_->printer = printer_ = host::AddPrinter({});
+    ContextTest::SetUp();
     context_->pageCount = 1;
     context_.settings().dm.dmPaperSize = 262;
     priv().privHalftone = 1;
@@ -44,7 +42,6 @@ class PageConversionTest : public HostTest {
   }
   PrivateSettings& priv() { return context_.priv(); }
   void Orient(SHORT orientation) { context_.settings().dm.dmOrientation = orientation; }
-  Bytes Spooled() { return host::SpooledBytes(printer_); }
   // The dots of every line of the single framed page received, label by label.
   std::vector<std::vector<int>> Dots() {
     const Bytes sent = Spooled();
@@ -61,9 +58,6 @@ class PageConversionTest : public HostTest {
     }
     return dots;
   }
-
-  test::TestContext context_{{test::Tape(262, 240, 128)}};
-  HANDLE printer_ = nullptr;
 };
 
 TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteStream) {

@@ -4,7 +4,6 @@
 
 #include "raster/printer_commands.h"
 #include "stream/stream_parser.h"
-#include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
 namespace {
@@ -22,11 +21,10 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-class PageOutputTest : public HostTest {
+class PageOutputTest : public test::ContextTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    context_->printer = printer_ = host::AddPrinter({});
+    ContextTest::SetUp();
     context_->pageCount = 1;
   }
   void TearDown() override {
@@ -53,15 +51,12 @@ class PageOutputTest : public HostTest {
     context_->settings.priv.xbOptions = options;
     return EmitPageStream(context_.get(), page.data(), static_cast<DWORD>(page.size()));
   }
-  Bytes Spooled() { return host::SpooledBytes(printer_); }
   void ExpectWellFramed() {
     const Bytes sent = Spooled();
     const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
     EXPECT_TRUE(parsed.ok) << parsed.error;
   }
 
-  test::TestContext context_;
-  HANDLE printer_ = nullptr;
   const Bytes a_ = Page(3), b_ = Page(5), c_ = Page(7);
 };
 

@@ -12,13 +12,6 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-test::Medium Special(WORD paperSize) {
-  test::Medium m = test::Tape(paperSize, 240, 128);
-  m.kindCode = 16;
-  m.options = 1;
-  return m;
-}
-
 Bytes Header(const test::TestContext& ctx, LONG offset = 0) {
   Bytes header(SETUP_HEADER_SIZE, 0xEE);
   EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), offset), 25u);
@@ -28,7 +21,7 @@ Bytes Header(const test::TestContext& ctx, LONG offset = 0) {
 Bytes PrintInfo(const Bytes& header) { return Bytes(header.begin() + 7, header.begin() + 12); }
 
 TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
-  test::TestContext ctx({test::Tape(262, 240, 128), Special(300)});
+  test::TestContext ctx({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
   PrivateSettings& p = ctx.priv();  // auto cut and half cut, no chain printing
   ctx.settings().dm.dmYResolution = 720;
   p.privHalftone = 3;
@@ -85,7 +78,7 @@ TEST(PrinterCommands, WidthByteComesFromTheSingleWidthRecordRoundedToMillimetres
 }
 
 TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
-  test::TestContext ctx({test::Tape(262, 240, 128), Special(300)});
+  test::TestContext ctx({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
   ctx.priv().privCollate = 1;
   ctx.priv().xbOptions |= XBO_RETAIN;
   JobInfoRecord record{};

@@ -83,10 +83,7 @@ TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
     Custom(240, asked);
     ExpectChoice(1, 240, kept);
   }
-  test::Medium special = Tape(390, 120, 64);
-  special.kindCode = 16;
-  special.options = 1;
-  context_.SetMedia({Tape(387, 240, 128), special});
+  context_.SetMedia({Tape(387, 240, 128), test::SpecialTape(390, 120, 64)});
   for (auto [asked, kept] : {std::pair<SHORT, DWORD>{100, 535}, {5000, 1000}}) {
     Select(390, DM_PAPERSIZE | DM_PAPERLENGTH, 0, asked);
     ExpectChoice(1, 120, kept);

@@ -35,14 +35,8 @@ class SettingsMerge : public HostTest {
  protected:
   // 0: 24 mm tape, 1: special tape, 2: a die-cut label of kind 1.
   SettingsMerge()
-      : context_({test::Tape(387, 240, 128), SpecialTape(),
+      : context_({test::Tape(387, 240, 128), test::SpecialTape(390, 120, 64),
                   test::Label(400, 240, 128, 282, 247, 400, 350)}) {}
-  static test::Medium SpecialTape() {
-    test::Medium m = test::Tape(390, 120, 64);
-    m.kindCode = 16;
-    m.options = 1;
-    return m;
-  }
   // Merges into fresh defaults (dmFields replaced unless kept); the caller's bytes must
   // come back as they went in.
   static constexpr DWORD kKeepFields = 0xFFFFFFFF;

@@ -2,17 +2,36 @@
 
 #include <cstring>
 
+#include <stdexcept>
+
 #include "device/printer_data.h"
-#include "tests/support/installed_printer.h"
 
 namespace test {
 
+Bytes SourceFile(const std::string& relativePath) {
+  auto bytes = host::ReadWholeFile(std::string(TQ33_SOURCE_DIR) + "/" + relativePath);
+  if (!bytes) throw std::runtime_error("cannot read " + relativePath);
+  return *bytes;
+}
+
+host::InstallationFiles DefaultInstallationFiles() {
+  host::InstallationFiles files;
+  files.modelData = SourceFile("data/tq33.model");
+  files.mediaDefinitions = SourceFile("data/sample-media.dat");
+  return files;
+}
+
 void EngineTest::SetUp() {
   HostTest::SetUp();
-  std::string error;
-  installation_ = host::PrinterInstallation::Create(DefaultInstallationFiles(), &error);
-  ASSERT_TRUE(installation_) << error;
+  Install(DefaultInstallationFiles());
   baseline_ = host::Live();
+}
+
+void EngineTest::Install(const host::InstallationFiles& files) {
+  installation_.reset();
+  std::string error;
+  installation_ = host::PrinterInstallation::Create(files, &error);
+  ASSERT_TRUE(installation_) << error;
 }
 
 void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {

@@ -1,8 +1,10 @@
-// Tests that print whole documents through the engine harness on the default installation;
-// each ends with every session closed, the driver unloaded and nothing left alive.
+// Tests on a printer installation, by default the one of data/, that print whole documents
+// through the engine harness; each ends with every session closed, the driver unloaded and
+// nothing left alive.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "documents/label_documents.h"
@@ -15,6 +17,12 @@ namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
+// A file of the source tree, by its path relative to the top directory.
+Bytes SourceFile(const std::string& relativePath);
+
+// The default installation: the TQ-33 model data and the sample media definitions.
+host::InstallationFiles DefaultInstallationFiles();
+
 class EngineTest : public HostTest {
  protected:
   void SetUp() override;
@@ -23,6 +31,9 @@ class EngineTest : public HostTest {
     installation_.reset();
     HostTest::TearDown();
   }
+  // Replaces the installation with one made of files.
+  void Install(const host::InstallationFiles& files);
+  HANDLE printer() const { return installation_->printer(); }
   // Stored default options of the printer: output mode and retained pages.
   void SetDefaultOptions(BYTE useMonitor, BYTE retain = 0);
   std::unique_ptr<host::EngineSession> Open(const host::SessionOptions& options = {});

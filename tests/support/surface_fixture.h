@@ -13,7 +13,7 @@ namespace test {
 class SurfaceFixture : public HostTest {
  protected:
   // A context on these media, portrait, with a printer and an engine device of its own.
-  void Make(std::vector<Medium> media) {
+  void Make(std::vector<MediaListEntry> media) {
     context_ = std::make_unique<TestContext>(std::move(media));
     context_->settings().dm.dmOrientation = DMORIENT_PORTRAIT;
     printer_ = host::AddPrinter({});

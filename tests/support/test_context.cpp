@@ -5,43 +5,32 @@
 
 namespace test {
 
-MediaListEntry MakeEntry(const Medium& medium) {
-  MediaListEntry entry{};
-  for (size_t i = 0; i < medium.name.size() && i < 63; ++i) entry.meName[i] = medium.name[i];
-  entry.meKindCode = medium.kindCode;
-  entry.mePaperSize = medium.paperSize;
-  entry.meWidth = medium.width;
-  entry.mePrintWidth = medium.printWidth;
-  entry.meWidthDots = medium.widthDots;
-  entry.mePrintWidthDots = medium.printWidthDots;
-  entry.meLength = medium.length;
-  entry.mePrintLength = medium.printLength;
-  entry.meLengthDots = medium.lengthDots;
-  entry.mePrintLengthDots = medium.printLengthDots;
-  entry.meWidthMultiple = medium.widthMultiple;
-  entry.meOptions = medium.options;
-  return entry;
-}
-
-Medium Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple) {
-  Medium m;
-  m.paperSize = paperSize;
-  m.width = width;
-  m.printWidth = static_cast<SHORT>(printWidthDots * 254 / 360);
-  m.widthDots = static_cast<SHORT>(width * 360 / 254);
-  m.printWidthDots = printWidthDots;
-  m.widthMultiple = widthMultiple;
+MediaListEntry Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple) {
+  MediaListEntry m{};
+  m.mePaperSize = paperSize;
+  m.meWidth = width;
+  m.mePrintWidth = static_cast<SHORT>(printWidthDots * 254 / 360);
+  m.meWidthDots = static_cast<SHORT>(width * 360 / 254);
+  m.mePrintWidthDots = printWidthDots;
+  m.meWidthMultiple = widthMultiple;
   return m;
 }
 
-Medium Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
-             SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode) {
-  Medium m = Tape(paperSize, width, printWidthDots);
-  m.length = length;
-  m.printLength = printLength;
-  m.lengthDots = lengthDots;
-  m.printLengthDots = printLengthDots;
-  m.kindCode = kindCode;
+MediaListEntry SpecialTape(WORD paperSize, SHORT width, SHORT printWidthDots) {
+  MediaListEntry m = Tape(paperSize, width, printWidthDots);
+  m.meKindCode = 16;
+  m.meOptions = 1;
+  return m;
+}
+
+MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
+                     SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode) {
+  MediaListEntry m = Tape(paperSize, width, printWidthDots);
+  m.meLength = length;
+  m.mePrintLength = printLength;
+  m.meLengthDots = lengthDots;
+  m.mePrintLengthDots = printLengthDots;
+  m.meKindCode = kindCode;
   return m;
 }
 
@@ -89,7 +78,7 @@ SettingsRecord FixedDefaults() {
   return s;
 }
 
-TestContext::TestContext(std::vector<Medium> media, BYTE modelType) {
+TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
   heap_ = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
   if (!heap_) throw std::runtime_error("no heap for the test context");
   context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
@@ -107,13 +96,13 @@ TestContext::TestContext(std::vector<Medium> media, BYTE modelType) {
   SetMedia(media, modelType);
 }
 
-void TestContext::SetMedia(const std::vector<Medium>& media, BYTE modelType) {
+void TestContext::SetMedia(const std::vector<MediaListEntry>& media, BYTE modelType) {
   DWORD count = static_cast<DWORD>(media.size());
   auto* model = static_cast<ModelRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(ModelRecord)));
   model->moType = modelType;
   auto* list = static_cast<MediaListEntry*>(
       HeapAlloc(heap_, HEAP_ZERO_MEMORY, (count ? count : 1) * sizeof(MediaListEntry)));
-  for (DWORD i = 0; i < count; ++i) list[i] = MakeEntry(media[i]);
+  for (DWORD i = 0; i < count; ++i) list[i] = media[i];
   auto* table =
       static_cast<MediaRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, (count + 1) * sizeof(MediaRecord)));
   ConvertMediaList(table, list, count + 1, modelType);

@@ -3,39 +3,23 @@
 // media list entries the test describes. No spooler, model-data library or engine needed.
 #pragma once
 
-#include <initializer_list>
-#include <string>
 #include <vector>
 
 #include "driver/device_context.h"
+#include "tests/support/host_test.h"
 
 namespace test {
 
-// A media list entry described by its fields (sizes in tenths of a millimetre and dots).
-struct Medium {
-  WORD paperSize = 0;
-  SHORT width = 0;
-  SHORT printWidth = 0;
-  SHORT widthDots = 0;
-  SHORT printWidthDots = 0;
-  SHORT length = 0;
-  SHORT printLength = 0;
-  SHORT lengthDots = 0;
-  SHORT printLengthDots = 0;
-  BYTE widthMultiple = 0;
-  SHORT kindCode = 0;
-  DWORD options = 0;
-  std::u16string name;
-};
-
-MediaListEntry MakeEntry(const Medium& medium);
-
 // A continuous tape of a width in tenths of a millimetre with a printable width in dots.
-Medium Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple = 0);
+MediaListEntry Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple = 0);
+
+// A continuous tape of special media: kind code 16 with option bit 0.
+MediaListEntry SpecialTape(WORD paperSize, SHORT width, SHORT printWidthDots);
 
 // A die-cut label of fixed length.
-Medium Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
-             SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode = 5);
+MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
+                     SHORT printLength, SHORT lengthDots, SHORT printLengthDots,
+                     SHORT kindCode = 5);
 
 // Settings with the driver's fixed defaults (no model data, options or merge applied):
 // landscape, 360 x 360 dpi, scale 100, one copy, error diffusion, auto and half cut,
@@ -44,7 +28,7 @@ SettingsRecord FixedDefaults();
 
 class TestContext {
  public:
-  explicit TestContext(std::vector<Medium> media = {}, BYTE modelType = '0');
+  explicit TestContext(std::vector<MediaListEntry> media = {}, BYTE modelType = '0');
   ~TestContext();
   TestContext(const TestContext&) = delete;
   TestContext& operator=(const TestContext&) = delete;
@@ -55,11 +39,26 @@ class TestContext {
   PrivateSettings& priv() const { return context_->settings.priv; }
 
   // Replaces the media table (and list and model record) with one made from media.
-  void SetMedia(const std::vector<Medium>& media, BYTE modelType = '0');
+  void SetMedia(const std::vector<MediaListEntry>& media, BYTE modelType = '0');
 
  private:
   HANDLE heap_ = nullptr;
   DeviceContext* context_ = nullptr;
+};
+
+// Tests of a unit that works on a device context: a clean host, a test context on the
+// media given (the 24 mm tape unless told) and a printer of its own for its output.
+class ContextTest : public HostTest {
+ protected:
+  explicit ContextTest(std::vector<MediaListEntry> media = {}) : context_(std::move(media)) {}
+  void SetUp() override {
+    HostTest::SetUp();
+    context_->printer = printer_ = host::AddPrinter({});
+  }
+  std::vector<uint8_t> Spooled() const { return host::SpooledBytes(printer_); }
+
+  TestContext context_;
+  HANDLE printer_ = nullptr;
 };
 
 }  // namespace test
