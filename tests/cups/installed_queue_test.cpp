@@ -1,10 +1,8 @@
 // The installed driver through a real cupsd: this build installed with DESTDIR into a
 // staging tree, a private cupsd whose filter and model directories are the tree's (the
 // system's other filters, back ends and data linked in beside ours), a queue made by the
-// model's name as `lpinfo -m` lists it, and a PNG and a PDF printed on it and decoded.
+// model's name as `lpinfo -m` lists it, and a PNG printed on it with the installed files.
 #include <sys/stat.h>
-
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +46,7 @@ class InstalledQueueTest : public testing::Test {
   test::PrivateCupsd cupsd_;
 };
 
-TEST_F(InstalledQueueTest, QueueByModelNamePrintsPngAndPdfWithTheInstalledFiles) {
+TEST_F(InstalledQueueTest, QueueByModelNamePrintsWithTheInstalledFiles) {
   const test::ProcessResult models = cupsd_.Client("lpinfo", {"-m"});
   ASSERT_EQ(models.status, 0) << models.err;
   EXPECT_NE(models.out.find(std::string(kModel) + " Tolvane TQ-33"), std::string::npos) << models.out;
@@ -57,24 +55,13 @@ TEST_F(InstalledQueueTest, QueueByModelNamePrintsPngAndPdfWithTheInstalledFiles)
                                 kModel, "-o", "printer-error-policy=abort-job"});
   ASSERT_EQ(added.status, 0) << added.err;
 
-  // A barcode on a light gray label, on the 24 mm tape: its bars print and nothing else.
-  const std::vector<test::Rows> bars = {{100, 120}, {300, 360}};
-  test::WritePng(dir_ / "barcode.png", test::BarcodePng(200, 600, bars, 192));
-  const std::vector<std::string> options = {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360",
-                                            "-o", "TQ33Halftone=Threshold"};
-  const tq33stream::Stream png = Print("barcode.png", options);
+  // A PNG on the 24 mm tape comes out as one label on it. What the stream holds is the
+  // filter's, pinned by CupsQueueTest with the same PNG and a PDF.
+  test::WritePng(dir_ / "barcode.png", test::BarcodePng(200, 600, {{100, 120}, {300, 360}}, 192));
+  const tq33stream::Stream png =
+      Print("barcode.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
   ASSERT_EQ(png.pages.size(), 1u);
-  const tq33stream::Label& label = png.pages[0].labels.at(0);
-  EXPECT_EQ(label.header.widthByte, 24);
-  const std::vector<int> dots = test::DotsPerLine(label);
-  const int first = static_cast<int>(std::find_if(dots.begin(), dots.end(), [](int d) { return d > 0; }) - dots.begin());
-  test::ExpectOnlyBars(label, bars, first - bars[0].first, 2);
-
-  // The same bars as a PDF page of the tape's size (100 mm): cups-filters rasterise it.
-  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", test::BarcodePdf(68.03, 283.46, bars)));
-  const tq33stream::Stream pdf = Print("barcode.pdf", options);
-  ASSERT_EQ(pdf.pages.size(), 1u);
-  test::ExpectOnlyBars(pdf.pages[0].labels.at(0), bars, -57, 3);
+  EXPECT_EQ(png.pages[0].labels.at(0).header.widthByte, 24);
 
   // The installed filter read the installed data, not the copy built into it, and gave the
   // engine the installed driver library (which it need not have loaded itself).

@@ -42,18 +42,6 @@ TEST_F(EntryTest, EnableHandsOutTheSixteenEntryTableInTheEngineOrder) {
   ExpectNothingLeaked();
 }
 
-TEST_F(EntryTest, AFailedLockDeletesTheOnesMadeButKeepsTheRecordFilled) {
-  for (uint64_t failing = 1; failing <= 5; ++failing) {
-    host::ClearFailures();
-    host::FailCall(host::Call::LockCreate, failing);
-    DRVENABLEDATA data{};
-    SetLastError(1234);
-    EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, &data)) << "lock " << failing;
-    EXPECT_EQ(data.c, 16u) << "the table is handed out before the locks are made";
-    ExpectNothingLeaked();
-  }
-}
-
 TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
   // Mode, buffer, its size; whether answered, the error, the needed size and the buffer after.
   DWORD buffer = 0;

@@ -1,4 +1,5 @@
-// The settings record: its limits by media and the copy of caller records of every size.
+// The settings record: its limits by media and the copy of caller records of every size
+// (the settings fuzzer holds every other size, in a block of exactly its claimed extent).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,19 +56,6 @@ TEST(MediaLimits, SpecialMediaNeedKindCodeSixteenAndOptionBitZero) {
   }
 }
 
-TEST(SettingsSpecVersion, FollowsTheKnownSizesThenTheRecordsOwnVersion) {
-  EXPECT_EQ(SettingsSpecVersion(nullptr), 0);
-  const WORD cases[][3] = {  // size, the record's version, the version taken
-      {188, 0x777, 0x320}, {212, 0x777, 0x400}, {220, 0x777, 0x401}, {200, 0x777, 0x777},
-      {200, 0, 0}};
-  for (auto [size, own, taken] : cases) {
-    DEVMODEW dm{};
-    dm.dmSize = size;
-    dm.dmSpecVersion = own;
-    EXPECT_EQ(SettingsSpecVersion(&dm), taken) << size;
-  }
-}
-
 TEST(CopySettings, ShortPublicPartWithoutPrivatePartKeepsTheDefaultsBehindIt) {
   SettingsRecord target = DriverRecord();
   const SettingsRecord before = target;
@@ -95,37 +83,14 @@ TEST(CopySettings, RefusesUnknownSizesWithoutASpecVersionAndRecordsClaimingMoreT
 
 TEST(CopySettings, PrivatePartIsFoundBehindTheCallersPublicPartAndCutAtItsOwnSize) {
   SettingsRecord target = DriverRecord();
-  EXPECT_EQ(CopyInto(&target, 212, 284, 0x400), 212 + 284);
+  // Records of the three known sizes are taken whatever their own version says.
+  EXPECT_EQ(CopyInto(&target, 212, 284, 0), 212 + 284);
   EXPECT_EQ(target.priv.xbSize, 0x2222);
   EXPECT_EQ(reinterpret_cast<const BYTE*>(&target)[212], 0x5A)
       << "bytes 212..219 of the target's public part stay";
-  EXPECT_EQ(CopyInto(&target, 220, 300, 0x401), 220 + 284);
+  EXPECT_EQ(CopyInto(&target, 220, 300, 0), 220 + 284);
   EXPECT_EQ(target.priv.privSignature, 0x22222222u);
   EXPECT_EQ(target.priv.privHighResAllowed, 0x22222222u);
-}
-
-// Every combination of short, long and zero sizes: the caller's record is read only within
-// its own allocation, and the target is written only within its 504 bytes (the sanitizer
-// watches both), whatever the size fields say.
-TEST(CopySettings, NeverLeavesEitherRecordForAnyCombinationOfSizes) {
-  const WORD publicSizes[] = {0, 1, 71, 72, 100, 187, 188, 189, 200, 212, 219, 220, 221, 300,
-                              1000, 0xFFFF};
-  const WORD privateSizes[] = {0, 1, 30, 283, 284, 285, 600, 0xFFFF};
-  for (WORD publicSize : publicSizes) {
-    for (WORD privateSize : privateSizes) {
-      for (WORD version : {0, 0x320, 0x401}) {
-        auto target = std::make_unique<SettingsRecord>(DriverRecord());
-        const LONG copied = CopyInto(target.get(), publicSize, privateSize, version);
-        if (copied > 0) {
-          EXPECT_LE(copied, 504);
-          EXPECT_EQ(target->dm.dmSize, 220);
-          EXPECT_EQ(target->dm.dmDriverExtra, 284);
-        } else {
-          EXPECT_EQ(copied, -1);
-        }
-      }
-    }
-  }
 }
 
 }  // namespace
