@@ -51,54 +51,40 @@ Gray Printed(const Gray& page, bool landscape) {
   return out;
 }
 
-struct RoundTrip {
-  const char* halftone;
-  const char* orientation;
-};
+using PrintTest = ToolTest;
 
-void PrintTo(const RoundTrip& trip, std::ostream* out) {
-  *out << trip.halftone << " " << trip.orientation;
-}
+TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrientation) {
+  for (const char* halftone : {"threshold", "ordered", "diffusion"}) {
+    for (const char* orientation : {"portrait", "landscape"}) {
+      SCOPED_TRACE(std::string(halftone) + " " + orientation);
+      const Args options = {"--halftone", halftone, "--orientation", orientation};
+      const bool landscape = std::string(orientation) == "landscape";
+      auto [cx, cy] = Page(options);
+      ASSERT_GT(cx, 0u);
+      ASSERT_LE(landscape ? cy : cx, kHeadDots);
+      const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack),
+                                       Pattern(cx, cy)};
+      Args print = {"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"};
+      print.insert(print.end(), options.begin(), options.end());
+      WritePgm(Path("white.pgm"), pages[0]);
+      WritePgm(Path("black.pgm"), pages[1]);
+      WritePgm(Path("pattern.pgm"), pages[2]);
+      ToolResult printed = Run(print);
+      ASSERT_EQ(printed.status, 0) << printed.err;
 
-class PrintRoundTripTest : public ToolTest, public ::testing::WithParamInterface<RoundTrip> {};
-
-TEST_P(PrintRoundTripTest, DecodedDotsAreWhatThePagesShouldPrint) {
-  const Args options = {"--halftone", GetParam().halftone, "--orientation", GetParam().orientation};
-  const bool landscape = std::string(GetParam().orientation) == "landscape";
-  auto [cx, cy] = Page(options);
-  ASSERT_GT(cx, 0u);
-  ASSERT_LE(landscape ? cy : cx, kHeadDots);
-  const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack), Pattern(cx, cy)};
-  Args print = {"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"};
-  print.insert(print.end(), options.begin(), options.end());
-  WritePgm(Path("white.pgm"), pages[0]);
-  WritePgm(Path("black.pgm"), pages[1]);
-  WritePgm(Path("pattern.pgm"), pages[2]);
-  ToolResult printed = Run(print);
-  ASSERT_EQ(printed.status, 0) << printed.err;
-
-  Json stream = RunJson({"decode", "out.bin", "--png", "page"});
-  ASSERT_EQ(stream["pages"].size(), 3u);
-  EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], 0);
-  EXPECT_EQ(stream["pages"][1]["labels"][0]["dots"], uint64_t{cx} * cy);
-  for (size_t i = 0; i < pages.size(); ++i) {
-    Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
-    Gray expected = Printed(pages[i], landscape);
-    ASSERT_EQ(png.height, expected.height) << "page " << i + 1;
-    EXPECT_TRUE(png.pixels == expected.pixels) << "page " << i + 1;
+      Json stream = RunJson({"decode", "out.bin", "--png", "page"});
+      ASSERT_EQ(stream["pages"].size(), 3u);
+      EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], 0);
+      EXPECT_EQ(stream["pages"][1]["labels"][0]["dots"], uint64_t{cx} * cy);
+      for (size_t i = 0; i < pages.size(); ++i) {
+        Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
+        Gray expected = Printed(pages[i], landscape);
+        ASSERT_EQ(png.height, expected.height) << "page " << i + 1;
+        EXPECT_TRUE(png.pixels == expected.pixels) << "page " << i + 1;
+      }
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    ToneModesAndOrientations, PrintRoundTripTest,
-    ::testing::Values(RoundTrip{"threshold", "portrait"}, RoundTrip{"threshold", "landscape"},
-                      RoundTrip{"ordered", "portrait"}, RoundTrip{"ordered", "landscape"},
-                      RoundTrip{"diffusion", "portrait"}, RoundTrip{"diffusion", "landscape"}),
-    [](const auto& test) {
-      return std::string(test.param.halftone) + "_" + test.param.orientation;
-    });
-
-using PrintTest = ToolTest;
 
 TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnTheTape) {
   // A 4:3 image across the tape: as wide as the page, and 3/4 of that long on the tape,

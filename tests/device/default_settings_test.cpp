@@ -49,7 +49,6 @@ TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowT
   EXPECT_TRUE(Same(Build(), test::FixedDefaults()));
   host::SetCodePages(437, 936);
   EXPECT_EQ(+Build().priv.privFlags, 0x30A0u);
-  ExpectNothingLeaked();
 }
 
 TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchFormName) {
@@ -68,7 +67,6 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
   EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.privLengthDots),
                                s.dm.dmPrintQuality, s.dm.dmYResolution}),
             std::vector<LONG>({LAST_RESORT_PAPER_SIZE, 500, 709, 360, 360}));
-  ExpectNothingLeaked();
 }
 
 TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {
@@ -139,7 +137,6 @@ TEST_F(DefaultSettingsTest, OnlyAUsEnglishUnicodeResourceLibraryGivesZero) {
     host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
     EXPECT_EQ(ResourceLanguageFlag(), 1u) << length;
   }
-  ExpectNothingLeaked();
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class DeviceContextTest : public test::EngineTest {
     ExpectNothingLeaked();
     installation_.reset();
     DrvDisableDriver();
-    HostTest::TearDown();
+    host::Reset();
   }
   // DrvEnablePDEV for the printer with an application's device mode (or none); the engine
   // records land in records when given.
@@ -115,7 +115,6 @@ TEST_F(DeviceContextTest, EnableBuildsAValidContextAndDisableReleasesEverything)
   EXPECT_EQ(records.deviceInfo.iDitherFormat, static_cast<ULONG>(BMF_8BPP));
 
   Disable(context);
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, GraphicsCapabilitiesFollowPrivFlagsBit2000) {
@@ -143,7 +142,6 @@ TEST_F(DeviceContextTest, GraphicsCapabilitiesFollowPrivFlagsBit2000) {
   EXPECT_FALSE(FillDeviceInfo(context, sizeof(shortInfo), &shortInfo));
   EXPECT_EQ(shortInfo.flGraphicsCaps, 0xABABABABu);
   Disable(context);
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
@@ -164,7 +162,6 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
                           sizeof(info), &info, {}, nullptr, nullptr),
             nullptr)
       << "no printer";
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
@@ -175,7 +172,6 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
   EXPECT_EQ(Enable(), nullptr) << "no model-data library";
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
@@ -196,7 +192,6 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(Enable(), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
@@ -219,7 +214,6 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
     }));
     ExpectAlong(lengthAlone.gdi, 1304, 57, -(1000 - 80) * 100, "length without a paper size");
   }
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
@@ -246,7 +240,6 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
     EXPECT_EQ(+made.settings.priv.xbLength, 14173u);
     ExpectAlong(made.gdi, 14173 - 2 * 57 + 1, 57, -(400 - 80) * 100, std::to_string(requested));
   }
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
@@ -281,7 +274,6 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
   host::SetUserDevmode(printer(), BytesOf(user));
   made = Make(unknownPaper);
   ExpectAlong(made.gdi, 1304, 57, -(1000 - 80) * 100, "per-user length");
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
@@ -308,7 +300,6 @@ TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
   for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
     ASSERT_EQ(slots[at], 0xFF) << at;
   Disable(context);
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, DriverDirectoryTooLongForThePathBufferIsRefused) {
@@ -346,7 +337,6 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
   EXPECT_EQ(context->engineDevice, static_cast<HDEV>(5));
   Disable(other);
   Disable(context);
-  ExpectNothingLeaked();
 }
 
 TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
@@ -370,7 +360,6 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   EXPECT_EQ(newContext->settings.priv.privOpt40000, 1u);
   Disable(oldContext);
   Disable(newContext);
-  ExpectNothingLeaked();
 }
 
 }  // namespace

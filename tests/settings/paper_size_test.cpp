@@ -141,7 +141,6 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
     EXPECT_EQ(+scratch_.priv.privMediaBase, carried ? base : 0u) << id;
     EXPECT_EQ(+scratch_.priv.privMediaId, carried ? id : 4) << id;
   }
-  ExpectNothingLeaked();
 }
 
 }  // namespace

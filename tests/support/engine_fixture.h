@@ -29,7 +29,7 @@ class EngineTest : public HostTest {
   void TearDown() override {
     ExpectNothingLeaked();
     installation_.reset();
-    HostTest::TearDown();
+    host::Reset();
   }
   // Replaces the installation with one made of files.
   void Install(const host::InstallationFiles& files);

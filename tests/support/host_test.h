@@ -1,5 +1,5 @@
 // The base of tests that run driver code on the host: a clean host for every test, and a
-// check that a test gave back everything it took.
+// check, at its end and wherever it calls it, that it gave back everything it took.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,10 @@ class HostTest : public ::testing::Test {
     baseline_ = host::Live();
   }
 
-  void TearDown() override { host::Reset(); }
+  void TearDown() override {
+    ExpectNothingLeaked();
+    host::Reset();
+  }
 
   // Everything the host handed out since SetUp has been given back.
   void ExpectNothingLeaked() {

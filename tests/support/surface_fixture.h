@@ -27,7 +27,6 @@ class SurfaceFixture : public HostTest {
     context_.reset();
     host::DeleteEngineDevice(device_);
     host::RemovePrinter(printer_);
-    ExpectNothingLeaked();
     HostTest::TearDown();
   }
   HSURF Enable() { return DrvEnableSurface(HandleFromContext(context_->get())); }

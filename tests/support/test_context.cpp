@@ -97,6 +97,11 @@ TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
 }
 
 void TestContext::SetMedia(const std::vector<MediaListEntry>& media, BYTE modelType) {
+  const ModelData& old = context_->modelData;
+  for (void* block : {static_cast<void*>(old.modelRecord), static_cast<void*>(old.mediaList),
+                      static_cast<void*>(old.mediaTable)}) {
+    if (block) HeapFree(heap_, 0, block);
+  }
   DWORD count = static_cast<DWORD>(media.size());
   auto* model = static_cast<ModelRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(ModelRecord)));
   model->moType = modelType;

@@ -38,7 +38,8 @@ class TestContext {
   SettingsRecord& settings() const { return context_->settings; }
   PrivateSettings& priv() const { return context_->settings.priv; }
 
-  // Replaces the media table (and list and model record) with one made from media.
+  // Replaces the media table (and list and model record) with one made from media; the
+  // ones it replaces are given back.
   void SetMedia(const std::vector<MediaListEntry>& media, BYTE modelType = '0');
 
  private:
