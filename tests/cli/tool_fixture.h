@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/image_input.h"
 #include "tests/support/tool_runner.h"
 
 namespace test {
@@ -46,6 +47,17 @@ class ToolTest : public ::testing::Test {
 
   ScratchDir dir_;
 };
+
+// A PNG read back as 8-bit gray (a bilevel PNG of the tool gives 0 and 255) by the tool's
+// own image decoding, which ImageInputTest holds to every colour type libpng writes.
+inline Gray ReadPngGray(const std::string& path) {
+  const tq33cli::ImageSource source = tq33cli::OpenImageSource(path);
+  const tq33cli::ImageSize size = tq33cli::ProbeImage(source);
+  Gray image{size.width, size.height, std::vector<uint8_t>(size_t{size.width} * size.height)};
+  tq33cli::GrayPage page{size.width, size.height, image.pixels.data()};
+  tq33cli::RenderImage(source, tq33cli::Fit::None, &page);
+  return image;
+}
 
 inline std::string SourcePath(const std::string& relative) {
   return std::string(TQ33_SOURCE_DIR) + "/" + relative;

@@ -90,57 +90,43 @@ class DeviceContextTest : public test::EngineTest {
 // The page along the tape (the settings are landscape: x runs along it) and its margin.
 void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
                  const std::string& door) {
-  EXPECT_EQ(gdi.ulHorzRes, dots) << door;
-  EXPECT_EQ(gdi.ptlPhysOffset.x, margin) << door;
-  EXPECT_EQ(static_cast<LONG>(gdi.ulHorzSize), micrometres) << door;
+  EXPECT_EQ(std::tuple(gdi.ulHorzRes, gdi.ptlPhysOffset.x, static_cast<LONG>(gdi.ulHorzSize)),
+            std::tuple(dots, margin, micrometres))
+      << door;
 }
 
-TEST_F(DeviceContextTest, EnableBuildsAValidContextAndDisableReleasesEverything) {
+TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSettings) {
   EngineRecords records{};
   DeviceContext* context = Enable(nullptr, &records);
   ASSERT_NE(context, nullptr);
   EXPECT_TRUE(isValidDeviceContext(context));
   EXPECT_EQ(context->printer, printer());
-  EXPECT_NE(context->sideRecord, nullptr);
-  EXPECT_NE(context->mediaDefinitions, nullptr);
-
-  // The default palette is a gray ramp from black to white.
+  EXPECT_TRUE(context->sideRecord && context->mediaDefinitions);
+  // The default palette is a gray ramp from black to white; no fonts, 8-bit dithering.
   ASSERT_TRUE(context->palette);
   EXPECT_EQ(records.deviceInfo.hpalDefault, context->palette);
   std::vector<ULONG> palette = host::PaletteEntries(context->palette);
   ASSERT_EQ(palette.size(), 256u);
-  EXPECT_EQ((std::vector<ULONG>{palette[0], palette[128], palette[255]}),
-            (std::vector<ULONG>{0x000000, 0x808080, 0xFFFFFF}));
-  EXPECT_EQ(records.deviceInfo.cFonts, 0u);
-  EXPECT_EQ(records.deviceInfo.iDitherFormat, static_cast<ULONG>(BMF_8BPP));
+  EXPECT_EQ((std::vector<ULONG>{palette[0], palette[128], palette[255], records.deviceInfo.cFonts,
+                                records.deviceInfo.iDitherFormat}),
+            (std::vector<ULONG>{0x000000, 0x808080, 0xFFFFFF, 0, BMF_8BPP}));
 
-  Disable(context);
-}
-
-TEST_F(DeviceContextTest, GraphicsCapabilitiesFollowPrivFlagsBit2000) {
-  DeviceContext* context = Enable();
-  ASSERT_NE(context, nullptr);
+  // Graphics capabilities follow privFlags bit 2000; the old palette is deleted first.
   DEVINFO info{};
-  context->settings.priv.privFlags = 0x3000;
-  ASSERT_TRUE(FillDeviceInfo(context, sizeof(info), &info));
-  EXPECT_EQ(info.flGraphicsCaps, 0x11Fu);
-  context->settings.priv.privFlags = 0x1000;
-  ASSERT_TRUE(FillDeviceInfo(context, sizeof(info), &info));
-  EXPECT_EQ(info.flGraphicsCaps, 0x211Fu);
-  EXPECT_EQ(host::Live().palettes, baseline_.palettes + 1) << "the old palette is deleted first";
-
-  // A short engine record receives only its own size.
-  DEVINFO shortInfo;
-  std::memset(&shortInfo, 0xAB, sizeof(shortInfo));
-  ASSERT_TRUE(FillDeviceInfo(context, 4, &shortInfo));
-  EXPECT_EQ(shortInfo.flGraphicsCaps, 0x211Fu);
-  EXPECT_EQ(shortInfo.cFonts, 0xABABABABu);
-
-  // No palette: the engine's record is not written.
+  for (auto [flags, caps] : {std::pair<DWORD, ULONG>{0x3000, 0x11F}, {0x1000, 0x211F}}) {
+    context->settings.priv.privFlags = flags;
+    ASSERT_TRUE(FillDeviceInfo(context, sizeof(info), &info));
+    EXPECT_EQ(info.flGraphicsCaps, caps);
+  }
+  EXPECT_EQ(host::Live().palettes, baseline_.palettes + 1);
+  // A short engine record receives only its own size; without a palette, nothing.
+  std::memset(&info, 0xAB, sizeof(info));
+  ASSERT_TRUE(FillDeviceInfo(context, 4, &info));
+  EXPECT_EQ(std::tuple(info.flGraphicsCaps, info.cFonts), std::tuple(0x211Fu, 0xABABABABu));
   host::FailCall(host::Call::EngCreatePalette, 1);
-  std::memset(&shortInfo, 0xAB, sizeof(shortInfo));
-  EXPECT_FALSE(FillDeviceInfo(context, sizeof(shortInfo), &shortInfo));
-  EXPECT_EQ(shortInfo.flGraphicsCaps, 0xABABABABu);
+  std::memset(&info, 0xAB, sizeof(info));
+  EXPECT_FALSE(FillDeviceInfo(context, sizeof(info), &info));
+  EXPECT_EQ(info.flGraphicsCaps, 0xABABABABu);
   Disable(context);
 }
 
@@ -150,18 +136,15 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
   HANDLE misbehaving = host::AddPrinter(setup);
   GDIINFO gdi{};
   DEVINFO info{};
-  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
-                          sizeof(info), &info, {}, nullptr, misbehaving),
-            nullptr);
+  auto enableOn = [&](HANDLE printer) {
+    return DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
+                         sizeof(info), &info, {}, nullptr, printer);
+  };
+  EXPECT_EQ(enableOn(misbehaving), nullptr);
   host::RemovePrinter(misbehaving);
-
+  EXPECT_EQ(enableOn(nullptr), nullptr) << "no printer";
   host::FailCall(host::Call::GetPrinterDriver, 1);
   EXPECT_EQ(Enable(), nullptr) << "a probe failing with another error than 122";
-  host::ClearFailures();
-  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
-                          sizeof(info), &info, {}, nullptr, nullptr),
-            nullptr)
-      << "no printer";
 }
 
 TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
@@ -178,20 +161,19 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   // The 24 mm tape at its least length, 4 mm, asked for by the application, and the same
   // from the stored default options: its two 4 mm margins leave nothing to draw on, so no
   // context, and the last error names the settings as at fault.
-  SettingsRecord record = Record([](SettingsRecord& r) {
+  const SettingsRecord record = Record([](SettingsRecord& r) {
     r.dm.dmPaperSize = 262;
     r.dm.dmPaperLength = 20;
   });
-  SetLastError(ERROR_SUCCESS);
-  EXPECT_EQ(Enable(&record.dm), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
-  ExpectNothingLeaked();
-
-  DefaultOptions options = {DEFAULT_OPTIONS_SIZE, DOM_LENGTH | DOM_PAPER_SIZE, 0, 0, 262};
-  host::SetPrinterDataBinary(printer(), u"RegDefaultOptions", BytesOf(options));
-  SetLastError(ERROR_SUCCESS);
-  EXPECT_EQ(Enable(), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  for (const DEVMODEW* devmode : {&record.dm, static_cast<const DEVMODEW*>(nullptr)}) {
+    if (!devmode) {
+      DefaultOptions options = {DEFAULT_OPTIONS_SIZE, DOM_LENGTH | DOM_PAPER_SIZE, 0, 0, 262};
+      host::SetPrinterDataBinary(printer(), u"RegDefaultOptions", BytesOf(options));
+    }
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(Enable(devmode), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  }
 }
 
 TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
@@ -236,8 +218,8 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
       r.priv.xbRequest = XB_LENGTH;
       r.priv.xbLength = requested;
     }));
-    EXPECT_EQ(+made.settings.priv.privLength, 400u);
-    EXPECT_EQ(+made.settings.priv.xbLength, 14173u);
+    EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
+              std::tuple(400u, 14173u));
     ExpectAlong(made.gdi, 14173 - 2 * 57 + 1, 57, -(400 - 80) * 100, std::to_string(requested));
   }
 }
@@ -267,8 +249,8 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
   host::SetUserDevmode(printer(), BytesOf(user));
   const SettingsRecord unknownPaper = Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; });
   Made made = Make(unknownPaper);
-  EXPECT_EQ(+made.settings.priv.privMediaBase, 0u);
-  EXPECT_EQ(+made.settings.priv.privMediaId, 25);
+  EXPECT_EQ(std::tuple(+made.settings.priv.privMediaBase, +made.settings.priv.privMediaId),
+            std::tuple(0u, 25));
   user = Make().defaults;
   user.dm.dmPaperLength = -1;
   host::SetUserDevmode(printer(), BytesOf(user));
@@ -295,8 +277,7 @@ TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
   DeviceContext* context = Enable();
   ASSERT_NE(context, nullptr);
   const auto* slots = reinterpret_cast<const BYTE*>(context->mediaDefinitions);
-  EXPECT_EQ(context->mediaDefinitionCount, 4u);
-  EXPECT_NE(slots[0], 0xFF);
+  EXPECT_TRUE(context->mediaDefinitionCount == 4 && slots[0] != 0xFF);
   for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
     ASSERT_EQ(slots[at], 0xFF) << at;
   Disable(context);
@@ -304,9 +285,7 @@ TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
 
 TEST_F(DeviceContextTest, DriverDirectoryTooLongForThePathBufferIsRefused) {
   for (size_t length : {240u, 250u, 255u, 258u, 300u}) {
-    std::u16string directory = u"C:\\";
-    while (directory.size() < length) directory += u'd';
-    host::SetDriverDirectory(directory);
+    host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
     EXPECT_EQ(Enable(), nullptr) << "directory of " << length << " units";
     ExpectNothingLeaked();
   }

@@ -9,23 +9,17 @@ using EngineTest = HostTest;
 TEST_F(EngineTest, BitmapsGetZeroedBitsAndDescribeTheirRows) {
   HBITMAP given = EngCreateBitmap(SIZEL{100, 3}, 128, BMF_8BPP, BMF_TOPDOWN, nullptr);
   HBITMAP computed = EngCreateBitmap(SIZEL{5, 4}, 0, BMF_8BPP, 0, nullptr);
-  ASSERT_TRUE(given);
-  ASSERT_TRUE(computed);
-  EXPECT_NE(given, computed);
+  ASSERT_TRUE(given && computed && given != computed);
   SURFOBJ* top = host::SurfaceObject((HSURF)given);
   ASSERT_NE(top, nullptr);
-  EXPECT_EQ(top->hsurf, (HSURF)given);
-  EXPECT_EQ(top->sizlBitmap.cx, 100);
-  EXPECT_EQ(top->cjBits, 384u);
-  EXPECT_EQ(top->lDelta, 128);
-  EXPECT_EQ(top->pvScan0, top->pvBits);
+  EXPECT_EQ(std::tuple(top->hsurf, top->sizlBitmap.cx, top->cjBits, top->lDelta, top->pvScan0),
+            std::tuple((HSURF)given, 100, 384u, 128, top->pvBits));
   const BYTE* bits = static_cast<const BYTE*>(top->pvBits);
   EXPECT_EQ(bits[0] | bits[383], 0);
   // Rows padded to 32 bits; bottom-up rows start from the last.
   SURFOBJ* bottom = host::SurfaceObject((HSURF)computed);
-  EXPECT_EQ(bottom->cjBits, 32u);
-  EXPECT_EQ(bottom->lDelta, -8);
-  EXPECT_EQ(bottom->pvScan0, static_cast<BYTE*>(bottom->pvBits) + 24);
+  EXPECT_EQ(std::tuple(bottom->cjBits, bottom->lDelta, bottom->pvScan0),
+            std::tuple(32u, -8, static_cast<BYTE*>(bottom->pvBits) + 24));
   EXPECT_EQ(host::Live().surfaces - baseline_.surfaces, 2);
   EXPECT_TRUE(EngDeleteSurface((HSURF)given));
   EXPECT_TRUE(EngDeleteSurface((HSURF)computed));
@@ -36,11 +30,13 @@ TEST_F(EngineTest, BitmapsBeyondTheLimitOrMalformedAreRefused) {
   host::SetMaxBitmapBytes(1000);
   HBITMAP fits = EngCreateBitmap(SIZEL{100, 10}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr);
   EXPECT_TRUE(fits);
-  EXPECT_FALSE(EngCreateBitmap(SIZEL{100, 11}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr));
-  EXPECT_FALSE(EngCreateBitmap(SIZEL{100, 2}, 99, BMF_8BPP, BMF_TOPDOWN, nullptr));
-  EXPECT_FALSE(EngCreateBitmap(SIZEL{0, 2}, 0, BMF_8BPP, BMF_TOPDOWN, nullptr));
-  EXPECT_FALSE(EngCreateBitmap(SIZEL{4, 2}, 0, 42, BMF_TOPDOWN, nullptr));
-  EXPECT_FALSE(EngCreateBitmap(SIZEL{0x7FFFFFFF, 0x7FFFFFFF}, 0, BMF_24BPP, 0, nullptr));
+  // Over the limit, rows shorter than the width, no width, an unknown format, too large.
+  const int top = BMF_TOPDOWN;
+  for (auto [size, stride, format, flags] :
+       {std::tuple(SIZEL{100, 11}, 100, BMF_8BPP, top), {SIZEL{100, 2}, 99, BMF_8BPP, top},
+        {SIZEL{0, 2}, 0, BMF_8BPP, top}, {SIZEL{4, 2}, 0, 42, top},
+        {SIZEL{0x7FFFFFFF, 0x7FFFFFFF}, 0, BMF_24BPP, 0}})
+    EXPECT_FALSE(EngCreateBitmap(size, stride, format, flags, nullptr)) << size.cx;
   host::Reset();
   HBITMAP large = EngCreateBitmap(SIZEL{100, 11}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr);
   EXPECT_TRUE(large);
@@ -57,11 +53,10 @@ TEST_F(EngineTest, AssociationFillsTheBoundDeviceAndMarksAreObserved) {
   EXPECT_FALSE(EngAssociateSurface(HSURF{}, device, 0));
   EXPECT_FALSE(host::IsAssociated(surface));
   ASSERT_TRUE(EngAssociateSurface(surface, device, 0x40));
-  EXPECT_TRUE(host::IsAssociated(surface));
-  EXPECT_EQ(host::SurfaceHooks(surface), 0x40u);
-  EXPECT_EQ(host::SurfaceObject(surface)->dhpdev, driverDevice);
-  EXPECT_EQ(host::SurfaceObject(surface)->hdev, device);
-  EXPECT_FALSE(host::IsBandingSurface(surface));
+  const SURFOBJ* object = host::SurfaceObject(surface);
+  EXPECT_EQ(std::tuple(host::IsAssociated(surface), host::SurfaceHooks(surface), object->dhpdev,
+                       object->hdev, host::IsBandingSurface(surface)),
+            std::tuple(true, 0x40u, driverDevice, device, false));
   EXPECT_TRUE(EngMarkBandingSurface(surface));
   EXPECT_TRUE(host::IsBandingSurface(surface));
   EXPECT_TRUE(EngDeleteSurface(surface));

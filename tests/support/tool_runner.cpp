@@ -123,40 +123,6 @@ void WritePng(const std::string& path, const PngLayout& layout) {
   std::fclose(file);
 }
 
-Gray ReadPngGray(const std::string& path) {
-  Gray image;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    ADD_FAILURE() << "cannot open " << path;
-    return image;
-  }
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
-    ADD_FAILURE() << "libpng could not read " << path;
-    return Gray{};
-  }
-  png_init_io(png, file);
-  png_read_info(png, info);
-  png_set_expand(png);
-  png_set_strip_16(png);
-  png_set_strip_alpha(png);
-  png_set_rgb_to_gray_fixed(png, 1, -1, -1);
-  png_read_update_info(png, info);
-  image.width = png_get_image_width(png, info);
-  image.height = png_get_image_height(png, info);
-  image.pixels.resize(size_t{image.width} * image.height);
-  std::vector<png_bytep> rows(image.height);
-  for (uint32_t y = 0; y < image.height; ++y)
-    rows[y] = image.pixels.data() + size_t{y} * image.width;
-  png_read_image(png, rows.data());
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
-  return image;
-}
-
 std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
   std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
   std::vector<uint8_t> chunk = {'I', 'H', 'D', 'R'};

@@ -64,9 +64,6 @@ struct PngLayout {
 };
 void WritePng(const std::string& path, const PngLayout& layout);
 
-// A PNG read back as 8-bit gray (a bilevel PNG of the tool gives 0 and 255).
-Gray ReadPngGray(const std::string& path);
-
 // A PNG signature and IHDR chunk claiming width x height, with a correct CRC and
 // nothing after it.
 std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height);
