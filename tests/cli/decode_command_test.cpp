@@ -29,15 +29,14 @@ TEST_F(DecodeTest, ReportsTheJobRecordTheHeaderAndTheLines) {
   EXPECT_EQ(decoded["format"], "framed");
   ASSERT_EQ(decoded["pages"].size(), 1u);
   const Json& page = decoded["pages"][0];
-  EXPECT_EQ(page["record"]["totalLength"], stream_.size());
-  EXPECT_EQ(page["record"]["copies"], 1);
+  EXPECT_EQ(Json({page["record"]["totalLength"], page["record"]["copies"]}),
+            Json({stream_.size(), 1}));
   const Json& label = page["labels"][0];
   EXPECT_EQ(label["header"]["resolution"], 360);
   EXPECT_EQ(label["header"]["widthByte"], page["record"]["widthByte"]);
-  EXPECT_EQ(label["lines"], lines_);
-  EXPECT_EQ(label["rasterLines"], (lines_ + 2) / 3);
-  EXPECT_EQ(label["dots"], (lines_ + 2) / 3);
-  EXPECT_EQ(label["end"], 0x0C);
+  // A line a column, every third with its dot.
+  EXPECT_EQ(Json({label["lines"], label["rasterLines"], label["dots"], label["end"]}),
+            Json({lines_, (lines_ + 2) / 3, (lines_ + 2) / 3, 0x0C}));
 
   ToolResult text = Run({"decode", "out.bin"});
   EXPECT_EQ(text.status, 0);

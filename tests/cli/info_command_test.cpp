@@ -28,12 +28,11 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
   EXPECT_EQ(info["settings"]["xbTag"], "VQNZ");
   // The media record is the one the page and the GDIINFO were made for.
   EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["dmPaperSize"]);
-  EXPECT_EQ(info["media"]["definitionIndex"], -1);
   EXPECT_EQ(info["gdiinfo"]["ulHorzRes"], info["page"]["cx"]);
   EXPECT_EQ(info["gdiinfo"]["ulVertRes"], info["page"]["cy"]);
-  EXPECT_EQ(info["page"]["bandCount"], 1);
-  EXPECT_EQ(info["devinfo"]["iDitherFormat"], BMF_8BPP);
-  EXPECT_EQ(info["printerData"]["fontSlotCount"], 1);
+  EXPECT_EQ(Json({info["media"]["definitionIndex"], info["page"]["bandCount"],
+                  info["devinfo"]["iDitherFormat"], info["printerData"]["fontSlotCount"]}),
+            Json({-1, 1, BMF_8BPP, 1}));
 
   Json banded = RunJson({"info", "--paper", "318", "--max-bitmap", "40000"});
   EXPECT_TRUE(banded["page"]["banded"].get<bool>());
@@ -129,25 +128,16 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   EXPECT_EQ(orientation({"--orientation", "portrait", "--set", "dmOrientation=2"}), 2);
   EXPECT_EQ(orientation({"--set", "dmOrientation=2", "--orientation", "portrait"}), 1);
 
-  Json high = RunJson({"info", "--dpi", "720"})["settings"];
-  EXPECT_EQ(high["dmYResolution"], 720);
-  EXPECT_EQ(high["dmPrintQuality"], 360);
-  EXPECT_EQ(high["privMargin"], 114) << "the 57 dots of 4 mm at 360 dpi, converted as the filter does";
-  // A US English resource library forbids 720 dots per inch.
-  Json refused = RunJson({"info", "--dpi", "720", "--resource-language", "0409:04B0"})["settings"];
-  EXPECT_EQ(refused["dmYResolution"], 360);
-  EXPECT_EQ(refused["privHighResAllowed"], 0);
-
-  Json options =
-      RunJson({"info", "--halftone", "ordered", "--contrast", "-20", "--mirror", "--no-auto-cut",
-               "--no-half-cut", "--chain", "--copies", "3"})["settings"];
-  EXPECT_EQ(options["privHalftone"], 2);
-  EXPECT_EQ(options["privContrast"], -20);
-  EXPECT_EQ(options["privMirror"], 1);
-  EXPECT_EQ(options["privAutoCut"], 0);
-  EXPECT_EQ(options["privHalfCut"], 0);
-  EXPECT_EQ(options["privChainPrint"], 1);
-  EXPECT_EQ(options["dmCopies"], 3);
+  // 720 dpi keeps the 57 dots of 4 mm at 360 dpi as 114, as the filter converts them; a US
+  // English resource library forbids 720 dots per inch.
+  ExpectFields(RunJson({"info", "--dpi", "720"})["settings"],
+               R"({"dmYResolution": 720, "dmPrintQuality": 360, "privMargin": 114})");
+  ExpectFields(RunJson({"info", "--dpi", "720", "--resource-language", "0409:04B0"})["settings"],
+               R"({"dmYResolution": 360, "privHighResAllowed": 0})");
+  ExpectFields(RunJson({"info", "--halftone", "ordered", "--contrast", "-20", "--mirror",
+                        "--no-auto-cut", "--no-half-cut", "--chain", "--copies", "3"})["settings"],
+               R"({"privHalftone": 2, "privContrast": -20, "privMirror": 1, "privAutoCut": 0,
+                   "privHalfCut": 0, "privChainPrint": 1, "dmCopies": 3})");
 }
 
 TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
@@ -162,13 +152,11 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   Json info = RunJson({"info", "--plain", "--printer-data", "FreeMem=2000", "--printer-data",
                        "CurDevHTInfo=@ht.bin", "--registry-options", "options.bin", "--codepage",
                        "1250", "--measure", "1"});
-  EXPECT_EQ(info["settings"]["privUseMonitor"], 0);
-  EXPECT_EQ(info["printerData"]["pdFreeMemory"], 2000 * 1024);
-  EXPECT_EQ(info["printerData"]["fontSlotCount"], 2000 * 1024 / 337920);
+  ExpectFields(info["settings"], R"({"privUseMonitor": 0, "privInchUnits": 1})");
+  // 2000 KB of free memory, a font slot for every 337920 bytes; privFlags 0x3000.
+  ExpectFields(info["printerData"], R"({"pdFreeMemory": 2048000, "fontSlotCount": 6})");
+  ExpectFields(info["defaultSettings"], R"({"privHalftone": 1, "privFlags": 12288})");
   EXPECT_EQ(info["gdiinfo"]["ulHTPatternSize"], 7);
-  EXPECT_EQ(info["defaultSettings"]["privHalftone"], 1);
-  EXPECT_EQ(info["defaultSettings"]["privFlags"], 0x3000);
-  EXPECT_EQ(info["settings"]["privInchUnits"], 1);
   // A paper size the table lacks falls back to the printer's per-user record.
   SettingsRecord user = FixedDefaults();
   user.dm.dmPaperSize = 260;

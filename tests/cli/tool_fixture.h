@@ -36,6 +36,13 @@ class ToolTest : public ::testing::Test {
     return {page.value("cx", 0u), page.value("cy", 0u)};
   }
 
+  // Expects every field of expected, a JSON object, to hold its value in actual.
+  static void ExpectFields(const Json& actual, const std::string& expected) {
+    const Json fields = Json::parse(expected);
+    for (const auto& [key, value] : fields.items())
+      EXPECT_EQ(actual.value(key, Json()), value) << key;
+  }
+
   // Expects a failure with this status whose message names the cause.
   void ExpectFailure(const ToolResult& result, int status, const std::string& cause) {
     EXPECT_EQ(result.status, status) << result.err;

@@ -41,12 +41,11 @@ TEST_F(JobSettingsTest, EveryPageSizeOfTheCatalogSelectsItsMediumAndTheTapeLengt
     auto session = OpenFor({choice.keyword, choice.width, 777, 360});
     ASSERT_TRUE(session);
     const SettingsRecord& s = test::Context(*session)->settings;
-    EXPECT_EQ(static_cast<WORD>(s.dm.dmPaperSize), choice.paperSize);
-    EXPECT_EQ(s.priv.privMediaId, choice.mediaIndex);
-    EXPECT_EQ(s.priv.privFormIndex, choice.definition + 1);
-    EXPECT_EQ(s.dm.dmOrientation, DMORIENT_LANDSCAPE);
     // Continuous tape prints the page's length, a label its own.
-    EXPECT_EQ(s.priv.privLength, static_cast<DWORD>(choice.continuous() ? 777 : choice.length));
+    EXPECT_EQ(std::tuple(static_cast<WORD>(s.dm.dmPaperSize), +s.priv.privMediaId,
+                         +s.priv.privFormIndex, +s.dm.dmOrientation, +s.priv.privLength),
+              std::tuple(choice.paperSize, +choice.mediaIndex, choice.definition + 1,
+                         DMORIENT_LANDSCAPE, choice.continuous() ? 777u : DWORD(choice.length)));
   }
 }
 
@@ -54,9 +53,9 @@ TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
   // No such page size: the driver takes the 12 mm tape (record 3) for a width of 11.5 mm.
   auto custom = OpenFor({"Custom.33x142", 115, 500, 360});
   ASSERT_TRUE(custom);
-  EXPECT_EQ(test::Context(*custom)->settings.dm.dmPaperSize, DMPAPER_USER);
-  EXPECT_EQ(test::Context(*custom)->settings.priv.privMediaId, 3);
-  EXPECT_EQ(test::Context(*custom)->settings.priv.privLength, 500u);
+  const SettingsRecord& c = test::Context(*custom)->settings;
+  EXPECT_EQ(std::tuple(+c.dm.dmPaperSize, +c.priv.privMediaId, +c.priv.privLength),
+            std::tuple(DMPAPER_USER, 3, 500u));
 
   // At 720 dpi along the tape the margin takes twice the dots, not half the length.
   auto low = OpenFor({"Laminated_tape_24mm", 240, 1000, 360});
@@ -80,11 +79,9 @@ TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWith
   auto session = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, options, 7);
   ASSERT_TRUE(session);
   const SettingsRecord& s = test::Context(*session)->settings;
-  EXPECT_EQ(s.dm.dmCopies, 7);
-  EXPECT_EQ(s.priv.privLength, 500u);
-  EXPECT_EQ(s.priv.privAutoCut, 0);
-  EXPECT_EQ(s.priv.privMirror, 1);
-  EXPECT_EQ(s.priv.privUseMonitor, 1);
+  EXPECT_EQ(std::tuple(+s.dm.dmCopies, +s.priv.privLength, +s.priv.privAutoCut, +s.priv.privMirror,
+                       +s.priv.privUseMonitor),
+            std::tuple(7, 500u, 0, 1, 1));
   EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT), XBO_MIRROR | XBO_HALF_CUT);
 
   // More copies than the driver takes ask for its most, not the single copy it would fall

@@ -29,16 +29,17 @@ const std::string kHeader = "%!PS-Adobe-3.0 EPSF-3.0\n";
 const std::string kBox = "%%BoundingBox: 0 0 100 50\n";
 
 TEST(BoundingBoxTest, FindsAWellFormedBoxAnywhereAndSkipsMalformedOnes) {
-  EXPECT_TRUE(Accepted(kHeader + kBox));
-  EXPECT_TRUE(Accepted(kHeader + "%%BoundingBox: (atend)\n%%BoundingBox:\t-10.5 0 20.25 .5\n"));
-  EXPECT_TRUE(Accepted("x %%BoundingBox: 1 2 3 4.12345678\n"));
   // A broken occurrence restarts the search at the very byte that broke it.
-  EXPECT_TRUE(Accepted("%%BoundingBox: 1 2 %%BoundingBox: 1 2 3 4 "));
-  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 0 0 100\n"));
-  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 0 0 100 50"));  // nothing after it
-  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: +1 0 100 50\n"));
-  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBox: 1e2 0 100 50\n"));
-  EXPECT_FALSE(Accepted(kHeader + "%%BoundingBo"));
+  const std::string atEnd = "%%BoundingBox: (atend)\n%%BoundingBox:\t-10.5 0 20.25 .5\n";
+  for (const std::string& good : {kHeader + kBox, kHeader + atEnd,
+                                  std::string("x %%BoundingBox: 1 2 3 4.12345678\n"),
+                                  std::string("%%BoundingBox: 1 2 %%BoundingBox: 1 2 3 4 ")})
+    EXPECT_TRUE(Accepted(good)) << good;
+  // Three numbers, nothing after the fourth, a sign, an exponent, a cut keyword, nothing.
+  for (const std::string& bad : {"%%BoundingBox: 0 0 100\n", "%%BoundingBox: 0 0 100 50",
+                                 "%%BoundingBox: +1 0 100 50\n", "%%BoundingBox: 1e2 0 100 50\n",
+                                 "%%BoundingBo"})
+    EXPECT_FALSE(Accepted(kHeader + bad)) << bad;
   EXPECT_FALSE(Accepted(""));
   // Bounded by the smaller of the record's own size and the size given.
   EXPECT_TRUE(Accepted(Eps(kBox, 4096), Eps(kBox).size()));
@@ -62,11 +63,9 @@ class EpsEscapeTest : public HostTest {
 TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   for (DWORD code : {8u, 4116u, 0x10008u}) EXPECT_EQ(Escape(QUERYESCSUPPORT, &code, 4), 1u);
   const DWORD other = 4115;
-  EXPECT_EQ(Escape(QUERYESCSUPPORT, &other, 4), 0u);
-  EXPECT_EQ(Escape(QUERYESCSUPPORT, nullptr, 4), 0u);
-  EXPECT_EQ(Escape(QUERYESCSUPPORT, "\x08", 1), 0u);
-  EXPECT_EQ(Escape(4117, &other, 4), 0u);
-  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(std::tuple(Escape(QUERYESCSUPPORT, &other, 4), Escape(QUERYESCSUPPORT, nullptr, 4),
+                       Escape(QUERYESCSUPPORT, "\x08", 1), Escape(4117, &other, 4), GetLastError()),
+            std::tuple(0u, 0u, 0u, 0u, 0u));
 
   const Bytes good = Eps(kHeader + kBox);
   const Bytes bad = Eps(kHeader + "%%BoundingBox: (atend)\n");
