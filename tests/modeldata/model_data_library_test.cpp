@@ -63,13 +63,11 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   ModelDataInitializeFn initialize = Initializer();
   ASSERT_NE(initialize, nullptr);
   ModelDataTable wrong{sizeof(ModelDataTable) == 20 ? 40u : DWORD(sizeof(ModelDataTable))};
-  EXPECT_FALSE(initialize(nullptr));
-  EXPECT_FALSE(initialize(&wrong));
-  EXPECT_EQ(wrong.mdOpen, nullptr);
+  EXPECT_FALSE(initialize(nullptr) || initialize(&wrong) || wrong.mdOpen);
   ASSERT_TRUE(initialize(&table_));
 
   ModelDataFile expected;
-  std::string text = DefaultData();
+  const std::string text = DefaultData();
   ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), &expected, nullptr);
   ModelDataHandle handle = 0;
   ASSERT_TRUE(table_.mdOpen(&handle, kDataPath));
@@ -79,11 +77,10 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   record[50] = 0xAB;
   DWORD returned = 0;
   ASSERT_TRUE(table_.mdGetModel(handle, 1, record, 50, &returned));
-  EXPECT_EQ(returned, 50u);
-  EXPECT_EQ(record[50], 0xAB) << "nothing beyond the size given is written";
+  EXPECT_EQ(std::tuple(returned, record[50]), std::tuple(50u, 0xAB)) << "nothing beyond the size";
   ASSERT_TRUE(table_.mdGetModel(handle, 1, record, MODEL_RECORD_SIZE, &returned));
-  EXPECT_EQ(returned, 118u);
-  EXPECT_EQ(std::memcmp(record, &expected.models[0].record, 118), 0);
+  EXPECT_EQ(std::tuple(returned, std::memcmp(record, &expected.models[0].record, 118)),
+            std::tuple(118u, 0));
   EXPECT_FALSE(table_.mdGetModel(handle, 2, record, 118, &returned)) << "no model 2";
 
   DWORD needed = 0, count = 0;
@@ -95,13 +92,13 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   std::vector<BYTE> list(probed + 1, 0xAB);
   SetLastError(0);
   EXPECT_FALSE(table_.mdGetMediaList(handle, 1, list.data(), probed - 1, &needed, &count));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(needed, probed);
-  EXPECT_EQ(list[0], 0xAB) << "a short buffer is left alone";
+  EXPECT_EQ(std::tuple(GetLastError(), needed, list[0]),
+            std::tuple(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), probed, 0xAB))
+      << "a short buffer is left alone";
   ASSERT_TRUE(table_.mdGetMediaList(handle, 1, list.data(), probed, &needed, &count));
-  EXPECT_EQ(count, 26u);
-  EXPECT_EQ(std::memcmp(list.data(), expected.models[0].media.data(), probed), 0);
-  EXPECT_EQ(list[probed], 0xAB);
+  EXPECT_EQ(std::tuple(count, std::memcmp(list.data(), expected.models[0].media.data(), probed),
+                       list[probed]),
+            std::tuple(26u, 0, 0xAB));
 
   EXPECT_TRUE(table_.mdClose(handle));
   EXPECT_FALSE(table_.mdClose(handle)) << "a closed handle is not closed twice";
@@ -128,8 +125,7 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   for (const auto& f : files) {
     WriteData(u"C:\\bad.model", f.bytes);
     EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model"));
-    EXPECT_EQ(GetLastError(), f.error);
-    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(std::tuple(GetLastError(), handle), std::tuple(f.error, 0u));
   }
   EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\missing.model"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

@@ -45,26 +45,20 @@ class BandLoopTest : public SurfaceFixture {
   BYTE Page(LONG x, LONG y) const {
     return static_cast<const BYTE*>((*context_)->pageBuffers[0])[y * (*context_)->pageStride + x];
   }
-
 };
 
 TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   SURFOBJ* band = Enable(false, 1000, 3000, 1000 * 1001);  // 1000 x 3001 dots
   ASSERT_TRUE(band);
-  EXPECT_EQ((*context_)->bandCount, 3u);
-  EXPECT_EQ((*context_)->bandExtent, 1001u);
-  EXPECT_EQ((*context_)->lastBandExtent, 999u);
+  const DeviceContext& c = *context_->get();
+  EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent), std::tuple(3u, 1001u, 999u));
   const SURFOBJ before = *band;
   bool converted = true;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   ASSERT_EQ(origins.size(), 3u);
-  EXPECT_EQ(origins[0].y, 1001);
-  EXPECT_EQ(origins[1].y, 2002);
-  EXPECT_EQ(origins[2].y, -1);
+  EXPECT_EQ(std::tuple(origins[0].y, origins[1].y, origins[2].y), std::tuple(1001, 2002, -1));
   // The last band's two rows beyond the page go nowhere.
-  EXPECT_EQ(Page(999, 1000), 1);
-  EXPECT_EQ(Page(0, 1001), 2);
-  EXPECT_EQ(Page(999, 3000), 3);
+  EXPECT_EQ(std::tuple(Page(999, 1000), Page(0, 1001), Page(999, 3000)), std::tuple(1, 2, 3));
   // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
   // says so.
   EXPECT_FALSE(converted);
@@ -81,13 +75,10 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   EXPECT_TRUE(converted);
   ASSERT_EQ(origins.size(), 2u);
-  EXPECT_EQ(origins[0].x, 151);
-  EXPECT_EQ(origins[0].y, 0);
-  for (LONG y : {0, 127}) {
-    EXPECT_EQ(Page(150, y), 1);
-    EXPECT_EQ(Page(300, y), 2);
-    EXPECT_EQ(Page(301, y), 0xFF) << "row padding is no band's";
-  }
+  EXPECT_EQ(std::tuple(origins[0].x, origins[0].y), std::tuple(151, 0));
+  // Row padding is no band's.
+  for (LONG y : {0, 127})
+    EXPECT_EQ(std::tuple(Page(150, y), Page(300, y), Page(301, y)), std::tuple(1, 2, 0xFF)) << y;
   EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_CONVERTED));
   const uint64_t writes = host::WriteCalls(printer_);
   EXPECT_GT(writes, 0u);

@@ -70,16 +70,14 @@ TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEnd) {
 TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
-  EXPECT_TRUE(Spooled().empty());
-  EXPECT_EQ(context_->lastPageEnd, CMD_RETAINED_PAGE_END);
+  EXPECT_TRUE(Spooled().empty() && context_->lastPageEnd == CMD_RETAINED_PAGE_END);
   EXPECT_TRUE(Emit(c_));
   Bytes expected = Piece(a_, 0, 0, 0x0B) + Piece(b_, 85, 0, 0x0B) + Piece(c_, 85);
   const DWORD total = static_cast<DWORD>(a_.size() + b_.size() - 85 + c_.size() - 85);
   std::memcpy(expected.data() + 4, &total, 4);
   EXPECT_EQ(Spooled(), expected);
   ExpectWellFramed();
-  EXPECT_EQ(context_->retainedPages, nullptr);
-  EXPECT_EQ(context_->retainedLength, 0u);
+  EXPECT_TRUE(context_->retainedPages == nullptr && context_->retainedLength == 0);
 }
 
 TEST_F(PageOutputTest, PlainCopiesOfARetainedChainRepeatTheWholeChain) {

@@ -28,8 +28,7 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
 
   Bytes h = Header(ctx);
   EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x09, 0x18, 0x00, 0x01}));
-  EXPECT_EQ(h[15], 0x40);
-  EXPECT_EQ(h[19], 0x4C);
+  EXPECT_EQ((Bytes{h[15], h[19]}), (Bytes{0x40, 0x4C}));
 
   // Special media: no high-resolution byte, and "no chain" even with chain printing.
   p.privChainPrint = 1;
@@ -45,9 +44,7 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   p.privAutoCut = 0;
   p.privMirror = 1;
   h = Header(ctx);
-  EXPECT_EQ(h[15], 0x40);
-  EXPECT_EQ(h[19], 0x40);
-  EXPECT_EQ(h[11], 0x00);
+  EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x00, 0x40, 0x40}));
 
   // Kind 0: mirror and option 800 go out; an option byte counts only when it is 1.
   p.privMediaKind = 0;
@@ -55,8 +52,7 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   p.privHalfCut = 2;
   p.privMargin = 300;
   h = Header(ctx);
-  EXPECT_EQ(h[15], 0x80);
-  EXPECT_EQ(h[19], 0x60);
+  EXPECT_EQ((Bytes{h[15], h[19]}), (Bytes{0x80, 0x60}));
   EXPECT_EQ(Bytes(h.begin() + 20, h.end()), (Bytes{0x1B, 0x69, 0x64, 0x2C, 0x01}));
 }
 
@@ -64,17 +60,16 @@ TEST(PrinterCommands, WidthByteComesFromTheSingleWidthRecordRoundedToMillimetres
   // Record 4 is record 0's media twice across the head.
   test::TestContext ctx({test::Tape(263, 90, 64), test::Tape(10, 120, 64), test::Tape(11, 125, 64),
                          test::Tape(12, 124, 64), test::Tape(13, 180, 128, 1)});
-  const BYTE expected[] = {4, 12, 13, 12, 4};
-  for (LONG offset = 0; offset < 5; ++offset) {
+  auto widthByte = [&](LONG offset) {
     BYTE p3 = 0;
     GetPrintInfoParams(ctx.get(), offset, nullptr, nullptr, &p3, nullptr, nullptr);
-    EXPECT_EQ(p3, expected[offset]) << "record " << offset;
-  }
+    return p3;
+  };
+  EXPECT_EQ((Bytes{widthByte(0), widthByte(1), widthByte(2), widthByte(3), widthByte(4)}),
+            (Bytes{4, 12, 13, 12, 4}));
   // A single-width record that would lie before the table: the selected record stands in.
   ctx.SetMedia({test::Tape(10, 120, 64), test::Tape(13, 180, 128, 1)});
-  BYTE p3 = 0;
-  GetPrintInfoParams(ctx.get(), 1, nullptr, nullptr, &p3, nullptr, nullptr);
-  EXPECT_EQ(p3, 18);
+  EXPECT_EQ(widthByte(1), 18);
 }
 
 TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {

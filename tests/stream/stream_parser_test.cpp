@@ -58,23 +58,18 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const Stream& s = result.stream;
   EXPECT_EQ(s.format, StreamFormat::Framed);
   ASSERT_EQ(s.pages.size(), 2u);
-  EXPECT_EQ(s.pages[0].record->totalLength, 58 + 2 * kLabel);
-  EXPECT_EQ(s.pages[0].record->copies, 2);
-  EXPECT_EQ(s.pages[1].offset, 58 + 2 * kLabel);
+  EXPECT_EQ(std::tuple(s.pages[0].record->totalLength, s.pages[0].record->copies, s.pages[1].offset),
+            std::tuple(58 + 2 * kLabel, 2, 58 + 2 * kLabel));
   ASSERT_EQ(s.pages[0].labels.size(), 2u);
   const Label& second = s.pages[0].labels[1];
-  EXPECT_EQ(second.offset, 58 + kLabel);
-  EXPECT_EQ(second.header.margin, 57);
   EXPECT_TRUE(second.header.autoCut && second.header.halfCut && second.header.noChain);
-  EXPECT_EQ(second.header.feedResolution, 360);
+  EXPECT_EQ(std::tuple(second.offset, second.header.margin, second.header.feedResolution,
+                       second.end, second.endOffset, CountLines(s)),
+            std::tuple(58 + kLabel, 57, 360, 0x0C, 58 + 2 * kLabel - 1, 9u));
   ASSERT_EQ(second.lines.size(), 3u);
   EXPECT_TRUE(second.lines[0].zero);
-  EXPECT_EQ(second.lines[1].dots[47], 0xFF);
-  EXPECT_EQ(second.lines[2].dots[0], 0x81);
-  EXPECT_EQ(second.lines[2].dots[1], 0x00);
-  EXPECT_EQ(second.end, 0x0C);
-  EXPECT_EQ(second.endOffset, 58 + 2 * kLabel - 1);
-  EXPECT_EQ(CountLines(s), 9u);
+  EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
+            std::tuple(0xFF, 0x81, 0x00));
   const size_t offsets[] = {0, 58, 62, 70, 74, 78, 83, 85, 86, 91, 98};
   for (size_t i = 0; i < std::size(offsets); ++i) EXPECT_EQ(s.commands.at(i).offset, offsets[i]) << i;
 }
@@ -90,11 +85,10 @@ TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
   ASSERT_EQ(result.stream.pages.size(), 1u);
   const Page& page = result.stream.pages[0];
   ASSERT_EQ(page.labels.size(), 4u);
-  EXPECT_EQ(page.labels[0].end, 0x0B);
-  EXPECT_FALSE(page.labels[1].ownHeader);
-  EXPECT_EQ(page.labels[1].header.margin, 57) << "prints with the header in force";
-  EXPECT_TRUE(page.labels[2].ownHeader);
-  EXPECT_EQ(page.labels[3].end, 0x0C);
+  // B's lines print with the header in force.
+  EXPECT_EQ(std::tuple(page.labels[0].end, page.labels[1].ownHeader, page.labels[1].header.margin,
+                       page.labels[2].ownHeader, page.labels[3].end),
+            std::tuple(0x0B, false, 57, true, 0x0C));
 
   // A retained page that keeps its own record inside the chain: that record counts its page.
   const Bytes withRecord = Record(58 + a.size()) + a;
@@ -115,11 +109,10 @@ TEST(StreamParser, PlainDocumentsWithCopiesAndHeldBackPageEnds) {
   // 1B 40, page 1 in two copies, 0C, page 2, 1A; then a document without pages.
   ParseResult result = Parse(Bytes{0x1B, 0x40} + Labels(1) + page + Bytes{0x0C} + page + Bytes{0x1A, 0x1A});
   ASSERT_TRUE(result.ok) << result.error;
-  EXPECT_EQ(result.stream.format, StreamFormat::Plain);
-  EXPECT_EQ(result.stream.documents, 2u);
-  ASSERT_EQ(result.stream.pages.size(), 3u);
-  EXPECT_EQ(result.stream.pages[2].labels[0].end, 0x1A);
-  EXPECT_EQ(result.stream.commands.front().kind, CommandKind::Initialise);
+  EXPECT_EQ(std::tuple(result.stream.format, result.stream.documents, result.stream.pages.size(),
+                       result.stream.commands.front().kind),
+            std::tuple(StreamFormat::Plain, 2u, 3u, CommandKind::Initialise));
+  EXPECT_EQ(result.stream.pages.at(2).labels[0].end, 0x1A);
 
   // Captured between two pages: the stream stops after the lines.
   result = Parse(Bytes{0x1B, 0x40} + page);
