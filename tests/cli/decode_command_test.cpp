@@ -40,8 +40,7 @@ TEST_F(DecodeTest, ReportsTheJobRecordTheHeaderAndTheLines) {
 
   ToolResult text = Run({"decode", "out.bin"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("framed output, 1 page\n"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("360 dpi"), std::string::npos) << text.out;
+  ExpectHas(text.out, {"framed output, 1 page\n", "360 dpi"});
 
   WritePgm(Path("dot.pgm"), {1, 1, {0}});
   ASSERT_EQ(Run({"print", "dot.pgm", "--halftone", "threshold", "-o", "dot.bin"}).status, 0);
@@ -160,8 +159,7 @@ TEST_F(OptionsTest, EveryCommandHasHelpWithExamplesAndOnlyTheOptionsItTakes) {
   for (const char* command : {"print", "info", "media", "decode", "ppd"}) {
     ToolResult result = Run({command, "--help"});
     EXPECT_EQ(result.status, 0) << command;
-    EXPECT_NE(result.out.find("Examples:"), std::string::npos) << command;
-    EXPECT_NE(result.out.find(std::string("tq33 ") + command), std::string::npos) << command;
+    ExpectHas(result.out, {"Examples:", std::string("tq33 ") + command});
     const bool settings = std::string(command) == "print" || std::string(command) == "info";
     EXPECT_EQ(result.out.find("--copies") != std::string::npos, settings) << command;
   }

@@ -50,9 +50,8 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
                            0),
             0u)
       << text.out;
-  EXPECT_NE(text.out.find("Output form: framed"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("  privMargin (dots): 57\n"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("  dmFields: 0x1650F\n"), std::string::npos) << text.out;
+  ExpectHas(text.out,
+            {"Output form: framed", "  privMargin (dots): 57\n", "  dmFields: 0x1650F\n"});
 }
 
 TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {

@@ -36,6 +36,12 @@ class ToolTest : public ::testing::Test {
     return {page.value("cx", 0u), page.value("cy", 0u)};
   }
 
+  // Expects text to hold every one of parts.
+  static void ExpectHas(const std::string& text, std::initializer_list<std::string> parts) {
+    for (const std::string& part : parts)
+      EXPECT_NE(text.find(part), std::string::npos) << part << " in:\n" << text;
+  }
+
   // Expects every field of expected, a JSON object, to hold its value in actual.
   static void ExpectFields(const Json& actual, const std::string& expected) {
     const Json fields = Json::parse(expected);

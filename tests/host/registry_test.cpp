@@ -22,22 +22,17 @@ TEST_F(RegistryTest, AValueIsFoundCaseInsensitivelyWithItsSizeAndCodes) {
             ERROR_SUCCESS);
   EXPECT_EQ(host::Live().keys - baseline_.keys, 1);
   DWORD type = 0, size = 0;
-  EXPECT_EQ(RegQueryValueExW(key, u"regdefaultoptions", nullptr, &type, nullptr, &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(size, 32u);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
   BYTE block[33] = {};
-  size = 31;
-  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, &size),
-            ERROR_MORE_DATA);
-  EXPECT_EQ(size, 32u);
-  EXPECT_EQ(block[0], 0);
-  size = sizeof block;
-  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(size, 32u);
-  EXPECT_EQ(block[31], 5);
-  EXPECT_EQ(block[32], 0);
+  auto query = [&](const char16_t* name, BYTE* out, DWORD room, DWORD* gotType = nullptr) {
+    size = room;
+    return RegQueryValueExW(key, name, nullptr, gotType, out, &size);
+  };
+  EXPECT_EQ(query(u"regdefaultoptions", nullptr, 0, &type), ERROR_SUCCESS);
+  EXPECT_EQ(std::tuple(size, type), std::tuple(32u, DWORD{REG_BINARY}));
+  EXPECT_EQ(query(u"RegDefaultOptions", block, 31), ERROR_MORE_DATA);
+  EXPECT_EQ(std::tuple(size, block[0]), std::tuple(32u, BYTE{0}));
+  EXPECT_EQ(query(u"RegDefaultOptions", block, sizeof block), ERROR_SUCCESS);
+  EXPECT_EQ(std::tuple(size, block[31], block[32]), std::tuple(32u, BYTE{5}, BYTE{0}));
   EXPECT_EQ(RegQueryValueExW(key, u"Other", nullptr, nullptr, block, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, nullptr),
             ERROR_INVALID_PARAMETER);
