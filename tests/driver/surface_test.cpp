@@ -7,20 +7,20 @@ namespace {
 class SurfaceTest : public SurfaceFixture {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    Make({Tape(262, 240, 127), Label(263, 240, 128, 282, 247, 400, 350)});
+    SurfaceFixture::SetUp();
+    context_.SetMedia({Tape(262, 240, 127), Label(263, 240, 128, 282, 247, 400, 350)});
   }
   // Page width and height in dots of medium m (and definition d), or 0 x 0 when refused.
   SIZEL Extent(LONG m, LONG d = -1) {
     SIZEL size = {0, 0};
-    ComputePageExtent(context_->get(), m, d, &size.cx, &size.cy);
+    ComputePageExtent(context_.get(), m, d, &size.cx, &size.cy);
     return size;
   }
 };
 
 TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
-  PrivateSettings& priv = context_->priv();
-  DEVMODEW& dm = context_->settings().dm;
+  PrivateSettings& priv = context_.priv();
+  DEVMODEW& dm = context_.settings().dm;
   EXPECT_EQ(Extent(0).cy, 1417 - 2 * 57 + 1);  // continuous: both feed margins off, plus one
   priv.xbReport |= 0x40;                        // the margin in dots from the exchange block
   priv.xbMargin = 10;
@@ -42,30 +42,31 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
 
   dm.dmYResolution = 360;
   priv.xbRequest = 0;
-  auto* definitions = static_cast<MediaDefinition*>(GlobalAlloc(GPTR, MEDIA_DEFINITION_BLOCK_SIZE));
+  MediaDefinition definitions[MEDIA_DEFINITION_SLOTS] = {};
   definitions[0].defMargin = 300;  // 3 mm: 43 dots, at both ends
-  (*context_)->mediaDefinitions = definitions;
-  (*context_)->mediaDefinitionCount = 1;
+  context_->mediaDefinitions = definitions;
+  context_->mediaDefinitionCount = 1;
   EXPECT_EQ(Extent(0, 0).cy, 1417 - 86 + 1);
   EXPECT_EQ(Extent(0, 1).cy, 0) << "past the definitions read";
   EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
+  context_->mediaDefinitions = nullptr;
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
-  context_->priv().privLengthDots = 99;  // 100 rows
-  context_->priv().privMargin = 0;
+  context_.priv().privLengthDots = 99;  // 100 rows
+  context_.priv().privMargin = 0;
   // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
   // and 13 is refused.
   host::SetMaxBitmapBytes(128 * 8);
   host::FailCall(host::Call::EngCreateBitmap, 12);
   ASSERT_TRUE(Enable());
   // 14 bands of 8 rows would leave -4 rows for the last; 15 bands of 7 leave 2.
-  EXPECT_EQ((*context_)->bandCount, 15u);
-  EXPECT_EQ((*context_)->lastBandExtent, 2u);
+  EXPECT_EQ(context_->bandCount, 15u);
+  EXPECT_EQ(context_->lastBandExtent, 2u);
 }
 
 TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {
-  SideRecord* side = (*context_)->sideRecord;
+  SideRecord* side = context_->sideRecord;
   side->srMode = 2;
   host::SetMaxBitmapBytes(128 * 700);  // two bands, a page image, a work line, three rows
   const host::LiveObjects before = host::Live();
@@ -75,12 +76,12 @@ TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedO
     host::FailAnyCall(nth);
     HSURF surface = Enable();
     if (surface) {
-      EXPECT_EQ((*context_)->pageStride, 128u) << "127 dots in even rows";
+      EXPECT_EQ(context_->pageStride, 128u) << "127 dots in even rows";
       EXPECT_EQ(host::SurfaceHooks(surface), 0u);
       EXPECT_TRUE(host::IsBandingSurface(surface));
     } else {
       ++failures;
-      EXPECT_EQ((*context_)->lineBuffers->rowCount, 0) << "no surface that prints blank";
+      EXPECT_EQ(context_->lineBuffers->rowCount, 0) << "no surface that prints blank";
     }
     Disable();
     EXPECT_EQ(side->srBuffer, nullptr);
@@ -94,7 +95,7 @@ TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedO
 }
 
 TEST_F(SurfaceTest, APageBeyondThirtyTwoBitSizesIsRefusedBeforeAnythingIsAllocated) {
-  context_->priv().privLengthDots = 0x7FFFFFF0;
+  context_.priv().privLengthDots = 0x7FFFFFF0;
   const uint64_t bitmaps = host::CallCount(host::Call::EngCreateBitmap);
   EXPECT_FALSE(Enable());
   EXPECT_EQ(host::CallCount(host::Call::EngCreateBitmap), bitmaps);

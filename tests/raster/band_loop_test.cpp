@@ -11,11 +11,11 @@ class BandLoopTest : public SurfaceFixture {
   // The banded surface of a tape acrossDots wide and lengthDots + 1 long, the engine
   // granting bitmaps of at most maxBytes.
   SURFOBJ* Enable(bool landscape, SHORT acrossDots, DWORD lengthDots, uint64_t maxBytes) {
-    Make({Tape(262, 240, acrossDots)});
-    context_->settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    context_->priv().privLengthDots = lengthDots;
-    context_->priv().privMargin = 0;
-    context_->priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
+    context_.SetMedia({Tape(262, 240, acrossDots)});
+    context_.settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    context_.priv().privLengthDots = lengthDots;
+    context_.priv().privMargin = 0;
+    context_.priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
     host::SetMaxBitmapBytes(maxBytes);
     HSURF surface = SurfaceFixture::Enable();
     return surface ? host::SurfaceObject(surface) : nullptr;
@@ -43,14 +43,14 @@ class BandLoopTest : public SurfaceFixture {
   }
 
   BYTE Page(LONG x, LONG y) const {
-    return static_cast<const BYTE*>((*context_)->pageBuffers[0])[y * (*context_)->pageStride + x];
+    return static_cast<const BYTE*>(context_->pageBuffers[0])[y * context_->pageStride + x];
   }
 };
 
 TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   SURFOBJ* band = Enable(false, 1000, 3000, 1000 * 1001);  // 1000 x 3001 dots
   ASSERT_TRUE(band);
-  const DeviceContext& c = *context_->get();
+  const DeviceContext& c = *context_.get();
   EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent), std::tuple(3u, 1001u, 999u));
   const SURFOBJ before = *band;
   bool converted = true;
@@ -62,7 +62,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
   // says so.
   EXPECT_FALSE(converted);
-  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_FAILED));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::SurfaceLocks(band->hsurf), 0);
 }
@@ -70,7 +70,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
 TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) {
   SURFOBJ* band = Enable(true, 128, 300, 152 * 128);  // 301 x 128: 151 and 150 columns
   ASSERT_TRUE(band);
-  ASSERT_EQ((*context_)->bandCount, 2u);
+  ASSERT_EQ(context_->bandCount, 2u);
   bool converted = false;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   EXPECT_TRUE(converted);
@@ -79,7 +79,7 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   // Row padding is no band's.
   for (LONG y : {0, 127})
     EXPECT_EQ(std::tuple(Page(150, y), Page(300, y), Page(301, y)), std::tuple(1, 2, 0xFF)) << y;
-  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_CONVERTED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_CONVERTED));
   const uint64_t writes = host::WriteCalls(printer_);
   EXPECT_GT(writes, 0u);
   POINTL origin = {0, 0};
@@ -96,7 +96,7 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   bool converted = true;
   DrawBands(band, &converted);
   EXPECT_FALSE(converted);
-  EXPECT_EQ((*context_)->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_FAILED));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::WriteCalls(printer_), 0u);
 
@@ -108,7 +108,7 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   std::memset(band->pvBits, 9, band->cjBits);
   host::SetAbort(true);
   EXPECT_FALSE(DrvNextBand(band, &origin));
-  EXPECT_EQ((*context_)->bandIndex, 0u);
+  EXPECT_EQ(context_->bandIndex, 0u);
   EXPECT_EQ(Page(0, 0), 1) << "the aborted band was not copied";
 }
 

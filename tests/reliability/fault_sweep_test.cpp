@@ -24,19 +24,11 @@ constexpr uint64_t kBandBytes = 24 * 1024;
 
 // Reads of configuration that the driver replaces by a default when they fail.
 bool IsConfigurationRead(host::Call call) {
-  switch (call) {
-    case host::Call::GetPrinterData:
-    case host::Call::GetPrinter:
-    case host::Call::RegOpenKey:
-    case host::Call::RegQueryValue:
-    case host::Call::GetFileVersionInfoSize:
-    case host::Call::GetFileVersionInfo:
-    case host::Call::VerQueryValue:
-    case host::Call::GetLocaleInfo:
-      return true;
-    default:
-      return false;
-  }
+  using C = host::Call;
+  return std::set<C>{C::GetPrinterData,         C::GetPrinter,         C::RegOpenKey,
+                     C::RegQueryValue,          C::GetFileVersionInfo, C::VerQueryValue,
+                     C::GetFileVersionInfoSize, C::GetLocaleInfo}
+      .count(call);
 }
 
 struct Scenario {

@@ -37,10 +37,9 @@ class PaperSize : public HostTest {
   }
   // The medium chosen, its width and the length settled.
   void ExpectChoice(WORD media, SHORT width, DWORD length) {
-    EXPECT_EQ(scratch_.priv.privMediaId, media);
-    EXPECT_EQ(result_.dm.dmPaperWidth, width);
-    EXPECT_EQ(result_.priv.privLength, length);
-    EXPECT_EQ(result_.dm.dmPaperLength, static_cast<SHORT>(length));
+    EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, result_.dm.dmPaperWidth,
+                         +result_.priv.privLength, result_.dm.dmPaperLength),
+              std::tuple(media, width, length, static_cast<SHORT>(length)));
   }
 
   test::TestContext context_;
@@ -71,8 +70,7 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   ExpectChoice(1, 240, 626);
   // A definition code (317 + k) takes the definition's tape and length.
   Select(319);
-  EXPECT_EQ(result_.dm.dmPaperSize, 319);
-  EXPECT_EQ(scratch_.priv.privFormIndex, 3);
+  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privFormIndex), std::tuple(319, 3));
   ExpectChoice(1, 240, 3000);
   Select(318);
   ExpectChoice(2, 180, 700);
@@ -126,9 +124,10 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   printer_ = host::AddPrinter({});
   host::SetUserDevmode(printer_, bytes);
   Select(555);
-  EXPECT_EQ(result_.dm.dmPaperSize, 260);
-  EXPECT_EQ(scratch_.priv.privMediaKind, 1);
-  EXPECT_EQ(scratch_.priv.privPlainMediaId, 2) << "the looked-up position from the stored base";
+  // The kind and the looked-up position from the stored base.
+  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind,
+                       +scratch_.priv.privPlainMediaId),
+            std::tuple(260, 1, 2));
 
   // Its media id and base go into the job together, and only when they name a record.
   for (auto [base, id, carried] : {std::tuple<DWORD, WORD, bool>{3, 60000, false}, {2, 1, true}}) {

@@ -69,9 +69,8 @@ TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart)
       caller.dm()->dmOrientation = 3;
       if (privateSize) caller.priv()->privMirror = 1;
       ASSERT_EQ(Merge(caller, DM_COPIES | DM_ORIENTATION), 1u) << publicSize << "+" << privateSize;
-      EXPECT_EQ(S().dm.dmCopies, 1);
-      EXPECT_EQ(S().dm.dmOrientation, 2);
-      EXPECT_EQ(S().priv.privMirror, privateSize ? 1 : 0);
+      EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror),
+                std::tuple(1, 2, privateSize ? 1 : 0));
     }
   }
 }
@@ -123,8 +122,9 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
     caller.priv()->privHighResAllowed = c.allowed;
     caller.priv()->privSmallChar = c.smallChar;
     Merge(caller, c.fields);
-    EXPECT_EQ(S().dm.dmPrintQuality, c.wantQuality) << c.fields << " " << c.y << " " << c.allowed;
-    EXPECT_EQ(S().dm.dmYResolution, c.wantY);
+    EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution),
+              std::tuple(c.wantQuality, c.wantY))
+        << c.fields << " " << c.y << " " << c.allowed;
   }
   // The printer's small-character value doubles the quality too, except on kind-1 media.
   printer_ = host::AddPrinter({});
@@ -133,8 +133,7 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   Caller caller(220, 284);
   caller.dm()->dmYResolution = 720;
   Merge(caller, DM_YRESOLUTION);
-  EXPECT_EQ(S().dm.dmPrintQuality, 720);
-  EXPECT_EQ(S().priv.privUseMonitor, 0);
+  EXPECT_EQ(std::tuple(+S().dm.dmPrintQuality, +S().priv.privUseMonitor), std::tuple(720, 0));
   caller.priv()->privMediaKind = 1;
   Merge(caller, DM_YRESOLUTION);
   EXPECT_EQ(S().dm.dmPrintQuality, 360);
