@@ -143,8 +143,10 @@ TEST_F(PrinterData, CountriesOfTheAmericasMeasureInInches) {
     host::SetLocale(country, u"0");
     EXPECT_EQ(IsMetricCountry(), metric) << host::Utf8(country);
   }
-  host::FailCall(host::Call::GlobalAlloc, 2);
-  EXPECT_EQ(IsMetricCountry(), 0u);
+  for (host::Call call : {host::Call::GetLocaleInfo, host::Call::GlobalAlloc}) {
+    host::FailCall(call, call == host::Call::GlobalAlloc ? 2 : 1);
+    EXPECT_EQ(IsMetricCountry(), 0u) << host::CallName(call);
+  }
 }
 
 }  // namespace

@@ -81,20 +81,6 @@ TEST_F(EngineTest, ALockedSurfaceMayBeRewrittenButIsNotDeletedUntilUnlocked) {
   EXPECT_EQ(EngLockSurface(surface), nullptr);
 }
 
-TEST_F(EngineTest, PalettesKeepTheirEntriesUntilDeleted) {
-  ULONG gray[256];
-  for (ULONG i = 0; i < 256; ++i) gray[i] = i * 0x010101;
-  HPALETTE palette = EngCreatePalette(PAL_INDEXED, 256, gray, 0, 0, 0);
-  ASSERT_TRUE(palette);
-  gray[255] = 0;
-  std::vector<ULONG> entries = host::PaletteEntries(palette);
-  ASSERT_EQ(entries.size(), 256u);
-  EXPECT_EQ(entries[255], 0xFFFFFFu);
-  EXPECT_TRUE(EngDeletePalette(palette));
-  EXPECT_FALSE(EngDeletePalette(palette));
-  EXPECT_TRUE(host::PaletteEntries(palette).empty());
-}
-
 TEST_F(EngineTest, AClipPathEnumeratesEachRecordAndSaysWhenItIsTheLastOrHasNone) {
   std::vector<host::PathRecord> records = {
       {PD_BEGINSUBPATH, {{0, 0}, {16, 0}}},

@@ -38,17 +38,6 @@ TEST_F(FaultsTest, TheNthCallFailsAloneOrWithEveryLaterCallOfItsKind) {
   GlobalFree(again);
 }
 
-TEST_F(FaultsTest, AnyCallFailureStrikesWhicheverKindComesNth) {
-  host::FailAnyCall(2);
-  HANDLE heap = HeapCreate(0, 8192, 0);
-  ASSERT_NE(heap, nullptr);
-  EXPECT_EQ(HeapAlloc(heap, HEAP_ZERO_MEMORY, 16), nullptr);
-  EXPECT_NE(HeapAlloc(heap, HEAP_ZERO_MEMORY, 16), nullptr);
-  EXPECT_EQ(host::AnyCallCount(), 3u);
-  EXPECT_EQ(host::CallCount(host::Call::HeapAlloc), 2u);
-  EXPECT_TRUE(HeapDestroy(heap));
-}
-
 TEST_F(FaultsTest, TheLastErrorBelongsToEachThread) {
   SetLastError(ERROR_INVALID_PARAMETER);
   DWORD seenThere = 1;

@@ -1,12 +1,9 @@
 // The 720-dpi corrections: the merge along the head in both orientations and
 // within the bits the engine gave, and the thinning of odd lines in a page's raster region.
-#include <algorithm>
-#include <random>
 #include <vector>
 
 #include "raster/hires_corrections.h"
 #include "raster/printer_commands.h"
-#include "raster/raster_region.h"
 #include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
@@ -123,37 +120,6 @@ TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   // Lines of different lengths: only the bytes all three have, never the next command.
   EXPECT_EQ(R().Line({W, W}).Line({W}).Line({W, W}).Thinned(),
             R().Line({W, W}).Line({K}).Line({W, W}).bytes);
-}
-
-TEST(ThinOddLinesTest, NeverChangesTheLengthOrTheCommandsAndOnlyClearsDots) {
-  std::mt19937 random(20240607);
-  for (int trial = 0; trial < 300; ++trial) {
-    Region region;
-    for (int n = 1 + static_cast<int>(random() % 40); n > 0; --n) {
-      std::vector<BYTE> data(1 + random() % 48);
-      for (BYTE& b : data) b = static_cast<BYTE>(random() | random());
-      const unsigned pick = random() % 8;
-      if (pick < 5) region.Line(data);
-      if (pick == 5) region.Byte(CMD_ZERO_LINE);
-      if (pick == 6) region.LabelHeader().Byte(CMD_PAGE_END);
-      if (pick == 7) region.Byte(CMD_RASTER_LINE);  // a stray "G" that swallows what follows
-    }
-    const std::vector<BYTE>& before = region.bytes;
-    const std::vector<BYTE> after = region.Thinned();
-    ASSERT_EQ(after.size(), before.size());
-    // Only the data bytes of line commands may change, and only by losing dots.
-    const DWORD size = static_cast<DWORD>(before.size());
-    std::vector<bool> data(size, false);
-    DWORD offset = 0;
-    for (RegionCommand c = NextRegionCommand(before.data(), size, &offset); c.size != 0;
-         c = NextRegionCommand(before.data(), size, &offset)) {
-      if (c.kind != RegionItem::RasterLine) continue;
-      std::fill_n(data.begin() + c.offset + 3, c.dataCount, true);
-    }
-    for (size_t j = 0; j < before.size(); ++j) {
-      ASSERT_EQ(after[j], data[j] ? (after[j] & before[j]) : before[j]) << j;
-    }
-  }
 }
 
 }  // namespace
