@@ -17,7 +17,7 @@ constexpr DWORD kLineLength = 28346;  // 1 m at 720 dpi
 struct BenchContext {
   BenchContext() {
     std::memset(&context, 0, sizeof(context));
-    context.heap = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+    context.heap = HeapCreate(0, kContextHeapInitialSize, 0);
     context.lineBuffers = &lines;
   }
   ~BenchContext() {

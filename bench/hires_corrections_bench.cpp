@@ -12,15 +12,15 @@
 namespace {
 
 constexpr LONG kFeedLines = 28346;           // 1 m at 720 dpi
-constexpr LONG kHeadDotsDrawn = 2 * HEAD_DOTS;  // drawn at twice the dots across the head
+constexpr LONG kHeadDotsDrawn = 2 * kHeadDots;  // drawn at twice the dots across the head
 
 // A context with just what the merge touches: a private heap and the orientation.
 struct BenchContext {
   explicit BenchContext(SHORT orientation) {
     std::memset(&context, 0, sizeof(context));
-    context.signatureHead = DEVICE_CONTEXT_SIGNATURE;
-    context.signatureTail = DEVICE_CONTEXT_SIGNATURE;
-    context.heap = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+    context.signatureHead = kDeviceContextSignature;
+    context.signatureTail = kDeviceContextSignature;
+    context.heap = HeapCreate(0, kContextHeapInitialSize, 0);
     context.settings.dm.dmOrientation = orientation;
   }
   ~BenchContext() { HeapDestroy(context.heap); }
@@ -67,20 +67,20 @@ BENCHMARK(MergeLandscapeLabel)->Unit(benchmark::kMillisecond);
 // then, and the page end.
 void ThinLabel(benchmark::State& state) {
   std::vector<BYTE> region;
-  region.reserve(static_cast<size_t>(kFeedLines) * (3 + HEAD_LINE_BYTES) + 1);
-  std::vector<BYTE> image = PageImage(HEAD_LINE_BYTES * 64);
+  region.reserve(static_cast<size_t>(kFeedLines) * (3 + kHeadLineBytes) + 1);
+  std::vector<BYTE> image = PageImage(kHeadLineBytes * 64);
   for (LONG line = 0; line < kFeedLines; ++line) {
     if (line % 50 == 49) {
-      region.push_back(CMD_ZERO_LINE);
+      region.push_back(kCmdZeroLine);
       continue;
     }
-    region.push_back(CMD_RASTER_LINE);
-    region.push_back(HEAD_LINE_BYTES);
+    region.push_back(kCmdRasterLine);
+    region.push_back(kHeadLineBytes);
     region.push_back(0);
-    const BYTE* data = &image[(line % 64) * HEAD_LINE_BYTES];
-    for (int j = 0; j < HEAD_LINE_BYTES; ++j) region.push_back(static_cast<BYTE>(~data[j]));
+    const BYTE* data = &image[(line % 64) * kHeadLineBytes];
+    for (DWORD j = 0; j < kHeadLineBytes; ++j) region.push_back(static_cast<BYTE>(~data[j]));
   }
-  region.push_back(CMD_PAGE_END);
+  region.push_back(kCmdPageEnd);
   for (auto _ : state) {
     ThinOddLines(nullptr, region.data(), 0, static_cast<DWORD>(region.size()));
     benchmark::ClobberMemory();

@@ -19,10 +19,10 @@ constexpr DWORD kFeedLines = 28346;  // 1000 mm at 720 dpi
 class BenchContext {
  public:
   BenchContext() {
-    heap_ = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+    heap_ = HeapCreate(0, kContextHeapInitialSize, 0);
     context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
-    context_->signatureHead = DEVICE_CONTEXT_SIGNATURE;
-    context_->signatureTail = DEVICE_CONTEXT_SIGNATURE;
+    context_->signatureHead = kDeviceContextSignature;
+    context_->signatureTail = kDeviceContextSignature;
     context_->heap = heap_;
   }
   ~BenchContext() { HeapDestroy(heap_); }
@@ -37,10 +37,10 @@ void AppendLine(std::vector<BYTE>* region, const BYTE* data, DWORD count) {
   bool blank = true;
   for (DWORD i = 0; i < count; ++i) blank = blank && data[i] == 0;
   if (blank) {
-    region->push_back(CMD_ZERO_LINE);
+    region->push_back(kCmdZeroLine);
     return;
   }
-  region->push_back(CMD_RASTER_LINE);
+  region->push_back(kCmdRasterLine);
   region->push_back(static_cast<BYTE>(count));
   region->push_back(0);
   region->insert(region->end(), data, data + count);
@@ -71,7 +71,7 @@ std::vector<BYTE> TextRegion() {
     }
     AppendLine(&region, line, sizeof(line));
   }
-  region.push_back(CMD_PAGE_END);
+  region.push_back(kCmdPageEnd);
   return region;
 }
 
@@ -80,13 +80,13 @@ std::vector<BYTE> TextRegion() {
 std::vector<BYTE> PhotoRegion() {
   std::mt19937 random(11);
   std::vector<BYTE> region;
-  std::vector<int> error(HEAD_DOTS + 2, 0);
-  BYTE line[HEAD_LINE_BYTES];
+  std::vector<int> error(kHeadDots + 2, 0);
+  BYTE line[kHeadLineBytes];
   for (DWORD f = 0; f < kFeedLines; ++f) {
     std::memset(line, 0, sizeof(line));
-    std::vector<int> next(HEAD_DOTS + 2, 0);
-    for (int x = 0; x < HEAD_DOTS; ++x) {
-      const int grey = 60 + (x * 120 / HEAD_DOTS) + static_cast<int>((f / 37) % 60) +
+    std::vector<int> next(kHeadDots + 2, 0);
+    for (DWORD x = 0; x < kHeadDots; ++x) {
+      const int grey = 60 + (x * 120 / kHeadDots) + static_cast<int>((f / 37) % 60) +
                        static_cast<int>(random() % 40);
       const int value = grey + error[x + 1];
       const bool dot = value < 128;
@@ -100,19 +100,19 @@ std::vector<BYTE> PhotoRegion() {
     error.swap(next);
     AppendLine(&region, line, sizeof(line));
   }
-  region.push_back(CMD_PAGE_END);
+  region.push_back(kCmdPageEnd);
   return region;
 }
 
 std::vector<BYTE> BlankRegion() {
-  std::vector<BYTE> region(kFeedLines, CMD_ZERO_LINE);
-  region.push_back(CMD_PAGE_END);
+  std::vector<BYTE> region(kFeedLines, kCmdZeroLine);
+  region.push_back(kCmdPageEnd);
   return region;
 }
 
 void PackRegion(benchmark::State& state, const std::vector<BYTE>& region) {
   BenchContext context;
-  const DWORD start = PAGE_STREAM_RASTER_START;
+  const DWORD start = kPageStreamRasterStart;
   const DWORD length = start + static_cast<DWORD>(region.size());
   std::vector<BYTE> stream(2 * static_cast<size_t>(length) + 2, 0);
   DWORD packed = 0;

@@ -24,9 +24,9 @@ constexpr WORD kPaperSize = 262;
 class BenchContext {
  public:
   BenchContext(BOOL landscape, SHORT feedResolution, BYTE halftone, DWORD feedLines) {
-    heap_ = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+    heap_ = HeapCreate(0, kContextHeapInitialSize, 0);
     context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
-    context_->signatureHead = context_->signatureTail = DEVICE_CONTEXT_SIGNATURE;
+    context_->signatureHead = context_->signatureTail = kDeviceContextSignature;
     context_->heap = heap_;
     DEVMODEW& dm = context_->settings.dm;
     dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;

@@ -17,8 +17,8 @@
 namespace tq33cli {
 
 // Neither side of an image may exceed this many pixels.
-constexpr uint32_t kMaxImageSide = 1u << 20;
-constexpr size_t kMaxInterlacedBytes = size_t{256} << 20;
+inline constexpr uint32_t kMaxImageSide = 1u << 20;
+inline constexpr size_t kMaxInterlacedBytes = size_t{256} << 20;
 
 enum class Fit {
   None,     // image pixel (x, y) to page pixel (x, y), cropped; the rest white
@@ -52,7 +52,7 @@ struct ImageSource {
 
 // The source of path; reads standard input or a pipe to its end (at most
 // kMaxStreamedImageBytes). Throws when it cannot be read.
-constexpr size_t kMaxStreamedImageBytes = size_t{256} << 20;
+inline constexpr size_t kMaxStreamedImageBytes = size_t{256} << 20;
 ImageSource OpenImageSource(const std::string& path);
 
 // Reads only the header of an image. Throws "cannot read image NAME: reason" (exit

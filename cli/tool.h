@@ -12,9 +12,9 @@ namespace tq33cli {
 using Json = nlohmann::ordered_json;
 
 // Exit statuses: a failed job or bad input is 1, a usage error 2.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
 
 // A command's failure: main prints "tq33: <message>" and exits with status.
 struct ToolError {

@@ -12,7 +12,7 @@
 namespace tq33cups {
 
 // Installation files larger than this are refused: no driver data file comes near it.
-constexpr size_t kMaxInstallationFileBytes = size_t{1} << 20;
+inline constexpr size_t kMaxInstallationFileBytes = size_t{1} << 20;
 
 // Sets up the installation. Null with the reason in error when a named or installed file
 // cannot be read or the installation cannot be made. When given, source receives where

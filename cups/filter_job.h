@@ -24,8 +24,8 @@ struct FilterArguments {
 };
 
 // Exit statuses of the filter.
-constexpr int kFilterOk = 0;
-constexpr int kFilterFailed = 1;
+inline constexpr int kFilterOk = 0;
+inline constexpr int kFilterFailed = 1;
 
 // Runs the job: CUPS raster from input, the printer stream to output, messages for the
 // scheduler (ERROR:, WARNING:, INFO:, ATTR:, PAGE:) to messages. A set cancel flag ends

@@ -68,7 +68,7 @@ bool ParseChoice(std::string_view value, const std::pair<const char*, Value> (&c
 }
 
 constexpr std::pair<const char*, BYTE> kHalftones[] = {
-    {"Threshold", 1}, {"Ordered", 2}, {"Diffusion", 3}};
+    {"Threshold", kToneThreshold}, {"Ordered", kToneOrdered}, {"Diffusion", kToneErrorDiffusion}};
 constexpr std::pair<const char*, bool> kOutputForms[] = {{"Plain", false}, {"Framed", true}};
 
 // A signed adjustment: "17", "Custom.17" or "{Value=17}", from -128 to 127.

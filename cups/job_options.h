@@ -19,7 +19,7 @@ struct PpdSettings {
 };
 
 // PPD files larger than this are not read.
-constexpr size_t kMaxPpdBytes = size_t{4} << 20;
+inline constexpr size_t kMaxPpdBytes = size_t{4} << 20;
 
 // Reads the option defaults and the installation attributes of PPD text.
 PpdSettings ParsePpdSettings(std::string_view text);

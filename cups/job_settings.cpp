@@ -44,7 +44,9 @@ WORD FeedMarginAt(WORD margin, LONG fromResolution, LONG toResolution) {
 JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   const PrivateSettings& p = defaults.priv;
   JobOptions options;
-  options.halftone = p.privHalftone >= 1 && p.privHalftone <= 3 ? p.privHalftone : 3;
+  options.halftone = p.privHalftone >= kToneThreshold && p.privHalftone <= kToneErrorDiffusion
+                         ? p.privHalftone
+                         : kToneErrorDiffusion;
   options.contrast = p.privContrast;
   options.brightness = p.privBrightness;
   options.autoCut = p.privAutoCut == 1;

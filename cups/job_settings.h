@@ -14,7 +14,7 @@ namespace tq33cups {
 
 // The job options a TQ-33 queue offers, in the driver's terms.
 struct JobOptions {
-  BYTE halftone = 3;           // privHalftone: 1 threshold, 2 ordered, 3 error diffusion
+  BYTE halftone = kToneErrorDiffusion;  // privHalftone: kToneThreshold, kToneOrdered or this
   signed char contrast = 0;    // privContrast
   signed char brightness = 0;  // privBrightness
   bool autoCut = true;         // privAutoCut
@@ -36,7 +36,7 @@ struct PageRequest {
 };
 
 // Copies beyond this are refused by the driver's merge; the filter asks for at most this.
-constexpr LONG kMaxCopies = 5000;
+inline constexpr LONG kMaxCopies = 5000;
 
 // The options of the driver's default record. Queues print plain printer commands by
 // default: on Linux nothing stands between CUPS and the printer to read framed pages.

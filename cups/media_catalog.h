@@ -15,7 +15,7 @@
 namespace tq33cups {
 
 // PPD keywords are at most 40 characters long.
-constexpr size_t kMaxKeywordLength = 40;
+inline constexpr size_t kMaxKeywordLength = 40;
 
 struct MediaChoice {
   std::string keyword;       // PPD PageSize keyword, unique in the catalog

@@ -13,9 +13,9 @@
 namespace tq33cups {
 
 // Pages larger than any label: refused before anything is read of them.
-constexpr unsigned kMaxRasterWidth = 16384;
-constexpr unsigned kMaxRasterHeight = 262144;
-constexpr unsigned kMaxRasterResolution = 2880;
+inline constexpr unsigned kMaxRasterWidth = 16384;
+inline constexpr unsigned kMaxRasterHeight = 262144;
+inline constexpr unsigned kMaxRasterResolution = 2880;
 
 // TRUE when the header describes a page of 8-bit gray (luminance, or black inverted) the
 // filter can read; otherwise FALSE with what is wrong with it in problem.

@@ -7,13 +7,10 @@
 
 namespace {
 
-// Flag word bits set by the defaults; of them only 0x2000 has an effect (it keeps
-// GCAPS_DONTJOURNAL out of the DEVINFO).
-constexpr DWORD kFlagsBase = 0x2000;
-constexpr DWORD kFlagsLatinOrEastAsian = 0xA0;
-constexpr DWORD kFlagsAlways = 0x1000;
+// The form name of the default tape, for users of metric and of inch units.
+constexpr WCHAR kDefaultFormName[] = WIDE("VK 24mm (RFID)");
+constexpr WCHAR kDefaultFormNameInch[] = WIDE("VK 1\" (RFID)");
 
-constexpr UINT kWesternCodePage = 1252;
 constexpr SHORT kDefaultResolution = 360;
 constexpr WORD kDefaultExchangeReport = 0x3F;
 constexpr DWORD kDefaultExchangeOptions = XBO_AUTO_CUT | XBO_HALF_CUT;
@@ -25,8 +22,7 @@ constexpr int kMeasureUnits = 10;
 constexpr SHORT kFixedLengthKinds[] = {5, 8, 11};
 
 // The resource library lives in the "3" subdirectory of the printer driver directory.
-constexpr DWORD kPathUnits = 260;
-constexpr WCHAR kResourceSubpath[] = WIDE("3\\") RESOURCE_LIBRARY_NAME;
+constexpr WCHAR kResourceSubdirectory[] = WIDE("3\\");
 constexpr WCHAR kTranslationKey[] = WIDE("\\VarFileInfo\\Translation");
 constexpr WORD kUsEnglish = 0x0409;
 constexpr WORD kUnicodeCodePage = 0x04B0;
@@ -106,9 +102,9 @@ void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR deviceName,
   dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
   dm.dmSize = SETTINGS_PUBLIC_SIZE;
   dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
-  dm.dmFields = SETTINGS_DEFAULT_FIELDS;
+  dm.dmFields = kSettingsDefaultFields;
   dm.dmOrientation = DMORIENT_LANDSCAPE;
-  dm.dmPaperSize = LAST_RESORT_PAPER_SIZE;
+  dm.dmPaperSize = kLastResortPaperSize;
   dm.dmPaperLength = 1000;
   dm.dmPaperWidth = 240;
   dm.dmScale = 100;
@@ -119,20 +115,20 @@ void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR deviceName,
   dm.dmYResolution = kDefaultResolution;
   dm.dmTTOption = DMTT_SUBDEV;
   dm.dmCollate = 0;
-  CopyWideBounded(dm.dmFormName, DEFAULT_FORM_NAME, CCHFORMNAME);
+  CopyWideBounded(dm.dmFormName, kDefaultFormName, CCHFORMNAME);
 
   priv.privSignature = PRIV_SIGNATURE;
   UINT codePage = AnsiCodePage();
-  priv.privFlags = kFlagsBase;
+  priv.privFlags = PRIVF_JOURNAL;
   if (codePage == kWesternCodePage || IsEastAsianCodePage(codePage))
-    priv.privFlags |= kFlagsLatinOrEastAsian;
-  priv.privFlags |= kFlagsAlways;
+    priv.privFlags |= PRIVF_LATIN_OR_EAST_ASIAN;
+  priv.privFlags |= PRIVF_DEFAULT;
   priv.privColorAdjustment.caSize = sizeof(COLORADJUSTMENT);
   priv.privColorAdjustment.caRedGamma = 10000;
   priv.privColorAdjustment.caGreenGamma = 10000;
   priv.privColorAdjustment.caBlueGamma = 10000;
   priv.privColorAdjustment.caReferenceWhite = 10000;
-  priv.privHalftone = 3;
+  priv.privHalftone = kToneErrorDiffusion;
   priv.privLengthDots = 1417;
   priv.privLength = 1000;
   priv.privAutoCut = 1;
@@ -144,7 +140,7 @@ void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR deviceName,
   if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, measure, kMeasureUnits) > 0 &&
       measure[0] == u'1') {
     priv.privInchUnits = 1;
-    CopyWideBounded(dm.dmFormName, DEFAULT_FORM_NAME_INCH, CCHFORMNAME);
+    CopyWideBounded(dm.dmFormName, kDefaultFormNameInch, CCHFORMNAME);
   }
 
   priv.privSmallChar = 0;
@@ -157,7 +153,7 @@ void BuildDefaultSettings(SettingsRecord* settings, LPCWSTR deviceName,
   priv.xbSize = EXCHANGE_BLOCK_SIZE;
   priv.xbRequest = 0;
   priv.xbReport = kDefaultExchangeReport;
-  priv.xbPaperSize = LAST_RESORT_PAPER_SIZE;
+  priv.xbPaperSize = kLastResortPaperSize;
   priv.xbMediaType = 0;
   priv.xbMargin = 57;
   priv.xbWidthMultiple = 1;
@@ -197,7 +193,7 @@ void ApplyModelDefaults(SettingsRecord* settings, const ModelData* modelData) {
     ApplyMediaByKey(dm, priv, modelData, model.moDefaultPaperSize);
     dm->dmPrintQuality = ModelResolution(model.moDefaultPrintQuality);
     dm->dmYResolution = ModelResolution(model.moDefaultYResolution);
-    CopyWideBounded(dm->dmFormName, DEFAULT_FORM_NAME, CCHFORMNAME);
+    CopyWideBounded(dm->dmFormName, kDefaultFormName, CCHFORMNAME);
 
     settings->dm = *dm;
     settings->priv = *priv;
@@ -332,19 +328,22 @@ void CopyWideBounded(WCHAR* destination, LPCWSTR source, DWORD n) {
 // Unicode; 1 otherwise, every failure to read it included.
 DWORD ResourceLanguageFlag() {
   DWORD result = 1;
-  WCHAR path[kPathUnits] = {};
+  WCHAR path[MAX_PATH] = {};
   DWORD needed = 0;
   if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(path),
                                   sizeof(path), &needed))
     return result;
   // The spooler puts no limit on the directory's length: a path that does not fit with
   // the library's name has no version block we could read.
-  path[kPathUnits - 1] = 0;
-  DWORD length = WideLength(path, kPathUnits);
-  const DWORD subpathLength = WideLength(kResourceSubpath, kPathUnits);
-  if (length + 1 + subpathLength + 1 > kPathUnits) return result;
+  path[MAX_PATH - 1] = 0;
+  DWORD length = WideLength(path, MAX_PATH);
+  constexpr DWORD kDirectoryLength = sizeof(kResourceSubdirectory) / sizeof(WCHAR) - 1;
+  constexpr DWORD kNameLength = sizeof(kResourceLibraryName) / sizeof(WCHAR) - 1;
+  if (length + 1 + kDirectoryLength + kNameLength + 1 > MAX_PATH) return result;
   path[length++] = u'\\';
-  std::memcpy(path + length, kResourceSubpath, (subpathLength + 1) * sizeof(WCHAR));
+  std::memcpy(path + length, kResourceSubdirectory, kDirectoryLength * sizeof(WCHAR));
+  length += kDirectoryLength;
+  std::memcpy(path + length, kResourceLibraryName, (kNameLength + 1) * sizeof(WCHAR));
 
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(path, &handle);

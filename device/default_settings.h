@@ -6,9 +6,8 @@
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 
-#define DEFAULT_FORM_NAME WIDE("VK 24mm (RFID)")
-#define DEFAULT_FORM_NAME_INCH WIDE("VK 1\" (RFID)")
-#define RESOURCE_LIBRARY_NAME WIDE("TQ33Kr.dll")
+// The resource library's file name; the job record carries it too.
+inline constexpr WCHAR kResourceLibraryName[] = WIDE("TQ33Kr.dll");
 
 // Writes the complete default record: fixed defaults, code page and measurement system,
 // the model's defaults and default tape, then the installation's default options.

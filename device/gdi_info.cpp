@@ -17,11 +17,10 @@ constexpr ULONG kGrayBits = 8;
 constexpr ULONG kColorBits = 24;
 constexpr LONG kStyleStepsPerInch = 25;
 
-// The SideRecord's state for an 8-bit gray surface with its scratch buffer.
+// The SideRecord's state for an 8-bit gray surface with its scratch buffer (srMode
+// kSideModeBuffered).
 constexpr BYTE kSideDepth = 8;
-constexpr BYTE kSideModeBuffered = 2;
 constexpr BYTE kSideUnit = 1;
-constexpr BYTE kSideMark = 0xFF;
 
 // The chromaticities and dyes of the tape, used when the printer has no halftone data.
 constexpr COLORINFO kDefaultColorInfo = {
@@ -134,7 +133,7 @@ void FillGdiInfo(DeviceContext* context, ULONG gdiInfoSize, GDIINFO* gdiInfo) {
     side->srMode = kSideModeBuffered;
     side->srUnit = kSideUnit;
     side->srCounter = 0;
-    side->srMark = kSideMark;
+    side->srMark = kSideMarkInitial;
     side->srColorAdjustment = context->settings.priv.privColorAdjustment;
   }
 

@@ -16,26 +16,26 @@ constexpr DWORD kExtensionUnits = 3;
 
 // Builds the name or leaves destination empty; FALSE when there is no path or the name
 // would not fit (a path that long is treated by the caller as a missing file).
-BOOL BuildDefinitionFileName(WCHAR destination[PATH_UNITS], LPCWSTR driverPath) {
+BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath) {
   if (!destination) return FALSE;
   destination[0] = 0;
   if (!driverPath) return FALSE;
 
-  // Only PATH_UNITS units of the path can matter: a longer path cannot give a name that
+  // Only MAX_PATH units of the path can matter: a longer path cannot give a name that
   // fits, so the scan stops there instead of trusting the terminator to come.
   DWORD length = 0;
   DWORD afterDot = 0;  // position just after the last "."; 0 while none was seen
-  while (length < PATH_UNITS && driverPath[length] != 0) {
+  while (length < MAX_PATH && driverPath[length] != 0) {
     if (driverPath[length] == u'.') afterDot = length + 1;
     ++length;
   }
-  if (length == PATH_UNITS) return FALSE;
+  if (length == MAX_PATH) return FALSE;
 
   // The last dot anywhere counts, also one in a directory name: that is how the file has
   // always been found beside the driver.
   DWORD keep = afterDot != 0 ? afterDot : length;
   DWORD total = keep + (afterDot != 0 ? 0 : 1) + kExtensionUnits;
-  if (total + 1 > PATH_UNITS) return FALSE;
+  if (total + 1 > MAX_PATH) return FALSE;
 
   std::memcpy(destination, driverPath, keep * sizeof(WCHAR));
   if (afterDot == 0) destination[keep++] = u'.';
@@ -84,7 +84,7 @@ BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DW
 MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   if (count) *count = -1;
 
-  WCHAR fileName[PATH_UNITS];
+  WCHAR fileName[MAX_PATH];
   const BYTE* view = nullptr;
   const BYTE* sameView = nullptr;
   DWORD fileSize = 0;

@@ -11,7 +11,6 @@
 #define MEDIA_DEFINITION_SIZE 142
 #define MEDIA_DEFINITION_BLOCK_SIZE (MEDIA_DEFINITION_SIZE * MEDIA_DEFINITION_SLOTS)  // 3266
 #define MEDIA_DEFINITION_HEADER_SIZE 10
-#define PATH_UNITS 260  // UTF-16 units of a path buffer, terminator included
 
 #pragma pack(push, 1)
 
@@ -42,8 +41,8 @@ static_assert(offsetof(MediaDefinition, defMargin) == 138);
 
 // Builds the definition file name from the driver path: the extension after the last "."
 // becomes "DAT" (".DAT" is appended when there is no "."). FALSE, with destination
-// empty, when the name does not fit PATH_UNITS units.
-BOOL BuildDefinitionFileName(WCHAR destination[PATH_UNITS], LPCWSTR driverPath);
+// empty, when the name does not fit MAX_PATH units (terminator included).
+BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath);
 
 // Maps the whole file read-only. Both view outputs receive the view's address; the file
 // and mapping handles are closed before returning. FALSE when the file cannot be opened,

@@ -128,7 +128,7 @@ LONG LookUpMedia(HANDLE printer, const SettingsRecord* settings, const ModelData
   *definition = kNone;
   found = ScanForPaperSize(modelData, base, kind, fallbackPaperSize);
   if (found >= 0) return found;
-  found = ScanForPaperSize(modelData, base, kind, LAST_RESORT_PAPER_SIZE);
+  found = ScanForPaperSize(modelData, base, kind, kLastResortPaperSize);
   if (found >= 0) return found;
   return 0;
 }

@@ -10,7 +10,8 @@
 
 namespace {
 
-// The (size name, data name) pairs of sized printer-data blobs, by PRINTER_DATA_ index.
+// The (size name, data name) pairs of sized printer-data blobs, in the order of their
+// indexes (kPrinterDataFontSubstitution...).
 struct SizedValueNames {
   const WCHAR* sizeName;
   const WCHAR* dataName;
@@ -32,11 +33,7 @@ constexpr WCHAR kHalftoneInfoName[] = WIDE("CurDevHTInfo");
 constexpr WCHAR kDefaultOptionsName[] = WIDE("RegDefaultOptions");
 constexpr WCHAR kDefaultOptionsKey[] = WIDE("SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\");
 
-// The key path and the device name in it are handled in buffers of 260 UTF-16 units.
-constexpr DWORD kKeyPathUnits = 260;
-
 constexpr DWORD kMinFreeMemory = 102400;
-constexpr UINT kWesternCodePage = 1252;
 constexpr DWORD kUserInfoLevel = 9;
 
 // A per-user record must at least carry the smallest public part a settings record has.
@@ -97,7 +94,7 @@ HGLOBAL ReadSizedPrinterData(HANDLE printer, DWORD* size, DWORD index) {
 // values; null only when memory runs out.
 PrinterDataRecord* ReadPrinterDataRecord(HANDLE printer) {
   DWORD size = 0;
-  auto* stored = static_cast<BYTE*>(ReadSizedPrinterData(printer, &size, PRINTER_DATA_RECORD));
+  auto* stored = static_cast<BYTE*>(ReadSizedPrinterData(printer, &size, kPrinterDataRecord));
   if (stored && size >= PRINTER_DATA_RECORD_SIZE) {
     return reinterpret_cast<PrinterDataRecord*>(stored);
   }
@@ -220,10 +217,10 @@ BOOL ReadDefaultOptions(const SettingsRecord* settings, HANDLE printer,
     return FALSE;
 
   // The key is the fixed prefix followed by the device name, which need not be terminated
-  // within its 32 units.
-  WCHAR keyPath[kKeyPathUnits] = {};
+  // within its 32 units, in a buffer of MAX_PATH units.
+  WCHAR keyPath[MAX_PATH] = {};
   constexpr DWORD kPrefixUnits = sizeof(kDefaultOptionsKey) / sizeof(WCHAR) - 1;
-  static_assert(kPrefixUnits + CCHDEVICENAME < kKeyPathUnits);
+  static_assert(kPrefixUnits + CCHDEVICENAME < MAX_PATH);
   std::memcpy(keyPath, kDefaultOptionsKey, kPrefixUnits * sizeof(WCHAR));
   for (DWORD i = 0; i < CCHDEVICENAME && settings->dm.dmDeviceName[i] != 0; ++i) {
     keyPath[kPrefixUnits + i] = settings->dm.dmDeviceName[i];

@@ -16,9 +16,9 @@
 #define PDF_NON_LATIN 0x4     // the ANSI code page is neither 1252 nor East Asian
 
 // Indexes of the (size name, data name) pairs ReadSizedPrinterData knows.
-#define PRINTER_DATA_FONT_SUBSTITUTION 0  // "TTFontSubTableSize" / "TTFontSubTable"
-#define PRINTER_DATA_TRAY_FORMS 1         // "TrayFormSize" / "TrayFormTable"
-#define PRINTER_DATA_RECORD 2             // "PrinterDataSize" / "PrinterData"
+inline constexpr DWORD kPrinterDataFontSubstitution = 0;  // "TTFontSubTableSize" / "TTFontSubTable"
+inline constexpr DWORD kPrinterDataTrayForms = 1;         // "TrayFormSize" / "TrayFormTable"
+inline constexpr DWORD kPrinterDataRecord = 2;            // "PrinterDataSize" / "PrinterData"
 
 #pragma pack(push, 1)
 
@@ -119,6 +119,10 @@ DWORD IsMetricCountry();
 
 // The engine's ANSI code page.
 UINT AnsiCodePage();
+
+// The Western European ANSI code page: with it or an East Asian one, PDF_NON_LATIN stays
+// clear and the default privFlags gain PRIVF_LATIN_OR_EAST_ASIAN.
+inline constexpr UINT kWesternCodePage = 1252;
 
 // 1 for the East Asian code pages 932, 936, 949 and 950, else 0.
 DWORD IsEastAsianCodePage(UINT codePage);

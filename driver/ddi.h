@@ -37,5 +37,5 @@ BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin);
 BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin);
 
 // The DDI function table as DrvEnableDriver hands it out.
-#define DDI_FUNCTION_COUNT 16
-extern const DRVFN kDdiFunctions[DDI_FUNCTION_COUNT];
+inline constexpr ULONG kDdiFunctionCount = 16;
+extern const DRVFN kDdiFunctions[kDdiFunctionCount];

@@ -16,11 +16,11 @@
 namespace {
 
 // Graphics capabilities: Beziers, geometric wide lines, both fill modes, halftoning and
-// opaque rectangles; GCAPS_DONTJOURNAL is added unless privFlags bit 0x2000 is set.
+// opaque rectangles; GCAPS_DONTJOURNAL is added unless privFlags has PRIVF_JOURNAL.
 constexpr FLONG kGraphicsCaps = GCAPS_BEZIERS | GCAPS_GEOMETRICWIDE | GCAPS_ALTERNATEFILL |
                                 GCAPS_WINDINGFILL | GCAPS_HALFTONE | GCAPS_OPAQUERECT;
-constexpr DWORD kPrivFlagJournal = 0x2000;
 constexpr ULONG kPaletteEntries = 256;
+constexpr DWORD kFontSlotMemory = 337920;  // bytes of printer memory per font slot
 
 // The extent of a caller's settings record: the engine hands the driver a device mode of
 // dmSize public and dmDriverExtra private bytes.
@@ -45,8 +45,8 @@ DHPDEV FailEnable(DeviceContext* context, HLOCAL driverInfo) {
 }  // namespace
 
 BOOL isValidDeviceContext(const DeviceContext* context) {
-  return context && context->signatureHead == DEVICE_CONTEXT_SIGNATURE &&
-         context->signatureTail == DEVICE_CONTEXT_SIGNATURE;
+  return context && context->signatureHead == kDeviceContextSignature &&
+         context->signatureTail == kDeviceContextSignature;
 }
 
 DeviceContext* ContextOfSurface(const SURFOBJ* surface, bool setError) {
@@ -66,7 +66,7 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   (void)logAddress;
   (void)engineDevice;
 
-  HANDLE heap = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+  HANDLE heap = HeapCreate(0, kContextHeapInitialSize, 0);
   if (!heap) return nullptr;
   auto* context = static_cast<DeviceContext*>(HeapAlloc(heap, HEAP_ZERO_MEMORY,
                                                         sizeof(DeviceContext)));
@@ -146,8 +146,8 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
 BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettings,
                        LPCWSTR deviceName) {
   context->jobFlags = 0;
-  context->signatureHead = DEVICE_CONTEXT_SIGNATURE;
-  context->signatureTail = DEVICE_CONTEXT_SIGNATURE;
+  context->signatureHead = kDeviceContextSignature;
+  context->signatureTail = kDeviceContextSignature;
 
   context->printerData = ReadPrinterDataRecord(context->printer);
   if (!context->printerData) return FALSE;
@@ -170,11 +170,11 @@ BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettin
                        context->mediaDefinitions, context->mediaDefinitionCount,
                        static_cast<WORD>(context->defaultSettings.dm.dmPaperSize));
 
-  DWORD slots = context->printerData->pdFreeMemory / FONT_SLOT_MEMORY;
+  DWORD slots = context->printerData->pdFreeMemory / kFontSlotMemory;
   context->fontSlotCount = slots < 1 ? 1 : slots;
   context->pageCount = 0;
   context->printerDataExtra = ReadSizedPrinterData(context->printer, nullptr,
-                                                   PRINTER_DATA_FONT_SUBSTITUTION);
+                                                   kPrinterDataFontSubstitution);
   context->fontSlots = static_cast<BYTE*>(
       HeapAlloc(context->heap, HEAP_ZERO_MEMORY,
                 static_cast<SIZE_T>(context->fontSlotCount) * sizeof(DWORD)));
@@ -189,7 +189,7 @@ BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettin
 BOOL FillDeviceInfo(DeviceContext* context, ULONG deviceInfoSize, DEVINFO* deviceInfo) {
   DEVINFO info = {};
   info.flGraphicsCaps = kGraphicsCaps;
-  if ((context->settings.priv.privFlags & kPrivFlagJournal) == 0)
+  if ((context->settings.priv.privFlags & PRIVF_JOURNAL) == 0)
     info.flGraphicsCaps |= GCAPS_DONTJOURNAL;
   info.cFonts = 0;
   info.iDitherFormat = BMF_8BPP;

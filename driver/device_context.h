@@ -8,10 +8,9 @@
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 
-#define DEVICE_CONTEXT_SIGNATURE 0x50534444u  // the bytes "DDSP"
-#define SPOOL_BUFFER_SIZE 8192
-#define CONTEXT_HEAP_INITIAL_SIZE 8192
-#define FONT_SLOT_MEMORY 337920  // bytes of printer memory per font slot
+inline constexpr DWORD kDeviceContextSignature = 0x50534444u;  // the bytes "DDSP"
+inline constexpr DWORD kSpoolBufferSize = 8192;
+inline constexpr SIZE_T kContextHeapInitialSize = 8192;
 
 // jobFlags
 #define JF_IN_DOCUMENT 0x4        // a document is open
@@ -23,10 +22,12 @@
 #define SF_END_OF_JOB 0x01        // run the spool stream's end-of-job operation at DrvEndDoc
 #define SF_BANDING 0x10           // the surface is banded
 
-// bandedPage: what the band loop did with the open page of a banded surface
-#define BP_NONE 0                 // no conversion since the page's bands began
-#define BP_CONVERTED 1            // converted after its last band and handed to the page output
-#define BP_FAILED 2               // its last band came but the page could not be converted
+// bandedPage: what the band loop did with the open page of a banded surface. None: no
+// conversion since the page's bands began. Converted: converted after its last band and
+// handed to the page output. Failed: its last band came but the page could not be converted.
+inline constexpr DWORD kBandedPageNone = 0;
+inline constexpr DWORD kBandedPageConverted = 1;
+inline constexpr DWORD kBandedPageFailed = 2;
 
 // State of the error diffusion: three error lines used in rotation.
 struct LineBufferRecord {
@@ -44,12 +45,14 @@ struct SideRecord {
   BYTE srMode;
   BYTE srUnit;
   DWORD srCounter;
-  BYTE* srBuffer;      // 1024-byte zeroed heap buffer while srMode is 2
+  BYTE* srBuffer;      // kSideRecordBufferSize zeroed heap bytes while srMode is 2
   BYTE srMark;
   COLORADJUSTMENT srColorAdjustment;
 };
 
-#define SIDE_RECORD_BUFFER_SIZE 1024
+inline constexpr BYTE kSideModeBuffered = 2;  // srMode that carries srBuffer
+inline constexpr SIZE_T kSideRecordBufferSize = 1024;
+inline constexpr BYTE kSideMarkInitial = 0xFF;
 
 // One retained piece of a page stream (global memory).
 struct RetainedChunk {
@@ -60,7 +63,7 @@ struct RetainedChunk {
 };
 
 struct DeviceContext {
-  DWORD signatureHead;             // DEVICE_CONTEXT_SIGNATURE
+  DWORD signatureHead;             // kDeviceContextSignature
   SettingsRecord settings;         // the job's effective settings
   SettingsRecord defaultSettings;  // the defaults before the merge; its dmPaperSize is the
                                    // fallback paper size of the media lookup
@@ -75,7 +78,7 @@ struct DeviceContext {
   DWORD lastBandExtent;            // extent of the last band
   DWORD bandIndex;                 // band being drawn
   DWORD bandAxisExtent;            // page extent along the band axis
-  DWORD bandedPage;                // BP_...: set by the band loop, consumed by page control
+  DWORD bandedPage;                // kBandedPage...: set by the band loop, consumed by page control
   DWORD surfaceFlags;              // SF_...
   BYTE* workBuffer;                // error diffusion work line (heap), tone mode 3 only
   HANDLE printer;                  // the printer handle all spooler calls use
@@ -88,18 +91,18 @@ struct DeviceContext {
   MediaDefinition* mediaDefinitions;  // block of up to 23 definitions (global memory)
   DWORD mediaDefinitionCount;      // definitions read from the media definition file
   DWORD jobFlags;                  // JF_...
-  DWORD fontSlotCount;             // max(1, printer free memory / FONT_SLOT_MEMORY)
+  DWORD fontSlotCount;             // max(1, printer free memory / the memory of a slot)
   DWORD pageCount;                 // pages started in the current document
   HGLOBAL printerDataExtra;        // "TTFontSubTable" block (global memory), may be null
   BYTE* fontSlots;                 // fontSlotCount zeroed entries (heap); unused
   SideRecord* sideRecord;          // heap
   DWORD spoolCount;                // bytes staged in spoolBuffer
   DWORD spoolFailed;               // 1 once a write failed since the last SpoolReset
-  BYTE spoolBuffer[SPOOL_BUFFER_SIZE];
+  BYTE spoolBuffer[kSpoolBufferSize];
   BYTE lastPageEnd;                // 0x0C or 0x0B: the byte that ended the last page; 0 before
   RetainedChunk* retainedPages;    // retained page chunks, in order
   DWORD retainedLength;            // total length of the retained stream as framed output
-  DWORD signatureTail;             // DEVICE_CONTEXT_SIGNATURE
+  DWORD signatureTail;             // kDeviceContextSignature
 };
 
 // TRUE when context is non-null and both signatures hold.

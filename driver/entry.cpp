@@ -19,7 +19,7 @@ constexpr PFN DdiEntry(Function function) {
 }  // namespace
 
 // The engine's standard DDI indices, in the order the engine is given them.
-const DRVFN kDdiFunctions[DDI_FUNCTION_COUNT] = {
+const DRVFN kDdiFunctions[kDdiFunctionCount] = {
     {INDEX_DrvEnablePDEV, DdiEntry(DrvEnablePDEV)},
     {INDEX_DrvCompletePDEV, DdiEntry(DrvCompletePDEV)},
     {INDEX_DrvDisablePDEV, DdiEntry(DrvDisablePDEV)},
@@ -83,7 +83,7 @@ BOOL APIENTRY DrvEnableDriver(ULONG engineVersion, ULONG size, DRVENABLEDATA* en
     return FALSE;
   }
   enableData->iDriverVersion = DDI_DRIVER_VERSION_NT4;
-  enableData->c = DDI_FUNCTION_COUNT;
+  enableData->c = kDdiFunctionCount;
   enableData->pdrvfn = const_cast<DRVFN*>(kDdiFunctions);
 
   // A lock can fail to be created only for want of memory. Without structured exception

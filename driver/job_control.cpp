@@ -42,9 +42,8 @@ BOOL WriteSeparator(DeviceContext* context, BYTE value) {
 // the stream latched, when that byte cannot be written: the new page would otherwise run
 // on from the last one's lines as if it were part of it.
 BOOL CountNewPage(DeviceContext* context) {
-  static const BYTE kPageEnd = CMD_PAGE_END;
-  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == CMD_PAGE_END &&
-      !SpoolWrite(context, &kPageEnd, 1))
+  if (context->pageCount != 0 && PlainOutput(context) && context->lastPageEnd == kCmdPageEnd &&
+      !SpoolWrite(context, &kCmdPageEnd, 1))
     return FALSE;
   context->pageCount += 1;
   return TRUE;
@@ -63,7 +62,7 @@ BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
   if (context->jobFlags & JF_RESET_CARRIED) return TRUE;
   context->pageCount = 0;
   context->jobFlags &= ~JF_PAGE_OPEN;
-  context->bandedPage = BP_NONE;
+  context->bandedPage = kBandedPageNone;
   return TRUE;
 }
 
@@ -77,9 +76,9 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
   if (context->jobFlags & JF_PAGE_OPEN) {
     // A page still open is the one being drawn, unless the band loop has converted it and
     // the engine sent no DrvSendPage: then it is finished, and this is the next page.
-    if (context->bandedPage == BP_NONE) return TRUE;
+    if (context->bandedPage == kBandedPageNone) return TRUE;
     context->jobFlags &= ~JF_PAGE_OPEN;
-    context->bandedPage = BP_NONE;
+    context->bandedPage = kBandedPageNone;
   }
 
   if (!CountNewPage(context)) return FALSE;
@@ -98,7 +97,7 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
   // The engine sends a page it did not start: it is counted, and separated from the page
   // before it as if it had been (unless the band loop has sent it already).
   if ((context->jobFlags & JF_PAGE_OPEN) == 0) {
-    if (context->bandedPage == BP_NONE) {
+    if (context->bandedPage == kBandedPageNone) {
       if (!CountNewPage(context)) return FALSE;
     } else {
       context->pageCount += 1;
@@ -106,9 +105,9 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
   }
 
   BOOL sent;
-  if (context->bandedPage != BP_NONE) {
-    sent = context->bandedPage == BP_CONVERTED;
-    context->bandedPage = BP_NONE;
+  if (context->bandedPage != kBandedPageNone) {
+    sent = context->bandedPage == kBandedPageConverted;
+    context->bandedPage = kBandedPageNone;
   } else if (context->surfaceFlags & SF_BANDING) {
     // The surface holds one band, not the page: no last band came, so there is no page.
     sent = FALSE;
@@ -130,7 +129,7 @@ BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags) {
   if (!context) return FALSE;
   // Staged page bytes belong in front of the document end.
   if (context->surfaceFlags & SF_END_OF_JOB) SpoolEndOfJob(context);
-  const BOOL ended = !PlainOutput(context) || WriteSeparator(context, CMD_DOCUMENT_END);
+  const BOOL ended = !PlainOutput(context) || WriteSeparator(context, kCmdDocumentEnd);
   // Pages held back for a page that never came must not go out with another document.
   ClearRetainedPages(context);
   context->retainedLength = 0;

@@ -42,18 +42,18 @@ const MediaRecord* MediaRecordAt(const ModelData* modelData, LONGLONG position) 
 BOOL OpenModelDataLibrary(HMODULE* module, ModelDataTable* table) {
   if (!module || !table || table->size != MODEL_DATA_TABLE_SIZE) return FALSE;
 
-  // 260 units, terminator included; the directory the spooler reports has no length limit
-  // of its own, so a path that does not fit with the library's name is refused.
-  WCHAR path[260] = {};
+  // MAX_PATH units, terminator included; the directory the spooler reports has no length
+  // limit of its own, so a path that does not fit with the library's name is refused.
+  WCHAR path[MAX_PATH] = {};
   DWORD needed = 0;
   if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(path),
                                   sizeof(path), &needed))
     return FALSE;
-  path[259] = 0;
+  path[MAX_PATH - 1] = 0;
   size_t length = 0;
   while (path[length] != 0) ++length;
-  if (!AppendWide(path, 260, &length, kLibrarySubdirectory) ||
-      !AppendWide(path, 260, &length, MODEL_DATA_LIBRARY_NAME)) {
+  if (!AppendWide(path, MAX_PATH, &length, kLibrarySubdirectory) ||
+      !AppendWide(path, MAX_PATH, &length, MODEL_DATA_LIBRARY_NAME)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }

@@ -47,7 +47,7 @@ BOOL SpoolFlush(DeviceContext* context) {
   if (context->spoolCount == 0) return TRUE;
   // A count beyond the buffer can only come from a damaged context: refuse rather than
   // send bytes from outside the buffer.
-  if (context->spoolCount > SPOOL_BUFFER_SIZE) {
+  if (context->spoolCount > kSpoolBufferSize) {
     LatchFailure(context);
     return FALSE;
   }

@@ -16,17 +16,13 @@
 #include "driver/device_context.h"
 #include "driver/spool_stream.h"
 #include "raster/error_diffusion.h"
+#include "settings/exchange_block.h"
 
 namespace {
 
 constexpr LONGLONG kMaxBands = 16;
-constexpr BYTE kToneErrorDiffusion = 3;
-constexpr BYTE kSideModeBuffered = 2;  // srMode that carries the 1024-byte buffer
-constexpr BYTE kSideMarkInitial = 0xFF;
 constexpr BYTE kSmallCharOn = 1;
 constexpr LONG kHighFeedResolution = 720;
-constexpr WORD kRequestLength = 0x2;       // xbRequest: the application supplies a length
-constexpr WORD kReportMarginInDots = 0x40; // xbReport: xbMargin is in dots
 constexpr BYTE kWhite = 0xFF;
 // cjBits is 32-bit: no image of the page may be larger than it can describe.
 constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull;
@@ -55,7 +51,7 @@ BOOL PrepareSideRecord(DeviceContext* context) {
   if (side->srMode == kSideModeBuffered) {
     if (!side->srBuffer) {
       side->srBuffer =
-          static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, SIDE_RECORD_BUFFER_SIZE));
+          static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, kSideRecordBufferSize));
       if (!side->srBuffer) return FALSE;
     }
   } else {
@@ -84,7 +80,7 @@ void ReleaseSurface(DeviceContext* context) {
     context->workBuffer = nullptr;
   }
   FreeDiffusion(context);
-  context->bandedPage = BP_NONE;
+  context->bandedPage = kBandedPageNone;
 }
 
 // Asks the engine for the bitmap of one band, trying 1 to 16 bands until it grants one; a
@@ -171,7 +167,7 @@ BOOL ComputePageExtent(const DeviceContext* context, LONG mediaIndex, LONG defin
                                  static_cast<LONG>(record->mrPrintLengthDots));
   } else {
     const WORD feedMargin =
-        (priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbReport & kReportMarginInDots) != 0)
+        (priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbReport & XB_MARGIN_DOTS) != 0)
             ? priv.xbMargin
             : priv.privMargin;
     margins = 2u * feedMargin;
@@ -198,7 +194,7 @@ BOOL ComputePageExtent(const DeviceContext* context, LONG mediaIndex, LONG defin
 
   // A length from the exchange block counts on continuous tape when it is more than a dot
   // away from the settled one.
-  if (priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbRequest & kRequestLength) != 0 &&
+  if (priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbRequest & XB_LENGTH) != 0 &&
       !fixedLength && priv.xbLength > margins) {
     const uint64_t requested = priv.xbLength;
     const uint64_t settled = priv.privLengthDots;

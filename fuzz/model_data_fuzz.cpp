@@ -19,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ModelDataError error;
   const BOOL parsed = ParseModelDataFile(data, size, &file, &error);
   if (parsed) {
-    if (file.models.empty() || file.models.size() > MODEL_DATA_MAX_MODELS)
+    if (file.models.empty() || file.models.size() > kModelDataMaxModels)
       fuzz::Finding("parsed a file of " + std::to_string(file.models.size()) + " models");
     for (const ModelDataModel& model : file.models) {
-      if (model.selector < 1 || model.selector > MODEL_DATA_MAX_SELECTOR ||
-          model.media.size() > MODEL_DATA_MAX_MEDIA)
+      if (model.selector < 1 || model.selector > kModelDataMaxSelector ||
+          model.media.size() > kModelDataMaxMedia)
         fuzz::Finding("parsed model " + std::to_string(model.selector) + " with " +
                       std::to_string(model.media.size()) + " media");
     }

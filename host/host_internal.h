@@ -51,7 +51,7 @@ std::u16string LowerAscii(std::u16string_view text);
 size_t WideLength(const WCHAR* text);
 
 // The longest string argument a call scans for its terminator.
-constexpr size_t kMaxScan = 32768;
+inline constexpr size_t kMaxScan = 32768;
 
 // A caller's string, read no further than its terminator or kMaxScan units; empty for
 // null. A view of kMaxScan units means no terminator was found within them.

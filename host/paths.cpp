@@ -14,9 +14,6 @@ namespace {
 constexpr DWORD kErrorPathNotFound = 3;
 constexpr DWORD kErrorInvalidName = 123;
 
-// MAX_PATH, terminator included: the longest path the classic file calls accept.
-constexpr size_t kMaxPath = 260;
-
 struct RootState {
   std::mutex lock;
   bool loaded = false;               // the environment has been consulted
@@ -82,7 +79,8 @@ DWORD AppendComponent(std::u16string_view component, std::string* hostPath) {
 // Maps a path of known length. Returns ERROR_SUCCESS with the host path, or the error.
 DWORD MapPath(std::u16string_view path, std::string* hostPath) {
   if (path.empty()) return kErrorPathNotFound;
-  if (path.size() >= kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
+  // MAX_PATH counts the terminator: the longest path the classic file calls accept.
+  if (path.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   if (path.find(u'\0') != std::u16string_view::npos) return kErrorInvalidName;
   // Only "X:\..." is fully qualified. "X:a" is relative to the drive's current directory,
   // "\a" to the current drive, and "\\server\share" and "\\?\..." are not drive paths.

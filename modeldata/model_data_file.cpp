@@ -56,7 +56,7 @@ const FieldRule kMediumFields[EF_COUNT] = {
     {"width", false, 1, 32767, true},
     {"print-width", false, 1, 32767, true},
     {"width-dots", false, 1, 32767, true},
-    {"print-width-dots", false, 1, MODEL_DATA_HEAD_DOTS, true},
+    {"print-width-dots", false, 1, kModelDataHeadDots, true},
     {"length", false, 1, 32767, false},
     {"print-length", false, 1, 32767, false},
     {"length-dots", false, 1, 32767, false},
@@ -227,9 +227,9 @@ bool Parser::Fail(DWORD line, std::string text) {
 // The whole file, line by line, then the checks of the last section and model.
 bool Parser::Run(const BYTE* bytes, size_t size) {
   if (!bytes && size != 0) return Fail(0, "no data");
-  if (size > MODEL_DATA_FILE_MAX_BYTES)
+  if (size > kModelDataFileMaxBytes)
     return Fail(0, "file of " + std::to_string(size) + " bytes exceeds the limit of " +
-                       std::to_string(MODEL_DATA_FILE_MAX_BYTES) + " bytes");
+                       std::to_string(kModelDataFileMaxBytes) + " bytes");
   size_t at = 0;
   // A byte-order mark is what some editors put in front of UTF-8 text.
   if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) at = 3;
@@ -240,8 +240,8 @@ bool Parser::Run(const BYTE* bytes, size_t size) {
     size_t length = end - at;
     // Windows editors end lines with CR LF; the CR belongs to the line end.
     if (length > 0 && bytes[end - 1] == '\r') --length;
-    if (length > MODEL_DATA_LINE_MAX_BYTES)
-      return Fail(line_, "line longer than " + std::to_string(MODEL_DATA_LINE_MAX_BYTES) +
+    if (length > kModelDataLineMaxBytes)
+      return Fail(line_, "line longer than " + std::to_string(kModelDataLineMaxBytes) +
                              " bytes");
     if (!CheckText(bytes + at, length) || !ReadLine(bytes + at, length)) return false;
     at = end + 1;
@@ -306,9 +306,9 @@ bool Parser::ReadHeader(const BYTE* text, size_t at, size_t length) {
       ++at;
     }
     if (digits == 0) return Fail(line_, "a model section needs its number: [model 1]");
-    if (selector < 1 || selector > MODEL_DATA_MAX_SELECTOR)
+    if (selector < 1 || selector > kModelDataMaxSelector)
       return Fail(line_, "model number " + std::to_string(selector) +
-                             " is outside 1 to " + std::to_string(MODEL_DATA_MAX_SELECTOR));
+                             " is outside 1 to " + std::to_string(kModelDataMaxSelector));
   } else if (word != "medium") {
     return Fail(line_, "unknown section '" + word + "'; sections are [model N] and [medium]");
   }
@@ -320,8 +320,8 @@ bool Parser::ReadHeader(const BYTE* text, size_t at, size_t length) {
   section_.line = line_;
   if (word == "medium") {
     if (!model_) return Fail(line_, "a medium before the first [model N] section");
-    if (model_->media.size() >= MODEL_DATA_MAX_MEDIA)
-      return Fail(line_, "more than " + std::to_string(MODEL_DATA_MAX_MEDIA) +
+    if (model_->media.size() >= kModelDataMaxMedia)
+      return Fail(line_, "more than " + std::to_string(kModelDataMaxMedia) +
                              " media in model " + std::to_string(model_->selector));
     type_ = SectionType::Medium;
     return true;
@@ -332,8 +332,8 @@ bool Parser::ReadHeader(const BYTE* text, size_t at, size_t length) {
       return Fail(line_, "model " + std::to_string(selector) + " already declared on line " +
                              std::to_string(other.line));
   }
-  if (file_->models.size() >= MODEL_DATA_MAX_MODELS)
-    return Fail(line_, "more than " + std::to_string(MODEL_DATA_MAX_MODELS) + " models");
+  if (file_->models.size() >= kModelDataMaxModels)
+    return Fail(line_, "more than " + std::to_string(kModelDataMaxModels) + " models");
   file_->models.emplace_back();
   model_ = &file_->models.back();
   model_->selector = static_cast<DWORD>(selector);

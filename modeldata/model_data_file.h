@@ -17,12 +17,12 @@
 #include "platform/platform.h"
 
 // Limits on what a data file may hold; anything beyond them is refused as malformed.
-#define MODEL_DATA_FILE_MAX_BYTES 262144  // a data file larger than this is refused unread
-#define MODEL_DATA_LINE_MAX_BYTES 512     // one line, without its line end
-#define MODEL_DATA_MAX_MODELS 16          // models in one file
-#define MODEL_DATA_MAX_SELECTOR 255       // model numbers run from 1 to this
-#define MODEL_DATA_MAX_MEDIA 512          // media of one model
-#define MODEL_DATA_HEAD_DOTS 384          // dots across the print head
+inline constexpr DWORD kModelDataFileMaxBytes = 262144;  // a larger file is refused unread
+inline constexpr DWORD kModelDataLineMaxBytes = 512;     // one line, without its line end
+inline constexpr DWORD kModelDataMaxModels = 16;         // models in one file
+inline constexpr DWORD kModelDataMaxSelector = 255;      // model numbers run from 1 to this
+inline constexpr DWORD kModelDataMaxMedia = 512;         // media of one model
+inline constexpr DWORD kModelDataHeadDots = 384;         // dots across the print head
 
 // One model of a data file.
 struct ModelDataModel {

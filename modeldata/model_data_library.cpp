@@ -84,7 +84,7 @@ BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
   DWORD sizeHigh = 0;
   DWORD size = GetFileSize(handle, &sizeHigh);
   // An empty file cannot be mapped and holds no model; a large one is not read at all.
-  if (sizeHigh != 0 || size == 0 || size > MODEL_DATA_FILE_MAX_BYTES) {
+  if (sizeHigh != 0 || size == 0 || size > kModelDataFileMaxBytes) {
     SetLastError(ERROR_FILE_INVALID);
   } else if (HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, size,
                                                  nullptr)) {
@@ -186,7 +186,7 @@ BOOL WINAPI GetMediaList(ModelDataHandle handle, DWORD selector, BYTE* buffer, D
   std::lock_guard guard(table.lock);
   const ModelDataModel* model = FindSelectedModel(table, handle, selector);
   if (!model) return FALSE;
-  // At most MODEL_DATA_MAX_MEDIA entries, so the product fits in 32 bits.
+  // At most kModelDataMaxMedia entries, so the product fits in 32 bits.
   DWORD entries = static_cast<DWORD>(model->media.size());
   DWORD bytes = entries * static_cast<DWORD>(sizeof(MediaListEntry));
   *needed = bytes;
@@ -201,7 +201,7 @@ BOOL WINAPI GetMediaList(ModelDataHandle handle, DWORD selector, BYTE* buffer, D
 
 }  // namespace
 
-static_assert(MODEL_DATA_MAX_MEDIA * sizeof(MediaListEntry) < 0xFFFFFFFFu);
+static_assert(kModelDataMaxMedia * sizeof(MediaListEntry) < 0xFFFFFFFFu);
 
 // Fills the table's four entry points. FALSE for a null table or one whose size member is
 // not the size the driver sets.

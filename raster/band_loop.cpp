@@ -120,7 +120,7 @@ BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
   const BOOL copied = CopyBand(context, surface, extent);
   if (context->bandIndex + 1 < context->bandCount) return copied;
   const BOOL converted = copied && ConvertWholePage(context, surface);
-  context->bandedPage = converted ? BP_CONVERTED : BP_FAILED;
+  context->bandedPage = converted ? kBandedPageConverted : kBandedPageFailed;
   return converted;
 }
 
@@ -137,7 +137,7 @@ BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
   if (!DrvStartPage(surface)) return FALSE;
   *origin = {0, 0};
   context->bandIndex = 0;
-  context->bandedPage = BP_NONE;
+  context->bandedPage = kBandedPageNone;
   WhitenBand(surface);
   return TRUE;
 }

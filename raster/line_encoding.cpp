@@ -130,7 +130,7 @@ BOOL PackingPays(uint64_t mask, DWORD count) {
 // makes the line decode to a full head line. Packing goes straight to the output: a trip
 // through a separate line buffer would read back bytes still in flight from the stores.
 DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* output) {
-  const DWORD pad = HEAD_LINE_BYTES - count;
+  const DWORD pad = kHeadLineBytes - count;
   const DWORD padRun = pad > 0 ? 2 : 0;
   BYTE* at = output + kLineCommandSize;
   DWORD commandCount = 0;
@@ -153,7 +153,7 @@ DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* outpu
     at[1] = 0x00;
     at += 2;
   }
-  output[0] = CMD_RASTER_LINE;
+  output[0] = kCmdRasterLine;
   output[1] = static_cast<BYTE>(commandCount & 0xFF);
   output[2] = static_cast<BYTE>(commandCount >> 8);
   return static_cast<DWORD>(at - output);
@@ -165,8 +165,8 @@ DWORD WriteLineCommand(const BYTE* data, DWORD count, uint64_t mask, BYTE* outpu
 // data byte becomes 7 bytes), the other commands are copied as they are.
 DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea) {
   BYTE* out = output;
-  *out++ = CMD_COMPRESSION_MODE;
-  *out++ = CMD_COMPRESSION_PACKBITS;
+  *out++ = kCmdCompressionMode;
+  *out++ = kCmdCompressionPackBits;
   DWORD offset = 0;
   for (;;) {
     const RegionCommand command = NextRegionCommand(region, length, &offset);
@@ -177,7 +177,7 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
         return 0;
       case RegionItem::RasterLine: {
         const DWORD count = command.dataCount;
-        if (count == 0 || count > HEAD_LINE_BYTES) return 0;
+        if (count == 0 || count > kHeadLineBytes) return 0;
         const BYTE* data = region + command.offset + kLineCommandSize;
         // Too close to the end of the region for the 16-byte pieces: work on a copy.
         if (length - (command.offset + kLineCommandSize) < count + kSlack) {
@@ -189,16 +189,16 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
       }
       case RegionItem::ZeroLine: {
         // Blank stretches are long runs of zero lines: take them eight at a time.
-        constexpr uint64_t kEightZeroLines = 0x0101010101010101ULL * CMD_ZERO_LINE;
-        *out++ = CMD_ZERO_LINE;
+        constexpr uint64_t kEightZeroLines = 0x0101010101010101ULL * kCmdZeroLine;
+        *out++ = kCmdZeroLine;
         uint64_t eight = 0;
         while (length - offset >= 8 && (std::memcpy(&eight, region + offset, 8), eight == kEightZeroLines)) {
           std::memcpy(out, &eight, 8);
           out += 8;
           offset += 8;
         }
-        while (offset < length && region[offset] == CMD_ZERO_LINE) {
-          *out++ = CMD_ZERO_LINE;
+        while (offset < length && region[offset] == kCmdZeroLine) {
+          *out++ = kCmdZeroLine;
           ++offset;
         }
         break;
@@ -215,8 +215,8 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
 
 // Packs one line of 1..48 bytes into output (96 bytes of room); 0 for a bad line.
 DWORD PackLine(const BYTE* line, DWORD count, BYTE* output) {
-  if (!line || !output || count == 0 || count > HEAD_LINE_BYTES) return 0;
-  BYTE copy[HEAD_LINE_BYTES + kSlack] = {};
+  if (!line || !output || count == 0 || count > kHeadLineBytes) return 0;
+  BYTE copy[kHeadLineBytes + kSlack] = {};
   std::memcpy(copy, line, count);
   return PackMasked(copy, count, EqualNeighbourMask(copy, count), output);
 }

@@ -28,15 +28,18 @@ const BYTE kOrderedMatrix[16] = {0x08, 0x20, 0x40, 0x60, 0x90, 0xD0, 0xC0, 0x80,
 const BYTE kFlatMatrix[16] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
                               0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
 
-#define TONE_ERROR_DIFFUSION 3
-#define TONE_THRESHOLD 1
-#define MEDIA_KIND_SPECIAL_RULES 1  // privMediaKind for which the 720-dpi tone fixes do not apply
-#define ABORT_POLL_INTERVAL 100     // rows or head positions between two abort polls
-#define MAX_LABELS_ACROSS 4
-#define MAX_PAGE_STREAM 0x7FFFFFFFu // so that the packer's doubled work area cannot wrap
-#define DIFFUSION_BLOCK 48          // portrait columns gathered per pass over the rows
-#define DIFFUSION_SCRATCH_OFFSET 128  // inside the page stream, past the headers' room
-#define LANDSCAPE_PREFETCH_BYTES 64   // a cache line of a landscape row
+namespace {
+
+// The privMediaKind for which the 720-dpi tone fixes do not apply.
+constexpr BYTE kMediaKindSpecialRules = 1;
+constexpr DWORD kAbortPollInterval = 100;  // rows or head positions between two abort polls
+constexpr DWORD kMaxLabelsAcross = 4;
+constexpr DWORD kMaxPageStream = 0x7FFFFFFFu;  // so that the packer's doubled work area cannot wrap
+constexpr DWORD kDiffusionBlock = 48;          // portrait columns gathered per pass over the rows
+constexpr DWORD kDiffusionScratchOffset = 128;  // inside the page stream, past the headers' room
+constexpr DWORD kLandscapePrefetchBytes = 64;   // a cache line of a landscape row
+
+}  // namespace
 
 // The page image as handed in, checked against its own buffer size.
 struct PageImage {
@@ -60,11 +63,13 @@ struct LineGeometry {
   DWORD lineByteCount;     // data bytes of every raster line command
 };
 
+namespace {
+
 // Pixels (0 or 255) for the eight dots of a byte, most significant bit first: 0 for a dot.
 struct DotExpansion {
   BYTE pixels[256][8];
 };
-static constexpr DotExpansion MakeDotExpansion() {
+constexpr DotExpansion MakeDotExpansion() {
   DotExpansion expansion{};
   for (int value = 0; value < 256; ++value) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -73,7 +78,9 @@ static constexpr DotExpansion MakeDotExpansion() {
   }
   return expansion;
 }
-static constexpr DotExpansion kDotPixels = MakeDotExpansion();
+constexpr DotExpansion kDotPixels = MakeDotExpansion();
+
+}  // namespace
 
 // Fills the 256-entry contrast table: levels move away from 128 (or toward it for a
 // negative contrast) by |contrast| / 128 of their distance, rounded. Cannot fail.
@@ -130,11 +137,11 @@ static BOOL ApplyTone(SURFOBJ* surface, const PageImage& image, const BYTE table
     map[v] = static_cast<BYTE>(level);
     if (map[v] != v) identity = FALSE;
   }
-  for (DWORD row = 0; row < image.cy; row += ABORT_POLL_INTERVAL) {
+  for (DWORD row = 0; row < image.cy; row += kAbortPollInterval) {
     if (EngCheckAbort(surface)) return FALSE;
     // An unchanged table leaves every pixel as it is: only the polls remain to be done.
     if (identity) continue;
-    const DWORD rows = image.cy - row < ABORT_POLL_INTERVAL ? image.cy - row : ABORT_POLL_INTERVAL;
+    const DWORD rows = image.cy - row < kAbortPollInterval ? image.cy - row : kAbortPollInterval;
     BYTE* pixel = image.pixels + static_cast<size_t>(row) * image.stride;
     BYTE* end = pixel + static_cast<size_t>(rows) * image.stride;
     for (; pixel < end; ++pixel) *pixel = map[*pixel];
@@ -156,10 +163,10 @@ static BOOL ComputeLineGeometry(const PageImage& image, BOOL landscape, BOOL mer
   }
   // More labels than the head can take cannot come from sound media data; reading the
   // record as one label prints every dot where it was drawn.
-  geometry->labels = widthMultiple < MAX_LABELS_ACROSS ? widthMultiple + 1u : 1u;
+  geometry->labels = widthMultiple < kMaxLabelsAcross ? widthMultiple + 1u : 1u;
   geometry->partExtent = geometry->headExtent / geometry->labels;
-  if (geometry->partExtent > HEAD_DOTS) return FALSE;
-  geometry->margin = (HEAD_DOTS - geometry->partExtent) / 2;
+  if (geometry->partExtent > kHeadDots) return FALSE;
+  geometry->margin = (kHeadDots - geometry->partExtent) / 2;
   geometry->leadingZeroBytes = geometry->margin / 8;
   geometry->lineByteCount = (geometry->margin + geometry->partExtent + 7) / 8;
   return TRUE;
@@ -173,10 +180,10 @@ static DWORD PageStreamCapacity(const PageImage& image, const LineGeometry& geom
       lines * geometry.labels * 55 + (geometry.labels - 1ull) * 256 + 314;
   // The raster lines themselves must fit too: at most 3 + 48 bytes a line, the later
   // labels' headers and compression commands, and one page-end byte per label.
-  const uint64_t needed = PAGE_STREAM_RASTER_START +
+  const uint64_t needed = kPageStreamRasterStart +
                           geometry.labels * (geometry.feedLines * (3ull + geometry.lineByteCount) + 1) +
                           (geometry.labels - 1ull) * (SETUP_HEADER_SIZE + 2);
-  if (capacity > MAX_PAGE_STREAM || needed > capacity) return 0;
+  if (capacity > kMaxPageStream || needed > capacity) return 0;
   return static_cast<DWORD>(capacity);
 }
 
@@ -194,7 +201,7 @@ static inline void StoreWord(BYTE* bytes, uint64_t word) { std::memcpy(bytes, &w
 static DWORD DiffusionBlock(DWORD first, DWORD heads, DWORD limit) {
   DWORD count = heads - first;
   if (count > limit) count = limit;
-  const DWORD toPoll = ABORT_POLL_INTERVAL - first % ABORT_POLL_INTERVAL;
+  const DWORD toPoll = kAbortPollInterval - first % kAbortPollInterval;
   return count < toPoll ? count : toPoll;
 }
 
@@ -207,12 +214,12 @@ static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeom
   const DWORD bitBytes = (feed + 7) / 8;
   DWORD limit = scratchBytes / bitBytes;
   if (limit == 0) return FALSE;
-  if (limit > ABORT_POLL_INTERVAL) limit = ABORT_POLL_INTERVAL;
+  if (limit > kAbortPollInterval) limit = kAbortPollInterval;
   BYTE* bits = scratch;
   const size_t stride = geometry.rowStride;
   BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
   for (DWORD first = 0; first < heads;) {
-    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    if (first % kAbortPollInterval == 0 && EngCheckAbort(surface)) return FALSE;
     const DWORD count = DiffusionBlock(first, heads, limit);
     BYTE* rows = pixels + first * stride;
     for (DWORD r = 0; r < count; ++r) {
@@ -339,14 +346,14 @@ static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineG
   const DWORD bitBytes = (feed + 7) / 8;
   DWORD limit = scratchBytes / (feed + bitBytes);
   if (limit == 0) return FALSE;
-  if (limit > DIFFUSION_BLOCK) limit = DIFFUSION_BLOCK;
+  if (limit > kDiffusionBlock) limit = kDiffusionBlock;
   BYTE* lines = scratch;
   BYTE* bits = scratch + static_cast<size_t>(limit) * feed;
   BYTE* pixels = const_cast<BYTE*>(geometry.pixels);
   const size_t stride = geometry.rowStride;
 
   for (DWORD first = 0; first < heads;) {
-    if (first % ABORT_POLL_INTERVAL == 0 && EngCheckAbort(surface)) return FALSE;
+    if (first % kAbortPollInterval == 0 && EngCheckAbort(surface)) return FALSE;
     const DWORD count = DiffusionBlock(first, heads, limit);
     GatherColumns(pixels, stride, feed, first, count, lines);
     // Cleared first: a line the diffusion does not write stays white.
@@ -376,11 +383,13 @@ static inline BYTE PackDots(const BYTE* pixel, const BYTE* threshold) {
 }
 
 #if defined(__SSE2__)
+namespace {
+
 // Each byte with its bits in reverse order.
 struct BitReversal {
   BYTE bytes[256];
 };
-static constexpr BitReversal MakeBitReversal() {
+constexpr BitReversal MakeBitReversal() {
   BitReversal reversal{};
   for (int value = 0; value < 256; ++value) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -389,7 +398,9 @@ static constexpr BitReversal MakeBitReversal() {
   }
   return reversal;
 }
-static constexpr BitReversal kReversedBits = MakeBitReversal();
+constexpr BitReversal kReversedBits = MakeBitReversal();
+
+}  // namespace
 #endif
 
 // Appends the raster line command of one line, or "Z" when it has no dot. line holds the
@@ -398,7 +409,7 @@ static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYT
                        BYTE* stream, DWORD position) {
   const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
   BYTE* command = stream + position;
-  command[0] = CMD_RASTER_LINE;
+  command[0] = kCmdRasterLine;
   command[1] = static_cast<BYTE>(geometry.lineByteCount);
   command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
   std::memset(command + 3, 0, geometry.leadingZeroBytes);
@@ -427,7 +438,7 @@ static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYT
     any |= packed;
   }
   if (any) return position + 3 + geometry.lineByteCount;
-  command[0] = CMD_ZERO_LINE;
+  command[0] = kCmdZeroLine;
   return position + 1;
 }
 
@@ -441,13 +452,13 @@ static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWOR
   const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
   // Every row is a stream of its own, too many for the processor to foresee: the first
   // block of a cache line asks for the row's next line ahead of time.
-  const bool lineStart = f % LANDSCAPE_PREFETCH_BYTES == 0;
+  const bool lineStart = f % kLandscapePrefetchBytes == 0;
   DWORD j = 0;
   for (; j + 8 <= part; j += 8) {
     uint64_t word[8];
     for (DWORD i = 0; i < 8; ++i) {
       const BYTE* row = source + (j + i) * stride;
-      if (lineStart) __builtin_prefetch(row + 2 * LANDSCAPE_PREFETCH_BYTES);
+      if (lineStart) __builtin_prefetch(row + 2 * kLandscapePrefetchBytes);
       word[i] = LoadWord(row);
     }
     TransposeBytes(word);
@@ -482,7 +493,7 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
 
   // The pixels of up to eight lines in head order, placed so that line[k][0] is the first
   // dot of the first data byte; the dots around the label stay white and never print.
-  BYTE lines[8][HEAD_DOTS + 16];
+  BYTE lines[8][kHeadDots + 16];
   std::memset(lines, 0xFF, sizeof(lines));
   BYTE* dots[8];
   for (DWORD k = 0; k < 8; ++k) dots[k] = lines[k] + shift;
@@ -495,13 +506,13 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
     }
   }
 
-  DWORD position = PAGE_STREAM_RASTER_START;
+  DWORD position = kPageStreamRasterStart;
   for (DWORD label = 0; label < geometry.labels; ++label) {
     if (label > 0) {
       std::memcpy(stream + position, stream + JOB_INFO_RECORD_SIZE, SETUP_HEADER_SIZE);
       position += SETUP_HEADER_SIZE;
-      stream[position++] = CMD_COMPRESSION_MODE;
-      stream[position++] = CMD_COMPRESSION_PACKBITS;
+      stream[position++] = kCmdCompressionMode;
+      stream[position++] = kCmdCompressionPackBits;
     }
     // The matrix line counter runs on across labels: every feed position writes one line.
     const DWORD counterBase = label * feedLines;
@@ -519,7 +530,7 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
       if (geometry.partExtent > 0) GatherLine(geometry, label, f, dots[0]);
       position = WriteLine(geometry, lines[0], thresholds[(counterBase + f) & 3], stream, position);
     }
-    stream[position++] = CMD_PAGE_END;
+    stream[position++] = kCmdPageEnd;
   }
   return position;
 }
@@ -533,9 +544,9 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
   const BOOL hiRes = context->settings.dm.dmYResolution == 720;
 
   const BYTE* matrix = kOrderedMatrix;  // 2, and 0 or any unknown mode read as 2
-  if (priv.privHalftone == TONE_ERROR_DIFFUSION) {
-    BYTE* scratch = stream + DIFFUSION_SCRATCH_OFFSET;
-    const DWORD scratchBytes = capacity - DIFFUSION_SCRATCH_OFFSET;
+  if (priv.privHalftone == kToneErrorDiffusion) {
+    BYTE* scratch = stream + kDiffusionScratchOffset;
+    const DWORD scratchBytes = capacity - kDiffusionScratchOffset;
     BOOL diffused;
     if (geometry.landscape) {
       const DWORD heads = merged ? (image.cy + 1) / 2 : image.cy;
@@ -546,7 +557,7 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
     }
     if (!diffused) return FALSE;
     matrix = kFlatMatrix;
-  } else if (priv.privHalftone == TONE_THRESHOLD) {
+  } else if (priv.privHalftone == kToneThreshold) {
     matrix = kFlatMatrix;
   }
 
@@ -557,10 +568,10 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
 
   const DWORD regionEnd = WriteRasterRegion(geometry, matrix, stream);
 
-  if (hiRes && priv.privHalftone == TONE_THRESHOLD && priv.privMediaKind != MEDIA_KIND_SPECIAL_RULES)
-    ThinOddLines(context, stream, PAGE_STREAM_RASTER_START, regionEnd);
+  if (hiRes && priv.privHalftone == kToneThreshold && priv.privMediaKind != kMediaKindSpecialRules)
+    ThinOddLines(context, stream, kPageStreamRasterStart, regionEnd);
 
-  const DWORD length = PackRasterLines(context, stream, PAGE_STREAM_RASTER_START, regionEnd, capacity);
+  const DWORD length = PackRasterLines(context, stream, kPageStreamRasterStart, regionEnd, capacity);
   if (length == 0) return FALSE;
 
   record.jiTotalLength = length;
@@ -594,8 +605,8 @@ BOOL ConvertPage(SURFOBJ* surface) {
   if (!media || position >= static_cast<LONGLONG>(context->modelData.mediaCount)) return FALSE;
 
   const BOOL hiRes = settings.dm.dmYResolution == 720;
-  if (hiRes && priv.privHalftone == TONE_ERROR_DIFFUSION &&
-      priv.privMediaKind != MEDIA_KIND_SPECIAL_RULES)
+  if (hiRes && priv.privHalftone == kToneErrorDiffusion &&
+      priv.privMediaKind != kMediaKindSpecialRules)
     ApplyHiResTone(surface);
   BOOL merged = FALSE;
   if (hiRes && priv.privSmallChar == 1) {

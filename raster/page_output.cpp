@@ -18,8 +18,12 @@
 #include "driver/spool_stream.h"
 #include "raster/printer_commands.h"
 
+namespace {
+
 // Limits what a chain holds, so that adding the printed page to it can never wrap a length.
-static const DWORD kMaxRetainedLength = 0x7FFFFFFF;
+constexpr DWORD kMaxRetainedLength = 0x7FFFFFFF;
+
+}  // namespace
 
 // Bytes the chain sends: the sum of its chunks' counts.
 static uint64_t ChainBytes(const RetainedChunk* list) {
@@ -121,12 +125,12 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
                        BOOL pending) {
   const DWORD options = context->settings.priv.xbOptions;
   const BYTE pageEnd = stream[len - 1];
-  stream[len - 1] = CMD_RETAINED_PAGE_END;
+  stream[len - 1] = kCmdRetainedPageEnd;
 
   // Lines only make sense behind a chain that has a header; with no chain open the page
   // opens one itself, or its lines would go out with no header in front of them.
   const BOOL linesOnly = (options & XBO_RETAIN_LINES) && pending;
-  const DWORD from = linesOnly ? PAGE_STREAM_LINES_START : framed ? 0 : JOB_INFO_RECORD_SIZE;
+  const DWORD from = linesOnly ? kPageStreamLinesStart : framed ? 0 : JOB_INFO_RECORD_SIZE;
   if (ChainBytes(context->retainedPages) + (len - from) > kMaxRetainedLength ||
       !RetainPageChunk(context, stream, stream + from, len - from)) {
     stream[len - 1] = pageEnd;
@@ -137,7 +141,7 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
   } else {
     context->retainedLength = len;
   }
-  context->lastPageEnd = CMD_RETAINED_PAGE_END;
+  context->lastPageEnd = kCmdRetainedPageEnd;
   return TRUE;
 }
 
@@ -146,7 +150,7 @@ static BOOL RetainPage(DeviceContext* context, BYTE* stream, DWORD len, BOOL fra
 // to be retained that cannot be kept; FALSE also when output has failed, a write of this
 // page included (the spool stream latches it), since the page did not reach the spooler.
 BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
-  if (!context || !stream || len <= PAGE_STREAM_LINES_START) return FALSE;
+  if (!context || !stream || len <= kPageStreamLinesStart) return FALSE;
   const PrivateSettings& priv = context->settings.priv;
   const BOOL framed = priv.privUseMonitor != 0;
   const BOOL pending = context->retainedPages != nullptr;
@@ -155,8 +159,8 @@ BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
 
   // The printed page joins the chain from its raster lines on. It is linked in place for
   // the writes, not copied: the stream stays the caller's and no page-sized block is made.
-  RetainedChunk pageChunk = {stream, stream + PAGE_STREAM_LINES_START,
-                             len - PAGE_STREAM_LINES_START, nullptr};
+  RetainedChunk pageChunk = {stream, stream + kPageStreamLinesStart,
+                             len - kPageStreamLinesStart, nullptr};
   RetainedChunk* last = nullptr;
   if (pending) {
     if (ChainBytes(context->retainedPages) + pageChunk.count > 0xFFFFFFFFu) return FALSE;
@@ -164,7 +168,7 @@ BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
     last = LastChunk(context->retainedPages);
     last->next = &pageChunk;
   }
-  context->lastPageEnd = CMD_PAGE_END;
+  context->lastPageEnd = kCmdPageEnd;
 
   if (framed) {
     // The copy count travels in the record; the page goes out once.
@@ -174,7 +178,8 @@ BOOL EmitPageStream(DeviceContext* context, BYTE* stream, DWORD len) {
       SpoolWrite(context, stream, len);
     }
   } else {
-    if (context->pageCount == 1) SpoolWrite(context, kInitialiseCommand, CMD_INITIALISE_SIZE);
+    if (context->pageCount == 1)
+      SpoolWrite(context, kInitialiseCommand, sizeof(kInitialiseCommand));
     // The last copy leaves its page-end byte to job control: 0C when another page
     // starts, replaced by the document end otherwise.
     const LONG copies = context->settings.dm.dmCopies > 0 ? context->settings.dm.dmCopies : 1;

@@ -13,7 +13,7 @@ const BYTE kPrintInfoPrefix[3] = {0x1B, 0x69, 0x63};
 const BYTE kVariousModePrefix[3] = {0x1B, 0x69, 0x4D};
 const BYTE kAdvancedModePrefix[3] = {0x1B, 0x69, 0x4B};
 const BYTE kMarginPrefix[3] = {0x1B, 0x69, 0x64};
-const BYTE kCompressionModeCommand[2] = {CMD_COMPRESSION_MODE, CMD_COMPRESSION_PACKBITS};
+const BYTE kCompressionModeCommand[2] = {kCmdCompressionMode, kCmdCompressionPackBits};
 const BYTE kEndOfJobCommand[2] = {0x1B, 0x65};
 
 namespace {
@@ -166,8 +166,8 @@ void BuildJobInfoRecord(JobInfoRecord* record, const DeviceContext* context, LON
   if (settings.priv.xbOptions & XBO_RETAIN) record->jiCollate |= 0x02;
   record->jiJobOption = settings.priv.privJobOption;
   // The name and its terminator fill 22 of the 32 bytes; the rest stays zero.
-  static_assert(sizeof(RESOURCE_LIBRARY_NAME) <= sizeof(record->jiResourceName));
-  std::memcpy(record->jiResourceName, RESOURCE_LIBRARY_NAME, sizeof(RESOURCE_LIBRARY_NAME));
+  static_assert(sizeof(kResourceLibraryName) <= sizeof(record->jiResourceName));
+  std::memcpy(record->jiResourceName, kResourceLibraryName, sizeof(kResourceLibraryName));
   record->jiWidthByte = width;
   record->jiKindByte = kind != 0 ? kind : 1;
 }

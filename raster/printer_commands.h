@@ -7,15 +7,14 @@
 struct DeviceContext;
 
 // Command bytes.
-#define CMD_ESC 0x1B
-#define CMD_INITIALISE_SIZE 2               // 1B 40
-#define CMD_RASTER_LINE 0x47                // "G" nL nH data
-#define CMD_ZERO_LINE 0x5A                  // "Z"
-#define CMD_COMPRESSION_MODE 0x4D           // "M" 02
-#define CMD_COMPRESSION_PACKBITS 0x02
-#define CMD_PAGE_END 0x0C                   // after the last line of every label
-#define CMD_RETAINED_PAGE_END 0x0B          // ends a retained page instead
-#define CMD_DOCUMENT_END 0x1A               // plain output: once at the end of a document
+inline constexpr BYTE kCmdEsc = 0x1B;
+inline constexpr BYTE kCmdRasterLine = 0x47;          // "G" nL nH data
+inline constexpr BYTE kCmdZeroLine = 0x5A;            // "Z"
+inline constexpr BYTE kCmdCompressionMode = 0x4D;     // "M" 02
+inline constexpr BYTE kCmdCompressionPackBits = 0x02;
+inline constexpr BYTE kCmdPageEnd = 0x0C;             // after the last line of every label
+inline constexpr BYTE kCmdRetainedPageEnd = 0x0B;     // ends a retained page instead
+inline constexpr BYTE kCmdDocumentEnd = 0x1A;  // plain output: once at the end of a document
 
 extern const BYTE kInitialiseCommand[2];    // 1B 40
 extern const BYTE kRasterModeCommand[4];    // 1B 69 61 01
@@ -28,10 +27,15 @@ extern const BYTE kEndOfJobCommand[2];      // 1B 65
 
 #define SETUP_HEADER_SIZE 25
 #define JOB_INFO_RECORD_SIZE 58
-#define PAGE_STREAM_RASTER_START (JOB_INFO_RECORD_SIZE + SETUP_HEADER_SIZE)  // 83
-#define PAGE_STREAM_LINES_START (PAGE_STREAM_RASTER_START + 2)               // 85
-#define HEAD_DOTS 384
-#define HEAD_LINE_BYTES 48
+
+// Offsets in a page stream: the job record and the first label's SetupHeader come first,
+// then the raster part, which opens with the compression command.
+inline constexpr DWORD kPageStreamRasterStart = JOB_INFO_RECORD_SIZE + SETUP_HEADER_SIZE;  // 83
+inline constexpr DWORD kPageStreamLinesStart = kPageStreamRasterStart + 2;                // 85
+
+// Dots across the print head, and the bytes of a full raster line.
+inline constexpr DWORD kHeadDots = 384;
+inline constexpr DWORD kHeadLineBytes = 48;
 
 // Various-mode bits
 #define VARIOUS_AUTO_CUT 0x40

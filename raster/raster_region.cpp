@@ -9,7 +9,7 @@ RegionCommand NextRegionCommand(const BYTE* region, DWORD length, DWORD* offset)
   const DWORD at = *offset;
   const DWORD left = length - at;
   switch (region[at]) {
-    case CMD_RASTER_LINE: {
+    case kCmdRasterLine: {
       if (left < 3) {
         command.kind = RegionItem::Malformed;
         return command;
@@ -24,16 +24,16 @@ RegionCommand NextRegionCommand(const BYTE* region, DWORD length, DWORD* offset)
       command.dataCount = count;
       break;
     }
-    case CMD_ZERO_LINE:
+    case kCmdZeroLine:
       command.kind = RegionItem::ZeroLine;
       command.size = 1;
       break;
-    case CMD_PAGE_END:
-    case CMD_RETAINED_PAGE_END:
+    case kCmdPageEnd:
+    case kCmdRetainedPageEnd:
       command.kind = RegionItem::PageEnd;
       command.size = 1;
       break;
-    case CMD_ESC:
+    case kCmdEsc:
       // Inside a region an escape can only open a later label's SetupHeader.
       if (left < SETUP_HEADER_SIZE) {
         command.kind = RegionItem::Malformed;
@@ -42,7 +42,7 @@ RegionCommand NextRegionCommand(const BYTE* region, DWORD length, DWORD* offset)
       command.kind = RegionItem::SetupHeader;
       command.size = SETUP_HEADER_SIZE;
       break;
-    case CMD_COMPRESSION_MODE:
+    case kCmdCompressionMode:
       if (left < 2) {
         command.kind = RegionItem::Malformed;
         return command;

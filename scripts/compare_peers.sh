@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times the whole tq33 process against general image tools on one job: a 1 m label at
-# 720 dpi on 18 mm tape (page 28233 x 192, landscape) with error diffusion, against
+# 720 dpi on 18 mm tape (page 28119 x 192, landscape) with error diffusion, against
 # netpbm's `pamditherbw -fs` and ImageMagick's Floyd-Steinberg dither of the same PGM,
 # and `tq33 info` alone (the start-up). The commands run in turn, RUNS rounds (default
 # 21); the figures are medians, and the last column says how many times the median of
@@ -38,7 +38,11 @@ if $scaling; then
 fi
 
 runs=${1:-21}
-python3 scripts/measure.py image 28233 192 "$work/label.pgm"
+job=(--orientation landscape --paper 261 --length 10000 --dpi 720 --halftone diffusion)
+# The image is exactly the page the driver makes of that label, so nothing is cropped.
+read -r cx cy < <("$bin/tq33" info "${job[@]}" --json |
+                  python3 -c 'import json, sys; p = json.load(sys.stdin)["page"]; print(p["cx"], p["cy"])')
+python3 scripts/measure.py image "$cx" "$cy" "$work/label.pgm"
 # Debian's ImageMagick refuses images wider than 16K pixels unless a policy allows them.
 mkdir "$work/magick"
 cat > "$work/magick/policy.xml" <<'POLICY'
@@ -49,9 +53,9 @@ cat > "$work/magick/policy.xml" <<'POLICY'
 POLICY
 export MAGICK_CONFIGURE_PATH="$work/magick"
 
-echo "Job: 1 m label, 720 dpi, 18 mm tape, error diffusion (28233 x 192 pixels); $runs rounds"
+echo "Job: 1 m label, 720 dpi, 18 mm tape, error diffusion ($cx x $cy pixels); $runs rounds"
 python3 scripts/measure.py time "$runs" \
-  "tq33 print=$bin/tq33 print $work/label.pgm -o $work/label.bin --orientation landscape --paper 261 --length 10000 --dpi 720 --halftone diffusion" \
+  "tq33 print=$bin/tq33 print $work/label.pgm -o $work/label.bin ${job[*]}" \
   "pamditherbw=pamditherbw -fs -quiet $work/label.pgm" \
   "ImageMagick=/usr/bin/convert $work/label.pgm -dither FloydSteinberg -monochrome pbm:-" \
   "tq33 info=$bin/tq33 info"

@@ -9,6 +9,10 @@ namespace {
 constexpr LONG kBaseResolution = 360;
 constexpr LONG kHighResolution = 720;
 
+// The base paper size codes: the single-width tapes that a width multiple moves.
+constexpr LONG kBaseCodeFirst = 257;
+constexpr LONG kBaseCodeLast = 262;
+
 // The OR of the xbOptions bits whose option bytes are set (equal to 1).
 DWORD OptionBits(const PrivateSettings& p) {
   DWORD bits = 0;
@@ -116,7 +120,7 @@ void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelDa
   // of the wider media. The lookup below must see the code the request settles on.
   if (request & XB_PAPER_SIZE) {
     LONG code = p.xbPaperSize;
-    if (code >= XB_BASE_CODE_FIRST && code <= XB_BASE_CODE_LAST) code += offset;
+    if (code >= kBaseCodeFirst && code <= kBaseCodeLast) code += offset;
     scratch->dm.dmPaperSize = static_cast<SHORT>(code);
   }
 

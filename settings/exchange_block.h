@@ -17,10 +17,6 @@
 #define XB_MARGIN_DOTS 0x40
 #define XB_ECHO 0x1000
 
-// Base paper size codes of the exchange block and the offsets of the width multiples.
-#define XB_BASE_CODE_FIRST 257
-#define XB_BASE_CODE_LAST 262
-
 // The paper size offset of a width multiple (0, 20, 26, 32 for 0..3), or -1 outside 0..3.
 LONG WidthMultipleOffset(DWORD widthMultiple);
 

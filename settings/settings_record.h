@@ -14,11 +14,11 @@
 #define EXCHANGE_BLOCK_SIZE 30
 #define PRIV_SIGNATURE 0x56495250u  // the bytes "PRIV"
 
-// The dmFields bits the merge honours, and the default set (those plus DM_TTOPTION).
-#define SETTINGS_DEFAULT_FIELDS 0x1650F
-
-// Paper size codes with a meaning of their own.
-#define LAST_RESORT_PAPER_SIZE 387
+// privFlags bits. Only PRIVF_JOURNAL has an effect: clear, it adds GCAPS_DONTJOURNAL to
+// the device's capabilities. The defaults set all three.
+#define PRIVF_JOURNAL 0x2000
+#define PRIVF_DEFAULT 0x1000
+#define PRIVF_LATIN_OR_EAST_ASIAN 0xA0  // the ANSI code page is 1252 or East Asian
 
 // xbOptions bits, one per option byte.
 #define XBO_AUTO_CUT 0x1
@@ -28,6 +28,18 @@
 #define XBO_OPT800 0x800
 #define XBO_RETAIN 0x20000        // privOpt20000: retain the page instead of printing it
 #define XBO_RETAIN_LINES 0x40000  // privOpt40000: a retained page adds only its raster lines
+
+// The dmFields bits the merge honours, and the default set (those plus DM_TTOPTION).
+inline constexpr DWORD kSettingsDefaultFields = 0x1650F;
+
+// The last-resort paper size code: the default record's, and the one the media lookup
+// tries last.
+inline constexpr WORD kLastResortPaperSize = 387;
+
+// privHalftone: the tone conversion modes (0 and unknown values are taken as ordered).
+inline constexpr BYTE kToneThreshold = 1;
+inline constexpr BYTE kToneOrdered = 2;
+inline constexpr BYTE kToneErrorDiffusion = 3;
 
 #pragma pack(push, 1)
 
@@ -47,7 +59,7 @@ struct PrivateSettings {
   CHAR xbTag[4];              // "VQNZ"
   BYTE xbReserved2[2];
   DWORD privSignature;        // PRIV_SIGNATURE
-  DWORD privFlags;            // driver flags; bit 0x2000 clear adds GCAPS_DONTJOURNAL
+  DWORD privFlags;            // PRIVF_...
   BYTE privReserved1[80];
   COLORADJUSTMENT privColorAdjustment;  // copied into the context's SideRecord
   BYTE privReserved2[66];

@@ -40,9 +40,9 @@
 
 namespace tq33stream {
 
-constexpr size_t kHeadLineBytes = 48;
-constexpr size_t kJobRecordSize = 58;
-constexpr size_t kSetupHeaderSize = 25;
+inline constexpr size_t kHeadLineBytes = 48;
+inline constexpr size_t kJobRecordSize = 58;
+inline constexpr size_t kSetupHeaderSize = 25;
 
 enum class StreamFormat { Framed, Plain };
 

@@ -66,7 +66,7 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
   s = Build(Model(999, 0, 0));
   EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.privLengthDots),
                                s.dm.dmPrintQuality, s.dm.dmYResolution}),
-            std::vector<LONG>({LAST_RESORT_PAPER_SIZE, 500, 709, 360, 360}));
+            std::vector<LONG>({kLastResortPaperSize, 500, 709, 360, 360}));
 }
 
 TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {

@@ -31,7 +31,7 @@ class MediaDefinitionFile : public HostTest {
 
 TEST(DefinitionFileName, ReplacesWhatFollowsTheLastDotAndRefusesWhatWouldNotFit) {
   auto name = [](const std::u16string& driverPath) {
-    WCHAR built[PATH_UNITS] = {u'?'};
+    WCHAR built[MAX_PATH] = {u'?'};
     BOOL fits = BuildDefinitionFileName(built, driverPath.c_str());
     return (fits ? u"" : u"refused:") + std::u16string(built);
   };

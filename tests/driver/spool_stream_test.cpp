@@ -34,7 +34,7 @@ TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {
   EXPECT_EQ(context_->spoolCount, 0u);
 
   host::ClearSpooled(printer_);
-  context_->spoolCount = SPOOL_BUFFER_SIZE + 1;  // a damaged count is refused, never sent
+  context_->spoolCount = kSpoolBufferSize + 1;  // a damaged count is refused, never sent
   EXPECT_FALSE(SpoolFlush(context_.get()));
   EXPECT_TRUE(context_->jobFlags & JF_OUTPUT_FAILED);
   SpoolEndOfJob(context_.get());

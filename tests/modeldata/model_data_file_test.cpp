@@ -156,7 +156,7 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
 TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
   ModelDataFile file;
   ModelDataError error;
-  std::string big = kSmall + std::string(MODEL_DATA_FILE_MAX_BYTES - kSmall.size() + 1, '#');
+  std::string big = kSmall + std::string(kModelDataFileMaxBytes - kSmall.size() + 1, '#');
   EXPECT_FALSE(Parse(big, &file, &error));
   EXPECT_EQ(error.Describe(), "file of 262145 bytes exceeds the limit of 262144 bytes");
   big.pop_back();
@@ -164,10 +164,10 @@ TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
   EXPECT_EQ(error.line, 18u) << "a full-size file is read, and its last line is too long";
 
   std::string many = kSmall;
-  for (int code = 1000; code < 1000 + MODEL_DATA_MAX_MEDIA; ++code) many += Tape(code, 240, 340);
+  for (DWORD code = 1000; code < 1000 + kModelDataMaxMedia; ++code) many += Tape(code, 240, 340);
   EXPECT_FALSE(Parse(many, &file, &error));
   EXPECT_NE(error.text.find("more than 512 media"), std::string::npos) << error.Describe();
-  EXPECT_EQ(error.line, 18u + 9u * (MODEL_DATA_MAX_MEDIA - 1));
+  EXPECT_EQ(error.line, 18u + 9u * (kModelDataMaxMedia - 1));
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   } files[] = {
       {"", ERROR_FILE_INVALID},
       {good.substr(0, good.size() - 30), ERROR_INVALID_DATA},
-      {good + std::string(MODEL_DATA_FILE_MAX_BYTES - good.size() + 1, '\n'), ERROR_FILE_INVALID},
+      {good + std::string(kModelDataFileMaxBytes - good.size() + 1, '\n'), ERROR_FILE_INVALID},
   };
   ModelDataHandle handle = 55;
   for (const auto& f : files) {

@@ -62,7 +62,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
   // says so.
   EXPECT_FALSE(converted);
-  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(kBandedPageFailed));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::SurfaceLocks(band->hsurf), 0);
 }
@@ -79,7 +79,7 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   // Row padding is no band's.
   for (LONG y : {0, 127})
     EXPECT_EQ(std::tuple(Page(150, y), Page(300, y), Page(301, y)), std::tuple(1, 2, 0xFF)) << y;
-  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_CONVERTED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(kBandedPageConverted));
   const uint64_t writes = host::WriteCalls(printer_);
   EXPECT_GT(writes, 0u);
   POINTL origin = {0, 0};
@@ -96,7 +96,7 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   bool converted = true;
   DrawBands(band, &converted);
   EXPECT_FALSE(converted);
-  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(BP_FAILED));
+  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(kBandedPageFailed));
   EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
   EXPECT_EQ(host::WriteCalls(printer_), 0u);
 

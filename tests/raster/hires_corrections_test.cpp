@@ -78,16 +78,16 @@ TEST_F(HeadAxisMergeTest, StaysWithinTheBitsAndFailsOnlyWithoutItsSelectors) {
 // Builds a raster region command by command.
 struct Region {
   Region& Line(std::vector<BYTE> data) {
-    bytes.insert(bytes.end(), {CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0});
+    bytes.insert(bytes.end(), {kCmdRasterLine, static_cast<BYTE>(data.size()), 0});
     bytes.insert(bytes.end(), data.begin(), data.end());
     return *this;
   }
   Region& Byte(BYTE b) { return bytes.push_back(b), *this; }
   // A later label's header whose bytes happen to read as line commands, and "M" 02.
   Region& LabelHeader() {
-    bytes.push_back(CMD_ESC);
-    bytes.insert(bytes.end(), SETUP_HEADER_SIZE - 1, CMD_RASTER_LINE);
-    bytes.insert(bytes.end(), {CMD_COMPRESSION_MODE, CMD_COMPRESSION_PACKBITS});
+    bytes.push_back(kCmdEsc);
+    bytes.insert(bytes.end(), SETUP_HEADER_SIZE - 1, kCmdRasterLine);
+    bytes.insert(bytes.end(), {kCmdCompressionMode, kCmdCompressionPackBits});
     return *this;
   }
   std::vector<BYTE> Thinned(DWORD start = 0) const {
@@ -103,19 +103,19 @@ TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Thinned(), R().Line({W}).Line({K}).Line({W}).bytes);
   EXPECT_EQ(R().Line({W}).Line({W}).Line({0x0F}).Thinned(),
             R().Line({W}).Line({0xF0}).Line({0x0F}).bytes);
-  const R zeroBetween = R().Line({W}).Byte(CMD_ZERO_LINE).Line({W});
+  const R zeroBetween = R().Line({W}).Byte(kCmdZeroLine).Line({W});
   EXPECT_EQ(zeroBetween.Thinned(), zeroBetween.bytes);
   // After "Z" the second "G" is line 2: the third is odd with no line after it.
-  const R afterZero = R().Byte(CMD_ZERO_LINE).Line({W}).Line({W}).Line({W});
+  const R afterZero = R().Byte(kCmdZeroLine).Line({W}).Line({W}).Line({W});
   EXPECT_EQ(afterZero.Thinned(), afterZero.bytes);
   // A page end, or a later label's header stepped over whole, starts a new run at line 0.
-  EXPECT_EQ(R().Line({W}).Byte(CMD_PAGE_END).LabelHeader().Line({W}).Line({W}).Line({W})
+  EXPECT_EQ(R().Line({W}).Byte(kCmdPageEnd).LabelHeader().Line({W}).Line({W}).Line({W})
                 .Thinned(),
-            R().Line({W}).Byte(CMD_PAGE_END).LabelHeader().Line({W}).Line({K}).Line({W}).bytes);
+            R().Line({W}).Byte(kCmdPageEnd).LabelHeader().Line({W}).Line({K}).Line({W}).bytes);
   // Before the start offset nothing is read; at a cut-off command the pass stops.
   EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Line({W}).Line({W}).Thinned(8),
             R().Line({W}).Line({W}).Line({W}).Line({K}).Line({W}).bytes);
-  const R cut = R().Line({W}).Line({W}).Byte(CMD_RASTER_LINE).Byte(2).Byte(0).Byte(W);
+  const R cut = R().Line({W}).Line({W}).Byte(kCmdRasterLine).Byte(2).Byte(0).Byte(W);
   EXPECT_EQ(cut.Thinned(), cut.bytes);
   // Lines of different lengths: only the bytes all three have, never the next command.
   EXPECT_EQ(R().Line({W, W}).Line({W}).Line({W, W}).Thinned(),

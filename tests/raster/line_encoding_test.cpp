@@ -14,14 +14,14 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-constexpr DWORD kStart = PAGE_STREAM_RASTER_START;
+constexpr DWORD kStart = kPageStreamRasterStart;
 
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-Bytes Line(const Bytes& data) { return Bytes{CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0} + data; }
+Bytes Line(const Bytes& data) { return Bytes{kCmdRasterLine, static_cast<BYTE>(data.size()), 0} + data; }
 
 // The byte-by-byte encoder exactly as the packing rule states it, to hold the packer to.
 Bytes ReferencePack(const Bytes& line) {
@@ -54,7 +54,7 @@ Bytes ExpectedCommand(const Bytes& line) {
   if (static_cast<int>(data.size()) > n) data = Bytes{static_cast<BYTE>(n - 1)} + line;
   if (n == 47) data = data + Bytes{0x00, 0x00};
   if (n < 47) data = data + Bytes{static_cast<BYTE>(1 - (48 - n)), 0x00};
-  return Bytes{CMD_RASTER_LINE, static_cast<BYTE>(data.size()), 0} + data;
+  return Bytes{kCmdRasterLine, static_cast<BYTE>(data.size()), 0} + data;
 }
 
 class LineEncodingTest : public HostTest {
@@ -89,7 +89,7 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
   for (BYTE i = 0; i < 24; ++i) distinct24[i] = static_cast<BYTE>(0x80 + i);
   const Bytes region = Line(Bytes(48, 0x00)) + Line(Bytes(32, 0xFF)) + Line(distinct47) +
                        Line(distinct24) + Line({0x01, 0x02, 0x02, 0x03});
-  const Bytes expected = Bytes{CMD_COMPRESSION_MODE, 0x02} + Bytes{0x47, 0x02, 0x00, 0xD1, 0x00} +
+  const Bytes expected = Bytes{kCmdCompressionMode, 0x02} + Bytes{0x47, 0x02, 0x00, 0xD1, 0x00} +
                          Bytes{0x47, 0x04, 0x00, 0xE1, 0xFF, 0xF1, 0x00} +
                          Bytes{0x47, 0x32, 0x00, 0x2E} + distinct47 + Bytes{0x00, 0x00} +
                          Bytes{0x47, 0x1B, 0x00, 0x17} + distinct24 + Bytes{0xE9, 0x00} +
@@ -98,8 +98,8 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
   EXPECT_EQ(Pack(region), expected);
 
   // Zero lines and page ends pass unchanged behind "M" 02.
-  const Bytes others = {CMD_ZERO_LINE, CMD_ZERO_LINE, CMD_PAGE_END, CMD_ZERO_LINE, CMD_RETAINED_PAGE_END};
-  EXPECT_EQ(Pack(others), (Bytes{CMD_COMPRESSION_MODE, 0x02} + others));
+  const Bytes others = {kCmdZeroLine, kCmdZeroLine, kCmdPageEnd, kCmdZeroLine, kCmdRetainedPageEnd};
+  EXPECT_EQ(Pack(others), (Bytes{kCmdCompressionMode, 0x02} + others));
 }
 
 // Random lines of every length, with runs in them: every command is the rule's, byte for
@@ -109,7 +109,7 @@ TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsP
   Bytes region;
   std::vector<Bytes> lines;
   for (int round = 0; round < 20; ++round) {
-    for (DWORD count = 1; count <= HEAD_LINE_BYTES; ++count) {
+    for (DWORD count = 1; count <= kHeadLineBytes; ++count) {
       Bytes line(count);
       const BYTE palette[4] = {0x00, 0xFF, static_cast<BYTE>(random()), static_cast<BYTE>(random())};
       for (DWORD i = 0; i < count; ++i) {
@@ -117,10 +117,10 @@ TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsP
         line[i] = pick < 4 ? palette[pick] : pick < 6 && i > 0 ? line[i - 1] : static_cast<BYTE>(random());
       }
       lines.push_back(line);
-      region = region + Line(line) + Bytes{CMD_ZERO_LINE};
+      region = region + Line(line) + Bytes{kCmdZeroLine};
     }
   }
-  const Bytes packed = Pack(region + Bytes{CMD_PAGE_END});
+  const Bytes packed = Pack(region + Bytes{kCmdPageEnd});
 
   Bytes header(SETUP_HEADER_SIZE);
   ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
@@ -134,7 +134,7 @@ TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsP
     const size_t size = 3 + packed[at + 1];
     ASSERT_EQ(Bytes(packed.begin() + at, packed.begin() + at + size), ExpectedCommand(lines[i]));
     Bytes full = lines[i];
-    full.resize(HEAD_LINE_BYTES, 0);
+    full.resize(kHeadLineBytes, 0);
     ASSERT_EQ(Bytes(decoded[2 * i].dots.begin(), decoded[2 * i].dots.end()), full);
     EXPECT_TRUE(decoded[2 * i + 1].zero);
   }
@@ -147,9 +147,9 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
     ctx_.priv().privMargin = margin;
     Bytes header(SETUP_HEADER_SIZE);
     ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
-    const Bytes compression = {CMD_COMPRESSION_MODE, CMD_COMPRESSION_PACKBITS};
-    const Bytes label = Line(Bytes(16, 0x0F)) + Bytes{CMD_ZERO_LINE, CMD_PAGE_END};
-    const Bytes packedLabel = {0x47, 0x04, 0x00, 0xF1, 0x0F, 0xE1, 0x00, CMD_ZERO_LINE, CMD_PAGE_END};
+    const Bytes compression = {kCmdCompressionMode, kCmdCompressionPackBits};
+    const Bytes label = Line(Bytes(16, 0x0F)) + Bytes{kCmdZeroLine, kCmdPageEnd};
+    const Bytes packedLabel = {0x47, 0x04, 0x00, 0xF1, 0x0F, 0xE1, 0x00, kCmdZeroLine, kCmdPageEnd};
     EXPECT_EQ(Pack(label + header + compression + label),
               compression + packedLabel + header + compression + packedLabel)
         << "margin " << margin;
@@ -158,10 +158,10 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
 
 TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchanged) {
   ExpectRefused(Line(Bytes(49, 0x11)));
-  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x00, 0x00, CMD_PAGE_END});  // no data
-  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x08, 0x00, 1, 2, 3});       // past the end
-  ExpectRefused({CMD_ZERO_LINE, CMD_RASTER_LINE, 0x01});                     // cut off
-  ExpectRefused(Bytes{CMD_ZERO_LINE} + Bytes(24, CMD_ESC));                   // header cut off
+  ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data
+  ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end
+  ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x01});                     // cut off
+  ExpectRefused(Bytes{kCmdZeroLine} + Bytes(24, kCmdEsc));                   // header cut off
 
   // Lines of one byte grow from 4 to 7 bytes: the capacity must hold the result.
   Bytes growing;
@@ -169,7 +169,7 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   ExpectRefused(growing, 2 + 30 - 1);
   EXPECT_EQ(Pack(growing, 2 + 30).size(), 72u);
 
-  ExpectRefused({CMD_ZERO_LINE}, -1);  // capacity below the stream length
+  ExpectRefused({kCmdZeroLine}, -1);  // capacity below the stream length
 
   for (uint64_t failing : {1, 2}) {
     host::ClearFailures();

@@ -34,16 +34,16 @@ class PageOutputTest : public test::ContextTest {
 
   // A page stream as the conversion leaves it: record, header, "M" 02, zero lines, 0C.
   Bytes Page(size_t zeroLines) {
-    Bytes page(PAGE_STREAM_LINES_START, 0);
+    Bytes page(kPageStreamLinesStart, 0);
     JobInfoRecord record = {};
     BuildJobInfoRecord(&record, context_.get(), 0);
-    record.jiTotalLength = static_cast<DWORD>(PAGE_STREAM_LINES_START + zeroLines + 1);
+    record.jiTotalLength = static_cast<DWORD>(kPageStreamLinesStart + zeroLines + 1);
     std::memcpy(page.data(), &record, sizeof(record));
     BuildSetupHeader(page.data() + JOB_INFO_RECORD_SIZE, context_.get(), 0);
-    page[83] = CMD_COMPRESSION_MODE;
-    page[84] = CMD_COMPRESSION_PACKBITS;
-    page.insert(page.end(), zeroLines, CMD_ZERO_LINE);
-    page.push_back(CMD_PAGE_END);
+    page[83] = kCmdCompressionMode;
+    page[84] = kCmdCompressionPackBits;
+    page.insert(page.end(), zeroLines, kCmdZeroLine);
+    page.push_back(kCmdPageEnd);
     return page;
   }
   BOOL Emit(Bytes page, DWORD options = 0) {
@@ -64,13 +64,13 @@ TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEnd) {
   context_->settings.dm.dmCopies = 3;
   EXPECT_TRUE(Emit(a_));
   EXPECT_EQ(Spooled(), Bytes({0x1B, 0x40}) + Piece(a_, 58) + Piece(a_, 58) + Piece(a_, 58, 1));
-  EXPECT_EQ(context_->lastPageEnd, CMD_PAGE_END);
+  EXPECT_EQ(context_->lastPageEnd, kCmdPageEnd);
 }
 
 TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
-  EXPECT_TRUE(Spooled().empty() && context_->lastPageEnd == CMD_RETAINED_PAGE_END);
+  EXPECT_TRUE(Spooled().empty() && context_->lastPageEnd == kCmdRetainedPageEnd);
   EXPECT_TRUE(Emit(c_));
   Bytes expected = Piece(a_, 0, 0, 0x0B) + Piece(b_, 85, 0, 0x0B) + Piece(c_, 85);
   const DWORD total = static_cast<DWORD>(a_.size() + b_.size() - 85 + c_.size() - 85);

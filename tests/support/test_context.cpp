@@ -42,9 +42,9 @@ SettingsRecord FixedDefaults() {
   s.dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
   s.dm.dmSize = SETTINGS_PUBLIC_SIZE;
   s.dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
-  s.dm.dmFields = SETTINGS_DEFAULT_FIELDS;
+  s.dm.dmFields = kSettingsDefaultFields;
   s.dm.dmOrientation = DMORIENT_LANDSCAPE;
-  s.dm.dmPaperSize = LAST_RESORT_PAPER_SIZE;
+  s.dm.dmPaperSize = kLastResortPaperSize;
   s.dm.dmPaperLength = 1000;
   s.dm.dmPaperWidth = 240;
   s.dm.dmScale = 100;
@@ -57,7 +57,7 @@ SettingsRecord FixedDefaults() {
   PrivateSettings& p = s.priv;
   p.xbSize = EXCHANGE_BLOCK_SIZE;
   p.xbReport = 0x3F;
-  p.xbPaperSize = LAST_RESORT_PAPER_SIZE;
+  p.xbPaperSize = kLastResortPaperSize;
   p.xbMargin = 57;
   p.xbWidthMultiple = 1;
   p.xbLength = 1417;
@@ -79,11 +79,11 @@ SettingsRecord FixedDefaults() {
 }
 
 TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
-  heap_ = HeapCreate(0, CONTEXT_HEAP_INITIAL_SIZE, 0);
+  heap_ = HeapCreate(0, kContextHeapInitialSize, 0);
   if (!heap_) throw std::runtime_error("no heap for the test context");
   context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
-  context_->signatureHead = DEVICE_CONTEXT_SIGNATURE;
-  context_->signatureTail = DEVICE_CONTEXT_SIGNATURE;
+  context_->signatureHead = kDeviceContextSignature;
+  context_->signatureTail = kDeviceContextSignature;
   context_->heap = heap_;
   context_->settings = FixedDefaults();
   context_->defaultSettings = context_->settings;
