@@ -64,10 +64,8 @@ TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
   };
   for (const auto& [paper, code] : papers) {
     ToolResult result = Run({"info", "--paper", paper, "--json"});
-    ASSERT_EQ(result.status, 0) << paper << ": " << result.err;
-    EXPECT_EQ(result.err, "") << paper;
-    Json info = Json::parse(result.out);
-    EXPECT_EQ(info["settings"]["dmPaperSize"], code) << paper;
+    ASSERT_EQ(std::tie(result.status, result.err), std::tuple(0, "")) << paper;
+    EXPECT_EQ(Json::parse(result.out)["settings"]["dmPaperSize"], code) << paper;
   }
 }
 

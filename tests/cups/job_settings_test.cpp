@@ -105,14 +105,11 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
       "TQ33OutputForm=Framed TQ33Contrast=200 media=A4 "
       "multiple-document-handling=separate-documents-collated-copies",
       &warnings);
-  EXPECT_EQ(options.halftone, 2);
-  EXPECT_FALSE(options.mirror);
-  EXPECT_EQ(options.brightness, -17);
-  EXPECT_FALSE(options.autoCut);
-  EXPECT_TRUE(options.halfCut) << "the driver's default stands";
-  EXPECT_TRUE(options.framed);
-  EXPECT_TRUE(options.collate) << "the IPP attribute a print dialog sends";
-  EXPECT_EQ(options.contrast, 32) << "200 is no contrast: the PPD's default stands";
+  // The half cut is the driver's default; collate is the IPP attribute a print dialog
+  // sends; 200 is no contrast, so the PPD's default stands.
+  EXPECT_EQ(std::tuple(options.halftone, options.mirror, options.brightness, options.autoCut,
+                       options.halfCut, options.framed, options.collate, options.contrast),
+            std::tuple(2, false, -17, false, true, true, true, 32));
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);
   EXPECT_NE(warnings[1].find("TQ33Contrast=200"), std::string::npos);

@@ -39,22 +39,21 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   for (size_t at = ppd.find("\n*PageSize "); at != std::string::npos; at = ppd.find("\n*PageSize ", at + 1))
     ++sizes;
   EXPECT_EQ(sizes, 30u);
-  EXPECT_TRUE(Has(ppd, "*DefaultPageSize: VK_24mm_RFID"));
   // Pages are landscape, the label's length along x. A die-cut label 24 x 40 mm prints
-  // 496 x 256 dots, 36 dots after its leading edge and 42 below its upper one.
-  EXPECT_TRUE(Has(ppd, "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
-                       "\"113.39 68.03\""));
-  EXPECT_TRUE(Has(ppd, "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: "
-                       "\"7.20 8.43 106.40 59.63\""));
-  // A user-defined label keeps its definition's margin of 3 mm (43 dots).
-  EXPECT_TRUE(Has(ppd, "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: "
-                       "\"8.60 8.43 167.40 59.63\""));
-  // Custom sizes span the lengths the driver takes and the tapes' widths.
-  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Width: 1 points 25.80 2834.65"));
-  EXPECT_TRUE(Has(ppd, "*ParamCustomPageSize Height: 2 points 9.92 102.05"));
-  EXPECT_TRUE(Has(ppd, "*Resolution 720x360dpi/720 dpi along the tape: \"<</HWResolution[720 360]"
-                       "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\""));
-  EXPECT_TRUE(Has(ppd, "*TQ33Halftone Threshold/Threshold (barcodes and text): \"\""));
+  // 496 x 256 dots, 36 dots after its leading edge and 42 below its upper one; a
+  // user-defined label keeps its definition's margin of 3 mm (43 dots); custom sizes span
+  // the lengths the driver takes and the tapes' widths.
+  for (const char* line :
+       {"*DefaultPageSize: VK_24mm_RFID",
+        "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"113.39 68.03\"",
+        "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"7.20 8.43 106.40 59.63\"",
+        "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: \"8.60 8.43 167.40 59.63\"",
+        "*ParamCustomPageSize Width: 1 points 25.80 2834.65",
+        "*ParamCustomPageSize Height: 2 points 9.92 102.05",
+        "*Resolution 720x360dpi/720 dpi along the tape: \"<</HWResolution[720 360]"
+        "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"",
+        "*TQ33Halftone Threshold/Threshold (barcodes and text): \"\""})
+    EXPECT_TRUE(Has(ppd, line)) << line;
 
   // The filter reads the PPD's defaults back as the driver's own.
   const PpdSettings settings = ParsePpdSettings(ppd);

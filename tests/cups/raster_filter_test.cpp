@@ -81,16 +81,14 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
   EXPECT_EQ(stream.documents, 1u);
   for (size_t copy = 0; copy < 2; ++copy) {
     const tq33stream::Label& first = stream.pages[copy].labels.at(0);
-    EXPECT_EQ(first.header.feedResolution, 360);
-    EXPECT_EQ(first.header.widthByte, 24);
-    EXPECT_TRUE(first.header.mirror);
-    EXPECT_FALSE(first.header.autoCut);
-    EXPECT_EQ(first.lines.size(), 1417u - 2 * kFeedMargin + 1);
+    EXPECT_EQ(std::tuple(+first.header.feedResolution, +first.header.widthByte, first.header.mirror,
+                         first.header.autoCut, first.lines.size()),
+              std::tuple(360, 24, true, false, 1417u - 2 * kFeedMargin + 1));
     test::ExpectOnlyBars(first, bars, -kFeedMargin, 0);
 
     const tq33stream::Label& second = stream.pages[2 + copy].labels.at(0);
-    EXPECT_EQ(second.header.feedResolution, 720);
-    EXPECT_EQ(second.lines.size(), 992u) << "the label's 496 printable dots at 720 dpi";
+    // The label's 496 printable dots at 720 dpi.
+    EXPECT_EQ(std::tuple(second.header.feedResolution, second.lines.size()), std::tuple(720, 992u));
     // At 720 dpi the threshold thins the bar's inner lines: only its first must print.
     const std::vector<int> dots = test::DotsPerLine(second);
     EXPECT_EQ(dots.at(100), 256);

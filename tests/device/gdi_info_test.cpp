@@ -92,16 +92,4 @@ TEST_F(GdiInfoTest, TheEngineGetsNoMoreThanItsBufferAndNothingWithoutAMediaTable
   EXPECT_EQ(buffer, std::vector<uint8_t>(sizeof(GDIINFO), 0xCC));
 }
 
-TEST_F(GdiInfoTest, AZeroResolutionLeavesBothResolutionsZero) {
-  // dmPrintQuality, dmYResolution, scaledResolution; the last makes the feed resolution 0.
-  const LONG cases[][3] = {
-      {0, 360, 0}, {360, 0, 360}, {360, 360, 0}, {-360, 360, -360}, {720, 360, 1}};
-  for (auto [quality, yResolution, scaled] : cases) {
-    context_.settings().dm.dmPrintQuality = static_cast<SHORT>(quality);
-    context_->scaledResolution = scaled;
-    GDIINFO info = Fill(DMORIENT_PORTRAIT, static_cast<SHORT>(yResolution));
-    EXPECT_EQ(info.ulHorzRes | info.ulVertRes, 0u) << quality << " " << yResolution;
-  }
-}
-
 }  // namespace

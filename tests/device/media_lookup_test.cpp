@@ -1,6 +1,8 @@
 // The media lookup's fallback chain, the custom-size match and the printable area.
+#include <cstring>
 #include <vector>
 
+#include "device/gdi_info.h"
 #include "device/media_lookup.h"
 #include "settings/exchange_block.h"
 #include "tests/support/media_file_writer.h"
@@ -158,13 +160,18 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   PrintableArea area;
   EXPECT_FALSE(ComputePrintableArea(context_.get(), -1, -1, &area));
   EXPECT_FALSE(ComputePrintableArea(context_.get(), 1, -1, &area)) << "the terminator";
-  // Quality, feed and scaled resolution; the last one gives a feed resolution of 0.
+  // Quality, feed and scaled resolution; the last ones give a feed resolution of 0. The
+  // engine is then told of no resolution at all.
   for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
-                               {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}}) {
+                               {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}, {720, 360, 1}}) {
     context_.settings().dm.dmPrintQuality = r[0];
     context_.settings().dm.dmYResolution = r[1];
     context_->scaledResolution = r[2];
     EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
+    GDIINFO info;
+    std::memset(&info, 0xCC, sizeof(info));
+    FillGdiInfo(context_.get(), sizeof(info), &info);
+    EXPECT_EQ(info.ulHorzRes | info.ulVertRes, 0u) << r[0] << " " << r[1] << " " << r[2];
   }
 }
 

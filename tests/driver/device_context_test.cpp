@@ -334,9 +334,9 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
   EXPECT_EQ(newContext->jobFlags, static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED))
       << "the failure latch and the open page stay with the old context";
-  EXPECT_EQ(newContext->pageCount, 4u);
-  EXPECT_EQ(newContext->lastPageEnd, 0x0C);
-  EXPECT_EQ(newContext->settings.priv.privOpt40000, 1u);
+  EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
+                       newContext->settings.priv.privOpt40000),
+            std::tuple(4u, 0x0C, 1u));
   Disable(oldContext);
   Disable(newContext);
 }

@@ -16,8 +16,7 @@ TEST_F(EntryTest, EnableRefusesOlderEnginesAndShortRecordsLeavingTheRecordUntouc
   EXPECT_EQ(GetLastError(), ERROR_BAD_DRIVER_LEVEL);
   EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 11, &data));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(data.iDriverVersion, 0xAAAAu);
-  EXPECT_EQ(data.c, 0xBBBBu);
+  EXPECT_EQ(std::tuple(data.iDriverVersion, data.c), std::tuple(0xAAAAu, 0xBBBBu));
   EXPECT_EQ(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, nullptr), FALSE);
   EXPECT_EQ(host::Live().locks, 0);
 }

@@ -92,8 +92,7 @@ TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   ASSERT_TRUE(session->PrintPage(pages_[1]));
   EXPECT_EQ(Context(*session)->lastPageEnd, 0x0B);
   ASSERT_TRUE(session->EndDoc());
-  EXPECT_EQ(Context(*session)->retainedPages, nullptr);
-  EXPECT_EQ(Context(*session)->retainedLength, 0u);
+  EXPECT_TRUE(Context(*session)->retainedPages == nullptr && Context(*session)->retainedLength == 0);
   EXPECT_EQ(host::Live(), before) << "the document left " << host::Live().Describe();
   EXPECT_EQ(TakeSpooled(), Bytes{0x1A}) << "no 0C after a retained page, no page sent";
 }

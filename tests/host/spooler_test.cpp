@@ -1,5 +1,6 @@
-// The spooler calls as the driver uses them: size probes, printer data codes, the per-user
-// device mode and writes that are refused or accepted only in part.
+// The spooler calls as the driver uses them: the driver directory, printer data codes and
+// writes that are refused or accepted only in part. (The driver's size probe of the driver
+// information is met on every context the driver tests make.)
 #include <cstring>
 
 #include "tests/support/host_test.h"
@@ -10,49 +11,23 @@ class SpoolerTest : public HostTest {
  protected:
   void SetUp() override {
     HostTest::SetUp();
-    host::PrinterSetup setup;
-    setup.driverPath = u"C:\\TQ33\\drivers\\3\\TQ33KV.DLL";
-    setup.dataFile = u"C:\\TQ33\\drivers\\3\\TQ33KV.QDX";
-    printer_ = host::AddPrinter(setup);
+    printer_ = host::AddPrinter({});
   }
   HANDLE printer_ = nullptr;
 };
 
 const HANDLE kNotPrinters[] = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x1234)};
 
-TEST_F(SpoolerTest, DriverInformationIsProbedForItsSizeThenFilledWithItsStrings) {
-  DWORD needed = 0;
-  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  ASSERT_GT(needed, sizeof(DRIVER_INFO_2W));
-  std::vector<BYTE> block(needed + 16, 0xEE);
-  DWORD again = 0;
-  EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, block.data(), needed - 1, &again));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(again, needed);
-  EXPECT_EQ(block[0], 0xEE);
-  ASSERT_TRUE(GetPrinterDriverW(printer_, nullptr, 2, block.data(), needed, &again));
-  DRIVER_INFO_2W info;
-  std::memcpy(&info, block.data(), sizeof info);
-  EXPECT_EQ(std::u16string(info.pDriverPath), u"C:\\TQ33\\drivers\\3\\TQ33KV.DLL");
-  EXPECT_EQ(std::u16string(info.pDataFile), u"C:\\TQ33\\drivers\\3\\TQ33KV.QDX");
-  EXPECT_EQ(std::u16string(info.pName), u"TQ-33");
-  EXPECT_EQ(std::u16string(info.pConfigFile), u"");
-  EXPECT_LT(reinterpret_cast<BYTE*>(info.pConfigFile), block.data() + needed);
-  EXPECT_EQ(block[needed], 0xEE);
-}
-
 TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminator) {
   DWORD needed = 0;
   EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(needed, sizeof(u"C:\\TQ33\\drivers"));
-  WCHAR directory[260] = {};
-  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                          needed - 1, &needed));
+  WCHAR directory[260];
+  std::fill_n(directory, 260, u'#');
   ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
                                          needed, &needed));
-  EXPECT_EQ(std::u16string(directory), u"C:\\TQ33\\drivers");
+  EXPECT_EQ(std::u16string(directory, needed / 2 + 1), std::u16string(u"C:\\TQ33\\drivers\0#", needed / 2 + 1));
 }
 
 TEST_F(SpoolerTest, PrinterDataAnswersWithRegistryCodesAndTheSizeOfTheValue) {

@@ -60,11 +60,10 @@ TEST(CopySettings, ShortPublicPartWithoutPrivatePartKeepsTheDefaultsBehindIt) {
   SettingsRecord target = DriverRecord();
   const SettingsRecord before = target;
   EXPECT_EQ(CopyInto(&target, 188, 0, 0), 188);
-  EXPECT_EQ(target.dm.dmSize, 220);
-  EXPECT_EQ(target.dm.dmSpecVersion, 0x401);
-  EXPECT_EQ(target.dm.dmDriverVersion, 0x500);
-  EXPECT_EQ(target.dm.dmDriverExtra, 284);
-  EXPECT_EQ(target.dm.dmFields, 0x11111111u) << "public bytes come from the caller";
+  // The public bytes come from the caller; the sizes and versions stay the driver's.
+  EXPECT_EQ(std::tuple(+target.dm.dmSize, +target.dm.dmSpecVersion, +target.dm.dmDriverVersion,
+                       +target.dm.dmDriverExtra, +target.dm.dmFields),
+            std::tuple(220, 0x401, 0x500, 284, 0x11111111u));
   const BYTE* t = reinterpret_cast<const BYTE*>(&target);
   const BYTE* b = reinterpret_cast<const BYTE*>(&before);
   EXPECT_EQ(std::memcmp(t + 188, b + 188, 504 - 188), 0) << "the rest keeps the target's values";
