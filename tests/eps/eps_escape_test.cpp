@@ -36,7 +36,7 @@ TEST(BoundingBoxTest, FindsAWellFormedBoxAnywhereAndSkipsMalformedOnes) {
                                   std::string("%%BoundingBox: 1 2 %%BoundingBox: 1 2 3 4 ")})
     EXPECT_TRUE(Accepted(good)) << good;
   // Three numbers, nothing after the fourth, a sign, an exponent, a cut keyword, nothing.
-  for (const std::string& bad : {"%%BoundingBox: 0 0 100\n", "%%BoundingBox: 0 0 100 50",
+  for (const char* bad : {"%%BoundingBox: 0 0 100\n", "%%BoundingBox: 0 0 100 50",
                                  "%%BoundingBox: +1 0 100 50\n", "%%BoundingBox: 1e2 0 100 50\n",
                                  "%%BoundingBo"})
     EXPECT_FALSE(Accepted(kHeader + bad)) << bad;

@@ -130,6 +130,16 @@ ipp_jstate_t PrivateCupsd::Print(const std::string& queue, const std::string& fi
 
 std::string PrivateCupsd::ErrorLog() const { return ReadFile(directory_ + "/error_log"); }
 
+bool FilterUserCanRun(const std::string& program) {
+  if (geteuid() != 0) return true;
+  for (std::string path = program; !path.empty(); path.resize(path.find_last_of('/'))) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !(status.st_mode & S_IXOTH)) return false;
+    if (path.find_last_of('/') == std::string::npos) break;
+  }
+  return true;
+}
+
 bool LinkMissingEntries(const std::string& system, const std::string& directory) {
   namespace fs = std::filesystem;
   std::error_code code;

@@ -54,6 +54,11 @@ class PrivateCupsd {
   http_t* http_ = nullptr;
 };
 
+// Whether the scheduler's filter user may run program. Started by root, the scheduler runs
+// filters as another user, who needs every directory on the way open to others (a build
+// tree in root's home is not).
+bool FilterUserCanRun(const std::string& program);
+
 // Makes directory a view of the system's: every entry of system it lacks is linked in,
 // and a directory both have is merged the same way. FALSE when a link cannot be made.
 bool LinkMissingEntries(const std::string& system, const std::string& directory);
