@@ -34,12 +34,8 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   ASSERT_EQ(media["media"].size(), count);
   for (size_t i = 0; i < count; ++i) {
     const Json& medium = media["media"][i];
-    EXPECT_EQ(medium["mrIndex"], i);
-    EXPECT_EQ(medium["mrPaperSize"], medium["entry"]["mePaperSize"]);
-    EXPECT_EQ(
-        medium["mrMarginDots"].get<int>(),
-        medium["entry"]["meWidthDots"].get<int>() - medium["entry"]["mePrintWidthDots"].get<int>());
-    EXPECT_EQ(medium["raw"].get<std::string>().size(), 2 * sizeof(MediaListEntry));
+    EXPECT_EQ(Json({medium["mrIndex"], medium["raw"].get<std::string>().size()}),
+              Json({i, 2 * sizeof(MediaListEntry)}));
   }
   // The definitions are the file's records as they stand.
   const std::vector<uint8_t> file = ReadBytes(SourcePath("data/sample-media.dat"));

@@ -9,24 +9,18 @@ using FaultsTest = HostTest;
 
 TEST_F(FaultsTest, TheNthCallFailsAloneOrWithEveryLaterCallOfItsKind) {
   host::FailCall(host::Call::GlobalAlloc, 2);
-  HGLOBAL first = GlobalAlloc(GPTR, 4);
-  HGLOBAL second = GlobalAlloc(GPTR, 4);
-  HGLOBAL third = GlobalAlloc(GPTR, 4);
-  EXPECT_NE(first, nullptr);
-  EXPECT_EQ(second, nullptr);
+  HGLOBAL first = GlobalAlloc(GPTR, 4), second = GlobalAlloc(GPTR, 4), third = GlobalAlloc(GPTR, 4);
+  EXPECT_TRUE(first && !second && third);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-  EXPECT_NE(third, nullptr);
   GlobalFree(first);
   GlobalFree(third);
 
   // Counted from the moment of asking, not from the last clear.
   host::FailCall(host::Call::GlobalAlloc, 2, true);
   HGLOBAL kept = GlobalAlloc(GPTR, 4);
-  EXPECT_NE(kept, nullptr);
-  EXPECT_EQ(GlobalAlloc(GPTR, 4), nullptr);
-  EXPECT_EQ(GlobalAlloc(GPTR, 4), nullptr);
+  const bool laterOnesFail = !GlobalAlloc(GPTR, 4) && !GlobalAlloc(GPTR, 4);
   HLOCAL otherKind = LocalAlloc(LPTR, 4);
-  EXPECT_NE(otherKind, nullptr);
+  EXPECT_TRUE(kept && laterOnesFail && otherKind);
   LocalFree(otherKind);
   GlobalFree(kept);
   EXPECT_EQ(host::FailuresStruck(), 3u);
