@@ -1,10 +1,11 @@
 # Quick start: `make demo` prints the sample labels, `make test` builds and runs every test.
-# `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables;
+# `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables,
+# `make windows64` the two 64-bit ones;
 # `make test32` builds and runs every test as a 32-bit Linux build (natively, or under
 # qemu-i386 where the kernel runs no 32-bit code; TQ33_M32_EMULATE=1 forces that way).
-# `make wine` prints a set of documents through the shipped TQ33KV.DLL under Wine and
-# compares the bytes with the Linux build's (32-bit Wine under qemu-i386 where the kernel
-# runs no 32-bit code, or with TQ33_M32_EMULATE=1).
+# `make wine` prints a set of documents through the shipped 32-bit and 64-bit TQ33KV.DLL
+# under Wine and compares the bytes with the Linux build's (32-bit Wine under qemu-i386
+# where the kernel runs no 32-bit code, or with TQ33_M32_EMULATE=1; 64-bit Wine natively).
 # Every target that builds first installs the Debian packages it needs and lacks
 # (scripts/setup.sh, the one list of them).
 # Installation: `make install` (PREFIX, default /usr/local, and DESTDIR as usual) installs the
@@ -18,7 +19,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all demo test test32 windows wine bench clean fuzz fuzz-build fuzz-ci tsan install \
+.PHONY: all demo test test32 windows windows64 wine bench clean fuzz fuzz-build fuzz-ci tsan install \
 	uninstall package
 
 all: test
@@ -37,6 +38,10 @@ build/windows/CMakeCache.txt:
 	./scripts/setup.sh windows
 	cmake --preset windows
 
+build/windows64/CMakeCache.txt:
+	./scripts/setup.sh windows64
+	cmake --preset windows64
+
 test: build/dev/CMakeCache.txt
 	./scripts/setup.sh test
 	cmake --build --preset dev -j $(JOBS)
@@ -46,6 +51,10 @@ test: build/dev/CMakeCache.txt
 windows: build/windows/CMakeCache.txt
 	./scripts/setup.sh windows
 	cmake --build --preset windows -j $(JOBS)
+
+windows64: build/windows64/CMakeCache.txt
+	./scripts/setup.sh windows64
+	cmake --build --preset windows64 -j $(JOBS)
 
 test32:
 	./scripts/test32.sh $(JOBS)

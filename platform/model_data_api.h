@@ -7,8 +7,9 @@
 
 #include "platform/platform.h"
 
-// Size member of the table: the size of the table in the 32-bit library, on every build.
-#define MODEL_DATA_TABLE_SIZE 20
+// Size member of the table: the size of the table in this build, 20 bytes in a 32-bit one
+// and 40 in a 64-bit one, so that a library of the other width refuses the table.
+#define MODEL_DATA_TABLE_SIZE (sizeof(void*) == 4 ? 20 : 40)
 
 // The library's name, the subdirectory of the driver directory it lives in, and its export.
 #define MODEL_DATA_LIBRARY_NAME WIDE("TQ33Ki3.dll")
@@ -112,7 +113,7 @@ struct ModelDataTable {
   ModelDataGetModelFn mdGetModel;        // read the model record
   ModelDataGetMediaListFn mdGetMediaList;  // read the media list
 };
-static_assert(sizeof(void*) != 4 || sizeof(ModelDataTable) == MODEL_DATA_TABLE_SIZE);
+static_assert(sizeof(ModelDataTable) == MODEL_DATA_TABLE_SIZE);
 
 // The library's export: fills the table's entry points. FALSE when the table is unusable.
 typedef BOOL(WINAPI* ModelDataInitializeFn)(ModelDataTable* table);

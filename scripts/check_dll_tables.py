@@ -10,7 +10,10 @@ such as the compiler's runtime DLLs, would keep the library from loading in the 
 The tables are read from `objdump -p` of the cross toolchain. Every difference is
 reported, one offending name a line; the exit status is 1 when there is any.
 
-Usage: check_dll_tables.py [--objdump PROGRAM] DLL...
+Both architectures are checked alike: a 64-bit pair (--arch x64) must be PE32+ images for
+x86-64 exporting and importing exactly the same.
+
+Usage: check_dll_tables.py [--objdump PROGRAM] [--arch x86|x64] DLL...
 """
 
 import argparse
@@ -35,8 +38,8 @@ ALLOWED_IMPORT_DLLS = {
     "msvcrt.dll",
 }
 
-# objdump's name for a 32-bit x86 PE image.
-EXPECTED_FORMAT = "pei-i386"
+# objdump's name for a PE image of each architecture the DLLs are built for.
+EXPECTED_FORMATS = {"x86": ("pei-i386", "32-bit Windows"), "x64": ("pei-x86-64", "64-bit Windows")}
 
 
 class Tables:
@@ -97,16 +100,17 @@ def parse_objdump(text):
     return tables
 
 
-def check_tables(dll_name, tables):
-    """The differences of one image from the lists above, one message each."""
+def check_tables(dll_name, tables, arch="x86"):
+    """The differences of one image of arch from the lists above, one message each."""
     problems = []
     expected = EXPECTED_EXPORTS.get(dll_name.lower())
     if expected is None:
         return [f"{dll_name}: not one of the DLLs this check knows "
                 f"({', '.join(sorted(EXPECTED_EXPORTS))})"]
-    if tables.file_format != EXPECTED_FORMAT:
+    expected_format, system = EXPECTED_FORMATS[arch]
+    if tables.file_format != expected_format:
         problems.append(f"{dll_name}: file format {tables.file_format or 'unknown'}, "
-                        f"expected {EXPECTED_FORMAT} (32-bit Windows)")
+                        f"expected {expected_format} ({system})")
 
     exported = set(tables.exports)
     for name in sorted(exported - expected):
@@ -147,6 +151,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump",
                         help="the cross toolchain's objdump")
+    parser.add_argument("--arch", choices=sorted(EXPECTED_FORMATS), default="x86",
+                        help="the architecture the DLLs are built for")
     parser.add_argument("dlls", nargs="+", metavar="DLL")
     args = parser.parse_args(argv)
 
@@ -157,7 +163,7 @@ def main(argv):
             failed = True
             continue
         name = os.path.basename(path)
-        problems = check_tables(name, tables)
+        problems = check_tables(name, tables, args.arch)
         for problem in problems:
             print(problem, file=sys.stderr)
         if problems:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, and only those that are missing.
-#   scripts/setup.sh GROUP...     groups: build test package windows m32 m32-emulated wine
-#                                         wine-emulated fuzz peers all
+#   scripts/setup.sh GROUP...     groups: build test package windows windows64 m32
+#                                         m32-emulated wine wine-emulated fuzz peers all
 # The one list of what this project needs from the system: the Makefile calls it before
 # every target that builds, .ci/run calls it with `all`. When everything is there it costs
 # one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
@@ -24,13 +24,17 @@ packages_of() {
     package) echo "$(packages_of build)" dpkg-dev file cups-filters ;;
     # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
     windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
+    # the 64-bit Windows DLLs: the same for x86-64
+    windows64) echo cmake make python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+                    mingw-w64-x86-64-dev ;;
     # the 32-bit Linux test build, with the sanitizers' 32-bit runtimes, GoogleTest sources
     m32) echo cmake make python3 g++-multilib lib32asan8 lib32ubsan1 googletest ;;
     # where the kernel runs no 32-bit code, the 32-bit tests run under user-mode emulation
     m32-emulated) echo "$(packages_of m32)" qemu-user-static ;;
-    # the Windows DLLs run under Wine: 32-bit Wine for the driver, 64-bit Wine for the
-    # prefix's own programs (wine32 is an i386 package: the architecture is added below)
-    wine) echo "$(packages_of windows)" wine wine32 wine64 ;;
+    # the Windows DLLs run under Wine: 32-bit Wine for the 32-bit driver, 64-bit Wine for
+    # the 64-bit one and the prefix's own programs (wine32 is an i386 package: the
+    # architecture is added below)
+    wine) echo "$(packages_of windows)" "$(packages_of windows64)" wine wine32 wine64 ;;
     # where the kernel runs no 32-bit code, 32-bit Wine runs under user-mode emulation
     wine-emulated) echo "$(packages_of wine)" qemu-user-static ;;
     # the libFuzzer targets
@@ -38,14 +42,14 @@ packages_of() {
     # the general image tools scripts/compare_peers.sh times the tool against, and GNU time
     # for the peak memory of a run (not for CI)
     peers) echo netpbm imagemagick time ;;
-    all) local g; for g in test package windows m32 wine fuzz; do packages_of "$g"; done ;;
-    *) echo "setup: unknown group '$1' (build test package windows m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
+    all) local g; for g in test package windows windows64 m32 wine fuzz; do packages_of "$g"; done ;;
+    *) echo "setup: unknown group '$1' (build test package windows windows64 m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
        return 2 ;;
   esac
 }
 
 if (($# == 0)); then
-  echo "usage: scripts/setup.sh GROUP... (build test package windows m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
+  echo "usage: scripts/setup.sh GROUP... (build test package windows windows64 m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
   exit 2
 fi
 

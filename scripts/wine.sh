@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Runs the shipped Windows driver under Wine and compares what it prints, byte for byte,
-# with what the Linux build prints for the same documents.
+# Runs the shipped Windows drivers, the 32-bit and the 64-bit pair, under Wine and compares
+# what each prints, byte for byte, with what the Linux build prints for the same documents.
 #   scripts/wine.sh [JOBS]                 what `make wine` runs
 #   scripts/wine.sh --broken-pe [JOBS]     the same with a throwaway driver that calls one
 #                                          engine import with the wrong calling convention;
 #                                          succeeds only when the comparison fails
 # TQ33_M32_EMULATE=1 runs 32-bit Wine under qemu-i386 on any machine.
 #
-# The Windows side is build/windows/bin/TQ33KV.DLL as shipped, installed in a Windows
-# layout (C:\TQ33\drivers) in the private prefix build/wine/prefix, and printed with by
-# print_documents.exe, which Wine runs with the stand-in GDI32.dll and WINSPOOL.DRV
-# beside it; KERNEL32, ADVAPI32, VERSION and msvcrt are Wine's. The Linux side is
-# print_documents of the dev build. Each writes one file per document (wine/,
-# documents/); every file must be the same on both sides.
+# Each Windows side is a TQ33KV.DLL as shipped (build/windows/bin, 32-bit, and
+# build/windows64/bin, 64-bit), installed in a Windows layout (C:\TQ33\drivers) in the
+# private prefix build/wine/prefix, and printed with by its own print_documents.exe, which
+# Wine runs with the stand-in GDI32.dll and WINSPOOL.DRV of the same width beside it;
+# KERNEL32, ADVAPI32, VERSION and msvcrt are Wine's. The 64-bit side prints the documents
+# from the settings record the 32-bit DLL made, as a 64-bit server prints what a 32-bit
+# client saved, and is also handed the 32-bit model-data library, which it must refuse
+# cleanly. The Linux side is print_documents of the dev build. Each writes one file per
+# document (wine/, documents/); every file must be the same on all three sides.
 #
 # Where the kernel runs no 32-bit code, 32-bit Wine runs under qemu-i386-static,
 # registered for i386 programs in a binfmt_misc of its own inside a user and mount
@@ -23,7 +26,6 @@ cd "$(dirname "$0")/.."
 root=$PWD
 work=$root/build/wine
 prefix=$work/prefix
-programs=$root/build/windows/wine
 
 # The qemu-i386 registration: 32-bit little-endian ELF executables and shared objects.
 i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
@@ -32,10 +34,16 @@ i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\
 # smaller reservations fail ("failed to map the shared user data").
 qemu_reserved_va=0x81000000
 
-# The Wine half, run directly or inside the namespace: the prefix (made once), the
-# installation laid out afresh, the documents printed into C:\TQ33\spool.
+# A Windows half, run directly or inside the namespace: the prefix (made once), the
+# installation of one width laid out afresh, the documents printed into C:\TQ33\spool.
+#   wine_side x86|x64 DRIVER [MODEL_DATA_LIBRARY [RECORD]]
 wine_side() {
-  local driver=$1
+  local arch=$1 driver=$2 build=$root/build/windows loader=wine
+  if [ "$arch" = x64 ]; then
+    build=$root/build/windows64
+    loader=/usr/lib/wine/wine64
+  fi
+  local programs=$build/wine library=${3:-$build/bin/TQ33Ki3.dll} record=${4:-}
   export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
   if [ ! -f "$prefix/system.reg" ]; then
     echo "wine: making the prefix $prefix"
@@ -49,14 +57,20 @@ wine_side() {
   cp "$driver" "$drivers/TQ33KV.DLL"
   cp "$root/data/tq33.model" "$drivers/TQ33KV.MDL"
   cp "$root/data/sample-media.dat" "$drivers/TQ33KV.DAT"
-  cp "$root/build/windows/bin/TQ33Ki3.dll" "$programs/TQ33Kr.dll" "$drivers/3/"
+  cp "$library" "$drivers/3/TQ33Ki3.dll"
+  cp "$programs/TQ33Kr.dll" "$drivers/3/"
+  local arguments=('C:\TQ33\spool')
+  if [ -n "$record" ]; then
+    cp "$record" "$prefix/drive_c/TQ33/record.bin"
+    arguments+=('C:\TQ33\record.bin')
+  fi
   local status=0
   # The override is the runner's alone: Wine's background programs keep their own
   # libraries, and fall back on them when they look for ours. A runner that hangs (a
   # broken driver can) is stopped after 10 minutes; it takes seconds.
   (cd "$programs" && WINEDLLOVERRIDES="gdi32,winspool.drv=n,b" \
-     timeout --kill-after=10 600 wine print_documents.exe 'C:\TQ33\spool') \
-    > "$work/wine.log" 2>&1 || status=$?
+     timeout --kill-after=10 600 "$loader" print_documents.exe "${arguments[@]}") \
+    > "$work/wine-$arch.log" 2>&1 || status=$?
   wineserver -w
   return $status
 }
@@ -108,6 +122,11 @@ fi
 [ -f build/dev/CMakeCache.txt ] || scripts/setup.sh test
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs" --target all wine_programs
+if ((!broken)); then
+  scripts/setup.sh windows64
+  cmake --preset windows64 >/dev/null
+  cmake --build --preset windows64 -j "$jobs" --target all wine_programs
+fi
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs" --target print_documents
 
@@ -140,7 +159,7 @@ EOF
   fi
 fi
 
-rm -rf "$work/reference" "$work/spool"
+rm -rf "$work/reference" "$work/spool-x86" "$work/spool-x64"
 mkdir -p "$work/reference"
 if ! build/dev/bin/print_documents "$work/reference" data/tq33.model data/sample-media.dat \
        > "$work/reference.log" 2>&1; then
@@ -152,34 +171,66 @@ fi
 started=$SECONDS
 wine_status=0
 if [ $mode = native ]; then
-  "$0" --wine-side "$driver" || wine_status=$?
+  "$0" --wine-side x86 "$driver" || wine_status=$?
 else
-  unshare --user --map-root-user --mount "$0" --emulated-wine-side "$driver" || wine_status=$?
+  unshare --user --map-root-user --mount "$0" --emulated-wine-side x86 "$driver" || wine_status=$?
 fi
-cp -r "$prefix/drive_c/TQ33/spool" "$work/spool" 2>/dev/null || mkdir -p "$work/spool"
-echo "wine: the Windows side took $((SECONDS - started)) s (print_documents.exe exit status $wine_status)"
+cp -r "$prefix/drive_c/TQ33/spool" "$work/spool-x86" 2>/dev/null || mkdir -p "$work/spool-x86"
+echo "wine: the 32-bit side took $((SECONDS - started)) s (print_documents.exe exit status $wine_status)"
 if ((wine_status)); then
-  echo "wine: print_documents.exe under Wine said (all of it in build/wine/wine.log):"
-  head -n 40 "$work/wine.log" | sed 's/^/  /'
+  echo "wine: the 32-bit print_documents.exe under Wine said (all of it in build/wine/wine-x86.log):"
+  head -n 40 "$work/wine-x86.log" | sed 's/^/  /'
+fi
+arches=(x86)
+
+# The 64-bit pair runs natively on every machine: the documents from the 32-bit DLL's
+# settings record; then the installation with the 32-bit model-data library, on which the
+# 64-bit driver must make no context and end cleanly (status 1, its reason said).
+if ((!broken)); then
+  arches+=(x64)
+  driver64=$root/build/windows64/bin/TQ33KV.DLL
+  record=$work/spool-x86/default-settings-record.bin
+  [ -f "$record" ] || record=""
+  started=$SECONDS
+  wine64_status=0
+  "$0" --wine-side x64 "$driver64" "" "$record" || wine64_status=$?
+  cp -r "$prefix/drive_c/TQ33/spool" "$work/spool-x64" 2>/dev/null || mkdir -p "$work/spool-x64"
+  echo "wine: the 64-bit side took $((SECONDS - started)) s, printing from the 32-bit DLL's settings record (print_documents.exe exit status $wine64_status)"
+  if ((wine64_status)); then
+    wine_status=$wine64_status
+    echo "wine: the 64-bit print_documents.exe under Wine said (all of it in build/wine/wine-x64.log):"
+    head -n 40 "$work/wine-x64.log" | sed 's/^/  /'
+  fi
+  refused=0
+  "$0" --wine-side x64 "$driver64" "$root/build/windows/bin/TQ33Ki3.dll" || refused=$?
+  if [ $refused = 1 ] && grep -q "makes no context" "$work/wine-x64.log"; then
+    echo "wine: the 64-bit driver refuses the 32-bit model-data library cleanly"
+  else
+    echo "wine: the 64-bit driver did not refuse the 32-bit model-data library cleanly (exit status $refused):" >&2
+    head -n 20 "$work/wine-x64.log" | sed 's/^/  /' >&2
+    wine_status=1
+  fi
 fi
 
 # The verdicts, document by document, in the order the reference printed them.
 passed=0
 failed=0
-while IFS=: read -r name _; do
-  reference=$work/reference/$name.bin
-  printed=$work/spool/$name.bin
-  if [ ! -f "$printed" ]; then
-    verdict="MISSING    $name: nothing printed under Wine"
-  elif cmp -s "$reference" "$printed"; then
-    verdict="identical  $name ($(stat -c %s "$printed") bytes)"
-  else
-    first=$(cmp "$reference" "$printed" 2>&1 | grep -o 'byte [0-9]*' || true)
-    verdict="DIFFERENT  $name: $(stat -c %s "$printed") bytes under Wine, $(stat -c %s "$reference") on Linux; first difference at ${first:-the end}"
-  fi
-  echo "  $verdict"
-  if [[ $verdict == identical* ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-done < "$work/reference.log"
+for arch in "${arches[@]}"; do
+  while IFS=: read -r name _; do
+    reference=$work/reference/$name.bin
+    printed=$work/spool-$arch/$name.bin
+    if [ ! -f "$printed" ]; then
+      verdict="MISSING    $arch $name: nothing printed under Wine"
+    elif cmp -s "$reference" "$printed"; then
+      verdict="identical  $arch $name ($(stat -c %s "$printed") bytes)"
+    else
+      first=$(cmp "$reference" "$printed" 2>&1 | grep -o 'byte [0-9]*' || true)
+      verdict="DIFFERENT  $arch $name: $(stat -c %s "$printed") bytes under Wine, $(stat -c %s "$reference") on Linux; first difference at ${first:-the end}"
+    fi
+    echo "  $verdict"
+    if [[ $verdict == identical* ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  done < "$work/reference.log"
+done
 
 if ((broken)); then
   if ((failed)); then

@@ -10,8 +10,12 @@
 // WINSPOOL.DRV beside it. Both put the same default options into the registry and the same
 // locale in place, then print the same documents through the engine session.
 //
-//   print_documents OUTPUT_DIR MODEL_DATA_FILE MEDIA_FILE    (Linux)
-//   print_documents.exe OUTPUT_DIR                           (Windows, under Wine)
+//   print_documents OUTPUT_DIR MODEL_DATA_FILE MEDIA_FILE [RECORD]   (Linux)
+//   print_documents.exe OUTPUT_DIR [RECORD]                          (Windows, under Wine)
+//
+// The documents are printed from the driver's default settings record, or from RECORD, a
+// settings record another build of the driver made (the 32-bit DLL's, printed by the
+// 64-bit one).
 //
 // One line per document on standard output. Exit status 0 when every document printed,
 // 1 when one failed or the printer could not be set up, 2 for a usage error.
@@ -27,6 +31,7 @@
 #include "documents/label_documents.h"
 #include "host/engine_session.h"
 #include "host/printer_installation.h"
+#include "settings/settings_record.h"
 #include "wine/resource_translation.h"
 
 namespace {
@@ -148,6 +153,18 @@ bool SaveFile(const std::string& path, const Bytes& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
+// A settings record from a file: empty unless it is one of SETTINGS_RECORD_SIZE bytes.
+Bytes LoadRecord(const std::string& path) {
+  Bytes bytes(SETTINGS_RECORD_SIZE + 1);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return {};
+  const size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  if (read != SETTINGS_RECORD_SIZE) return {};
+  bytes.resize(read);
+  return bytes;
+}
+
 // A page of the driver's defaults, printed without an application record.
 host::DdiStatus PrintWithDefaults(HANDLE printer, int seed) {
   host::DdiStatus status;
@@ -201,7 +218,7 @@ HANDLE Printer::handle() const { return handle_; }
 // stand-ins are not the libraries loaded, or Wine's registry or locale do not take what
 // is set.
 bool Printer::SetUp(int argc, char** argv, std::string* error) {
-  if (argc != 2) return false;
+  if (argc != 2 && argc != 3) return false;
   (void)argv;
   if (!IsStandIn(L"GDI32.dll", "engine") || !IsStandIn(L"WINSPOOL.DRV", "spooler")) {
     *error = "GDI32.dll and WINSPOOL.DRV are not the stand-ins beside this program: "
@@ -249,7 +266,7 @@ HANDLE Printer::handle() const { return installation_->printer(); }
 
 // On an installation of the host laid out from the given files.
 bool Printer::SetUp(int argc, char** argv, std::string* error) {
-  if (argc != 4) return false;
+  if (argc != 4 && argc != 5) return false;
   host::InstallationFiles files;
   files.modelData = host::ReadWholeFile(argv[2]);
   files.mediaDefinitions = host::ReadWholeFile(argv[3]);
@@ -278,7 +295,7 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
                 << " MODEL_DATA_FILE MEDIA_FILE"
 #endif
-                << "\n";
+                << " [RECORD]\n";
       return 2;
     }
     std::cerr << "print_documents: " << error << "\n";
@@ -307,6 +324,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   report("default-settings-record", {}, base);
+#if defined(_WIN32)
+  const int recordArgument = 2;
+#else
+  const int recordArgument = 4;
+#endif
+  const Bytes given = argc > recordArgument ? LoadRecord(argv[recordArgument]) : base;
+  if (given.empty()) {
+    std::cerr << "print_documents: " << argv[recordArgument] << " is no settings record of "
+              << SETTINGS_RECORD_SIZE << " bytes\n";
+    return 1;
+  }
 
   host::ClearSpooled(handle);
   const host::DdiStatus defaults = PrintWithDefaults(handle, 0);
@@ -316,7 +344,7 @@ int main(int argc, char** argv) {
   for (const Comparison& comparison : Comparisons()) {
     host::SetMaxBitmapBytes(comparison.maxBitmapBytes);
     const tq33docs::DocumentRun run =
-        tq33docs::RunDocument(host::kDriverPath, handle, base, comparison.document);
+        tq33docs::RunDocument(host::kDriverPath, handle, given, comparison.document);
     host::SetMaxBitmapBytes(0);
     report(comparison.document.name,
            run.failed ? run.steps[run.failedStep].status : host::DdiStatus{}, run.spooled);

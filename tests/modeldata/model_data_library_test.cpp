@@ -46,7 +46,7 @@ class ModelDataLibraryTest : public test::EngineTest {
                          &count_);
   }
   HMODULE module_ = nullptr;
-  ModelDataTable table_{MODEL_DATA_TABLE_SIZE};
+  ModelDataTable table_{DWORD{MODEL_DATA_TABLE_SIZE}};
   HANDLE heap_ = nullptr;
   ModelRecord* record_ = nullptr;
   MediaListEntry* list_ = nullptr;
@@ -62,7 +62,7 @@ std::string DefaultData() {
 TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   ModelDataInitializeFn initialize = Initializer();
   ASSERT_NE(initialize, nullptr);
-  ModelDataTable wrong{sizeof(ModelDataTable) == 20 ? 40u : DWORD(sizeof(ModelDataTable))};
+  ModelDataTable wrong{sizeof(void*) == 4 ? 40u : 20u};  // the table of the other width
   EXPECT_FALSE(initialize(nullptr) || initialize(&wrong) || wrong.mdOpen);
   ASSERT_TRUE(initialize(&table_));
 

@@ -65,8 +65,8 @@ def objdump_report(name, exports, imports, file_format="pei-i386", address_count
     return "\n".join(lines + ["", ""])
 
 
-def problems_of(name, report):
-    return check.check_tables(name, check.parse_objdump(report))
+def problems_of(name, report, arch="x86"):
+    return check.check_tables(name, check.parse_objdump(report), arch)
 
 
 class ReadsObjdumpReports(unittest.TestCase):
@@ -132,10 +132,14 @@ class ReportsEveryForeignImportAndImage(unittest.TestCase):
         self.assertIn("TQ33KV.DLL: imports from winspool.dll, which is not allowed", problems)
         self.assertIn("TQ33KV.DLL: imports MessageBoxW from user32.dll", problems)
 
-    def test_a_64_bit_image_and_an_unknown_library_are_refused(self):
+    def test_an_image_of_the_other_architecture_and_an_unknown_library_are_refused(self):
         report = objdump_report("TQ33KV.DLL", DRIVER_EXPORTS, {}, file_format="pei-x86-64")
         self.assertEqual(problems_of("TQ33KV.DLL", report), [
             "TQ33KV.DLL: file format pei-x86-64, expected pei-i386 (32-bit Windows)"])
+        self.assertEqual(problems_of("TQ33KV.DLL", report, "x64"), [])
+        self.assertEqual(problems_of("TQ33KV.DLL", objdump_report("TQ33KV.DLL", DRIVER_EXPORTS, {}),
+                                     "x64"),
+                         ["TQ33KV.DLL: file format pei-i386, expected pei-x86-64 (64-bit Windows)"])
         problems = problems_of("TQ33KU.DLL", objdump_report("TQ33KU.DLL", [], {}))
         self.assertEqual(len(problems), 1)
         self.assertTrue(problems[0].startswith("TQ33KU.DLL: not one of the DLLs"))
