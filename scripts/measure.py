@@ -128,8 +128,8 @@ def main(args):
     if len(args) < 3 or args[0] != "time":
         sys.exit(__doc__)
     named = []
-    for spec in args[2:]:
-        name, _, command = spec.partition("=")
+    for entry in args[2:]:
+        name, _, command = entry.partition("=")
         named.append((name, shlex.split(command)))
     summary = time_commands(int(args[1]), named)
     if as_json:
