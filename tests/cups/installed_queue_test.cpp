@@ -20,10 +20,7 @@ class InstalledQueueTest : public testing::Test {
     const std::string missing = test::PrivateCupsd::MissingPrograms();
     if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing;
     ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
-    const test::ProcessResult installed =
-        test::RunProcess({TQ33_CMAKE_COMMAND, "--install", TQ33_BUILD_DIR},
-                         {.environment = {{"DESTDIR", root()}}});
-    ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
+    ASSERT_TRUE(test::InstallBuild(root()));
     const std::string serverBin = root() + TQ33_CUPS_SERVERBIN;
     const std::string dataDir = root() + TQ33_CUPS_DATADIR;
     ASSERT_TRUE(test::LinkMissingEntries(TQ33_CUPS_SERVERBIN, serverBin));

@@ -130,6 +130,17 @@ ipp_jstate_t PrivateCupsd::Print(const std::string& queue, const std::string& fi
 
 std::string PrivateCupsd::ErrorLog() const { return ReadFile(directory_ + "/error_log"); }
 
+testing::AssertionResult InstallBuild(const std::string& root) {
+#if defined(TQ33_INSTALL_RULES)
+  const ProcessResult installed = RunProcess({TQ33_CMAKE_COMMAND, "--install", TQ33_BUILD_DIR},
+                                             {.environment = {{"DESTDIR", root}}});
+  if (installed.status == 0) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "cmake --install failed: " << installed.out << installed.err;
+#else
+  return testing::AssertionFailure() << "this build has no install rules to install " << root;
+#endif
+}
+
 bool FilterUserCanRun(const std::string& program) {
   if (geteuid() != 0) return true;
   for (std::string path = program; !path.empty(); path.resize(path.find_last_of('/'))) {

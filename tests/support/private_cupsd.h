@@ -59,6 +59,10 @@ class PrivateCupsd {
 // tree in root's home is not).
 bool FilterUserCanRun(const std::string& program);
 
+// Installs this build with DESTDIR=root, as `make install` lays it out (only a build with
+// the tool has install rules).
+testing::AssertionResult InstallBuild(const std::string& root);
+
 // Makes directory a view of the system's: every entry of system it lacks is linked in,
 // and a directory both have is merged the same way. FALSE when a link cannot be made.
 bool LinkMissingEntries(const std::string& system, const std::string& directory);
