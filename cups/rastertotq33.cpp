@@ -24,28 +24,50 @@
 namespace {
 
 std::atomic<bool> gCancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+// The handler's word to the thread that passes the cancellation on to the host.
+int gWake[2] = {-1, -1};
 
-// Waits for SIGTERM on a thread of its own, so that the cancellation can take the host's
-// locks, which a signal handler must not.
-void* WaitForCancel(void* signals) {
-  int received = 0;
-  if (sigwait(static_cast<sigset_t*>(signals), &received) == 0) {
-    gCancelled.store(true);
-    host::SetAbort(true);
+// Runs on the main thread, the only one that takes SIGTERM: the flag is set before that
+// thread can see the end of the input that a cancellation brings, so a cancelled job is
+// never reported as truncated raster.
+extern "C" void OnTerminate(int) {
+  const int saved = errno;
+  gCancelled.store(true);
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(gWake[1], &byte, 1);
+  errno = saved;
+}
+
+// Passes the cancellation on to the host on a thread of its own, since setting the abort
+// takes the host's locks, which a signal handler must not.
+void* PassOnCancel(void*) {
+  char byte = 0;
+  ssize_t got = 0;
+  while ((got = read(gWake[0], &byte, 1)) < 0 && errno == EINTR) {
   }
+  if (got == 1) host::SetAbort(true);
   return nullptr;
 }
 
-// Starts the watcher with SIGTERM blocked in every thread. FALSE when it cannot.
+// Starts the thread with SIGTERM blocked in it, then catches SIGTERM. FALSE when it cannot.
 bool WatchForCancel() {
-  static sigset_t signals;
+  if (pipe2(gWake, O_CLOEXEC) != 0) return false;
+  sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return false;
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, WaitForCancel, &signals) != 0) return false;
-  pthread_detach(thread);
-  return true;
+  const bool started = pthread_create(&thread, nullptr, PassOnCancel, nullptr) == 0;
+  if (started) pthread_detach(thread);
+  struct sigaction action = {};
+  action.sa_handler = OnTerminate;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  const bool caught = started && sigaction(SIGTERM, &action, nullptr) == 0;
+  // Unblocked again either way: a filter that cannot cancel cleanly still stops.
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  return caught;
 }
 
 // An environment variable, empty when unset.

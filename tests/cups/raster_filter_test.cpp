@@ -263,12 +263,13 @@ TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {
   test::ProcessOptions options;
   options.feed = [&part](pid_t pid, int input) {
     ASSERT_EQ(write(input, part.data(), part.size()), static_cast<ssize_t>(part.size()));
-    // SIGTERM is a cancellation once the filter holds it for itself; before, it would
-    // kill the filter as it would any program.
+    // SIGTERM is a cancellation once the filter catches it; before, it would kill the
+    // filter as it would any program. The input then ends at once, as it does when the
+    // scheduler stops the filter before this one too.
     const std::string status = "/proc/" + std::to_string(pid) + "/status";
     for (int i = 0; i < 1000; ++i, usleep(10000)) {
       const std::string text = test::ReadFile(status);
-      const size_t at = text.find("SigBlk:");
+      const size_t at = text.find("SigCgt:");
       if (at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (SIGTERM - 1)) & 1)
         break;
     }
