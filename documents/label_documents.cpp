@@ -1,5 +1,6 @@
 #include "documents/label_documents.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -20,9 +21,15 @@ Bytes DefaultSettingsRecord(std::u16string_view driverPath, HANDLE printer) {
 host::GrayImage TestPage(SIZEL size, int seed, bool gray) {
   host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
   for (LONG y = 0; y < size.cy; ++y) {
-    for (LONG x = 0; x < size.cx; ++x) {
-      if ((x / 16 + seed) % 5 == 0) image.Row(y)[x] = 0;
-      else if (gray && y > size.cy / 2) image.Row(y)[x] = static_cast<BYTE>(x * 7 + y + seed);
+    BYTE* row = image.Row(y);
+    const bool ramp = gray && y > size.cy / 2;
+    for (LONG x = 0; x < size.cx; x += 16) {
+      const LONG end = std::min<LONG>(x + 16, size.cx);
+      if ((x / 16 + seed) % 5 == 0) {
+        std::memset(row + x, 0, static_cast<size_t>(end - x));
+      } else if (ramp) {
+        for (LONG i = x; i < end; ++i) row[i] = static_cast<BYTE>(i * 7 + y + seed);
+      }
     }
   }
   return image;
@@ -77,6 +84,7 @@ DocumentRun RunDocument(std::u16string_view driverPath, HANDLE printer, const By
     step.struckAtLastBand = struckAtBand;
     step.spooledAfter = host::SpooledBytes(printer).size();
     step.writesAfter = host::WriteCalls(printer);
+    step.callsAfter = host::AnyCallCount();
     run.steps.push_back(step);
     if (!step.status && !run.failed) {
       run.failed = true;

@@ -66,6 +66,7 @@ struct RunStep {
   host::DdiStatus status;
   size_t spooledAfter = 0;    // bytes the spooler held after the call
   uint64_t writesAfter = 0;   // WritePrinter calls on the printer by then
+  uint64_t callsAfter = 0;    // fallible host calls made by then, since ClearFailures
   uint64_t struckBefore = 0;  // planned failures struck before the call
   uint64_t struckAfter = 0;
   // For a banded RenderPage: failures struck when the driver handed out the band on which

@@ -1,5 +1,6 @@
 // Live-object accounting and failure injection for the host's calls.
 #include <array>
+#include <atomic>
 #include <sstream>
 
 #include "host/host_internal.h"
@@ -29,6 +30,7 @@ struct FaultState {
   uint64_t anyCount = 0;
   Plan anyPlan;
   uint64_t struck = 0;
+  std::atomic<CallObserver> observer{nullptr};
 };
 
 FaultState& Faults() {
@@ -160,8 +162,11 @@ uint64_t FailuresStruck() {
   return state.struck;
 }
 
+void SetCallObserver(CallObserver observer) { Faults().observer.store(observer); }
+
 bool ShouldFail(Call call) {
   FaultState& state = Faults();
+  if (CallObserver observer = state.observer.load()) observer(call);
   std::lock_guard guard(state.lock);
   size_t index = static_cast<size_t>(call);
   uint64_t count = ++state.counts[index];

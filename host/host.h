@@ -137,6 +137,11 @@ uint64_t FailuresStruck();
 // Called by the host's own calls: counts the call and tells whether it must fail.
 bool ShouldFail(Call call);
 
+// A function told of every fallible call as it is made, before it fails or not (the fault
+// sweep notes where each call comes from); null for none. ClearFailures keeps it.
+using CallObserver = void (*)(Call call);
+void SetCallObserver(CallObserver observer);
+
 // ---- Locale and code pages -------------------------------------------------------------------
 
 // LOCALE_ICOUNTRY and LOCALE_IMEASURE of the user default locale. Defaults "44" and "0".
