@@ -16,10 +16,10 @@
 
 #include "driver/ddi.h"
 #include "driver/device_context.h"
-#include "driver/spool_stream.h"
 #include "raster/page_conversion.h"
 #include "raster/page_output.h"
 #include "raster/printer_commands.h"
+#include "raster/spool_stream.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "device/media_lookup.h"
 #include "driver/ddi.h"
 #include "driver/device_context.h"
-#include "driver/spool_stream.h"
 #include "raster/error_diffusion.h"
+#include "raster/spool_stream.h"
 #include "settings/exchange_block.h"
 
 namespace {

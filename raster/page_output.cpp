@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "driver/device_context.h"
-#include "driver/spool_stream.h"
 #include "raster/printer_commands.h"
+#include "raster/spool_stream.h"
 
 namespace {
 
