@@ -3,7 +3,6 @@
 // it; the printer takes raster commands only, so the text itself goes nowhere.
 #include <cstring>
 
-#include "driver/ddi.h"
 #include "driver/device_context.h"
 #include "eps/eps_escape.h"
 
