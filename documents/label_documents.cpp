@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "settings/settings_record.h"
 
 namespace tq33docs {

@@ -14,8 +14,8 @@
 // band loop writes it before any DrvSendPage could count it.
 #include <cstring>
 
+#include "context/device_context.h"
 #include "driver/ddi.h"
-#include "driver/device_context.h"
 #include "raster/page_conversion.h"
 #include "raster/page_output.h"
 #include "raster/printer_commands.h"

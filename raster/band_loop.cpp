@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/page_conversion.h"
 
 namespace {

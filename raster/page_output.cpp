@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/printer_commands.h"
 #include "raster/spool_stream.h"
 

@@ -3,7 +3,7 @@
 // life, so that a job never goes on with a hole in its printer stream.
 #include "raster/spool_stream.h"
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/printer_commands.h"
 
 // Marks the stream and the context as failed; nothing clears JF_OUTPUT_FAILED again.
