@@ -6,9 +6,9 @@
 #include <limits>
 #include <utility>
 
+#include "context/model_data.h"
 #include "device/media_definitions.h"
 #include "device/printer_data.h"
-#include "driver/model_data.h"
 #include "host/host.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"

@@ -2,7 +2,7 @@
 // behind the engine's handles. driver/context_lifecycle.h builds and releases it.
 #pragma once
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 

@@ -1,8 +1,8 @@
 // The default settings record every device context starts from.
 #pragma once
 
+#include "context/model_data.h"
 #include "device/printer_data.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 

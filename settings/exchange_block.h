@@ -2,8 +2,8 @@
 // that know the driver set label properties and read back what the driver made of them.
 #pragma once
 
+#include "context/model_data.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 

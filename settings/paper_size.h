@@ -1,8 +1,8 @@
 // The choice of tape and label length for a caller's paper size request.
 #pragma once
 
+#include "context/model_data.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 

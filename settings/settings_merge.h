@@ -1,8 +1,8 @@
 // The merge of an application's settings record into the context's defaults.
 #pragma once
 
+#include "context/model_data.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
 #include "settings/settings_record.h"
 

@@ -3,7 +3,7 @@
 // is a stored format.
 #pragma once
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "platform/platform.h"
 
 #define SETTINGS_PUBLIC_SIZE 220
