@@ -3,8 +3,8 @@
 #pragma once
 
 #include "context/model_data.h"
+#include "context/settings_record.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 struct MediaDefinition;    // device/media_definitions.h
 struct PrinterDataRecord;  // device/printer_data.h

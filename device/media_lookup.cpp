@@ -7,7 +7,6 @@
 
 #include "context/device_context.h"
 #include "device/printer_data.h"
-#include "settings/exchange_block.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 struct DeviceContext;
 

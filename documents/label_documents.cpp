@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "context/device_context.h"
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 
 namespace tq33docs {
 
