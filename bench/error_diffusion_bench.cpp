@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/error_diffusion.h"
 
 namespace {

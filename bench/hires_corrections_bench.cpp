@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/hires_corrections.h"
 #include "raster/printer_commands.h"
 

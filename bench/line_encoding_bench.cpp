@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/line_encoding.h"
 #include "raster/printer_commands.h"
 

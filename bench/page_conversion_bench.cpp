@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "host/host.h"
 #include "raster/error_diffusion.h"
 #include "raster/page_conversion.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli/tool_options.h"
+#include "context/device_context.h"
 #include "cups/media_catalog.h"
-#include "driver/device_context.h"
 
 namespace tq33cli {
 

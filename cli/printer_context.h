@@ -11,8 +11,8 @@
 
 #include "cli/installation.h"
 #include "cli/tool_options.h"
+#include "context/device_context.h"
 #include "cups/media_catalog.h"
-#include "driver/device_context.h"
 #include "host/engine_session.h"
 
 namespace tq33cli {

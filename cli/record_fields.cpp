@@ -6,12 +6,12 @@
 #include <limits>
 #include <utility>
 
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
 #include "device/printer_data.h"
-#include "driver/model_data.h"
 #include "host/host.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 namespace tq33cli {
 namespace {

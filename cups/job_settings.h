@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "context/settings_record.h"
 #include "cups/media_catalog.h"
-#include "settings/settings_record.h"
 
 namespace tq33cups {
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "device/media_definitions.h"
 #include "host/host.h"
 
 namespace tq33cups {

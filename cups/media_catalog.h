@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 
 namespace tq33cups {
 

@@ -1,10 +1,10 @@
 // The default settings record every device context starts from.
 #pragma once
 
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/printer_data.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 // The resource library's file name; the job record carries it too.
 inline constexpr WCHAR kResourceLibraryName[] = WIDE("TQ33Kr.dll");

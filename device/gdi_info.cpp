@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "context/device_context.h"
 #include "device/media_lookup.h"
 #include "device/printer_data.h"
-#include "driver/device_context.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "context/settings_record.h"
 #include "device/default_settings.h"
-#include "settings/settings_record.h"
 
 namespace {
 

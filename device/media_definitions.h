@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "platform/model_data_api.h"
 #include "platform/platform.h"
 

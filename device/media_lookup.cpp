@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
+#include "context/device_context.h"
 #include "device/printer_data.h"
-#include "driver/device_context.h"
-#include "settings/exchange_block.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // that follows from them.
 #pragma once
 
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 struct DeviceContext;
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // registry's default options, the user's locale and the engine's code page.
 #pragma once
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "platform/platform.h"
 
 #define PRINTER_DATA_RECORD_SIZE 104

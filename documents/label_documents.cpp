@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "driver/device_context.h"
-#include "settings/settings_record.h"
+#include "context/device_context.h"
+#include "context/settings_record.h"
 
 namespace tq33docs {
 

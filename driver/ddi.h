@@ -1,7 +1,9 @@
 // The driver's front door: the four exports and the sixteen DDI functions of its table.
 #pragma once
 
+#include "eps/eps_escape.h"
 #include "platform/platform.h"
+#include "raster/band_loop.h"
 
 extern "C" {
 
@@ -13,7 +15,8 @@ VOID APIENTRY DrvDisableDriver(VOID);
 
 }  // extern "C"
 
-// The DDI table, reached only through DrvEnableDriver.
+// The DDI table, reached only through DrvEnableDriver. DrvNextBand (raster/band_loop.h) and
+// DrvDrawEscape (eps/eps_escape.h) are declared with their units.
 DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patternCount,
                               HSURF* patterns, ULONG gdiInfoSize, ULONG* gdiInfo,
                               ULONG deviceInfoSize, DEVINFO* deviceInfo, HDEV engineDevice,
@@ -25,8 +28,6 @@ HSURF APIENTRY DrvEnableSurface(DHPDEV device);
 VOID APIENTRY DrvDisableSurface(DHPDEV device);
 ULONG APIENTRY DrvEscape(SURFOBJ* surface, ULONG escape, ULONG inputSize, PVOID input,
                          ULONG outputSize, PVOID output);
-ULONG APIENTRY DrvDrawEscape(SURFOBJ* surface, ULONG escape, CLIPOBJ* clip, RECTL* bounds,
-                             ULONG inputSize, PVOID input);
 PIFIMETRICS APIENTRY DrvQueryFont(DHPDEV device, ULONG_PTR fontFile, ULONG fontIndex,
                                   ULONG_PTR* identifier);
 BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId);
@@ -34,7 +35,6 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface);
 BOOL APIENTRY DrvSendPage(SURFOBJ* surface);
 BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags);
 BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin);
-BOOL APIENTRY DrvNextBand(SURFOBJ* surface, POINTL* origin);
 
 // The DDI function table as DrvEnableDriver hands it out.
 inline constexpr ULONG kDdiFunctionCount = 16;

@@ -10,16 +10,16 @@
 // then closes such a page with that result; when the engine sends no DrvSendPage after the
 // bands, the next DrvStartPage finds the converted page still open and closes it itself,
 // so that the new page is counted, separated and painted white all the same. A banded page
-// the engine never started is started by the band loop's DrvStartBanding through
-// DrvStartPage, since it is written before any DrvSendPage could count it.
+// the engine never started is started by DrvStartBanding through DrvStartPage, since the
+// band loop writes it before any DrvSendPage could count it.
 #include <cstring>
 
+#include "context/device_context.h"
 #include "driver/ddi.h"
-#include "driver/device_context.h"
-#include "driver/spool_stream.h"
 #include "raster/page_conversion.h"
 #include "raster/page_output.h"
 #include "raster/printer_commands.h"
+#include "raster/spool_stream.h"
 
 namespace {
 
@@ -84,6 +84,24 @@ BOOL APIENTRY DrvStartPage(SURFOBJ* surface) {
   if (!CountNewPage(context)) return FALSE;
   context->jobFlags |= JF_PAGE_OPEN;
   context->jobFlags &= ~JF_RESET_CARRIED;
+  if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
+  return TRUE;
+}
+
+// Prepares the first band of a page: origin (0, 0) and a white band bitmap. A page the
+// engine did not start is started here, as DrvStartPage would: the band loop converts and
+// writes it before any DrvSendPage could, so it must be counted and separated from the
+// page before it first. FALSE when the job was aborted, when such a page cannot be started
+// (output has failed), or for a missing surface or invalid context (last error 87).
+BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
+  DeviceContext* context = ContextOfSurface(surface, true);
+  if (!context || !origin) return FALSE;
+  if (EngCheckAbort(surface)) return FALSE;
+  // A page already open and not yet converted is the one these bands draw: nothing to do.
+  if (!DrvStartPage(surface)) return FALSE;
+  *origin = {0, 0};
+  context->bandIndex = 0;
+  context->bandedPage = kBandedPageNone;
   if (surface->pvBits) std::memset(surface->pvBits, kWhite, surface->cjBits);
   return TRUE;
 }

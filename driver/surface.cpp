@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "context/device_context.h"
 #include "device/media_lookup.h"
 #include "driver/ddi.h"
-#include "driver/device_context.h"
-#include "driver/spool_stream.h"
 #include "raster/error_diffusion.h"
+#include "raster/spool_stream.h"
 #include "settings/exchange_block.h"
 
 namespace {

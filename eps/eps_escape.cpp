@@ -3,8 +3,7 @@
 // it; the printer takes raster commands only, so the text itself goes nowhere.
 #include <cstring>
 
-#include "driver/ddi.h"
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "eps/eps_escape.h"
 
 namespace {

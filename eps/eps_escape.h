@@ -19,3 +19,7 @@ static_assert(sizeof(EpsInput) == EPS_HEADER_SIZE);
 // data after its fourth number. Reads nothing beyond the smaller of the input's own total
 // size and available.
 BOOL FindBoundingBox(const BYTE* input, DWORD available);
+
+// The drawing-escape entry of the DDI table.
+ULONG APIENTRY DrvDrawEscape(SURFOBJ* surface, ULONG escape, CLIPOBJ* clip, RECTL* bounds,
+                             ULONG inputSize, PVOID input);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "host/host.h"
 #include "host/printer_installation.h"
 

@@ -5,9 +5,9 @@
 // Input: one byte choosing the definition (paper size code 317 + n), then the file.
 #include <cstring>
 
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
 #include "fuzz/fuzz_support.h"
-#include "settings/settings_record.h"
 
 namespace {
 

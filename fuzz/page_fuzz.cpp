@@ -8,9 +8,9 @@
 #include <cstring>
 #include <memory>
 
+#include "context/settings_record.h"
 #include "fuzz/fuzz_support.h"
 #include "host/engine_session.h"
-#include "settings/settings_record.h"
 #include "stream/stream_parser.h"
 
 namespace {

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/ddi.h"
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/page_conversion.h"
 
 namespace {
@@ -122,24 +121,6 @@ BOOL CopyBandToPage(SURFOBJ* surface, DWORD extent) {
   const BOOL converted = copied && ConvertWholePage(context, surface);
   context->bandedPage = converted ? kBandedPageConverted : kBandedPageFailed;
   return converted;
-}
-
-// Prepares the first band of a page: origin (0, 0) and a white band bitmap. A page the
-// engine did not start is started here, as DrvStartPage would: the band loop converts and
-// writes it before any DrvSendPage could, so it must be counted and separated from the
-// page before it first. FALSE when the job was aborted, when such a page cannot be started
-// (output has failed), or for a missing surface or invalid context (last error 87).
-BOOL APIENTRY DrvStartBanding(SURFOBJ* surface, POINTL* origin) {
-  DeviceContext* context = ContextOfSurface(surface, true);
-  if (!context || !origin) return FALSE;
-  if (EngCheckAbort(surface)) return FALSE;
-  // A page already open and not yet converted is the one these bands draw: nothing to do.
-  if (!DrvStartPage(surface)) return FALSE;
-  *origin = {0, 0};
-  context->bandIndex = 0;
-  context->bandedPage = kBandedPageNone;
-  WhitenBand(surface);
-  return TRUE;
 }
 
 // Takes the finished band and gives the origin of the next one, or (-1, -1) once the page

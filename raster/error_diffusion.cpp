@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/raster_region.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/printer_commands.h"
 #include "raster/raster_region.h"
 

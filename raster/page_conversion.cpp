@@ -15,8 +15,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "context/device_context.h"
 #include "device/media_lookup.h"
-#include "driver/device_context.h"
 #include "raster/error_diffusion.h"
 #include "raster/hires_corrections.h"
 #include "raster/line_encoding.h"

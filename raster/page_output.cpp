@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/device_context.h"
-#include "driver/spool_stream.h"
+#include "context/device_context.h"
 #include "raster/printer_commands.h"
+#include "raster/spool_stream.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "context/device_context.h"
 #include "device/default_settings.h"
-#include "driver/device_context.h"
 
 const BYTE kInitialiseCommand[2] = {0x1B, 0x40};
 const BYTE kRasterModeCommand[4] = {0x1B, 0x69, 0x61, 0x01};

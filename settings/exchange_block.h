@@ -2,20 +2,10 @@
 // that know the driver set label properties and read back what the driver made of them.
 #pragma once
 
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
-
-// Bits of xbRequest and xbReport.
-#define XB_PAPER_SIZE 0x1
-#define XB_LENGTH 0x2
-#define XB_MEDIA_TYPE 0x4
-#define XB_OPTIONS 0x8
-#define XB_MARGIN_MM 0x10
-#define XB_WIDTH_MULTIPLE 0x20
-#define XB_MARGIN_DOTS 0x40
-#define XB_ECHO 0x1000
 
 // The paper size offset of a width multiple (0, 20, 26, 32 for 0..3), or -1 outside 0..3.
 LONG WidthMultipleOffset(DWORD widthMultiple);

@@ -1,10 +1,10 @@
 // The merge of an application's settings record into the context's defaults.
 #pragma once
 
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
-#include "driver/model_data.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
 
 // Merges caller (readable for callerBytes bytes) into settings, which holds the defaults.
 // Returns 1 when merged or when there was nothing to merge, 0 when the caller's record was

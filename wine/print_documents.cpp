@@ -27,11 +27,11 @@
 #include <utility>
 #include <vector>
 
+#include "context/settings_record.h"
 #include "device/printer_data.h"
 #include "documents/label_documents.h"
 #include "host/engine_session.h"
 #include "host/printer_installation.h"
-#include "settings/settings_record.h"
 #include "wine/resource_translation.h"
 
 namespace {

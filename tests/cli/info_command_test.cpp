@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli/record_fields.h"
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 #include "tests/cli/tool_fixture.h"
 #include "tests/support/test_context.h"
 

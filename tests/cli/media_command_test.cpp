@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "cli/record_fields.h"
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
-#include "settings/settings_record.h"
 #include "tests/cli/tool_fixture.h"
 #include "tests/support/media_file_writer.h"
 

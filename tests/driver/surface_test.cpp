@@ -1,3 +1,4 @@
+#include "device/media_definitions.h"
 #include "driver/surface.h"
 #include "tests/support/surface_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "modeldata/model_data_file.h"
 #include "tests/support/engine_fixture.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "context/device_context.h"
 #include "documents/label_documents.h"
-#include "driver/device_context.h"
 #include "host/engine_session.h"
 #include "host/printer_installation.h"
 #include "tests/support/host_test.h"

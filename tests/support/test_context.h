@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "tests/support/host_test.h"
 
 namespace test {

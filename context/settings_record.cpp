@@ -1,6 +1,6 @@
 // The settings record: media limits, the device-mode version of a record and the copy
 // of a caller's record of any known size into a driver record.
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,12 +1,13 @@
-// The driver's per-printer-context record (the engine's PDEV), its lifecycle and the
-// device information given to the engine.
+// The driver's per-printer-context record (the engine's PDEV), and how a context is found
+// behind the engine's handles. driver/context_lifecycle.h builds and releases it.
 #pragma once
 
-#include "device/media_definitions.h"
-#include "device/printer_data.h"
-#include "driver/model_data.h"
+#include "context/model_data.h"
+#include "context/settings_record.h"
 #include "platform/platform.h"
-#include "settings/settings_record.h"
+
+struct MediaDefinition;    // device/media_definitions.h
+struct PrinterDataRecord;  // device/printer_data.h
 
 inline constexpr DWORD kDeviceContextSignature = 0x50534444u;  // the bytes "DDSP"
 inline constexpr DWORD kSpoolBufferSize = 8192;
@@ -120,16 +121,3 @@ inline DHPDEV HandleFromContext(DeviceContext* context) {
 // missing or the context fails the validity check. With setError, a null result also sets
 // last error 87, as every validating DDI entry does.
 DeviceContext* ContextOfSurface(const SURFOBJ* surface, bool setError);
-
-// Sets the signatures and the job state, reads the printer data record, builds the default
-// settings and merges the application's device mode into them. FALSE when the context
-// cannot be set up.
-BOOL InitDeviceContext(DeviceContext* context, const DEVMODEW* applicationSettings,
-                       LPCWSTR deviceName);
-
-// Fills the engine's DEVINFO (at most its given size) and creates the default gray
-// palette. FALSE, with the engine's record untouched, when the palette cannot be made.
-BOOL FillDeviceInfo(DeviceContext* context, ULONG deviceInfoSize, DEVINFO* deviceInfo);
-
-// Frees everything the context owns, itself included. Nothing may touch it afterwards.
-void ReleaseDeviceContext(DeviceContext* context);

@@ -3,7 +3,7 @@
 // is a stored format.
 #pragma once
 
-#include "driver/model_data.h"
+#include "context/model_data.h"
 #include "platform/platform.h"
 
 #define SETTINGS_PUBLIC_SIZE 220
@@ -19,6 +19,16 @@
 #define PRIVF_JOURNAL 0x2000
 #define PRIVF_DEFAULT 0x1000
 #define PRIVF_LATIN_OR_EAST_ASIAN 0xA0  // the ANSI code page is 1252 or East Asian
+
+// Bits of xbRequest and xbReport.
+#define XB_PAPER_SIZE 0x1
+#define XB_LENGTH 0x2
+#define XB_MEDIA_TYPE 0x4
+#define XB_OPTIONS 0x8
+#define XB_MARGIN_MM 0x10
+#define XB_WIDTH_MULTIPLE 0x20
+#define XB_MARGIN_DOTS 0x40
+#define XB_ECHO 0x1000
 
 // xbOptions bits, one per option byte.
 #define XBO_AUTO_CUT 0x1

@@ -1,6 +1,7 @@
-// The device context: its creation for a printer and a job's settings, the device
-// information given to the engine, and its release.
-#include "driver/device_context.h"
+// The device context's lifecycle: its creation for a printer and a job's settings, the
+// device information given to the engine, a document carried to a new context, and its
+// release.
+#include "driver/context_lifecycle.h"
 
 #include <cstring>
 
@@ -43,18 +44,6 @@ DHPDEV FailEnable(DeviceContext* context, HLOCAL driverInfo) {
 }
 
 }  // namespace
-
-BOOL isValidDeviceContext(const DeviceContext* context) {
-  return context && context->signatureHead == kDeviceContextSignature &&
-         context->signatureTail == kDeviceContextSignature;
-}
-
-DeviceContext* ContextOfSurface(const SURFOBJ* surface, bool setError) {
-  DeviceContext* context = surface ? ContextFromHandle(surface->dhpdev) : nullptr;
-  if (isValidDeviceContext(context)) return context;
-  if (setError) SetLastError(ERROR_INVALID_PARAMETER);
-  return nullptr;
-}
 
 // Creates a device context for the printer and the application's settings, fills the
 // engine's GDIINFO and DEVINFO, and returns the context; null on any failure, with

@@ -1,9 +1,9 @@
 // The spool stream: the one road by which page bytes reach the spooler. A write that the
 // spooler refuses or takes only in part latches the failure for the rest of the context's
 // life, so that a job never goes on with a hole in its printer stream.
-#include "driver/spool_stream.h"
+#include "raster/spool_stream.h"
 
-#include "driver/device_context.h"
+#include "context/device_context.h"
 #include "raster/printer_commands.h"
 
 // Marks the stream and the context as failed; nothing clears JF_OUTPUT_FAILED again.

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The model-data library cycle: load the library, read the model record and the media
 // list through it, unload it, and build the MediaTable from the list.
-#include "driver/model_data.h"
+#include "context/model_data.h"
 
 #include <cstring>
 

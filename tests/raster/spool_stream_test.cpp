@@ -1,4 +1,4 @@
-#include "driver/spool_stream.h"
+#include "raster/spool_stream.h"
 
 #include "tests/support/test_context.h"
 
