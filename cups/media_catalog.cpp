@@ -109,6 +109,9 @@ void SetMediaType(const MediaRecord& record, MediaChoice* choice) {
 // medium of each size.
 void NameForIpp(const ModelData& model, std::vector<MediaChoice>* catalog) {
   for (MediaChoice& choice : *catalog) {
+    const MediaRecord& record = model.mediaTable[choice.mediaIndex];
+    choice.special = IsSpecialMedia(&record.mrEntry) != FALSE;
+    choice.maxLength = choice.continuous() ? static_cast<LONG>(MaxLengthTenths(&record.mrEntry)) : choice.length;
     choice.sizeName = PwgSizeName(PwgFromTenths(choice.pageLength), PwgFromTenths(choice.width));
     SetMediaType(model.mediaTable[choice.mediaIndex], &choice);
   }

@@ -45,6 +45,8 @@ struct MediaChoice {
   SHORT length = 0;          // label length, tenths of a millimetre; 0 for continuous tape
   LONG definition = -1;      // media definition index; -1 for a medium of the table
   LONG mediaIndex = -1;      // position of its MediaRecord (the base tape of a definition)
+  bool special = false;      // special media: longer least length and margin, no chaining
+  LONG maxLength = 0;        // the longest page it prints, tenths of a millimetre
 
   // How IPP clients know it through CUPS.
   LONG pageLength = 0;        // length of its page size along the tape, tenths of a

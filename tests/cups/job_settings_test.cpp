@@ -173,6 +173,22 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);
   EXPECT_NE(warnings[1].find("TQ33Contrast=200"), std::string::npos);
+
+  // What the job holds picks the halftone unless the job names one, wherever it stands.
+  const PpdSettings queue = ParsePpdSettings("*DefaultTQ33Halftone: Threshold\n*DefaultMediaType: special-tape\n");
+  const std::vector<std::string> types = {"tape", "paper-tape", "special-tape"};
+  const auto resolve = [&](const std::string& job) {
+    const JobOptions o = ResolveJobOptions(JobOptions{}, queue, job, nullptr, &types);
+    return std::tuple(+o.halftone, o.mediaType);
+  };
+  EXPECT_EQ(resolve("print-content-optimize=photo"), std::tuple(3, "special-tape"));
+  EXPECT_EQ(resolve("print-content-optimize=text-and-graphics"), std::tuple(1, "special-tape"));
+  EXPECT_EQ(resolve("TQ33Halftone=Ordered print-content-optimize=photo"), std::tuple(2, "special-tape"));
+  // A size without a type is that size's own medium; a type comes in any of its forms.
+  EXPECT_EQ(resolve("media=custom_100x24mm_100x24mm PageSize=Laminated_tape_24mm"), std::tuple(1, ""));
+  EXPECT_EQ(resolve("media=custom_100x24mm_100x24mm,paper-tape"), std::tuple(1, "paper-tape"));
+  EXPECT_EQ(resolve("PageSize=Laminated_tape_24mm MediaType=tape"), std::tuple(1, "tape"));
+  EXPECT_EQ(resolve("media-type=Paper-Tape"), std::tuple(1, "paper-tape"));
 }
 
 }  // namespace
