@@ -15,8 +15,9 @@ packages_of() {
     build) echo build-essential cmake g++ make pkg-config python3 \
                 libpng-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
     # the tests: GoogleTest, a private cupsd with the stock filters (imagetoraster,
-    # pdftopdf, gstoraster) in front of ours, and the check of the manual pages
-    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters \
+    # pdftopdf, gstoraster) in front of ours, ipptool to see the queue as IPP clients do,
+    # and the check of the manual pages
+    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters cups-ipp-utils \
                man-db groff-base ;;
     # the Debian package: dpkg-shlibdeps works out its library dependencies (CPack finds
     # the programs among the files with file); its check prints a page with CUPS's image
