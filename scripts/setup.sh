@@ -21,8 +21,8 @@ packages_of() {
                man-db groff-base ;;
     # the Debian package: dpkg-shlibdeps works out its library dependencies (CPack finds
     # the programs among the files with file); its check prints a page with CUPS's image
-    # filter in front of ours
-    package) echo "$(packages_of build)" dpkg-dev file cups-filters ;;
+    # filter in front of ours and runs lintian
+    package) echo "$(packages_of build)" dpkg-dev file cups-filters lintian ;;
     # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
     windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
     # the 64-bit Windows DLLs: the same for x86-64
