@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,8 @@ namespace {
 // Links followed before a path counts as a loop, as the kernel counts them.
 constexpr int kMaxLinks = 40;
 constexpr size_t kReadChunk = size_t{64} << 10;
+// The major number of /dev/null, /dev/zero and /dev/full.
+constexpr unsigned kMemoryDevices = 1;
 
 // The directory part of a path, "." when it has none.
 std::string DirectoryOf(const std::string& path) {
@@ -180,8 +183,12 @@ OutputFile::OutputFile(const std::string& path) : name_(OutputName(path)) {
   temporary_ = target_ + ".tmp-XXXXXX";
   descriptor_ = mkstemp(temporary_.data());
   if (descriptor_ < 0) {
+    // The file is replaced by a new one made beside it, which some directories (/proc,
+    // a read-only one) cannot hold: that is the cause, whatever the file itself allows.
+    const int error = errno;
     temporary_.clear();
-    failure(std::strerror(errno));
+    failure("cannot make the file that replaces it in " + DirectoryOf(target_) + " (" +
+            std::strerror(error) + ")");
   }
   // The replaced file's permissions carry over to its successor.
   fchmod(descriptor_, mode);
@@ -190,6 +197,14 @@ OutputFile::OutputFile(const std::string& path) : name_(OutputName(path)) {
 OutputFile::~OutputFile() {
   if (descriptor_ >= 0 && ownsDescriptor_) close(descriptor_);
   if (!temporary_.empty() && !committed_) unlink(temporary_.c_str());
+}
+
+bool OutputFile::characterDevice() const {
+  // Memory devices (/dev/null, /dev/zero, /dev/full) are character devices too, but no
+  // printer's.
+  struct stat status {};
+  return streamed_ && fstat(descriptor_, &status) == 0 && S_ISCHR(status.st_mode) &&
+         major(status.st_rdev) != kMemoryDevices;
 }
 
 bool OutputFile::Write(const void* bytes, size_t size) {

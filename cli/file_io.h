@@ -44,6 +44,8 @@ class OutputFile {
   int error() const { return error_; }
   // Whether the output is written in place rather than renamed into place.
   bool streamed() const { return streamed_; }
+  // Whether it is a character device other than /dev/null and its kin: a printer's.
+  bool characterDevice() const;
   // Closes the output and renames a file into place; throws when any of it fails.
   void Commit();
   // "cannot write NAME: reason" of the failed write.

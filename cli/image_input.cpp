@@ -1,7 +1,12 @@
-// PNG and PGM decoding row by row, gray conversion and placement on the page.
+// PNG, JPEG and PGM decoding row by row, gray conversion and placement on the page.
 #include "cli/image_input.h"
 
 #include <png.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+// libjpeg's header needs FILE and size_t declared before it.
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -43,7 +48,7 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens an image for reading, from its path or from the bytes held in memory; throws when
-// it cannot be opened.
+// it cannot be opened, or names a directory.
 File OpenImage(const ImageSource& source) {
   const std::string path = InputName(source.path);
   if (source.inMemory && source.bytes.empty()) ImageFailure(path, "empty file");
@@ -51,25 +56,31 @@ File OpenImage(const ImageSource& source) {
                 ? fmemopen(const_cast<uint8_t*>(source.bytes.data()), source.bytes.size(), "rb")
                 : std::fopen(source.path.c_str(), "rb"));
   if (!file) ImageFailure(path, std::strerror(errno));
+  struct stat status {};
+  if (!source.inMemory && fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode))
+    ImageFailure(path, "is a directory");
   return file;
 }
 
-enum class ImageType { Png, Pgm };
+enum class ImageType { Png, Pgm, Jpeg };
 
 // The type from the file's first bytes. Names the usual mistakes instead of guessing.
 ImageType DetectType(std::FILE* file, const std::string& path) {
   uint8_t head[kPngSignatureSize] = {};
   size_t got = std::fread(head, 1, sizeof(head), file);
+  const int error = std::ferror(file) ? errno : 0;
   std::rewind(file);
+  if (error != 0) ImageFailure(path, std::strerror(error));
   if (got == 0) ImageFailure(path, "empty file");
   if (got >= 2 && head[0] == 'P' && head[1] == '5') return ImageType::Pgm;
+  if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return ImageType::Jpeg;
   if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7') {
     ImageFailure(path, std::string("a P") + static_cast<char>(head[1]) +
                            " netpbm file; only binary gray PGM (P5) is taken");
   }
   if (got == kPngSignatureSize && png_sig_cmp(head, 0, kPngSignatureSize) == 0)
     return ImageType::Png;
-  ImageFailure(path, "not a PNG file");
+  ImageFailure(path, "not an image the tool reads (PNG, JPEG or binary PGM)");
 }
 
 // Throws for an image of zero size or one larger than the tool takes.
@@ -300,14 +311,86 @@ void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
   }
 }
 
-// Decodes the image of either type into the sink; throws when it cannot.
+// ---- JPEG -------------------------------------------------------------------------------
+
+// What libjpeg's callbacks share with the decoder; the error manager comes first, so that
+// the handler finds the state from libjpeg's pointer to it.
+struct JpegState {
+  jpeg_error_mgr error{};
+  std::jmp_buf jump{};
+  char message[JMSG_LENGTH_MAX] = {};
+};
+
+// libjpeg's error handler: keeps the message and returns to the decoder's setjmp.
+[[noreturn]] void JpegError(j_common_ptr info) {
+  auto* state = reinterpret_cast<JpegState*>(info->err);
+  info->err->format_message(info, state->message);
+  std::longjmp(state->jump, 1);
+}
+
+// Warnings (corrupt data libjpeg can still decode) do not stop a decode.
+void JpegWarning(j_common_ptr, int) {}
+
+// Reads the header; false with state->message set on any libjpeg error. Nothing with a
+// destructor lives in this frame or the next: libjpeg's errors leave them by longjmp.
+bool ReadJpegHeader(jpeg_decompress_struct* info, std::FILE* file, JpegState* state) {
+  if (setjmp(state->jump)) return false;
+  jpeg_stdio_src(info, file);
+  jpeg_read_header(info, TRUE);
+  return true;
+}
+
+// Decodes every row as 8-bit gray into the sink, through row when the sink gives no
+// place of its own; false with state->message set.
+bool ReadJpegRows(jpeg_decompress_struct* info, JpegState* state, RowSink* sink, uint8_t* row) {
+  if (setjmp(state->jump)) return false;
+  info->out_color_space = JCS_GRAYSCALE;
+  jpeg_start_decompress(info);
+  for (JDIMENSION y = 0; y < info->output_height; ++y) {
+    uint8_t* target = sink->Target(y);
+    JSAMPROW line = target ? target : row;
+    jpeg_read_scanlines(info, &line, 1);
+    sink->Row(y, line);
+  }
+  jpeg_finish_decompress(info);
+  return true;
+}
+
+// The size of a JPEG, and with a sink its rows; throws, naming libjpeg's reason, when it
+// cannot.
+ImageSize DecodeJpeg(std::FILE* file, const std::string& path, RowSink* sink) {
+  JpegState state;
+  jpeg_decompress_struct info{};
+  info.err = jpeg_std_error(&state.error);
+  state.error.error_exit = JpegError;
+  state.error.emit_message = JpegWarning;
+  jpeg_create_decompress(&info);
+  std::vector<uint8_t> row;
+  bool ok = ReadJpegHeader(&info, file, &state);
+  const ImageSize size{info.image_width, info.image_height};
+  // libjpeg turns every colour space but CMYK and YCCK into gray.
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  if (ok && sink && !cmyk && size.width > 0 && size.height > 0 && size.width <= kMaxImageSide &&
+      size.height <= kMaxImageSide) {
+    row.resize(size.width);
+    sink->Start(size.width, size.height);
+    ok = ReadJpegRows(&info, &state, sink, row.data());
+  }
+  jpeg_destroy_decompress(&info);
+  if (!ok) ImageFailure(path, state.message);
+  if (cmyk) ImageFailure(path, "CMYK JPEG is not supported (convert it to RGB or gray)");
+  CheckSize(path, size.width, size.height);
+  return size;
+}
+
+// Decodes the image of any type into the sink; throws when it cannot.
 void Decode(const ImageSource& source, RowSink* sink) {
   const std::string path = InputName(source.path);
   File file = OpenImage(source);
-  if (DetectType(file.get(), path) == ImageType::Pgm) {
-    DecodePgm(file.get(), path, sink);
-  } else {
-    DecodePng(file.get(), path, sink);
+  switch (DetectType(file.get(), path)) {
+    case ImageType::Pgm: DecodePgm(file.get(), path, sink); break;
+    case ImageType::Jpeg: DecodeJpeg(file.get(), path, sink); break;
+    case ImageType::Png: DecodePng(file.get(), path, sink); break;
   }
 }
 
@@ -435,7 +518,9 @@ ImageSource OpenImageSource(const std::string& path) {
 ImageSize ProbeImage(const ImageSource& source) {
   const std::string path = InputName(source.path);
   File file = OpenImage(source);
-  if (DetectType(file.get(), path) == ImageType::Pgm) {
+  const ImageType type = DetectType(file.get(), path);
+  if (type == ImageType::Jpeg) return DecodeJpeg(file.get(), path, nullptr);
+  if (type == ImageType::Pgm) {
     PgmHeader header = ReadPgmHeader(file.get(), path);
     // The samples follow the header uncompressed, so their count is known at once.
     const long start = std::ftell(file.get());

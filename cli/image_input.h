@@ -1,5 +1,6 @@
-// Label images for `tq33 print`: PNG (gray, RGB, palette, with or without alpha) and
-// binary PGM (P5, 8-bit), decoded row by row to 8-bit gray and placed on a white page.
+// Label images for `tq33 print`: PNG (gray, RGB, palette, with or without alpha), JPEG
+// (gray, RGB; libjpeg makes it gray) and binary PGM (P5, 8-bit), decoded row by row to
+// 8-bit gray and placed on a white page.
 //
 // Gray conversion: alpha is composited over white, colour becomes gray by the BT.601 luma
 // weights (0.299 R + 0.587 G + 0.114 B), each step rounded to the nearest level; 16-bit

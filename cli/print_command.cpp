@@ -134,6 +134,10 @@ int RunPrint(const PrintOptions& options) {
 
   // Opened only now: nothing reaches a device or a pipe before the job can start.
   OutputFile out(options.out);
+  if (out.characterDevice() && printer.context()->settings.priv.privUseMonitor == 1) {
+    Warn(OutputName(options.out) +
+         " is a device: the output is framed, for a receiving component; a printer reads --plain");
+  }
   {
     SpoolCapture capture(printer.printer(), &out);
     Progress progress(options.images.size());
@@ -182,7 +186,7 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "print", "Print images as one document, one page each, and save the spooled bytes");
   command
       ->add_option("IMAGE", options->images,
-                   "PNG (gray, RGB, palette, with or without alpha) or binary PGM (P5); - "
+                   "PNG (gray, RGB, palette, with or without alpha), JPEG or binary PGM (P5); - "
                    "reads standard input")
       ->required();
   command

@@ -56,6 +56,20 @@ foreach(page tq33.1 rastertotq33.8)
 endforeach()
 add_custom_target(tq33_man_pages ALL DEPENDS ${TQ33_MAN_PAGES})
 
+# The licence, as Debian's packages carry it: the machine-readable copyright file and the
+# changelog, compressed as Debian installs it.
+set(TQ33_CHANGELOG ${CMAKE_BINARY_DIR}/share/doc/changelog.gz)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/share/doc)
+add_custom_command(
+  OUTPUT ${TQ33_CHANGELOG}
+  COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" gzip ${CMAKE_SOURCE_DIR}/packaging/changelog
+          ${TQ33_CHANGELOG}
+  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(tq33_doc_files ALL DEPENDS ${TQ33_CHANGELOG})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${TQ33_CHANGELOG}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/printer-driver-tq33)
+
 # `make uninstall` removes what the last install of this build put in place.
 configure_file(${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
 

@@ -25,6 +25,8 @@ namespace {
 
 // Progress is reported in steps of this many percent of a page's lines.
 constexpr int kProgressStep = 10;
+// How far a page may pass the longest length its tape takes, tenths of a millimetre.
+constexpr LONG kLengthSlack = 5;
 
 struct RasterCloser {
   void operator()(cups_raster_t* raster) const { cupsRasterClose(raster); }
@@ -37,16 +39,24 @@ void Message(FILE* messages, const char* prefix, const std::string& text) {
   std::fflush(messages);
 }
 
-// Writes every byte to the output; FALSE when the output refuses them.
+// Writes every byte to the output; FALSE when the output refuses them, with errno set.
 bool WriteAll(int output, const uint8_t* bytes, size_t count) {
   while (count > 0) {
     const ssize_t written = write(output, bytes, count);
     if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = EIO;
     if (written <= 0) return false;
     bytes += written;
     count -= static_cast<size_t>(written);
   }
   return true;
+}
+
+// A length in tenths of a millimetre in millimetres: "600 mm", "23.5 mm".
+std::string Millimetres(LONG tenths) {
+  std::string text = std::to_string(tenths / 10);
+  if (tenths % 10 != 0) text += "." + std::to_string(std::abs(tenths % 10));
+  return text + " mm";
 }
 
 // The raster input, its bytes counted: an input that ends before its first byte (the
@@ -141,17 +151,32 @@ class Job {
     failed_ = true;
     return false;
   }
+  // Ends a job that can never print, with an ERROR line: the filter ends it rather than
+  // leave it stopped for a retry that would fail the same way. FALSE.
+  bool Refuse(const std::string& text) {
+    refused_ = true;
+    return Fail(text);
+  }
+  // One WARNING line for each text, however many pages give it.
+  void WarnOnce(const std::string& text) {
+    if (std::find(warned_.begin(), warned_.end(), text) != warned_.end()) return;
+    warned_.push_back(text);
+    Message(messages_, "WARNING", text);
+  }
 
   // Collated copies print the whole document once per copy; the driver prints the copies
   // of each page otherwise.
   LONG documentCopies() const { return options_.collate ? copies_ : 1; }
   bool failed() const { return failed_; }
+  bool refused() const { return refused_; }
   bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
   LONG pageCopies() const { return options_.collate ? 1 : copies_; }
   int pagesPrinted() const { return pagesPrinted_; }
 
  private:
   bool PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number);
+  bool CheckLength(const PageRequest& request, const MediaChoice* medium, int number);
+  void WarnOfSettings(const MediaChoice* medium);
   bool UseSettings(const std::vector<uint8_t>& record);
   bool ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, int number);
 
@@ -169,6 +194,9 @@ class Job {
   std::vector<uint8_t> record_;  // the settings record of the open session
   bool inDocument_ = false;
   bool failed_ = false;
+  bool refused_ = false;
+  int writeError_ = 0;  // errno of the output's first failed write
+  std::vector<std::string> warned_;
   int pagesPrinted_ = 0;
   LONG copy_ = 1;  // of the document, while collated copies print
   PageMapper mapper_;
@@ -194,8 +222,11 @@ bool Job::SetUp() {
   if (!installation_) return Fail("Cannot set up the printer driver: " + why);
   Message(messages_, "DEBUG", "Printer installation: " + source);
   const int output = output_;
-  host::SetWriteSink(installation_->printer(), [output](const uint8_t* bytes, size_t count) {
-    return WriteAll(output, bytes, count);
+  int* const writeError = &writeError_;
+  host::SetWriteSink(installation_->printer(), [output, writeError](const uint8_t* bytes, size_t count) {
+    if (WriteAll(output, bytes, count)) return true;
+    if (*writeError == 0) *writeError = errno;
+    return false;
   });
 
   {
@@ -215,9 +246,17 @@ bool Job::SetUp() {
     catalog_ = BuildMediaCatalog(*context);
   }
 
+  std::vector<std::string> types;
+  for (const auto& type : MediaTypes(catalog_)) types.push_back(type.first);
   std::vector<std::string> warnings;
-  options_ = ResolveJobOptions(DefaultJobOptions(defaults_), ppd, arguments_.options, &warnings);
+  options_ = ResolveJobOptions(DefaultJobOptions(defaults_), ppd, arguments_.options, &warnings, &types);
   for (const std::string& warning : warnings) Message(messages_, "WARNING", warning);
+  if (!options_.mediaType.empty() &&
+      std::find(types.begin(), types.end(), options_.mediaType) == types.end()) {
+    Message(messages_, "WARNING", "Ignoring the media type " + options_.mediaType +
+                                      ": no medium of the printer is of that type");
+    options_.mediaType.clear();
+  }
   copies_ = CopiesOf(arguments_.copies);
   if (copies_ > kMaxCopies) {
     Message(messages_, "WARNING", "Printing " + std::to_string(kMaxCopies) +
@@ -240,7 +279,7 @@ bool Job::UseSettings(const std::vector<uint8_t>& record) {
     status = session_->Reset(options);
   }
   if (!session_ || !status) {
-    return Fail("The driver cannot print this page size (" + status.Describe() + ")");
+    return Refuse("The driver cannot print this page size (" + status.Describe() + ")");
   }
   record_ = record;
   return true;
@@ -277,12 +316,22 @@ bool Job::ReadLines(cups_raster_t* raster, const cups_page_header2_t& header, in
 // with its copies. FALSE, with an ERROR line unless cancelled, when the job must end.
 bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, int number) {
   std::string problem;
-  if (!CheckPageHeader(header, &problem)) return Fail("Page " + std::to_string(number) + ": " + problem);
-  const PageRequest request = PageRequestOf(header);
+  if (!CheckPageHeader(header, &problem)) return Refuse("Page " + std::to_string(number) + ": " + problem);
+  PageRequest request = PageRequestOf(header);
+  request.mediaType = options_.mediaType;
+  bool typeFound = true;
+  const MediaChoice* medium = SelectMedium(catalog_, request, &typeFound);
+  if (!typeFound) {
+    WarnOnce("No medium of the type " + request.mediaType + " is " + Millimetres(request.length) +
+             " x " + Millimetres(request.width) + "; printing on " +
+             (medium ? medium->name : "the tape of the page's width"));
+  }
+  if (!CheckLength(request, medium, number)) return false;
   if (!UseSettings(BuildApplicationRecord(defaults_, catalog_, request, options_, pageCopies())))
     return false;
+  WarnOfSettings(medium);
   if (!mapper_.Prepare(RasterGeometryOf(header), SurfaceGeometryOf(*session_)))
-    return Fail("The driver's page for page " + std::to_string(number) + " is empty");
+    return Refuse("The driver's page for page " + std::to_string(number) + " is empty");
 
   std::string printing = "Printing page " + std::to_string(number);
   if (documentCopies() > 1)
@@ -299,13 +348,40 @@ bool Job::PrintPage(cups_raster_t* raster, const cups_page_header2_t& header, in
   host::DdiStatus status = session_->PrintPage(image_);
   if (!status) {
     if (cancelled()) return false;
+    if (writeError_ != 0) {
+      return Fail("Cannot send page " + std::to_string(number) + " to the printer: " +
+                  std::strerror(writeError_));
+    }
     return Fail("The driver could not print page " + std::to_string(number) + " (" +
-                status.Describe() + "); the printer's output may have failed");
+                status.Describe() + ")");
   }
   ++pagesPrinted_;
   Message(messages_, "ATTR", "job-media-progress=100");
   Message(messages_, "PAGE", std::to_string(number) + " " + std::to_string(pageCopies()));
   return true;
+}
+
+// A page longer than its tape takes is refused in millimetres: the driver would cut it
+// short. A label's page is the label, whatever the raster's length. FALSE when refused.
+bool Job::CheckLength(const PageRequest& request, const MediaChoice* medium, int number) {
+  if (medium && !medium->continuous()) return true;
+  const LONG most = medium ? medium->maxLength : static_cast<LONG>(MaxLengthTenths(nullptr));
+  // Page sizes in whole points (as Ghostscript makes custom ones) may pass the longest
+  // label by a fraction of a millimetre.
+  if (request.length <= most + kLengthSlack) return true;
+  return Refuse("Page " + std::to_string(number) + " is " + Millimetres(request.length) +
+                " long; " + (medium ? medium->name : std::string("the tape")) + " prints at most " +
+                Millimetres(most));
+}
+
+// Says which asked-for settings the medium cannot print, once each.
+void Job::WarnOfSettings(const MediaChoice* medium) {
+  const DeviceContext* context = ContextFromHandle(session_->device());
+  const std::string name = medium ? medium->name : "The tape";
+  if (options_.mirror && context->settings.priv.privMediaKind != 0)
+    WarnOnce(name + " is paper media, which prints only unmirrored; printing unmirrored");
+  if (options_.chainPrint && medium && medium->special)
+    WarnOnce(name + " is special media, which cannot chain labels; printing without chain printing");
 }
 
 // Header by header until the raster ends, the job is cancelled or a page fails.
@@ -348,10 +424,12 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
   }
   RasterStream raster(cupsRasterOpenIO(ReadInput, &source, CUPS_RASTER_READ));
   if (!raster) {
-    job.Fail(source.bytes == 0 ? "No page came: the stage before this filter sent nothing "
-                                 "(its messages above say why)"
-                               : "The print data is not CUPS raster");
-    return kFilterFailed;
+    if (source.bytes == 0) {
+      job.Fail("No page came: the stage before this filter sent nothing (its messages above say why)");
+      return kFilterFailed;
+    }
+    job.Refuse("The print data is not CUPS raster");
+    return kFilterRefused;
   }
   const int pages = job.PrintPages(raster.get(), 1);
   for (LONG copy = 2; copy <= job.documentCopies() && pages > 0 && !job.failed() && !job.cancelled();
@@ -377,10 +455,11 @@ int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* 
     Message(messages, "INFO", "Job cancelled after " + Pages(job.pagesPrinted()));
     return kFilterOk;
   }
+  if (job.refused()) return kFilterRefused;
   if (job.failed()) return kFilterFailed;
   if (pages == 0) {
     Message(messages, "ERROR", "The raster holds no page");
-    return kFilterFailed;
+    return kFilterRefused;
   }
   // The document's pages, and the copies of them: the job log's last word on the job.
   std::string printed = "Printed " + Pages(pages);

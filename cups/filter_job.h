@@ -23,15 +23,21 @@ struct FilterArguments {
   std::string mediaFile;      // PPD's, or the defaults built into the filter
 };
 
-// Exit statuses of the filter.
+// Exit statuses of the filter. CUPS keeps a job whose filter exits with any other status
+// than 0 in the queue, stopped (processing-stopped, job-completed-with-errors), whatever
+// the queue's error policy, until it is restarted or cancelled. So a failure that a later
+// run may not meet (the output, the system) exits with kFilterFailed, and a job that can
+// never print (a page it cannot print, data that is no raster) ends with its ERROR line
+// and kFilterRefused, which ends it.
 inline constexpr int kFilterOk = 0;
 inline constexpr int kFilterFailed = 1;
+inline constexpr int kFilterRefused = 0;
 
 // Runs the job: CUPS raster from input, the printer stream to output, messages for the
 // scheduler (ERROR:, WARNING:, INFO:, ATTR:, PAGE:) to messages. A set cancel flag ends
 // the job after the page being read, and the driver's abort check ends a page being
 // converted. kFilterOk when every page was printed or the job was cancelled; otherwise
-// kFilterFailed with the reason in an ERROR: line.
+// kFilterRefused or kFilterFailed with the reason in an ERROR: line.
 int RunFilterJob(const FilterArguments& arguments, int input, int output, FILE* messages,
                  const std::atomic<bool>& cancelled);
 

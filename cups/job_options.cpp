@@ -3,6 +3,7 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -25,6 +26,13 @@ std::string_view Unquoted(std::string_view text) {
   text = Trim(text);
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
   return text;
+}
+
+// The text with its ASCII letters in lower case.
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
 }
 
 // TRUE when both texts are equal but for the case of ASCII letters.
@@ -104,7 +112,28 @@ bool ApplyOption(std::string_view name, std::string_view value, JobOptions* opti
     options->collate = value != "separate-documents-uncollated-copies";
     return true;
   }
+  // The PPD's option, or the IPP attribute as lp sends it.
+  if (name == kMediaTypeOption || name == "media-type") {
+    options->mediaType = Lower(value);
+    return !value.empty();
+  }
   return true;  // not an option of ours
+}
+
+// What the job holds, as IPP print-content-optimize says: text and graphics print with
+// threshold halftoning, photos with error diffusion; auto leaves the halftone alone.
+bool ApplyContentOptimize(std::string_view value, JobOptions* options) {
+  constexpr std::pair<const char*, BYTE> kContents[] = {{"text", kToneThreshold},
+                                                        {"graphics", kToneThreshold},
+                                                        {"text-and-graphics", kToneThreshold},
+                                                        {"photo", kToneErrorDiffusion}};
+  return SameText(Trim(value), "auto") || ParseChoice(Trim(value), kContents, &options->halftone);
+}
+
+// Options that name the page's size: PPD options, IPP attributes, lp's.
+bool NamesSize(std::string_view name) {
+  return name == "PageSize" || name == "PageRegion" || name == "media" || name == "media-col" ||
+         name == "media-size" || name == "media-size-name";
 }
 
 // Applies one option, with a warning when its value is not one of its choices.
@@ -167,17 +196,54 @@ bool ReadPpdSettings(const std::string& path, PpdSettings* settings, std::string
 
 // The driver's defaults changed by the PPD's, then by the job's. Cannot fail.
 JobOptions ResolveJobOptions(const JobOptions& driverDefaults, const PpdSettings& ppd,
-                             const std::string& jobOptions, std::vector<std::string>* warnings) {
+                             const std::string& jobOptions, std::vector<std::string>* warnings,
+                             const std::vector<std::string>* types) {
   JobOptions options = driverDefaults;
   for (const auto& [name, value] : ppd.defaults) Apply(name, value, "the PPD's default", &options, warnings);
 
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(jobOptions.c_str(), 0, &parsed);
+  // What the job holds first: the job's own halftone option wins over it.
   for (int i = 0; i < count; ++i) {
-    if (parsed[i].name && parsed[i].value)
-      Apply(parsed[i].name, parsed[i].value, "the job's option", &options, warnings);
+    if (!parsed[i].name || !parsed[i].value || std::string_view(parsed[i].name) != "print-content-optimize")
+      continue;
+    if (!ApplyContentOptimize(parsed[i].value, &options) && warnings) {
+      warnings->push_back(std::string("Ignoring the job's option print-content-optimize=") +
+                          parsed[i].value + ": not a choice of the option");
+    }
+  }
+  bool sizeGiven = false;
+  bool typeGiven = false;
+  for (int i = 0; i < count; ++i) {
+    if (!parsed[i].name || !parsed[i].value) continue;
+    const std::string_view name = parsed[i].name;
+    std::string_view value = parsed[i].value;
+    typeGiven = typeGiven || name == kMediaTypeOption || name == "media-type";
+    // lp's media=SIZE,TYPE or media=TYPE: each part that is a media type names the type,
+    // any other a size.
+    bool namesSize = NamesSize(name);
+    if (name == "media" && types) {
+      namesSize = false;
+      for (size_t start = 0; start <= value.size();) {
+        const size_t end = std::min(value.find(',', start), value.size());
+        const std::string part = Lower(Trim(value.substr(start, end - start)));
+        if (std::find(types->begin(), types->end(), part) != types->end()) {
+          options.mediaType = part;
+          typeGiven = true;
+        } else if (!part.empty()) {
+          namesSize = true;
+        }
+        start = end + 1;
+      }
+    }
+    sizeGiven = sizeGiven || namesSize;
+    if (name == "print-content-optimize") continue;
+    Apply(name, value, "the job's option", &options, warnings);
   }
   cupsFreeOptions(count, parsed);
+  // A job that names a size but no type prints on that size's own medium; one that names
+  // neither on the queue's default medium, its default size and type.
+  if (sizeGiven && !typeGiven) options.mediaType.clear();
   return options;
 }
 

@@ -29,7 +29,16 @@ bool ReadPpdSettings(const std::string& path, PpdSettings* settings, std::string
 // The job options: the driver's defaults, then the PPD's defaults, then the job's options
 // (a CUPS options string, "name=value name2=value2"). A value that is not a choice of its
 // option is ignored, with a warning for the job's log.
+//
+// The halftone: the job's TQ33Halftone, else what the job's print-content-optimize says
+// it holds (text, graphics, text-and-graphics: threshold; photo: error diffusion; auto:
+// no choice), else the PPD's default, else the queue's (threshold).
+// The media type: the job's MediaType or media-type (or a part of its media option that
+// is one of types); a job that names a size (PageSize, media, media-col...) but no type
+// gets none, which prints on the size's own medium; a job that names neither gets the
+// PPD's default type.
 JobOptions ResolveJobOptions(const JobOptions& driverDefaults, const PpdSettings& ppd,
-                             const std::string& jobOptions, std::vector<std::string>* warnings);
+                             const std::string& jobOptions, std::vector<std::string>* warnings,
+                             const std::vector<std::string>* types = nullptr);
 
 }  // namespace tq33cups

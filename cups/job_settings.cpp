@@ -40,13 +40,13 @@ WORD FeedMarginAt(WORD margin, LONG fromResolution, LONG toResolution) {
   return static_cast<WORD>(converted > 0xFFFF ? 0xFFFF : converted);
 }
 
-// The options of the default record, plain output. Cannot fail.
+// The options of the default record, the queue's halftone, plain output. Cannot fail.
 JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   const PrivateSettings& p = defaults.priv;
   JobOptions options;
-  options.halftone = p.privHalftone >= kToneThreshold && p.privHalftone <= kToneErrorDiffusion
-                         ? p.privHalftone
-                         : kToneErrorDiffusion;
+  // The queue's own halftone, whatever the driver's default: labels are mostly text and
+  // barcodes, whose edges error diffusion speckles.
+  options.halftone = kQueueHalftone;
   options.contrast = p.privContrast;
   options.brightness = p.privBrightness;
   options.autoCut = p.privAutoCut == 1;
@@ -55,6 +55,17 @@ JobOptions DefaultJobOptions(const SettingsRecord& defaults) {
   options.chainPrint = p.privChainPrint == 1;
   options.framed = false;
   return options;
+}
+
+// The medium of the type when there is one, else the size's. Cannot fail.
+const MediaChoice* SelectMedium(const std::vector<MediaChoice>& catalog, const PageRequest& page,
+                                bool* typeFound) {
+  const MediaChoice* sized = FindMediaChoice(catalog, page.sizeName);
+  const MediaChoice* typed = page.mediaType.empty()
+                                 ? nullptr
+                                 : FindMediumOfType(catalog, sized, page.width, page.length, page.mediaType);
+  if (typeFound) *typeFound = page.mediaType.empty() || typed;
+  return typed ? typed : sized;
 }
 
 // The default record with the page and the options written in. Cannot fail: what the
@@ -75,7 +86,7 @@ std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
   p.privMargin = FeedMarginAt(p.privMargin, dm.dmYResolution, resolution);
   dm.dmYResolution = static_cast<short>(resolution);
 
-  if (const MediaChoice* choice = FindMediaChoice(catalog, page.sizeName)) {
+  if (const MediaChoice* choice = SelectMedium(catalog, page)) {
     dm.dmPaperSize = static_cast<short>(choice->paperSize);
     dm.dmPaperWidth = choice->width;
     // A continuous tape takes the page's length; a label keeps its own.

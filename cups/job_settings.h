@@ -25,6 +25,9 @@ struct JobOptions {
                                // instead of plain printer commands
   bool collate = false;        // copies of the whole document in turn, not of each page;
                                // the filter's, not the record's
+  std::string mediaType;       // the media type asked for (IPP media-type keyword), which
+                               // picks among the media of the page's size; empty: the
+                               // page size's own medium
 };
 
 // The page a raster page was made for.
@@ -33,19 +36,31 @@ struct PageRequest {
   LONG width = 0;        // page width (across the tape), tenths of a millimetre
   LONG length = 0;       // page length (along the tape), tenths of a millimetre
   LONG yResolution = 360;  // dots per inch along the tape
+  std::string mediaType;   // IPP media-type keyword; empty: the size's own medium
 };
 
 // Copies beyond this are refused by the driver's merge; the filter asks for at most this.
 inline constexpr LONG kMaxCopies = 5000;
 
-// The options of the driver's default record. Queues print plain printer commands by
-// default: on Linux nothing stands between CUPS and the printer to read framed pages.
+// The queue's halftone when neither the queue nor the job chooses one.
+inline constexpr BYTE kQueueHalftone = kToneThreshold;
+
+// The options of the driver's default record, but for two the queue chooses itself: it
+// prints with threshold halftoning (kQueueHalftone), and plain printer commands, since on
+// Linux nothing stands between CUPS and the printer to read framed pages.
 JobOptions DefaultJobOptions(const SettingsRecord& defaults);
+
+// The medium of a page: the medium of its media type and size (FindMediumOfType), else
+// that of its size name; null for a custom size. typeFound (when given) tells whether the
+// page's media type, if it has one, named the medium.
+const MediaChoice* SelectMedium(const std::vector<MediaChoice>& catalog, const PageRequest& page,
+                                bool* typeFound = nullptr);
 
 // The application's record for one page: the default record with the page's medium,
 // length, resolution and the options written in, the page in landscape (x along the
-// tape, y across it), as the queue's page sizes describe it. A size name of the catalog selects its medium; any other page is a
-// custom size (code 256) that the driver matches against its tapes by width and length.
+// tape, y across it), as the queue's page sizes describe it. The page's medium
+// (SelectMedium) is selected by its code; any other page is a custom size (code 256) that
+// the driver matches against its tapes by width and length.
 std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
                                             const std::vector<MediaChoice>& catalog,
                                             const PageRequest& page, const JobOptions& options,

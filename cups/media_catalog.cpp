@@ -1,13 +1,20 @@
 // The media catalog of an installation, in the order the PPD lists it.
 #include "cups/media_catalog.h"
 
+#include <cups/cups.h>
+
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <set>
+#include <tuple>
 
 #include "device/media_definitions.h"
 #include "host/host.h"
+#include "settings/settings_record.h"
 
 namespace tq33cups {
 namespace {
@@ -43,7 +50,113 @@ std::string UniqueKeyword(std::string keyword, WORD paperSize, std::set<std::str
   return keyword;
 }
 
+// Widths within this many tenths of a millimetre are the same tape's, as the driver's
+// custom-size match takes them; lengths within this many the same label's.
+constexpr LONG kWidthTolerance = 10;
+constexpr LONG kLengthTolerance = 7;
+
+// The length as the PPD writes it, in points with two decimals, then as CUPS reads it:
+// hundredths of a millimetre, rounded as CUPS rounds.
+int PwgFromTenths(LONG tenths) {
+  char text[32];
+  const double points = static_cast<double>(tenths) * 72.0 / 254.0;
+  auto [end, code] = std::to_chars(text, text + sizeof(text) - 1, points, std::chars_format::fixed, 2);
+  *end = '\0';
+  const double written = code == std::errc() ? std::strtod(text, nullptr) : points;
+  return static_cast<int>((written * 2540.0 + 36.0) / 72.0);
+}
+
+// A media-type keyword of a name: lower-case letters and digits, every other run of
+// characters one '-', never more than kMaxKeywordLength characters, nor a '-' at either end.
+std::string TypeKeywordFromName(std::string_view name) {
+  std::string keyword;
+  bool gap = false;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80 && std::isalnum(u)) {
+      if (gap && !keyword.empty()) keyword += '-';
+      keyword += static_cast<char>(std::tolower(u));
+      gap = false;
+    } else {
+      gap = true;
+    }
+  }
+  if (keyword.size() > kMaxKeywordLength) keyword.resize(kMaxKeywordLength);
+  while (!keyword.empty() && keyword.back() == '-') keyword.pop_back();
+  // A keyword starts with a letter.
+  if (keyword.empty() || !std::islower(static_cast<unsigned char>(keyword.front())))
+    keyword = "medium" + std::string(keyword.empty() ? "" : "-") + keyword;
+  return keyword.substr(0, kMaxKeywordLength);
+}
+
+// The type of a medium from what the driver knows of it: paper or special, tape or
+// labels, labels across. A user-defined label is its tape's.
+void SetMediaType(const MediaRecord& record, MediaChoice* choice) {
+  const bool paper = record.mrKind == 1;
+  const bool special = !paper && IsSpecialMedia(&record.mrEntry);
+  const bool tape = record.mrLengthDots == 0;
+  const int across = record.mrWidthMultiple + 1;
+  choice->mediaType = std::string(paper ? "paper-" : special ? "special-" : "") + (tape ? "tape" : "labels");
+  std::string text = std::string(paper ? "Paper " : special ? "Special " : "") + (tape ? "tape" : "labels");
+  text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  if (across > 1) {
+    choice->mediaType += "-" + std::to_string(across) + "-across";
+    text += ", " + std::to_string(across) + " labels across";
+  }
+  choice->mediaTypeText = text;
+}
+
+// The IPP names of every medium: size names, types unique within a size, the primary
+// medium of each size.
+void NameForIpp(const ModelData& model, std::vector<MediaChoice>* catalog) {
+  for (MediaChoice& choice : *catalog) {
+    const MediaRecord& record = model.mediaTable[choice.mediaIndex];
+    choice.special = IsSpecialMedia(&record.mrEntry) != FALSE;
+    choice.maxLength = choice.continuous() ? static_cast<LONG>(MaxLengthTenths(&record.mrEntry)) : choice.length;
+    choice.sizeName = PwgSizeName(PwgFromTenths(choice.pageLength), PwgFromTenths(choice.width));
+    SetMediaType(model.mediaTable[choice.mediaIndex], &choice);
+  }
+  for (size_t i = 0; i < catalog->size(); ++i) {
+    MediaChoice& later = (*catalog)[i];
+    // Each medium is compared with those before it, which are unique already.
+    const auto clashes = [&] {
+      for (size_t j = 0; j < i; ++j) {
+        const MediaChoice& other = (*catalog)[j];
+        if (other.sizeName == later.sizeName && other.mediaType == later.mediaType) return true;
+      }
+      return false;
+    };
+    if (!clashes()) continue;
+    later.mediaType = TypeKeywordFromName(later.name);
+    later.mediaTypeText = later.name;
+    if (!clashes()) continue;
+    const std::string suffix = "-" + std::to_string(later.paperSize);
+    later.mediaType = later.mediaType.substr(0, kMaxKeywordLength - suffix.size()) + suffix;
+  }
+  // The plain medium of each size: not special, not paper, the fewest across, of the table.
+  const auto rank = [&](const MediaChoice& c) {
+    const MediaRecord& r = model.mediaTable[c.mediaIndex];
+    return std::tuple(IsSpecialMedia(&r.mrEntry) != FALSE, r.mrKind == 1, r.mrWidthMultiple,
+                      c.definition >= 0);
+  };
+  for (size_t i = 0; i < catalog->size(); ++i) {
+    MediaChoice& choice = (*catalog)[i];
+    choice.primary = true;
+    for (size_t j = 0; j < catalog->size() && choice.primary; ++j) {
+      const MediaChoice& other = (*catalog)[j];
+      if (j == i || other.sizeName != choice.sizeName) continue;
+      if (rank(other) < rank(choice) || (rank(other) == rank(choice) && j < i)) choice.primary = false;
+    }
+  }
+}
+
 }  // namespace
+
+// libcups names the size: a standard name where one fits, else custom_WxHmm_WxHmm.
+std::string PwgSizeName(int width, int length) {
+  pwg_media_t* media = pwgMediaForSize(width, length);
+  return media && media->pwg ? media->pwg : std::string();
+}
 
 // Copies unit by unit up to the first NUL. Cannot fail.
 std::string NameFromField(const void* field, size_t units) {
@@ -84,6 +197,9 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
   const ModelData& model = context.modelData;
   if (!model.mediaTable) return catalog;
   std::set<std::string> used;
+  // Tape's page size is as long as the default label.
+  const DWORD defaultLength = context.defaultSettings.priv.privLength;
+  const LONG tapeLength = defaultLength >= 1 && defaultLength <= 0x7FFF ? static_cast<LONG>(defaultLength) : 1000;
 
   for (DWORD i = 0; i < model.mediaCount; ++i) {
     const MediaRecord& record = model.mediaTable[i];
@@ -101,6 +217,7 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
     // A record without a length in dots is continuous tape, whatever its length field says.
     choice.length = record.mrLengthDots == 0 ? 0 : record.mrLength;
     if (!choice.continuous() && choice.length <= 0) continue;
+    choice.pageLength = choice.continuous() ? tapeLength : choice.length;
     choice.mediaIndex = static_cast<LONG>(i);
     catalog.push_back(choice);
   }
@@ -134,10 +251,12 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
     // A definition on a label of fixed length prints that label's length.
     choice.length = record.mrLengthDots != 0 && record.mrLength > 0 ? record.mrLength
                                                                      : static_cast<SHORT>(length);
+    choice.pageLength = choice.length;
     choice.definition = static_cast<LONG>(k);
     choice.mediaIndex = found;
     catalog.push_back(choice);
   }
+  NameForIpp(model, &catalog);
   return catalog;
 }
 
@@ -148,6 +267,35 @@ const MediaChoice* FindMediaChoice(const std::vector<MediaChoice>& catalog,
     if (choice.keyword == keyword) return &choice;
   }
   return nullptr;
+}
+
+
+// The sized choice, another of its size name, or a medium matching the page's size.
+const MediaChoice* FindMediumOfType(const std::vector<MediaChoice>& catalog,
+                                    const MediaChoice* sized, LONG width, LONG length,
+                                    std::string_view mediaType) {
+  if (sized && sized->mediaType == mediaType) return sized;
+  for (const MediaChoice& choice : catalog) {
+    if (choice.mediaType != mediaType) continue;
+    if (sized) {
+      if (choice.sizeName == sized->sizeName) return &choice;
+    } else if (std::abs(choice.width - width) <= kWidthTolerance &&
+               (choice.continuous() || std::abs(choice.length - length) <= kLengthTolerance)) {
+      return &choice;
+    }
+  }
+  return nullptr;
+}
+
+// Each type once, by its first medium. Cannot fail.
+std::vector<std::pair<std::string, std::string>> MediaTypes(const std::vector<MediaChoice>& catalog) {
+  std::vector<std::pair<std::string, std::string>> types;
+  for (const MediaChoice& choice : catalog) {
+    const bool listed = std::any_of(types.begin(), types.end(),
+                                    [&](const auto& type) { return type.first == choice.mediaType; });
+    if (!listed) types.emplace_back(choice.mediaType, choice.mediaTypeText);
+  }
+  return types;
 }
 
 }  // namespace tq33cups

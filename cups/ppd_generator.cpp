@@ -220,10 +220,24 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
     why = "the driver prints none of the installation's media";
     return false;
   }
-  std::string defaultSize = entries.front().choice->keyword;
+  // Through IPP, CUPS keeps one page size of each size name, the first the PPD lists:
+  // the plain medium of each size comes first, so that the size name selects it.
+  std::stable_sort(entries.begin(), entries.end(), [](const PageSizeEntry& a, const PageSizeEntry& b) {
+    return a.choice->primary && !b.choice->primary;
+  });
+  // The default medium is its size's page size with its media type: a size CUPS keeps,
+  // so that it names the default to IPP clients.
+  const MediaChoice* defaultMedium = entries.front().choice;
   for (const PageSizeEntry& e : entries) {
     if (e.choice->paperSize == static_cast<WORD>(defaults.dm.dmPaperSize) &&
         e.choice->kind == defaults.priv.privMediaKind && e.choice->definition < 0) {
+      defaultMedium = e.choice;
+      break;
+    }
+  }
+  std::string defaultSize = defaultMedium->keyword;
+  for (const PageSizeEntry& e : entries) {
+    if (e.choice->primary && e.choice->sizeName == defaultMedium->sizeName) {
       defaultSize = e.choice->keyword;
       break;
     }
@@ -271,6 +285,7 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   // The filter prints the copies, collated when the job asks (*Collate below), so that
   // neither pdftopdf nor imagetoraster makes any: the raster carries each page once.
   Line(&out, "*cupsManualCopies: False");
+  Line(&out, "*cupsMaxCopies: " + std::to_string(kMaxCopies));
   Line(&out, "*cupsFilter: " + Quoted("application/vnd.cups-raster 0 " + source.filter));
   if (!source.modelDataFile.empty())
     Line(&out, std::string("*") + kModelDataAttribute + ": " + Quoted(source.modelDataFile));
@@ -329,6 +344,17 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
                "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"");
   }
   Line(&out, "*CloseUI: *Resolution");
+
+  // What tells media of one size apart, as IPP clients see them: the filter takes the
+  // medium of the page's size and this type.
+  Line(&out, std::string("*OpenUI *") + kMediaTypeOption + "/Media Type: PickOne");
+  Line(&out, std::string("*OrderDependency: 10 AnySetup *") + kMediaTypeOption);
+  Line(&out, std::string("*Default") + kMediaTypeOption + ": " + defaultMedium->mediaType);
+  for (const auto& [type, text] : MediaTypes(catalog)) {
+    Line(&out, std::string("*") + kMediaTypeOption + " " + type + "/" + Translation(text) +
+                   ": \"<</MediaType(" + type + ")>>setpagedevice\"");
+  }
+  Line(&out, std::string("*CloseUI: *") + kMediaTypeOption);
 
   Line(&out, std::string("*OpenUI *") + kHalftoneOption + "/Halftoning: PickOne");
   Line(&out, std::string("*OrderDependency: 30 AnySetup *") + kHalftoneOption);

@@ -10,6 +10,7 @@
 namespace tq33cups {
 
 // Option keywords of the PPD, read back by the filter.
+inline constexpr char kMediaTypeOption[] = "MediaType";
 inline constexpr char kHalftoneOption[] = "TQ33Halftone";
 inline constexpr char kContrastOption[] = "TQ33Contrast";
 inline constexpr char kBrightnessOption[] = "TQ33Brightness";

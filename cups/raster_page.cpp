@@ -69,23 +69,27 @@ bool CheckPageHeader(const cups_page_header2_t& header, std::string* problem) {
                std::to_string(header.cupsHeight) + " pixels)";
     return false;
   }
-  if (header.cupsWidth > kMaxRasterWidth || header.cupsHeight > kMaxRasterHeight) {
-    *problem = "the page of " + std::to_string(header.cupsWidth) + " x " +
-               std::to_string(header.cupsHeight) + " pixels is larger than any label (at most " +
-               std::to_string(kMaxRasterWidth) + " x " + std::to_string(kMaxRasterHeight) + ")";
-    return false;
-  }
-  if (header.cupsBytesPerLine != header.cupsWidth) {
-    *problem = "the raster has " + std::to_string(header.cupsBytesPerLine) +
-               " bytes per line for " + std::to_string(header.cupsWidth) + " pixels";
-    return false;
-  }
   for (unsigned resolution : header.HWResolution) {
     if (resolution == 0 || resolution > kMaxRasterResolution) {
       *problem = "the raster's resolution " + std::to_string(header.HWResolution[0]) + "x" +
                  std::to_string(header.HWResolution[1]) + " dpi is not one the printer can take";
       return false;
     }
+  }
+  if (header.cupsWidth > kMaxRasterWidth || header.cupsHeight > kMaxRasterHeight) {
+    const auto mm = [](unsigned pixels, unsigned resolution) {
+      return std::to_string((static_cast<unsigned long long>(pixels) * 254 / resolution + 5) / 10);
+    };
+    *problem = "the raster of " + mm(header.cupsWidth, header.HWResolution[0]) + " x " +
+               mm(header.cupsHeight, header.HWResolution[1]) + " mm at " +
+               std::to_string(header.HWResolution[0]) + "x" + std::to_string(header.HWResolution[1]) +
+               " dpi is larger than any label";
+    return false;
+  }
+  if (header.cupsBytesPerLine != header.cupsWidth) {
+    *problem = "the raster has " + std::to_string(header.cupsBytesPerLine) +
+               " bytes per line for " + std::to_string(header.cupsWidth) + " pixels";
+    return false;
   }
   return true;
 }

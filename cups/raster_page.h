@@ -12,8 +12,9 @@
 
 namespace tq33cups {
 
-// Pages larger than any label: refused before anything is read of them.
-inline constexpr unsigned kMaxRasterWidth = 16384;
+// Pages larger than any label: refused before anything is read of them. The longest
+// label, 1 m, is 113,386 pixels long at the highest resolution taken.
+inline constexpr unsigned kMaxRasterWidth = 131072;
 inline constexpr unsigned kMaxRasterHeight = 262144;
 inline constexpr unsigned kMaxRasterResolution = 2880;
 

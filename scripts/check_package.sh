@@ -2,7 +2,8 @@
 # Checks the Debian package `make package` built: its control fields and dependencies
 # (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs find the
 # private libraries through run paths inside the package, not the build tree, and that
-# the unpacked filter prints a page with the unpacked data, libraries and PPD.
+# the unpacked filter prints a page with the unpacked data, libraries and PPD, and that
+# lintian finds no error.
 #   scripts/check_package.sh [DEB]      (default: the one in build/package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ echo "== dpkg-deb -I $deb"
 dpkg-deb -I "$deb"
 [ "$(dpkg-deb -f "$deb" Package)" = printer-driver-tq33 ] || fail "the package's name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for wanted in libc6 libstdc++6 libgcc-s1 libpng16-16 libcups2 cups-filters; do
+for wanted in libc6 libstdc++6 libgcc-s1 libpng16-16 libjpeg62-turbo libcups2 cups-filters; do
   [[ ", $depends," == *", $wanted "* || ", $depends," == *", $wanted,"* ]] ||
     fail "Depends lacks $wanted: $depends"
 done
@@ -34,6 +35,8 @@ expected="-rwxr-xr-x root/root ./usr/bin/tq33
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33modeldata.so
 -rwxr-xr-x root/root ./usr/lib/cups/filter/rastertotq33
 -rw-r--r-- root/root ./usr/share/cups/model/tq33/tq33.ppd
+-rw-r--r-- root/root ./usr/share/doc/printer-driver-tq33/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/printer-driver-tq33/copyright
 -rw-r--r-- root/root ./usr/share/man/man1/tq33.1.gz
 -rw-r--r-- root/root ./usr/share/man/man8/rastertotq33.8.gz
 -rw-r--r-- root/root ./usr/share/tq33/sample-media.dat
@@ -76,6 +79,14 @@ if PPD="$ppd" /usr/lib/cups/filter/imagetoraster 1 user check 1 PageSize=Laminat
 else
   fail "the unpacked filter did not print the page:"
   cat "$unpacked/imagetoraster.log" "$unpacked/filter.log" >&2
+fi
+
+echo "== lintian $deb"
+# Debian's own checks: no error; the warnings left are named in the README.
+if command -v lintian > /dev/null; then
+  lintian --fail-on error "$deb" || fail "lintian found errors"
+else
+  fail "lintian is not installed (scripts/setup.sh package)"
 fi
 
 ((failed == 0)) && echo "check_package: $deb is as expected"

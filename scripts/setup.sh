@@ -10,18 +10,19 @@ set -euo pipefail
 
 packages_of() {
   case "$1" in
-    # the release build: the driver, the tool (libpng, CLI11, JSON), the CUPS filter
-    # (libcups) and the benchmarks
+    # the release build: the driver, the tool (libpng, libjpeg, CLI11, JSON), the CUPS
+    # filter (libcups) and the benchmarks
     build) echo build-essential cmake g++ make pkg-config python3 \
-                libpng-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
+                libpng-dev libjpeg-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
     # the tests: GoogleTest, a private cupsd with the stock filters (imagetoraster,
-    # pdftopdf, gstoraster) in front of ours, and the check of the manual pages
-    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters \
+    # pdftopdf, gstoraster) in front of ours, ipptool to see the queue as IPP clients do,
+    # and the check of the manual pages
+    test) echo "$(packages_of build)" libgtest-dev libgmock-dev googletest cups cups-filters cups-ipp-utils \
                man-db groff-base ;;
     # the Debian package: dpkg-shlibdeps works out its library dependencies (CPack finds
     # the programs among the files with file); its check prints a page with CUPS's image
-    # filter in front of ours
-    package) echo "$(packages_of build)" dpkg-dev file cups-filters ;;
+    # filter in front of ours and runs lintian
+    package) echo "$(packages_of build)" dpkg-dev file cups-filters lintian ;;
     # the 32-bit Windows DLLs: the mingw-w64 cross compiler (its -win32 variant is used)
     windows) echo cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev ;;
     # the 64-bit Windows DLLs: the same for x86-64

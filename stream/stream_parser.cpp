@@ -234,10 +234,21 @@ class Parser {
   }
 
   bool CountLine(size_t at) {
+    if (++pageLineCount_ > options_.maxPageLines)
+      return Fail(at, "a page of more than " + std::to_string(options_.maxPageLines) +
+                          " lines, the most this parser takes");
     if (++lineCount_ > options_.maxLines)
       return Fail(at, "more than " + std::to_string(options_.maxLines) +
                           " lines, the most this parser takes");
     return true;
+  }
+
+  // A new page, whose lines are counted from none.
+  Page& NewPage(size_t at) {
+    pageLineCount_ = 0;
+    stream_.pages.emplace_back();
+    stream_.pages.back().offset = at;
+    return stream_.pages.back();
   }
 
   // One raster or zero line at `at`; advances *at past it.
@@ -329,9 +340,7 @@ class Parser {
   bool ParseFramed() {
     size_t at = 0;
     while (at < size_) {
-      stream_.pages.emplace_back();
-      Page& page = stream_.pages.back();
-      page.offset = at;
+      Page& page = NewPage(at);
       JobRecord record;
       if (!ParseJobRecord(at, size_, &record)) return false;
       page.record = record;
@@ -440,11 +449,7 @@ class Parser {
       }
       if (after == After::Initialise && !withHeader)
         return Unexpected(at, "a SetupHeader after the initialise command");
-      if (!page) {
-        stream_.pages.emplace_back();
-        page = &stream_.pages.back();
-        page->offset = at;
-      }
+      if (!page) page = &NewPage(at);
       Label* label = AddLabel(page, at);
       if (!label || !ParseLabelBody(&at, size_, withHeader, label)) return false;
 
@@ -490,6 +495,7 @@ class Parser {
   SetupHeader inForce_;
   bool headerInForce_ = false;
   size_t lineCount_ = 0;
+  size_t pageLineCount_ = 0;
   size_t labelCount_ = 0;
 };
 

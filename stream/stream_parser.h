@@ -132,7 +132,11 @@ struct Stream {
 };
 
 struct ParseOptions {
-  size_t maxLines = size_t{1} << 20;        // raster and zero lines over the whole stream
+  // Raster and zero lines of one page: a page of four 1 m labels across at 720 dpi has
+  // 113,384. Over the whole stream a far larger bound keeps the decoded lines (64 bytes
+  // each) within 1 GiB: some 590 pages of a 1 m label at 720 dpi.
+  size_t maxPageLines = size_t{1} << 18;
+  size_t maxLines = size_t{1} << 24;
   size_t maxLabels = size_t{1} << 16;
 };
 

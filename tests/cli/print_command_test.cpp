@@ -1,9 +1,15 @@
 // `tq33 print` end to end: the round trip through decode for every tone mode and
 // orientation, fitting, and jobs that must leave no output. (Banding and plain copies are
 // the driver's, pinned to the byte in its own tests.)
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -49,6 +55,31 @@ Gray Printed(const Gray& page, bool landscape) {
     }
   }
   return out;
+}
+
+// Writes a gray JPEG of the best quality; false when the file cannot be made.
+bool WriteJpeg(const std::string& path, const Gray& image) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, file);
+  info.image_width = image.width;
+  info.image_height = image.height;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  for (uint32_t y = 0; y < image.height; ++y) {
+    JSAMPROW row = const_cast<uint8_t*>(image.pixels.data() + size_t{y} * image.width);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::fclose(file) == 0;
 }
 
 using PrintTest = ToolTest;
@@ -126,8 +157,11 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
                                 '9', '9', '9', '9', ' ', '2', '5', '5', '\n', 0});
   WriteBytes(Path("wide.pgm"), {'P', '5', ' ', '3', ' ', '1', ' ', '6', '5', '5', '3', '5', '\n'});
   WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
+  std::filesystem::create_directory(Path("folder"));
+  WriteBytes(Path("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0});
   const std::pair<const char*, const char*> cases[] = {
-      {"truncated.png", "truncated"},  {"text.png", "not a PNG file"},
+      {"truncated.png", "truncated"},  {"text.png", "not an image the tool reads (PNG, JPEG or binary PGM)"},
+      {"folder/", "is a directory"},   {"bad.jpg", "JPEG"},
       {"empty.png", "empty file"},     {"zero.png", "zero size"},
       {"huge.png", "too large"},       {"large.png", "truncated"},
       {"huge.pgm", "truncated"},       {"wide.pgm", "16-bit PGM"},
@@ -210,12 +244,59 @@ TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {
   ExpectFailure(Run({"print", "page.pgm", "-o", "."}), 1, "cannot write .: is a directory");
   ExpectFailure(Run({"print", "page.pgm", "-o", "none/out.bin"}), 1,
                 "cannot write none/out.bin: no such directory none");
+  // A file whose directory cannot hold the file that replaces it says so.
+  ExpectFailure(Run({"print", "page.pgm", "-o", "/proc/version"}), 1,
+                "cannot write /proc/version: cannot make the file that replaces it in /proc (");
   // An output that refuses the bytes fails the job with its own reason, not the driver's
   // write fault; a report's standard output too.
   ExpectFailure(Run({"print", "page.pgm", "-o", "/dev/full"}), 1,
                 "cannot write /dev/full: No space left on device");
   const Args report = {"/bin/sh", "-c", "exec \"$0\" media > /dev/full", BuiltProgram("tq33")};
   ExpectFailure(RunProcess(report), 1, "cannot write standard output: No space left on device");
+}
+
+TEST_F(PrintTest, JpegPrintsAsThePgmOfItsPixels) {
+  // Blocks of black and white survive JPEG's loss: with threshold halftoning the JPEG
+  // prints what the same pixels print as PGM.
+  auto [cx, cy] = Page({});
+  const Gray page = Pattern(cx, cy);
+  WritePgm(Path("page.pgm"), page);
+  ASSERT_TRUE(WriteJpeg(Path("page.jpg"), page));
+  const Args threshold = {"--halftone", "threshold", "--plain"};
+  Args pgm = {"print", "page.pgm", "-o", "pgm.bin"}, jpeg = {"print", "page.jpg", "-o", "jpeg.bin"};
+  pgm.insert(pgm.end(), threshold.begin(), threshold.end());
+  jpeg.insert(jpeg.end(), threshold.begin(), threshold.end());
+  ASSERT_EQ(Run(pgm).status, 0);
+  const ToolResult printed = Run(jpeg);
+  ASSERT_EQ(printed.status, 0) << printed.err;
+  EXPECT_TRUE(ReadBytes(Path("jpeg.bin")) == ReadBytes(Path("pgm.bin")));
+}
+
+TEST_F(PrintTest, FramedOutputToADeviceIsToldAPrinterReadsPlain) {
+  // A terminal stands in for a printer's device: both are character devices.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no terminals";
+  const std::string device = ptsname(master);
+  std::atomic<bool> done{false};
+  std::thread drain([&] {
+    char buffer[4096];
+    pollfd poll{master, POLLIN, 0};
+    while (!done) {
+      if (::poll(&poll, 1, 50) > 0 && read(master, buffer, sizeof(buffer)) <= 0) break;
+    }
+  });
+  WritePgm(Path("dot.pgm"), Filled(8, 8, kBlack));
+  const ToolResult framed = Run({"print", "dot.pgm", "-o", device});
+  const ToolResult plain = Run({"print", "dot.pgm", "--plain", "-o", device});
+  done = true;
+  drain.join();
+  close(master);
+  EXPECT_EQ(framed.status, 0) << framed.err;
+  EXPECT_NE(framed.err.find("warning: " + device + " is a device: the output is framed, for a "
+                            "receiving component; a printer reads --plain"),
+            std::string::npos)
+      << framed.err;
+  EXPECT_EQ(plain.err, "");
 }
 
 TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {

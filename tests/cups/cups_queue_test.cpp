@@ -1,11 +1,18 @@
 // The whole road on Linux: a private cupsd on 127.0.0.1 with a TQ-33 queue made of the
-// generated PPD and the built filter, PNGs and PDFs printed with lp to a file device, and
-// the file decoded as the printer would read it or compared with the tool's.
+// generated PPD and the built filter, PNGs and PDFs printed with lp (and with ipptool, as
+// IPP clients print) to a file device, and the file decoded as the printer would read it
+// or compared with the tool's.
 #include <algorithm>
+#include <map>
 #include <numeric>
+#include <regex>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "cups/job_options.h"
+#include "cups/job_settings.h"
+#include "cups/media_catalog.h"
 #include "cups/ppd_generator.h"
 #include "tests/support/cups_support.h"
 #include "tests/support/engine_fixture.h"
@@ -60,9 +67,32 @@ class CupsQueueTest : public test::EngineTest {
     return test::ReadFile(dir_ / "out.bin");
   }
 
+  // The values of an attribute in ipptool's verbose output ("name (type) = a,b,c").
+  static std::vector<std::string> Values(const std::string& output, const std::string& name) {
+    const size_t at = output.find("        " + name + " (");
+    if (at == std::string::npos) return {};
+    const size_t start = output.find(" = ", at) + 3;
+    std::stringstream list(output.substr(start, output.find('\n', start) - start));
+    std::vector<std::string> values;
+    for (std::string value; std::getline(list, value, ',');) values.push_back(value);
+    return values;
+  }
+
   test::ScratchDir dir_;
   test::PrivateCupsd cupsd_;
 };
+
+// What tells one medium's stream of a blank page from another's: the first label's setup
+// and length, and the labels (one for each label across the head).
+using Signature = std::tuple<std::array<uint8_t, 5>, uint8_t, uint8_t, uint16_t, size_t, size_t>;
+Signature SignatureOf(const tq33stream::Stream& stream) {
+  if (stream.pages.empty() || stream.pages[0].labels.empty()) return {};
+  const tq33stream::Label& label = stream.pages[0].labels[0];
+  size_t labels = 0;
+  for (const tq33stream::Page& page : stream.pages) labels += page.labels.size();
+  return {label.header.printInfo, label.header.variousMode, label.header.advancedMode,
+          label.header.margin, labels, label.lines.size()};
+}
 
 TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // A barcode on a light gray label, portrait artwork with its bars across the tape, printed
@@ -95,7 +125,8 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
 
 TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   // A PNG the size of the tape's printable area (1304 x 256 dots at 360 dpi): CUPS leaves
-  // it as it stands on the queue's landscape page, and the stream is the tool's to the byte.
+  // it as it stands on the queue's landscape page, and the stream is the tool's to the
+  // byte, with the queue's threshold halftoning.
   test::PngLayout png{1304, 256};
   png.samples.resize(size_t{png.width} * png.height);
   for (uint32_t y = 0; y < png.height; ++y) {
@@ -106,7 +137,8 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   const std::string queued =
       Print("wide.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
   const test::ToolResult tool = test::RunTool({"print", "wide.png", "--paper", "262", "--orientation",
-                                               "landscape", "--plain", "-o", "tool.bin"},
+                                               "landscape", "--halftone", "threshold", "--plain",
+                                               "-o", "tool.bin"},
                                               dir_.path());
   ASSERT_EQ(tool.status, 0) << tool.err;
   EXPECT_TRUE(queued == test::ReadFile(dir_ / "tool.bin"));
@@ -160,6 +192,165 @@ TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
         EXPECT_EQ(dots[i] == dots[j], c.pages[i] == c.pages[j]) << "pages " << j << " and " << i;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
+  // CUPS's own check of the printer's attributes passes.
+  const test::ProcessResult checked = cupsd_.Ipptool("tq33", "get-printer-attributes.test");
+  ASSERT_EQ(checked.status, 0) << checked.out << checked.err;
+
+  // The catalog, and the stream each medium gives when named by its page size, printed
+  // here through the engine as the filter prints it.
+  std::vector<tq33cups::MediaChoice> catalog;
+  std::map<std::string, Signature> expected;  // by PPD keyword
+  {
+    auto probe = Open();
+    ASSERT_TRUE(probe);
+    const SettingsRecord defaults = test::Context(*probe)->defaultSettings;
+    catalog = tq33cups::BuildMediaCatalog(*test::Context(*probe));
+    probe.reset();
+    for (const tq33cups::MediaChoice& m : catalog) {
+      host::SessionOptions options;
+      options.devmode = tq33cups::BuildApplicationRecord(
+          defaults, catalog, {m.keyword, m.width, m.pageLength, 360}, tq33cups::DefaultJobOptions(defaults), 1);
+      auto session = Open(options);
+      ASSERT_TRUE(session) << m.keyword;
+      const GDIINFO& gdi = session->gdiInfo();
+      ASSERT_TRUE(session->PrintDocument({host::GrayImage::Filled(gdi.ulHorzRes, gdi.ulVertRes, 0xFF)}));
+      session.reset();
+      const test::Bytes spooled = TakeSpooled();
+      expected[m.keyword] = SignatureOf(test::ParsedStream(std::string(spooled.begin(), spooled.end())));
+    }
+  }
+  // Media of one size, which only their type tells apart, print streams of their own (a
+  // blank label of the 3.5 mm tape reads as one of the 5.8 mm tube).
+  for (const tq33cups::MediaChoice& a : catalog) {
+    for (const tq33cups::MediaChoice& b : catalog) {
+      if (&a != &b && a.sizeName == b.sizeName)
+        EXPECT_NE(expected[a.keyword], expected[b.keyword]) << a.keyword << " and " << b.keyword;
+    }
+  }
+  const auto it = std::find_if(catalog.begin(), catalog.end(), [](const auto& m) { return m.keyword == "VK_24mm_RFID"; });
+  ASSERT_NE(it, catalog.end());
+
+  // Every size by its name, the default's among them, every type, a collection of size
+  // and margins for each size.
+  const std::vector<std::string> sizes = Values(checked.out, "media-supported");
+  std::set<std::string> names;
+  for (const tq33cups::MediaChoice& m : catalog) names.insert(m.sizeName);
+  std::set<std::string> offered(sizes.begin(), sizes.end());
+  offered.erase(std::string("custom_min_9.1x3.5mm"));
+  offered.erase(std::string("custom_max_1000x36mm"));
+  EXPECT_EQ(offered, names);
+  EXPECT_EQ(Values(checked.out, "media-default"), std::vector<std::string>{it->sizeName});
+  EXPECT_NE(checked.out.find("media-col-default (collection) = {media-size={x-dimension=10000 y-dimension=2400}"),
+            std::string::npos);
+  std::vector<std::string> types;
+  for (const auto& type : tq33cups::MediaTypes(catalog)) types.push_back(type.first);
+  EXPECT_EQ(Values(checked.out, "media-type-supported"), types);
+  const std::string database = checked.out.substr(checked.out.find("        media-col-database ("));
+  EXPECT_EQ(std::count(database.begin(), database.begin() + database.find('\n'), '{'), 2 * static_cast<long>(names.size()))
+      << "a collection and its media-size for each size";
+
+  // A job without media prints on the default medium; one with a size name on that size's
+  // plain medium; one with a size and a type, as a print dialog sends them, on the medium
+  // of that type. Every medium is reached.
+  test::WritePng(dir_ / "label.png", BarcodePng(100, 40, {{10, 20}}, 255));
+  ASSERT_TRUE(test::WriteFile(dir_ / "media.test", R"({
+  NAME "Print-Job with a media-col"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name tester
+  ATTR mimeMediaType document-format image/png
+  GROUP job-attributes-tag
+  ATTR collection media-col {
+    MEMBER collection media-size { MEMBER integer x-dimension $x MEMBER integer y-dimension $y }
+    MEMBER keyword media-type $type
+  }
+  FILE $filename
+  STATUS successful-ok
+  EXPECT job-id
+})"));
+  std::set<std::string> reached;
+  const auto printed = [&](const std::string& what, const std::string& keyword) {
+    const Signature got = SignatureOf(test::ParsedStream(test::ReadFile(dir_ / "out.bin")));
+    EXPECT_EQ(got, expected[keyword]) << what << " should print on " << keyword;
+    if (got == expected[keyword]) reached.insert(keyword);
+  };
+  EXPECT_EQ(cupsd_.Print("tq33", dir_ / "label.png", {}), IPP_JSTATE_COMPLETED);
+  printed("the default", "VK_24mm_RFID");
+  for (const tq33cups::MediaChoice& m : catalog) {
+    if (m.primary) {
+      EXPECT_EQ(cupsd_.Print("tq33", dir_ / "label.png", {"-o", "media=" + m.sizeName}), IPP_JSTATE_COMPLETED);
+      printed(m.sizeName, m.keyword);
+    } else {
+      const int x = static_cast<int>(m.pageLength * 10);  // hundredths of a millimetre
+      const test::ProcessResult job = cupsd_.Ipptool(
+          "tq33", dir_ / "media.test",
+          {{"x", std::to_string(x)}, {"y", std::to_string(m.width * 10)}, {"type", m.mediaType},
+           {"filename", dir_ / "label.png"}});
+      ASSERT_EQ(job.status, 0) << job.out << job.err;
+      const std::vector<std::string> id = Values(job.out, "job-id");
+      ASSERT_EQ(id.size(), 1u) << job.out;
+      EXPECT_EQ(cupsd_.WaitForJob("tq33", std::stoi(id[0])), IPP_JSTATE_COMPLETED);
+      printed(m.sizeName + " " + m.mediaType, m.keyword);
+    }
+  }
+  EXPECT_EQ(reached.size(), catalog.size());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CupsQueueTest, TheLongestLabelPrintsAt720DpiAndTheHalftoneFollowsTheContent) {
+  // A page of 1 m of the 24 mm tape at 720 dpi along it, a bar at each end: every line of
+  // the label is printed, the last bar among them.
+  const double metre = 2834.65;
+  const std::string bars = "0 g 20 0 10 " + std::to_string(kWidth) + " re f " +
+                           std::to_string(metre - 40) + " 0 10 " + std::to_string(kWidth) + " re f\n";
+  ASSERT_TRUE(test::WriteFile(dir_ / "metre.pdf", test::Pdf(metre, kWidth, {bars})));
+  const tq33stream::Stream metreStream = test::ParsedStream(
+      Print("metre.pdf", {"-o", "PageSize=Custom.1000x24mm", "-o", "Resolution=720x360dpi"}));
+  ASSERT_EQ(metreStream.pages.size(), 1u);
+  const tq33stream::Label& label = metreStream.pages[0].labels.at(0);
+  EXPECT_EQ(label.header.feedResolution, 720);
+  const std::vector<int> dots = test::DotsPerLine(label);
+  EXPECT_NEAR(static_cast<double>(dots.size()), 28346 - 2 * 2 * kFeedMargin, 8) << "1 m at 720 dpi";
+  const auto inked = [&](size_t from, size_t to) {
+    return std::any_of(dots.begin() + from, dots.begin() + to, [](int d) { return d > 0; });
+  };
+  EXPECT_TRUE(inked(0, 300) && inked(dots.size() - 300, dots.size()) && !inked(600, dots.size() - 600));
+
+  // A special tape takes 100 mm at most: a longer page ends the job in millimetres, and
+  // nothing is printed.
+  ASSERT_TRUE(test::WriteFile(dir_ / "out.bin", ""));
+  EXPECT_EQ(cupsd_.Print("tq33", dir_ / "metre.pdf",
+                         {"-o", "PageSize=Custom.300x24mm", "-o", "media-type=special-tape"}),
+            IPP_JSTATE_COMPLETED);
+  EXPECT_NE(cupsd_.ErrorLog().find("Page 1 is 300 mm long; VK 24mm (RFID) prints at most 100 mm"),
+            std::string::npos);
+  EXPECT_TRUE(test::ReadFile(dir_ / "out.bin").empty());
+
+  // Light gray: photos diffuse it into scattered dots, text and the queue's default keep
+  // every line whole, all dots or none.
+  test::WritePng(dir_ / "gray.png", BarcodePng(200, 200, {}, 96));
+  const auto scattered = [&](std::vector<std::string> options) {
+    options.insert(options.end(), {"-o", "media=custom_100x24mm_100x24mm", "-o", "ppi=360"});
+    const tq33stream::Stream stream = test::ParsedStream(Print("gray.png", options));
+    const std::vector<int> counts = test::DotsPerLine(stream.pages.at(0).labels.at(0));
+    return std::count_if(counts.begin(), counts.end(), [](int d) { return d > 0 && d < 150; });
+  };
+  EXPECT_GT(scattered({"-o", "print-content-optimize=photo"}), 100);
+  EXPECT_EQ(scattered({"-o", "print-content-optimize=text"}), 0);
+  EXPECT_EQ(scattered({}), 0);
 }
 
 }  // namespace

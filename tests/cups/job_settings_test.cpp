@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "cups/job_options.h"
 #include "cups/media_catalog.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/media_file_writer.h"
 
 namespace {
 
@@ -47,6 +51,62 @@ TEST_F(JobSettingsTest, EveryPageSizeOfTheCatalogSelectsItsMediumAndTheTapeLengt
               std::tuple(choice.paperSize, +choice.mediaIndex, choice.definition + 1,
                          DMORIENT_LANDSCAPE, choice.continuous() ? 777u : DWORD(choice.length)));
   }
+}
+
+TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize) {
+  const auto find = [&](std::string_view keyword) { return FindMediaChoice(catalog_, keyword); };
+  // What CUPS names each size, the type that tells media of one size apart, and which of
+  // them the size name alone selects.
+  const std::tuple<const char*, const char*, const char*, bool> expected[] = {
+      {"Laminated_tape_24mm", "custom_100x24mm_100x24mm", "tape", true},
+      {"Laminated_tape_12mm_2_labels_across", "custom_100x24mm_100x24mm", "tape-2-across", false},
+      {"Laminated_tape_6mm_4_labels_across", "custom_100x24mm_100x24mm", "tape-4-across", false},
+      {"Continuous_paper_tape_24mm", "custom_100x24mm_100x24mm", "paper-tape", false},
+      {"VK_24mm_RFID", "custom_100x24mm_100x24mm", "special-tape", false},
+      {"Laminated_tape_18mm", "custom_100x18mm_100x18mm", "tape", true},
+      {"Laminated_tape_12mm_3_labels_across", "custom_100x36mm_100x36mm", "tape-3-across", true},
+      {"Laminated_tape_3.5mm", "custom_100x3.5mm_100x3.5mm", "tape", true},
+      {"Heat-shrink_tube_5.8mm", "custom_100x5.8mm_100x5.8mm", "tape", true},
+      {"Die-cut_label_24_x_40mm", "custom_40x24mm_40x24mm", "labels", true},
+      {"Paper_price_tag_24_x_40_mm", "custom_40x24mm_40x24mm", "paper-tape", false},
+      {"Paper_label_12_x_30mm", "custom_30x12mm_30x12mm", "paper-labels", true}};
+  for (const auto& [keyword, size, type, primary] : expected) {
+    const MediaChoice* choice = find(keyword);
+    ASSERT_NE(choice, nullptr) << keyword;
+    EXPECT_EQ(std::tuple(choice->sizeName, choice->mediaType, choice->primary),
+              std::tuple(std::string(size), std::string(type), primary)) << keyword;
+  }
+  EXPECT_EQ(find("Laminated_tape_6mm_4_labels_across")->mediaTypeText, "Tape, 4 labels across");
+  std::set<std::pair<std::string, std::string>> pairs;
+  std::map<std::string, int> primaries;
+  for (const MediaChoice& choice : catalog_) {
+    EXPECT_TRUE(pairs.emplace(choice.sizeName, choice.mediaType).second) << choice.keyword;
+    primaries[choice.sizeName] += choice.primary;
+  }
+  for (const auto& [size, count] : primaries) EXPECT_EQ(count, 1) << size;
+
+  // By type: another medium of the page's size, or for a custom page the tape of its
+  // width; a type without a medium of that size finds none.
+  EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_24mm"), 0, 0, "special-tape"),
+            find("VK_24mm_RFID"));
+  EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 245, 500, "paper-tape"),
+            find("Continuous_paper_tape_24mm"));
+  EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 240, 403, "labels"), find("Die-cut_label_24_x_40mm"));
+  EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_18mm"), 0, 0, "paper-tape"), nullptr);
+
+  // Two user-defined labels cut from the die-cut label are that label's size and type: the
+  // first is named after itself, the second, of the same name, by its code too.
+  const std::string bytes = test::MediaFileBytes({{u"Tag (copy)", 0, 361, 4000, 300},
+                                                  {u"Tag (copy)", 0, 361, 4000, 300}});
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
+  Install(files);
+  auto probe = Open();
+  ASSERT_TRUE(probe);
+  const std::vector<MediaChoice> tags = BuildMediaCatalog(*test::Context(*probe));
+  ASSERT_EQ(tags.size(), 28u);
+  EXPECT_EQ(std::tuple(tags[26].sizeName, tags[26].mediaType, tags[27].mediaType, tags[27].mediaTypeText),
+            std::tuple("custom_40x24mm_40x24mm", "tag-copy", "tag-copy-318", "Tag (copy)"));
 }
 
 TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
@@ -113,6 +173,22 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("TQ33Brightness=Lots"), std::string::npos);
   EXPECT_NE(warnings[1].find("TQ33Contrast=200"), std::string::npos);
+
+  // What the job holds picks the halftone unless the job names one, wherever it stands.
+  const PpdSettings queue = ParsePpdSettings("*DefaultTQ33Halftone: Threshold\n*DefaultMediaType: special-tape\n");
+  const std::vector<std::string> types = {"tape", "paper-tape", "special-tape"};
+  const auto resolve = [&](const std::string& job) {
+    const JobOptions o = ResolveJobOptions(JobOptions{}, queue, job, nullptr, &types);
+    return std::tuple(+o.halftone, o.mediaType);
+  };
+  EXPECT_EQ(resolve("print-content-optimize=photo"), std::tuple(3, "special-tape"));
+  EXPECT_EQ(resolve("print-content-optimize=text-and-graphics"), std::tuple(1, "special-tape"));
+  EXPECT_EQ(resolve("TQ33Halftone=Ordered print-content-optimize=photo"), std::tuple(2, "special-tape"));
+  // A size without a type is that size's own medium; a type comes in any of its forms.
+  EXPECT_EQ(resolve("media=custom_100x24mm_100x24mm PageSize=Laminated_tape_24mm"), std::tuple(1, ""));
+  EXPECT_EQ(resolve("media=custom_100x24mm_100x24mm,paper-tape"), std::tuple(1, "paper-tape"));
+  EXPECT_EQ(resolve("PageSize=Laminated_tape_24mm MediaType=tape"), std::tuple(1, "tape"));
+  EXPECT_EQ(resolve("media-type=Paper-Tape"), std::tuple(1, "paper-tape"));
 }
 
 }  // namespace

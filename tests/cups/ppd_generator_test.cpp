@@ -39,12 +39,17 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   for (size_t at = ppd.find("\n*PageSize "); at != std::string::npos; at = ppd.find("\n*PageSize ", at + 1))
     ++sizes;
   EXPECT_EQ(sizes, 30u);
+  // The plain 24 mm tape is the first of its size, which CUPS keeps through IPP; the
+  // default medium, the special tape, is that size with its type.
+  EXPECT_LT(ppd.find("*PageSize Laminated_tape_24mm/"), ppd.find("*PageSize Laminated_tape_12mm_2_labels_across/"));
   // Pages are landscape, the label's length along x. A die-cut label 24 x 40 mm prints
   // 496 x 256 dots, 36 dots after its leading edge and 42 below its upper one; a
   // user-defined label keeps its definition's margin of 3 mm (43 dots); custom sizes span
   // the lengths the driver takes and the tapes' widths.
   for (const char* line :
-       {"*DefaultPageSize: VK_24mm_RFID",
+       {"*DefaultPageSize: Laminated_tape_24mm", "*DefaultMediaType: special-tape",
+       "*MediaType tape-2-across/Tape, 2 labels across: \"<</MediaType(tape-2-across)>>setpagedevice\"",
+       "*cupsMaxCopies: 5000", "*DefaultTQ33Halftone: Threshold",
         "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"113.39 68.03\"",
         "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"7.20 8.43 106.40 59.63\"",
         "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: \"8.60 8.43 167.40 59.63\"",
@@ -62,7 +67,7 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   std::vector<std::string> warnings;
   const JobOptions read = ResolveJobOptions(JobOptions{}, settings, "", &warnings);
   EXPECT_TRUE(warnings.empty());
-  EXPECT_EQ(read.halftone, 3);
+  EXPECT_EQ(std::tuple(read.halftone, read.mediaType), std::tuple(1, "special-tape"));
   EXPECT_TRUE(read.autoCut && read.halfCut && !read.mirror && !read.chainPrint && !read.framed);
 
   const std::string checker = test::SystemProgram("cupstestppd");

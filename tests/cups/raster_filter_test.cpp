@@ -1,10 +1,12 @@
 // The filter run as CUPS runs it: raster pages in, the printer stream out, messages for
-// the scheduler on standard error, and a clear ERROR and status 1 for raster it cannot
-// print.
+// the scheduler on standard error, and a clear ERROR for raster it cannot print, with the
+// status that ends such a job (0) or keeps one whose output failed (1).
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -193,12 +195,13 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
   }
 }
 
-TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
+TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorThatEndsTheJob) {
   const cups_page_header2_t gray = test::GrayHeader("Laminated_tape_24mm", kTapeLength, kTapeWidth);
   struct Case {
     const char* what;
     std::vector<test::RasterPage> pages;
     const char* error;
+    int status = 0;  // a job that can never print ends; a cut-off one is kept
   };
   cups_page_header2_t rgb = gray;
   rgb.cupsColorSpace = CUPS_CSPACE_RGB;
@@ -209,17 +212,26 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
   bilevel.cupsBytesPerLine = (bilevel.cupsWidth + 7) / 8;
   cups_page_header2_t huge = gray;
   huge.cupsHeight = 300000;
+  // Pages longer than their tape prints: 1.2 m of the 24 mm tape, 300 mm of the special
+  // tape, which takes 100 mm at most.
+  cups_page_header2_t tooLong = gray;
+  tooLong.cupsPageSize[0] = 3401.57f;
+  cups_page_header2_t special = gray;
+  std::strcpy(special.cupsPageSizeName, "VK_24mm_RFID");
+  special.cupsPageSize[0] = 850.39f;
   const std::vector<Case> cases = {
       {"colour", {{rgb, {}}}, "ERROR: Page 1: the raster is in colour space 1 (RGB)"},
       {"depth", {{bilevel, {}}}, "ERROR: Page 1: the raster has 1 bits per colour"},
-      {"size", {{huge, {}, 0}}, "ERROR: Page 1: the page of 1417 x 300000 pixels is larger"},
-      {"truncated", {{gray, {}}, {gray, {}, 300}}, "ERROR: Page 2 is truncated: the raster ends after line 300 of 340"},
+      {"size", {{huge, {}, 0}}, "ERROR: Page 1: the raster of 100 x 21167 mm at 360x360 dpi is larger"},
+      {"length", {{tooLong, {}, 0}}, "ERROR: Page 1 is 1200 mm long; Laminated tape 24mm prints at most 1000 mm"},
+      {"special", {{special, {}, 0}}, "ERROR: Page 1 is 300 mm long; VK 24mm (RFID) prints at most 100 mm"},
+      {"truncated", {{gray, {}}, {gray, {}, 300}}, "ERROR: Page 2 is truncated: the raster ends after line 300 of 340", 1},
       {"empty", {}, "ERROR: The raster holds no page"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     test::ProcessResult run = Run(c.pages);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, c.status);
     EXPECT_TRUE(Says(run, c.error)) << run.err;
     if (std::string(c.what) == "truncated") {
       // The whole first page goes out, and the document is ended for the printer.
@@ -231,14 +243,15 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
     }
   }
 
-  // Not raster, and nothing at all: the rasterizer before the filter failed.
-  const std::pair<const char*, const char*> others[] = {
-      {"%!PS-Adobe-3.0\nshowpage\n", "ERROR: The print data is not CUPS raster"},
-      {"", "ERROR: No page came: the stage before this filter sent nothing"}};
-  for (const auto& [data, error] : others) {
+  // Not raster, and nothing at all: the rasterizer before the filter failed, and its own
+  // status keeps the job.
+  const std::tuple<const char*, const char*, int> others[] = {
+      {"%!PS-Adobe-3.0\nshowpage\n", "ERROR: The print data is not CUPS raster", 0},
+      {"", "ERROR: No page came: the stage before this filter sent nothing", 1}};
+  for (const auto& [data, error, status] : others) {
     ASSERT_TRUE(test::WriteFile(directory_ / "other.ras", data));
     test::ProcessResult other = Filter({"1", "", directory_ / "other.ras"});
-    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.status, status);
     EXPECT_TRUE(Says(other, error)) << other.err;
   }
   // Collated copies' pages are kept in $TMPDIR: without one the job ends in words before
@@ -253,6 +266,30 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorAndStatus1) {
   test::ProcessResult usage = Filter({"1"});
   EXPECT_EQ(usage.status, 1);
   EXPECT_TRUE(Says(usage, "Usage: ")) << usage.err;
+}
+
+TEST_F(RasterFilterTest, SaysWhatTheMediumOrTheOutputCannotDo) {
+  // Paper media print unmirrored: said once for the job, however many pages.
+  test::RasterPage paper{test::GrayHeader("Paper_label_24_x_60mm", 170.08, kTapeWidth), {}};
+  paper.pixels.assign(size_t{paper.header.cupsWidth} * paper.header.cupsHeight, 0xFF);
+  test::ProcessResult mirrored = Run({paper, paper}, "TQ33Mirror=True");
+  ASSERT_EQ(mirrored.status, 0) << mirrored.err;
+  const std::string warning = "WARNING: Paper label 24 x 60mm is paper media, which prints only "
+                              "unmirrored; printing unmirrored\n";
+  const size_t first = mirrored.err.find(warning);
+  EXPECT_TRUE(first != std::string::npos && mirrored.err.find(warning, first + 1) == std::string::npos)
+      << mirrored.err;
+  EXPECT_FALSE(test::ParsedStream(mirrored.out).pages.at(0).labels.at(0).header.mirror);
+
+  // An output that refuses the bytes is named with its cause, and keeps the job.
+  EXPECT_TRUE(test::WriteRaster(directory_ / "job.ras", {paper}));
+  const test::ProcessResult full = test::RunProcess(
+      {"/bin/sh", "-c", "exec \"$0\" 7 user label 1 '' \"$1\" > /dev/full",
+       test::BuiltProgram("rastertotq33"), directory_ / "job.ras"},
+      {.environment = {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}}});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_TRUE(Says(full, "ERROR: Cannot send page 1 to the printer: No space left on device\n"))
+      << full.err;
 }
 
 TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {

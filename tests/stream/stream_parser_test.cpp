@@ -175,12 +175,19 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   EXPECT_TRUE(Parse(Header(0x5A47, 0x09, 0x4C, 1) + tail).ok);
 }
 
-TEST(StreamParser, CapsLinesAndLabels) {
+TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
   const Bytes stream = Labels(3);
   ParseOptions options;
   options.maxLines = 8;
   EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel + 27 + 1 + 5)
       << "the ninth line";
+  // Each label here is a page of its own: a page's bound counts its own lines only.
+  options = {};
+  options.maxPageLines = 3;
+  EXPECT_TRUE(ParseStream(stream.data(), stream.size(), options).ok);
+  options.maxPageLines = 2;
+  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 27 + 1 + 5)
+      << "the first page's third line";
   options = {};
   options.maxLabels = 2;
   EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel);

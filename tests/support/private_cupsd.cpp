@@ -33,7 +33,7 @@ int FreePort() {
 
 std::string PrivateCupsd::MissingPrograms() {
   std::string missing;
-  for (const char* program : {"cupsd", "lp", "lpadmin", "lpinfo"}) {
+  for (const char* program : {"cupsd", "lp", "lpadmin", "lpinfo", "ipptool"}) {
     if (SystemProgram(program).empty()) missing += std::string(missing.empty() ? "" : " ") + program;
   }
   return missing;
@@ -114,10 +114,23 @@ ipp_jstate_t PrivateCupsd::Print(const std::string& queue, const std::string& fi
   const size_t at = printed.out.find(queue + "-");
   EXPECT_NE(at, std::string::npos) << printed.out << printed.err;
   const int id = at == std::string::npos ? -1 : std::atoi(printed.out.c_str() + at + queue.size() + 1);
+  return WaitForJob(queue, id);
+}
+
+ProcessResult PrivateCupsd::Ipptool(
+    const std::string& queue, const std::string& testFile,
+    const std::vector<std::pair<std::string, std::string>>& definitions) const {
+  std::vector<std::string> arguments = {SystemProgram("ipptool"), "-tv"};
+  for (const auto& [name, value] : definitions) arguments.insert(arguments.end(), {"-d", name + "=" + value});
+  arguments.insert(arguments.end(), {"ipp://" + server() + "/printers/" + queue, testFile});
+  return RunProcess(arguments);
+}
+
+ipp_jstate_t PrivateCupsd::WaitForJob(const std::string& queue, int id) const {
   ipp_jstate_t state = IPP_JSTATE_PENDING;
   for (const auto deadline = Clock::now() + std::chrono::seconds(60);
        id > 0 && state < IPP_JSTATE_STOPPED && Clock::now() < deadline;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     cups_job_t* jobs = nullptr;
     const int count = cupsGetJobs2(http_, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
     for (int i = 0; i < count; ++i) {

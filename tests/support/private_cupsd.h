@@ -45,6 +45,13 @@ class PrivateCupsd {
   // IPP_JSTATE_PENDING when lp made no job or the job did not end within a minute.
   ipp_jstate_t Print(const std::string& queue, const std::string& file,
                      std::vector<std::string> options) const;
+  // Waits for a job of the queue to end: its final state, or IPP_JSTATE_PENDING when it
+  // did not end within a minute.
+  ipp_jstate_t WaitForJob(const std::string& queue, int id) const;
+  // Runs ipptool on the queue's URI with a test file (a path, or one of CUPS's by name)
+  // and -d name=value definitions.
+  ProcessResult Ipptool(const std::string& queue, const std::string& testFile,
+                        const std::vector<std::pair<std::string, std::string>>& definitions = {}) const;
   std::string ErrorLog() const;
 
  private:
