@@ -47,11 +47,8 @@ DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution) {
 }
 
 WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution) {
-  const DWORD least = MarginTenthsToDots(MinMarginTenths(entry), resolution);
   const DWORD most = MarginTenthsToDots(MaxMarginTenths(entry), resolution);
-  if (dots < least) dots = least;
-  if (dots > most) dots = most;
-  return static_cast<WORD>(dots);
+  return static_cast<WORD>(dots > most ? most : dots);
 }
 
 WORD SettingsSpecVersion(const DEVMODEW* record) {

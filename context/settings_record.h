@@ -150,8 +150,8 @@ DWORD MinMarginTenths(const MediaListEntry* entry);
 DWORD MinMarginDots360(const MediaListEntry* entry);
 DWORD MaxMarginTenths(const MediaListEntry* entry);
 
-// Lengths and margins held within those limits: the one rule for every length and margin
-// that reaches the page, whichever way it came in. Conversions are formed in 64 bits and
+// Lengths held within those limits, and margins below their greatest: the one rule for
+// every length and margin that reaches the page, whichever way it came in. Conversions are formed in 64 bits and
 // give the results of the written 32-bit rules wherever those do not overflow.
 //
 // A label length in tenths of a millimetre raised to the medium's minimum (unless
@@ -164,8 +164,8 @@ DWORD LengthTenthsToDots(DWORD tenths, DWORD resolution);
 // A margin in tenths of a millimetre in dots at a resolution:
 // ((tenths x 100000) / 254 x resolution + 50000) / 100000, unsigned.
 DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution);
-// A feed margin in dots at a resolution held between the medium's least and greatest
-// margin converted to that resolution.
+// A feed margin in dots at a resolution lowered to the medium's greatest margin converted to
+// that resolution. A small margin stays as it is: it leaves a page all the same.
 WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution);
 
 // The device-mode version of a record from its size: 0 for null, 0x320 for 188 bytes,

@@ -59,17 +59,14 @@ WORD MillimetresToDots(WORD millimetres, LONG resolution) {
 }
 
 // The margin in whole millimetres as reported to applications: the dots rounded to the
-// nearest millimetre, held within the medium's margin limits so that a value read back
-// and requested again is one the medium allows. (The answer converts the block's
-// millimetres back to dots, so a request outside the limits ends held within them.)
-// Formed in 64 bits, since a margin of more than 845 dots times 2540000 overflows 32.
+// nearest millimetre, no more than the medium's greatest margin, so that a value read back
+// and requested again is one the medium allows. Formed in 64 bits, since a margin of more
+// than 845 dots times 2540000 overflows 32.
 WORD ReportedMillimetres(WORD dots, LONG resolution, const MediaListEntry* entry) {
-  LONGLONG millimetres = (static_cast<LONGLONG>(dots) * 2540000 / resolution + 50000) / 100000;
-  const LONGLONG least = MinMarginTenths(entry) / 10;
+  const LONGLONG millimetres =
+      (static_cast<LONGLONG>(dots) * 2540000 / resolution + 50000) / 100000;
   const LONGLONG most = MaxMarginTenths(entry) / 10;
-  if (millimetres < least) millimetres = least;
-  if (millimetres > most) millimetres = most;
-  return static_cast<WORD>(millimetres);
+  return static_cast<WORD>(millimetres > most ? most : millimetres);
 }
 
 }  // namespace
