@@ -85,8 +85,12 @@ static_assert(offsetof(DefaultOptions, optOpt20000) == 30);
 
 struct SettingsRecord;
 
+// A 32-bit printer-data value; FALSE when it is missing, unreadable or shorter than 32 bits.
+BOOL ReadPrinterDataDword(HANDLE printer, LPCWSTR name, DWORD* value);
+
 // Reads a sized printer-data blob (the size value, then the data value) into a new fixed
-// global block; writes its size when asked. Null when either value is missing.
+// global block; writes its size when asked. Null when either value is missing, or the
+// data is shorter than its size.
 HGLOBAL ReadSizedPrinterData(HANDLE printer, DWORD* size, DWORD index);
 
 // The printer data record: the stored "PrinterData" blob, or one built from "FreeMem",

@@ -137,6 +137,35 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
                    "privHalfCut": 0, "privChainPrint": 1, "dmCopies": 3})");
 }
 
+TEST_F(InfoTest, TheApplicationsExchangeBlockAndRecordGetWhatTheyAskFor) {
+  // A margin as small as asked; the caller's dots scaled from its own resolution only when
+  // its record asks for one; the answer's paper size that of the medium the page prints on
+  // (media of kind 0 for an application's own media type); an empty printer-data value
+  // as missing as an absent one.
+  WriteBytes(Path("empty.bin"), {});
+  const std::pair<Args, std::string> cases[] = {
+      {{"--set", "xbRequest=0x40", "--set", "xbMargin=30"},
+       R"({"privMargin": 30, "xbMargin": 30, "privMarginInDots": 1})"},
+      {{"--set", "privHighResAllowed=0", "--set", "dmYResolution=720", "--set", "privMargin=100"},
+       R"({"privMargin": 50, "dmYResolution": 360})"},
+      {{"--paper", "262", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F", "--set",
+        "xbRequest=0x40", "--set", "xbMargin=100"},
+       R"({"privMargin": 100, "xbMargin": 100})"},
+      {{"--set", "dmPaperSize=256", "--width", "120", "--length", "300", "--set",
+        "privMediaKind=1", "--set", "xbRequest=0x4"},
+       R"({"xbPaperSize": 260, "privMediaKind": 0})"},
+      {{"--printer-data", "UseMonitor=@empty.bin"}, R"({"privUseMonitor": 1})"},
+  };
+  for (const auto& [options, fields] : cases) {
+    Args args = {"info"};
+    args.insert(args.end(), options.begin(), options.end());
+    const Json info = RunJson(args);
+    ExpectFields(info["settings"], fields);
+    if (info["settings"]["xbRequest"] == XB_MEDIA_TYPE)
+      EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["xbPaperSize"]);
+  }
+}
+
 TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   std::vector<uint8_t> halftone(132, 0);
   halftone[4] = 7;  // HTPatternSize

@@ -59,8 +59,9 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
     host::SetPrinterDataBinary(printer_, u"PrinterData", Of(stored.data(), length));
     ASSERT_EQ(Record(), Of(stored.data(), length, PRINTER_DATA_RECORD_SIZE)) << length;
   }
-  // A size of 0, one the stored blob exceeds, or an absurd one: a built record.
-  for (uint32_t declared : {0u, 50u, 0xFFFFFFFFu}) {
+  // A size of 0, one the stored blob exceeds or falls short of, or an absurd one: a built
+  // record.
+  for (uint32_t declared : {0u, 50u, 120u, 0xFFFFFFFFu}) {
     host::SetPrinterDataDword(printer_, u"PrinterDataSize", declared);
     EXPECT_EQ(Word(0), 0x00680500u) << declared;
   }
