@@ -165,7 +165,7 @@ HGLOBAL GetPrinterInfo(HANDLE printer, DWORD level, DWORD* size) {
 
 // A checked copy of the per-user default settings record; null when there is none or it
 // cannot be trusted.
-SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData) {
+SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData, DWORD mediaBase) {
   if (!modelData || !modelData->mediaTable) return nullptr;
   DWORD size = 0;
   auto* info = static_cast<const BYTE*>(GetPrinterInfo(printer, kUserInfoLevel, &size));
@@ -193,8 +193,12 @@ SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData) {
         static_cast<DWORD>(publicSize) + privateSize <= available) {
       PrivateSettings priv;
       std::memcpy(&priv, stored + publicSize, sizeof(priv));
-      // A base at or past the terminator leaves no section to look in.
-      if (priv.privSignature == PRIV_SIGNATURE && priv.privMediaBase < modelData->mediaCount) {
+      // Its paper size, media id and base are one choice: the id must name a record of
+      // the section the job looks in, or none of it is of use.
+      const MediaRecord* named = MediaRecordAt(
+          modelData, static_cast<LONGLONG>(priv.privMediaBase) + priv.privMediaId);
+      if (priv.privSignature == PRIV_SIGNATURE && priv.privMediaBase == mediaBase && named &&
+          named->mrIndex != 0xFFFF) {
         copy = static_cast<SettingsRecord*>(GlobalAlloc(GPTR, SETTINGS_RECORD_SIZE));
         if (copy) {
           DWORD publicBytes = publicSize < SETTINGS_PUBLIC_SIZE ? publicSize : SETTINGS_PUBLIC_SIZE;

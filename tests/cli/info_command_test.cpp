@@ -191,6 +191,14 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
   EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
+  // Only whole: a record of another section of the table gives nothing, and the job
+  // prints on the paper size its settings name.
+  user.priv.privMediaBase = 20;
+  user.priv.privMediaId = 5;
+  WriteBytes(Path("user.devmode"), RecordBytes(user));
+  fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
+  EXPECT_EQ(std::tuple(fallback["settings"]["dmPaperSize"], fallback["settings"]["privMediaBase"]),
+            std::tuple(fallback["media"]["mrPaperSize"], 0));
   // Later values win: --plain then UseMonitor=1 is framed output again.
   EXPECT_EQ(
       RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"],
