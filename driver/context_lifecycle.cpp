@@ -252,7 +252,9 @@ BOOL APIENTRY DrvResetPDEV(DHPDEV oldDevice, DHPDEV newDevice) {
   }
   if (oldContext == newContext || (oldContext->jobFlags & JF_IN_DOCUMENT) == 0) return TRUE;
 
-  newContext->jobFlags |= JF_RESET_CARRIED | JF_IN_DOCUMENT;
+  // A failed write stays failed for the rest of its document, on whichever context.
+  newContext->jobFlags |= JF_RESET_CARRIED | JF_IN_DOCUMENT |
+                          (oldContext->jobFlags & JF_OUTPUT_FAILED);
   newContext->pageCount = oldContext->pageCount;
   newContext->lastPageEnd = oldContext->lastPageEnd;
   // The retained pages move to the new context, which now owns them alone: the old one,

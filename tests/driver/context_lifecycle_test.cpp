@@ -332,8 +332,9 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   oldContext->jobFlags = JF_IN_DOCUMENT | JF_PAGE_OPEN | JF_OUTPUT_FAILED;
   oldContext->settings.priv.privOpt40000 = 1;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
-  EXPECT_EQ(newContext->jobFlags, static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED))
-      << "the failure latch and the open page stay with the old context";
+  EXPECT_EQ(newContext->jobFlags,
+            static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
+      << "the failure latch goes with the document; the open page stays with the old context";
   EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
                        newContext->settings.priv.privOpt40000),
             std::tuple(4u, 0x0C, 1u));
