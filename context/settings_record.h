@@ -173,6 +173,7 @@ WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution
 WORD SettingsSpecVersion(const DEVMODEW* record);
 
 // Copies a caller's record of any known size into target, a full driver record. The
-// caller's record is read only within the size it was given as (callerBytes): its size
-// fields may lie. Returns the bytes copied, or -1 when either record is refused.
+// caller's record is read only within the size it was given as (sourceBytes): its size
+// fields may lie. Returns the bytes copied, or -1 when either record is refused, or the
+// caller's does not hold what would be read of it.
 LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* target);

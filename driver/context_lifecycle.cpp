@@ -24,10 +24,14 @@ constexpr ULONG kPaletteEntries = 256;
 constexpr DWORD kFontSlotMemory = 337920;  // bytes of printer memory per font slot
 
 // The extent of a caller's settings record: the engine hands the driver a device mode of
-// dmSize public and dmDriverExtra private bytes.
+// dmSize public and dmDriverExtra private bytes, as far as those fields tell the truth. No
+// more than the largest record the driver knows is ever taken as there: a record whose
+// fields claim more than that holds what the driver reads of it within that extent, or is
+// refused.
 DWORD SettingsExtent(const DEVMODEW* settings) {
   if (!settings) return 0;
-  return static_cast<DWORD>(settings->dmSize) + settings->dmDriverExtra;
+  const DWORD claimed = static_cast<DWORD>(settings->dmSize) + settings->dmDriverExtra;
+  return claimed < SETTINGS_RECORD_SIZE ? claimed : SETTINGS_RECORD_SIZE;
 }
 
 // The fields of DRIVER_INFO_2 the context needs, checked to be present.

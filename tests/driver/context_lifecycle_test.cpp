@@ -1,5 +1,6 @@
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -155,6 +156,31 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
   EXPECT_EQ(Enable(), nullptr) << "no model-data library";
+}
+
+TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
+  // An application record is taken as at most the 504 bytes of the largest record the
+  // driver knows: one whose dmSize claims more than that is refused and the defaults
+  // stand; a private part longer than ours that is there is cut at ours.
+  for (auto [publicSize, bytes, merged] :
+       {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
+    SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
+    record.dm.dmSize = publicSize;
+    record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
+    std::vector<uint8_t> held(bytes);
+    std::memcpy(held.data(), &record, sizeof(record));
+    DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
+    ASSERT_NE(context, nullptr) << publicSize;
+    EXPECT_EQ(context->settings.dm.dmCopies, merged ? 3 : 1) << publicSize;
+    Disable(context);
+  }
+  // A GDIINFO too short to hold the resolutions gives no context, and is not written.
+  std::vector<uint8_t> gdi(sizeof(GDIINFO), 0xAB);
+  DEVINFO info{};
+  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, 20, reinterpret_cast<ULONG*>(gdi.data()),
+                          sizeof(info), &info, {}, nullptr, printer()),
+            nullptr);
+  EXPECT_EQ(std::count(gdi.begin(), gdi.end(), 0xAB), static_cast<long>(gdi.size()));
 }
 
 TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
