@@ -45,7 +45,8 @@ BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath) {
 }
 
 // Maps the whole file read-only and hands out the view; FALSE, with the outputs cleared,
-// when the file cannot be opened, sized or mapped.
+// when the file cannot be opened, sized or mapped. An empty file has nothing to map: TRUE,
+// with no view and a size of 0.
 BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize) {
   if (view) *view = nullptr;
   if (view2) *view2 = nullptr;
@@ -61,9 +62,10 @@ BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DW
   const BYTE* mapped = nullptr;
   DWORD high = 0;
   DWORD size = GetFileSize(file, &high);
-  // A size the low word cannot hold is as unusable as one that could not be read; an empty
-  // file cannot be mapped at all.
-  if (size != INVALID_FILE_SIZE && high == 0 && size != 0) {
+  // A size the low word cannot hold is as unusable as one that could not be read.
+  if (size == 0 && high == 0) {
+    result = TRUE;
+  } else if (size != INVALID_FILE_SIZE && high == 0) {
     mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping) mapped = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
   }
@@ -80,7 +82,8 @@ BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DW
 }
 
 // Reads the definitions into a new 3266-byte block of 0xFF-filled slots; null, with
-// count -1, when the file is missing, unreadable, too large, or memory runs out.
+// count -1, when the file is missing or unreadable, or memory runs out. An empty file
+// holds no definitions; a file longer than the slots gives its first records.
 MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   if (count) *count = -1;
 
@@ -91,10 +94,7 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   if (!BuildDefinitionFileName(fileName, driverPath)) return nullptr;
   if (!MapFileReadOnly(fileName, &view, &sameView, &fileSize)) return nullptr;
 
-  BYTE* block = nullptr;
-  if (fileSize <= MEDIA_DEFINITION_BLOCK_SIZE) {
-    block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
-  }
+  auto* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
   if (block) {
     std::memset(block, 0xFF, MEDIA_DEFINITION_BLOCK_SIZE);
 
@@ -118,7 +118,7 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
     if (count) *count = static_cast<LONG>(records);
   }
   // The block is a copy: nothing keeps the view beyond this call.
-  UnmapViewOfFile(view);
+  if (view) UnmapViewOfFile(view);
   return reinterpret_cast<MediaDefinition*>(block);
 }
 

@@ -46,11 +46,12 @@ BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath);
 
 // Maps the whole file read-only. Both view outputs receive the view's address; the file
 // and mapping handles are closed before returning. FALSE when the file cannot be opened,
-// sized or mapped (an empty file cannot be mapped).
+// sized or mapped; an empty file gives TRUE with no view (null) and a size of 0.
 BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize);
 
 // Reads the definition file that belongs to the driver path into a new 3266-byte global
-// block (GlobalFree by the caller). count is -1 unless a block is returned.
+// block (GlobalFree by the caller). count is -1 unless a block is returned. An empty file
+// gives no definitions, a file longer than the 23 slots its first records.
 MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count);
 
 // The definition named by a paper size code (317 + i), or null.

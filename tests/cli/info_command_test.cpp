@@ -223,10 +223,6 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   ExpectFailure(Run({"info", "--model-data", "broken.model"}), 1,
                 "the driver refused the printer context: model data file malformed at line " +
                     std::to_string(broken) + ": ");
-  WriteBytes(Path("empty.dat"), {});
-  ExpectFailure(Run({"media", "--media-file", "empty.dat"}), 1, "media definition file is empty");
-  WriteBytes(Path("big.dat"), std::vector<uint8_t>(4000, 0));
-  ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1, "holds 4000 bytes");
   ExpectFailure(Run({"info", "--max-bitmap", "100"}), 1, "the 100 bytes --max-bitmap grants");
   // Settings that leave no page: a 4 mm tape cannot hold the special medium's margins.
   ToolResult noPage = Run({"info", "--paper", "262", "--length", "30"});

@@ -149,6 +149,21 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
 }
 
 TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
+  // An empty media definition file holds no definitions; one longer than the 23 slots
+  // holds its first 23.
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  for (auto [records, count] : {std::pair<DWORD, DWORD>{0, 0}, {30, 23}}) {
+    const std::string bytes =
+        records ? test::MediaFileBytes(std::vector<test::Definition>(
+                      records, {u"Address", 0, 262, 6200, 300}))
+                : std::string();
+    files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
+    Install(files);
+    DeviceContext* context = Enable();
+    ASSERT_NE(context, nullptr) << records;
+    EXPECT_EQ(context->mediaDefinitionCount, count);
+    Disable(context);
+  }
   ASSERT_TRUE(installation_->RemoveFile(host::kMediaFilePath));
   EXPECT_EQ(Enable(), nullptr) << "no media definition file";
   ExpectNothingLeaked();
