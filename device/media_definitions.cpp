@@ -12,6 +12,15 @@ namespace {
 constexpr WCHAR kDefinitionExtension[] = WIDE("DAT");
 constexpr DWORD kExtensionUnits = 3;
 
+// The margin in hundredths of a millimetre, no greater than its tape allows (the tape is
+// the media list entry of its base paper size code; normal limits when the list has none).
+DWORD DefinitionUsableMargin(const MediaDefinition& definition, const ModelData* modelData) {
+  const MediaListEntry* entry = nullptr;
+  FindMediaEntry(modelData, &entry, static_cast<WORD>(definition.defPaperSize));
+  const DWORD most = MaxMarginTenths(entry) * 10;
+  return definition.defMargin > most ? most : definition.defMargin;
+}
+
 }  // namespace
 
 // Builds the name or leaves destination empty; FALSE when there is no path or the name
@@ -145,26 +154,30 @@ uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolutio
   return (static_cast<uint64_t>(resolution) * definition.defMargin / 254 + 5) / 10;
 }
 
-// Within limits: the length in tenths as every reader takes it, the margin in hundredths
-// against the limits in tenths.
-BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData) {
-  const MediaListEntry* entry = nullptr;
-  FindMediaEntry(modelData, &entry, static_cast<WORD>(definition.defPaperSize));
-  const DWORD length = DefinitionLengthTenths(definition);
-  const uint64_t margin = definition.defMargin;
-  return BoundedLengthTenths(entry, length, FALSE) == length &&
-         margin >= static_cast<uint64_t>(MinMarginTenths(entry)) * 10 &&
-         margin <= static_cast<uint64_t>(MaxMarginTenths(entry)) * 10;
+// The length in tenths as every reader takes it, against the longest label of any medium;
+// the two margins, as they will be used, against the length, both in hundredths.
+BOOL DefinitionHoldsAPage(const MediaDefinition& definition, const ModelData* modelData) {
+  DWORD longest = 0;
+  for (DWORD i = 0; modelData && modelData->mediaList && i < modelData->mediaCount; ++i) {
+    const DWORD most = MaxLengthTenths(&modelData->mediaList[i]);
+    if (most > longest) longest = most;
+  }
+  if (longest == 0) longest = MaxLengthTenths(nullptr);
+  const uint64_t margins = 2ull * DefinitionUsableMargin(definition, modelData);
+  return DefinitionLengthTenths(definition) <= longest && margins < definition.defLength;
 }
 
-// An emptied slot holds 0xFF bytes: its kind matches no settings' kind byte and its paper
-// size is the table's terminator code, which no scan finds.
-void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
-                                    const ModelData* modelData) {
+// A skipped slot holds 0xFF bytes, as the slots behind the definitions do: its kind
+// matches no settings' kind byte and its paper size is the table's terminator code, which
+// no scan finds.
+void SettleDefinitions(MediaDefinition* definitions, DWORD count, const ModelData* modelData) {
   if (!definitions) return;
   if (count > MEDIA_DEFINITION_SLOTS) count = MEDIA_DEFINITION_SLOTS;
   for (DWORD i = 0; i < count; ++i) {
-    if (!DefinitionWithinLimits(definitions[i], modelData))
-      std::memset(&definitions[i], 0xFF, sizeof(MediaDefinition));
+    MediaDefinition& definition = definitions[i];
+    if (DefinitionHoldsAPage(definition, modelData))
+      definition.defMargin = DefinitionUsableMargin(definition, modelData);
+    else
+      std::memset(&definition, 0xFF, sizeof(MediaDefinition));
   }
 }

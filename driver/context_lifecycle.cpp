@@ -100,10 +100,9 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   LocalFree(driverInfo);
   if (!context->mediaDefinitions) return FailEnable(context, nullptr);
   context->mediaDefinitionCount = static_cast<DWORD>(definitionCount);
-  // A definition longer, shorter or with other margins than its tape allows is not
-  // offered at all.
-  IgnoreDefinitionsOutsideLimits(context->mediaDefinitions, context->mediaDefinitionCount,
-                                 &model);
+  // A definition that can hold no page is not offered at all; a margin greater than its
+  // tape allows is lowered.
+  SettleDefinitions(context->mediaDefinitions, context->mediaDefinitionCount, &model);
 
   context->sideRecord = static_cast<SideRecord*>(HeapAlloc(heap, HEAP_ZERO_MEMORY,
                                                            sizeof(SideRecord)));

@@ -299,28 +299,31 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
   ExpectAlong(made.gdi, 1304, 57, -(1000 - 80) * 100, "per-user length");
 }
 
-TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
-  // A margin of 0xFFFFFFFF, a 2 m label and a 3 mm one on the 24 mm tape: their slots are
-  // empty, and their codes fall back to the default tape; the sound one still prints.
-  const std::string bytes = test::MediaFileBytes({{u"Address", 0, 262, 6200, 300},
-                                                  {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
-                                                  {u"Long", 0, 262, 200000, 300},
-                                                  {u"Short", 0, 262, 300, 100}});
+TEST_F(DeviceContextTest, DefinitionsThatCanHoldAPageAreLabelsAndOnlyTheOthersAreSkipped) {
+  // On the 24 mm tape, 62 mm labels (879 dots) with margins of 3, 0.5 and 0 mm, a 3 mm
+  // label (raised to the tape's 4 mm, 57 dots) and a margin beyond the tape's 27 mm
+  // (lowered to it): each prints as defined. A 2 m label, longer than any, and one whose
+  // margins fill it hold no page: their slots are empty, their codes fall back to the
+  // default tape's 100 mm.
+  const std::string bytes = test::MediaFileBytes(
+      {{u"Address", 0, 262, 6200, 300}, {u"Thin", 0, 262, 6200, 50}, {u"None", 0, 262, 6200, 0},
+       {u"Short", 0, 262, 300, 100}, {u"Wide", 0, 262, 6200, 0xFFFFFFFF},
+       {u"Long", 0, 262, 200000, 300}, {u"Full", 0, 262, 5000, 2500}});
   host::InstallationFiles files = test::DefaultInstallationFiles();
   files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
   Install(files);
-  for (SHORT code : {317, 318, 319, 320}) {
+  const std::pair<SHORT, ULONG> pages[] = {{317, 879 - 2 * 43 + 1}, {318, 879 - 2 * 7 + 1},
+                                           {319, 879 + 1},          {320, 57 - 2 * 14 + 1},
+                                           {321, 879 - 2 * 383 + 1}, {322, 1304}, {323, 1304}};
+  for (auto [code, along] : pages) {
     const Made made = Make(Record([&](SettingsRecord& r) { r.dm.dmPaperSize = code; }));
-    // 62 mm less two 3 mm margins of 43 dots; else the RFID tape's 100 mm.
-    const ULONG along = code == 317 ? 879 - 2 * 43 + 1 : 1304;
     EXPECT_EQ(made.gdi.ulHorzRes, along) << code;
   }
   DeviceContext* context = Enable();
   ASSERT_NE(context, nullptr);
   const auto* slots = reinterpret_cast<const BYTE*>(context->mediaDefinitions);
-  EXPECT_TRUE(context->mediaDefinitionCount == 4 && slots[0] != 0xFF);
-  for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
-    ASSERT_EQ(slots[at], 0xFF) << at;
+  EXPECT_EQ(std::count(slots, slots + 7 * sizeof(MediaDefinition), 0xFF),
+            2 * static_cast<long>(sizeof(MediaDefinition)));
   Disable(context);
 }
 
