@@ -142,6 +142,20 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
   }
 }
 
+TEST_F(JobControlTest, AnApplicationsToneModeAbove3PrintsAsTheOrderedMatrix) {
+  const Bytes base = DefaultSettingsRecord(host::kDriverPath, printer());
+  auto print = [&](BYTE halftone) {
+    LabelSettings settings;
+    settings.halftone = halftone;
+    host::SessionOptions options;
+    options.devmode = tq33docs::SettingsRecordFor(base, settings);
+    return PrintAlone({TestPage(size_, 1)}, options);
+  };
+  const Bytes ordered = print(2);
+  EXPECT_GT(ordered.size(), 100u);
+  EXPECT_EQ(print(7), ordered);
+}
+
 TEST_F(JobControlTest, AnApplicationRecordShorterThanItsSizeFieldsIsNeverReadPastItsEnd) {
   // 71 bytes: the record ends inside dmDriverExtra. The engine passes the driver a record
   // as long as its size fields claim; whatever they say, nothing is read past it.
