@@ -282,20 +282,12 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
   }
   host::DeletePrinterData(printer(), u"RegDefaultOptions");
 
-  // A per-user record behind a paper size the table lacks: its media id and base name no
-  // record together and stay out of the job; its length of -1 is held like any other.
+  // A per-user record behind a paper size the table lacks: its length of -1 is held like
+  // any other.
   SettingsRecord user = Make().defaults;
-  user.priv.privMediaBase = 18;
-  user.priv.privMediaId = 60000;
-  host::SetUserDevmode(printer(), BytesOf(user));
-  const SettingsRecord unknownPaper = Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; });
-  Made made = Make(unknownPaper);
-  EXPECT_EQ(std::tuple(+made.settings.priv.privMediaBase, +made.settings.priv.privMediaId),
-            std::tuple(0u, 25));
-  user = Make().defaults;
   user.dm.dmPaperLength = -1;
   host::SetUserDevmode(printer(), BytesOf(user));
-  made = Make(unknownPaper);
+  const Made made = Make(Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; }));
   ExpectAlong(made.gdi, 1304, 57, -(1000 - 80) * 100, "per-user length");
 }
 
