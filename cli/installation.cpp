@@ -8,7 +8,6 @@
 #include "cli/embedded_data.h"
 #include "cli/file_io.h"
 #include "cli/tool.h"
-#include "device/media_definitions.h"
 #include "host/host.h"
 #include "modeldata/model_data_file.h"
 

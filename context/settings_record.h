@@ -151,8 +151,9 @@ DWORD MinMarginDots360(const MediaListEntry* entry);
 DWORD MaxMarginTenths(const MediaListEntry* entry);
 
 // Lengths held within those limits, and margins below their greatest: the one rule for
-// every length and margin that reaches the page, whichever way it came in. Conversions are formed in 64 bits and
-// give the results of the written 32-bit rules wherever those do not overflow.
+// every length and margin that reaches the page, whichever way it came in. Conversions are
+// formed in 64 bits and give the results of the written 32-bit rules wherever those do
+// not overflow.
 //
 // A label length in tenths of a millimetre raised to the medium's minimum (unless
 // keepShort) and lowered to its maximum, compared unsigned so that a negative length

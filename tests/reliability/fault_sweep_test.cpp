@@ -1,10 +1,10 @@
 // Whole documents with every fallible host call made to fail in turn, and every spooler
 // write refused or cut short in turn. For every point: nothing crashes, everything the
-// host handed out comes back, the DDI call during which the failure struck is the one that
-// reports it, and the spooler holds a prefix of the fault-free output (then, for a plain
-// document aborted for anything but a failed write, its end byte 1A). A failure the driver is meant to absorb (a
-// configuration value it cannot read has a default; a bitmap it cannot have is banded)
-// must leave a complete, well-formed stream.
+// host handed out comes back, the DDI call during which the failure struck is the one
+// that reports it, and the spooler holds a prefix of the fault-free output (then, for a
+// plain document aborted for anything but a failed write, its end byte 1A). A failure the
+// driver is meant to absorb (a configuration value it cannot read has a default; a bitmap
+// it cannot have is banded) must leave a complete, well-formed stream.
 //
 // A call made again from the same place (the same stack: the second page of a part, the
 // next band, the next reset) fails the same way as the first time, so each distinct stack
