@@ -14,7 +14,7 @@
 
 #include "device/media_definitions.h"
 #include "host/host.h"
-#include "settings/settings_record.h"
+#include "context/settings_record.h"
 
 namespace tq33cups {
 namespace {
