@@ -66,24 +66,27 @@ const char* ExceptionWords(DWORD code) {
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   HMODULE module = nullptr;
-  char path[MAX_PATH] = "an unknown module";
-  const char* name = path;
+  char path[MAX_PATH] = "";
+  const char* name = nullptr;
   uintptr_t offset = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
   if (GetModuleHandleExA(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
           static_cast<LPCSTR>(record->ExceptionAddress), &module) &&
       GetModuleFileNameA(module, path, MAX_PATH) > 0) {
     offset -= reinterpret_cast<uintptr_t>(module);
+    name = path;
     for (const char* at = path; *at; ++at) {
       if (*at == '\\' || *at == '/') name = at + 1;
     }
   }
   std::fprintf(stderr, "run_job: crashed %s", stage);
   if (stagePage) std::fprintf(stderr, " %u", stagePage);
-  std::fprintf(stderr, ": exception 0x%08lX%s at %s+0x%llX\n",
+  std::fprintf(stderr, ": exception 0x%08lX%s at ",
                static_cast<unsigned long>(record->ExceptionCode),
-               ExceptionWords(record->ExceptionCode), name,
-               static_cast<unsigned long long>(offset));
+               ExceptionWords(record->ExceptionCode));
+  // An address outside every module: a jump through a corrupted stack or pointer.
+  if (name) std::fprintf(stderr, "%s+", name);
+  std::fprintf(stderr, "0x%llX\n", static_cast<unsigned long long>(offset));
   std::fflush(stderr);
   TerminateProcess(GetCurrentProcess(), 3);
   return EXCEPTION_EXECUTE_HANDLER;
