@@ -17,6 +17,7 @@
 
 #include "cli/file_io.h"
 #include "cli/printer_context.h"
+#include "device/printer_data.h"
 #include "wine/job_file.h"
 
 namespace tq33cli {

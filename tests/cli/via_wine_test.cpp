@@ -47,12 +47,14 @@ class ScopedVariable {
 
 class ViaWineTest : public ToolTest {
  protected:
-  // Skips the test unless `make wine` has built both Windows sides and made the prefix.
-  void RequireWine() {
+  // What `make wine` has not made of both Windows sides and the prefix: empty when Wine
+  // can run the tool's jobs.
+  static std::string MissingWine() {
     for (const char* file :
          {"windows/wine/run_job.exe", "windows64/wine/run_job.exe", "wine/prefix/system.reg"}) {
-      if (!fs::exists(kBuildTree / file)) GTEST_SKIP() << "no " << file << ": run `make wine`";
+      if (!fs::exists(kBuildTree / file)) return std::string("no ") + file + ": run `make wine`";
     }
+    return {};
   }
 
   // Runs a command line on Linux and, with the same options, through both DLLs, expecting
@@ -95,7 +97,7 @@ class ViaWineTest : public ToolTest {
 };
 
 TEST_F(ViaWineTest, ASampleOfJobsGivesTheLinuxBytesThroughBothDlls) {
-  RequireWine();
+  if (const std::string missing = MissingWine(); !missing.empty()) GTEST_SKIP() << missing;
   // Error diffusion and the 720-dpi corrections on a tape of two labels across, portrait,
   // in bands; plain copies of two pages, one cropped with a warning; and the printer's
   // environment, which the registry options, code page and measure also change.
@@ -126,7 +128,7 @@ TEST_F(ViaWineTest, WhatTheWindowsSideLacksIsNamed) {
 }
 
 TEST_F(ViaWineTest, ADllThatRefusesTheJobAndAnEngineNotOursFailItInWords) {
-  RequireWine();
+  if (const std::string missing = MissingWine(); !missing.empty()) GTEST_SKIP() << missing;
   // The 64-bit driver with the 32-bit model-data library makes no context.
   {
     ScopedVariable tree("TQ33_WINE_BUILD",
@@ -153,7 +155,7 @@ TEST_F(ViaWineTest, ADllThatRefusesTheJobAndAnEngineNotOursFailItInWords) {
 // seeded random sample of the tool's options. Run by `make wine`.
 TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
   if (!std::getenv("TQ33_VIA_WINE_ALL")) GTEST_SKIP() << "run by `make wine`";
-  RequireWine();
+  if (const std::string missing = MissingWine(); !missing.empty()) GTEST_SKIP() << missing;
   std::vector<Args> documents;
   for (const char* halftone : {"threshold", "ordered", "diffusion"}) {
     for (const char* orientation : {"portrait", "landscape"}) {
