@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "context/device_context.h"
+#include "device/printer_data.h"
 #include "host/engine_session.h"
 #include "wine/job_file.h"
 #include "wine/resource_translation.h"
