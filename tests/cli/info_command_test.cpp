@@ -161,8 +161,9 @@ TEST_F(InfoTest, TheApplicationsExchangeBlockAndRecordGetWhatTheyAskFor) {
     args.insert(args.end(), options.begin(), options.end());
     const Json info = RunJson(args);
     ExpectFields(info["settings"], fields);
-    if (info["settings"]["xbRequest"] == XB_MEDIA_TYPE)
+    if (info["settings"]["xbRequest"] == XB_MEDIA_TYPE) {
       EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["xbPaperSize"]);
+    }
   }
 }
 
