@@ -101,6 +101,10 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
     ExpectFailure(strict, 1, "--strict: the driver changed 1 setting");
     EXPECT_EQ(strict.out, "");
   }
+  // A resolution without its field bit is not asked for at all.
+  EXPECT_NE(Run({"info", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F"})
+                .err.find("warning: 720 dpi is not asked for: dmFields lacks DM_YRESOLUTION"),
+            std::string::npos);
   // What the driver keeps draws no word.
   EXPECT_EQ(
       Run({"info", "--copies", "5000", "--paper", "262", "--length", "500", "--chain", "--strict"})
