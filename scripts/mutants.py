@@ -8,17 +8,17 @@ made always true or always false, a call or an assignment removed, a mask bit fl
 and | swapped, + and - swapped (OPERATORS lists them). The mutants of a tree are always the
 same, in the same order; each has a stable id: file:line:column:operator:replacement.
 
-A run works in a copy of the tree (build/mutation/tree, refreshed from the working tree at
-the start of every run; the working tree is never written), with a build of its own there
-(preset `mutants`: -O1, no sanitizers, tests on). For each mutant it writes the changed file
-into the copy, rebuilds (the driver and model-data libraries are shared and loaded by path,
-so only the changed library is relinked), runs the tests whose run executes the mutated
-line, each with a time limit, and puts the file back before the next mutant; whatever
-happens, the copy is restored (and a copy left changed by a killed run is refreshed at the
-next start). A mutant no test catches is run against the rest of the suite before it is
-called survived. Which test executes which line comes from a coverage build (preset
-`mutants-coverage`), every test run alone once; the map is kept in build/mutation/ until
-a file the builds read changes.
+A run works at a low priority (nice 10), in a copy of the tree (build/mutation/tree,
+refreshed from the working tree at the start of every run; the working tree is never
+written), with a build of its own there (preset `mutants`: -O1, no sanitizers, tests on).
+For each mutant it writes the changed file into the copy, rebuilds (the driver and
+model-data libraries are shared and loaded by path, so only the changed library is
+relinked), runs the tests whose run executes the mutated line, each with a time limit, and
+puts the file back before the next mutant; whatever happens, the copy is restored (and a
+copy left changed by a killed run is refreshed at the next start). A mutant no test catches
+is run against the rest of the suite before it is called survived. Which test executes
+which line comes from a coverage build (preset `mutants-coverage`), every test run alone
+once; the map is kept in build/mutation/ until a file the builds read changes.
 
 Verdicts: caught (by the tests named; "(build)" when a step of the build that runs the code,
 the generation of the installed PPD, fails on it), timeout (a test ran past its limit:
@@ -1397,6 +1397,12 @@ def on_signal(number, _frame):
 
 
 def run(args):
+    # Hours of builds and tests on machines others work on too: at a low priority, which
+    # the builds and the tests inherit.
+    try:
+        os.nice(10)
+    except OSError:
+        pass
     started = time.monotonic()
     deadline = started + args.minutes * 60 if args.minutes else None
     out = os.path.abspath(args.out or os.path.join(args.work, "results"))
