@@ -921,19 +921,43 @@ def say(message):
     print(f"mutants: {message}", file=sys.stderr, flush=True)
 
 
+def run_command(command, cwd):
+    """Runs command in a process group of its own; returns (exit status, output). When the
+    run is interrupted or stopped, the group is stopped too, so that no build of the copy
+    outlives the run."""
+    proc = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            text=True, start_new_session=True)
+    try:
+        output, _ = proc.communicate()
+    except BaseException:
+        # Terminated, Ninja stops the compilers it started (each in a group of its own);
+        # what has not ended after a while is killed.
+        for sig, wait in ((signal.SIGTERM, 10), (signal.SIGKILL, None)):
+            try:
+                os.killpg(proc.pid, sig)
+                proc.wait(wait)
+                break
+            except subprocess.TimeoutExpired:
+                continue
+            except OSError:
+                break
+        raise
+    return proc.returncode, output
+
+
 def build(copy, preset, target=None, keep_going=False):
     """Configures (once) and builds preset in the copy (only target when given; past a
     failed step when keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
     if not os.path.exists(os.path.join(directory, "CMakeCache.txt")):
-        done = subprocess.run(["cmake", "--preset", preset], cwd=copy, capture_output=True, text=True)
-        if done.returncode != 0:
-            return False, done.stdout + done.stderr
+        status, output = run_command(["cmake", "--preset", preset], copy)
+        if status != 0:
+            return False, output
     command = ["cmake", "--build", directory, "-j", "2"]
     command += ["--target", target] if target else []
     command += ["--", "-k", "0"] if keep_going else []
-    done = subprocess.run(command, cwd=copy, capture_output=True, text=True)
-    return done.returncode == 0, done.stdout + done.stderr
+    status, output = run_command(command, copy)
+    return status == 0, output
 
 
 def object_targets(copy, preset):
@@ -1581,7 +1605,15 @@ def main(argv):
         parser.error("--jobs takes a positive count")
     if args.list:
         return list_mutants(args)
-    return run(args)
+    # Stopped while the copy and its builds are made, a run says so and leaves nothing
+    # running (the mutant loop handles these signals itself, putting the copy back).
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, on_signal)
+    try:
+        return run(args)
+    except (KeyboardInterrupt, Interrupted) as stop:
+        say(f"interrupted ({stop or 'SIGINT'}) before the first mutant: no table written")
+        return 130
 
 
 if __name__ == "__main__":
