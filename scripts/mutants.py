@@ -1296,7 +1296,7 @@ class Table:
     def __init__(self, out, entries=None, meta=None):
         self.out = out
         self.entries = dict(entries or {})
-        self.meta = dict(meta or {})
+        self.meta = meta if meta is not None else {}  # the run adds its figures as it ends
 
     @staticmethod
     def load(path):
