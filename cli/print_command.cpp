@@ -16,6 +16,7 @@
 #include "cli/interrupts.h"
 #include "cli/printer_context.h"
 #include "cli/tool.h"
+#include "cli/via_wine.h"
 
 namespace tq33cli {
 namespace {
@@ -78,7 +79,6 @@ class Progress {
   bool shown_;
 };
 
-// Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
 // Asks the kernel to back the 2 MB-aligned part of a block with huge pages. The page image
 // and the surface are written whole for every page; in a process that prints one long
 // label, their first touch in 4 KB pages (some 5,000 faults for a 1 m label at 720 dpi)
@@ -90,6 +90,30 @@ void AdviseHugePages(void* start, size_t bytes) {
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
+// The job through the Windows driver under Wine: the pages rendered here go into the job,
+// and OUT receives what the driver's spooler received once the job has ended.
+int PrintViaWine(const PrintOptions& options, const PrinterContext& printer,
+                 std::vector<ImageSource>& images, Fit fit, const host::GrayImage& page,
+                 GrayPage* target) {
+  WineJob job(*options.shared.viaWine, tq33job::Command::kPrint, printer, options.shared);
+  {
+    Progress progress(images.size());
+    for (size_t i = 0; i < images.size(); ++i) {
+      progress.Page(i + 1);
+      RenderImage(images[i], fit, target);
+      StopWhenInterrupted();
+      job.AddPage(page);
+    }
+  }
+  const std::vector<std::string> differences = job.Run();
+  if (!differences.empty()) Fail(DescribeDifferences(job.Name(), differences));
+  OutputFile out(options.out);
+  job.WriteSpooled(&out);
+  out.Commit();
+  return kExitOk;
+}
+
+// Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
 int RunPrint(const PrintOptions& options) {
   if (options.out == "-" && isatty(STDOUT_FILENO)) {
     UsageError("standard output is a terminal: redirect it, or name a file with -o");
@@ -131,6 +155,8 @@ int RunPrint(const PrintOptions& options) {
       WarnOfCrop(options.images[i], sizes[i], page.width, page.height);
     }
   }
+
+  if (options.shared.viaWine) return PrintViaWine(options, printer, images, fit, page, &target);
 
   // Opened only now: nothing reaches a device or a pipe before the job can start.
   OutputFile out(options.out);
@@ -214,6 +240,19 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "output receives the bytes as the driver writes them. Settings the driver changes are\n"
       "named on standard error (--strict fails instead).\n"
       "\n"
+      "--via-wine 32|64 prints the same job through the shipped Windows driver of that width\n"
+      "under Wine. The tool still reads the options and the images, makes the settings record,\n"
+      "the installation and the printer's environment, and warns, as without it; the settings\n"
+      "record, the installation's files, the printer data and per-user record, the registry\n"
+      "options, locale and code page, the --max-bitmap limit and the page images go to the\n"
+      "DLL, and OUT receives the bytes its spooler received once the job has ended (a device\n"
+      "or a FIFO too). The job fails (status 1, OUT untouched) when the DLL refuses it, crashes\n"
+      "or answers differently from the Linux build: its default or merged settings, printer\n"
+      "data, page and bands, GDIINFO or DEVINFO. It needs what `make wine` builds, in the\n"
+      "tool's build tree or the one TQ33_WINE_BUILD names, and names what is missing; the\n"
+      "Wine prefix build/wine/prefix is made on first use and kept, and jobs on it run one\n"
+      "at a time.\n"
+      "\n"
       "Examples:\n"
       "  tq33 print label.png -o out.bin\n"
       "  tq33 print --plain --halftone threshold label.png -o /dev/usb/lp0\n"
@@ -221,7 +260,8 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "  tq33 print photo.png --fit contain --halftone diffusion -o out.bin\n"
       "  tq33 print a.png b.png --plain --copies 2 --orientation portrait -o out.bin\n"
       "  tq33 print label.pgm --paper \"laminated tape 24mm\" --length 500 --dpi 720 -o out.bin\n"
-      "  tq33 print label.png --set privMargin=40 --set dmCopies=3 -o out.bin\n");
+      "  tq33 print label.png --set privMargin=40 --set dmCopies=3 -o out.bin\n"
+      "  tq33 print label.png --dpi 720 --via-wine 64 -o windows.bin\n");
   command->callback([command, options, setRun] {
     FinishSharedOptions(*command, options->values, &options->shared);
     setRun([options] { return RunPrint(*options); });
