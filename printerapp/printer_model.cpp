@@ -19,24 +19,10 @@ constexpr int kHundredthsPerInch = 2540;
 constexpr LONG kMeasuredResolution = 360;
 constexpr char kMaker[] = "Tolvane";
 
-// A name's words as a PWG size name's middle part: lower-case letters and digits, every
-// other run of characters one '-', at most `length` characters; "medium" when nothing is
-// left.
+// A name's words as a PWG size name's middle part, at most `length` characters; "medium"
+// when nothing is left.
 std::string ShortName(std::string_view name, size_t length) {
-  std::string shortName;
-  bool gap = false;
-  for (char c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x80 && std::isalnum(u)) {
-      if (gap && !shortName.empty()) shortName += '-';
-      shortName += static_cast<char>(std::tolower(u));
-      gap = false;
-    } else {
-      gap = true;
-    }
-  }
-  if (shortName.size() > length) shortName.resize(length);
-  while (!shortName.empty() && shortName.back() == '-') shortName.pop_back();
+  std::string shortName = tq33cups::LowerCaseWords(name, length);
   return shortName.empty() ? "medium" : shortName;
 }
 
