@@ -79,7 +79,7 @@ TEST_F(AppTest, AnImagePrintsAsTheToolPrintsItToTheByte) {
   EXPECT_EQ(Print("photo.jpg", "image/jpeg"), Tool({"photo.jpg"}));
 }
 
-TEST_F(AppTest, RasterPrintsOnTheLoadedMediumWithTheJobsSettings) {
+TEST_F(AppTest, RasterPrintsOnTheLoadedTapeWithTheJobsSettings) {
   // A page of the loaded tape at 720 dpi along it, two copies, mirrored, neither cut.
   const auto bars = [](unsigned y) -> uint8_t { return y % 100 < 20 ? 0 : 0xFF; };
   ASSERT_TRUE(test::WriteRaster(dir_ / "tape.pwg", {PwgPage(24, 100, 360, 720, bars)}, true));
@@ -94,17 +94,6 @@ TEST_F(AppTest, RasterPrintsOnTheLoadedMediumWithTheJobsSettings) {
   EXPECT_FALSE(header.autoCut);
   EXPECT_FALSE(header.halfCut);
   EXPECT_EQ(tape.pages[0].labels[0].lines.size(), 2608u) << "92 mm of the 100 mm page at 720 dpi";
-
-  // The die-cut label loaded through IPP: the default follows, and a page prints 40 mm.
-  ASSERT_TRUE(app_.Set("tq33", std::string("media-ready=") + test::kDieCutLabel));
-  ipp_t* attributes = app_.Attributes("tq33");
-  EXPECT_EQ(Values(attributes, "media-default"), std::vector<std::string>{test::kDieCutLabel});
-  ippDelete(attributes);
-  ASSERT_TRUE(test::WriteRaster(dir_ / "label.pwg", {PwgPage(24, 40, 360, 360, bars)}, true));
-  const tq33stream::Stream label = test::ParsedStream(Print("label.pwg", "image/pwg-raster"));
-  ASSERT_EQ(label.pages.size(), 1u);
-  EXPECT_FALSE(label.pages[0].labels.at(0).header.special());
-  EXPECT_EQ(label.pages[0].labels[0].lines.size(), 496u) << "the die-cut label's printable length at 360 dpi";
 }
 
 TEST_F(AppTest, BadInputEndsItsJobWithAReasonAndTheServerGoesOn) {
@@ -159,6 +148,7 @@ TEST_F(AppTest, ADeviceThatFailsAWriteEndsTheJobWithItsCause) {
 }
 
 TEST_F(AppTest, ARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {
+  // The die-cut label loaded through IPP: the default follows it, and its page prints 40 mm.
   ASSERT_TRUE(app_.Set("tq33", std::string("media-ready=") + test::kDieCutLabel +
                                    " tq33-mirror-default=true print-content-optimize-default=photo"));
   app_.Stop(false);
@@ -175,6 +165,8 @@ TEST_F(AppTest, ARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {
   const tq33stream::Stream label = test::ParsedStream(Print("label.pwg", "image/pwg-raster"));
   ASSERT_EQ(label.pages.size(), 1u);
   EXPECT_TRUE(label.pages[0].labels.at(0).header.mirror);
+  EXPECT_FALSE(label.pages[0].labels[0].header.special());
+  EXPECT_EQ(label.pages[0].labels[0].lines.size(), 496u) << "the die-cut label's printable length at 360 dpi";
 }
 
 }  // namespace

@@ -240,46 +240,19 @@ std::string PrinterApp::Page(const std::string& path) const {
 std::string PrinterApp::Log() const { return ReadFile(directory_ + "/tmp/server.log"); }
 
 std::vector<std::string> Values(ipp_t* response, const char* name) {
-  std::vector<std::string> values;
   ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ZERO);
-  for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
-    char text[4096];
-    switch (ippGetValueTag(attribute)) {
-      case IPP_TAG_BEGIN_COLLECTION: {
-        std::string members;
-        ipp_t* collection = ippGetCollection(attribute, i);
-        for (ipp_attribute_t* member = ippFirstAttribute(collection); member; member = ippNextAttribute(collection)) {
-          ippAttributeString(member, text, sizeof(text));
-          members += std::string(members.empty() ? "" : " ") + ippGetName(member) + "=" + text;
-        }
-        values.push_back(members);
-        break;
-      }
-      case IPP_TAG_INTEGER: values.push_back(std::to_string(ippGetInteger(attribute, i))); break;
-      case IPP_TAG_ENUM: values.push_back(ippEnumString(name, ippGetInteger(attribute, i))); break;
-      case IPP_TAG_BOOLEAN: values.push_back(ippGetBoolean(attribute, i) ? "true" : "false"); break;
-      case IPP_TAG_RANGE: {
-        int upper = 0;
-        const int lower = ippGetRange(attribute, i, &upper);
-        values.push_back(std::to_string(lower) + "-" + std::to_string(upper));
-        break;
-      }
-      case IPP_TAG_RESOLUTION: {
-        int y = 0;
-        ipp_res_t units;
-        const int x = ippGetResolution(attribute, i, &y, &units);
-        values.push_back(std::to_string(x) + (x == y ? "" : "x" + std::to_string(y)) + "dpi");
-        break;
-      }
-      default:
-        if (ippGetCount(attribute) == 1) {
-          ippAttributeString(attribute, text, sizeof(text));
-          values.push_back(text);
-        } else {
-          const char* value = ippGetString(attribute, i, nullptr);
-          values.push_back(value ? value : "");
-        }
-        break;
+  if (!attribute) return {};
+  std::vector<char> text(ippAttributeString(attribute, nullptr, 0) + 1);
+  ippAttributeString(attribute, text.data(), text.size());
+  // libcups writes the values apart with commas, a collection as {member=value ...}.
+  std::vector<std::string> values(1);
+  int depth = 0;
+  for (const char* c = text.data(); *c; ++c) {
+    depth += *c == '{' ? 1 : *c == '}' ? -1 : 0;
+    if (*c == ',' && depth == 0 && ippGetCount(attribute) > 1) {
+      values.emplace_back();
+    } else if (!((*c == '{' && depth == 1) || (*c == '}' && depth == 0))) {
+      values.back() += *c;
     }
   }
   return values;
