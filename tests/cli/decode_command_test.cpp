@@ -54,9 +54,7 @@ TEST_F(DecodeTest, TrueAspectDrawsA720DpiLineHalfAsHighAsADotIsWide) {
   Gray page{cx, cy, std::vector<uint8_t>(size_t{cx} * cy, 255)};
   for (uint32_t i = 0; i < page.pixels.size(); i += 7) page.pixels[i] = 0;
   WritePgm(Path("high.pgm"), page);
-  Args print = {"print", "high.pgm", "-o", "high.bin"};
-  print.insert(print.end(), high.begin(), high.end());
-  ASSERT_EQ(Run(print).status, 0);
+  ASSERT_EQ(Run(Join({"print", "high.pgm", "-o", "high.bin"}, high)).status, 0);
   ASSERT_EQ(Run({"decode", "high.bin", "--png", "dots"}).status, 0);
   ASSERT_EQ(Run({"decode", "high.bin", "--png", "true", "--aspect", "true"}).status, 0);
   const Gray dots = ReadPngGray(Path("dots-1.png"));

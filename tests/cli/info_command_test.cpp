@@ -14,11 +14,6 @@
 namespace test {
 namespace {
 
-std::vector<uint8_t> RecordBytes(const SettingsRecord& record) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);
-  return std::vector<uint8_t>(bytes, bytes + sizeof(record));
-}
-
 using InfoTest = ToolTest;
 
 TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
@@ -91,8 +86,7 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
       {{"--set", "dmScale=50"}, "the driver changed dmScale from 50 to 100 (--set dmScale=50)"},
   };
   for (const auto& [options, warning] : changes) {
-    Args args = {"info", "--json"};
-    args.insert(args.end(), options.begin(), options.end());
+    Args args = Join({"info", "--json"}, options);
     ToolResult result = Run(args);
     EXPECT_EQ(result.status, 0) << warning;
     EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
@@ -116,11 +110,9 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   SettingsRecord record = FixedDefaults();
   record.dm.dmFields = 0;
   record.dm.dmOrientation = DMORIENT_PORTRAIT;
-  WriteBytes(Path("app.devmode"), RecordBytes(record));
+  WriteBytes(Path("app.devmode"), BytesOf(record));
   auto orientation = [&](const Args& options) {
-    Args args = {"info"};
-    args.insert(args.end(), options.begin(), options.end());
-    return RunJson(args)["settings"]["dmOrientation"].get<int>();
+    return RunJson(Join({"info"}, options))["settings"]["dmOrientation"].get<int>();
   };
   // Without its dmFields bit the record's orientation is not taken; --set adds the bit.
   EXPECT_EQ(orientation({"--devmode", "app.devmode"}), DMORIENT_LANDSCAPE);
@@ -161,9 +153,7 @@ TEST_F(InfoTest, TheApplicationsExchangeBlockAndRecordGetWhatTheyAskFor) {
       {{"--printer-data", "UseMonitor=@empty.bin"}, R"({"privUseMonitor": 1})"},
   };
   for (const auto& [options, fields] : cases) {
-    Args args = {"info"};
-    args.insert(args.end(), options.begin(), options.end());
-    const Json info = RunJson(args);
+    const Json info = RunJson(Join({"info"}, options));
     ExpectFields(info["settings"], fields);
     if (info["settings"]["xbRequest"] == XB_MEDIA_TYPE) {
       EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["xbPaperSize"]);
@@ -192,7 +182,7 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   SettingsRecord user = FixedDefaults();
   user.dm.dmPaperSize = 260;
   user.dm.dmPaperWidth = 120;
-  WriteBytes(Path("user.devmode"), RecordBytes(user));
+  WriteBytes(Path("user.devmode"), BytesOf(user));
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
   EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
@@ -200,7 +190,7 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   // prints on the paper size its settings name.
   user.priv.privMediaBase = 20;
   user.priv.privMediaId = 5;
-  WriteBytes(Path("user.devmode"), RecordBytes(user));
+  WriteBytes(Path("user.devmode"), BytesOf(user));
   fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(std::tuple(fallback["settings"]["dmPaperSize"], fallback["settings"]["privMediaBase"]),
             std::tuple(fallback["media"]["mrPaperSize"], 0));
@@ -238,7 +228,7 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
                 "cannot read model data file nowhere.model");
   // A field to set outside a short settings file names the file and its size.
-  const std::vector<uint8_t> whole = RecordBytes(FixedDefaults());
+  const std::vector<uint8_t> whole = BytesOf(FixedDefaults());
   WriteBytes(Path("short.devmode"), std::vector<uint8_t>(whole.begin(), whole.begin() + 100));
   ExpectFailure(Run({"info", "--devmode", "short.devmode", "--set", "privMargin=3"}), 1,
                 "privMargin lies outside the settings record from short.devmode (100 bytes)");

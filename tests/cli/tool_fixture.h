@@ -20,6 +20,12 @@ class ToolTest : public ::testing::Test {
  protected:
   ToolResult Run(const Args& args) { return RunTool(args, dir_.path()); }
 
+  // A command line: the command's words, then more.
+  static Args Join(Args args, const Args& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
   // Runs a command that must succeed with --json and returns its report.
   Json RunJson(Args args) {
     args.push_back("--json");
@@ -30,9 +36,7 @@ class ToolTest : public ::testing::Test {
 
   // The page in dots that print makes with these options: (cx, cy).
   std::pair<uint32_t, uint32_t> Page(const Args& options) {
-    Args args = {"info"};
-    args.insert(args.end(), options.begin(), options.end());
-    Json page = RunJson(args)["page"];
+    Json page = RunJson(Join({"info"}, options))["page"];
     return {page.value("cx", 0u), page.value("cy", 0u)};
   }
 

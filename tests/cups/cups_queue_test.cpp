@@ -194,10 +194,6 @@ TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
   // CUPS's own check of the printer's attributes passes.
   const test::ProcessResult checked = cupsd_.Ipptool("tq33", "get-printer-attributes.test");
@@ -305,10 +301,6 @@ TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
   }
   EXPECT_EQ(reached.size(), catalog.size());
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(CupsQueueTest, TheLongestLabelPrintsAt720DpiAndTheHalftoneFollowsTheContent) {
   // A page of 1 m of the 24 mm tape at 720 dpi along it, a bar at each end: every line of

@@ -65,8 +65,7 @@ TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
 TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   context_->printer = host::AddPrinter({});
   DEVHTINFO stored = {0x7, 16, 300, {.RedGamma = 20000}};
-  const auto* raw = reinterpret_cast<const uint8_t*>(&stored);
-  std::vector<uint8_t> bytes(raw, raw + sizeof(stored));
+  std::vector<uint8_t> bytes = test::BytesOf(stored);
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
   GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
   EXPECT_EQ(info.ulHTPatternSize, 5u) << "16 is beyond the engine's patterns";

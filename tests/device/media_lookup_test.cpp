@@ -45,8 +45,7 @@ class MediaLookup : public test::ContextTest {
     user.dm.dmPaperSize = paperSize;
     user.priv.privMediaBase = base;
     user.priv.privSignature = signature;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&user);
-    host::SetUserDevmode(printer_, std::vector<uint8_t>(bytes, bytes + sizeof(user)));
+    host::SetUserDevmode(printer_, test::BytesOf(user));
   }
 
   std::vector<MediaDefinition> definitions_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,13 +23,7 @@ struct EngineRecords {
   DEVINFO deviceInfo;
 };
 
-// Bytes of a record, as the spooler or a registry value holds it.
-template <typename Record>
-std::vector<uint8_t> BytesOf(const Record& record) {
-  std::vector<uint8_t> bytes(sizeof(record));
-  std::memcpy(bytes.data(), &record, sizeof(record));
-  return bytes;
-}
+using test::BytesOf;
 
 // The driver enabled on an installation, its DDI entries called directly.
 class DeviceContextTest : public test::EngineTest {
@@ -47,14 +42,16 @@ class DeviceContextTest : public test::EngineTest {
   }
   // DrvEnablePDEV for the printer with an application's device mode (or none); the engine
   // records land in records when given.
-  DeviceContext* Enable(const DEVMODEW* devmode = nullptr, EngineRecords* records = nullptr) {
+  DeviceContext* Enable(const DEVMODEW* devmode = nullptr, EngineRecords* records = nullptr,
+                        std::optional<HANDLE> on = std::nullopt) {
     EngineRecords local{};
     EngineRecords& out = records ? *records : local;
     HSURF patterns[3] = {static_cast<HSURF>(7), static_cast<HSURF>(7), static_cast<HSURF>(7)};
     std::u16string name = u"TQ-33";
     DHPDEV device = DrvEnablePDEV(const_cast<DEVMODEW*>(devmode), nullptr, 3, patterns,
                                   sizeof(GDIINFO), reinterpret_cast<ULONG*>(&out.gdiInfo),
-                                  sizeof(DEVINFO), &out.deviceInfo, {}, name.data(), printer());
+                                  sizeof(DEVINFO), &out.deviceInfo, {}, name.data(),
+                                  on.value_or(printer()));
     if (device) {
       for (HSURF pattern : patterns) EXPECT_EQ(pattern, HSURF{}) << "patterns are zeroed";
     }
@@ -135,15 +132,9 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
   host::PrinterSetup setup = installation_->Setup(u"probe succeeds");
   setup.driverProbeSucceeds = true;
   HANDLE misbehaving = host::AddPrinter(setup);
-  GDIINFO gdi{};
-  DEVINFO info{};
-  auto enableOn = [&](HANDLE printer) {
-    return DrvEnablePDEV(nullptr, nullptr, 0, nullptr, sizeof(gdi), reinterpret_cast<ULONG*>(&gdi),
-                         sizeof(info), &info, {}, nullptr, printer);
-  };
-  EXPECT_EQ(enableOn(misbehaving), nullptr);
+  EXPECT_EQ(Enable(nullptr, nullptr, misbehaving), nullptr);
   host::RemovePrinter(misbehaving);
-  EXPECT_EQ(enableOn(nullptr), nullptr) << "no printer";
+  EXPECT_EQ(Enable(nullptr, nullptr, HANDLE{}), nullptr) << "no printer";
   host::FailCall(host::Call::GetPrinterDriver, 1);
   EXPECT_EQ(Enable(), nullptr) << "a probe failing with another error than 122";
 }

@@ -1,4 +1,4 @@
-// The driver's front door: enable, query, disable, and the two entries that answer nothing.
+// The driver's front door: enable, query and disable.
 #include <set>
 
 #include "driver/ddi.h"
@@ -59,18 +59,6 @@ TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
     EXPECT_EQ(needed, c.needed);
     EXPECT_EQ(buffer, c.value);
   }
-}
-
-TEST_F(EntryTest, EscapeAndQueryFontAnswerNothing) {
-  DWORD code = QUERYESCSUPPORT;
-  SetLastError(55);
-  for (ULONG escape : {0u, 8u, 4116u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(DrvEscape(nullptr, escape, sizeof(code), &code, 0, nullptr), 0u);
-  }
-  EXPECT_EQ(GetLastError(), 55u);
-  ULONG_PTR id = 0;
-  EXPECT_EQ(DrvQueryFont(nullptr, 0, 1, &id), nullptr);
-  EXPECT_EQ(DrvQueryFont(nullptr, 0, 0xFFFF, nullptr), nullptr);
 }
 
 TEST_F(EntryTest, DisableReleasesEveryCachedFontEntry) {

@@ -61,7 +61,11 @@ class EpsEscapeTest : public HostTest {
 };
 
 TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
-  for (DWORD code : {8u, 4116u, 0x10008u}) EXPECT_EQ(Escape(QUERYESCSUPPORT, &code, 4), 1u);
+  for (DWORD code : {8u, 4116u, 0x10008u}) {
+    EXPECT_EQ(Escape(QUERYESCSUPPORT, &code, 4), 1u);
+    // The other escape entry answers nothing, not even the query.
+    EXPECT_EQ(DrvEscape(nullptr, QUERYESCSUPPORT, 4, &code, 0, nullptr), 0u);
+  }
   const DWORD other = 4115;
   EXPECT_EQ(std::tuple(Escape(QUERYESCSUPPORT, &other, 4), Escape(QUERYESCSUPPORT, nullptr, 4),
                        Escape(QUERYESCSUPPORT, "\x08", 1), Escape(4117, &other, 4), GetLastError()),

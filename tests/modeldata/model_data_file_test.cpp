@@ -5,16 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
-
-#include "tests/support/engine_fixture.h"
 
 namespace {
-
-std::string ReadData(const char* name) {
-  const std::vector<uint8_t> bytes = test::SourceFile(std::string("data/") + name);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 BOOL Parse(const std::string& text, ModelDataFile* file, ModelDataError* error = nullptr) {
   return ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), file,
@@ -43,37 +35,8 @@ std::string Tape(int code, int tenths, int dots, int multiple = 0) {
          "\nmultiple = " + std::to_string(multiple) + "\n";
 }
 
-std::u16string Name(const WCHAR* field, size_t units) {
-  std::u16string name;
-  for (size_t i = 0; i < units && field[i]; ++i) name += field[i];
-  return name;
-}
-
-// The model's defaults and its special tape are read back in ModelDataLibraryTest and by
-// the tool's info and media reports.
-TEST(ModelDataFileTest, TheShippedFilesParseAndTheTq33KeepsTheMediaLayout) {
-  ModelDataFile file;
-  ModelDataError error;
-  ASSERT_TRUE(Parse(ReadData("tq21.model"), &file, &error)) << error.Describe();
-  EXPECT_EQ(file.models[0].record.moType, '1');
-  ASSERT_TRUE(Parse(ReadData("tq33.model"), &file, &error)) << error.Describe();
-  ASSERT_EQ(file.models.size(), 1u);
-  EXPECT_EQ(FindModelData(&file, 1)->record.moType, '0');
-  const std::vector<MediaListEntry>& media = file.models[0].media;
-  ASSERT_GE(media.size(), 8u) << "the best-fit search starts at the eighth record";
-  std::set<int> multiples;
-  for (size_t i = 0; i < media.size(); ++i) {
-    const MediaListEntry& e = media[i];
-    SCOPED_TRACE(i);
-    EXPECT_FALSE(Name(e.meName, 64).empty());
-    EXPECT_LE(e.mePrintWidthDots, 384);
-    EXPECT_TRUE(i >= 8 || e.meLength == 0) << "the first eight are continuous tapes";
-    // The parser holds each multiple to its base; the file must have all three.
-    if (e.meWidthMultiple) multiples.insert(e.meWidthMultiple);
-  }
-  EXPECT_EQ(multiples, (std::set<int>{1, 2, 3}));
-}
-
+// (The shipped files are parsed by every engine test and the tool's media report; the media
+// they hold are pinned by the catalog's tests and each printed through the queue.)
 TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroElsewhere) {
   // Windows line ends, a byte-order mark, comments, escapes, hexadecimal and non-ASCII.
   std::string text =

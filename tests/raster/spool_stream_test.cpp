@@ -16,9 +16,8 @@ TEST_F(SpoolStreamTest, AShortWriteLatchesForGoodAndLaterWritesNeverReachTheSpoo
   EXPECT_EQ(host::WriteCalls(printer_), 0u);
   host::ShortWriteAt(printer_, 1, 4);
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 6));
-  EXPECT_TRUE(context_->jobFlags & JF_OUTPUT_FAILED);
-  EXPECT_EQ(context_->spoolFailed, 1u);
-  EXPECT_EQ(Spooled(), (Bytes{1, 2, 3, 4}));  // nothing is resent
+  EXPECT_EQ(std::tuple(context_->jobFlags & JF_OUTPUT_FAILED, +context_->spoolFailed, Spooled()),
+            std::tuple(DWORD{JF_OUTPUT_FAILED}, 1u, Bytes{1, 2, 3, 4}));  // nothing is resent
   SpoolReset(context_.get());
   EXPECT_EQ(context_->spoolFailed, 0u);
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 6));
@@ -30,8 +29,7 @@ TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {
   context_->spoolBuffer[0] = 0xAA;
   context_->spoolCount = 1;
   SpoolEndOfJob(context_.get());
-  EXPECT_EQ(Spooled(), (Bytes{0xAA, 0x1B, 0x65}));
-  EXPECT_EQ(context_->spoolCount, 0u);
+  EXPECT_EQ(std::tuple(Spooled(), +context_->spoolCount), std::tuple(Bytes{0xAA, 0x1B, 0x65}, 0u));
 
   host::ClearSpooled(printer_);
   context_->spoolCount = kSpoolBufferSize + 1;  // a damaged count is refused, never sent

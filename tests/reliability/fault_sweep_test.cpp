@@ -217,7 +217,6 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
                               << " but the output changed";
       const auto parsed = tq33stream::ParseStream(spooled.data(), spooled.size());
       EXPECT_TRUE(parsed.ok) << point << ": " << parsed.error;
-      changedOutputs_.insert(point.substr(0, point.find(' ')));
       return;
     }
     const RunStep& failed = run.steps[run.failedStep];
@@ -228,7 +227,6 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
       EXPECT_EQ(failed.struckAtLastBand, failed.struckBefore)
           << point << ": struck in a band call that went on; " << failed.status.Describe();
     }
-    ++reported_[failed.status.call];
 
     // Up to the failure: a prefix of the fault-free output.
     const size_t kept = failed.spooledAfter;
@@ -255,14 +253,11 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
   std::vector<size_t> partsAtCall_;    // fallible call (1 = the first) -> parts printed by then
   std::array<uint64_t, kCallKinds> cleanCounts_{};
   uint64_t cleanTotal_ = 0;
-  std::map<std::string, int> reported_;  // failing DDI call -> points it reported
-  std::set<std::string> changedOutputs_;  // call kinds absorbed with a different output
 };
 
 TEST_P(FaultSweepTest, EveryFallibleCallFailingInTurnIsReportedLeakFreeWithAPrefixOfTheOutput) {
   int points = 0;
   int absorbed = 0;
-  std::map<std::string, int> absorbedKinds;
   std::set<std::string> failedSites;
   for (size_t kind = 0; kind < kCallKinds; ++kind) {
     const auto call = static_cast<host::Call>(kind);
@@ -282,22 +277,13 @@ TEST_P(FaultSweepTest, EveryFallibleCallFailingInTurnIsReportedLeakFreeWithAPref
       CheckPoint(run, clean, struck, point,
                  IsConfigurationRead(call) || call == host::Call::EngCreateBitmap,
                  call == host::Call::WritePrinter);
-      if (!run.failed) {
-        ++absorbed;
-        ++absorbedKinds[host::CallName(call)];
-      }
+      absorbed += !run.failed;
       ++points;
       if (HasFatalFailure()) return;
     }
   }
   std::cout << GetParam().name << ": " << cleanTotal_ << " fallible calls from " << points
-            << " places, each failed once; " << absorbed << " absorbed (";
-  for (const auto& [kind, count] : absorbedKinds) std::cout << kind << ' ' << count << ' ';
-  std::cout << "; output changed by:";
-  for (const std::string& kind : changedOutputs_) std::cout << ' ' << kind;
-  std::cout << "); reported by";
-  for (const auto& [call, count] : reported_) std::cout << ' ' << call << " " << count;
-  std::cout << '\n';
+            << " places, each failed once; " << absorbed << " absorbed\n";
 }
 
 TEST_P(FaultSweepTest, EveryWriteRefusedOrCutShortEndsTheDocumentWithAPrefixOfTheOutput) {

@@ -77,10 +77,9 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   scratch_.dm.dmPaperSize = 282;
   Apply();
   Answer();
-  EXPECT_EQ(a.xbRequest, XB_ECHO);
-  EXPECT_EQ(a.xbReport, 0x6F);
-  EXPECT_EQ(a.xbPaperSize, 262) << "the base code of the double tape";
-  EXPECT_EQ(DWORD{a.xbOptions}, 0x201u);
+  // The paper size is the base code of the double tape.
+  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}),
+            std::tuple(XB_ECHO, 0x6F, 262, 0x201u));
 
   Ask(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
   scratch_.priv.xbWidthMultiple = 1;
@@ -89,10 +88,9 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   result_.priv.privMediaKind = 1;
   result_.priv.privLengthDots = 900;
   Answer();
-  EXPECT_EQ(a.xbRequest, XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
-  EXPECT_EQ(a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut, 0);
-  EXPECT_EQ(a.privMirror, 1);
-  EXPECT_EQ(DWORD{a.xbLength}, 900u);
+  EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut +
+                                         a.privHalfCut, +a.privMirror, DWORD{a.xbLength}),
+            std::tuple(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS, 0, 1, 900u));
   // A die-cut label's own length is not replaced by the requested one.
   scratch_.dm.dmPaperSize = 300;
   result_.priv.xbLength = 777;

@@ -119,10 +119,8 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   SettingsRecord user = test::FixedDefaults();
   user.dm.dmPaperSize = 260;
   user.priv.privMediaKind = 1;
-  std::vector<uint8_t> bytes(sizeof(user));
-  std::memcpy(bytes.data(), &user, sizeof(user));
   printer_ = host::AddPrinter({});
-  host::SetUserDevmode(printer_, bytes);
+  host::SetUserDevmode(printer_, test::BytesOf(user));
   Select(555);
   // The kind and the looked-up position from the stored base.
   EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind,
@@ -137,8 +135,7 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
        {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
     user.priv.privMediaBase = base;
     user.priv.privMediaId = id;
-    std::memcpy(bytes.data(), &user, sizeof(user));
-    host::SetUserDevmode(printer_, bytes);
+    host::SetUserDevmode(printer_, test::BytesOf(user));
     scratch_ = test::FixedDefaults();
     result_.dm.dmPaperSize = 123;
     Select(555);

@@ -40,9 +40,7 @@ void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {
   options.optMask = DOM_USE_MONITOR | (retain ? DOM_OPT20000 : 0);
   options.optUseMonitor = useMonitor;
   options.optOpt20000 = retain;
-  Bytes bytes(sizeof(options));
-  std::memcpy(bytes.data(), &options, sizeof(options));
-  host::SetPrinterDataBinary(installation_->printer(), u"RegDefaultOptions", bytes);
+  host::SetPrinterDataBinary(installation_->printer(), u"RegDefaultOptions", BytesOf(options));
 }
 
 std::unique_ptr<host::EngineSession> EngineTest::Open(const host::SessionOptions& options) {
