@@ -4,8 +4,8 @@
 // fail it in words.
 //
 // Wine runs only where `make wine` has made its build and prefix; elsewhere those tests are
-// skipped. A sample of jobs runs here; with TQ33_VIA_WINE_ALL=1 (`make wine`) a seeded
-// random sample of option combinations runs as well. (`make wine`
+// skipped. A sample of jobs runs here; with TQ33_VIA_WINE_ALL=1 (`make wine`) the label
+// documents and a seeded random sample of option combinations run as well. (`make wine`
 // also repeats every print and info of the tool's tests through both DLLs: see
 // RunTool in tests/support/tool_runner.cpp.)
 #include <gtest/gtest.h>
@@ -108,12 +108,14 @@ TEST_F(ViaWineTest, ASampleOfJobsGivesTheLinuxBytesThroughBothDlls) {
   job.insert(job.end(), {"--printer-data", "FreeMem=2000", "--registry-options", "options.bin",
                          "--codepage", "1250", "--measure", "1"});
   WritePgm(Path("wide.pgm"), {2000, 300, std::vector<uint8_t>(600000, 90)});
-  ExpectTheSameThroughBothDlls(Join(
-      {"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000", "-o", "across.bin"},
-      job));
+  Args print = {"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000",
+                "-o",    "across.bin"};
+  print.insert(print.end(), job.begin(), job.end());
+  ExpectTheSameThroughBothDlls(print);
   // The records of a context whose resource library forbids 720 dpi, with the warning.
-  ExpectTheSameThroughBothDlls(Join(
-      {"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"}, job));
+  Args info = {"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"};
+  info.insert(info.end(), job.begin(), job.end());
+  ExpectTheSameThroughBothDlls(info);
 }
 
 TEST_F(ViaWineTest, WhatTheWindowsSideLacksIsNamed) {
@@ -148,11 +150,47 @@ TEST_F(ViaWineTest, ADllThatRefusesTheJobAndAnEngineNotOursFailItInWords) {
   EXPECT_FALSE(fs::exists(Path("out.bin")));
 }
 
-// A seeded random sample of the tool's options, on the media the installation lists. (The
-// label documents go through both DLLs in `make wine` itself.) Run by `make wine`.
-TEST_F(ViaWineTest, ARandomSampleOfOptionsGivesTheLinuxBytes) {
+// The label documents of the reliability tests and of `make wine` that one settings record
+// can print, and the banded document of the driver's tests, as command lines; then a
+// seeded random sample of the tool's options. Run by `make wine`.
+TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
   if (!std::getenv("TQ33_VIA_WINE_ALL")) GTEST_SKIP() << "run by `make wine`";
   if (const std::string missing = MissingWine(); !missing.empty()) GTEST_SKIP() << missing;
+  std::vector<Args> documents;
+  for (const char* halftone : {"threshold", "ordered", "diffusion"}) {
+    for (const char* orientation : {"portrait", "landscape"}) {
+      for (const char* dpi : {"360", "720"})
+        documents.push_back({"--halftone", halftone, "--orientation", orientation, "--dpi", dpi});
+    }
+  }
+  documents.push_back({"--paper", "280", "--pages", "2"});
+  documents.push_back({"--paper", "362", "--halftone", "diffusion"});
+  documents.push_back({"--paper", "317"});
+  documents.push_back(
+      {"--halftone", "diffusion", "--length", "600", "--max-bitmap", "24576", "--pages", "2"});
+  documents.push_back({"--copies", "3"});
+  documents.push_back({"--set", "privOpt20000=1", "--pages", "2"});
+  documents.push_back({"--set", "privOpt20000=1", "--set", "privOpt40000=1", "--pages", "2"});
+  int seed = 0;
+  for (Args options : documents) {
+    int pages = 1;
+    if (options.size() >= 2 && options[options.size() - 2] == "--pages") {
+      pages = std::stoi(options.back());
+      options.resize(options.size() - 2);
+    }
+    options.insert(options.begin(), {"--plain", "--paper", "262", "--length", "250"});
+    Args print = {"print", "-o", "document.bin"};
+    print.insert(print.end(), options.begin(), options.end());
+    for (int page = 0; page < pages; ++page) print.push_back(DocumentPage(options, seed++));
+    ExpectTheSameThroughBothDlls(print);
+  }
+  // The driver's banded document: three pages in bands of a third of the page each.
+  auto [cx, cy] = Page({});
+  ExpectTheSameThroughBothDlls({"print", DocumentPage({}, 0), DocumentPage({}, 1),
+                                DocumentPage({}, 2), "--max-bitmap",
+                                std::to_string(uint64_t{cx} * cy / 3), "-o", "banded.bin"});
+
+  // Options drawn from the tool's option space, on media the installation lists.
   std::vector<std::string> media;
   const Json listed = RunJson({"media"});
   for (const Json& medium : listed["media"]) media.push_back(medium["mrPaperSize"].dump());
@@ -194,14 +232,17 @@ TEST_F(ViaWineTest, ARandomSampleOfOptionsGivesTheLinuxBytes) {
     if (chance(15))
       options.insert(options.end(),
                      {"--printer-data", "FreeMem=" + std::to_string(random() % 4000)});
+    Args info = {"info"};
+    info.insert(info.end(), options.begin(), options.end());
     ToolResult described;
     {
       ScopedVariable none("TQ33_VIA_WINE", "");
-      described = Run(Join({"info"}, options));
+      described = Run(info);
     }
     if (described.status != 0) continue;  // settings that leave no page
     auto [width, height] = Page(options);
-    Args print = Join({"print", "-o", "sample.bin"}, options);
+    Args print = {"print", "-o", "sample.bin"};
+    print.insert(print.end(), options.begin(), options.end());
     const int pages = 1 + static_cast<int>(random() % 3);
     for (int page = 0; page < pages; ++page) {
       // The page itself, or an image of another size cropped or fitted onto it.
