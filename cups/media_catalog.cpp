@@ -12,9 +12,9 @@
 #include <set>
 #include <tuple>
 
+#include "context/settings_record.h"
 #include "device/media_definitions.h"
 #include "host/host.h"
-#include "settings/settings_record.h"
 
 namespace tq33cups {
 namespace {
