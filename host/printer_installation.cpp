@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,12 @@ std::string PrinterInstallation::LoadedDriverLibrary() {
   std::error_code code;
   fs::path path = fs::canonical(info.dli_fname, code);
   return code ? std::string(info.dli_fname) : path.string();
+}
+
+std::string PrinterInstallation::LoadedModelDataLibrary() {
+  const std::string driverLibrary = LoadedDriverLibrary();
+  if (driverLibrary.empty()) return {};
+  return (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
 }
 
 std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const InstallationFiles& files,
@@ -138,7 +145,7 @@ bool PrinterInstallation::PutFile(std::u16string_view windowsPath,
                                   const std::vector<uint8_t>& bytes, std::string* error) {
   std::string path = HostPath(windowsPath);
   if (!inMemory_) return WriteBytes(path, bytes, error);
-  memoryFiles_.push_back(path);
+  Remember(path);
   SetMemoryFile(std::move(path), bytes);
   return true;
 }
@@ -147,9 +154,15 @@ bool PrinterInstallation::PutLibrary(const std::string& target, std::u16string_v
                                      std::string* error) {
   std::string path = HostPath(windowsPath);
   if (!inMemory_) return Link(target, path, error);
-  memoryFiles_.push_back(path);
+  Remember(path);
   SetMemoryLibrary(std::move(path), target);
   return true;
+}
+
+void PrinterInstallation::Remember(const std::string& hostPath) {
+  // A file replaced again and again (a fuzzer's input) is still one file to remove.
+  if (std::find(memoryFiles_.begin(), memoryFiles_.end(), hostPath) == memoryFiles_.end())
+    memoryFiles_.push_back(hostPath);
 }
 
 PrinterSetup PrinterInstallation::Setup(const std::u16string& name) const {

@@ -80,8 +80,10 @@ class PrinterInstallation {
   std::optional<std::vector<uint8_t>> ReadFile(std::u16string_view windowsPath) const;
   bool HasFile(std::u16string_view windowsPath) const;
 
-  // The host path of the driver library this process has loaded.
+  // The host path of the driver library this process has loaded, and of the model-data
+  // library an installation links beside it by default.
   static std::string LoadedDriverLibrary();
+  static std::string LoadedModelDataLibrary();
 
  private:
   PrinterInstallation() = default;
@@ -89,6 +91,8 @@ class PrinterInstallation {
   bool PutFile(std::u16string_view windowsPath, const std::vector<uint8_t>& bytes,
                std::string* error);
   bool PutLibrary(const std::string& target, std::u16string_view windowsPath, std::string* error);
+  // Notes a host path set in memory, once, for the destructor to remove.
+  void Remember(const std::string& hostPath);
 
   std::string root_;
   bool ownsRoot_ = false;
