@@ -1,10 +1,24 @@
 // Private heaps, global and local memory: blocks come from the C heap (so that the
 // sanitizers see every overrun) and are tracked, so that a heap's destruction frees what is
 // left in it and the tests can count what is still alive.
+//
+// Large blocks freed while KeepLargeBlocks is on are kept, poisoned for the address
+// sanitizer, and handed out again to a later request that does not ask for zeros: a
+// process printing page after page then writes its page images into memory it already
+// has, instead of the C heap mapping fresh pages that the kernel must fault in and clear.
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
+
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#endif
 
 #include "host/host_internal.h"
 
@@ -50,10 +64,73 @@ Heap* FindHeap(HANDLE handle) {
   return it == HeapList().end() ? nullptr : it->first;
 }
 
+// Blocks at least this large are kept when freed (while keeping is on), at most
+// kKeptBlocks of them, the oldest given back first; a kept block serves a request of at
+// least half its size.
+constexpr size_t kLargeBlockBytes = size_t{256} << 10;
+constexpr size_t kKeptBlocks = 4;
+
+struct KeptBlock {
+  void* block;
+  size_t bytes;
+};
+
+struct KeptBlocks {
+  std::mutex lock;
+  bool keep = false;
+  std::deque<KeptBlock> blocks;  // oldest first
+};
+
+// Never destroyed: the leak checker runs after static destructors, and must still find
+// the kept blocks referenced.
+KeptBlocks& Kept() {
+  static KeptBlocks* kept = new KeptBlocks;
+  return *kept;
+}
+
+// A kept block that holds bytes, taken out of the store, or null.
+void* TakeKept(size_t bytes) {
+  KeptBlocks& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  auto best = kept.blocks.end();
+  for (auto it = kept.blocks.begin(); it != kept.blocks.end(); ++it) {
+    if (it->bytes >= bytes && it->bytes / 2 <= bytes &&
+        (best == kept.blocks.end() || it->bytes < best->bytes))
+      best = it;
+  }
+  if (best == kept.blocks.end()) return nullptr;
+  void* block = best->block;
+  kept.blocks.erase(best);
+  // What lies past the request stays poisoned: a read beyond it is still reported.
+  ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+  return block;
+}
+
 // malloc of 0 bytes may return null; a zero-size block is still a block.
 void* TakeBytes(size_t bytes, bool zero) {
   size_t size = bytes == 0 ? 1 : bytes;
+  if (!zero && size >= kLargeBlockBytes) {
+    if (void* block = TakeKept(size)) return block;
+  }
   return zero ? std::calloc(1, size) : std::malloc(size);
+}
+
+// Frees a block of bytes, or keeps it.
+void GiveBytes(void* block, size_t bytes) {
+  if (bytes >= kLargeBlockBytes) {
+    KeptBlocks& kept = Kept();
+    std::unique_lock guard(kept.lock);
+    if (kept.keep) {
+      ASAN_POISON_MEMORY_REGION(block, bytes);
+      kept.blocks.push_back({block, bytes});
+      if (kept.blocks.size() <= kKeptBlocks) return;
+      block = kept.blocks.front().block;
+      bytes = kept.blocks.front().bytes;
+      kept.blocks.pop_front();
+      ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+    }
+  }
+  std::free(block);
 }
 
 HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T bytes,
@@ -96,13 +173,31 @@ HANDLE TableFree(BlockTable& table, Live kind, HANDLE block) {
     bytes = it->second;
     table.blocks.erase(it);
   }
-  std::free(block);
+  GiveBytes(block, bytes);
   host::internal::CountDown(kind);
   host::internal::BytesGiven(bytes);
   return nullptr;
 }
 
 }  // namespace
+
+namespace host {
+
+void KeepLargeBlocks(bool keep) {
+  KeptBlocks& kept = Kept();
+  std::deque<KeptBlock> released;
+  {
+    std::lock_guard guard(kept.lock);
+    kept.keep = keep;
+    if (!keep) released.swap(kept.blocks);
+  }
+  for (const KeptBlock& block : released) {
+    ASAN_UNPOISON_MEMORY_REGION(block.block, block.bytes);
+    std::free(block.block);
+  }
+}
+
+}  // namespace host
 
 extern "C" {
 
@@ -137,7 +232,7 @@ BOOL WINAPI HeapDestroy(HANDLE handle) {
     HeapList().erase(heap);
   }
   for (auto& [block, bytes] : heap->blocks) {
-    std::free(block);
+    GiveBytes(block, bytes);
     host::internal::CountDown(Live::HeapBlocks);
     host::internal::BytesGiven(bytes);
   }
@@ -189,7 +284,7 @@ BOOL WINAPI HeapFree(HANDLE handle, DWORD flags, LPVOID block) {
     bytes = it->second;
     heap->blocks.erase(it);
   }
-  std::free(block);
+  GiveBytes(block, bytes);
   host::internal::CountDown(Live::HeapBlocks);
   host::internal::BytesGiven(bytes);
   return TRUE;
