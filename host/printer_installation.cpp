@@ -117,6 +117,7 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
     if (modelLibrary.empty())
       modelLibrary = (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
     if (!it.PutLibrary(modelLibrary, kModelLibraryPath, error)) return nullptr;
+    it.modelDataLibrary_ = modelLibrary;
   }
   if (files.modelData && !it.PutFile(kDataFilePath, *files.modelData, error)) return nullptr;
   if (files.mediaDefinitions && !it.PutFile(kMediaFilePath, *files.mediaDefinitions, error))

@@ -70,6 +70,8 @@ class PrinterInstallation {
   PrinterSetup Setup(const std::u16string& name) const;
 
   const std::string& root() const { return root_; }
+  // The host path of the model-data library installed; empty when none is.
+  const std::string& modelDataLibrary() const { return modelDataLibrary_; }
   // The host path of a Windows path of this installation.
   std::string HostPath(std::u16string_view windowsPath) const;
 
@@ -95,6 +97,7 @@ class PrinterInstallation {
   void Remember(const std::string& hostPath);
 
   std::string root_;
+  std::string modelDataLibrary_;
   bool ownsRoot_ = false;
   bool inMemory_ = false;
   std::vector<std::string> memoryFiles_;  // host paths set in memory, removed with it
