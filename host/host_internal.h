@@ -43,6 +43,12 @@ enum class Live { Heaps, HeapBlocks, GlobalBlocks, LocalBlocks, Locks, Modules, 
 void CountUp(Live kind);
 void CountDown(Live kind);
 
+// Memory of the host's blocks and the engine's bitmaps: of a megabyte and more, mapped on
+// huge-page boundaries (host/kernel_memory.cpp); zeroed when asked. Null when none can be
+// had. GiveMemory takes back what TakeMemory gave.
+void* TakeMemory(size_t bytes, bool zero);
+void GiveMemory(void* block);
+
 // Bytes held in heap, global and local blocks.
 void BytesTaken(uint64_t bytes);
 void BytesGiven(uint64_t bytes);

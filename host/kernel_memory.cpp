@@ -2,10 +2,19 @@
 // sanitizers see every overrun) and are tracked, so that a heap's destruction frees what is
 // left in it and the tests can count what is still alive.
 //
+// Blocks of a megabyte and more (a page image, a page's stream; the engine's bitmaps take
+// the same road) are mapped from the system on 2 MB boundaries and advised to be backed by
+// huge pages: a page is written whole, and the kernel faulting in and clearing its 4 KB
+// pages one by one cost more than converting it. Under the address sanitizer they come from
+// the C heap like every other block, so that it sees their overruns.
+//
 // Large blocks freed while KeepLargeBlocks is on are kept, poisoned for the address
 // sanitizer, and handed out again to a later request that does not ask for zeros: a
 // process printing page after page then writes its page images into memory it already
 // has, instead of the C heap mapping fresh pages that the kernel must fault in and clear.
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -21,6 +30,14 @@
 #endif
 
 #include "host/host_internal.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TQ33_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TQ33_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 using host::Call;
 using host::internal::Live;
@@ -62,6 +79,47 @@ Heap* FindHeap(HANDLE handle) {
   std::lock_guard guard(HeapListLock());
   auto it = HeapList().find(static_cast<Heap*>(handle));
   return it == HeapList().end() ? nullptr : it->first;
+}
+
+#if defined(TQ33_ADDRESS_SANITIZER)
+constexpr bool kMapsHugeBlocks = false;
+#else
+constexpr bool kMapsHugeBlocks = true;
+#endif
+constexpr size_t kHugeBlockBytes = size_t{1} << 20;
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+// The blocks mapped from the system, by address, with the extent mapped.
+struct HugeBlocks {
+  std::mutex lock;
+  std::unordered_map<void*, size_t> extents;
+};
+
+HugeBlocks& Huge() {
+  static HugeBlocks* blocks = new HugeBlocks;  // never destroyed: blocks outlive statics
+  return *blocks;
+}
+
+// A zeroed block of bytes on a 2 MB boundary, in whole 2 MB, advised to be backed by huge
+// pages (advice only: nothing fails without them). Null when the system refuses.
+void* MapHugeBlock(size_t bytes) {
+  const size_t extent = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  // A huge page more than needed, then the ends beyond the boundaries given back.
+  void* mapped = mmap(nullptr, extent + kHugePageBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(uintptr_t{kHugePageBytes} - 1);
+  const uintptr_t end = start + extent + kHugePageBytes;
+  if (aligned > start) munmap(mapped, aligned - start);
+  if (end > aligned + extent)
+    munmap(reinterpret_cast<void*>(aligned + extent), end - aligned - extent);
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, extent, MADV_HUGEPAGE);
+  HugeBlocks& huge = Huge();
+  std::lock_guard guard(huge.lock);
+  huge.extents.emplace(block, extent);
+  return block;
 }
 
 // Blocks at least this large are kept when freed (while keeping is on), at most
@@ -112,7 +170,7 @@ void* TakeBytes(size_t bytes, bool zero) {
   if (!zero && size >= kLargeBlockBytes) {
     if (void* block = TakeKept(size)) return block;
   }
-  return zero ? std::calloc(1, size) : std::malloc(size);
+  return host::internal::TakeMemory(size, zero);
 }
 
 // Frees a block of bytes, or keeps it.
@@ -130,7 +188,7 @@ void GiveBytes(void* block, size_t bytes) {
       ASAN_UNPOISON_MEMORY_REGION(block, bytes);
     }
   }
-  std::free(block);
+  host::internal::GiveMemory(block);
 }
 
 HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T bytes,
@@ -193,10 +251,36 @@ void KeepLargeBlocks(bool keep) {
   }
   for (const KeptBlock& block : released) {
     ASAN_UNPOISON_MEMORY_REGION(block.block, block.bytes);
-    std::free(block.block);
+    internal::GiveMemory(block.block);
   }
 }
 
+namespace internal {
+
+void* TakeMemory(size_t bytes, bool zero) {
+  if (kMapsHugeBlocks && bytes >= kHugeBlockBytes) {
+    if (void* block = MapHugeBlock(bytes)) return block;
+  }
+  return zero ? std::calloc(1, bytes) : std::malloc(bytes);
+}
+
+void GiveMemory(void* block) {
+  if (kMapsHugeBlocks && block) {
+    HugeBlocks& huge = Huge();
+    std::unique_lock guard(huge.lock);
+    auto it = huge.extents.find(block);
+    if (it != huge.extents.end()) {
+      const size_t extent = it->second;
+      huge.extents.erase(it);
+      guard.unlock();
+      munmap(block, extent);
+      return;
+    }
+  }
+  std::free(block);
+}
+
+}  // namespace internal
 }  // namespace host
 
 extern "C" {
