@@ -8,6 +8,7 @@
 #include "cli/printer_context.h"
 #include "cli/record_fields.h"
 #include "cli/tool.h"
+#include "cli/via_wine.h"
 #include "driver/surface.h"
 
 namespace tq33cli {
@@ -74,8 +75,8 @@ std::string HalftoneName(BYTE mode) {
 }
 
 // The report's opening lines: the job the context prints, in words.
-std::string Summary(const PrinterContext& printer, const SelectedMedium& medium, const Json& page) {
-  const SettingsRecord& settings = printer.context()->settings;
+std::string Summary(const ContextAnswers& answers, const SelectedMedium& medium, const Json& page) {
+  const SettingsRecord& settings = answers.context->settings;
   std::string text = "Medium: ";
   if (medium.record) {
     text += "\"" + medium.name + "\" (" + std::to_string(medium.code) + "), " +
@@ -83,7 +84,7 @@ std::string Summary(const PrinterContext& printer, const SelectedMedium& medium,
   } else {
     text += "none of the media table";
   }
-  const GDIINFO& gdi = printer.session().gdiInfo();
+  const GDIINFO& gdi = answers.gdiInfo;
   // The GDIINFO sizes are negative micrometres; in tenths of a millimetre, rounded.
   auto tenths = [](ULONG size) { return (50 - int64_t{static_cast<LONG>(size)}) / 100; };
   text += "\nPage: " + MillimetreFigure(tenths(gdi.ulHorzSize)) + " x " +
@@ -106,7 +107,19 @@ std::string Summary(const PrinterContext& printer, const SelectedMedium& medium,
 int RunInfo(const InfoOptions& options) {
   PrinterContext printer(options.shared);
   printer.WarnOfChanges(options.shared.strict);
-  const DeviceContext* context = printer.context();
+  ContextAnswers answers{printer.context(), printer.session().gdiInfo(),
+                         printer.session().deviceInfo()};
+  // Through the Windows driver, the report is of what it answered, and what it answered
+  // differently is named after it.
+  std::unique_ptr<WineJob> job;
+  std::vector<std::string> differences;
+  if (options.shared.viaWine) {
+    job = std::make_unique<WineJob>(*options.shared.viaWine, tq33job::Command::kInfo, printer,
+                                    options.shared);
+    differences = job->Run();
+    answers = job->Answers();
+  }
+  const DeviceContext* context = answers.context;
   const bool forText = !options.json;
   const SelectedMedium selected = SelectMedium(*context, printer.printer());
 
@@ -115,8 +128,8 @@ int RunInfo(const InfoOptions& options) {
   report["defaultSettings"] = FieldsToJson(kSettingsLayout, &context->defaultSettings, forText);
   report["media"] = MediaJson(context, selected, forText);
   report["page"] = PageJson(context, selected.mediaIndex, selected.definitionIndex);
-  report["gdiinfo"] = FieldsToJson(kGdiInfoLayout, &printer.session().gdiInfo(), forText);
-  report["devinfo"] = FieldsToJson(kDeviceInfoLayout, &printer.session().deviceInfo(), forText);
+  report["gdiinfo"] = FieldsToJson(kGdiInfoLayout, &answers.gdiInfo, forText);
+  report["devinfo"] = FieldsToJson(kDeviceInfoLayout, &answers.deviceInfo, forText);
   Json printerData = Json::object();
   if (context->printerData) {
     printerData = FieldsToJson(kPrinterDataLayout, context->printerData, forText);
@@ -124,10 +137,14 @@ int RunInfo(const InfoOptions& options) {
   printerData["fontSlotCount"] = context->fontSlotCount;
   report["printerData"] = printerData;
   if (!options.json) {
-    const std::string summary = Summary(printer, selected, report["page"]) + "\n";
+    const std::string summary = Summary(answers, selected, report["page"]) + "\n";
     std::fwrite(summary.data(), 1, summary.size(), stdout);
   }
   PrintReport(report, options.json);
+  if (!differences.empty()) {
+    std::fprintf(stderr, "tq33: %s\n", DescribeDifferences(job->Name(), differences).c_str());
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -147,6 +164,12 @@ void AddInfoCommand(CLI::App* app, SetRun setRun) {
       "field), the selected media, the page extent in dots and its band layout, the GDIINFO\n"
       "and the DEVINFO capabilities, and the printer data record. Settings the driver\n"
       "changed are named on standard error (--strict fails instead).\n"
+      "\n"
+      "--via-wine 32|64 makes the same context through the shipped Windows driver of that\n"
+      "width under Wine (see `tq33 print --help`) and reports the settings records, printer\n"
+      "data, page and bands, GDIINFO and DEVINFO it made; the media and the page extent are\n"
+      "those its settings select. What it answered differently from the Linux build is named\n"
+      "on standard error after the report, with status 1.\n"
       "\n"
       "Examples:\n"
       "  tq33 info\n"

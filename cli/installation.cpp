@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -25,6 +26,8 @@ constexpr char kDefaultMediaFile[] = "sample-media.dat";
 
 // The registry key of the installation's default options: this prefix and the model name.
 constexpr char16_t kDefaultOptionsKey[] = u"SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\";
+// The key every installation keeps its default options under.
+constexpr char16_t kOptionsRoot[] = u"SOFTWARE\\Tolvane";
 constexpr char16_t kDefaultOptionsValue[] = u"RegDefaultOptions";
 constexpr char16_t kFallbackModelName[] = u"TQ-33";
 
@@ -66,6 +69,28 @@ std::optional<std::vector<uint8_t>> InstalledFile(const fs::path& directory, con
   fs::path path = directory / name;
   if (!fs::exists(path, code)) return std::nullopt;
   return ReadInputFile(path.string(), what);
+}
+
+// The first translation of the installation's resource library, read as the driver reads
+// it; marked unreadable when it has none. Nothing when there is no library.
+std::optional<tq33job::ResourceLibrary> ResourceTranslation(
+    const host::PrinterInstallation& installation) {
+  if (!installation.HasFile(host::kResourceLibraryPath)) return std::nullopt;
+  tq33job::ResourceLibrary library = {0, 0, RSRC_UNREADABLE};
+  const WCHAR* path = host::Wide(host::kResourceLibraryPath);
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+  std::vector<uint8_t> block(size);
+  LPVOID value = nullptr;
+  UINT length = 0;
+  if (size > 0 && GetFileVersionInfoW(path, handle, size, block.data()) &&
+      VerQueryValueW(block.data(), host::Wide(u"\\VarFileInfo\\Translation"), &value, &length) &&
+      value && length >= 4) {
+    std::memcpy(&library.language, value, 2);
+    std::memcpy(&library.codePage, static_cast<const uint8_t*>(value) + 2, 2);
+    library.flags = 0;
+  }
+  return library;
 }
 
 // Parses the installation's data file as the model-data library would. False with the
@@ -130,17 +155,24 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
 
   const HANDLE printer = installation_->printer();
   for (const PrinterDataStep& step : options.printerData) {
-    std::u16string name = host::Utf16(step.name);
+    tq33job::PrinterDataValue value;
+    value.name = host::Utf16(step.name);
     if (step.binary) {
-      host::SetPrinterDataBinary(printer, name, ReadInputFile(step.file, "printer-data file"));
+      value.type = JOB_REG_BINARY;
+      value.bytes = ReadInputFile(step.file, "printer-data file");
+      host::SetPrinterDataBinary(printer, value.name, value.bytes);
     } else {
-      host::SetPrinterDataDword(printer, name, step.number);
+      value.bytes.resize(sizeof(step.number));
+      std::memcpy(value.bytes.data(), &step.number, sizeof(step.number));
+      host::SetPrinterDataDword(printer, value.name, step.number);
     }
+    environment_.printerData.push_back(std::move(value));
   }
   if (!options.userDevmodeFile.empty()) {
-    host::SetUserDevmode(printer,
-                         ReadInputFile(options.userDevmodeFile, "per-user settings record"));
+    environment_.userDevmode = ReadInputFile(options.userDevmodeFile, "per-user settings record");
+    host::SetUserDevmode(printer, environment_.userDevmode);
   }
+  environment_.clearedKey = kOptionsRoot;
   if (!options.registryOptionsFile.empty()) {
     std::vector<uint8_t> block =
         ReadInputFile(options.registryOptionsFile, "registry options file");
@@ -158,14 +190,28 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
         model.assign(name, length);
       }
     }
-    host::SetRegistryValue(std::u16string(kDefaultOptionsKey) + model, kDefaultOptionsValue,
-                           REG_BINARY, std::move(block));
+    environment_.defaultOptions = {std::u16string(kDefaultOptionsKey) + model,
+                                   kDefaultOptionsValue, block};
+    host::SetRegistryValue(environment_.defaultOptions->key, kDefaultOptionsValue, REG_BINARY,
+                           std::move(block));
   }
   if (options.country || options.measure) {
-    host::SetLocale(host::Utf16(options.country.value_or("44")),
-                    host::Utf16(options.measure.value_or("0")));
+    environment_.country = host::Utf16(options.country.value_or("44"));
+    environment_.measure = host::Utf16(options.measure.value_or("0"));
+    host::SetLocale(environment_.country, environment_.measure);
   }
-  if (options.codePage) host::SetCodePages(437, *options.codePage);
+  if (options.codePage) {
+    environment_.engine.ansiCodePage = *options.codePage;
+    host::SetCodePages(environment_.engine.oemCodePage, *options.codePage);
+  }
+}
+
+tq33job::Job ToolInstallation::Environment() const {
+  tq33job::Job job = environment_;
+  job.modelData = installation_->ReadFile(host::kDataFilePath);
+  job.mediaDefinitions = installation_->ReadFile(host::kMediaFilePath);
+  job.resourceLibrary = ResourceTranslation(*installation_);
+  return job;
 }
 
 std::string ToolInstallation::DiagnoseRefusal() const {

@@ -9,6 +9,7 @@
 
 #include "cli/tool_options.h"
 #include "host/printer_installation.h"
+#include "wine/job_file.h"
 
 namespace tq33cli {
 
@@ -25,8 +26,13 @@ class ToolInstallation {
   // show no cause.
   std::string DiagnoseRefusal() const;
 
+  // The installation's files and the printer's environment as they were set up, in the
+  // form a job for the driver under Wine carries them (--via-wine).
+  tq33job::Job Environment() const;
+
  private:
   std::unique_ptr<host::PrinterInstallation> installation_;
+  tq33job::Job environment_;  // the environment's part, as it was set up
 };
 
 }  // namespace tq33cli

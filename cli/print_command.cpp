@@ -16,6 +16,7 @@
 #include "cli/interrupts.h"
 #include "cli/printer_context.h"
 #include "cli/tool.h"
+#include "cli/via_wine.h"
 
 namespace tq33cli {
 namespace {
@@ -139,6 +140,35 @@ class PageCanvas {
   host::GrayImage page_;  // for a banded surface only
 };
 
+// The job through the Windows driver under Wine: the pages rendered here go into the job,
+// and OUT receives what the driver's spooler received once the job has ended.
+int PrintViaWine(const PrintOptions& options, const PrinterContext& printer,
+                 std::vector<ImageSource>& images, Fit fit, const GDIINFO& gdi, LONG width,
+                 LONG height) {
+  host::GrayImage page;
+  page.width = width;
+  page.height = height;
+  page.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  GrayPage target{static_cast<uint32_t>(width), static_cast<uint32_t>(height), page.pixels.data(),
+                  gdi.ulLogPixelsX, gdi.ulLogPixelsY};
+  WineJob job(*options.shared.viaWine, tq33job::Command::kPrint, printer, options.shared);
+  {
+    Progress progress(images.size());
+    for (size_t i = 0; i < images.size(); ++i) {
+      progress.Page(i + 1);
+      RenderImage(images[i], fit, &target);
+      StopWhenInterrupted();
+      job.AddPage(page);
+    }
+  }
+  const std::vector<std::string> differences = job.Run();
+  if (!differences.empty()) Fail(DescribeDifferences(job.Name(), differences));
+  OutputFile out(options.out);
+  job.WriteSpooled(&out);
+  out.Commit();
+  return kExitOk;
+}
+
 // Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
 int RunPrint(const PrintOptions& options) {
   if (options.out == "-" && isatty(STDOUT_FILENO)) {
@@ -166,10 +196,14 @@ int RunPrint(const PrintOptions& options) {
     Fail("the driver made a page of " + std::to_string(width) + " x " + std::to_string(height) +
          " dots; there is nothing to print on");
   }
-  PageCanvas canvas(&session, width, height);
   if (fit == Fit::None) {
     for (size_t i = 0; i < images.size(); ++i) WarnOfCrop(options.images[i], sizes[i], width, height);
   }
+
+  if (options.shared.viaWine) {
+    return PrintViaWine(options, printer, images, fit, session.gdiInfo(), width, height);
+  }
+  PageCanvas canvas(&session, width, height);
 
   // Opened only now: nothing reaches a device or a pipe before the job can start.
   OutputFile out(options.out);
@@ -254,6 +288,19 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "output receives the bytes as the driver writes them. Settings the driver changes are\n"
       "named on standard error (--strict fails instead).\n"
       "\n"
+      "--via-wine 32|64 prints the same job through the shipped Windows driver of that width\n"
+      "under Wine. The tool still reads the options and the images, makes the settings record,\n"
+      "the installation and the printer's environment, and warns, as without it; the settings\n"
+      "record, the installation's files, the printer data and per-user record, the registry\n"
+      "options, locale and code page, the --max-bitmap limit and the page images go to the\n"
+      "DLL, and OUT receives the bytes its spooler received once the job has ended (a device\n"
+      "or a FIFO too). The job fails (status 1, OUT untouched) when the DLL refuses it, crashes\n"
+      "or answers differently from the Linux build: its default or merged settings, printer\n"
+      "data, page and bands, GDIINFO or DEVINFO. It needs what `make wine` builds, in the\n"
+      "tool's build tree or the one TQ33_WINE_BUILD names, and names what is missing; the\n"
+      "Wine prefix build/wine/prefix is made on first use and kept, and jobs on it run one\n"
+      "at a time.\n"
+      "\n"
       "Examples:\n"
       "  tq33 print label.png -o out.bin\n"
       "  tq33 print --plain --halftone threshold label.png -o /dev/usb/lp0\n"
@@ -261,7 +308,8 @@ void AddPrintCommand(CLI::App* app, SetRun setRun) {
       "  tq33 print photo.png --fit contain --halftone diffusion -o out.bin\n"
       "  tq33 print a.png b.png --plain --copies 2 --orientation portrait -o out.bin\n"
       "  tq33 print label.pgm --paper \"laminated tape 24mm\" --length 500 --dpi 720 -o out.bin\n"
-      "  tq33 print label.png --set privMargin=40 --set dmCopies=3 -o out.bin\n");
+      "  tq33 print label.png --set privMargin=40 --set dmCopies=3 -o out.bin\n"
+      "  tq33 print label.png --dpi 720 --via-wine 64 -o windows.bin\n");
   command->callback([command, options, setRun] {
     FinishSharedOptions(*command, options->values, &options->shared);
     setRun([options] { return RunPrint(*options); });

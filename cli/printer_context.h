@@ -25,6 +25,10 @@ class PrinterContext {
 
   host::EngineSession& session() const { return *session_; }
   HANDLE printer() const { return installation_->printer(); }
+  const ToolInstallation& installation() const { return *installation_; }
+  // The driver's default settings for the printer, which the application record was made
+  // from.
+  const SettingsRecord& driverDefaults() const { return driverDefaults_; }
   // The driver's device context.
   const DeviceContext* context() const;
   // The record the application handed to DrvEnablePDEV.
@@ -43,6 +47,7 @@ class PrinterContext {
   std::unique_ptr<ToolInstallation> installation_;
   std::vector<tq33cups::MediaChoice> catalog_;
   std::vector<SettingsStep> steps_;  // the options' steps, --paper resolved
+  SettingsRecord driverDefaults_ = {};
   std::vector<uint8_t> applicationRecord_;
   std::unique_ptr<host::EngineSession> session_;
 };

@@ -237,6 +237,15 @@ void AddSharedOptions(CLI::App* command, ToolOptions* options, SharedOptionValue
          ->check(Quiet(CLI::Range(uint64_t{1}, uint64_t{1} << 40)))
          ->type_name("BYTES"),
      kEngineOptions, kEngine);
+  AcceptChoices(
+      in(command->add_option(
+             "--via-wine", values->viaWine,
+             "Run the job through the shipped Windows driver of this width instead of the "
+             "Linux build: TQ33KV.DLL as `make wine` built it, under Wine with the stand-in "
+             "engine and spooler (32-bit Wine under qemu-i386 where the kernel runs no 32-bit "
+             "code, or with TQ33_M32_EMULATE=1); see below"),
+         kEngineOptions, kEngine),
+      {"32", "64"});
 }
 
 void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& values,
@@ -265,6 +274,7 @@ void FinishSharedOptions(const CLI::App& command, const SharedOptionValues& valu
   if (command.count("--measure")) options->measure = values.measure;
   if (command.count("--codepage")) options->codePage = static_cast<uint16_t>(values.codePage);
   if (command.count("--max-bitmap")) options->maxBitmapBytes = values.maxBitmap;
+  if (command.count("--via-wine")) options->viaWine = values.viaWine == "32" ? 32 : 64;
 
   // Each option's values in the order it was given; parse_order lists the occurrences of
   // all options in command-line order.

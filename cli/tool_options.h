@@ -60,6 +60,9 @@ struct ToolOptions {
 
   // The engine.
   std::optional<uint64_t> maxBitmapBytes;
+  // The Windows driver of this width (32, 64) under Wine runs the job instead of the
+  // Linux build (cli/via_wine.h).
+  std::optional<int> viaWine;
 
   // A setting the driver changed fails the command instead of a warning.
   bool strict = false;
@@ -70,7 +73,7 @@ enum SharedGroups : unsigned {
   kInstallationOptions = 1,  // --install, --model-data, --media-file
   kSettingsOptions = 2,      // the settings record, and --strict
   kEnvironmentOptions = 4,   // the printer's environment and --resource-language
-  kEngineOptions = 8,        // --max-bitmap
+  kEngineOptions = 8,        // --max-bitmap, --via-wine
   kAllSharedOptions = 15,
 };
 
@@ -85,6 +88,7 @@ struct SharedOptionValues {
   std::string country, measure;
   uint32_t codePage = 0;
   uint64_t maxBitmap = 0;
+  std::string viaWine;
   // The options of groups the command does not take: hidden from its help and refused.
   std::vector<const CLI::Option*> refused;
   std::string refusal;  // why the command takes none of them

@@ -48,7 +48,7 @@ SIDEWAYS = {
     "raster": {"device"},
     "documents": {"host"},
     "cups": {"host"},
-    "cli": {"cups", "host", "stream"},
+    "cli": {"cups", "host", "stream", "wine"},
     "wine": {"documents", "host"},
 }
 

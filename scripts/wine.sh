@@ -4,8 +4,15 @@
 #   scripts/wine.sh [JOBS]                 what `make wine` runs
 #   scripts/wine.sh --broken-pe [JOBS]     the same with a throwaway driver that calls one
 #                                          engine import with the wrong calling convention;
-#                                          succeeds only when the comparison fails
+#                                          succeeds only when the comparison fails, and
+#                                          `tq33 print --via-wine 32` fails on that driver
 # TQ33_M32_EMULATE=1 runs 32-bit Wine under qemu-i386 on any machine.
+#
+# Then the tool's jobs through both DLLs (tests/cli/via_wine_test.cpp): every print and
+# info of the tool's tests and of the CUPS filter's comparisons with the tool, repeated
+# with --via-wine 32 and --via-wine 64 (tests/support/tool_runner.cpp), the label documents
+# and a seeded random sample of option combinations, each against the Linux tool byte for
+# byte. TQ33_VIA_WINE_CORPUS=0 leaves them out (a sample of them runs in `make test`).
 #
 # Each Windows side is a TQ33KV.DLL as shipped (build/windows/bin, 32-bit, and
 # build/windows64/bin, 64-bit), installed in a Windows layout (C:\TQ33\drivers) in the
@@ -51,6 +58,9 @@ wine_side() {
     WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot --init
     wineserver -w
   fi
+  # One program at a time on the prefix: the tool's jobs set the registry too.
+  exec {lock}>"$work/prefix.lock"
+  flock "$lock"
   local drivers=$prefix/drive_c/TQ33/drivers spool=$prefix/drive_c/TQ33/spool
   rm -rf "$drivers" "$spool"
   mkdir -p "$drivers/3" "$spool"
@@ -233,12 +243,45 @@ for arch in "${arches[@]}"; do
 done
 
 if ((broken)); then
-  if ((failed)); then
-    echo "wine: the throwaway driver with a cdecl call of EngCreatePalette was caught: $failed of $((passed + failed)) documents fail"
+  if ((!failed)); then
+    echo "wine: the throwaway driver with a cdecl call of EngCreatePalette went unnoticed" >&2
+    exit 1
+  fi
+  echo "wine: the throwaway driver with a cdecl call of EngCreatePalette was caught: $failed of $((passed + failed)) documents fail"
+  # The tool on a build tree whose 32-bit driver is the throwaway one must fail the job.
+  tree=$broken_dir/tree
+  rm -rf "$tree"
+  mkdir -p "$tree/windows/bin"
+  cp "$driver" "$tree/windows/bin/TQ33KV.DLL"
+  ln -s "$root/build/windows/bin/TQ33Ki3.dll" "$tree/windows/bin/"
+  ln -s "$root/build/windows/wine" "$tree/windows/wine"
+  ln -s "$work" "$tree/wine"
+  cmake --build --preset dev -j "$jobs" --target tq33
+  tool_status=0
+  TQ33_WINE_BUILD=$tree build/dev/bin/tq33 print data/samples/1-shipping.png --fit contain \
+    --via-wine 32 -o "$work/broken.bin" 2> "$work/broken.log" || tool_status=$?
+  if ((tool_status == 1)); then
+    echo "wine: tq33 print --via-wine 32 fails on it: $(tail -n 1 "$work/broken.log")"
     exit 0
   fi
-  echo "wine: the throwaway driver with a cdecl call of EngCreatePalette went unnoticed" >&2
+  echo "wine: tq33 print --via-wine 32 did not fail on the throwaway driver (status $tool_status)" >&2
   exit 1
 fi
 echo "wine: $passed passed, $failed failed"
-((failed == 0 && passed > 0 && wine_status == 0))
+
+corpus_status=0
+if [ "${TQ33_VIA_WINE_CORPUS:-1}" = 1 ]; then
+  cmake --build --preset dev -j "$jobs" --target unit_tests
+  corpus='PrintTest.*:InfoTest.*:DecodeTest.*:RasterFilterTest.PrintsTheSameBytesAsTheToolForTheSameImage'
+  corpus+=':CupsQueueTest.LandscapeArtworkPrintsAsTheToolPrintsItInLandscape:ViaWineTest.*'
+  started=$SECONDS
+  TQ33_VIA_WINE="32 64" TQ33_VIA_WINE_ALL=1 build/dev/bin/unit_tests --gtest_filter="$corpus" \
+    > "$work/via-wine.log" 2>&1 || corpus_status=$?
+  count=$(grep -o '^via-wine: .*' "$work/via-wine.log" || echo "via-wine: no command lines repeated")
+  echo "wine: the tool's jobs through both DLLs, $((SECONDS - started)) s: ${count#via-wine: }"
+  if ((corpus_status)); then
+    echo "wine: the tool's jobs differ or fail under Wine (all of it in build/wine/via-wine.log):"
+    grep -E '^\[  FAILED|Failure$|: tq33 ' "$work/via-wine.log" | head -n 40 | sed 's/^/  /'
+  fi
+fi
+((failed == 0 && passed > 0 && wine_status == 0 && corpus_status == 0))

@@ -33,6 +33,9 @@
 #include "host/engine_session.h"
 #include "host/printer_installation.h"
 #include "wine/resource_translation.h"
+#if defined(_WIN32)
+#include "wine/stand_in.h"
+#endif
 
 namespace {
 
@@ -190,16 +193,6 @@ class Printer {
 
 #if defined(_WIN32)
 
-// Whether the loaded library of this name is our stand-in: it answers its mark.
-bool IsStandIn(const wchar_t* library, const char* mark) {
-  using MarkFn = const char*(WINAPI*)();
-  HMODULE module = GetModuleHandleW(library);
-  auto get = module ? reinterpret_cast<MarkFn>(reinterpret_cast<void (*)()>(
-                          GetProcAddress(module, "TQ33StandIn")))
-                    : nullptr;
-  return get && std::strcmp(get(), mark) == 0;
-}
-
 bool SetString(HKEY key, const wchar_t* name, const char16_t* value) {
   const DWORD bytes = static_cast<DWORD>((std::char_traits<char16_t>::length(value) + 1) * 2);
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes) ==
@@ -221,8 +214,7 @@ bool Printer::SetUp(int argc, char** argv, std::string* error) {
   if (argc != 2 && argc != 3) return false;
   (void)argv;
   if (!IsStandIn(L"GDI32.dll", "engine") || !IsStandIn(L"WINSPOOL.DRV", "spooler")) {
-    *error = "GDI32.dll and WINSPOOL.DRV are not the stand-ins beside this program: "
-             "set WINEDLLOVERRIDES=\"gdi32,winspool.drv=n,b\"";
+    *error = kNoStandIns;
     return false;
   }
   host::SetDriverDirectory(host::kDriverDirectory);

@@ -7,11 +7,98 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace test {
+namespace {
+
+// The widths TQ33_VIA_WINE names ("32 64"): every print and info that succeeds is run
+// again through the Windows driver of each (`make wine` sets it).
+std::vector<std::string> ViaWineWidths() {
+  const char* named = std::getenv("TQ33_VIA_WINE");
+  std::vector<std::string> widths;
+  std::istringstream in(named ? named : "");
+  for (std::string width; in >> width;) widths.push_back(width);
+  return widths;
+}
+
+int viaWineCommandLines = 0;
+int viaWineRuns = 0;
+
+// Says at the end of the tests how many command lines were repeated through Wine.
+class ViaWineCount : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (viaWineCommandLines == 0) return;
+    std::printf("via-wine: %d command lines of print and info repeated in %d runs under Wine\n",
+                viaWineCommandLines, viaWineRuns);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const viaWineCount =
+    ::testing::AddGlobalTestEnvironment(new ViaWineCount);
+
+std::string CommandLine(const std::vector<std::string>& args) {
+  std::string line = "tq33";
+  for (const std::string& arg : args) line += " " + arg;
+  return line;
+}
+
+ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs, const std::vector<uint8_t>& input);
+
+// Repeats a print or info that succeeded with --via-wine for each width TQ33_VIA_WINE names,
+// and expects the same status, warnings and bytes: print's output file (under another
+// name) or standard output, info's report. A print to anything but a regular file or
+// standard output is left out.
+void RepeatViaWine(const std::vector<std::string>& args, const std::string& directory,
+                   const std::vector<uint8_t>& input, const ToolResult& linux) {
+  if (args.empty() || (args[0] != "print" && args[0] != "info") || linux.status != 0 ||
+      std::find(args.begin(), args.end(), "--via-wine") != args.end())
+    return;
+  const std::vector<std::string> widths = ViaWineWidths();
+  if (widths.empty()) return;
+  size_t output = 0;  // the index of print's output
+  for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size()) output = i + 1;
+    if (args[i].rfind("--output=", 0) == 0) output = i;
+  }
+  const bool print = args[0] == "print";
+  auto at = [&](const std::string& name) { return name[0] == '/' ? name : directory + "/" + name; };
+  std::string path;
+  if (print) {
+    if (output == 0) return;
+    path = args[output].rfind("--output=", 0) == 0 ? args[output].substr(9) : args[output];
+    // A path of /dev or /proc names a descriptor or device of the tool's own.
+    std::error_code code;
+    if (path != "-" && (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0 ||
+                        !std::filesystem::is_regular_file(at(path), code)))
+      return;
+  }
+  ++viaWineCommandLines;
+  for (const std::string& width : widths) {
+    std::vector<std::string> repeated = args;
+    const std::string copy = path + ".via-wine-" + width;
+    if (print && path != "-") repeated[output] = args[output] == path ? copy : "--output=" + copy;
+    repeated.insert(repeated.begin() + 1, {"--via-wine", width});
+    const ToolResult wine = RunOnce(repeated, directory, 0, input);
+    ++viaWineRuns;
+    SCOPED_TRACE(CommandLine(repeated));
+    EXPECT_EQ(wine.status, 0) << wine.err;
+    EXPECT_EQ(wine.err, linux.err);
+    if (print && path != "-") {
+      EXPECT_TRUE(ReadBytes(at(copy)) == ReadBytes(at(path))) << "the output differs";
+      std::filesystem::remove(at(copy));
+    } else {
+      EXPECT_TRUE(wine.out == linux.out) << "the output differs";
+    }
+  }
+}
+
+}  // namespace
 
 ScratchDir::ScratchDir() {
   char pattern[] = "/tmp/tq33-tool-XXXXXX";
@@ -35,6 +122,15 @@ std::vector<std::string> ScratchDir::Names() const {
 }
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
+                   int interruptAfterMs, const std::vector<uint8_t>& input) {
+  ToolResult result = RunOnce(args, directory, interruptAfterMs, input);
+  if (interruptAfterMs == 0) RepeatViaWine(args, directory, input, result);
+  return result;
+}
+
+namespace {
+
+ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs, const std::vector<uint8_t>& input) {
   std::vector<std::string> argv = {BuiltProgram("tq33")};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -68,6 +164,8 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
   EXPECT_EQ(result.err.find("terminate called"), std::string::npos) << result.err;
   return result;
 }
+
+}  // namespace
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -32,7 +32,9 @@ class ScratchDir {
 // Runs tq33 with the arguments in directory (its working directory), input from
 // /dev/null or, when given, the bytes of input. A crash, a sanitizer report or a stack
 // trace fails the calling test. With interruptAfterMs, SIGINT is sent to it that long
-// after it started.
+// after it started. Where TQ33_VIA_WINE names widths ("32 64", as `make wine` sets it), a
+// print or info that succeeds is run again with --via-wine of each, and must give the same
+// status, warnings and bytes.
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs = 0, const std::vector<uint8_t>& input = {});
 
