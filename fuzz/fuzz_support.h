@@ -36,8 +36,10 @@ void EnableDriver();
 
 // What the targets that make contexts of their own need first: the installation, the
 // driver enabled, and the engine's bitmaps kept small so that large pages are banded, as
-// on a busy spooler. Done once, on the first input: what it reaches (the data files read
-// and parsed, which later inputs find parsed) counts as that input's coverage.
+// on a busy spooler. Done once, on the first call. libFuzzer makes that call with an
+// empty input whose coverage it discards, so the first parse of the installation's model
+// data (which every later context copies) is not counted as any input's: no input of these
+// targets changes that file; the model_data target fuzzes its parser.
 void PrepareContexts();
 
 // A finding: prints the message and aborts.
