@@ -15,12 +15,16 @@
 # Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60),
 # `make fuzz-ci` runs the fuzzers over their corpora and briefly on fresh inputs, `make tsan`
 # runs the concurrency tests under ThreadSanitizer.
+# Mutation runs (scripts/mutants.py, in its own copy of the tree under build/mutation/):
+# `make mutants` runs every mutant of the driver core (hours; MUTANTS_ARGS adds options,
+# e.g. --resume, --files settings/ or --sample 200), `make mutants-ci` a short sample.
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
+MUTANTS_SEED ?= 1
 
 .PHONY: all demo test test32 windows windows64 wine bench clean fuzz fuzz-build fuzz-ci tsan install \
-	uninstall package
+	uninstall package mutants mutants-ci
 
 all: test
 
@@ -69,7 +73,8 @@ demo: build/release/CMakeCache.txt
 	./scripts/demo.sh build/release/bin
 
 # What the install rules install; the prefix is part of the run paths, so it is configured.
-INSTALLED_TARGETS = tq33 rastertotq33 tq33modeldata tq33_ppd tq33_man_pages tq33_doc_files
+INSTALLED_TARGETS = tq33 rastertotq33 tq33-printer-app tq33modeldata tq33_ppd tq33_man_pages \
+	tq33_doc_files
 
 install: build/release/CMakeCache.txt
 	./scripts/setup.sh build
@@ -117,6 +122,18 @@ tsan: build/tsan/CMakeCache.txt
 	./scripts/setup.sh test
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
+
+MUTANTS_ARGS ?=
+
+mutants:
+	./scripts/setup.sh mutants
+	./scripts/mutants.py $(MUTANTS_ARGS)
+
+# A sample CI can afford: on a fresh machine one build (the coverage build runs the mutants
+# too), then a few minutes.
+mutants-ci:
+	./scripts/setup.sh mutants
+	./scripts/mutants.py --one-build --sample 30 --seed $(MUTANTS_SEED) --catchers first --minutes 12
 
 clean:
 	rm -rf build out

@@ -112,6 +112,12 @@ std::string Sentence(const std::string& name, int64_t asked, int64_t merged,
   }
   if (name == "dmYResolution") {
     const std::string result = "; printing at " + std::to_string(merged) + " dpi";
+    // The resolution counts only when the record's fields say it is there.
+    const std::optional<Json> fields = RecordValue(*FindField(kSettingsLayout, "dmFields"), record);
+    if (fields && (fields->get<int64_t>() & DM_YRESOLUTION) == 0) {
+      return std::to_string(asked) + " dpi is not asked for: dmFields lacks DM_YRESOLUTION" +
+             result;
+    }
     if (asked == kHighResolution && context.settings.priv.privHighResAllowed == 0) {
       return "720 dpi needs the high-resolution allowance, which this installation does not "
              "give (privHighResAllowed 0)" +

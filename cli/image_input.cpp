@@ -319,6 +319,7 @@ struct JpegState {
   jpeg_error_mgr error{};
   std::jmp_buf jump{};
   char message[JMSG_LENGTH_MAX] = {};
+  bool strict = false;  // warnings of corrupt data are errors
 };
 
 // libjpeg's error handler: keeps the message and returns to the decoder's setjmp.
@@ -328,8 +329,11 @@ struct JpegState {
   std::longjmp(state->jump, 1);
 }
 
-// Warnings (corrupt data libjpeg can still decode) do not stop a decode.
-void JpegWarning(j_common_ptr, int) {}
+// Warnings of corrupt data libjpeg can still decode (level -1) stop a strict decode only;
+// trace messages (levels from 0) never do.
+void JpegWarning(j_common_ptr info, int level) {
+  if (level < 0 && reinterpret_cast<JpegState*>(info->err)->strict) JpegError(info);
+}
 
 // Reads the header; false with state->message set on any libjpeg error. Nothing with a
 // destructor lives in this frame or the next: libjpeg's errors leave them by longjmp.
@@ -358,8 +362,9 @@ bool ReadJpegRows(jpeg_decompress_struct* info, JpegState* state, RowSink* sink,
 
 // The size of a JPEG, and with a sink its rows; throws, naming libjpeg's reason, when it
 // cannot.
-ImageSize DecodeJpeg(std::FILE* file, const std::string& path, RowSink* sink) {
+ImageSize DecodeJpeg(std::FILE* file, const std::string& path, RowSink* sink, bool strict) {
   JpegState state;
+  state.strict = strict;
   jpeg_decompress_struct info{};
   info.err = jpeg_std_error(&state.error);
   state.error.error_exit = JpegError;
@@ -389,7 +394,7 @@ void Decode(const ImageSource& source, RowSink* sink) {
   File file = OpenImage(source);
   switch (DetectType(file.get(), path)) {
     case ImageType::Pgm: DecodePgm(file.get(), path, sink); break;
-    case ImageType::Jpeg: DecodeJpeg(file.get(), path, sink); break;
+    case ImageType::Jpeg: DecodeJpeg(file.get(), path, sink, source.strict); break;
     case ImageType::Png: DecodePng(file.get(), path, sink); break;
   }
 }
@@ -519,7 +524,7 @@ ImageSize ProbeImage(const ImageSource& source) {
   const std::string path = InputName(source.path);
   File file = OpenImage(source);
   const ImageType type = DetectType(file.get(), path);
-  if (type == ImageType::Jpeg) return DecodeJpeg(file.get(), path, nullptr);
+  if (type == ImageType::Jpeg) return DecodeJpeg(file.get(), path, nullptr, source.strict);
   if (type == ImageType::Pgm) {
     PgmHeader header = ReadPgmHeader(file.get(), path);
     // The samples follow the header uncompressed, so their count is known at once.

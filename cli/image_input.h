@@ -53,6 +53,8 @@ struct ImageSource {
   std::string path;
   std::vector<uint8_t> bytes;  // the whole image when inMemory
   bool inMemory = false;
+  bool strict = false;  // JPEG data libjpeg finds corrupt or short fails the decode, rather
+                        // than being filled in (gray) as it is by default
 };
 
 // The source of path; reads standard input or a pipe to its end (at most

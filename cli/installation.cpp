@@ -11,7 +11,6 @@
 #include "cli/embedded_data.h"
 #include "cli/file_io.h"
 #include "cli/tool.h"
-#include "device/media_definitions.h"
 #include "host/host.h"
 #include "modeldata/model_data_file.h"
 
@@ -234,12 +233,6 @@ std::string ToolInstallation::DiagnoseRefusal() const {
   if (!installation_->HasFile(host::kMediaFilePath))
     return "the installation has no media definition file";
   if (!mediaFile) return "the media definition file cannot be read";
-  const size_t size = mediaFile->size();
-  if (size == 0) return "the media definition file is empty";
-  if (size > MEDIA_DEFINITION_BLOCK_SIZE) {
-    return "the media definition file holds " + std::to_string(size) + " bytes, more than the " +
-           std::to_string(MEDIA_DEFINITION_BLOCK_SIZE) + " a definition file may hold";
-  }
   if (!installation_->HasFile(host::kModelLibraryPath)) {
     return "the installation has no model-data library";
   }

@@ -37,9 +37,8 @@ std::string Padded(std::string text, size_t width) {
   return text;
 }
 
-// The definitions as the file holds them, each with whether the driver ignores it: the
-// driver empties the slot of one whose length or margin lies outside the limits of its
-// tape, and offers it nowhere.
+// The definitions as the file holds them, each with whether the driver skips it: the
+// driver empties the slot of one that can hold no page, and offers it nowhere.
 struct ReadDefinition {
   MediaDefinition record;
   bool ignored;
@@ -51,13 +50,14 @@ std::vector<ReadDefinition> DefinitionsAsRead(const DeviceContext& context) {
   for (DWORD i = 0; context.mediaDefinitions && i < context.mediaDefinitionCount; ++i) {
     const MediaDefinition& used = context.mediaDefinitions[i];
     const MediaDefinition& shown = asRead && static_cast<LONG>(i) < readCount ? asRead[i] : used;
-    definitions.push_back({shown, std::memcmp(&shown, &used, sizeof(MediaDefinition)) != 0});
+    definitions.push_back({shown, !DefinitionHoldsAPage(shown, &context.modelData)});
   }
   if (asRead) GlobalFree(asRead);
   return definitions;
 }
 
-constexpr char kIgnoredDefinition[] = "length or margin outside the limits of its tape";
+constexpr char kIgnoredDefinition[] =
+    "longer than any label, or its two margins not shorter than the label";
 
 // The media one can print on, a line each: what --paper takes and what the medium is.
 void PrintMediaTable(const PrinterContext& printer) {

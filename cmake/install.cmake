@@ -23,6 +23,14 @@ install(TARGETS tq33 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 tq33_install_rpath(tq33 ${CMAKE_INSTALL_FULL_BINDIR})
 install(TARGETS rastertotq33 RUNTIME DESTINATION ${TQ33_INSTALL_FILTER_DIR})
 tq33_install_rpath(rastertotq33 ${TQ33_INSTALL_FILTER_DIR})
+if(TQ33_PRINTER_APP)
+  install(TARGETS tq33-printer-app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  tq33_install_rpath(tq33-printer-app ${CMAKE_INSTALL_FULL_BINDIR})
+  # The service that runs it, where systemd looks for the units of packages.
+  set(TQ33_SERVICE ${CMAKE_BINARY_DIR}/share/tq33-printer-app.service)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/tq33-printer-app.service.in ${TQ33_SERVICE} @ONLY)
+  install(FILES ${TQ33_SERVICE} DESTINATION ${TQ33_INSTALL_SYSTEMD_DIR})
+endif()
 install(FILES ${TQ33_DEFAULT_MODEL_DATA} ${TQ33_DEFAULT_MEDIA_FILE}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tq33)
 
@@ -42,7 +50,11 @@ install(FILES ${TQ33_PPD} DESTINATION ${TQ33_INSTALL_MODEL_DIR})
 # Manual pages with the installed paths filled in, compressed as Debian installs them (no
 # name or time in the gzip header, so that the package is the same from build to build).
 set(TQ33_MAN_PAGES)
-foreach(page tq33.1 rastertotq33.8)
+set(TQ33_PAGES tq33.1 rastertotq33.8)
+if(TQ33_PRINTER_APP)
+  list(APPEND TQ33_PAGES tq33-printer-app.1)
+endif()
+foreach(page ${TQ33_PAGES})
   string(REGEX REPLACE ".*\\." "" section ${page})
   set(filled ${CMAKE_BINARY_DIR}/share/man/${page})
   configure_file(${CMAKE_SOURCE_DIR}/man/${page}.in ${filled} @ONLY)
@@ -74,8 +86,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${TQ33_CHANGELOG}
 configure_file(${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
 
 # `make package`: a Debian package of the installation. dpkg-shlibdeps finds the library
-# dependencies (libc, libstdc++, libpng, libcups); CUPS's filters turn PDF and images into
-# the raster the filter reads.
+# dependencies (libc, libstdc++, libpng, libcups, libpappl); CUPS's filters turn PDF and
+# images into the raster the filter reads.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME printer-driver-tq33)
 set(CPACK_PACKAGE_VENDOR "TQ-33 driver project")
@@ -84,9 +96,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "printer driver for the TQ-33 thermal labe
 # The control file's description, in lines of its usual width.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "The CUPS filter rastertotq33 and the PPD of a TQ-33 queue, which print any"
-  "document CUPS can rasterise on the printer's tapes and labels, and the tq33"
-  "tool, which prints images, reports the driver's settings and media, and"
-  "decodes printer streams.")
+  "document CUPS can rasterise on the printer's tapes and labels; the printer"
+  "application tq33-printer-app, which offers the printer to every IPP client"
+  "(driverless CUPS, macOS, iOS, Windows, Android) as an IPP Everywhere printer,"
+  "with its systemd service; and the tq33 tool, which prints images, reports the"
+  "driver's settings and media, and decodes printer streams.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

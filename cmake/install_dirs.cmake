@@ -2,11 +2,14 @@
 # package); the install rules themselves are in cmake/install.cmake.
 #
 #   PREFIX/bin/tq33                         the tool
+#   PREFIX/bin/tq33-printer-app             the printer application
 #   PREFIX/LIBDIR/tq33/                     the driver, host and model-data libraries: a
 #                                           private directory, off the system's library
 #                                           path, reached through the programs' run paths
 #   PREFIX/share/tq33/                      the default model data and media definitions
-#   PREFIX/share/man/                       tq33(1), rastertotq33(8)
+#   PREFIX/share/man/                       tq33(1), tq33-printer-app(1), rastertotq33(8)
+#   SYSTEMD/tq33-printer-app.service        the printer application's service (systemd's
+#                                           unit directory, /lib/systemd/system)
 #   SERVERBIN/filter/rastertotq33           CUPS's filter directory
 #   CUPSDATA/model/tq33/tq33.ppd            CUPS's model directory, where `lpinfo -m` looks
 #
@@ -36,6 +39,18 @@ set(TQ33_CUPS_SERVERBIN "${TQ33_DEFAULT_CUPS_SERVERBIN}" CACHE PATH
     "CUPS's directory of filters and back ends (cups-config --serverbin)")
 set(TQ33_CUPS_DATADIR "${TQ33_DEFAULT_CUPS_DATADIR}" CACHE PATH
     "CUPS's data directory, whose model/ holds PPDs (cups-config --datadir)")
+
+# systemd's directory of the units of packages (pkg-config's systemd.pc), or the usual one.
+find_package(PkgConfig QUIET)
+set(TQ33_DEFAULT_SYSTEMD_DIR /lib/systemd/system)
+if(PKG_CONFIG_FOUND)
+  pkg_get_variable(TQ33_REPORTED_SYSTEMD_DIR systemd systemdsystemunitdir)
+  if(TQ33_REPORTED_SYSTEMD_DIR)
+    set(TQ33_DEFAULT_SYSTEMD_DIR "${TQ33_REPORTED_SYSTEMD_DIR}")
+  endif()
+endif()
+set(TQ33_INSTALL_SYSTEMD_DIR "${TQ33_DEFAULT_SYSTEMD_DIR}" CACHE PATH
+    "systemd's directory of system units, where the printer application's service goes")
 
 # Absolute paths of the installed layout.
 set(TQ33_INSTALL_LIBRARY_DIR "${CMAKE_INSTALL_FULL_LIBDIR}/tq33")

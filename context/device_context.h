@@ -15,7 +15,7 @@ inline constexpr SIZE_T kContextHeapInitialSize = 8192;
 
 // jobFlags
 #define JF_IN_DOCUMENT 0x4        // a document is open
-#define JF_OUTPUT_FAILED 0x8      // a spooler write failed; sticky for the context's life
+#define JF_OUTPUT_FAILED 0x8      // a spooler write failed; sticky for the rest of the document
 #define JF_PAGE_OPEN 0x8000       // a page is open
 #define JF_RESET_CARRIED 0x100000 // the document began on an older context
 

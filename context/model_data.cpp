@@ -111,13 +111,14 @@ BOOL LoadModelData(HANDLE heap, LPCWSTR dataFilePath, ModelRecord** modelRecord,
         if (table.mdGetMediaList &&
             !table.mdGetMediaList(handle, mediaSelector, nullptr, 0, &needed, &probeCount) &&
             GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed != 0) {
-          list = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, needed));
+          // The block is as large as the probe said, whatever the fill call writes back
+          // as the size needed.
+          listBytes = needed;
+          list = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, listBytes));
           DWORD filled = 0;
-          if (list && table.mdGetMediaList(handle, mediaSelector, list, needed, &needed,
-                                           &filled)) {
-            listBytes = needed;
+          if (list && table.mdGetMediaList(handle, mediaSelector, list, listBytes, &needed,
+                                           &filled))
             count = filled;
-          }
         }
       }
     }
@@ -126,7 +127,7 @@ BOOL LoadModelData(HANDLE heap, LPCWSTR dataFilePath, ModelRecord** modelRecord,
   if (IsUsableHandle(handle) && table.mdClose) table.mdClose(handle);
   if (loaded) CloseModelDataLibrary(module, &table);
 
-  // The entry count must fit the block the library filled, and the table of count + 1
+  // The entry count must fit the block the library was given, and the table of count + 1
   // records must not wrap: a count from the library is not trusted beyond its own block.
   BOOL result = FALSE;
   if (list && record && count > 0 &&

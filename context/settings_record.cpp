@@ -47,11 +47,8 @@ DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution) {
 }
 
 WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution) {
-  const DWORD least = MarginTenthsToDots(MinMarginTenths(entry), resolution);
   const DWORD most = MarginTenthsToDots(MaxMarginTenths(entry), resolution);
-  if (dots < least) dots = least;
-  if (dots > most) dots = most;
-  return static_cast<WORD>(dots);
+  return static_cast<WORD>(dots > most ? most : dots);
 }
 
 WORD SettingsSpecVersion(const DEVMODEW* record) {
@@ -70,13 +67,16 @@ WORD SettingsSpecVersion(const DEVMODEW* record) {
 
 LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* target) {
   // The caller's size fields are read only once we know the record holds them, and the
-  // record must hold what its fields claim: dmSize public bytes and dmDriverExtra private
-  // bytes behind them. A record that claims more than it holds, or a public part too short
-  // to hold its own size fields, is refused rather than read past its end.
+  // record must hold what is read of it: its dmSize public bytes and, behind them, as many
+  // of its dmDriverExtra private bytes as the target takes. A record that holds less, or a
+  // public part too short to hold its own size fields, is refused rather than read past
+  // its end.
   if (!source || !target || sourceBytes < kSizeFieldsEnd) return -1;
   const DWORD sourceSize = source->dmSize;
   const DWORD sourceExtra = source->dmDriverExtra;
-  if (sourceSize < kSizeFieldsEnd || sourceSize + sourceExtra > sourceBytes) return -1;
+  const DWORD privateRead =
+      sourceExtra < target->dm.dmDriverExtra ? sourceExtra : target->dm.dmDriverExtra;
+  if (sourceSize < kSizeFieldsEnd || sourceSize + privateRead > sourceBytes) return -1;
 
   if (SettingsSpecVersion(source) == 0) return -1;
   const WORD version = SettingsSpecVersion(&target->dm);
@@ -100,7 +100,7 @@ LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* tar
   target->dm.dmDriverExtra = targetExtra;
   target->dm.dmSpecVersion = version;
 
-  DWORD privateBytes = targetExtra < sourceExtra ? targetExtra : sourceExtra;
+  DWORD privateBytes = privateRead;
   const DWORD targetPrivateStart = targetSize <= sizeof(DEVMODEW) ? targetSize : sizeof(DEVMODEW);
   if (privateBytes > SETTINGS_RECORD_SIZE - targetPrivateStart)
     privateBytes = SETTINGS_RECORD_SIZE - targetPrivateStart;

@@ -150,9 +150,10 @@ DWORD MinMarginTenths(const MediaListEntry* entry);
 DWORD MinMarginDots360(const MediaListEntry* entry);
 DWORD MaxMarginTenths(const MediaListEntry* entry);
 
-// Lengths and margins held within those limits: the one rule for every length and margin
-// that reaches the page, whichever way it came in. Conversions are formed in 64 bits and
-// give the results of the written 32-bit rules wherever those do not overflow.
+// Lengths held within those limits, and margins below their greatest: the one rule for
+// every length and margin that reaches the page, whichever way it came in. Conversions are
+// formed in 64 bits and give the results of the written 32-bit rules wherever those do
+// not overflow.
 //
 // A label length in tenths of a millimetre raised to the medium's minimum (unless
 // keepShort) and lowered to its maximum, compared unsigned so that a negative length
@@ -164,8 +165,8 @@ DWORD LengthTenthsToDots(DWORD tenths, DWORD resolution);
 // A margin in tenths of a millimetre in dots at a resolution:
 // ((tenths x 100000) / 254 x resolution + 50000) / 100000, unsigned.
 DWORD MarginTenthsToDots(DWORD tenths, DWORD resolution);
-// A feed margin in dots at a resolution held between the medium's least and greatest
-// margin converted to that resolution.
+// A feed margin in dots at a resolution lowered to the medium's greatest margin converted to
+// that resolution. A small margin stays as it is: it leaves a page all the same.
 WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution);
 
 // The device-mode version of a record from its size: 0 for null, 0x320 for 188 bytes,
@@ -173,6 +174,7 @@ WORD BoundedMarginDots(const MediaListEntry* entry, DWORD dots, DWORD resolution
 WORD SettingsSpecVersion(const DEVMODEW* record);
 
 // Copies a caller's record of any known size into target, a full driver record. The
-// caller's record is read only within the size it was given as (callerBytes): its size
-// fields may lie. Returns the bytes copied, or -1 when either record is refused.
+// caller's record is read only within the size it was given as (sourceBytes): its size
+// fields may lie. Returns the bytes copied, or -1 when either record is refused, or the
+// caller's does not hold what would be read of it.
 LONG CopySettings(const DEVMODEW* source, DWORD sourceBytes, SettingsRecord* target);

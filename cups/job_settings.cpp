@@ -80,7 +80,7 @@ std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,
 
   dm.dmFields |= DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES |
                  DM_YRESOLUTION;
-  dm.dmOrientation = DMORIENT_LANDSCAPE;
+  dm.dmOrientation = page.orientation;
 
   const LONG resolution = page.yResolution >= kHighResolution ? kHighResolution : kBaseResolution;
   p.privMargin = FeedMarginAt(p.privMargin, dm.dmYResolution, resolution);

@@ -37,6 +37,7 @@ struct PageRequest {
   LONG length = 0;       // page length (along the tape), tenths of a millimetre
   LONG yResolution = 360;  // dots per inch along the tape
   std::string mediaType;   // IPP media-type keyword; empty: the size's own medium
+  short orientation = DMORIENT_LANDSCAPE;  // dmOrientation: the queue's pages are landscape
 };
 
 // Copies beyond this are refused by the driver's merge; the filter asks for at most this.
@@ -57,8 +58,8 @@ const MediaChoice* SelectMedium(const std::vector<MediaChoice>& catalog, const P
                                 bool* typeFound = nullptr);
 
 // The application's record for one page: the default record with the page's medium,
-// length, resolution and the options written in, the page in landscape (x along the
-// tape, y across it), as the queue's page sizes describe it. The page's medium
+// length, resolution, orientation and the options written in; the queue's pages are
+// landscape (x along the tape, y across it), as its page sizes describe them. The page's medium
 // (SelectMedium) is selected by its code; any other page is a custom size (code 256) that
 // the driver matches against its tapes by width and length.
 std::vector<uint8_t> BuildApplicationRecord(const SettingsRecord& defaults,

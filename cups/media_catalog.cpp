@@ -71,24 +71,10 @@ int PwgFromTenths(LONG tenths) {
   return static_cast<int>((written * 2540.0 + 36.0) / 72.0);
 }
 
-// A media-type keyword of a name: lower-case letters and digits, every other run of
-// characters one '-', never more than kMaxKeywordLength characters, nor a '-' at either end.
+// A media-type keyword of a name: its lower-case words, never more than kMaxKeywordLength
+// characters, starting with a letter.
 std::string TypeKeywordFromName(std::string_view name) {
-  std::string keyword;
-  bool gap = false;
-  for (char c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x80 && std::isalnum(u)) {
-      if (gap && !keyword.empty()) keyword += '-';
-      keyword += static_cast<char>(std::tolower(u));
-      gap = false;
-    } else {
-      gap = true;
-    }
-  }
-  if (keyword.size() > kMaxKeywordLength) keyword.resize(kMaxKeywordLength);
-  while (!keyword.empty() && keyword.back() == '-') keyword.pop_back();
-  // A keyword starts with a letter.
+  std::string keyword = LowerCaseWords(name, kMaxKeywordLength);
   if (keyword.empty() || !std::islower(static_cast<unsigned char>(keyword.front())))
     keyword = "medium" + std::string(keyword.empty() ? "" : "-") + keyword;
   return keyword.substr(0, kMaxKeywordLength);
@@ -187,6 +173,24 @@ std::string NameFromField(const void* field, size_t units) {
 }
 
 // Keeps what PPD keywords allow; empty when nothing of the name is left.
+std::string LowerCaseWords(std::string_view name, size_t length) {
+  std::string words;
+  bool gap = false;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80 && std::isalnum(u)) {
+      if (gap && !words.empty()) words += '-';
+      words += static_cast<char>(std::tolower(u));
+      gap = false;
+    } else {
+      gap = true;
+    }
+  }
+  if (words.size() > length) words.resize(length);
+  while (!words.empty() && words.back() == '-') words.pop_back();
+  return words;
+}
+
 std::string KeywordFromName(std::string_view name) {
   std::string keyword;
   bool gap = false;

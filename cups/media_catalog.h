@@ -96,6 +96,11 @@ std::string PwgSizeName(int width, int length);
 // characters one '_', at most kMaxKeywordLength characters. Empty when nothing is left.
 std::string KeywordFromName(std::string_view name);
 
+// A name's words as a keyword or a PWG name's part: lower-case letters and digits, every
+// other run of characters one '-', at most length characters, no '-' at the end. Empty
+// when nothing is left.
+std::string LowerCaseWords(std::string_view name, size_t length);
+
 // A UTF-16 field of units code units as UTF-8, up to its first NUL; the field may lie at
 // any address.
 std::string NameFromField(const void* field, size_t units);

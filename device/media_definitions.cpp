@@ -12,6 +12,15 @@ namespace {
 constexpr WCHAR kDefinitionExtension[] = WIDE("DAT");
 constexpr DWORD kExtensionUnits = 3;
 
+// The margin in hundredths of a millimetre, no greater than its tape allows (the tape is
+// the media list entry of its base paper size code; normal limits when the list has none).
+DWORD DefinitionUsableMargin(const MediaDefinition& definition, const ModelData* modelData) {
+  const MediaListEntry* entry = nullptr;
+  FindMediaEntry(modelData, &entry, static_cast<WORD>(definition.defPaperSize));
+  const DWORD most = MaxMarginTenths(entry) * 10;
+  return definition.defMargin > most ? most : definition.defMargin;
+}
+
 }  // namespace
 
 // Builds the name or leaves destination empty; FALSE when there is no path or the name
@@ -45,7 +54,8 @@ BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath) {
 }
 
 // Maps the whole file read-only and hands out the view; FALSE, with the outputs cleared,
-// when the file cannot be opened, sized or mapped.
+// when the file cannot be opened, sized or mapped. An empty file has nothing to map: TRUE,
+// with no view and a size of 0.
 BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize) {
   if (view) *view = nullptr;
   if (view2) *view2 = nullptr;
@@ -61,9 +71,10 @@ BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DW
   const BYTE* mapped = nullptr;
   DWORD high = 0;
   DWORD size = GetFileSize(file, &high);
-  // A size the low word cannot hold is as unusable as one that could not be read; an empty
-  // file cannot be mapped at all.
-  if (size != INVALID_FILE_SIZE && high == 0 && size != 0) {
+  // A size the low word cannot hold is as unusable as one that could not be read.
+  if (size == 0 && high == 0) {
+    result = TRUE;
+  } else if (size != INVALID_FILE_SIZE && high == 0) {
     mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping) mapped = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
   }
@@ -80,7 +91,8 @@ BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DW
 }
 
 // Reads the definitions into a new 3266-byte block of 0xFF-filled slots; null, with
-// count -1, when the file is missing, unreadable, too large, or memory runs out.
+// count -1, when the file is missing or unreadable, or memory runs out. An empty file
+// holds no definitions; a file longer than the slots gives its first records.
 MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   if (count) *count = -1;
 
@@ -91,10 +103,7 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
   if (!BuildDefinitionFileName(fileName, driverPath)) return nullptr;
   if (!MapFileReadOnly(fileName, &view, &sameView, &fileSize)) return nullptr;
 
-  BYTE* block = nullptr;
-  if (fileSize <= MEDIA_DEFINITION_BLOCK_SIZE) {
-    block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
-  }
+  auto* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, MEDIA_DEFINITION_BLOCK_SIZE));
   if (block) {
     std::memset(block, 0xFF, MEDIA_DEFINITION_BLOCK_SIZE);
 
@@ -118,7 +127,7 @@ MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count) {
     if (count) *count = static_cast<LONG>(records);
   }
   // The block is a copy: nothing keeps the view beyond this call.
-  UnmapViewOfFile(view);
+  if (view) UnmapViewOfFile(view);
   return reinterpret_cast<MediaDefinition*>(block);
 }
 
@@ -145,26 +154,30 @@ uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolutio
   return (static_cast<uint64_t>(resolution) * definition.defMargin / 254 + 5) / 10;
 }
 
-// Within limits: the length in tenths as every reader takes it, the margin in hundredths
-// against the limits in tenths.
-BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData) {
-  const MediaListEntry* entry = nullptr;
-  FindMediaEntry(modelData, &entry, static_cast<WORD>(definition.defPaperSize));
-  const DWORD length = DefinitionLengthTenths(definition);
-  const uint64_t margin = definition.defMargin;
-  return BoundedLengthTenths(entry, length, FALSE) == length &&
-         margin >= static_cast<uint64_t>(MinMarginTenths(entry)) * 10 &&
-         margin <= static_cast<uint64_t>(MaxMarginTenths(entry)) * 10;
+// The length in tenths as every reader takes it, against the longest label of any medium;
+// the two margins, as they will be used, against the length, both in hundredths.
+BOOL DefinitionHoldsAPage(const MediaDefinition& definition, const ModelData* modelData) {
+  DWORD longest = 0;
+  for (DWORD i = 0; modelData && modelData->mediaList && i < modelData->mediaCount; ++i) {
+    const DWORD most = MaxLengthTenths(&modelData->mediaList[i]);
+    if (most > longest) longest = most;
+  }
+  if (longest == 0) longest = MaxLengthTenths(nullptr);
+  const uint64_t margins = 2ull * DefinitionUsableMargin(definition, modelData);
+  return DefinitionLengthTenths(definition) <= longest && margins < definition.defLength;
 }
 
-// An emptied slot holds 0xFF bytes: its kind matches no settings' kind byte and its paper
-// size is the table's terminator code, which no scan finds.
-void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
-                                    const ModelData* modelData) {
+// A skipped slot holds 0xFF bytes, as the slots behind the definitions do: its kind
+// matches no settings' kind byte and its paper size is the table's terminator code, which
+// no scan finds.
+void SettleDefinitions(MediaDefinition* definitions, DWORD count, const ModelData* modelData) {
   if (!definitions) return;
   if (count > MEDIA_DEFINITION_SLOTS) count = MEDIA_DEFINITION_SLOTS;
   for (DWORD i = 0; i < count; ++i) {
-    if (!DefinitionWithinLimits(definitions[i], modelData))
-      std::memset(&definitions[i], 0xFF, sizeof(MediaDefinition));
+    MediaDefinition& definition = definitions[i];
+    if (DefinitionHoldsAPage(definition, modelData))
+      definition.defMargin = DefinitionUsableMargin(definition, modelData);
+    else
+      std::memset(&definition, 0xFF, sizeof(MediaDefinition));
   }
 }

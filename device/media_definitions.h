@@ -46,11 +46,12 @@ BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath);
 
 // Maps the whole file read-only. Both view outputs receive the view's address; the file
 // and mapping handles are closed before returning. FALSE when the file cannot be opened,
-// sized or mapped (an empty file cannot be mapped).
+// sized or mapped; an empty file gives TRUE with no view (null) and a size of 0.
 BOOL MapFileReadOnly(LPCWSTR fileName, const BYTE** view, const BYTE** view2, DWORD* fileSize);
 
 // Reads the definition file that belongs to the driver path into a new 3266-byte global
-// block (GlobalFree by the caller). count is -1 unless a block is returned.
+// block (GlobalFree by the caller). count is -1 unless a block is returned. An empty file
+// gives no definitions, a file longer than the 23 slots its first records.
 MediaDefinition* ReadMediaDefinitions(LPCWSTR driverPath, LONG* count);
 
 // The definition named by a paper size code (317 + i), or null.
@@ -65,12 +66,15 @@ DWORD DefinitionLengthTenths(const MediaDefinition& definition);
 DWORD DefinitionMarginMillimetres(const MediaDefinition& definition);
 uint64_t DefinitionMarginDots(const MediaDefinition& definition, DWORD resolution);
 
-// TRUE when the definition's length and margin lie within the limits of its medium, the
-// media list entry of its base paper size code (the normal limits when the list has none).
-BOOL DefinitionWithinLimits(const MediaDefinition& definition, const ModelData* modelData);
+// TRUE when the definition can hold a page: it is no longer than the longest label any
+// medium of the model data takes, and its two margins, lowered to the greatest its tape
+// allows (the media list entry of its base paper size code), are shorter than it. A
+// label shorter than its tape's least length, or with margins below its least margin, is
+// still a label: the paper-size selection raises the length, and the margin stays.
+BOOL DefinitionHoldsAPage(const MediaDefinition& definition, const ModelData* modelData);
 
-// Empties every slot among the first count whose definition lies outside the limits of
-// its medium, as the slots behind the definitions are empty: no paper size code, custom
-// size or lookup selects it again.
-void IgnoreDefinitionsOutsideLimits(MediaDefinition* definitions, DWORD count,
-                                    const ModelData* modelData);
+// Settles the first count definitions for use: one that holds no page has its slot
+// emptied, as the slots behind the definitions are (no paper size code, custom size or
+// lookup selects it); every other one keeps its length and has its margin lowered to the
+// greatest its tape allows.
+void SettleDefinitions(MediaDefinition* definitions, DWORD count, const ModelData* modelData);

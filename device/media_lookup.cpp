@@ -53,19 +53,18 @@ LONG DefinitionIndex(const MediaDefinition* definitions, const MediaDefinition* 
   return static_cast<LONG>(definition - definitions);
 }
 
-// The lookup by the printer's per-user default settings record: its paper size from its
-// own media base, scanned with the job's kind (a custom size is matched as the record
-// itself describes it). Returns the position relative to jobBase (the base every caller
-// adds), or -1 when the record is absent, untrusted or matches nothing.
+// The lookup by the printer's per-user default settings record: its paper size, scanned
+// with the job's kind (a custom size is matched as the record itself describes it). Only
+// a record of the job's own section is used, so the position it gives is one every caller
+// reads from the job's base. -1 when the record is absent, untrusted or matches nothing.
 LONG LookUpUserDefault(HANDLE printer, const ModelData* modelData, BYTE kind, DWORD jobBase,
                        LONG* definition, const MediaDefinition* definitions,
                        DWORD definitionCount) {
-  SettingsRecord* user = ReadUserSettings(printer, modelData);
+  SettingsRecord* user = ReadUserSettings(printer, modelData, jobBase);
   if (!user) return kNone;
 
   const SHORT userCode = user->dm.dmPaperSize;
-  const DWORD userBase = user->priv.privMediaBase;
-  LONG found = ScanForPaperSize(modelData, userBase, kind, static_cast<WORD>(userCode));
+  LONG found = ScanForPaperSize(modelData, jobBase, kind, static_cast<WORD>(userCode));
   if (found < 0 && userCode == DMPAPER_USER) {
     LONG custom = kNone;
     if (MatchCustomSize(user, modelData, &custom, definitions, definitionCount)) found = custom;
@@ -75,20 +74,13 @@ LONG LookUpUserDefault(HANDLE printer, const ModelData* modelData, BYTE kind, DW
         DefinitionForPaperSize(definitions, definitionCount, userCode);
     if (userDefinition) {
       *definition = DefinitionIndex(definitions, userDefinition);
-      found = ScanForPaperSize(modelData, userBase, kind,
+      found = ScanForPaperSize(modelData, jobBase, kind,
                                static_cast<WORD>(userDefinition->defPaperSize));
     }
   }
   GlobalFree(user);
-
-  // Callers read the record at their own base plus the result, so a match counted from
-  // another base is handed out relative to theirs; one lying before their base cannot be.
-  LONGLONG position = static_cast<LONGLONG>(userBase) + found - jobBase;
-  if (found < 0 || position < 0) {
-    *definition = kNone;
-    return kNone;
-  }
-  return static_cast<LONG>(position);
+  if (found < 0) *definition = kNone;
+  return found;
 }
 
 // The whole fallback chain of the lookup for a settings record; always a position.

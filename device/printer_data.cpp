@@ -43,19 +43,6 @@ constexpr DWORD kSizeFieldsEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD
 // The spooler and registry calls take their value names as writable strings.
 LPWSTR ValueName(const WCHAR* name) { return const_cast<LPWSTR>(name); }
 
-// A 32-bit printer-data value; FALSE when it is missing or unreadable.
-bool ReadPrinterDword(HANDLE printer, const WCHAR* name, DWORD* value) {
-  DWORD read = 0;
-  DWORD needed = 0;
-  DWORD type = 0;
-  if (GetPrinterDataW(printer, ValueName(name), &type, reinterpret_cast<LPBYTE>(&read),
-                      sizeof(read), &needed) != ERROR_SUCCESS)
-    return false;
-  // A shorter value leaves the high bytes at zero; the buffer never takes more.
-  *value = read;
-  return true;
-}
-
 // Country codes of the countries that measure in inches: the US and Canada (1, 2), Latin
 // America (50 to 59, 500 to 599).
 bool IsInchCountry(long country) {
@@ -65,24 +52,39 @@ bool IsInchCountry(long country) {
 
 }  // namespace
 
-// Reads the blob of a size/data pair into a new zeroed block of its declared size; null
-// when either value is missing, the size is 0 or absurd, or memory runs out.
+// The value is read whole or not at all: one shorter than 32 bits (an empty one, say) is
+// as missing as one the spooler does not have.
+BOOL ReadPrinterDataDword(HANDLE printer, LPCWSTR name, DWORD* value) {
+  DWORD read = 0;
+  DWORD needed = 0;
+  DWORD type = 0;
+  if (!value || GetPrinterDataW(printer, ValueName(name), &type, reinterpret_cast<LPBYTE>(&read),
+                                sizeof(read), &needed) != ERROR_SUCCESS ||
+      needed != sizeof(read))
+    return FALSE;
+  *value = read;
+  return TRUE;
+}
+
+// Reads the blob of a size/data pair into a new block of its declared size; null when
+// either value is missing, the size is 0 or absurd, the blob is not as long as its size
+// says, or memory runs out.
 HGLOBAL ReadSizedPrinterData(HANDLE printer, DWORD* size, DWORD index) {
   if (index >= kSizedValueCount) return nullptr;
   const SizedValueNames& names = kSizedValues[index];
 
   DWORD declared = 0;
-  if (!ReadPrinterDword(printer, names.sizeName, &declared) || declared == 0 ||
+  if (!ReadPrinterDataDword(printer, names.sizeName, &declared) || declared == 0 ||
       declared > kMaxSizedBlob)
     return nullptr;
 
-  // Zeroed, so that a blob stored shorter than its declared size reads as zeros behind it.
   HGLOBAL block = GlobalAlloc(GPTR, declared);
   if (!block) return nullptr;
   DWORD needed = 0;
   DWORD type = 0;
   if (GetPrinterDataW(printer, ValueName(names.dataName), &type, static_cast<LPBYTE>(block),
-                      declared, &needed) != ERROR_SUCCESS) {
+                      declared, &needed) != ERROR_SUCCESS ||
+      needed != declared) {
     GlobalFree(block);
     return nullptr;
   }
@@ -114,12 +116,12 @@ PrinterDataRecord* ReadPrinterDataRecord(HANDLE printer) {
   record->pdSize = PRINTER_DATA_RECORD_SIZE;
 
   DWORD kilobytes = 0;
-  if (ReadPrinterDword(printer, kFreeMemoryName, &kilobytes)) {
+  if (ReadPrinterDataDword(printer, kFreeMemoryName, &kilobytes)) {
     record->pdFreeMemory = kilobytes << 10;
     if (record->pdFreeMemory < kMinFreeMemory) record->pdFreeMemory = kMinFreeMemory;
   }
   DWORD halftone = 0;
-  if (ReadPrinterDword(printer, kPrinterHalftoneName, &halftone) && halftone != 0) {
+  if (ReadPrinterDataDword(printer, kPrinterHalftoneName, &halftone) && halftone != 0) {
     record->pdFlags |= PDF_PRINTER_HT;
   }
   if (IsMetricCountry() == 1) record->pdFlags |= PDF_METRIC;
@@ -163,7 +165,7 @@ HGLOBAL GetPrinterInfo(HANDLE printer, DWORD level, DWORD* size) {
 
 // A checked copy of the per-user default settings record; null when there is none or it
 // cannot be trusted.
-SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData) {
+SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData, DWORD mediaBase) {
   if (!modelData || !modelData->mediaTable) return nullptr;
   DWORD size = 0;
   auto* info = static_cast<const BYTE*>(GetPrinterInfo(printer, kUserInfoLevel, &size));
@@ -191,8 +193,12 @@ SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData) {
         static_cast<DWORD>(publicSize) + privateSize <= available) {
       PrivateSettings priv;
       std::memcpy(&priv, stored + publicSize, sizeof(priv));
-      // A base at or past the terminator leaves no section to look in.
-      if (priv.privSignature == PRIV_SIGNATURE && priv.privMediaBase < modelData->mediaCount) {
+      // Its paper size, media id and base are one choice: the id must name a record of
+      // the section the job looks in, or none of it is of use.
+      const MediaRecord* named = MediaRecordAt(
+          modelData, static_cast<LONGLONG>(priv.privMediaBase) + priv.privMediaId);
+      if (priv.privSignature == PRIV_SIGNATURE && priv.privMediaBase == mediaBase && named &&
+          named->mrIndex != 0xFFFF) {
         copy = static_cast<SettingsRecord*>(GlobalAlloc(GPTR, SETTINGS_RECORD_SIZE));
         if (copy) {
           DWORD publicBytes = publicSize < SETTINGS_PUBLIC_SIZE ? publicSize : SETTINGS_PUBLIC_SIZE;

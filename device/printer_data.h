@@ -85,8 +85,12 @@ static_assert(offsetof(DefaultOptions, optOpt20000) == 30);
 
 struct SettingsRecord;
 
+// A 32-bit printer-data value; FALSE when it is missing, unreadable or shorter than 32 bits.
+BOOL ReadPrinterDataDword(HANDLE printer, LPCWSTR name, DWORD* value);
+
 // Reads a sized printer-data blob (the size value, then the data value) into a new fixed
-// global block; writes its size when asked. Null when either value is missing.
+// global block; writes its size when asked. Null when either value is missing, or the
+// data is shorter than its size.
 HGLOBAL ReadSizedPrinterData(HANDLE printer, DWORD* size, DWORD index);
 
 // The printer data record: the stored "PrinterData" blob, or one built from "FreeMem",
@@ -103,11 +107,12 @@ HGLOBAL GetPrinterInfo(HANDLE printer, DWORD level, DWORD* size);
 
 // The per-user default settings record of the printer (PRINTER_INFO_9), checked: its size
 // fields fit the block the spooler returned, its private part is a full one of ours with
-// our signature, and its media base lies inside the MediaTable. Null when there is none
-// that can be trusted. The result is a copy in a new fixed global block of
+// our signature, its media base is mediaBase (the section of the MediaTable the job looks
+// in) and its media id names a record of that section. Null when there is none that can
+// be trusted. The result is a copy in a new fixed global block of
 // SETTINGS_RECORD_SIZE bytes (GlobalFree by the caller), laid out as our own record
 // whatever the stored public size.
-SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData);
+SettingsRecord* ReadUserSettings(HANDLE printer, const ModelData* modelData, DWORD mediaBase);
 
 // The installation's default options, from the registry key of the model named in the
 // settings' dmDeviceName, else from printer data. TRUE when a block was read into options.

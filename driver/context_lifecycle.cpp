@@ -24,10 +24,14 @@ constexpr ULONG kPaletteEntries = 256;
 constexpr DWORD kFontSlotMemory = 337920;  // bytes of printer memory per font slot
 
 // The extent of a caller's settings record: the engine hands the driver a device mode of
-// dmSize public and dmDriverExtra private bytes.
+// dmSize public and dmDriverExtra private bytes, as far as those fields tell the truth. No
+// more than the largest record the driver knows is ever taken as there: a record whose
+// fields claim more than that holds what the driver reads of it within that extent, or is
+// refused.
 DWORD SettingsExtent(const DEVMODEW* settings) {
   if (!settings) return 0;
-  return static_cast<DWORD>(settings->dmSize) + settings->dmDriverExtra;
+  const DWORD claimed = static_cast<DWORD>(settings->dmSize) + settings->dmDriverExtra;
+  return claimed < SETTINGS_RECORD_SIZE ? claimed : SETTINGS_RECORD_SIZE;
 }
 
 // The fields of DRIVER_INFO_2 the context needs, checked to be present.
@@ -96,10 +100,9 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   LocalFree(driverInfo);
   if (!context->mediaDefinitions) return FailEnable(context, nullptr);
   context->mediaDefinitionCount = static_cast<DWORD>(definitionCount);
-  // A definition longer, shorter or with other margins than its tape allows is not
-  // offered at all.
-  IgnoreDefinitionsOutsideLimits(context->mediaDefinitions, context->mediaDefinitionCount,
-                                 &model);
+  // A definition that can hold no page is not offered at all; a margin greater than its
+  // tape allows is lowered.
+  SettleDefinitions(context->mediaDefinitions, context->mediaDefinitionCount, &model);
 
   context->sideRecord = static_cast<SideRecord*>(HeapAlloc(heap, HEAP_ZERO_MEMORY,
                                                            sizeof(SideRecord)));
@@ -252,7 +255,9 @@ BOOL APIENTRY DrvResetPDEV(DHPDEV oldDevice, DHPDEV newDevice) {
   }
   if (oldContext == newContext || (oldContext->jobFlags & JF_IN_DOCUMENT) == 0) return TRUE;
 
-  newContext->jobFlags |= JF_RESET_CARRIED | JF_IN_DOCUMENT;
+  // A failed write stays failed for the rest of its document, on whichever context.
+  newContext->jobFlags |= JF_RESET_CARRIED | JF_IN_DOCUMENT |
+                          (oldContext->jobFlags & JF_OUTPUT_FAILED);
   newContext->pageCount = oldContext->pageCount;
   newContext->lastPageEnd = oldContext->lastPageEnd;
   // The retained pages move to the new context, which now owns them alone: the old one,

@@ -30,13 +30,6 @@ bool PlainOutput(const DeviceContext* context) {
   return context->settings.priv.privUseMonitor == 0;
 }
 
-// Writes one separator byte straight to the spooler, whatever the latch says. FALSE when
-// the spooler refuses it or takes none of it.
-BOOL WriteSeparator(DeviceContext* context, BYTE value) {
-  DWORD written = 0;
-  return WritePrinter(context->printer, &value, 1, &written) && written == 1;
-}
-
 // Counts a new page, first writing the 0C held back from the page before it (plain output
 // only; never before the first page of a document). FALSE, with the page not counted and
 // the stream latched, when that byte cannot be written: the new page would otherwise run
@@ -51,8 +44,9 @@ BOOL CountNewPage(DeviceContext* context) {
 
 }  // namespace
 
-// Opens a document; a document carried over from an older context keeps its page count.
-// FALSE only for an invalid context (last error 87).
+// Opens a document; a document carried over from an older context keeps its page count
+// and its failure latch, a new one starts with neither. FALSE only for an invalid context
+// (last error 87).
 BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
   (void)documentName;
   (void)jobId;
@@ -61,7 +55,7 @@ BOOL APIENTRY DrvStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
   context->jobFlags |= JF_IN_DOCUMENT;
   if (context->jobFlags & JF_RESET_CARRIED) return TRUE;
   context->pageCount = 0;
-  context->jobFlags &= ~JF_PAGE_OPEN;
+  context->jobFlags &= ~(JF_PAGE_OPEN | JF_OUTPUT_FAILED);
   context->bandedPage = kBandedPageNone;
   return TRUE;
 }
@@ -138,19 +132,22 @@ BOOL APIENTRY DrvSendPage(SURFOBJ* surface) {
 }
 
 // Ends a document: writes 1A (plain output), releases retained pages that never went out
-// and closes the document. The flags are not examined: an aborted document ends the same.
-// FALSE for an invalid context (last error 87), and when the spooler did not take the 1A
-// (the document is closed all the same).
+// and closes the document, whose failure latch ends with it. The flags are not examined:
+// an aborted document ends the same. Nothing follows a failed write, not even the 1A: the
+// printer is not told that a document with a hole in it is whole. FALSE for an invalid
+// context (last error 87), and when the document's output failed, the 1A included (the
+// document is closed all the same).
 BOOL APIENTRY DrvEndDoc(SURFOBJ* surface, FLONG flags) {
   (void)flags;
   DeviceContext* context = ContextOfSurface(surface, true);
   if (!context) return FALSE;
   // Staged page bytes belong in front of the document end.
   if (context->surfaceFlags & SF_END_OF_JOB) SpoolEndOfJob(context);
-  const BOOL ended = !PlainOutput(context) || WriteSeparator(context, kCmdDocumentEnd);
+  const BOOL ended = (context->jobFlags & JF_OUTPUT_FAILED) == 0 &&
+                     (!PlainOutput(context) || SpoolWrite(context, &kCmdDocumentEnd, 1));
   // Pages held back for a page that never came must not go out with another document.
   ClearRetainedPages(context);
   context->retainedLength = 0;
-  context->jobFlags &= ~(JF_RESET_CARRIED | JF_IN_DOCUMENT);
+  context->jobFlags &= ~(JF_RESET_CARRIED | JF_IN_DOCUMENT | JF_OUTPUT_FAILED);
   return ended;
 }

@@ -125,15 +125,14 @@ void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo)
       Finding("page of " + std::to_string(along) + " dots along the feed, where the medium's " +
               "longest label has " + std::to_string(longest));
   }
-  const DWORD least = MarginTenthsToDots(MinMarginTenths(entry), resolution);
   const DWORD most = MarginTenthsToDots(MaxMarginTenths(entry), resolution);
   const PrivateSettings& priv = settings.priv;
   const bool dotsInBlock = priv.xbSize == EXCHANGE_BLOCK_SIZE && (priv.xbReport & XB_MARGIN_DOTS);
   for (DWORD margin : {static_cast<DWORD>(priv.privMargin),
-                       dotsInBlock ? static_cast<DWORD>(priv.xbMargin) : least}) {
-    if (margin < least || margin > most)
+                       dotsInBlock ? static_cast<DWORD>(priv.xbMargin) : 0u}) {
+    if (margin > most)
       Finding("feed margin of " + std::to_string(margin) + " dots, where the medium allows " +
-              std::to_string(least) + " to " + std::to_string(most));
+              std::to_string(most) + " at most");
   }
 
   const LONG sizes[] = {static_cast<LONG>(gdiInfo.ulHorzRes), static_cast<LONG>(gdiInfo.ulVertRes),

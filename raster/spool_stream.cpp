@@ -1,12 +1,14 @@
 // The spool stream: the one road by which page bytes reach the spooler. A write that the
-// spooler refuses or takes only in part latches the failure for the rest of the context's
-// life, so that a job never goes on with a hole in its printer stream.
+// spooler refuses or takes only in part latches the failure for the rest of its document
+// (page control ends the latch with the document), so that a job never goes on with a
+// hole in its printer stream.
 #include "raster/spool_stream.h"
 
 #include "context/device_context.h"
 #include "raster/printer_commands.h"
 
-// Marks the stream and the context as failed; nothing clears JF_OUTPUT_FAILED again.
+// Marks the stream and the context as failed; only the end of the document clears
+// JF_OUTPUT_FAILED again.
 static void LatchFailure(DeviceContext* context) {
   context->jobFlags |= JF_OUTPUT_FAILED;
   context->spoolFailed = 1;

@@ -6,7 +6,7 @@
 struct DeviceContext;
 
 // Writes bytes straight to the spooler. TRUE when all were accepted; a refusal or short
-// write latches the failure for the life of the context.
+// write latches the failure for the rest of the document.
 BOOL SpoolWrite(DeviceContext* context, const BYTE* bytes, DWORD length);
 
 // Empties the staging buffer state; does not clear the failure latch.

@@ -9,7 +9,7 @@ Every top-level folder that holds C or C++ sources stands on a floor, lowest fir
                  record, the model data view
   4  device/ settings/ raster/ eps/   the subsystems
   5  driver/     the DDI face: entry table, lifecycle, surface, job control
-  6  host/ stream/ documents/ cups/ cli/ wine/   the Linux host and the front ends
+  6  host/ stream/ documents/ cups/ cli/ wine/ printerapp/   the Linux host and the front ends
   7  tests/ bench/ fuzz/
 
 A file may include headers of its own folder and of any folder on a lower floor. Between
@@ -34,7 +34,7 @@ FLOORS = [
     ["context"],
     ["device", "settings", "raster", "eps"],
     ["driver"],
-    ["host", "stream", "documents", "cups", "cli", "wine"],
+    ["host", "stream", "documents", "cups", "cli", "wine", "printerapp"],
     ["tests", "bench", "fuzz"],
 ]
 
@@ -42,7 +42,9 @@ FLOORS = [
 # read the defaults through device/. The filter, the tool, the label documents and the
 # comparison under Wine drive the driver through the host layer's engine session; the tool
 # shares the filter's job settings, media catalogue and PPD generator and decodes streams
-# through stream/; the comparison under Wine prints the label documents.
+# through stream/; the comparison under Wine prints the label documents; the printer
+# application reads images and finds its installation with the tool's code and prints
+# with the filter's job settings and raster pages.
 SIDEWAYS = {
     "settings": {"device"},
     "raster": {"device"},
@@ -50,6 +52,7 @@ SIDEWAYS = {
     "cups": {"host"},
     "cli": {"cups", "host", "stream", "wine"},
     "wine": {"documents", "host"},
+    "printerapp": {"cli", "cups", "host"},
 }
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp", ".inl", ".rc")

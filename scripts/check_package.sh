@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Debian package `make package` built: its control fields and dependencies
-# (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs find the
-# private libraries through run paths inside the package, not the build tree, and that
-# the unpacked filter prints a page with the unpacked data, libraries and PPD, and that
-# lintian finds no error.
+# (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs (the
+# tool, the filter, the printer application) find the private libraries through run
+# paths inside the package, not the build tree, that the unpacked filter prints a page
+# with the unpacked data, libraries and PPD, and that lintian finds no error.
 #   scripts/check_package.sh [DEB]      (default: the one in build/package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +19,7 @@ echo "== dpkg-deb -I $deb"
 dpkg-deb -I "$deb"
 [ "$(dpkg-deb -f "$deb" Package)" = printer-driver-tq33 ] || fail "the package's name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for wanted in libc6 libstdc++6 libgcc-s1 libpng16-16 libjpeg62-turbo libcups2 cups-filters; do
+for wanted in libc6 libstdc++6 libgcc-s1 libpng16-16 libjpeg62-turbo libcups2 libpappl1 cups-filters; do
   [[ ", $depends," == *", $wanted "* || ", $depends," == *", $wanted,"* ]] ||
     fail "Depends lacks $wanted: $depends"
 done
@@ -29,7 +29,9 @@ listing=$(dpkg-deb -c "$deb")
 echo "$listing"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 # Mode, owner and path of every file (the directories are checked apart).
-expected="-rwxr-xr-x root/root ./usr/bin/tq33
+expected="-rw-r--r-- root/root ./lib/systemd/system/tq33-printer-app.service
+-rwxr-xr-x root/root ./usr/bin/tq33
+-rwxr-xr-x root/root ./usr/bin/tq33-printer-app
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33drv.so
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33host.so
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33modeldata.so
@@ -37,6 +39,7 @@ expected="-rwxr-xr-x root/root ./usr/bin/tq33
 -rw-r--r-- root/root ./usr/share/cups/model/tq33/tq33.ppd
 -rw-r--r-- root/root ./usr/share/doc/printer-driver-tq33/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/printer-driver-tq33/copyright
+-rw-r--r-- root/root ./usr/share/man/man1/tq33-printer-app.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/tq33.1.gz
 -rw-r--r-- root/root ./usr/share/man/man8/rastertotq33.8.gz
 -rw-r--r-- root/root ./usr/share/tq33/sample-media.dat
@@ -53,12 +56,13 @@ echo "== run paths"
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
-for program in usr/bin/tq33 usr/lib/cups/filter/rastertotq33 usr/lib/"$multiarch"/tq33/libtq33drv.so; do
+for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastertotq33 \
+               usr/lib/"$multiarch"/tq33/libtq33drv.so; do
   runpath=$(readelf -d "$unpacked/$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   echo "$program: RUNPATH $runpath"
   [[ "$runpath" == '$ORIGIN'* && "$runpath" != *"$PWD"* ]] || fail "$program: run path $runpath"
 done
-for program in usr/bin/tq33 usr/lib/cups/filter/rastertotq33; do
+for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastertotq33; do
   if env -u LD_LIBRARY_PATH ldd "$unpacked/$program" | grep -q 'not found'; then
     fail "$program: a library is not found:"; ldd "$unpacked/$program" >&2
   fi
@@ -80,6 +84,12 @@ else
   fail "the unpacked filter did not print the page:"
   cat "$unpacked/imagetoraster.log" "$unpacked/filter.log" >&2
 fi
+
+echo "== the printer application's service"
+unit="$unpacked/lib/systemd/system/tq33-printer-app.service"
+grep -q '^ExecStart=/usr/bin/tq33-printer-app server ' "$unit" || fail "the service does not start /usr/bin/tq33-printer-app server"
+[ "$("$unpacked/usr/bin/tq33-printer-app" --version)" = "$(dpkg-deb -f "$deb" Version)" ] ||
+  fail "the unpacked printer application does not run"
 
 echo "== lintian $deb"
 # Debian's own checks: no error; the warnings left are named in the README.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, and only those that are missing.
 #   scripts/setup.sh GROUP...     groups: build test package windows windows64 m32
-#                                         m32-emulated wine wine-emulated fuzz peers all
+#                                         m32-emulated wine wine-emulated mutants fuzz peers all
 # The one list of what this project needs from the system: the Makefile calls it before
 # every target that builds, .ci/run calls it with `all`. When everything is there it costs
 # one dpkg-query and prints nothing. apt-get runs as root directly, otherwise through sudo;
@@ -11,9 +11,11 @@ set -euo pipefail
 packages_of() {
   case "$1" in
     # the release build: the driver, the tool (libpng, libjpeg, CLI11, JSON), the CUPS
-    # filter (libcups) and the benchmarks
+    # filter (libcups), the printer application (libpappl, which brings its runtime
+    # libpappl1) and the benchmarks
     build) echo build-essential cmake g++ make pkg-config python3 \
-                libpng-dev libjpeg-dev libcli11-dev nlohmann-json3-dev libcups2-dev libbenchmark-dev ;;
+                libpng-dev libjpeg-dev libcli11-dev nlohmann-json3-dev libcups2-dev libpappl-dev \
+                libbenchmark-dev ;;
     # the tests: GoogleTest, a private cupsd with the stock filters (imagetoraster,
     # pdftopdf, gstoraster) in front of ours, ipptool to see the queue as IPP clients do,
     # and the check of the manual pages
@@ -38,19 +40,22 @@ packages_of() {
     wine) echo "$(packages_of windows)" "$(packages_of windows64)" wine wine32 wine64 ;;
     # where the kernel runs no 32-bit code, 32-bit Wine runs under user-mode emulation
     wine-emulated) echo "$(packages_of wine)" qemu-user-static ;;
+    # the mutation runs: the test build's packages, Ninja for the quick rebuild of a
+    # mutant (gcov, for the coverage map, comes with gcc)
+    mutants) echo "$(packages_of test)" ninja-build ;;
     # the libFuzzer targets
     fuzz) echo cmake make python3 clang-14 libclang-rt-14-dev ;;
     # the general image tools scripts/compare_peers.sh times the tool against, and GNU time
     # for the peak memory of a run (not for CI)
     peers) echo netpbm imagemagick time ;;
     all) local g; for g in test package windows windows64 m32 wine fuzz; do packages_of "$g"; done ;;
-    *) echo "setup: unknown group '$1' (build test package windows windows64 m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
+    *) echo "setup: unknown group '$1' (build test package windows windows64 m32 m32-emulated wine wine-emulated mutants fuzz peers all)" >&2
        return 2 ;;
   esac
 }
 
 if (($# == 0)); then
-  echo "usage: scripts/setup.sh GROUP... (build test package windows windows64 m32 m32-emulated wine wine-emulated fuzz peers all)" >&2
+  echo "usage: scripts/setup.sh GROUP... (build test package windows windows64 m32 m32-emulated wine wine-emulated mutants fuzz peers all)" >&2
   exit 2
 fi
 

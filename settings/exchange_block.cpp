@@ -59,17 +59,14 @@ WORD MillimetresToDots(WORD millimetres, LONG resolution) {
 }
 
 // The margin in whole millimetres as reported to applications: the dots rounded to the
-// nearest millimetre, held within the medium's margin limits so that a value read back
-// and requested again is one the medium allows. (The answer converts the block's
-// millimetres back to dots, so a request outside the limits ends held within them.)
-// Formed in 64 bits, since a margin of more than 845 dots times 2540000 overflows 32.
+// nearest millimetre, no more than the medium's greatest margin, so that a value read back
+// and requested again is one the medium allows. Formed in 64 bits, since a margin of more
+// than 845 dots times 2540000 overflows 32.
 WORD ReportedMillimetres(WORD dots, LONG resolution, const MediaListEntry* entry) {
-  LONGLONG millimetres = (static_cast<LONGLONG>(dots) * 2540000 / resolution + 50000) / 100000;
-  const LONGLONG least = MinMarginTenths(entry) / 10;
+  const LONGLONG millimetres =
+      (static_cast<LONGLONG>(dots) * 2540000 / resolution + 50000) / 100000;
   const LONGLONG most = MaxMarginTenths(entry) / 10;
-  if (millimetres < least) millimetres = least;
-  if (millimetres > most) millimetres = most;
-  return static_cast<WORD>(millimetres);
+  return static_cast<WORD>(millimetres > most ? most : millimetres);
 }
 
 }  // namespace
@@ -168,14 +165,15 @@ void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelDa
 // Writes the answer block into result from the caller's block in scratch. Does nothing
 // without a media table; without a counting caller block, result keeps the block the merge
 // left in it.
-void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, SettingsRecord* result,
+void BuildExchangeAnswer(HANDLE printer, SettingsRecord* scratch, SettingsRecord* result,
                          const ModelData* modelData, const MediaDefinition* definitions,
                          DWORD definitionCount, WORD defaultPaperSize) {
-  // A media-type request already makes the lookup consider kind-0 media only, so the
-  // scratch record need not be changed for it.
   if (!scratch || !result || !modelData || !modelData->mediaTable) return;
   const PrivateSettings& c = scratch->priv;
   if (c.xbSize != EXCHANGE_BLOCK_SIZE) return;
+  // A media type of the application's own asks for plain (kind 0) media: every match of
+  // the lookup, a custom size's too, is made among them, as the job's will be.
+  if (c.xbRequest & XB_MEDIA_TYPE) scratch->priv.privMediaKind = 0;
   const MediaRecord* media =
       SelectedMedia(printer, scratch, modelData, definitions, definitionCount, defaultPaperSize);
   const MediaListEntry* entry = media ? &media->mrEntry : nullptr;
@@ -205,9 +203,11 @@ void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, Settings
 
   // The margin in force is in dots at the merged record's resolution, which differs from
   // the caller's when 720 dots per inch was asked for and refused; conversions of it use
-  // the merged resolution, and the caller's dots are scaled from the caller's.
+  // the merged resolution, and the caller's dots are scaled from the caller's. A caller's
+  // resolution counts only when its record asks for it (DM_YRESOLUTION).
   const LONG resolution = ExchangeResolution(&result->dm);
-  const LONG callerResolution = ExchangeResolution(&scratch->dm);
+  const LONG callerResolution =
+      (scratch->dm.dmFields & DM_YRESOLUTION) ? ExchangeResolution(&scratch->dm) : kBaseResolution;
   if (request & XB_MARGIN_MM) {
     answer |= XB_MARGIN_MM;
     report |= XB_MARGIN_MM;

@@ -22,6 +22,7 @@ void ApplyExchangeRequest(HANDLE printer, SettingsRecord* scratch, const ModelDa
                           WORD defaultPaperSize);
 
 // Writes the answer block into result->priv after the merge, from the scratch record.
-void BuildExchangeAnswer(HANDLE printer, const SettingsRecord* scratch, SettingsRecord* result,
+// A media-type request sets the scratch record's privMediaKind to 0 for the lookup.
+void BuildExchangeAnswer(HANDLE printer, SettingsRecord* scratch, SettingsRecord* result,
                          const ModelData* modelData, const MediaDefinition* definitions,
                          DWORD definitionCount, WORD defaultPaperSize);

@@ -202,20 +202,16 @@ void SelectPaperSizeCode(const Selection& sel, HANDLE printer, LONG mediaIndex) 
 
   if (record->mrPaperSize != static_cast<WORD>(code)) {
     // The lookup fell back to another medium: the user's own default tape is a better
-    // guess at what was meant, when there is a per-user record that can be trusted.
-    SettingsRecord* user = ReadUserSettings(printer, sel.modelData);
+    // guess at what was meant, when there is a per-user record that can be trusted (its
+    // media id names a record of the section this job looks in). It is taken whole: its
+    // paper size with that record. Its length is held to the medium with every other
+    // length once the merge is done.
+    SettingsRecord* user = ReadUserSettings(printer, sel.modelData, c.privMediaBase);
     if (user) {
       s.dm.dmPaperSize = user->dm.dmPaperSize;
       s.dm.dmPaperWidth = user->dm.dmPaperWidth;
       s.dm.dmPaperLength = user->dm.dmPaperLength;
-      // Its media id and base go together, and only when they name a record of the table;
-      // its length is held to the medium with every other length once the merge is done.
-      const MediaRecord* named = MediaRecordAt(
-          sel.modelData, static_cast<LONGLONG>(user->priv.privMediaBase) + user->priv.privMediaId);
-      if (named && named->mrIndex != kSectionEnd) {
-        c.privMediaId = user->priv.privMediaId;
-        c.privMediaBase = user->priv.privMediaBase;
-      }
+      c.privMediaId = user->priv.privMediaId;
       c.privMediaKind = user->priv.privMediaKind;
       c.privWidthMultiple = user->priv.privWidthMultiple;
       const MediaRecord* userRecord = MediaRecordAt(

@@ -6,6 +6,7 @@
 
 #include "device/default_settings.h"
 #include "device/media_lookup.h"
+#include "device/printer_data.h"
 #include "settings/exchange_block.h"
 #include "settings/paper_size.h"
 
@@ -119,18 +120,11 @@ void MergePrivatePart(SettingsRecord* result, const SettingsRecord* scratch, HAN
   }
 
   if (printer) {
-    WCHAR smallCharName[] = WIDE("SmallChar");
-    WCHAR useMonitorName[] = WIDE("UseMonitor");
-    BYTE value[4] = {};
-    DWORD type = 0;
-    DWORD needed = 0;
-    if (GetPrinterDataW(printer, smallCharName, &type, value, sizeof(value), &needed) ==
-        ERROR_SUCCESS)
-      s.privSmallChar = value[0];
-    std::memset(value, 0, sizeof(value));
-    if (GetPrinterDataW(printer, useMonitorName, &type, value, sizeof(value), &needed) ==
-        ERROR_SUCCESS)
-      s.privUseMonitor = value[0];
+    DWORD value = 0;
+    if (ReadPrinterDataDword(printer, WIDE("SmallChar"), &value))
+      s.privSmallChar = static_cast<BYTE>(value);
+    if (ReadPrinterDataDword(printer, WIDE("UseMonitor"), &value))
+      s.privUseMonitor = static_cast<BYTE>(value);
   }
 
   if (s.privSmallChar == 1 && result->dm.dmYResolution == kHighResolution && s.privMediaKind != 1)

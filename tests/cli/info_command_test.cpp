@@ -101,6 +101,10 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
     ExpectFailure(strict, 1, "--strict: the driver changed 1 setting");
     EXPECT_EQ(strict.out, "");
   }
+  // A resolution without its field bit is not asked for at all.
+  EXPECT_NE(Run({"info", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F"})
+                .err.find("warning: 720 dpi is not asked for: dmFields lacks DM_YRESOLUTION"),
+            std::string::npos);
   // What the driver keeps draws no word.
   EXPECT_EQ(
       Run({"info", "--copies", "5000", "--paper", "262", "--length", "500", "--chain", "--strict"})
@@ -137,6 +141,36 @@ TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
                    "privHalfCut": 0, "privChainPrint": 1, "dmCopies": 3})");
 }
 
+TEST_F(InfoTest, TheApplicationsExchangeBlockAndRecordGetWhatTheyAskFor) {
+  // A margin as small as asked; the caller's dots scaled from its own resolution only when
+  // its record asks for one; the answer's paper size that of the medium the page prints on
+  // (media of kind 0 for an application's own media type); an empty printer-data value
+  // as missing as an absent one.
+  WriteBytes(Path("empty.bin"), {});
+  const std::pair<Args, std::string> cases[] = {
+      {{"--set", "xbRequest=0x40", "--set", "xbMargin=30"},
+       R"({"privMargin": 30, "xbMargin": 30, "privMarginInDots": 1})"},
+      {{"--set", "privHighResAllowed=0", "--set", "dmYResolution=720", "--set", "privMargin=100"},
+       R"({"privMargin": 50, "dmYResolution": 360})"},
+      {{"--paper", "262", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F", "--set",
+        "xbRequest=0x40", "--set", "xbMargin=100"},
+       R"({"privMargin": 100, "xbMargin": 100})"},
+      {{"--set", "dmPaperSize=256", "--width", "120", "--length", "300", "--set",
+        "privMediaKind=1", "--set", "xbRequest=0x4"},
+       R"({"xbPaperSize": 260, "privMediaKind": 0})"},
+      {{"--printer-data", "UseMonitor=@empty.bin"}, R"({"privUseMonitor": 1})"},
+  };
+  for (const auto& [options, fields] : cases) {
+    Args args = {"info"};
+    args.insert(args.end(), options.begin(), options.end());
+    const Json info = RunJson(args);
+    ExpectFields(info["settings"], fields);
+    if (info["settings"]["xbRequest"] == XB_MEDIA_TYPE) {
+      EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["xbPaperSize"]);
+    }
+  }
+}
+
 TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   std::vector<uint8_t> halftone(132, 0);
   halftone[4] = 7;  // HTPatternSize
@@ -162,6 +196,14 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
   EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
+  // Only whole: a record of another section of the table gives nothing, and the job
+  // prints on the paper size its settings name.
+  user.priv.privMediaBase = 20;
+  user.priv.privMediaId = 5;
+  WriteBytes(Path("user.devmode"), RecordBytes(user));
+  fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
+  EXPECT_EQ(std::tuple(fallback["settings"]["dmPaperSize"], fallback["settings"]["privMediaBase"]),
+            std::tuple(fallback["media"]["mrPaperSize"], 0));
   // Later values win: --plain then UseMonitor=1 is framed output again.
   EXPECT_EQ(
       RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"],
@@ -186,10 +228,6 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   ExpectFailure(Run({"info", "--model-data", "broken.model"}), 1,
                 "the driver refused the printer context: model data file malformed at line " +
                     std::to_string(broken) + ": ");
-  WriteBytes(Path("empty.dat"), {});
-  ExpectFailure(Run({"media", "--media-file", "empty.dat"}), 1, "media definition file is empty");
-  WriteBytes(Path("big.dat"), std::vector<uint8_t>(4000, 0));
-  ExpectFailure(Run({"info", "--media-file", "big.dat"}), 1, "holds 4000 bytes");
   ExpectFailure(Run({"info", "--max-bitmap", "100"}), 1, "the 100 bytes --max-bitmap grants");
   // Settings that leave no page: a 4 mm tape cannot hold the special medium's margins.
   ToolResult noPage = Run({"info", "--paper", "262", "--length", "30"});

@@ -65,15 +65,19 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   ExpectHas(text.out, {"moName: \"TQ-33\"", "    mrWidth (0.1 mm): 35\n",
                        "  defLength (0.01 mm): 6200\n"});
 
-  // One the driver ignores, its margin beyond its tape's limits, is listed as read, marked.
-  const std::string bad =
-      MediaFileBytes({{u"Address", 0, 262, 6200, 300}, {u"Margin", 0, 262, 6200, 0xFFFFFFFF}});
+  // One the driver skips, a 2 m label, is listed as read, marked; one whose margin the
+  // driver lowers to its tape's greatest is a label all the same, listed as read.
+  const std::string bad = MediaFileBytes({{u"Address", 0, 262, 6200, 300},
+                                          {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
+                                          {u"Long", 0, 262, 200000, 300}});
   WriteBytes(Path("bad.dat"), std::vector<uint8_t>(bad.begin(), bad.end()));
   const Json marked = RunJson({"media", "--media-file", "bad.dat"})["definitions"];
-  ASSERT_EQ(marked.size(), 2u);
-  EXPECT_TRUE(!marked[0].contains("ignored") && marked[1].contains("ignored")) << marked;
+  ASSERT_EQ(marked.size(), 3u);
+  EXPECT_TRUE(!marked[0].contains("ignored") && !marked[1].contains("ignored") &&
+              marked[2].contains("ignored"))
+      << marked;
   EXPECT_EQ(marked[1]["defMargin"], 0xFFFFFFFFu);
-  ExpectHas(Run({"media", "--media-file", "bad.dat"}).out, {"ignored: definition 318 \"Margin\""});
+  ExpectHas(Run({"media", "--media-file", "bad.dat"}).out, {"ignored: definition 319 \"Long\""});
 }
 
 TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {

@@ -3,7 +3,6 @@
 // the driver's, pinned to the byte in its own tests.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,31 +54,6 @@ Gray Printed(const Gray& page, bool landscape) {
     }
   }
   return out;
-}
-
-// Writes a gray JPEG of the best quality; false when the file cannot be made.
-bool WriteJpeg(const std::string& path, const Gray& image) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  jpeg_compress_struct info{};
-  jpeg_error_mgr error{};
-  info.err = jpeg_std_error(&error);
-  jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, file);
-  info.image_width = image.width;
-  info.image_height = image.height;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 100, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  for (uint32_t y = 0; y < image.height; ++y) {
-    JSAMPROW row = const_cast<uint8_t*>(image.pixels.data() + size_t{y} * image.width);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return std::fclose(file) == 0;
 }
 
 using PrintTest = ToolTest;
@@ -261,7 +235,7 @@ TEST_F(PrintTest, JpegPrintsAsThePgmOfItsPixels) {
   auto [cx, cy] = Page({});
   const Gray page = Pattern(cx, cy);
   WritePgm(Path("page.pgm"), page);
-  ASSERT_TRUE(WriteJpeg(Path("page.jpg"), page));
+  ASSERT_TRUE(test::WriteJpeg(Path("page.jpg"), page));
   const Args threshold = {"--halftone", "threshold", "--plain"};
   Args pgm = {"print", "page.pgm", "-o", "pgm.bin"}, jpeg = {"print", "page.jpg", "-o", "jpeg.bin"};
   pgm.insert(pgm.end(), threshold.begin(), threshold.end());

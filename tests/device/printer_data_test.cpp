@@ -59,8 +59,9 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
     host::SetPrinterDataBinary(printer_, u"PrinterData", Of(stored.data(), length));
     ASSERT_EQ(Record(), Of(stored.data(), length, PRINTER_DATA_RECORD_SIZE)) << length;
   }
-  // A size of 0, one the stored blob exceeds, or an absurd one: a built record.
-  for (uint32_t declared : {0u, 50u, 0xFFFFFFFFu}) {
+  // A size of 0, one the stored blob exceeds or falls short of, or an absurd one: a built
+  // record.
+  for (uint32_t declared : {0u, 50u, 120u, 0xFFFFFFFFu}) {
     host::SetPrinterDataDword(printer_, u"PrinterDataSize", declared);
     EXPECT_EQ(Word(0), 0x00680500u) << declared;
   }
@@ -80,10 +81,10 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
     std::memcpy(bytes.data() + offsetof(DEVMODEW, dmDriverExtra), &privateSize, 2);
     return bytes;
   };
-  // The copy's paper size, size and media base, or nothing.
+  // The copy's paper size, size and media base, or nothing, for a job in section 1.
   auto read = [&](const Bytes& bytes) {
     host::SetUserDevmode(printer_, bytes);
-    SettingsRecord* copy = ReadUserSettings(printer_, &context_->modelData);
+    SettingsRecord* copy = ReadUserSettings(printer_, &context_->modelData, 1);
     if (!copy) return std::vector<LONG>();
     std::vector<LONG> fields = {copy->dm.dmPaperSize, copy->dm.dmSize,
                                 LONG(copy->priv.privMediaBase)};
@@ -97,9 +98,13 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   for (size_t length = 0; length < whole.size(); ++length) {
     ASSERT_TRUE(read(Of(whole.data(), length)).empty()) << length;
   }
-  user.priv.privMediaBase = 2;  // the terminator: no section left
+  // Its media id and base must name a record of the job's section.
+  user.priv.privMediaId = 1;  // the terminator
   EXPECT_TRUE(read(stored(220, 284)).empty());
+  user.priv.privMediaId = 0;
   user.priv.privMediaBase = 0;
+  EXPECT_TRUE(read(stored(220, 284)).empty()) << "another section";
+  user.priv.privMediaBase = 1;
   user.priv.privSignature = 0;
   EXPECT_TRUE(read(stored(220, 284)).empty());
 }

@@ -1,5 +1,6 @@
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -148,6 +149,21 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
 }
 
 TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
+  // An empty media definition file holds no definitions; one longer than the 23 slots
+  // holds its first 23.
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  for (auto [records, count] : {std::pair<DWORD, DWORD>{0, 0}, {30, 23}}) {
+    const std::string bytes =
+        records ? test::MediaFileBytes(std::vector<test::Definition>(
+                      records, {u"Address", 0, 262, 6200, 300}))
+                : std::string();
+    files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
+    Install(files);
+    DeviceContext* context = Enable();
+    ASSERT_NE(context, nullptr) << records;
+    EXPECT_EQ(context->mediaDefinitionCount, count);
+    Disable(context);
+  }
   ASSERT_TRUE(installation_->RemoveFile(host::kMediaFilePath));
   EXPECT_EQ(Enable(), nullptr) << "no media definition file";
   ExpectNothingLeaked();
@@ -155,6 +171,31 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
   EXPECT_EQ(Enable(), nullptr) << "no model-data library";
+}
+
+TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
+  // An application record is taken as at most the 504 bytes of the largest record the
+  // driver knows: one whose dmSize claims more than that is refused and the defaults
+  // stand; a private part longer than ours that is there is cut at ours.
+  for (auto [publicSize, bytes, merged] :
+       {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
+    SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
+    record.dm.dmSize = publicSize;
+    record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
+    std::vector<uint8_t> held(bytes);
+    std::memcpy(held.data(), &record, sizeof(record));
+    DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
+    ASSERT_NE(context, nullptr) << publicSize;
+    EXPECT_EQ(context->settings.dm.dmCopies, merged ? 3 : 1) << publicSize;
+    Disable(context);
+  }
+  // A GDIINFO too short to hold the resolutions gives no context, and is not written.
+  std::vector<uint8_t> gdi(sizeof(GDIINFO), 0xAB);
+  DEVINFO info{};
+  EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, 20, reinterpret_cast<ULONG*>(gdi.data()),
+                          sizeof(info), &info, {}, nullptr, printer()),
+            nullptr);
+  EXPECT_EQ(std::count(gdi.begin(), gdi.end(), 0xAB), static_cast<long>(gdi.size()));
 }
 
 TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
@@ -241,45 +282,40 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
   }
   host::DeletePrinterData(printer(), u"RegDefaultOptions");
 
-  // A per-user record behind a paper size the table lacks: its media id and base name no
-  // record together and stay out of the job; its length of -1 is held like any other.
+  // A per-user record behind a paper size the table lacks: its length of -1 is held like
+  // any other.
   SettingsRecord user = Make().defaults;
-  user.priv.privMediaBase = 18;
-  user.priv.privMediaId = 60000;
-  host::SetUserDevmode(printer(), BytesOf(user));
-  const SettingsRecord unknownPaper = Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; });
-  Made made = Make(unknownPaper);
-  EXPECT_EQ(std::tuple(+made.settings.priv.privMediaBase, +made.settings.priv.privMediaId),
-            std::tuple(0u, 25));
-  user = Make().defaults;
   user.dm.dmPaperLength = -1;
   host::SetUserDevmode(printer(), BytesOf(user));
-  made = Make(unknownPaper);
+  const Made made = Make(Record([](SettingsRecord& r) { r.dm.dmPaperSize = 999; }));
   ExpectAlong(made.gdi, 1304, 57, -(1000 - 80) * 100, "per-user length");
 }
 
-TEST_F(DeviceContextTest, DefinitionsOutsideTheirTapesLimitsAreIgnoredWhole) {
-  // A margin of 0xFFFFFFFF, a 2 m label and a 3 mm one on the 24 mm tape: their slots are
-  // empty, and their codes fall back to the default tape; the sound one still prints.
-  const std::string bytes = test::MediaFileBytes({{u"Address", 0, 262, 6200, 300},
-                                                  {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
-                                                  {u"Long", 0, 262, 200000, 300},
-                                                  {u"Short", 0, 262, 300, 100}});
+TEST_F(DeviceContextTest, DefinitionsThatCanHoldAPageAreLabelsAndOnlyTheOthersAreSkipped) {
+  // On the 24 mm tape, 62 mm labels (879 dots) with margins of 3, 0.5 and 0 mm, a 3 mm
+  // label (raised to the tape's 4 mm, 57 dots) and a margin beyond the tape's 27 mm
+  // (lowered to it): each prints as defined. A 2 m label, longer than any, and one whose
+  // margins fill it hold no page: their slots are empty, their codes fall back to the
+  // default tape's 100 mm.
+  const std::string bytes = test::MediaFileBytes(
+      {{u"Address", 0, 262, 6200, 300}, {u"Thin", 0, 262, 6200, 50}, {u"None", 0, 262, 6200, 0},
+       {u"Short", 0, 262, 300, 100}, {u"Wide", 0, 262, 6200, 0xFFFFFFFF},
+       {u"Long", 0, 262, 200000, 300}, {u"Full", 0, 262, 5000, 2500}});
   host::InstallationFiles files = test::DefaultInstallationFiles();
   files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
   Install(files);
-  for (SHORT code : {317, 318, 319, 320}) {
+  const std::pair<SHORT, ULONG> pages[] = {{317, 879 - 2 * 43 + 1}, {318, 879 - 2 * 7 + 1},
+                                           {319, 879 + 1},          {320, 57 - 2 * 14 + 1},
+                                           {321, 879 - 2 * 383 + 1}, {322, 1304}, {323, 1304}};
+  for (auto [code, along] : pages) {
     const Made made = Make(Record([&](SettingsRecord& r) { r.dm.dmPaperSize = code; }));
-    // 62 mm less two 3 mm margins of 43 dots; else the RFID tape's 100 mm.
-    const ULONG along = code == 317 ? 879 - 2 * 43 + 1 : 1304;
     EXPECT_EQ(made.gdi.ulHorzRes, along) << code;
   }
   DeviceContext* context = Enable();
   ASSERT_NE(context, nullptr);
   const auto* slots = reinterpret_cast<const BYTE*>(context->mediaDefinitions);
-  EXPECT_TRUE(context->mediaDefinitionCount == 4 && slots[0] != 0xFF);
-  for (size_t at = sizeof(MediaDefinition); at < 4 * sizeof(MediaDefinition); ++at)
-    ASSERT_EQ(slots[at], 0xFF) << at;
+  EXPECT_EQ(std::count(slots, slots + 7 * sizeof(MediaDefinition), 0xFF),
+            2 * static_cast<long>(sizeof(MediaDefinition)));
   Disable(context);
 }
 
@@ -332,8 +368,9 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   oldContext->jobFlags = JF_IN_DOCUMENT | JF_PAGE_OPEN | JF_OUTPUT_FAILED;
   oldContext->settings.priv.privOpt40000 = 1;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
-  EXPECT_EQ(newContext->jobFlags, static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED))
-      << "the failure latch and the open page stay with the old context";
+  EXPECT_EQ(newContext->jobFlags,
+            static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
+      << "the failure latch goes with the document; the open page stays with the old context";
   EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
                        newContext->settings.priv.privOpt40000),
             std::tuple(4u, 0x0C, 1u));

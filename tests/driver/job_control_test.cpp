@@ -97,16 +97,22 @@ TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   EXPECT_EQ(TakeSpooled(), Bytes{0x1A}) << "no 0C after a retained page, no page sent";
 }
 
-TEST_F(JobControlTest, AFailedWriteFailsItsPageAndStopsTheNextButNotTheDocumentEnd) {
-  auto session = Open();
-  ASSERT_TRUE(session->StartDoc());
-  host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
-  EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
-  EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
-  ASSERT_TRUE(session->EndDoc());
-  EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40, 0x1A}));
-  ASSERT_TRUE(session->StartDoc());
-  EXPECT_FALSE(session->StartPage()) << "the latch outlives the document";
+TEST_F(JobControlTest, AFailedWriteIsTheLastOfItsDocumentEvenAcrossAResetAndTheNextPrints) {
+  // Nothing follows the failed write, not the next page, not the document end; on the
+  // context a reset makes neither. The next document on the context prints whole.
+  const Bytes next = Expected({2});
+  for (bool reset : {false, true}) {
+    auto session = Open();
+    ASSERT_TRUE(session->StartDoc());
+    host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
+    EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
+    if (reset) ASSERT_TRUE(session->Reset({}));
+    EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
+    EXPECT_FALSE(session->EndDoc());
+    EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40})) << "reset: " << reset;
+    ASSERT_TRUE(session->PrintDocument({pages_[2]}));
+    EXPECT_EQ(TakeSpooled(), next) << "reset: " << reset;
+  }
 }
 
 TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
@@ -136,15 +142,18 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
   }
 }
 
-TEST_F(JobControlTest, AnApplicationRecordShorterThanItsSizeFieldsIsNeverReadPastItsEnd) {
-  // 71 bytes: the record ends inside dmDriverExtra. The engine passes the driver a record
-  // as long as its size fields claim; whatever they say, nothing is read past it.
-  for (BYTE fill : {0x00, 0x5A, 0xFF}) {
+TEST_F(JobControlTest, AnApplicationsToneModeAbove3PrintsAsTheOrderedMatrix) {
+  const Bytes base = DefaultSettingsRecord(host::kDriverPath, printer());
+  auto print = [&](BYTE halftone) {
+    LabelSettings settings;
+    settings.halftone = halftone;
     host::SessionOptions options;
-    options.devmode = Bytes(71, fill);
-    auto session = Open(options);
-    session.reset();
-  }
+    options.devmode = tq33docs::SettingsRecordFor(base, settings);
+    return PrintAlone({TestPage(size_, 1)}, options);
+  };
+  const Bytes ordered = print(2);
+  EXPECT_GT(ordered.size(), 100u);
+  EXPECT_EQ(print(7), ordered);
 }
 
 }  // namespace

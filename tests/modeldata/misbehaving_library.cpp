@@ -30,12 +30,14 @@ BOOL WINAPI GetModel(ModelDataHandle, DWORD, BYTE* record, DWORD size, DWORD* re
 
 BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* needed,
                          DWORD* count) {
-  *needed = sizeof(MediaListEntry);
+  // "list-grows": the fill call claims a block of 40 entries where the probe asked for one.
+  const bool grows = buffer && Mode("list-grows");
+  *needed = sizeof(MediaListEntry) * (grows ? 40 : 1);
   if (!buffer && !Mode("probe-succeeds")) {
     SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : 1;
+  *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : grows ? 40 : 1;
   return TRUE;
 }
 

@@ -167,7 +167,7 @@ TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
   }
   for (const char* mode : {"init-fails", "no-open", "no-close", "no-model", "no-list",
                            "probe-succeeds", "probe-wrong-error", "count-zero",
-                           "count-over-block", "type-ff", "handle-all-ones"}) {
+                           "count-over-block", "list-grows", "type-ff", "handle-all-ones"}) {
     setenv("TQ33_MISBEHAVE", mode, 1);
     EXPECT_FALSE(Load()) << mode;
     EXPECT_TRUE(record_ == nullptr && count_ == 0) << mode;

@@ -88,6 +88,29 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   EXPECT_EQ(host::WriteCalls(printer_), writes);
 }
 
+TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
+  SURFOBJ* band = Enable(false, 100, 299, 100 * 101);  // 100 x 300 dots: 3 bands of 100 rows
+  ASSERT_TRUE(band && context_->bandCount == 3 && context_->pageStride == 100);
+  // The engine's band rows 106 bytes apart, their last 6 bytes not the page's.
+  std::vector<BYTE> rows(106 * 100);
+  SURFOBJ wide = *band;
+  wide.lDelta = 106;
+  wide.pvBits = wide.pvScan0 = rows.data();
+  wide.cjBits = static_cast<ULONG>(rows.size());
+  POINTL origin = {};
+  ASSERT_TRUE(DrvStartBanding(band, &origin));
+  for (BYTE level = 1; level <= 3; ++level) {
+    for (size_t r = 0; r < 100; ++r) {
+      std::memset(&rows[r * 106], level, 100);
+      std::memset(&rows[r * 106 + 100], 0xEE, 6);
+    }
+    DrvNextBand(&wide, &origin);
+  }
+  EXPECT_EQ(origin.y, -1);
+  for (LONG y : {0, 99, 100, 299})
+    EXPECT_EQ(std::tuple(Page(0, y), Page(99, y)), std::tuple(y / 100 + 1, y / 100 + 1)) << y;
+}
+
 TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   SURFOBJ* band = Enable(true, 128, 300, 152 * 128);
   ASSERT_TRUE(band);

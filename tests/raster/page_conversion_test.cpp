@@ -132,6 +132,18 @@ TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDots
   }
 }
 
+TEST_F(PageConversionTest, AMediumOfMoreLabelsAcrossThanTheHeadTakesPrintsOneLabel) {
+  // Only bad media data says 5; the page prints as on the single tape, every dot in place.
+  Image image(context_.get(), 3, 256, 255);
+  for (LONG y = 0; y < 256; y += 3) image.at(1, y) = 0;
+  ASSERT_TRUE(ConvertPage(&image.surface));
+  const Bytes single = Spooled();
+  host::ClearSpooled(printer_);
+  context_.SetMedia({test::Tape(262, 240, 256, 5)});
+  ASSERT_TRUE(ConvertPage(&image.surface));
+  EXPECT_EQ(Spooled(), single);
+}
+
 TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
   context_.SetMedia({test::Tape(262, 240, 256, 1)});
   priv().privHalftone = 2;

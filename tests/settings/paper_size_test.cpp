@@ -129,16 +129,23 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
                        +scratch_.priv.privPlainMediaId),
             std::tuple(260, 1, 2));
 
-  // Its media id and base go into the job together, and only when they name a record.
-  for (auto [base, id, carried] : {std::tuple<DWORD, WORD, bool>{3, 60000, false}, {2, 1, true}}) {
+  // It is taken whole or not at all: its paper size and kind with its media id, and only
+  // when the id names a record of the section the job looks in. Else neither the lookup
+  // nor the selection takes anything of it: the fallback code's record is applied and
+  // the code stays.
+  for (auto [base, id, taken] :
+       {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
     user.priv.privMediaBase = base;
     user.priv.privMediaId = id;
     std::memcpy(bytes.data(), &user, sizeof(user));
     host::SetUserDevmode(printer_, bytes);
-    scratch_.priv.privMediaId = 4;
+    scratch_ = test::FixedDefaults();
+    result_.dm.dmPaperSize = 123;
     Select(555);
-    EXPECT_EQ(+scratch_.priv.privMediaBase, carried ? base : 0u) << id;
-    EXPECT_EQ(+scratch_.priv.privMediaId, carried ? id : 4) << id;
+    EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaId,
+                         +scratch_.priv.privMediaKind, +scratch_.priv.privMediaBase),
+              taken ? std::tuple(260, 1, 1, 0u) : std::tuple(123, 0, 0, 0u))
+        << base << " " << id;
   }
 }
 

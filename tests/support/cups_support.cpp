@@ -49,10 +49,10 @@ cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double
   return header;
 }
 
-bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages, bool pwg) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t* raster = cupsRasterOpen(fd, pwg ? CUPS_RASTER_WRITE_PWG : CUPS_RASTER_WRITE);
   bool ok = raster != nullptr;
   for (const RasterPage& page : pages) {
     if (!ok) break;

@@ -29,8 +29,8 @@ struct RasterPage {
   size_t linesWritten = static_cast<size_t>(-1);
 };
 
-// Writes a CUPS raster file through libcups; FALSE when it cannot.
-bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+// Writes a CUPS raster file through libcups, or a PWG raster file; FALSE when it cannot.
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages, bool pwg = false);
 
 // Rows [first, last) of a page, e.g. the bars of a barcode along the tape.
 using Rows = std::pair<int, int>;

@@ -1,6 +1,5 @@
 #include "tests/support/private_cupsd.h"
 
-#include <arpa/inet.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,16 +17,6 @@ namespace test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof(address);
-  const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  close(s);
-  return bound ? ntohs(address.sin_port) : 0;
-}
 
 }  // namespace
 
@@ -49,7 +38,7 @@ testing::AssertionResult PrivateCupsd::Start(const std::string& directory,
   for (const char* name : {"spool", "spool/tmp", "cache", "state"}) {
     if (mkdir(path(name).c_str(), 0755) != 0) return testing::AssertionFailure() << "mkdir " << name;
   }
-  port_ = FreePort();
+  port_ = FreeLoopbackPort();
   if (!WriteFile(path("cupsd.conf"),
                  "Listen 127.0.0.1:" + std::to_string(port_) + "\nLogLevel debug\nBrowsing No\n"
                  "WebInterface No\nDefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"

@@ -1,6 +1,8 @@
 #include "tests/support/subprocess.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +35,9 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
       _exit(127);
     if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(127);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+    if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
+                         setuid(options.user->first) != 0))
+      _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -55,6 +60,16 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
   result.out = ReadFile(out);
   result.err = ReadFile(err);
   return result;
+}
+
+int FreeLoopbackPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof(address);
+  const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  close(s);
+  return bound ? ntohs(address.sin_port) : 0;
 }
 
 std::string BuiltProgram(const std::string& name) { return std::string(TQ33_BINARY_DIR) + "/" + name; }

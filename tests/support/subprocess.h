@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,10 +27,15 @@ struct ProcessOptions {
   // signal the program) and is closed after it returns; otherwise it is /dev/null.
   std::function<void(pid_t pid, int input)> feed;
   std::chrono::seconds timeout{60};  // then the program is killed
+  // When given (and this process may), the program runs as this user and group.
+  std::optional<std::pair<uid_t, gid_t>> user;
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
+
+// A free TCP port on 127.0.0.1, for a server a test starts; 0 when none can be had.
+int FreeLoopbackPort();
 
 // A program of the build, and one of the system (empty when it is not installed).
 std::string BuiltProgram(const std::string& name);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <cstdio>
+// libjpeg's header needs FILE and size_t declared before it.
+#include <jpeglib.h>
 #include <signal.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -176,6 +179,31 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Writes a gray JPEG of the best quality; false when the file cannot be made.
+bool WriteJpeg(const std::string& path, const Gray& image) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, file);
+  info.image_width = image.width;
+  info.image_height = image.height;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  for (uint32_t y = 0; y < image.height; ++y) {
+    JSAMPROW row = const_cast<uint8_t*>(image.pixels.data() + size_t{y} * image.width);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::fclose(file) == 0;
 }
 
 void WritePgm(const std::string& path, const Gray& image) {

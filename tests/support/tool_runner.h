@@ -50,6 +50,8 @@ struct Gray {
 };
 
 void WritePgm(const std::string& path, const Gray& image);
+// Writes a gray JPEG of the best quality; false when the file cannot be made.
+bool WriteJpeg(const std::string& path, const Gray& image);
 
 // A PNG written as given: colour type and bit depth of libpng, samples row by row
 // (width * channels samples of bitDepth bits, 16-bit ones big-endian), an optional
