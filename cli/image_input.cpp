@@ -412,18 +412,18 @@ class CropSink final : public RowSink {
     inPlace_ = width == page_->width;
     const uint32_t rows = std::min(height, page_->height);
     for (uint32_t y = 0; y < rows; ++y) {
-      std::memset(Page(y) + copy_, kWhite, page_->width - copy_);
+      std::memset(page_->Row(y) + copy_, kWhite, page_->width - copy_);
     }
-    std::memset(Page(rows), kWhite, size_t{page_->height - rows} * page_->width);
+    for (uint32_t y = rows; y < page_->height; ++y) std::memset(page_->Row(y), kWhite, page_->width);
   }
-  uint8_t* Target(uint32_t y) override { return inPlace_ && y < page_->height ? Page(y) : nullptr; }
+  uint8_t* Target(uint32_t y) override {
+    return inPlace_ && y < page_->height ? page_->Row(y) : nullptr;
+  }
   void Row(uint32_t y, const uint8_t* gray) override {
-    if (y < page_->height && gray != Page(y)) std::memcpy(Page(y), gray, copy_);
+    if (y < page_->height && gray != page_->Row(y)) std::memcpy(page_->Row(y), gray, copy_);
   }
 
  private:
-  uint8_t* Page(uint32_t y) const { return page_->pixels + size_t{y} * page_->width; }
-
   GrayPage* page_;
   uint32_t copy_ = 0;
   bool inPlace_ = false;
@@ -492,7 +492,7 @@ class ContainSink final : public RowSink {
 
   void FinishRow(uint32_t j) {
     const uint64_t area = uint64_t{w_} * h_;
-    uint8_t* out = page_->pixels + size_t{oy_ + j} * page_->width + ox_;
+    uint8_t* out = page_->Row(oy_ + j) + ox_;
     for (uint64_t x = 0; x < dw_; ++x) {
       out[x] = static_cast<uint8_t>((accumulated_[x] + area / 2) / area);
       accumulated_[x] = 0;
@@ -558,7 +558,7 @@ void RenderImage(const ImageSource& source, Fit fit, GrayPage* page) {
     CropSink sink(page);
     Decode(source, &sink);
   } else {
-    std::memset(page->pixels, kWhite, size_t{page->width} * page->height);
+    for (uint32_t y = 0; y < page->height; ++y) std::memset(page->Row(y), kWhite, page->width);
     ContainSink sink(page);
     Decode(source, &sink);
   }

@@ -26,16 +26,20 @@ enum class Fit {
   Contain,  // scaled to fit the page, aspect kept on the tape, centred, by area averaging
 };
 
-// An 8-bit gray page in surface coordinates, top-down, width bytes a row; 255 is white.
-// The pixels belong to the caller (the engine session's page image). Its dots per inch
-// on each axis differ at 720 dpi along the tape: scaling keeps the image's aspect on the
-// tape, not in dots.
+// An 8-bit gray page in surface coordinates, top-down; 255 is white. The pixels belong to
+// the caller (the driver's surface, or a page image for a banded one); rows lie stride
+// bytes apart (width when 0), and what lies between a row's end and the next row is left
+// as it is. Its dots per inch on each axis differ at 720 dpi along the tape: scaling keeps
+// the image's aspect on the tape, not in dots.
 struct GrayPage {
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t* pixels = nullptr;
   uint32_t xResolution = 360;
   uint32_t yResolution = 360;
+  size_t stride = 0;
+
+  uint8_t* Row(uint32_t y) const { return pixels + size_t{y} * (stride ? stride : width); }
 };
 
 struct ImageSize {

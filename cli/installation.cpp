@@ -2,6 +2,8 @@
 // driver refused it.
 #include "cli/installation.h"
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -140,6 +142,12 @@ ToolInstallation::ToolInstallation(const ToolOptions& options) {
   std::string error;
   installation_ = host::PrinterInstallation::Create(files, &error);
   if (!installation_) Fail("cannot lay out the printer installation: " + error);
+  // The driver loads the model-data library for each context and frees it again. Held
+  // loaded for the tool's life, it is loaded once, and the second context finds the data
+  // file it parsed for the first. Only a saving: a library that does not load here fails
+  // the driver's own load, in words.
+  if (!installation_->modelDataLibrary().empty())
+    dlopen(installation_->modelDataLibrary().c_str(), RTLD_NOW | RTLD_LOCAL);
   if (resourceLibrary && !installation_->WriteFile(host::kResourceLibraryPath, *resourceLibrary)) {
     Fail("cannot lay out the printer installation: cannot copy its resource library");
   }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/interrupts.h"
@@ -29,6 +30,17 @@ std::string CommandOf(int argc, char** argv) {
   }
   return {};
 }
+
+// The commands, in the order the help lists them.
+struct Command {
+  std::string_view name;
+  void (*add)(CLI::App* app, tq33cli::SetRun setRun);
+};
+constexpr Command kCommands[] = {{"print", tq33cli::AddPrintCommand},
+                                 {"info", tq33cli::AddInfoCommand},
+                                 {"media", tq33cli::AddMediaCommand},
+                                 {"decode", tq33cli::AddDecodeCommand},
+                                 {"ppd", tq33cli::AddPpdCommand}};
 
 // Reports are written whole at the end, so that the write that fails is the last one and
 // its reason is still known; a longer report flushes on the way.
@@ -79,21 +91,21 @@ int main(int argc, char** argv) {
 
   std::function<int()> run;
   SetRun setRun = [&run](std::function<int()> command) { run = std::move(command); };
-  AddPrintCommand(&app, setRun);
-  AddInfoCommand(&app, setRun);
-  AddMediaCommand(&app, setRun);
-  AddDecodeCommand(&app, setRun);
-  AddPpdCommand(&app, setRun);
-
-  // CLI11 would only say that a command is required.
+  // Only the command the line names is set up, options and all: setting up every command
+  // cost more than the rest of the tool's start. Without one (help, the version, no
+  // command) all of them are, for the help to list.
   const std::string command = CommandOf(argc, argv);
   std::string known;
   bool found = false;
-  const CLI::App& constApp = app;
-  for (const CLI::App* sub : constApp.get_subcommands([](const CLI::App*) { return true; })) {
-    known += (known.empty() ? "" : ", ") + sub->get_name();
-    found = found || sub->get_name() == command;
+  for (const Command& entry : kCommands) {
+    known += (known.empty() ? "" : ", ") + std::string(entry.name);
+    found = found || entry.name == command;
   }
+  for (const Command& entry : kCommands) {
+    if (!found || entry.name == command) entry.add(&app, setRun);
+  }
+
+  // CLI11 would only say that a command is required.
   if (!command.empty() && !found) {
     std::fprintf(stderr,
                  "tq33: no command '%s' (the commands are %s)\n"

@@ -79,10 +79,11 @@ class Progress {
   bool shown_;
 };
 
-// Asks the kernel to back the 2 MB-aligned part of a block with huge pages. The page image
-// and the surface are written whole for every page; in a process that prints one long
-// label, their first touch in 4 KB pages (some 5,000 faults for a 1 m label at 720 dpi)
-// costs as much as a third of the page's conversion. Only advice: nothing fails without it.
+// Asks the kernel to back the 2 MB-aligned part of a block with huge pages. A page image is
+// written whole for every page; in a process that prints one long label, its first touch
+// in 4 KB pages (some 1,300 faults for a 1 m label at 720 dpi) costs as much as a third of
+// the page's conversion. Only advice: nothing fails without it. (The host places the
+// engine's bitmaps so itself.)
 void AdviseHugePages(void* start, size_t bytes) {
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
   uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
@@ -90,17 +91,72 @@ void AdviseHugePages(void* start, size_t bytes) {
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
+// Where the pages are drawn: straight into the driver's surface when it is a single
+// bitmap of the whole page, as an application draws; into a page image of the tool's when
+// it is banded, which the engine hands the driver band by band.
+class PageCanvas {
+ public:
+  PageCanvas(host::EngineSession* session, LONG width, LONG height) : session_(session) {
+    const GDIINFO& gdi = session->gdiInfo();
+    target_ = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), nullptr,
+               gdi.ulLogPixelsX, gdi.ulLogPixelsY};
+    SURFOBJ* surface = session->surfaceObject();
+    direct_ = !session->banded() && surface && surface->pvBits &&
+              surface->sizlBitmap.cx == width && surface->sizlBitmap.cy == height &&
+              surface->lDelta >= width;
+    if (direct_) {
+      target_.pixels = static_cast<uint8_t*>(surface->pvBits);
+      target_.stride = static_cast<size_t>(surface->lDelta);
+      return;
+    }
+    page_.width = width;
+    page_.height = height;
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height);
+    // Reserved first and sized after the advice, which only memory not yet touched takes.
+    page_.pixels.reserve(bytes);
+    AdviseHugePages(page_.pixels.data(), bytes);
+    page_.pixels.resize(bytes);
+    target_.pixels = page_.pixels.data();
+  }
+
+  // One page from DrvStartPage to DrvSendPage, drawn by draw between the two (before
+  // both for a banded surface); the failed call, or what draw throws.
+  template <typename Draw>
+  host::DdiStatus Print(Draw draw) {
+    if (!direct_) {
+      draw(&target_);
+      return session_->PrintPage(page_);
+    }
+    host::DdiStatus status = session_->StartPage();
+    if (!status) return status;
+    draw(&target_);
+    return session_->SendPage();
+  }
+
+ private:
+  host::EngineSession* session_;
+  bool direct_ = false;
+  GrayPage target_;
+  host::GrayImage page_;  // for a banded surface only
+};
+
 // The job through the Windows driver under Wine: the pages rendered here go into the job,
 // and OUT receives what the driver's spooler received once the job has ended.
 int PrintViaWine(const PrintOptions& options, const PrinterContext& printer,
-                 std::vector<ImageSource>& images, Fit fit, const host::GrayImage& page,
-                 GrayPage* target) {
+                 std::vector<ImageSource>& images, Fit fit, const GDIINFO& gdi, LONG width,
+                 LONG height) {
+  host::GrayImage page;
+  page.width = width;
+  page.height = height;
+  page.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  GrayPage target{static_cast<uint32_t>(width), static_cast<uint32_t>(height), page.pixels.data(),
+                  gdi.ulLogPixelsX, gdi.ulLogPixelsY};
   WineJob job(*options.shared.viaWine, tq33job::Command::kPrint, printer, options.shared);
   {
     Progress progress(images.size());
     for (size_t i = 0; i < images.size(); ++i) {
       progress.Page(i + 1);
-      RenderImage(images[i], fit, target);
+      RenderImage(images[i], fit, &target);
       StopWhenInterrupted();
       job.AddPage(page);
     }
@@ -134,29 +190,20 @@ int RunPrint(const PrintOptions& options) {
   printer.WarnOfChanges(options.shared.strict);
   host::EngineSession& session = printer.session();
 
-  host::GrayImage page;
-  page.width = printer.pageWidth();
-  page.height = printer.pageHeight();
-  if (page.width <= 0 || page.height <= 0) {
-    Fail("the driver made a page of " + std::to_string(page.width) + " x " +
-         std::to_string(page.height) + " dots; there is nothing to print on");
+  const LONG width = printer.pageWidth();
+  const LONG height = printer.pageHeight();
+  if (width <= 0 || height <= 0) {
+    Fail("the driver made a page of " + std::to_string(width) + " x " + std::to_string(height) +
+         " dots; there is nothing to print on");
   }
-  // Reserved first and sized after the advice, which only memory not yet touched takes.
-  const size_t pageBytes = static_cast<size_t>(page.width) * static_cast<size_t>(page.height);
-  page.pixels.reserve(pageBytes);
-  AdviseHugePages(page.pixels.data(), pageBytes);
-  if (SURFOBJ* surface = session.surfaceObject()) AdviseHugePages(surface->pvBits, surface->cjBits);
-  page.pixels.resize(pageBytes);
-  const GDIINFO& gdi = session.gdiInfo();
-  GrayPage target{static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
-                  page.pixels.data(), gdi.ulLogPixelsX, gdi.ulLogPixelsY};
   if (fit == Fit::None) {
-    for (size_t i = 0; i < images.size(); ++i) {
-      WarnOfCrop(options.images[i], sizes[i], page.width, page.height);
-    }
+    for (size_t i = 0; i < images.size(); ++i) WarnOfCrop(options.images[i], sizes[i], width, height);
   }
 
-  if (options.shared.viaWine) return PrintViaWine(options, printer, images, fit, page, &target);
+  if (options.shared.viaWine) {
+    return PrintViaWine(options, printer, images, fit, session.gdiInfo(), width, height);
+  }
+  PageCanvas canvas(&session, width, height);
 
   // Opened only now: nothing reaches a device or a pipe before the job can start.
   OutputFile out(options.out);
@@ -172,13 +219,14 @@ int RunPrint(const PrintOptions& options) {
     for (size_t i = 0; i < options.images.size(); ++i) {
       progress.Page(i + 1);
       try {
-        RenderImage(images[i], fit, &target);
-        StopWhenInterrupted();
+        status = canvas.Print([&](GrayPage* target) {
+          RenderImage(images[i], fit, target);
+          StopWhenInterrupted();
+        });
       } catch (...) {
         session.EndDoc(true);
         throw;
       }
-      status = session.PrintPage(page);
       if (!status) {
         session.EndDoc(true);
         StopWhenInterrupted();

@@ -251,7 +251,7 @@ PrinterContext::PrinterContext(const ToolOptions& options)
   std::unique_ptr<host::EngineSession> probe = OpenSession(*installation_, probeOptions, std::nullopt);
   const DeviceContext& defaults = *ContextFromHandle(probe->device());
   driverDefaults_ = defaults.defaultSettings;
-  catalog_ = tq33cups::BuildMediaCatalog(defaults);
+  catalog_ = tq33cups::BuildMediaCatalog(defaults, tq33cups::IppNames::Unnamed);
   steps_ = ResolvePaper(options.settingsSteps, catalog_);
   applicationRecord_ = ApplicationRecord(defaults.defaultSettings, steps_);
   if (options.maxBitmapBytes) host::SetMaxBitmapBytes(*options.maxBitmapBytes);

@@ -33,7 +33,7 @@ class PrinterContext {
   const DeviceContext* context() const;
   // The record the application handed to DrvEnablePDEV.
   const std::vector<uint8_t>& applicationRecord() const { return applicationRecord_; }
-  // The installation's media, as the CUPS queue offers them.
+  // The installation's media, as the CUPS queue offers them, without their IPP names.
   const std::vector<tq33cups::MediaChoice>& catalog() const { return catalog_; }
   // What the driver changed of the settings asked for, one sentence each.
   std::vector<std::string> Changes() const;

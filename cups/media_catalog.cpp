@@ -2,6 +2,7 @@
 #include "cups/media_catalog.h"
 
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <tuple>
 
 #include "context/settings_record.h"
@@ -18,6 +20,9 @@
 
 namespace tq33cups {
 namespace {
+
+// libcups by the name its package installs it under: CUPS keeps this interface stable.
+constexpr char kCupsLibrary[] = "libcups.so.2";
 
 constexpr size_t kEntryNameUnits = sizeof(MediaListEntry::meName) / sizeof(WCHAR);
 constexpr size_t kDefinitionNameUnits = sizeof(MediaDefinition::defName) / sizeof(WCHAR);
@@ -96,9 +101,6 @@ void SetMediaType(const MediaRecord& record, MediaChoice* choice) {
 // medium of each size.
 void NameForIpp(const ModelData& model, std::vector<MediaChoice>* catalog) {
   for (MediaChoice& choice : *catalog) {
-    const MediaRecord& record = model.mediaTable[choice.mediaIndex];
-    choice.special = IsSpecialMedia(&record.mrEntry) != FALSE;
-    choice.maxLength = choice.continuous() ? static_cast<LONG>(MaxLengthTenths(&record.mrEntry)) : choice.length;
     choice.sizeName = PwgSizeName(PwgFromTenths(choice.pageLength), PwgFromTenths(choice.width));
     SetMediaType(model.mediaTable[choice.mediaIndex], &choice);
   }
@@ -138,9 +140,21 @@ void NameForIpp(const ModelData& model, std::vector<MediaChoice>* catalog) {
 
 }  // namespace
 
-// libcups names the size: a standard name where one fits, else custom_WxHmm_WxHmm.
+// libcups names the size: a standard name where one fits, else custom_WxHmm_WxHmm. The
+// library is loaded when a size is first named (a process linked with it finds it loaded),
+// so that a program that names none starts without it and the libraries it brings.
 std::string PwgSizeName(int width, int length) {
-  pwg_media_t* media = pwgMediaForSize(width, length);
+  using Lookup = pwg_media_t* (*)(int, int);
+  static const Lookup lookup = []() -> Lookup {
+    void* library = dlopen(kCupsLibrary, RTLD_LAZY | RTLD_LOCAL);  // kept for the process
+    void* symbol = library ? dlsym(library, "pwgMediaForSize") : nullptr;
+    return reinterpret_cast<Lookup>(reinterpret_cast<void (*)()>(symbol));
+  }();
+  if (!lookup) {
+    throw std::runtime_error(std::string("cannot load ") + kCupsLibrary +
+                             " for the IPP names of the media");
+  }
+  pwg_media_t* media = lookup(width, length);
   return media && media->pwg ? media->pwg : std::string();
 }
 
@@ -196,7 +210,7 @@ std::string KeywordFromName(std::string_view name) {
 }
 
 // The records, then the definitions; empty when the context has no media table.
-std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
+std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context, IppNames names) {
   std::vector<MediaChoice> catalog;
   const ModelData& model = context.modelData;
   if (!model.mediaTable) return catalog;
@@ -223,6 +237,9 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
     if (!choice.continuous() && choice.length <= 0) continue;
     choice.pageLength = choice.continuous() ? tapeLength : choice.length;
     choice.mediaIndex = static_cast<LONG>(i);
+    choice.special = IsSpecialMedia(&record.mrEntry) != FALSE;
+    choice.maxLength = choice.continuous() ? static_cast<LONG>(MaxLengthTenths(&record.mrEntry))
+                                           : choice.length;
     catalog.push_back(choice);
   }
 
@@ -258,9 +275,11 @@ std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context) {
     choice.pageLength = choice.length;
     choice.definition = static_cast<LONG>(k);
     choice.mediaIndex = found;
+    choice.special = IsSpecialMedia(&record.mrEntry) != FALSE;
+    choice.maxLength = choice.length;
     catalog.push_back(choice);
   }
-  NameForIpp(model, &catalog);
+  if (names == IppNames::Named) NameForIpp(model, &catalog);
   return catalog;
 }
 

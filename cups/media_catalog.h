@@ -59,10 +59,17 @@ struct MediaChoice {
   bool continuous() const { return length == 0; }
 };
 
+// Whether a catalog names its media for IPP (sizeName, mediaType, mediaTypeText and
+// primary). The names come from libcups, which is loaded for them: a catalog that only
+// selects media by name and code does without it.
+enum class IppNames { Named, Unnamed };
+
 // The catalog of a device context: the media table's records in table order, then the
 // media definitions whose base tape the table holds. Records of no width and definitions
-// of no usable length are left out: no page size can describe them.
-std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context);
+// of no usable length are left out: no page size can describe them. Throws
+// std::runtime_error when the IPP names are asked for and libcups cannot be loaded.
+std::vector<MediaChoice> BuildMediaCatalog(const DeviceContext& context,
+                                           IppNames names = IppNames::Named);
 
 // The choice of a PPD keyword, or null.
 const MediaChoice* FindMediaChoice(const std::vector<MediaChoice>& catalog,
@@ -81,7 +88,8 @@ const MediaChoice* FindMediumOfType(const std::vector<MediaChoice>& catalog,
 // words: what the PPD's MediaType option offers.
 std::vector<std::pair<std::string, std::string>> MediaTypes(const std::vector<MediaChoice>& catalog);
 
-// The PWG size name of a page of width x length hundredths of a millimetre, as CUPS names it.
+// The PWG size name of a page of width x length hundredths of a millimetre, as CUPS names
+// it. Throws std::runtime_error when libcups cannot be loaded.
 std::string PwgSizeName(int width, int length);
 
 // A PPD keyword made of a name: letters, digits, '.' and '-' kept, every other run of

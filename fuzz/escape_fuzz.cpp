@@ -15,9 +15,17 @@ namespace {
 
 constexpr ULONG kEscapes[] = {QUERYESCSUPPORT, ENCAPSULATED_POSTSCRIPT};
 
-std::unique_ptr<host::EngineSession>& Session() {
-  static std::unique_ptr<host::EngineSession> session;
-  return session;
+// The session every input draws on, opened on the first input.
+host::EngineSession& Session() {
+  static const std::unique_ptr<host::EngineSession> session = [] {
+    fuzz::EnableDriver();
+    host::DdiStatus status;
+    auto opened = host::EngineSession::Open(host::kDriverPath, fuzz::Installation().printer(), {},
+                                            &status);
+    if (!opened) fuzz::Finding("no session on the default installation: " + status.Describe());
+    return opened;
+  }();
+  return *session;
 }
 
 std::vector<host::PathRecord> ReadPath(fuzz::Reader& reader) {
@@ -36,16 +44,12 @@ std::vector<host::PathRecord> ReadPath(fuzz::Reader& reader) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::EnableDriver();
-  host::DdiStatus status;
-  Session() = host::EngineSession::Open(host::kDriverPath, fuzz::Installation().printer(), {},
-                                        &status);
-  if (!Session()) fuzz::Finding("no session on the default installation: " + status.Describe());
+  fuzz::Installation();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  host::EngineSession& session = *Session();
+  host::EngineSession& session = Session();
   const HANDLE printer = fuzz::Installation().printer();
   const host::LiveObjects baseline = host::Live();
   const uint64_t writesBefore = host::WriteCalls(printer);

@@ -27,9 +27,13 @@ Bytes SourceFile(const std::string& relativePath) {
 
 host::PrinterInstallation& Installation() {
   static std::unique_ptr<host::PrinterInstallation> installation = [] {
+    // Page images and streams are written into memory the process already has.
+    host::KeepLargeBlocks(true);
     host::InstallationFiles files;
     files.modelData = SourceFile("data/tq33.model");
     files.mediaDefinitions = SourceFile("data/sample-media.dat");
+    // Held in memory: an input's file is replaced without a write to disk.
+    files.inMemory = true;
     std::string error;
     auto made = host::PrinterInstallation::Create(files, &error);
     if (!made) {
@@ -37,7 +41,7 @@ host::PrinterInstallation& Installation() {
       std::abort();
     }
     // Never unloaded: the driver loads and frees this library for every context.
-    const std::string library = made->HostPath(host::kModelLibraryPath);
+    const std::string library = host::PrinterInstallation::LoadedModelDataLibrary();
     if (!dlopen(library.c_str(), RTLD_NOW | RTLD_NODELETE)) {
       std::fprintf(stderr, "fuzz: cannot load %s: %s\n", library.c_str(), dlerror());
       std::abort();
@@ -60,9 +64,13 @@ void EnableDriver() {
 }
 
 void PrepareContexts() {
-  Installation();
-  EnableDriver();
-  host::SetMaxBitmapBytes(1u << 20);
+  static const bool prepared = [] {
+    Installation();
+    EnableDriver();
+    host::SetMaxBitmapBytes(1u << 20);
+    return true;
+  }();
+  (void)prepared;
 }
 
 void Finding(const std::string& message) {

@@ -23,10 +23,11 @@ using Bytes = std::vector<uint8_t>;
 // cannot be read (a broken build, not a finding).
 Bytes SourceFile(const std::string& relativePath);
 
-// The default installation (the TQ-33 model data and the sample media definitions) under
-// a private directory, made on first use and removed at exit. Its printer is registered
-// and the model-data library is held loaded for the life of the process, so that
-// libFuzzer never sees an instrumented module unloaded under its counters.
+// The default installation (the TQ-33 model data and the sample media definitions), held in
+// memory, made on first use (LLVMFuzzerInitialize) and removed at exit. Its printer is
+// registered and the model-data library is held loaded for the life of the process, so
+// that libFuzzer never sees an instrumented module unloaded under its counters. Large
+// blocks are kept for reuse (host::KeepLargeBlocks).
 host::PrinterInstallation& Installation();
 
 // Enables the driver for the life of the process, through the engine harness so that
@@ -35,7 +36,10 @@ void EnableDriver();
 
 // What the targets that make contexts of their own need first: the installation, the
 // driver enabled, and the engine's bitmaps kept small so that large pages are banded, as
-// on a busy spooler.
+// on a busy spooler. Done once, on the first call. libFuzzer makes that call with an
+// empty input whose coverage it discards, so the first parse of the installation's model
+// data (which every later context copies) is not counted as any input's: no input of these
+// targets changes that file; the model_data target fuzzes its parser.
 void PrepareContexts();
 
 // A finding: prints the message and aborts.

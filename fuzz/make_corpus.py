@@ -3,8 +3,9 @@
 
 Every seed is built here from the record layouts, so that the corpora can be remade and
 reviewed; none is edited by hand. Inputs that the fuzzers found and that were fixed are
-kept beside the seeds as regression cases (files named regression-*), and this script
-leaves them alone.
+kept beside the seeds as regression cases (files named regression-*), and so are the
+inputs a long run grew, merged in with libFuzzer's -merge=1 (named by their SHA-1); this
+script rewrites only the seed-* files.
 
 Run from the repository root: fuzz/make_corpus.py [corpus directory]
 """

@@ -11,20 +11,22 @@
 
 namespace {
 
-fuzz::Bytes& Template() {
-  static fuzz::Bytes record;
+// The driver's default record, made on the first input.
+const fuzz::Bytes& Template() {
+  static const fuzz::Bytes record = fuzz::DefaultSettingsRecord();
   return record;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::PrepareContexts();
-  Template() = fuzz::DefaultSettingsRecord();
+  fuzz::Installation();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::PrepareContexts();
+  Template();
   host::PrinterInstallation& installation = fuzz::Installation();
   const host::LiveObjects baseline = host::Live();
   fuzz::Reader reader(data, size);

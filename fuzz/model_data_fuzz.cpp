@@ -8,11 +8,12 @@
 #include "modeldata/model_data_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::PrepareContexts();
+  fuzz::Installation();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::PrepareContexts();
   const host::LiveObjects baseline = host::Live();
 
   ModelDataFile file;

@@ -5,6 +5,7 @@
 // stream parser, every raster line decoding to exactly 48 bytes.
 //
 // Input: a 12-byte header (below), then the bytes the page images are tiled with.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -42,8 +43,21 @@ struct Setup {
   std::vector<SHORT> paperSizes;    // every medium's code and every definition's
 };
 
-Setup& Defaults() {
-  static Setup setup;
+// The defaults and the media of the default installation, read on the first input.
+const Setup& Defaults() {
+  static const Setup setup = [] {
+    fuzz::EnableDriver();
+    Setup made;
+    made.record = fuzz::DefaultSettingsRecord();
+    DeviceContext* context = fuzz::EnableContext(nullptr);
+    if (!context) fuzz::Finding("DrvEnablePDEV failed on the default installation");
+    for (DWORD i = 0; i < context->modelData.mediaCount; ++i)
+      made.paperSizes.push_back(static_cast<SHORT>(context->modelData.mediaTable[i].mrPaperSize));
+    for (DWORD i = 0; i < context->mediaDefinitionCount; ++i)
+      made.paperSizes.push_back(static_cast<SHORT>(USER_FORM_BASE + i));
+    fuzz::DisableContext(context, false);
+    return made;
+  }();
   return setup;
 }
 
@@ -103,11 +117,26 @@ fuzz::Bytes BuildRecord(const Header& h, bool retain) {
   return bytes;
 }
 
+// The page's pixels are the tile repeated from byte page * 13 of it on, white without a
+// tile: the tile once, turned, then the filled part copied onto the rest.
 host::GrayImage PageImage(SIZEL size, const fuzz::Bytes& tile, int page) {
   host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
-  if (tile.empty()) return image;
-  size_t at = static_cast<size_t>(page) * 13;
-  for (BYTE& pixel : image.pixels) pixel = tile[at++ % tile.size()];
+  if (tile.empty() || image.pixels.empty()) return image;
+  BYTE* pixels = image.pixels.data();
+  const size_t total = image.pixels.size();
+  const size_t start = static_cast<size_t>(page) * 13 % tile.size();
+  size_t filled = std::min(total, tile.size() - start);
+  std::memcpy(pixels, tile.data() + start, filled);
+  if (filled < total) {
+    const size_t rest = std::min(total - filled, start);
+    std::memcpy(pixels + filled, tile.data(), rest);
+    filled += rest;
+  }
+  while (filled < total) {
+    const size_t copied = std::min(filled, total - filled);
+    std::memcpy(pixels + filled, pixels, copied);
+    filled += copied;
+  }
   return image;
 }
 
@@ -122,20 +151,11 @@ std::unique_ptr<host::EngineSession> Open(const fuzz::Bytes& record, bool sendAf
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::Installation();
-  fuzz::EnableDriver();
-  Setup& setup = Defaults();
-  setup.record = fuzz::DefaultSettingsRecord();
-  DeviceContext* context = fuzz::EnableContext(nullptr);
-  if (!context) fuzz::Finding("DrvEnablePDEV failed on the default installation");
-  for (DWORD i = 0; i < context->modelData.mediaCount; ++i)
-    setup.paperSizes.push_back(static_cast<SHORT>(context->modelData.mediaTable[i].mrPaperSize));
-  for (DWORD i = 0; i < context->mediaDefinitionCount; ++i)
-    setup.paperSizes.push_back(static_cast<SHORT>(USER_FORM_BASE + i));
-  fuzz::DisableContext(context, false);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Defaults();
   const HANDLE printer = fuzz::Installation().printer();
   const host::LiveObjects baseline = host::Live();
   fuzz::Reader reader(data, size);

@@ -56,8 +56,8 @@ std::u16string Text(const fuzz::Bytes& bytes, size_t from, size_t to) {
 
 bool WriteTranslation(uint16_t language, uint16_t codePage) {
   host::PrinterInstallation& installation = fuzz::Installation();
-  return host::WriteResourceLibrary(installation.HostPath(host::kResourceLibraryPath), language,
-                                    codePage);
+  return installation.WriteFile(host::kResourceLibraryPath,
+                                host::ResourceLibraryBytes(language, codePage));
 }
 
 // Applies one chunk; TRUE when it changed the resource library.
@@ -113,12 +113,13 @@ const DEVMODEW* UnknownPaperRecord() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::PrepareContexts();
-  UnknownPaperRecord();
+  fuzz::Installation();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::PrepareContexts();
+  UnknownPaperRecord();
   const HANDLE printer = fuzz::Installation().printer();
   const host::LiveObjects baseline = host::Live();
   bool translationChanged = false;

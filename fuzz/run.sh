@@ -3,7 +3,7 @@
 #   fuzz/run.sh [seconds]      each target for that long (default 60), growing a working
 #                              corpus in out/fuzz/corpus/<target> from the seeds
 #   fuzz/run.sh --ci [seconds] each target once over its committed corpus, then for that
-#                              long (default 30) on fresh inputs from a throw-away copy
+#                              long (default 5) on fresh inputs from a throw-away copy
 # Findings land in out/fuzz/findings/<target>/; FUZZ_TARGETS names a subset of the targets. Prints one line of figures per target and
 # exits non-zero when any target found something.
 set -uo pipefail
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 ci=0
 if [ "${1:-}" = "--ci" ]; then ci=1; shift; fi
-seconds="${1:-$([ $ci = 1 ] && echo 30 || echo 60)}"
+seconds="${1:-$([ $ci = 1 ] && echo 5 || echo 60)}"
 bin=build/fuzz/bin
 # FUZZ_TARGETS="page stream" runs only those.
 read -r -a targets <<< "${FUZZ_TARGETS:-settings escape media_file printer_data model_data page stream}"

@@ -12,11 +12,12 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::PrepareContexts();
+  fuzz::Installation();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::PrepareContexts();
   const host::LiveObjects baseline = host::Live();
 
   // The extent the record claims: dmSize public bytes and dmDriverExtra private bytes.

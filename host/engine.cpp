@@ -270,7 +270,7 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
   BYTE* ownBits = nullptr;
   BYTE* base = static_cast<BYTE*>(bits);
   if (!base) {
-    ownBits = static_cast<BYTE*>(std::calloc(static_cast<size_t>(total), 1));
+    ownBits = static_cast<BYTE*>(host::internal::TakeMemory(static_cast<size_t>(total), true));
     if (!ownBits) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return {};
@@ -355,7 +355,7 @@ BOOL APIENTRY EngDeleteSurface(HSURF surface) {
     removed = std::move(it->second);
     engine.surfaces.erase(it);
   }
-  std::free(removed->ownBits);
+  if (removed->ownBits) host::internal::GiveMemory(removed->ownBits);
   host::internal::CountDown(Live::Surfaces);
   return TRUE;
 }

@@ -82,6 +82,12 @@ struct MemoryBytes {
 MemoryBytes Memory();
 void ResetPeakBytes();
 
+// Keeps large heap, global and local blocks when they are freed, to hand them out again
+// to a later request that does not ask for zeros (a page image), rather than freeing them;
+// meanwhile the address sanitizer reports any use of them. Off (the default) gives back
+// what is kept. For processes that print page after page, such as the fuzzers.
+void KeepLargeBlocks(bool keep);
+
 // ---- Failure injection ---------------------------------------------------------------------------
 // Every host call that can fail counts its calls by kind. A test can make the nth call of
 // one kind fail (counted from the moment it asks), every call from the nth on, or the nth

@@ -5,9 +5,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "host/host.h"
 
@@ -39,6 +43,12 @@ enum class Live { Heaps, HeapBlocks, GlobalBlocks, LocalBlocks, Locks, Modules, 
 void CountUp(Live kind);
 void CountDown(Live kind);
 
+// Memory of the host's blocks and the engine's bitmaps: of a megabyte and more, mapped on
+// huge-page boundaries (host/kernel_memory.cpp); zeroed when asked. Null when none can be
+// had. GiveMemory takes back what TakeMemory gave.
+void* TakeMemory(size_t bytes, bool zero);
+void GiveMemory(void* block);
+
 // Bytes held in heap, global and local blocks.
 void BytesTaken(uint64_t bytes);
 void BytesGiven(uint64_t bytes);
@@ -61,8 +71,59 @@ std::u16string_view BoundedText(const WCHAR* text);
 // the host path, or the error a Windows file call gives for such a path.
 DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath);
 
-// Opens a mapped path read-only, a memory file before the file system: a descriptor, or -1
-// with errno set.
+// A read-only copy of bytes that ends (to 16 bytes) just before an inaccessible page, so
+// that a reader running past its end faults at once instead of reading the zeros of a
+// page's tail. Released with its last holder.
+class GuardedCopy {
+ public:
+  // A copy of size bytes that fill writes (into size writable bytes); null when memory
+  // cannot be had or fill returns false.
+  template <typename Fill>
+  static std::shared_ptr<const GuardedCopy> Make(size_t size, Fill fill) {
+    std::shared_ptr<GuardedCopy> copy(new (std::nothrow) GuardedCopy);
+    if (!copy || !copy->Reserve(size) || !fill(copy->base_) || !copy->Seal()) return nullptr;
+    return copy;
+  }
+  ~GuardedCopy();
+  GuardedCopy(const GuardedCopy&) = delete;
+  GuardedCopy& operator=(const GuardedCopy&) = delete;
+
+  const BYTE* data() const { return base_; }
+
+ private:
+  GuardedCopy() = default;
+  bool Reserve(size_t size);  // maps the region, writable
+  bool Seal();                // makes it read-only and its last page inaccessible
+
+  void* region_ = nullptr;
+  size_t regionBytes_ = 0;
+  size_t dataPages_ = 0;  // bytes of the readable part
+  BYTE* base_ = nullptr;
+};
+
+// The bytes of a memory file, shared by its handles and views; replacing the file makes a
+// new one, so that what was opened before stays as it was.
+class MemoryContent {
+ public:
+  explicit MemoryContent(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+  // The guarded copy of the whole file, made on first use and shared by every view of all
+  // of it; null when it cannot be made.
+  std::shared_ptr<const GuardedCopy> WholeCopy() const;
+
+ private:
+  const std::vector<uint8_t> bytes_;
+  mutable std::mutex lock_;
+  mutable std::shared_ptr<const GuardedCopy> whole_;
+};
+
+// What is in memory at a host path: nothing (the file system decides), a file, or a
+// library (which is loaded, not read).
+enum class MemoryEntry { None, File, Library };
+MemoryEntry FindMemoryFile(const std::string& hostPath,
+                           std::shared_ptr<const MemoryContent>* content);
+
+// Opens a mapped path of the file system read-only: a descriptor, or -1 with errno set.
 int OpenReadOnly(const std::string& hostPath);
 // The library to load for a mapped path: the one a memory library names, or the path.
 std::string LibraryPath(const std::string& hostPath);

@@ -3,23 +3,27 @@
 //
 // Handles are values from the host's own table (never 0 or all ones), so a stale or
 // foreign handle is recognised and refused instead of reaching a descriptor. A mapping
-// holds its own descriptor, and a view is a private read-only copy of the mapped bytes,
-// so a view stays valid after its file and mapping handles are closed, as on Windows.
-// The copy ends (to 16 bytes) just before an inaccessible page: a reader that runs past
-// the end of a file faults at once instead of reading the zeros of a page's tail.
+// holds its own descriptor (or its memory file's bytes), and a view is a private read-only
+// copy of the mapped bytes, so a view stays valid after its file and mapping handles are
+// closed, as on Windows. The copy ends (to 16 bytes) just before an inaccessible page: a
+// reader that runs past the end of a file faults at once instead of reading the zeros of a
+// page's tail. Every view of the whole of a memory file is the one copy its bytes keep.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
 #include "host/host_internal.h"
 
 using host::Call;
+using host::internal::GuardedCopy;
 using host::internal::Live;
+using host::internal::MemoryContent;
 
 namespace {
 
@@ -33,14 +37,16 @@ enum class Kind { File, Mapping };
 
 struct KernelObject {
   Kind kind;
-  int descriptor;
-  uint64_t bytes;  // a mapping's size; unused for files
+  int descriptor;                                // -1 for a memory file
+  uint64_t bytes;                                // a mapping's size; unused for files
+  std::shared_ptr<const MemoryContent> memory;  // a memory file's bytes
 };
 
-// A view: the mapped region (copy plus guard page) and where the view starts in it.
+// A view: its copy, and how many views are that copy (the views of a whole memory file
+// share it).
 struct View {
-  void* region;
-  size_t regionBytes;
+  std::shared_ptr<const GuardedCopy> copy;
+  size_t count;
 };
 
 struct KernelTable {
@@ -55,11 +61,12 @@ KernelTable& Table() {
   return table;
 }
 
-HANDLE Register(Kind kind, int descriptor, uint64_t bytes) {
+HANDLE Register(Kind kind, int descriptor, uint64_t bytes,
+                std::shared_ptr<const MemoryContent> memory = nullptr) {
   KernelTable& table = Table();
   std::lock_guard guard(table.lock);
   uintptr_t value = kHandleBase + 4 * ++table.next;
-  table.objects.emplace(value, KernelObject{kind, descriptor, bytes});
+  table.objects.emplace(value, KernelObject{kind, descriptor, bytes, std::move(memory)});
   host::internal::CountUp(Live::Handles);
   return reinterpret_cast<HANDLE>(value);
 }
@@ -71,6 +78,18 @@ bool Find(HANDLE handle, Kind kind, KernelObject* found) {
   auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
   if (it == table.objects.end() || it->second.kind != kind) return false;
   *found = it->second;
+  return true;
+}
+
+// The size of a file object's file; false when it cannot be known.
+bool FileBytes(const KernelObject& object, uint64_t* bytes) {
+  if (object.memory) {
+    *bytes = object.memory->bytes().size();
+    return true;
+  }
+  struct stat status;
+  if (fstat(object.descriptor, &status) != 0) return false;
+  *bytes = static_cast<uint64_t>(status.st_size);
   return true;
 }
 
@@ -88,8 +107,6 @@ DWORD OpenError(int error) {
   }
 }
 
-size_t RoundUp(size_t value, size_t unit) { return (value + unit - 1) / unit * unit; }
-
 // Reads `bytes` bytes from the start of the file into `to`. Bytes the file no longer has
 // (it shrank after the mapping was made) stay zero. False on a read error.
 bool ReadWhole(int descriptor, BYTE* to, size_t bytes) {
@@ -104,23 +121,18 @@ bool ReadWhole(int descriptor, BYTE* to, size_t bytes) {
   return true;
 }
 
-// Makes the guarded read-only copy of a mapping's first `bytes` bytes. Null on failure.
-void* MakeView(int descriptor, size_t bytes, View* view) {
-  size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  size_t placed = RoundUp(bytes, 16);
-  size_t dataPages = RoundUp(placed, page);
-  size_t regionBytes = dataPages + page;
-  void* region = mmap(nullptr, regionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
-  if (region == MAP_FAILED) return nullptr;
-  BYTE* base = static_cast<BYTE*>(region) + (dataPages - placed);
-  if (!ReadWhole(descriptor, base, bytes) || mprotect(region, dataPages, PROT_READ) != 0 ||
-      mprotect(static_cast<BYTE*>(region) + dataPages, page, PROT_NONE) != 0) {
-    munmap(region, regionBytes);
-    return nullptr;
+// The guarded copy of a mapping's first `bytes` bytes. Null on failure.
+std::shared_ptr<const GuardedCopy> MakeView(const KernelObject& mapping, size_t bytes) {
+  if (mapping.memory) {
+    const std::vector<uint8_t>& content = mapping.memory->bytes();
+    if (bytes == content.size()) return mapping.memory->WholeCopy();
+    return GuardedCopy::Make(bytes, [&](BYTE* to) {
+      std::memcpy(to, content.data(), bytes < content.size() ? bytes : content.size());
+      return true;
+    });
   }
-  *view = View{region, regionBytes};
-  return base;
+  return GuardedCopy::Make(bytes,
+                           [&](BYTE* to) { return ReadWhole(mapping.descriptor, to, bytes); });
 }
 
 }  // namespace
@@ -147,6 +159,17 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, void*
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  std::shared_ptr<const MemoryContent> memory;
+  switch (host::internal::FindMemoryFile(path, &memory)) {
+    case host::internal::MemoryEntry::File:
+      return Register(Kind::File, -1, 0, std::move(memory));
+    case host::internal::MemoryEntry::Library:
+      // A library is loaded, not read.
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    case host::internal::MemoryEntry::None:
+      break;
+  }
   // Only regular files are kept.
   int descriptor = host::internal::OpenReadOnly(path);
   if (descriptor < 0) {
@@ -164,12 +187,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, void*
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
   KernelObject object;
-  struct stat status;
-  if (!Find(file, Kind::File, &object) || fstat(object.descriptor, &status) != 0) {
+  uint64_t size = 0;
+  if (!Find(file, Kind::File, &object) || !FileBytes(object, &size)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
-  uint64_t size = static_cast<uint64_t>(status.st_size);
   if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
   // A low part of all ones is a valid size; the cleared last error tells it apart.
   DWORD low = static_cast<DWORD>(size);
@@ -193,12 +215,11 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect, DWO
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  struct stat status;
-  if (fstat(object.descriptor, &status) != 0) {
+  uint64_t fileBytes = 0;
+  if (!FileBytes(object, &fileBytes)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  uint64_t fileBytes = static_cast<uint64_t>(status.st_size);
   uint64_t asked = (static_cast<uint64_t>(maxSizeHigh) << 32) | maxSizeLow;
   // As on Windows: an empty file has nothing to map, and a read-only mapping cannot be
   // larger than its file.
@@ -210,12 +231,14 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect, DWO
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  const uint64_t mappingBytes = asked == 0 ? fileBytes : asked;
+  if (object.memory) return Register(Kind::Mapping, -1, mappingBytes, object.memory);
   int descriptor = fcntl(object.descriptor, F_DUPFD_CLOEXEC, 0);
   if (descriptor < 0) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  return Register(Kind::Mapping, descriptor, asked == 0 ? fileBytes : asked);
+  return Register(Kind::Mapping, descriptor, mappingBytes);
 }
 
 LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
@@ -243,23 +266,24 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWOR
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  View view;
-  void* base = MakeView(object.descriptor, static_cast<size_t>(viewBytes), &view);
-  if (!base) {
+  std::shared_ptr<const GuardedCopy> copy = MakeView(object, static_cast<size_t>(viewBytes));
+  if (!copy) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  const BYTE* base = copy->data();
   KernelTable& table = Table();
   {
     std::lock_guard guard(table.lock);
-    table.views.emplace(base, view);
+    auto [it, added] = table.views.try_emplace(base, View{std::move(copy), 0});
+    ++it->second.count;
   }
   host::internal::CountUp(Live::Views);
-  return base;
+  return const_cast<BYTE*>(base);
 }
 
 BOOL WINAPI UnmapViewOfFile(LPCVOID base) {
-  View view;
+  std::shared_ptr<const GuardedCopy> released;  // unmapped here, outside the lock
   {
     KernelTable& table = Table();
     std::lock_guard guard(table.lock);
@@ -268,16 +292,19 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID base) {
       SetLastError(kErrorInvalidAddress);
       return FALSE;
     }
-    view = it->second;
-    table.views.erase(it);
+    if (--it->second.count == 0) {
+      released = std::move(it->second.copy);
+      table.views.erase(it);
+    }
   }
-  munmap(view.region, view.regionBytes);
+  released.reset();
   host::internal::CountDown(Live::Views);
   return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
   int descriptor = -1;
+  std::shared_ptr<const MemoryContent> memory;  // let go outside the lock
   {
     KernelTable& table = Table();
     std::lock_guard guard(table.lock);
@@ -287,9 +314,10 @@ BOOL WINAPI CloseHandle(HANDLE object) {
       return FALSE;
     }
     descriptor = it->second.descriptor;
+    memory = std::move(it->second.memory);
     table.objects.erase(it);
   }
-  close(descriptor);
+  if (descriptor >= 0) close(descriptor);
   host::internal::CountDown(Live::Handles);
   return TRUE;
 }

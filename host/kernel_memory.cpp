@@ -1,12 +1,43 @@
 // Private heaps, global and local memory: blocks come from the C heap (so that the
 // sanitizers see every overrun) and are tracked, so that a heap's destruction frees what is
 // left in it and the tests can count what is still alive.
+//
+// Blocks of a megabyte and more (a page image, a page's stream; the engine's bitmaps take
+// the same road) are mapped from the system on 2 MB boundaries and advised to be backed by
+// huge pages: a page is written whole, and the kernel faulting in and clearing its 4 KB
+// pages one by one cost more than converting it. Under the address sanitizer they come from
+// the C heap like every other block, so that it sees their overruns.
+//
+// Large blocks freed while KeepLargeBlocks is on are kept, poisoned for the address
+// sanitizer, and handed out again to a later request that does not ask for zeros: a
+// process printing page after page then writes its page images into memory it already
+// has, instead of the C heap mapping fresh pages that the kernel must fault in and clear.
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#endif
+
 #include "host/host_internal.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TQ33_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TQ33_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 using host::Call;
 using host::internal::Live;
@@ -50,10 +81,114 @@ Heap* FindHeap(HANDLE handle) {
   return it == HeapList().end() ? nullptr : it->first;
 }
 
+#if defined(TQ33_ADDRESS_SANITIZER)
+constexpr bool kMapsHugeBlocks = false;
+#else
+constexpr bool kMapsHugeBlocks = true;
+#endif
+constexpr size_t kHugeBlockBytes = size_t{1} << 20;
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+// The blocks mapped from the system, by address, with the extent mapped.
+struct HugeBlocks {
+  std::mutex lock;
+  std::unordered_map<void*, size_t> extents;
+};
+
+HugeBlocks& Huge() {
+  static HugeBlocks* blocks = new HugeBlocks;  // never destroyed: blocks outlive statics
+  return *blocks;
+}
+
+// A zeroed block of bytes on a 2 MB boundary, in whole 2 MB, advised to be backed by huge
+// pages (advice only: nothing fails without them). Null when the system refuses.
+void* MapHugeBlock(size_t bytes) {
+  const size_t extent = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  // A huge page more than needed, then the ends beyond the boundaries given back.
+  void* mapped = mmap(nullptr, extent + kHugePageBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(uintptr_t{kHugePageBytes} - 1);
+  const uintptr_t end = start + extent + kHugePageBytes;
+  if (aligned > start) munmap(mapped, aligned - start);
+  if (end > aligned + extent)
+    munmap(reinterpret_cast<void*>(aligned + extent), end - aligned - extent);
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, extent, MADV_HUGEPAGE);
+  HugeBlocks& huge = Huge();
+  std::lock_guard guard(huge.lock);
+  huge.extents.emplace(block, extent);
+  return block;
+}
+
+// Blocks at least this large are kept when freed (while keeping is on), at most
+// kKeptBlocks of them, the oldest given back first; a kept block serves a request of at
+// least half its size.
+constexpr size_t kLargeBlockBytes = size_t{256} << 10;
+constexpr size_t kKeptBlocks = 4;
+
+struct KeptBlock {
+  void* block;
+  size_t bytes;
+};
+
+struct KeptBlocks {
+  std::mutex lock;
+  bool keep = false;
+  std::deque<KeptBlock> blocks;  // oldest first
+};
+
+// Never destroyed: the leak checker runs after static destructors, and must still find
+// the kept blocks referenced.
+KeptBlocks& Kept() {
+  static KeptBlocks* kept = new KeptBlocks;
+  return *kept;
+}
+
+// A kept block that holds bytes, taken out of the store, or null.
+void* TakeKept(size_t bytes) {
+  KeptBlocks& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  auto best = kept.blocks.end();
+  for (auto it = kept.blocks.begin(); it != kept.blocks.end(); ++it) {
+    if (it->bytes >= bytes && it->bytes / 2 <= bytes &&
+        (best == kept.blocks.end() || it->bytes < best->bytes))
+      best = it;
+  }
+  if (best == kept.blocks.end()) return nullptr;
+  void* block = best->block;
+  kept.blocks.erase(best);
+  // What lies past the request stays poisoned: a read beyond it is still reported.
+  ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+  return block;
+}
+
 // malloc of 0 bytes may return null; a zero-size block is still a block.
 void* TakeBytes(size_t bytes, bool zero) {
   size_t size = bytes == 0 ? 1 : bytes;
-  return zero ? std::calloc(1, size) : std::malloc(size);
+  if (!zero && size >= kLargeBlockBytes) {
+    if (void* block = TakeKept(size)) return block;
+  }
+  return host::internal::TakeMemory(size, zero);
+}
+
+// Frees a block of bytes, or keeps it.
+void GiveBytes(void* block, size_t bytes) {
+  if (bytes >= kLargeBlockBytes) {
+    KeptBlocks& kept = Kept();
+    std::unique_lock guard(kept.lock);
+    if (kept.keep) {
+      ASAN_POISON_MEMORY_REGION(block, bytes);
+      kept.blocks.push_back({block, bytes});
+      if (kept.blocks.size() <= kKeptBlocks) return;
+      block = kept.blocks.front().block;
+      bytes = kept.blocks.front().bytes;
+      kept.blocks.pop_front();
+      ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+    }
+  }
+  host::internal::GiveMemory(block);
 }
 
 HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T bytes,
@@ -96,13 +231,57 @@ HANDLE TableFree(BlockTable& table, Live kind, HANDLE block) {
     bytes = it->second;
     table.blocks.erase(it);
   }
-  std::free(block);
+  GiveBytes(block, bytes);
   host::internal::CountDown(kind);
   host::internal::BytesGiven(bytes);
   return nullptr;
 }
 
 }  // namespace
+
+namespace host {
+
+void KeepLargeBlocks(bool keep) {
+  KeptBlocks& kept = Kept();
+  std::deque<KeptBlock> released;
+  {
+    std::lock_guard guard(kept.lock);
+    kept.keep = keep;
+    if (!keep) released.swap(kept.blocks);
+  }
+  for (const KeptBlock& block : released) {
+    ASAN_UNPOISON_MEMORY_REGION(block.block, block.bytes);
+    internal::GiveMemory(block.block);
+  }
+}
+
+namespace internal {
+
+void* TakeMemory(size_t bytes, bool zero) {
+  if (kMapsHugeBlocks && bytes >= kHugeBlockBytes) {
+    if (void* block = MapHugeBlock(bytes)) return block;
+  }
+  return zero ? std::calloc(1, bytes) : std::malloc(bytes);
+}
+
+void GiveMemory(void* block) {
+  if (kMapsHugeBlocks && block) {
+    HugeBlocks& huge = Huge();
+    std::unique_lock guard(huge.lock);
+    auto it = huge.extents.find(block);
+    if (it != huge.extents.end()) {
+      const size_t extent = it->second;
+      huge.extents.erase(it);
+      guard.unlock();
+      munmap(block, extent);
+      return;
+    }
+  }
+  std::free(block);
+}
+
+}  // namespace internal
+}  // namespace host
 
 extern "C" {
 
@@ -137,7 +316,7 @@ BOOL WINAPI HeapDestroy(HANDLE handle) {
     HeapList().erase(heap);
   }
   for (auto& [block, bytes] : heap->blocks) {
-    std::free(block);
+    GiveBytes(block, bytes);
     host::internal::CountDown(Live::HeapBlocks);
     host::internal::BytesGiven(bytes);
   }
@@ -189,7 +368,7 @@ BOOL WINAPI HeapFree(HANDLE handle, DWORD flags, LPVOID block) {
     bytes = it->second;
     heap->blocks.erase(it);
   }
-  std::free(block);
+  GiveBytes(block, bytes);
   host::internal::CountDown(Live::HeapBlocks);
   host::internal::BytesGiven(bytes);
   return TRUE;

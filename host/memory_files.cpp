@@ -1,23 +1,23 @@
 // Files held in memory at host paths: the file, version and library calls find them before
-// the file system, so that a printer installation needs nothing on disk. A memory file opens
-// as an anonymous file of its own bytes, so that the calls read it exactly as they read a
-// file on disk.
+// the file system, so that a printer installation needs nothing on disk. A memory file is
+// read straight from its bytes, and every view of all of it shares one guarded copy, so
+// that opening, sizing and mapping it again costs no system call.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstring>
 #include <map>
-#include <memory>
-#include <mutex>
 
 #include "host/host_internal.h"
 
 namespace {
 
+using host::internal::MemoryContent;
+
 struct MemoryFile {
-  std::shared_ptr<const std::vector<uint8_t>> bytes;  // a file's bytes, or null for a library
-  std::string library;                                // the host library a link names
+  std::shared_ptr<const MemoryContent> content;  // a file's bytes, or null for a library
+  std::string library;                           // the host library a link names
 };
 
 struct MemoryTable {
@@ -51,7 +51,7 @@ namespace host {
 
 void SetMemoryFile(std::string hostPath, std::vector<uint8_t> bytes) {
   Put(std::move(hostPath),
-      {std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), std::string()});
+      {std::make_shared<const MemoryContent>(std::move(bytes)), std::string()});
 }
 
 void SetMemoryLibrary(std::string hostPath, std::string hostLibrary) {
@@ -66,8 +66,8 @@ bool RemoveMemoryFile(const std::string& hostPath) {
 
 std::optional<std::vector<uint8_t>> MemoryFileBytes(const std::string& hostPath) {
   MemoryFile file;
-  if (!Find(hostPath, &file) || !file.bytes) return std::nullopt;
-  return *file.bytes;
+  if (!Find(hostPath, &file) || !file.content) return std::nullopt;
+  return file.content->bytes();
 }
 
 bool IsMemoryFile(const std::string& hostPath) {
@@ -77,38 +77,57 @@ bool IsMemoryFile(const std::string& hostPath) {
 
 namespace internal {
 
-int OpenReadOnly(const std::string& hostPath) {
+GuardedCopy::~GuardedCopy() {
+  if (region_) munmap(region_, regionBytes_);
+}
+
+bool GuardedCopy::Reserve(size_t size) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t placed = (size + 15) / 16 * 16;
+  dataPages_ = (placed + page - 1) / page * page;
+  regionBytes_ = dataPages_ + page;
+  void* region = mmap(nullptr, regionBytes_, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (region == MAP_FAILED) return false;
+  region_ = region;
+  base_ = static_cast<BYTE*>(region) + (dataPages_ - placed);
+  return true;
+}
+
+bool GuardedCopy::Seal() {
+  return mprotect(region_, dataPages_, PROT_READ) == 0 &&
+         mprotect(static_cast<BYTE*>(region_) + dataPages_, regionBytes_ - dataPages_,
+                  PROT_NONE) == 0;
+}
+
+std::shared_ptr<const GuardedCopy> MemoryContent::WholeCopy() const {
+  std::lock_guard guard(lock_);
+  if (!whole_) {
+    whole_ = GuardedCopy::Make(bytes_.size(), [this](BYTE* to) {
+      if (!bytes_.empty()) std::memcpy(to, bytes_.data(), bytes_.size());
+      return true;
+    });
+  }
+  return whole_;
+}
+
+MemoryEntry FindMemoryFile(const std::string& hostPath,
+                           std::shared_ptr<const MemoryContent>* content) {
   MemoryFile file;
-  if (!Find(hostPath, &file)) {
-    // O_NONBLOCK so that a FIFO in the way cannot hang the open.
-    return open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  }
-  if (!file.bytes) {
-    errno = EACCES;  // a library is loaded, not read
-    return -1;
-  }
-  int descriptor = memfd_create("tq33-memory-file", MFD_CLOEXEC);
-  if (descriptor < 0) return -1;
-  const std::vector<uint8_t>& bytes = *file.bytes;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t put = pwrite(descriptor, bytes.data() + done, bytes.size() - done,
-                         static_cast<off_t>(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      const int error = put < 0 ? errno : EIO;
-      close(descriptor);
-      errno = error;
-      return -1;
-    }
-    done += static_cast<size_t>(put);
-  }
-  return descriptor;
+  if (!Find(hostPath, &file)) return MemoryEntry::None;
+  if (!file.content) return MemoryEntry::Library;
+  *content = std::move(file.content);
+  return MemoryEntry::File;
+}
+
+int OpenReadOnly(const std::string& hostPath) {
+  // O_NONBLOCK so that a FIFO in the way cannot hang the open.
+  return open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
 std::string LibraryPath(const std::string& hostPath) {
   MemoryFile file;
-  if (Find(hostPath, &file) && !file.bytes) return file.library;
+  if (Find(hostPath, &file) && !file.content) return file.library;
   return hostPath;
 }
 

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -61,6 +62,12 @@ std::string PrinterInstallation::LoadedDriverLibrary() {
   return code ? std::string(info.dli_fname) : path.string();
 }
 
+std::string PrinterInstallation::LoadedModelDataLibrary() {
+  const std::string driverLibrary = LoadedDriverLibrary();
+  if (driverLibrary.empty()) return {};
+  return (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
+}
+
 std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const InstallationFiles& files,
                                                                  std::string* error,
                                                                  const std::string& directory) {
@@ -110,6 +117,7 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
     if (modelLibrary.empty())
       modelLibrary = (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
     if (!it.PutLibrary(modelLibrary, kModelLibraryPath, error)) return nullptr;
+    it.modelDataLibrary_ = modelLibrary;
   }
   if (files.modelData && !it.PutFile(kDataFilePath, *files.modelData, error)) return nullptr;
   if (files.mediaDefinitions && !it.PutFile(kMediaFilePath, *files.mediaDefinitions, error))
@@ -138,7 +146,7 @@ bool PrinterInstallation::PutFile(std::u16string_view windowsPath,
                                   const std::vector<uint8_t>& bytes, std::string* error) {
   std::string path = HostPath(windowsPath);
   if (!inMemory_) return WriteBytes(path, bytes, error);
-  memoryFiles_.push_back(path);
+  Remember(path);
   SetMemoryFile(std::move(path), bytes);
   return true;
 }
@@ -147,9 +155,15 @@ bool PrinterInstallation::PutLibrary(const std::string& target, std::u16string_v
                                      std::string* error) {
   std::string path = HostPath(windowsPath);
   if (!inMemory_) return Link(target, path, error);
-  memoryFiles_.push_back(path);
+  Remember(path);
   SetMemoryLibrary(std::move(path), target);
   return true;
+}
+
+void PrinterInstallation::Remember(const std::string& hostPath) {
+  // A file replaced again and again (a fuzzer's input) is still one file to remove.
+  if (std::find(memoryFiles_.begin(), memoryFiles_.end(), hostPath) == memoryFiles_.end())
+    memoryFiles_.push_back(hostPath);
 }
 
 PrinterSetup PrinterInstallation::Setup(const std::u16string& name) const {

@@ -70,6 +70,8 @@ class PrinterInstallation {
   PrinterSetup Setup(const std::u16string& name) const;
 
   const std::string& root() const { return root_; }
+  // The host path of the model-data library installed; empty when none is.
+  const std::string& modelDataLibrary() const { return modelDataLibrary_; }
   // The host path of a Windows path of this installation.
   std::string HostPath(std::u16string_view windowsPath) const;
 
@@ -80,8 +82,10 @@ class PrinterInstallation {
   std::optional<std::vector<uint8_t>> ReadFile(std::u16string_view windowsPath) const;
   bool HasFile(std::u16string_view windowsPath) const;
 
-  // The host path of the driver library this process has loaded.
+  // The host path of the driver library this process has loaded, and of the model-data
+  // library an installation links beside it by default.
   static std::string LoadedDriverLibrary();
+  static std::string LoadedModelDataLibrary();
 
  private:
   PrinterInstallation() = default;
@@ -89,8 +93,11 @@ class PrinterInstallation {
   bool PutFile(std::u16string_view windowsPath, const std::vector<uint8_t>& bytes,
                std::string* error);
   bool PutLibrary(const std::string& target, std::u16string_view windowsPath, std::string* error);
+  // Notes a host path set in memory, once, for the destructor to remove.
+  void Remember(const std::string& hostPath);
 
   std::string root_;
+  std::string modelDataLibrary_;
   bool ownsRoot_ = false;
   bool inMemory_ = false;
   std::vector<std::string> memoryFiles_;  // host paths set in memory, removed with it

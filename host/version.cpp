@@ -94,11 +94,33 @@ bool WalkBlock(const BYTE* block, size_t available, std::u16string_view key, siz
   return key.empty();
 }
 
+// A version block of a file's bytes, of which `read` could be read: ERROR_SUCCESS with the
+// block, or the error for a file that holds none.
+DWORD CheckedBlock(const std::vector<BYTE>& bytes, size_t read, std::vector<BYTE>* block) {
+  if (bytes.size() < kHeaderBytes || bytes.size() > kMaxBlockBytes)
+    return ERROR_RESOURCE_TYPE_NOT_FOUND;
+  size_t unusedAt = 0, unusedBytes = 0;
+  if (read != bytes.size() || ReadU32(bytes.data() + 4) != bytes.size() ||
+      !WalkBlock(bytes.data(), bytes.size(), {}, &unusedAt, &unusedBytes))
+    return ERROR_RESOURCE_TYPE_NOT_FOUND;
+  *block = bytes;
+  return ERROR_SUCCESS;
+}
+
 // Reads a resource library's version block. Returns ERROR_SUCCESS or the Windows error.
 DWORD ReadBlock(LPCWSTR fileName, std::vector<BYTE>* block) {
   std::string path;
   DWORD error = host::internal::MapWindowsPath(fileName, &path);
   if (error != ERROR_SUCCESS) return error;
+  std::shared_ptr<const host::internal::MemoryContent> memory;
+  switch (host::internal::FindMemoryFile(path, &memory)) {
+    case host::internal::MemoryEntry::File:
+      return CheckedBlock(memory->bytes(), memory->bytes().size(), block);
+    case host::internal::MemoryEntry::Library:
+      return ERROR_ACCESS_DENIED;  // a library is loaded, not read
+    case host::internal::MemoryEntry::None:
+      break;
+  }
   int descriptor = host::internal::OpenReadOnly(path);
   if (descriptor < 0) return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
                                                                  : ERROR_ACCESS_DENIED;
@@ -110,18 +132,15 @@ DWORD ReadBlock(LPCWSTR fileName, std::vector<BYTE>* block) {
              status.st_size > static_cast<off_t>(kMaxBlockBytes)) {
     error = ERROR_RESOURCE_TYPE_NOT_FOUND;
   } else {
-    block->resize(static_cast<size_t>(status.st_size));
+    std::vector<BYTE> bytes(static_cast<size_t>(status.st_size));
     size_t done = 0;
-    while (done < block->size()) {
-      ssize_t got = read(descriptor, block->data() + done, block->size() - done);
+    while (done < bytes.size()) {
+      ssize_t got = read(descriptor, bytes.data() + done, bytes.size() - done);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       done += static_cast<size_t>(got);
     }
-    size_t unusedAt = 0, unusedBytes = 0;
-    if (done != block->size() || ReadU32(block->data() + 4) != block->size() ||
-        !WalkBlock(block->data(), block->size(), {}, &unusedAt, &unusedBytes))
-      error = ERROR_RESOURCE_TYPE_NOT_FOUND;
+    error = CheckedBlock(bytes, done, block);
   }
   close(descriptor);
   return error;

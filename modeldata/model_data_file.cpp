@@ -256,6 +256,11 @@ bool Parser::CheckText(const BYTE* text, size_t length) {
   size_t at = 0;
   while (at < length) {
     BYTE c = text[at];
+    // Printable ASCII, nearly all of a file, needs no decoding.
+    if (c >= 0x20 && c < 0x7F) {
+      ++at;
+      continue;
+    }
     if (c == '\r') return Fail(line_, "carriage return inside a line");
     if ((c < 0x20 && c != '\t') || c == 0x7F)
       return Fail(line_, "byte " + HexByte(c) + " is not text");
@@ -521,18 +526,21 @@ bool Parser::CloseModelSection() {
 // One medium: its fields, their agreement, its kind's rules, and uniqueness in the model.
 bool Parser::CloseMediumSection() {
   const Section& s = section_;
-  std::string label = "medium";
-  if (s.present[EF_NAME]) label += " '" + Utf8Name(s.text[EF_NAME]) + "'";
+  // How a message names the medium; made only for a message.
+  const auto label = [&s] {
+    return s.present[EF_NAME] ? "medium '" + Utf8Name(s.text[EF_NAME]) + "'"
+                              : std::string("medium");
+  };
   for (int f = 0; f < EF_COUNT; ++f) {
     if (kMediumFields[f].required && !s.present[f])
-      return Fail(s.line, label + " lacks field '" + kMediumFields[f].key + "'");
+      return Fail(s.line, label() + " lacks field '" + kMediumFields[f].key + "'");
   }
   int lengths = 0;
   for (int f = EF_LENGTH; f <= EF_PRINT_LENGTH_DOTS; ++f) lengths += s.present[f] ? 1 : 0;
   if (lengths != 0 && lengths != 4) {
     for (int f = EF_LENGTH; f <= EF_PRINT_LENGTH_DOTS; ++f) {
       if (!s.present[f])
-        return Fail(s.line, label + " lacks field '" + kMediumFields[f].key +
+        return Fail(s.line, label() + " lacks field '" + kMediumFields[f].key +
                                 "': a label needs length, print-length, length-dots and "
                                 "print-length-dots");
     }
@@ -567,7 +575,7 @@ bool Parser::CloseMediumSection() {
   LONGLONG kind = s.number[EF_KIND];
   BYTE modelType = model_->record.moType;
   if (IsDieCutKind(kind) && !hasLength)
-    return Fail(s.fieldLine[EF_KIND], label + " of kind " + std::to_string(kind) +
+    return Fail(s.fieldLine[EF_KIND], label() + " of kind " + std::to_string(kind) +
                                           " is a die-cut label and needs its lengths");
   if (hasLength && !IsDieCutKind(kind) && modelType != '1' && modelType != '2')
     return Fail(s.fieldLine[EF_LENGTH], "only die-cut labels (kind 5, 8 or 11) have a "
@@ -624,26 +632,30 @@ bool Parser::CloseModel() {
     LONGLONG k = e.meWidthMultiple;
     if (k == 0) continue;
     DWORD line = mediumLines_[i].multiple;
-    std::string label = "multiple " + std::to_string(k) + " of paper size " +
-                        std::to_string(e.mePaperSize);
+    // How a message names the medium and its base; made only for a message.
+    const auto label = [&] {
+      return "multiple " + std::to_string(k) + " of paper size " + std::to_string(e.mePaperSize);
+    };
     if (static_cast<LONGLONG>(i) < 4 * k)
-      return Fail(line, label + " needs its base " + std::to_string(4 * k) +
+      return Fail(line, label() + " needs its base " + std::to_string(4 * k) +
                             " media before it, but it is medium " + std::to_string(i + 1));
     const MediaListEntry& base = m.media[i - 4 * k];
-    std::string baseLabel = "its base " + std::to_string(4 * k) + " places before it (line " +
-                            std::to_string(mediumLines_[i - 4 * k].header) + ")";
+    const auto baseLabel = [&] {
+      return "its base " + std::to_string(4 * k) + " places before it (line " +
+             std::to_string(mediumLines_[i - 4 * k].header) + ")";
+    };
     if (base.meWidthMultiple != 0)
-      return Fail(line, label + ": " + baseLabel + " is not a single-width medium");
+      return Fail(line, label() + ": " + baseLabel() + " is not a single-width medium");
     if (base.mePaperSize + kWidthMultipleCodeOffset[k] != e.mePaperSize)
-      return Fail(line, label + " must have paper size " +
+      return Fail(line, label() + " must have paper size " +
                             std::to_string(base.mePaperSize + kWidthMultipleCodeOffset[k]) + ": " +
-                            baseLabel + " has " + std::to_string(base.mePaperSize));
+                            baseLabel() + " has " + std::to_string(base.mePaperSize));
     if (base.meKindCode != e.meKindCode)
-      return Fail(line, label + ": " + baseLabel + " is of another kind");
+      return Fail(line, label() + ": " + baseLabel() + " is of another kind");
     if (static_cast<LONGLONG>(base.mePrintWidthDots) * (k + 1) != e.mePrintWidthDots)
-      return Fail(line, label + " needs " + std::to_string(k + 1) + " x " +
+      return Fail(line, label() + " needs " + std::to_string(k + 1) + " x " +
                             std::to_string(base.mePrintWidthDots) + " print-width-dots, " +
-                            "those of " + baseLabel);
+                            "those of " + baseLabel());
   }
   for (const MediaListEntry& e : m.media) {
     if (e.mePaperSize == m.record.moDefaultPaperSize) return true;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "modeldata/model_data_file.h"
 #include "platform/model_data_api.h"
@@ -74,6 +75,48 @@ const ModelDataModel* FindSelectedModel(HandleTable& table, ModelDataHandle hand
   return model;
 }
 
+// The last file parsed whole, by its bytes: a file read again unchanged (every context
+// of a job reads the same one) is copied from here rather than parsed again.
+struct ParsedFile {
+  SlimLock lock;
+  std::vector<BYTE> bytes;
+  ModelDataFile file;
+};
+
+ParsedFile& LastParsed() {
+  static ParsedFile last;
+  return last;
+}
+
+// Parses bytes into file, or copies the parse of the same bytes from the last time. FALSE
+// for a malformed file; a copy that cannot be made is no reason to fail: the bytes are
+// parsed then. Never remembers a file it could not parse.
+BOOL ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
+  ParsedFile& last = LastParsed();
+  {
+    std::lock_guard guard(last.lock);
+    if (last.bytes.size() == size && size != 0 &&
+        std::memcmp(last.bytes.data(), bytes, size) == 0) {
+      try {
+        *file = last.file;
+        return TRUE;
+      } catch (const std::bad_alloc&) {
+        file->models.clear();
+      }
+    }
+  }
+  if (!ParseModelDataFile(bytes, size, file, nullptr)) return FALSE;
+  std::lock_guard guard(last.lock);
+  try {
+    last.bytes.assign(bytes, bytes + size);
+    last.file = *file;
+  } catch (const std::bad_alloc&) {
+    last.bytes.clear();
+    last.file.models.clear();
+  }
+  return TRUE;
+}
+
 // Reads and parses the data file at path through a read-only mapping of exactly the size
 // the file reported. FALSE with the last error set when it cannot be used.
 BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
@@ -91,7 +134,7 @@ BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
     // Sizing the mapping to the reported size makes it fail, rather than come out short,
     // if the file has shrunk in between.
     if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size)) {
-      parsed = ParseModelDataFile(static_cast<const BYTE*>(view), size, file, nullptr);
+      parsed = ParseOrRecall(static_cast<const BYTE*>(view), size, file);
       if (!parsed) SetLastError(ERROR_INVALID_DATA);
       DWORD error = GetLastError();
       UnmapViewOfFile(view);

@@ -124,14 +124,6 @@ const BYTE HiResToneTable[256] = {
     246, 246, 247, 247, 248, 249, 249, 250, 250, 251, 252, 252, 253, 254, 254, 255,  // 240-255
 };
 
-// Replaces every byte of the image through HiResToneTable. Does nothing without bits.
-void ApplyHiResTone(SURFOBJ* surface) {
-  if (!surface || !surface->pvBits) return;
-  BYTE* bits = static_cast<BYTE*>(surface->pvBits);
-  const ULONG size = surface->cjBits;
-  for (ULONG i = 0; i < size; ++i) bits[i] = HiResToneTable[bits[i]];
-}
-
 // Merges the image 2:1 along the head axis in place. Only whole rows inside cjBits are
 // touched. FALSE without a context or an image, or when the landscape selector array
 // cannot be allocated.

@@ -6,10 +6,9 @@
 
 struct DeviceContext;
 
+// The grey level of every level at 720 dpi with error diffusion: the page conversion folds
+// it into the page's other level changes.
 extern const BYTE HiResToneTable[256];
-
-// Replaces every byte of the image (cjBits from pvBits) through HiResToneTable.
-void ApplyHiResTone(SURFOBJ* surface);
 
 // Merges the image 2:1 along the head axis in place. FALSE only when the landscape
 // selector array cannot be allocated.

@@ -2,9 +2,11 @@
 // 720-dpi corrections, dots by matrix or error diffusion, labels cut across the head, one
 // raster line command per feed position, packing, the job record, and out.
 //
-// The image is worked on in place, one pass per stage. The page stream is the only block
-// this unit makes for a page; before its raster lines are written, its raster region
-// doubles as the scratch space of the error diffusion.
+// The image is worked on in place. The grey-level changes (contrast, brightness, the
+// 720-dpi tone) are one table, applied in a pass of their own, or for error diffusion as
+// the diffusion reads each pixel. The page stream is the only block this unit makes for a
+// page; before its raster lines are written, its raster region doubles as the scratch
+// space of the error diffusion.
 #include "raster/page_conversion.h"
 
 #include <cstdint>
@@ -122,25 +124,31 @@ static BOOL DescribeImage(const SURFOBJ* surface, PageImage* image) {
   return TRUE;
 }
 
-// Adjusts every grey level of every row (padding included) through the tone table and the
-// brightness; black and white stay as they are. FALSE when the job was aborted.
-static BOOL ApplyTone(SURFOBJ* surface, const PageImage& image, const BYTE table[256],
-                      signed char brightness) {
-  BYTE map[256];
-  BOOL identity = TRUE;
-  map[0] = 0;
-  map[255] = 255;
-  for (DWORD v = 1; v < 255; ++v) {
+// The grey level every level of the page becomes: through the tone table and the
+// brightness, black and white staying as they are; then, when hiResTone, through the
+// 720-dpi tone table. TRUE when some level changes.
+static BOOL BuildLevelMap(const BYTE table[256], signed char brightness, BOOL hiResTone,
+                          BYTE map[256]) {
+  BOOL changes = FALSE;
+  for (DWORD v = 0; v < 256; ++v) {
     LONG level = static_cast<LONG>(table[v]) + brightness;
     if (level < 0) level = 0;
     if (level > 255) level = 255;
-    map[v] = static_cast<BYTE>(level);
-    if (map[v] != v) identity = FALSE;
+    if (v == 0 || v == 255) level = static_cast<LONG>(v);
+    map[v] = hiResTone ? HiResToneTable[level] : static_cast<BYTE>(level);
+    if (map[v] != v) changes = TRUE;
   }
+  return changes;
+}
+
+// Adjusts every grey level of every row (padding included) through the level map, unless
+// map is null (the levels are left to the diffusion, or stay as they are). FALSE when the
+// job was aborted.
+static BOOL ApplyTone(SURFOBJ* surface, const PageImage& image, const BYTE* map) {
   for (DWORD row = 0; row < image.cy; row += kAbortPollInterval) {
     if (EngCheckAbort(surface)) return FALSE;
-    // An unchanged table leaves every pixel as it is: only the polls remain to be done.
-    if (identity) continue;
+    // Without a map only the polls remain to be done.
+    if (!map) continue;
     const DWORD rows = image.cy - row < kAbortPollInterval ? image.cy - row : kAbortPollInterval;
     BYTE* pixel = image.pixels + static_cast<size_t>(row) * image.stride;
     BYTE* end = pixel + static_cast<size_t>(rows) * image.stride;
@@ -205,11 +213,25 @@ static DWORD DiffusionBlock(DWORD first, DWORD heads, DWORD limit) {
   return count < toPoll ? count : toPoll;
 }
 
+// Replaces count pixels in place by their inverted levels: through inverted, the level
+// map's inverse, when there is one, else by inverting them.
+static void InvertLevels(BYTE* pixels, DWORD count, const BYTE* inverted) {
+  DWORD x = 0;
+  if (!inverted) {
+    for (; x + 8 <= count; x += 8) StoreWord(pixels + x, ~LoadWord(pixels + x));
+    for (; x < count; ++x) pixels[x] = static_cast<BYTE>(~pixels[x]);
+    return;
+  }
+#pragma GCC unroll 8
+  for (; x < count; ++x) pixels[x] = inverted[pixels[x]];
+}
+
 // Landscape: each head position is a row, its pixels along the feed lie side by side. A
-// block of rows is inverted in place, diffused, and its dots put back as pixels. FALSE
-// when the job was aborted.
+// block of rows is inverted in place (through the level map, when there is one: inverted
+// holds its inverse), diffused, and its dots put back as pixels. FALSE when the job was
+// aborted.
 static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
-                        DWORD heads, BYTE* scratch, DWORD scratchBytes) {
+                        DWORD heads, const BYTE* inverted, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
   DWORD limit = scratchBytes / bitBytes;
@@ -222,12 +244,7 @@ static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeom
     if (first % kAbortPollInterval == 0 && EngCheckAbort(surface)) return FALSE;
     const DWORD count = DiffusionBlock(first, heads, limit);
     BYTE* rows = pixels + first * stride;
-    for (DWORD r = 0; r < count; ++r) {
-      BYTE* row = rows + r * stride;
-      DWORD x = 0;
-      for (; x + 8 <= feed; x += 8) StoreWord(row + x, ~LoadWord(row + x));
-      for (; x < feed; ++x) row[x] = static_cast<BYTE>(~row[x]);
-    }
+    for (DWORD r = 0; r < count; ++r) InvertLevels(rows + r * stride, feed, inverted);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
     DiffuseLines(context, rows, stride, bits, bitBytes, feed, count);
@@ -277,28 +294,36 @@ static inline uint64_t TransposeBits(uint64_t x) {
 
 // The inverted pixels of count columns from first on, one column after another in lines:
 // eight rows by eight columns at a time, so that rows are read in memory order and whole
-// words are written.
-static void GatherColumns(const BYTE* pixels, size_t stride, DWORD feed, DWORD first,
-                          DWORD count, BYTE* lines) {
+// words are written. With a level map (inverted holds its inverse) the pixels are first
+// replaced in place by their inverted levels, eight rows at a time.
+static void GatherColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first, DWORD count,
+                          const BYTE* inverted, BYTE* lines) {
   const DWORD wholeColumns = count / 8 * 8;
+  // Pixels already inverted are taken as they are.
+  const uint64_t flip = inverted ? 0 : ~uint64_t{0};
+  const BYTE flipByte = static_cast<BYTE>(flip);
   DWORD y = 0;
   for (; y + 8 <= feed; y += 8) {
-    const BYTE* rows = pixels + y * stride + first;
+    BYTE* rows = pixels + y * stride + first;
+    if (inverted) {
+      for (DWORD i = 0; i < 8; ++i) InvertLevels(rows + i * stride, count, inverted);
+    }
     for (DWORD c = 0; c < wholeColumns; c += 8) {
       uint64_t word[8];
-      for (DWORD i = 0; i < 8; ++i) word[i] = ~LoadWord(rows + i * stride + c);
+      for (DWORD i = 0; i < 8; ++i) word[i] = LoadWord(rows + i * stride + c) ^ flip;
       TransposeBytes(word);
       for (DWORD k = 0; k < 8; ++k) StoreWord(lines + static_cast<size_t>(c + k) * feed + y, word[k]);
     }
     for (DWORD c = wholeColumns; c < count; ++c) {
       for (DWORD i = 0; i < 8; ++i) {
-        lines[static_cast<size_t>(c) * feed + y + i] = static_cast<BYTE>(~rows[i * stride + c]);
+        lines[static_cast<size_t>(c) * feed + y + i] = rows[i * stride + c] ^ flipByte;
       }
     }
   }
   for (; y < feed; ++y) {
-    const BYTE* row = pixels + y * stride + first;
-    for (DWORD c = 0; c < count; ++c) lines[static_cast<size_t>(c) * feed + y] = static_cast<BYTE>(~row[c]);
+    BYTE* row = pixels + y * stride + first;
+    if (inverted) InvertLevels(row, count, inverted);
+    for (DWORD c = 0; c < count; ++c) lines[static_cast<size_t>(c) * feed + y] = row[c] ^ flipByte;
   }
 }
 
@@ -341,7 +366,7 @@ static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first,
 // that every pass walks the rows in memory order, then diffused together and put back.
 // FALSE when the job was aborted or the scratch cannot hold one column.
 static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
-                           DWORD heads, BYTE* scratch, DWORD scratchBytes) {
+                           DWORD heads, const BYTE* inverted, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
   const DWORD bitBytes = (feed + 7) / 8;
   DWORD limit = scratchBytes / (feed + bitBytes);
@@ -355,7 +380,7 @@ static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineG
   for (DWORD first = 0; first < heads;) {
     if (first % kAbortPollInterval == 0 && EngCheckAbort(surface)) return FALSE;
     const DWORD count = DiffusionBlock(first, heads, limit);
-    GatherColumns(pixels, stride, feed, first, count, lines);
+    GatherColumns(pixels, stride, feed, first, count, inverted, lines);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
     DiffuseLines(context, lines, feed, bits, bitBytes, feed, count);
@@ -485,6 +510,93 @@ static void GatherLine(const LineGeometry& geometry, DWORD label, DWORD f, BYTE*
   for (; j < part; ++j) dots[j] = *(end - 1 - j);
 }
 
+// Whether every threshold of the matrix is 128: a pixel then prints where its top bit is
+// clear, whatever its place.
+static bool IsFlatMatrix(const BYTE* matrix) {
+  for (DWORD i = 0; i < 16; ++i) {
+    if (matrix[i] != 0x80) return false;
+  }
+  return true;
+}
+
+#if defined(__SSE2__)
+// Landscape with the flat matrix: the commands of the sixteen raster lines f .. f + 15 of a
+// label, the same bytes WriteLine writes from their pixels. Sixteen pixels of a row are
+// one head position of the sixteen lines, so the row's top bits, inverted, are that head
+// position's dots; eight rows of them are turned into the lines' bytes a block of 8 x 8
+// bits at a time. f + 16 must not pass the feed lines.
+static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, DWORD f,
+                                     BYTE* stream, DWORD position) {
+  constexpr DWORD kLines = 16;
+  constexpr DWORD kDotBytes = kHeadDots / 8 + 2;
+  const size_t stride = geometry.rowStride;
+  const DWORD part = geometry.partExtent;
+  const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
+  const bool lineStart = f % kLandscapePrefetchBytes == 0;
+
+  // Each line's dots, eight head positions a byte from the first, most significant bit
+  // first; zero past the label.
+  BYTE dots[kLines][kDotBytes];
+  const DWORD groups = (part + 7) / 8;
+  for (DWORD q = 0; q < groups; ++q) {
+    // Row t of the group in byte 7 - t, so that after the turn bit 7 - t is row t.
+    uint64_t low = 0;
+    uint64_t high = 0;
+    for (DWORD t = 0; t < 8 && 8 * q + t < part; ++t) {
+      const BYTE* row = source + (8 * q + t) * stride;
+      if (lineStart) __builtin_prefetch(row + 2 * kLandscapePrefetchBytes);
+      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+      const DWORD printed = ~static_cast<DWORD>(_mm_movemask_epi8(pixels));
+      low |= static_cast<uint64_t>(printed & 0xFF) << (8 * (7 - t));
+      high |= static_cast<uint64_t>((printed >> 8) & 0xFF) << (8 * (7 - t));
+    }
+    low = TransposeBits(low);
+    high = TransposeBits(high);
+    for (DWORD k = 0; k < 8; ++k) {
+      dots[k][q] = static_cast<BYTE>(low >> (8 * k));
+      dots[8 + k][q] = static_cast<BYTE>(high >> (8 * k));
+    }
+  }
+
+  // The data start with the margin's dots that are not whole zero bytes: the dots move
+  // by that many bits.
+  const DWORD shift = geometry.margin % 8;
+  const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
+  for (DWORD k = 0; k < kLines; ++k) {
+    for (DWORD q = groups; q < dataBytes; ++q) dots[k][q] = 0;
+    BYTE* command = stream + position;
+    command[0] = kCmdRasterLine;
+    command[1] = static_cast<BYTE>(geometry.lineByteCount);
+    command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
+    std::memset(command + 3, 0, geometry.leadingZeroBytes);
+    BYTE* data = command + 3 + geometry.leadingZeroBytes;
+    uint64_t any = 0;
+    if (shift == 0) {
+      std::memcpy(data, dots[k], dataBytes);
+      DWORD i = 0;
+      for (; i + 8 <= dataBytes; i += 8) any |= LoadWord(dots[k] + i);
+      for (; i < dataBytes; ++i) any |= dots[k][i];
+    } else {
+      DWORD carried = 0;
+      for (DWORD i = 0; i < dataBytes; ++i) {
+        const DWORD byte = dots[k][i];
+        const BYTE value = static_cast<BYTE>((byte >> shift) | (carried << (8 - shift)));
+        carried = byte;
+        data[i] = value;
+        any |= value;
+      }
+    }
+    if (any) {
+      position += 3 + geometry.lineByteCount;
+    } else {
+      command[0] = kCmdZeroLine;
+      position += 1;
+    }
+  }
+  return position;
+}
+#endif
+
 // Writes every label's raster lines, with the later labels' headers and every label's
 // page-end byte, from offset 83 on. Returns the end of the region.
 static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix, BYTE* stream) {
@@ -518,6 +630,12 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
     const DWORD counterBase = label * feedLines;
     DWORD f = 0;
     if (geometry.landscape && geometry.partExtent > 0) {
+#if defined(__SSE2__)
+      if (IsFlatMatrix(matrix)) {
+        for (; f + 16 <= feedLines; f += 16)
+          position = WriteFlatLandscapeLines(geometry, label, f, stream, position);
+      }
+#endif
       for (; f + 8 <= feedLines; f += 8) {
         GatherLandscapeLines(geometry, label, f, dots);
         for (DWORD k = 0; k < 8; ++k) {
@@ -537,9 +655,11 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
 
 // Steps 8 to 15 on an allocated page stream. FALSE when the job was aborted, a pass
 // failed, or the page output could not keep the page.
+// inverted, when given, is the inverse of the level map the diffusion applies as it reads
+// the page.
 static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageImage& image,
-                         const LineGeometry& geometry, BOOL merged, LONG mediaOffset,
-                         BYTE* stream, DWORD capacity) {
+                         const LineGeometry& geometry, BOOL merged, const BYTE* inverted,
+                         LONG mediaOffset, BYTE* stream, DWORD capacity) {
   const PrivateSettings& priv = context->settings.priv;
   const BOOL hiRes = context->settings.dm.dmYResolution == 720;
 
@@ -550,9 +670,9 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
     BOOL diffused;
     if (geometry.landscape) {
       const DWORD heads = merged ? (image.cy + 1) / 2 : image.cy;
-      diffused = DiffuseRows(context, surface, geometry, heads, scratch, scratchBytes);
+      diffused = DiffuseRows(context, surface, geometry, heads, inverted, scratch, scratchBytes);
     } else {
-      diffused = DiffuseColumns(context, surface, geometry, geometry.rowStride, scratch,
+      diffused = DiffuseColumns(context, surface, geometry, geometry.rowStride, inverted, scratch,
                                 scratchBytes);
     }
     if (!diffused) return FALSE;
@@ -591,9 +711,20 @@ BOOL ConvertPage(SURFOBJ* surface) {
   const SettingsRecord& settings = context->settings;
   const PrivateSettings& priv = settings.priv;
 
+  const BOOL hiRes = settings.dm.dmYResolution == 720;
+  const BOOL diffusion = priv.privHalftone == kToneErrorDiffusion;
+  const BOOL merged = hiRes && priv.privSmallChar == 1;
   BYTE tone[256];
   BuildToneTable(priv.privContrast, tone);
-  if (!ApplyTone(surface, image, tone, priv.privBrightness)) return FALSE;
+  BYTE levels[256];
+  const BOOL hiResTone = hiRes && diffusion && priv.privMediaKind != kMediaKindSpecialRules;
+  const BOOL changes = BuildLevelMap(tone, priv.privBrightness, hiResTone, levels);
+  // The diffusion reads every pixel once and takes the levels as it reads them, unless the
+  // merge along the head must see them first.
+  const BOOL levelsInDiffusion = changes && diffusion && !merged;
+  if (!ApplyTone(surface, image, changes && !levelsInDiffusion ? levels : nullptr)) return FALSE;
+  BYTE inverted[256];
+  for (DWORD v = 0; v < 256; ++v) inverted[v] = static_cast<BYTE>(~levels[v]);
 
   LONG mediaOffset = -1;
   FindMediaIndex(context->printer, &context->settings, &context->modelData, &mediaOffset, nullptr,
@@ -604,15 +735,7 @@ BOOL ConvertPage(SURFOBJ* surface) {
   // The terminator describes no medium.
   if (!media || position >= static_cast<LONGLONG>(context->modelData.mediaCount)) return FALSE;
 
-  const BOOL hiRes = settings.dm.dmYResolution == 720;
-  if (hiRes && priv.privHalftone == kToneErrorDiffusion &&
-      priv.privMediaKind != kMediaKindSpecialRules)
-    ApplyHiResTone(surface);
-  BOOL merged = FALSE;
-  if (hiRes && priv.privSmallChar == 1) {
-    if (!HeadAxisMerge(context, surface)) return FALSE;
-    merged = TRUE;
-  }
+  if (merged && !HeadAxisMerge(context, surface)) return FALSE;
 
   LineGeometry geometry;
   const BOOL landscape = settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
@@ -623,8 +746,9 @@ BOOL ConvertPage(SURFOBJ* surface) {
   auto* stream = static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, capacity));
   if (!stream) return FALSE;
 
-  const BOOL result =
-      BuildAndEmit(context, surface, image, geometry, merged, mediaOffset, stream, capacity);
+  const BOOL result = BuildAndEmit(context, surface, image, geometry, merged,
+                                   levelsInDiffusion ? inverted : nullptr, mediaOffset, stream,
+                                   capacity);
   HeapFree(context->heap, 0, stream);
   return result;
 }

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Measuring helpers for scripts/compare_peers.sh.
 
-  measure.py image WIDTH HEIGHT OUT.pgm
-      writes a photo-like grey image (smooth ramps with some texture) as binary PGM
+  measure.py image WIDTH HEIGHT OUT.pgm [--text-bars]
+      writes a photo-like grey image (smooth ramps with some texture) as binary PGM; with
+      --text-bars a label of black text and bars on white instead
   measure.py time RUNS NAME=COMMAND [NAME=COMMAND...] [--json]
       runs the commands in turn, RUNS rounds, each round in the order given, and prints
       per command the median and the fastest wall time, the median CPU time (user + system),
-      the peak resident size (of one more run, under GNU time), and how many times the first command's median
-      each other median is; --json prints the figures as one JSON object
+      the median page faults, the peak resident size (of one more run, under GNU time), and
+      how many times the first command's median each other median is; --json prints the
+      figures as one JSON object. A COMMAND with a shell's metacharacters runs under sh -c.
   measure.py scaling RUNS TQ33 WORKDIR
       times `TQ33 print` of labels of 0.1, 0.3 and 1 m (the longest a label may be) and of a
       document of ten 1 m labels, on 18 mm tape at 360 and 720 dpi in each halftone mode
@@ -35,8 +37,60 @@ def write_image(width, height, path):
             out.write(row)
 
 
+def write_text_and_bars(width, height, path):
+    # A label as labels mostly are: white, with lines of black glyphs (strokes of a few
+    # dots, spaced like letters) and blocks of bars of one to four modules, as barcodes.
+    rows = [bytearray(b"\xff" * width) for _ in range(height)]
+    seed = 12345
+
+    def rand():
+        nonlocal seed
+        seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
+        return seed >> 8
+
+    glyph_h = max(8, height // 5)
+    x = 0
+    while x < width:
+        if (x // 2000) % 3 == 2:
+            # Bars across the whole height but a quiet margin, modules of 3 dots.
+            end = min(width, x + 2000)
+            while x < end:
+                bar = 3 * (1 + rand() % 4)
+                gap = 3 * (1 + rand() % 4)
+                for y in range(height // 10, height - height // 10):
+                    rows[y][x:min(end, x + bar)] = b"\x00" * (min(end, x + bar) - x)
+                x += bar + gap
+            continue
+        # A glyph: a few strokes in a cell, on two lines of text.
+        cell = glyph_h * 2 // 3
+        for line in (height // 8, height // 2 + height // 16):
+            for _ in range(3):
+                kind = rand() % 3
+                if kind == 0:  # vertical stroke
+                    sx = x + rand() % max(1, cell - 3)
+                    for y in range(line, min(height, line + glyph_h)):
+                        rows[y][sx:sx + 3] = b"\x00" * len(rows[y][sx:sx + 3])
+                elif kind == 1:  # horizontal stroke
+                    sy = line + rand() % glyph_h
+                    if sy + 3 <= height:
+                        for y in range(sy, sy + 3):
+                            seg = rows[y][x:x + cell]
+                            rows[y][x:x + cell] = b"\x00" * len(seg)
+                else:  # a dot
+                    sy = line + rand() % glyph_h
+                    sx = x + rand() % max(1, cell - 4)
+                    for y in range(sy, min(height, sy + 4)):
+                        rows[y][sx:sx + 4] = b"\x00" * len(rows[y][sx:sx + 4])
+        x += cell + cell // 3
+    with open(path, "wb") as out:
+        out.write(b"P5\n%d %d\n255\n" % (width, height))
+        for row in rows:
+            out.write(row[:width])
+
+
 def run_once(argv):
-    """Wall seconds and CPU seconds of one run of argv, its output thrown away."""
+    """Wall seconds, CPU seconds and page faults of one run of argv, its output thrown
+    away."""
     with open(os.devnull, "wb") as null:
         start = time.perf_counter()
         pid = os.posix_spawnp(argv[0], argv, os.environ,
@@ -45,7 +99,7 @@ def run_once(argv):
         wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("measure: %s failed (status %d)" % (shlex.join(argv), os.waitstatus_to_exitcode(status)))
-    return wall, usage.ru_utime + usage.ru_stime
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_minflt + usage.ru_majflt
 
 
 def peak_kilobytes(argv):
@@ -69,6 +123,7 @@ def time_commands(runs, named):
             "wall_ms": statistics.median(s[0] for s in samples) * 1000,
             "fastest_ms": min(s[0] for s in samples) * 1000,
             "cpu_ms": statistics.median(s[1] for s in samples) * 1000,
+            "faults": statistics.median(s[2] for s in samples),
             "peak_rss_mb": peak_kilobytes(argv) / 1024,
             "runs": runs,
         }
@@ -117,8 +172,11 @@ def scaling_table(runs, tq33, workdir):
 
 
 def main(args):
-    if len(args) == 4 and args[0] == "image":
-        write_image(int(args[1]), int(args[2]), args[3])
+    if len(args) in (4, 5) and args[0] == "image":
+        if args[4:] == ["--text-bars"]:
+            write_text_and_bars(int(args[1]), int(args[2]), args[3])
+        else:
+            write_image(int(args[1]), int(args[2]), args[3])
         return
     if len(args) == 4 and args[0] == "scaling":
         scaling_table(int(args[1]), args[2], args[3])
@@ -130,18 +188,20 @@ def main(args):
     named = []
     for entry in args[2:]:
         name, _, command = entry.partition("=")
-        named.append((name, shlex.split(command)))
+        shell = any(c in command for c in ";|<>&")
+        named.append((name, ["sh", "-c", command] if shell else shlex.split(command)))
     summary = time_commands(int(args[1]), named)
     if as_json:
         print(json.dumps(summary))
         return
     first = summary[named[0][0]]
-    print("%-14s %10s %10s %10s %10s %10s" %
-          ("", "median ms", "fastest ms", "CPU ms", "peak MiB", "x first"))
+    width = max(14, max(len(name) for name in summary) + 1)
+    print("%-*s %10s %10s %10s %8s %10s %10s" %
+          (width, "", "median ms", "fastest ms", "CPU ms", "faults", "peak MiB", "x first"))
     for name, s in summary.items():
-        print("%-14s %10.1f %10.1f %10.1f %10.1f %10.1f" %
-              (name, s["wall_ms"], s["fastest_ms"], s["cpu_ms"], s["peak_rss_mb"],
-               s["wall_ms"] / first["wall_ms"]))
+        print("%-*s %10.1f %10.1f %10.1f %8d %10.1f %10.2f" %
+              (width, name, s["wall_ms"], s["fastest_ms"], s["cpu_ms"], s["faults"],
+               s["peak_rss_mb"], s["wall_ms"] / first["wall_ms"]))
 
 
 if __name__ == "__main__":

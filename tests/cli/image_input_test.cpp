@@ -16,10 +16,14 @@ using test::Gray;
 using test::PngLayout;
 using tq33cli::Fit;
 
-// The page a decoded image lands on, width x height.
-Gray Render(const std::string& path, Fit fit, uint32_t width, uint32_t height) {
-  Gray page{width, height, std::vector<uint8_t>(size_t{width} * height, 0x55)};
+// The page a decoded image lands on, width x height, its rows stride bytes apart (width
+// when 0) and 0x55 where nothing is drawn.
+Gray Render(const std::string& path, Fit fit, uint32_t width, uint32_t height,
+            uint32_t stride = 0) {
+  const uint32_t rowBytes = stride ? stride : width;
+  Gray page{rowBytes, height, std::vector<uint8_t>(size_t{rowBytes} * height, 0x55)};
   tq33cli::GrayPage target{width, height, page.pixels.data()};
+  target.stride = stride;
   tq33cli::RenderImage(tq33cli::OpenImageSource(path), fit, &target);
   return page;
 }
@@ -78,6 +82,13 @@ TEST_F(ImageInputTest, FitNoneCropsToThePageAndLeavesTheRestWhite) {
   std::string path = dir_ / "image.pgm";
   test::WritePgm(path, {3, 2, {1, 2, 3, 4, 5, 6}});
   EXPECT_EQ(Render(path, Fit::None, 2, 3).pixels, (std::vector<uint8_t>{1, 2, 4, 5, 255, 255}));
+  // On a surface whose rows are padded, the padding is left as it was, whether the rows
+  // are copied or decoded in place.
+  const uint8_t p = 0x55;
+  EXPECT_EQ(Render(path, Fit::None, 2, 3, 4).pixels,
+            (std::vector<uint8_t>{1, 2, p, p, 4, 5, p, p, 255, 255, p, p}));
+  EXPECT_EQ(Render(path, Fit::None, 3, 3, 5).pixels,
+            (std::vector<uint8_t>{1, 2, 3, p, p, 4, 5, 6, p, p, 255, 255, 255, p, p}));
 }
 
 TEST_F(ImageInputTest, FitContainAveragesAreasAndCentres) {
@@ -96,6 +107,8 @@ TEST_F(ImageInputTest, FitContainAveragesAreasAndCentres) {
   // Taller than the page: centred across.
   test::WritePgm(path, {1, 1, {0}});
   EXPECT_EQ(Render(path, Fit::Contain, 3, 1).pixels, (std::vector<uint8_t>{255, 0, 255}));
+  EXPECT_EQ(Render(path, Fit::Contain, 3, 2, 4).pixels,
+            (std::vector<uint8_t>{0, 0, 255, 0x55, 0, 0, 255, 0x55}));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Read-only files and mappings: what does not open and a view's end. What the driver's
-// readers read through them is pinned by MediaDefinitionFile and ModelDataLibraryTest.
+// Read-only files and mappings: what does not open, a view's end, and the views of files
+// in memory. What the driver's readers read through them is pinned by MediaDefinitionFile
+// and ModelDataLibraryTest.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/host/temp_root.h"
 #include "tests/support/host_test.h"
@@ -50,6 +52,43 @@ TEST_F(KernelFilesTest, ReadingPastTheEndOfAViewFaults) {
   UnmapViewOfFile(const_cast<const char*>(view));
   CloseHandle(mapping);
   CloseHandle(file);
+}
+
+// Every view of the whole of a memory file is one copy, which outlives its handles, the
+// other views and the file's replacement; a view of part of it is a copy of its own. Both
+// end before an inaccessible page.
+TEST_F(KernelFilesTest, MemoryFileViewsOutliveTheirHandlesAndTheFile) {
+  const std::string path = *host::ToHostPath(u"C:\\m.dat");
+  auto view = [this](SIZE_T bytes) {
+    HANDLE file = Open(u"C:\\m.dat");
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* base = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, bytes);
+    EXPECT_TRUE(CloseHandle(mapping) && CloseHandle(file));
+    return static_cast<const volatile char*>(base);
+  };
+  host::SetMemoryFile(path, std::vector<uint8_t>(100, 'a'));
+  HANDLE file = Open(u"C:\\m.dat");
+  DWORD high = 7;
+  EXPECT_EQ(std::pair(GetFileSize(file, &high), high), std::pair(100u, 0u));
+  CloseHandle(file);
+  const volatile char* whole = view(0);
+  const volatile char* again = view(100);
+  const volatile char* part = view(40);
+  ASSERT_TRUE(whole && again && part);
+  EXPECT_EQ(whole, again);
+  EXPECT_NE(part, whole);
+  host::SetMemoryFile(path, std::vector<uint8_t>(50, 'b'));
+  const volatile char* replaced = view(0);
+  ASSERT_NE(replaced, nullptr);
+  EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(whole)));
+  EXPECT_EQ(std::tuple(again[99], part[39], replaced[49]), std::tuple('a', 'a', 'b'));
+  EXPECT_DEATH((void)part[48], "");
+  EXPECT_DEATH((void)replaced[64], "");
+  for (const volatile char* base : {again, part, replaced})
+    EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(base)));
+  EXPECT_FALSE(UnmapViewOfFile(const_cast<const char*>(again)));
+  host::RemoveMemoryFile(path);
 }
 
 }  // namespace

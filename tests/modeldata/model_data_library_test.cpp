@@ -113,15 +113,23 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
 TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   ASSERT_TRUE(Initializer()(&table_));
   const std::string good = DefaultData();
+  // The library remembers the last file it parsed: a file changed in place, even to one
+  // of the same size, is read anew.
+  ModelDataHandle handle = 55;
+  WriteData(u"C:\\bad.model", good);
+  ASSERT_TRUE(table_.mdOpen(&handle, u"C:\\bad.model"));
+  EXPECT_TRUE(table_.mdClose(handle));
+  std::string sameSize = good;
+  sameSize[sameSize.find("[model 1]") + 1] = 'x';
   const struct {
     std::string bytes;
     DWORD error;
   } files[] = {
+      {sameSize, ERROR_INVALID_DATA},
       {"", ERROR_FILE_INVALID},
       {good.substr(0, good.size() - 30), ERROR_INVALID_DATA},
       {good + std::string(kModelDataFileMaxBytes - good.size() + 1, '\n'), ERROR_FILE_INVALID},
   };
-  ModelDataHandle handle = 55;
   for (const auto& f : files) {
     WriteData(u"C:\\bad.model", f.bytes);
     EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model"));

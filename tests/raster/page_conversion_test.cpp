@@ -1,9 +1,12 @@
 #include "raster/page_conversion.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <random>
 
 #include "raster/error_diffusion.h"
+#include "raster/hires_corrections.h"
 #include "raster/page_output.h"
 #include "stream/stream_parser.h"
 #include "tests/support/test_context.h"
@@ -155,33 +158,91 @@ TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsO
   EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {128}}));
 }
 
+// The lines of the single page received, label by label.
+std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> Lines(const Bytes& sent) {
+  const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
+  EXPECT_TRUE(parsed.ok && parsed.stream.pages.size() == 1) << parsed.error;
+  std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> lines;
+  for (const auto& label : parsed.stream.pages.at(0).labels) {
+    lines.emplace_back();
+    for (const auto& line : label.lines) lines.back().push_back(line.dots);
+  }
+  return lines;
+}
+
+// Contrast, brightness and the 720-dpi tone change the levels before the diffusion reads
+// them, and the dots are those of diffusing every head position in turn.
 TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
   std::mt19937 random(7);
-  for (BOOL landscape : {FALSE, TRUE}) {
-    Orient(landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
-    const DWORD feed = landscape ? 150 : 101, heads = landscape ? 99 : 78;
-    const LONG cx = static_cast<LONG>(landscape ? feed : heads), cy = static_cast<LONG>(landscape ? heads : feed);
+  const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; } cases[] = {
+      {FALSE, 0, 0, 360}, {TRUE, 0, 0, 360}, {TRUE, 40, -20, 720}, {FALSE, -30, 25, 720}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi);
+    Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
+    const DWORD feed = c.landscape ? 150 : 101, heads = c.landscape ? 99 : 78;
+    const LONG cx = static_cast<LONG>(c.landscape ? feed : heads), cy = static_cast<LONG>(c.landscape ? heads : feed);
     Image image(context_.get(), cx, cy), reference(context_.get(), cx, cy);
     for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
-    std::copy(image.bits.begin(), image.bits.end(), reference.bits.begin());
+    BYTE tone[256];
+    BuildToneTable(c.contrast, tone);
+    for (size_t i = 0; i < image.bits.size(); ++i) {
+      const BYTE v = image.bits[i];
+      const int level = v == 0 || v == 255 ? v : std::clamp(tone[v] + c.brightness, 0, 255);
+      reference.bits[i] = c.dpi == 720 ? HiResToneTable[level] : static_cast<BYTE>(level);
+    }
     test::TestContext diffuser;
     ASSERT_TRUE(InitDiffusion(context_.get(), feed) && InitDiffusion(diffuser.get(), feed));
     for (DWORD h = 0; h < heads; ++h) {
       Bytes line(feed), bits((feed + 7) / 8);
-      auto pixel = [&](DWORD f) -> BYTE& { return landscape ? reference.at(f, h) : reference.at(h, f); };
+      auto pixel = [&](DWORD f) -> BYTE& { return c.landscape ? reference.at(f, h) : reference.at(h, f); };
       for (DWORD f = 0; f < feed; ++f) line[f] = 255 - pixel(f);
       DiffuseLine(diffuser.get(), line.data(), bits.data(), feed);
       for (DWORD f = 0; f < feed; ++f) pixel(f) = (bits[f / 8] & (0x80 >> (f % 8))) ? 0 : 255;
     }
     host::ClearSpooled(printer_);
     priv().privHalftone = 3;
+    priv().privContrast = c.contrast;
+    priv().privBrightness = c.brightness;
+    context_.settings().dm.dmYResolution = c.dpi;
     ASSERT_TRUE(ConvertPage(&image.surface));
     const Bytes diffused = Spooled();
     host::ClearSpooled(printer_);
     priv().privHalftone = 1;
+    priv().privContrast = priv().privBrightness = 0;
+    context_.settings().dm.dmYResolution = 360;
     ASSERT_TRUE(ConvertPage(&reference.surface));
-    EXPECT_EQ(diffused, Spooled()) << (landscape ? "landscape" : "portrait");
+    EXPECT_EQ(Lines(diffused), Lines(Spooled()));
     FreeDiffusion(context_.get());
+  }
+}
+
+// Landscape threshold lines, sixteen at a time from the pixels' top bits: every dot is a
+// pixel below 128, behind the margin of its label, whatever the margin's bits and the
+// number of labels, for lines of a whole block and the lines after the last.
+TEST_F(PageConversionTest, LandscapeThresholdDotsAreThePixelsBelow128OfEachLabel) {
+  std::mt19937 random(11);
+  const struct { LONG head; BYTE across; } cases[] = {{340, 0}, {256, 1}, {303, 2}, {7, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.head);
+    context_.SetMedia({test::Tape(262, 240, static_cast<SHORT>(c.head), c.across)});
+    const LONG feed = 83;
+    Image image(context_.get(), feed, c.head);
+    for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
+    host::ClearSpooled(printer_);
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    const auto lines = Lines(Spooled());
+    const LONG part = c.head / (c.across + 1), margin = (384 - part) / 2;
+    ASSERT_EQ(lines.size(), c.across + 1u);
+    for (LONG label = 0; label <= c.across; ++label) {
+      ASSERT_EQ(lines[label].size(), static_cast<size_t>(feed));
+      for (LONG f = 0; f < feed; ++f) {
+        std::array<uint8_t, tq33stream::kHeadLineBytes> expected{};
+        for (LONG j = 0; j < part; ++j) {
+          if (image.at(f, label * part + j) < 128) expected[(margin + j) / 8] |= 0x80 >> ((margin + j) % 8);
+        }
+        ASSERT_EQ(lines[label][f], expected) << "label " << label << ", line " << f;
+      }
+    }
   }
 }
 
