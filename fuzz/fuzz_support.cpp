@@ -120,8 +120,10 @@ void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo)
   LONG cy = 0;
   if (ComputePageExtent(context, mediaIndex, definitionIndex, &cx, &cy)) {
     const LONG along = settings.dm.dmOrientation == DMORIENT_LANDSCAPE ? cx : cy;
+    // The page counts the dots at both ends of its length: with feed margins of 0 it is
+    // one dot longer than the label.
     const DWORD longest = LengthTenthsToDots(MaxLengthTenths(entry), resolution);
-    if (static_cast<DWORD>(along) > longest)
+    if (static_cast<DWORD>(along) > longest + 1)
       Finding("page of " + std::to_string(along) + " dots along the feed, where the medium's " +
               "longest label has " + std::to_string(longest));
   }
