@@ -102,6 +102,24 @@ ULONG CountCurves(const std::vector<host::PathRecord>& records) {
   return static_cast<ULONG>(curves);
 }
 
+// A bitmap's own bits, zeroed: the host's large-block memory on Linux; the C heap in the
+// stand-in engine under Wine, which has no host memory unit.
+void* TakeBitmapBits(size_t bytes) {
+#if defined(_WIN32)
+  return std::calloc(1, bytes);
+#else
+  return host::internal::TakeMemory(bytes, true);
+#endif
+}
+
+void GiveBitmapBits(void* bits) {
+#if defined(_WIN32)
+  std::free(bits);
+#else
+  host::internal::GiveMemory(bits);
+#endif
+}
+
 }  // namespace
 
 namespace host {
@@ -270,7 +288,7 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
   BYTE* ownBits = nullptr;
   BYTE* base = static_cast<BYTE*>(bits);
   if (!base) {
-    ownBits = static_cast<BYTE*>(host::internal::TakeMemory(static_cast<size_t>(total), true));
+    ownBits = static_cast<BYTE*>(TakeBitmapBits(static_cast<size_t>(total)));
     if (!ownBits) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return {};
@@ -355,7 +373,7 @@ BOOL APIENTRY EngDeleteSurface(HSURF surface) {
     removed = std::move(it->second);
     engine.surfaces.erase(it);
   }
-  if (removed->ownBits) host::internal::GiveMemory(removed->ownBits);
+  if (removed->ownBits) GiveBitmapBits(removed->ownBits);
   host::internal::CountDown(Live::Surfaces);
   return TRUE;
 }

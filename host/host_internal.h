@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "platform/slim_lock.h"
 
 namespace host::internal {
 
@@ -113,7 +113,7 @@ class MemoryContent {
 
  private:
   const std::vector<uint8_t> bytes_;
-  mutable std::mutex lock_;
+  mutable SlimLock lock_;
   mutable std::shared_ptr<const GuardedCopy> whole_;
 };
 
