@@ -127,13 +127,7 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   // A PNG the size of the tape's printable area (1304 x 256 dots at 360 dpi): CUPS leaves
   // it as it stands on the queue's landscape page, and the stream is the tool's to the
   // byte, with the queue's threshold halftoning.
-  test::PngLayout png{1304, 256};
-  png.samples.resize(size_t{png.width} * png.height);
-  for (uint32_t y = 0; y < png.height; ++y) {
-    for (uint32_t x = 0; x < png.width; ++x)
-      png.samples[size_t{y} * png.width + x] = x < 300 && y < 100 ? 0 : (x * 7 + y * 13) % 256;
-  }
-  test::WritePng(dir_ / "wide.png", png);
+  test::WritePng(dir_ / "wide.png", {1304, 256, 0, 8, test::Ramp(1304, 256).pixels});
   const std::string queued =
       Print("wide.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
   const test::ToolResult tool = test::RunTool({"print", "wide.png", "--paper", "262", "--orientation",

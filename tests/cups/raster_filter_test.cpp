@@ -142,13 +142,7 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     // A gray ramp with a black block in a corner; portrait artwork, cy x cx, is turned
     // onto the landscape page: its top edge along the page's left.
     const uint32_t width = c.portrait ? cy : cx, height = c.portrait ? cx : cy;
-    test::Gray art{width, height, std::vector<uint8_t>(size_t{width} * height)};
-    for (uint32_t y = 0; y < height; ++y) {
-      for (uint32_t x = 0; x < width; ++x) {
-        const bool block = x < width / 4 && y < height / 3;
-        art.pixels[size_t{y} * width + x] = block ? 0 : static_cast<uint8_t>(x * 7 + y * 13);
-      }
-    }
+    const test::Gray art = test::Ramp(width, height);
     test::WritePgm(directory_ / "art.pgm", art);
     std::vector<std::string> print = {"print", "art.pgm", "-o", "tool.bin", "--halftone", c.halftone,
                                       "--orientation", c.portrait ? "portrait" : "landscape"};

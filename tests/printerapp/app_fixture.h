@@ -59,15 +59,10 @@ class AppTest : public EngineTest {
       std::fill_n(page.pixels.begin() + size_t{y} * page.header.cupsBytesPerLine, page.header.cupsBytesPerLine, row(y));
     return page;
   }
-  // A gray pattern: black in the corner, steps of gray elsewhere.
+  // test::Ramp as a PNG.
   static PngLayout Pattern(uint32_t width, uint32_t height) {
-    PngLayout png{width, height};
-    png.samples.resize(size_t{width} * height);
-    for (uint32_t y = 0; y < height; ++y) {
-      for (uint32_t x = 0; x < width; ++x)
-        png.samples[size_t{y} * width + x] = x < width / 4 && y < height / 3 ? 0 : static_cast<uint8_t>((x * 7 + y * 13) % 256);
-    }
-    return png;
+    Gray ramp = Ramp(width, height);
+    return {width, height, 0, 8, std::move(ramp.pixels)};
   }
   // The catalog of the default installation, as the CUPS queue offers it.
   std::vector<tq33cups::MediaChoice> Catalog() { return tq33cups::BuildMediaCatalog(*Context(*Open())); }

@@ -214,6 +214,15 @@ void WritePgm(const std::string& path, const Gray& image) {
   WriteBytes(path, bytes);
 }
 
+Gray Ramp(uint32_t width, uint32_t height) {
+  Gray ramp{width, height, std::vector<uint8_t>(size_t{width} * height)};
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x)
+      ramp.pixels[size_t{y} * width + x] = x < width / 4 && y < height / 3 ? 0 : static_cast<uint8_t>(x * 7 + y * 13);
+  }
+  return ramp;
+}
+
 void WritePng(const std::string& path, const PngLayout& layout) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_TRUE(file);

@@ -50,6 +50,8 @@ struct Gray {
 };
 
 void WritePgm(const std::string& path, const Gray& image);
+// Steps of gray with a black block in the top left corner: shows any turn or mirror.
+Gray Ramp(uint32_t width, uint32_t height);
 // Writes a gray JPEG of the best quality; false when the file cannot be made.
 bool WriteJpeg(const std::string& path, const Gray& image);
 
