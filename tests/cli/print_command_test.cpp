@@ -69,12 +69,10 @@ TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrienta
       ASSERT_LE(landscape ? cy : cx, kHeadDots);
       const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack),
                                        Pattern(cx, cy)};
-      Args print = {"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"};
-      print.insert(print.end(), options.begin(), options.end());
       WritePgm(Path("white.pgm"), pages[0]);
       WritePgm(Path("black.pgm"), pages[1]);
       WritePgm(Path("pattern.pgm"), pages[2]);
-      ToolResult printed = Run(print);
+      ToolResult printed = Run(Join({"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"}, options));
       ASSERT_EQ(printed.status, 0) << printed.err;
 
       Json stream = RunJson({"decode", "out.bin", "--png", "page"});
@@ -100,9 +98,7 @@ TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnT
     const Args options = {"--orientation", "portrait", "--halftone", "ordered", "--dpi", dpi};
     auto [cx, cy] = Page(options);
     WritePgm(Path("photo.pgm"), Filled(4, 3, kBlack));
-    Args print = {"print", "photo.pgm", "--fit", "contain", "-o", "out.bin"};
-    print.insert(print.end(), options.begin(), options.end());
-    ASSERT_EQ(Run(print).status, 0);
+    ASSERT_EQ(Run(Join({"print", "photo.pgm", "--fit", "contain", "-o", "out.bin"}, options)).status, 0);
     Json stream = RunJson({"decode", "out.bin", "--png", "page"});
     const uint32_t lines = cx * 3 / 4 * std::stoul(dpi) / 360;
     EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], uint64_t{cx} * lines);
@@ -237,11 +233,8 @@ TEST_F(PrintTest, JpegPrintsAsThePgmOfItsPixels) {
   WritePgm(Path("page.pgm"), page);
   ASSERT_TRUE(test::WriteJpeg(Path("page.jpg"), page));
   const Args threshold = {"--halftone", "threshold", "--plain"};
-  Args pgm = {"print", "page.pgm", "-o", "pgm.bin"}, jpeg = {"print", "page.jpg", "-o", "jpeg.bin"};
-  pgm.insert(pgm.end(), threshold.begin(), threshold.end());
-  jpeg.insert(jpeg.end(), threshold.begin(), threshold.end());
-  ASSERT_EQ(Run(pgm).status, 0);
-  const ToolResult printed = Run(jpeg);
+  ASSERT_EQ(Run(Join({"print", "page.pgm", "-o", "pgm.bin"}, threshold)).status, 0);
+  const ToolResult printed = Run(Join({"print", "page.jpg", "-o", "jpeg.bin"}, threshold));
   ASSERT_EQ(printed.status, 0) << printed.err;
   EXPECT_TRUE(ReadBytes(Path("jpeg.bin")) == ReadBytes(Path("pgm.bin")));
 }

@@ -108,14 +108,11 @@ TEST_F(ViaWineTest, ASampleOfJobsGivesTheLinuxBytesThroughBothDlls) {
   job.insert(job.end(), {"--printer-data", "FreeMem=2000", "--registry-options", "options.bin",
                          "--codepage", "1250", "--measure", "1"});
   WritePgm(Path("wide.pgm"), {2000, 300, std::vector<uint8_t>(600000, 90)});
-  Args print = {"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000",
-                "-o",    "across.bin"};
-  print.insert(print.end(), job.begin(), job.end());
-  ExpectTheSameThroughBothDlls(print);
+  ExpectTheSameThroughBothDlls(
+      Join({"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000", "-o", "across.bin"}, job));
   // The records of a context whose resource library forbids 720 dpi, with the warning.
-  Args info = {"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"};
-  info.insert(info.end(), job.begin(), job.end());
-  ExpectTheSameThroughBothDlls(info);
+  ExpectTheSameThroughBothDlls(
+      Join({"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"}, job));
 }
 
 TEST_F(ViaWineTest, WhatTheWindowsSideLacksIsNamed) {
@@ -179,8 +176,7 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
       options.resize(options.size() - 2);
     }
     options.insert(options.begin(), {"--plain", "--paper", "262", "--length", "250"});
-    Args print = {"print", "-o", "document.bin"};
-    print.insert(print.end(), options.begin(), options.end());
+    Args print = Join({"print", "-o", "document.bin"}, options);
     for (int page = 0; page < pages; ++page) print.push_back(DocumentPage(options, seed++));
     ExpectTheSameThroughBothDlls(print);
   }
@@ -232,17 +228,14 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
     if (chance(15))
       options.insert(options.end(),
                      {"--printer-data", "FreeMem=" + std::to_string(random() % 4000)});
-    Args info = {"info"};
-    info.insert(info.end(), options.begin(), options.end());
     ToolResult described;
     {
       ScopedVariable none("TQ33_VIA_WINE", "");
-      described = Run(info);
+      described = Run(Join({"info"}, options));
     }
     if (described.status != 0) continue;  // settings that leave no page
     auto [width, height] = Page(options);
-    Args print = {"print", "-o", "sample.bin"};
-    print.insert(print.end(), options.begin(), options.end());
+    Args print = Join({"print", "-o", "sample.bin"}, options);
     const int pages = 1 + static_cast<int>(random() % 3);
     for (int page = 0; page < pages; ++page) {
       // The page itself, or an image of another size cropped or fitted onto it.

@@ -113,10 +113,10 @@ TEST_F(AppTest, ADriverlessCupsQueuePrintsPdfPngAndTextOnTheLoadedMedium) {
   for (const std::string& name : files) {
     const tq33stream::Stream stream = test::ParsedStream(test::ReadFile(app_.out() + "/" + name));
     ASSERT_EQ(stream.pages.size(), 1u) << name;
+    // The loaded VK tape, the 100 mm page at 360 dpi.
     const tq33stream::Label& label = stream.pages[0].labels.at(0);
-    EXPECT_EQ(label.header.widthByte, 24) << name;
-    EXPECT_TRUE(label.header.special()) << name << ": the loaded VK tape";
-    EXPECT_EQ(label.lines.size(), 1304u) << name << ": the 100 mm page at 360 dpi";
+    EXPECT_EQ(std::tuple(+label.header.widthByte, label.header.special(), label.lines.size()),
+              std::tuple(24, true, 1304u)) << name;
   }
 }
 

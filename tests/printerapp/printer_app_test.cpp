@@ -45,8 +45,8 @@ TEST_F(AppTest, ClientsSeeEveryMediumByItsNameWithItsSizeTypeAndTheLoadedOne) {
   std::vector<std::string> types;
   for (const auto& type : tq33cups::MediaTypes(catalog)) types.push_back(type.first);
   EXPECT_EQ(Values(attributes, "media-type-supported"), types);
-  EXPECT_EQ(Values(attributes, "media-ready"), std::vector<std::string>{test::kDefaultMedium});
-  EXPECT_EQ(Values(attributes, "media-default"), std::vector<std::string>{test::kDefaultMedium});
+  for (const char* name : {"media-ready", "media-default"})
+    EXPECT_EQ(Values(attributes, name), std::vector<std::string>{test::kDefaultMedium}) << name;
   EXPECT_TRUE(AnyHolds(Values(attributes, "media-col-ready"), "media-type=special-tape"));
 
   // 360 dpi, or 720 along the tape; labels read along the tape; the printer's own settings
@@ -85,13 +85,9 @@ TEST_F(AppTest, RasterPrintsOnTheLoadedTapeWithTheJobsSettings) {
   const tq33stream::Stream tape = test::ParsedStream(
       Print("tape.pwg", "image/pwg-raster", "copies=2 tq33-mirror=true tq33-auto-cut=false tq33-half-cut=false"));
   ASSERT_EQ(tape.pages.size(), 2u);
-  const tq33stream::SetupHeader& header = tape.pages[0].labels.at(0).header;
-  EXPECT_EQ(header.widthByte, 24);
-  EXPECT_TRUE(header.special());
-  EXPECT_EQ(header.feedResolution, 720);
-  EXPECT_TRUE(header.mirror);
-  EXPECT_FALSE(header.autoCut);
-  EXPECT_FALSE(header.halfCut);
+  const tq33stream::SetupHeader& h = tape.pages[0].labels.at(0).header;
+  EXPECT_EQ(std::tuple(+h.widthByte, h.special(), +h.feedResolution, h.mirror, h.autoCut, h.halfCut),
+            std::tuple(24, true, 720, true, false, false));
   EXPECT_EQ(tape.pages[0].labels[0].lines.size(), 2608u) << "92 mm of the 100 mm page at 720 dpi";
 }
 
@@ -150,17 +146,16 @@ TEST_F(AppTest, ARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {
   const test::ProcessResult printers = app_.Command({"printers"});
   EXPECT_EQ(printers.out, "tq33\n") << printers.err;
   ipp_t* attributes = app_.Attributes("tq33", {"tq33-mirror-default"});
-  EXPECT_EQ(Values(attributes, "media-ready"), std::vector<std::string>{test::kDieCutLabel});
-  EXPECT_EQ(Values(attributes, "media-default"), std::vector<std::string>{test::kDieCutLabel});
-  EXPECT_EQ(Values(attributes, "tq33-mirror-default"), std::vector<std::string>{"true"});
-  EXPECT_EQ(Values(attributes, "print-content-optimize-default"), std::vector<std::string>{"photo"});
+  for (const auto& [name, value] : {std::pair{"media-ready", test::kDieCutLabel}, {"media-default", test::kDieCutLabel},
+                                    {"tq33-mirror-default", "true"}, {"print-content-optimize-default", "photo"}})
+    EXPECT_EQ(Values(attributes, name), std::vector<std::string>{value}) << name;
   ippDelete(attributes);
   ASSERT_TRUE(test::WriteRaster(dir_ / "label.pwg", {PwgPage(24, 40, 360, 360)}, true));
   const tq33stream::Stream label = test::ParsedStream(Print("label.pwg", "image/pwg-raster"));
   ASSERT_EQ(label.pages.size(), 1u);
-  EXPECT_TRUE(label.pages[0].labels.at(0).header.mirror);
-  EXPECT_FALSE(label.pages[0].labels[0].header.special());
-  EXPECT_EQ(label.pages[0].labels[0].lines.size(), 496u) << "the die-cut label's printable length at 360 dpi";
+  const tq33stream::Label& l = label.pages[0].labels.at(0);
+  // The die-cut label's printable length at 360 dpi.
+  EXPECT_EQ(std::tuple(l.header.mirror, l.header.special(), l.lines.size()), std::tuple(true, false, 496u));
 }
 
 }  // namespace
