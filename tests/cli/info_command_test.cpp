@@ -2,9 +2,7 @@
 // reach the driver, settings files of every size, and refusals that name their cause.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 #include "cli/record_fields.h"
 #include "context/settings_record.h"
@@ -201,20 +199,13 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
 }
 
 TEST_F(InfoTest, ARefusedContextNamesItsCause) {
-  std::ifstream in(SourcePath("data/tq33.model"));
-  std::stringstream model;
-  std::string line;
-  int number = 0;
-  int broken = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!broken && line.rfind("width ", 0) == 0) {
-      line = "widht = 35";
-      broken = number;
-    }
-    model << line << "\n";
-  }
-  std::ofstream(Path("broken.model")) << model.str();
+  // The first width line misspelt.
+  const std::vector<uint8_t> bytes = ReadBytes(SourcePath("data/tq33.model"));
+  std::string model(bytes.begin(), bytes.end());
+  const size_t at = model.find("\nwidth ") + 1;
+  const auto broken = std::count(model.begin(), model.begin() + at, '\n') + 1;
+  model.replace(at, model.find('\n', at) - at, "widht = 35");
+  WriteBytes(Path("broken.model"), std::vector<uint8_t>(model.begin(), model.end()));
   ExpectFailure(Run({"info", "--model-data", "broken.model"}), 1,
                 "the driver refused the printer context: model data file malformed at line " +
                     std::to_string(broken) + ": ");

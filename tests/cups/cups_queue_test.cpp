@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <map>
 #include <numeric>
-#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -230,12 +229,9 @@ TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
   // Every size by its name, the default's among them, every type, a collection of size
   // and margins for each size.
   const std::vector<std::string> sizes = Values(checked.out, "media-supported");
-  std::set<std::string> names;
+  std::set<std::string> names = {"custom_min_9.1x3.5mm", "custom_max_1000x36mm"};
   for (const tq33cups::MediaChoice& m : catalog) names.insert(m.sizeName);
-  std::set<std::string> offered(sizes.begin(), sizes.end());
-  offered.erase(std::string("custom_min_9.1x3.5mm"));
-  offered.erase(std::string("custom_max_1000x36mm"));
-  EXPECT_EQ(offered, names);
+  EXPECT_EQ(std::set<std::string>(sizes.begin(), sizes.end()), names);
   EXPECT_EQ(Values(checked.out, "media-default"), std::vector<std::string>{it->sizeName});
   EXPECT_NE(checked.out.find("media-col-default (collection) = {media-size={x-dimension=10000 y-dimension=2400}"),
             std::string::npos);
@@ -243,8 +239,8 @@ TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
   for (const auto& type : tq33cups::MediaTypes(catalog)) types.push_back(type.first);
   EXPECT_EQ(Values(checked.out, "media-type-supported"), types);
   const std::string database = checked.out.substr(checked.out.find("        media-col-database ("));
-  EXPECT_EQ(std::count(database.begin(), database.begin() + database.find('\n'), '{'), 2 * static_cast<long>(names.size()))
-      << "a collection and its media-size for each size";
+  EXPECT_EQ(std::count(database.begin(), database.begin() + database.find('\n'), '{'),
+            2 * static_cast<long>(names.size() - 2)) << "a collection and its media-size for each size";
 
   // A job without media prints on the default medium; one with a size name on that size's
   // plain medium; one with a size and a type, as a print dialog sends them, on the medium
@@ -314,16 +310,6 @@ TEST_F(CupsQueueTest, TheLongestLabelPrintsAt720DpiAndTheHalftoneFollowsTheConte
     return std::any_of(dots.begin() + from, dots.begin() + to, [](int d) { return d > 0; });
   };
   EXPECT_TRUE(inked(0, 300) && inked(dots.size() - 300, dots.size()) && !inked(600, dots.size() - 600));
-
-  // A special tape takes 100 mm at most: a longer page ends the job in millimetres, and
-  // nothing is printed.
-  ASSERT_TRUE(test::WriteFile(dir_ / "out.bin", ""));
-  EXPECT_EQ(cupsd_.Print("tq33", dir_ / "metre.pdf",
-                         {"-o", "PageSize=Custom.300x24mm", "-o", "media-type=special-tape"}),
-            IPP_JSTATE_COMPLETED);
-  EXPECT_NE(cupsd_.ErrorLog().find("Page 1 is 300 mm long; VK 24mm (RFID) prints at most 100 mm"),
-            std::string::npos);
-  EXPECT_TRUE(test::ReadFile(dir_ / "out.bin").empty());
 
   // Light gray: photos diffuse it into scattered dots, text and the queue's default keep
   // every line whole, all dots or none.

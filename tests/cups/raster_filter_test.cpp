@@ -131,9 +131,8 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.keyword) + " " + c.dpi + (c.portrait ? " portrait " : " ") + c.halftone);
     const std::vector<std::string> options = {"--paper", c.paper, "--dpi", c.dpi, "--plain"};
-    std::vector<std::string> info = {"info", "--json", "--orientation", "landscape"};
-    info.insert(info.end(), options.begin(), options.end());
-    const test::ToolResult described = test::RunTool(info, directory_.path());
+    const test::ToolResult described =
+        test::RunTool(test::Join({"info", "--json", "--orientation", "landscape"}, options), directory_.path());
     ASSERT_EQ(described.status, 0) << described.err;
     const nlohmann::json report = nlohmann::json::parse(described.out);
     const uint32_t cx = report["page"]["cx"], cy = report["page"]["cy"];
@@ -144,10 +143,9 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     const uint32_t width = c.portrait ? cy : cx, height = c.portrait ? cx : cy;
     const test::Gray art = test::Ramp(width, height);
     test::WritePgm(directory_ / "art.pgm", art);
-    std::vector<std::string> print = {"print", "art.pgm", "-o", "tool.bin", "--halftone", c.halftone,
-                                      "--orientation", c.portrait ? "portrait" : "landscape"};
-    print.insert(print.end(), options.begin(), options.end());
-    const test::ToolResult printed = test::RunTool(print, directory_.path());
+    const test::ToolResult printed = test::RunTool(
+        test::Join({"print", "art.pgm", "-o", "tool.bin", "--halftone", c.halftone, "--orientation",
+                    c.portrait ? "portrait" : "landscape"}, options), directory_.path());
     ASSERT_EQ(printed.status, 0) << printed.err;
 
     // The raster of the page's printable area, placed by its imaging box in points.

@@ -1,7 +1,6 @@
 // Large blocks kept for reuse: what a later request gets, and that the sanitizer still
 // sees a kept block as freed.
 #include <algorithm>
-#include <vector>
 
 #include "tests/support/host_test.h"
 

@@ -1,7 +1,5 @@
 // The printer application with clients nobody here wrote: CUPS's IPP Everywhere
 // conformance suite, a driverless CUPS queue, several clients at once, and a browser.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>

@@ -78,19 +78,6 @@ TEST_F(AppTest, AnImagePrintsAsTheToolPrintsItToTheByte) {
   EXPECT_EQ(Print("photo.jpg", "image/jpeg"), Tool({"photo.jpg"}));
 }
 
-TEST_F(AppTest, RasterPrintsOnTheLoadedTapeWithTheJobsSettings) {
-  // A page of the loaded tape at 720 dpi along it, two copies, mirrored, neither cut.
-  const auto bars = [](unsigned y) -> uint8_t { return y % 100 < 20 ? 0 : 0xFF; };
-  ASSERT_TRUE(test::WriteRaster(dir_ / "tape.pwg", {PwgPage(24, 100, 360, 720, bars)}, true));
-  const tq33stream::Stream tape = test::ParsedStream(
-      Print("tape.pwg", "image/pwg-raster", "copies=2 tq33-mirror=true tq33-auto-cut=false tq33-half-cut=false"));
-  ASSERT_EQ(tape.pages.size(), 2u);
-  const tq33stream::SetupHeader& h = tape.pages[0].labels.at(0).header;
-  EXPECT_EQ(std::tuple(+h.widthByte, h.special(), +h.feedResolution, h.mirror, h.autoCut, h.halfCut),
-            std::tuple(24, true, 720, true, false, false));
-  EXPECT_EQ(tape.pages[0].labels[0].lines.size(), 2608u) << "92 mm of the 100 mm page at 720 dpi";
-}
-
 // Bad documents, a job for another medium than the loaded one, and a device that fails a
 // write: each job ends with its reason and the server prints on.
 TEST_F(AppTest, BadInputEndsItsJobWithAReasonAndTheServerGoesOn) {
@@ -137,7 +124,17 @@ TEST_F(AppTest, BadInputEndsItsJobWithAReasonAndTheServerGoesOn) {
   EXPECT_FALSE(Print("tape.png", "image/png").empty());
 }
 
-TEST_F(AppTest, ARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {
+TEST_F(AppTest, JobSettingsApplyAndARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {
+  // A page of the loaded tape at 720 dpi along it, two copies, mirrored, neither cut.
+  const auto bars = [](unsigned y) -> uint8_t { return y % 100 < 20 ? 0 : 0xFF; };
+  ASSERT_TRUE(test::WriteRaster(dir_ / "tape.pwg", {PwgPage(24, 100, 360, 720, bars)}, true));
+  const tq33stream::Stream tape = test::ParsedStream(
+      Print("tape.pwg", "image/pwg-raster", "copies=2 tq33-mirror=true tq33-auto-cut=false tq33-half-cut=false"));
+  ASSERT_EQ(tape.pages.size(), 2u);
+  const tq33stream::SetupHeader& h = tape.pages[0].labels.at(0).header;
+  EXPECT_EQ(std::tuple(+h.widthByte, h.special(), +h.feedResolution, h.mirror, h.autoCut, h.halfCut),
+            std::tuple(24, true, 720, true, false, false));
+  EXPECT_EQ(tape.pages[0].labels[0].lines.size(), 2608u) << "92 mm of the 100 mm page at 720 dpi";
   // The die-cut label loaded through IPP: the default follows it, and its page prints 40 mm.
   ASSERT_TRUE(app_.Set("tq33", std::string("media-ready=") + test::kDieCutLabel +
                                    " tq33-mirror-default=true print-content-optimize-default=photo"));

@@ -11,6 +11,13 @@
 namespace test {
 
 using ToolResult = ProcessResult;
+using Args = std::vector<std::string>;
+
+// A command line: the command's words, then more.
+inline Args Join(Args args, const Args& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
 
 // A scratch directory, removed with everything in it.
 class ScratchDir {
