@@ -76,8 +76,6 @@ TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrienta
 
       Json stream = RunJson({"decode", "out.bin", "--png", "page"});
       ASSERT_EQ(stream["pages"].size(), 3u);
-      EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], 0);
-      EXPECT_EQ(stream["pages"][1]["labels"][0]["dots"], uint64_t{cx} * cy);
       for (size_t i = 0; i < pages.size(); ++i) {
         Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
         Gray expected = Printed(pages[i], landscape);

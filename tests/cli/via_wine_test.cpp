@@ -27,7 +27,7 @@ const fs::path kBuildTree = fs::path(TQ33_BINARY_DIR).parent_path().parent_path(
 
 // Sets an environment variable for a scope.
 struct ScopedVariable {
-  ScopedVariable(const char* name, const std::string& value) : name(name) {
+  ScopedVariable(const char* variable, const std::string& value) : name(variable) {
     if (const char* was = std::getenv(name)) old = was;
     setenv(name, value.c_str(), 1);
   }

@@ -133,13 +133,6 @@ testing::AssertionResult PrinterApp::Add(const std::string& printer, const std::
   return testing::AssertionFailure() << "add failed: " << added.out << added.err;
 }
 
-std::vector<std::string> PrinterApp::OutFiles() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(out())) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 int PrinterApp::Submit(const std::string& printer, const std::string& file, const std::string& format,
                        const std::string& options, const std::string& jobName) const {
   ipp_t* request = PrinterRequest(IPP_OP_PRINT_JOB, Uri(printer));

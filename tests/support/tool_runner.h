@@ -19,6 +19,9 @@ inline Args Join(Args args, const Args& more) {
   return args;
 }
 
+// The names of the files in a directory, sorted.
+std::vector<std::string> FileNames(const std::string& directory);
+
 // A scratch directory, removed with everything in it.
 class ScratchDir {
  public:
@@ -29,8 +32,7 @@ class ScratchDir {
 
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // File names in the directory, sorted.
-  std::vector<std::string> Names() const;
+  std::vector<std::string> Names() const { return FileNames(path_); }
 
  private:
   std::string path_;
