@@ -21,16 +21,12 @@ class KernelFilesTest : public HostTest {
 
 TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   std::filesystem::create_directories(root_.directory() + "/C/dir");
-  // A library in memory is loaded, not read.
-  host::SetMemoryLibrary(*host::ToHostPath(u"C:\\lib.dll"), "/lib/x.so");
   for (auto [path, error] :
        {std::pair<const char16_t*, DWORD>{u"C:\\missing.dat", ERROR_FILE_NOT_FOUND},
-        {u"C:\\no\\such\\dir\\f.dat", ERROR_FILE_NOT_FOUND}, {u"C:\\dir", ERROR_ACCESS_DENIED},
-        {u"C:\\lib.dll", ERROR_ACCESS_DENIED}}) {
+        {u"C:\\no\\such\\dir\\f.dat", ERROR_FILE_NOT_FOUND}, {u"C:\\dir", ERROR_ACCESS_DENIED}}) {
     EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE) << host::Utf8(path);
     EXPECT_EQ(GetLastError(), error) << host::Utf8(path);
   }
-  host::RemoveMemoryFile(*host::ToHostPath(u"C:\\lib.dll"));
   EXPECT_EQ(Open(u"..\\f.dat"), INVALID_HANDLE_VALUE);
   EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);

@@ -42,12 +42,7 @@ class AppTest : public EngineTest {
     return ReadFile(app_.out() + "/" + name + ".prn");
   }
   // What `tq33 print --plain` makes of images of the scratch directory, with options.
-  std::string Tool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"print", "--plain", "-o", "tool.bin"});
-    const ToolResult printed = RunTool(arguments, dir_.path());
-    EXPECT_EQ(printed.status, 0) << printed.err;
-    return ReadFile(dir_ / "tool.bin");
-  }
+  std::string Tool(const std::vector<std::string>& arguments) { return ToolPrint(dir_.path(), arguments); }
   // A PWG raster page of 8-bit gray of a size in millimetres, its rows from rows(y).
   static RasterPage PwgPage(double width, double length, unsigned xResolution, unsigned yResolution,
                             uint8_t (*row)(unsigned y) = nullptr) {
