@@ -48,14 +48,10 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
 }
 
 TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
-  const std::pair<const char*, int> papers[] = {
-      {"372", 372},                       // a paper label: media kind 1
-      {"paper label 24 X 60MM", 372},     // its name, any case
-      {"Die-cut_label_24_x_40mm", 361},   // the PPD's keyword
-      {"die-cut label 24 x 40 mm", 361},  // blanks do not count
-      {"Name badge", 318},                // the start of one name: a user-defined label
-  };
-  for (const auto& [paper, code] : papers) {
+  // A paper label (media kind 1) by its code and its name in any case; the PPD's keyword;
+  // a name whose blanks do not count; the start of one name, a user-defined label's.
+  for (const auto& [paper, code] : {std::pair{"372", 372}, {"paper label 24 X 60MM", 372}, {"Die-cut_label_24_x_40mm", 361},
+                                    {"die-cut label 24 x 40 mm", 361}, {"Name badge", 318}}) {
     ToolResult result = Run({"info", "--paper", paper, "--json"});
     ASSERT_EQ(std::tie(result.status, result.err), std::tuple(0, "")) << paper;
     EXPECT_EQ(Json::parse(result.out)["settings"]["dmPaperSize"], code) << paper;

@@ -1,13 +1,10 @@
 // `tq33 print` end to end: the round trip through decode for every tone mode and
 // orientation, fitting, and jobs that must leave no output. (Banding and plain copies are
 // the driver's, pinned to the byte in its own tests.)
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -110,18 +107,16 @@ TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnT
 TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   auto [cx, cy] = Page({});
   WritePgm(Path("good.pgm"), Filled(cx, cy, kBlack));
-  std::string png = Path("good.png");
-  PngLayout layout{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
-  WritePng(png, layout);
-  std::vector<uint8_t> whole = ReadBytes(png);
+  WritePng(Path("good.png"), {4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)});
+  const std::vector<uint8_t> whole = ReadBytes(Path("good.png"));
   WriteBytes(Path("truncated.png"), std::vector<uint8_t>(whole.begin(), whole.end() - 20));
   WriteBytes(Path("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
   WriteBytes(Path("empty.png"), {});
   WriteBytes(Path("zero.png"), PngHeaderOnly(0, 10));
   WriteBytes(Path("huge.png"), PngHeaderOnly(0x7FFFFFFF, 0x7FFFFFFF));
   WriteBytes(Path("large.png"), PngHeaderOnly(100000, 100000));
-  WriteBytes(Path("huge.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', ' ',  '9',
-                                '9', '9', '9', '9', ' ', '2', '5', '5', '\n', 0});
+  const std::string hugePgm("P5 99999 99999 255\n", 20);  // and one byte of its pixels
+  WriteBytes(Path("huge.pgm"), std::vector<uint8_t>(hugePgm.begin(), hugePgm.end()));
   WriteBytes(Path("wide.pgm"), {'P', '5', ' ', '3', ' ', '1', ' ', '6', '5', '5', '3', '5', '\n'});
   WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
   std::filesystem::create_directory(Path("folder"));
@@ -237,30 +232,17 @@ TEST_F(PrintTest, JpegPrintsAsThePgmOfItsPixels) {
 }
 
 TEST_F(PrintTest, FramedOutputToADeviceIsToldAPrinterReadsPlain) {
-  // A terminal stands in for a printer's device: both are character devices.
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no terminals";
-  const std::string device = ptsname(master);
-  std::atomic<bool> done{false};
-  std::thread drain([&] {
-    char buffer[4096];
-    pollfd poll{master, POLLIN, 0};
-    while (!done) {
-      if (::poll(&poll, 1, 50) > 0 && read(master, buffer, sizeof(buffer)) <= 0) break;
-    }
-  });
+  // A new terminal's master (each open of /dev/ptmx makes one) stands in for a printer's
+  // device: both are character devices, and it takes a small job without a reader.
+  if (access("/dev/ptmx", W_OK) != 0) GTEST_SKIP() << "no terminals";
   WritePgm(Path("dot.pgm"), Filled(8, 8, kBlack));
-  const ToolResult framed = Run({"print", "dot.pgm", "-o", device});
-  const ToolResult plain = Run({"print", "dot.pgm", "--plain", "-o", device});
-  done = true;
-  drain.join();
-  close(master);
+  const ToolResult framed = Run({"print", "dot.pgm", "-o", "/dev/ptmx"});
   EXPECT_EQ(framed.status, 0) << framed.err;
-  EXPECT_NE(framed.err.find("warning: " + device + " is a device: the output is framed, for a "
-                            "receiving component; a printer reads --plain"),
+  EXPECT_NE(framed.err.find("warning: /dev/ptmx is a device: the output is framed, for a receiving component; a "
+                            "printer reads --plain"),
             std::string::npos)
       << framed.err;
-  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(Run({"print", "dot.pgm", "--plain", "-o", "/dev/ptmx"}).err, "");
 }
 
 TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {

@@ -151,14 +151,11 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
         documents.push_back({"--halftone", halftone, "--orientation", orientation, "--dpi", dpi});
     }
   }
-  documents.push_back({"--paper", "280", "--pages", "2"});
-  documents.push_back({"--paper", "362", "--halftone", "diffusion"});
-  documents.push_back({"--paper", "317"});
-  documents.push_back(
-      {"--halftone", "diffusion", "--length", "600", "--max-bitmap", "24576", "--pages", "2"});
-  documents.push_back({"--copies", "3"});
-  documents.push_back({"--set", "privOpt20000=1", "--pages", "2"});
-  documents.push_back({"--set", "privOpt20000=1", "--set", "privOpt40000=1", "--pages", "2"});
+  documents.insert(documents.end(),
+                   {{"--paper", "280", "--pages", "2"}, {"--paper", "362", "--halftone", "diffusion"}, {"--paper", "317"},
+                    {"--halftone", "diffusion", "--length", "600", "--max-bitmap", "24576", "--pages", "2"},
+                    {"--copies", "3"}, {"--set", "privOpt20000=1", "--pages", "2"},
+                    {"--set", "privOpt20000=1", "--set", "privOpt40000=1", "--pages", "2"}});
   int seed = 0;
   for (Args options : documents) {
     int pages = 1;

@@ -59,8 +59,6 @@ class AppTest : public EngineTest {
     Gray ramp = Ramp(width, height);
     return {width, height, 0, 8, std::move(ramp.pixels)};
   }
-  // The catalog of the default installation, as the CUPS queue offers it.
-  std::vector<tq33cups::MediaChoice> Catalog() { return tq33cups::BuildMediaCatalog(*Context(*Open())); }
 
   ScratchDir dir_;
   PrinterApp app_;

@@ -20,7 +20,8 @@ TEST_F(AppTest, ClientsSeeEveryMediumByItsNameWithItsSizeTypeAndTheLoadedOne) {
   ipp_t* attributes = app_.Attributes("tq33", {"tq33-auto-cut-default", "tq33-half-cut-default",
                                                "tq33-chain-print-default", "tq33-mirror-default"});
   ASSERT_NE(attributes, nullptr);
-  const std::vector<tq33cups::MediaChoice> catalog = Catalog();
+  // The catalog of the default installation, as the CUPS queue offers it.
+  const std::vector<tq33cups::MediaChoice> catalog = tq33cups::BuildMediaCatalog(*test::Context(*Open()));
 
   // Every medium of the table and every user-defined label, by a name of its own that PWG
   // clients parse, then the range of lengths the tapes print.

@@ -1,6 +1,5 @@
 #include "tests/support/printer_app.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -204,12 +203,11 @@ bool PrinterApp::Set(const std::string& printer, const std::string& options) con
 }
 
 std::string PrinterApp::Page(const std::string& path) const {
-  http_t* http = Connect(port_);
   const std::string file = directory_ + "/page.html";
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (http && fd >= 0) cupsGetFd(http, path.c_str(), fd);
-  if (fd >= 0) close(fd);
-  if (http) httpClose(http);
+  if (http_t* http = Connect(port_)) {
+    cupsGetFile(http, path.c_str(), file.c_str());
+    httpClose(http);
+  }
   return ReadFile(file);
 }
 

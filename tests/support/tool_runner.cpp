@@ -44,12 +44,6 @@ class ViaWineCount : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const viaWineCount =
     ::testing::AddGlobalTestEnvironment(new ViaWineCount);
 
-std::string CommandLine(const std::vector<std::string>& args) {
-  std::string line = "tq33";
-  for (const std::string& arg : args) line += " " + arg;
-  return line;
-}
-
 ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs, const std::vector<uint8_t>& input);
 
@@ -89,7 +83,7 @@ void RepeatViaWine(const std::vector<std::string>& args, const std::string& dire
     repeated.insert(repeated.begin() + 1, {"--via-wine", width});
     const ToolResult wine = RunOnce(repeated, directory, 0, input);
     ++viaWineRuns;
-    SCOPED_TRACE(CommandLine(repeated));
+    SCOPED_TRACE(::testing::PrintToString(repeated));
     EXPECT_EQ(wine.status, 0) << wine.err;
     EXPECT_EQ(wine.err, linux.err);
     if (print && path != "-") {
