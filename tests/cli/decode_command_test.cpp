@@ -62,7 +62,7 @@ TEST_F(DecodeTest, TrueAspectDrawsA720DpiLineHalfAsHighAsADotIsWide) {
   Gray doubled{2 * dots.width, dots.height, {}};
   for (uint8_t dot : dots.pixels) doubled.pixels.insert(doubled.pixels.end(), {dot, dot});
   const Gray wide = ReadPngGray(Path("true-1.png"));
-  EXPECT_TRUE(std::tuple(wide.width, wide.height, wide.pixels) == std::tuple(doubled.width, doubled.height, doubled.pixels));
+  EXPECT_TRUE(wide.width == doubled.width && wide.height == doubled.height && wide.pixels == doubled.pixels);
   // At 360 dpi a dot is as long as it is wide: the PNG stays as it is.
   ASSERT_EQ(Run({"decode", "out.bin", "--png", "square", "--aspect", "true"}).status, 0);
   EXPECT_EQ(ReadPngGray(Path("square-1.png")).width, 384u);

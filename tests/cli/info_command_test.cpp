@@ -50,8 +50,9 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
 TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
   // A paper label (media kind 1) by its code and its name in any case; the PPD's keyword;
   // a name whose blanks do not count; the start of one name, a user-defined label's.
-  for (const auto& [paper, code] : {std::pair{"372", 372}, {"paper label 24 X 60MM", 372}, {"Die-cut_label_24_x_40mm", 361},
-                                    {"die-cut label 24 x 40 mm", 361}, {"Name badge", 318}}) {
+  for (const auto& [paper, code] : {std::pair{"372", 372}, {"paper label 24 X 60MM", 372},
+                                    {"Die-cut_label_24_x_40mm", 361}, {"die-cut label 24 x 40 mm", 361},
+                                    {"Name badge", 318}}) {
     ToolResult result = Run({"info", "--paper", paper, "--json"});
     ASSERT_EQ(std::tie(result.status, result.err), std::tuple(0, "")) << paper;
     EXPECT_EQ(Json::parse(result.out)["settings"]["dmPaperSize"], code) << paper;

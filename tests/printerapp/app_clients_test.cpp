@@ -76,8 +76,8 @@ TEST_F(AppTest, IppEverywhereConformanceFailsOnlyWhereTheFrameworkDoes) {
       failing = line;
     } else if (line.find("EXPECTED:") != std::string::npos || line.find("Duplicate") != std::string::npos) {
       const auto framework = [&](const auto& entry) {
-        return failing.find(entry.first) != std::string::npos &&
-               std::any_of(entry.second.begin(), entry.second.end(), [&](const std::string& expected) { return line.find(expected) != std::string::npos; });
+        const auto said = [&](const std::string& expected) { return line.find(expected) != std::string::npos; };
+        return failing.find(entry.first) != std::string::npos && std::any_of(entry.second.begin(), entry.second.end(), said);
       };
       EXPECT_TRUE(std::any_of(kFrameworkFailures.begin(), kFrameworkFailures.end(), framework)) << failing << "\n" << line;
     }

@@ -63,8 +63,8 @@ class PageConversionTest : public test::ContextTest {
     std::vector<std::vector<int>> dots;
     for (const auto& label : Lines(Spooled())) {
       dots.emplace_back();
-      for (const auto& line : label)
-        dots.back().push_back(std::accumulate(line.begin(), line.end(), 0, [](int n, uint8_t b) { return n + std::popcount(b); }));
+      const auto count = [](int n, uint8_t byte) { return n + std::popcount(byte); };
+      for (const auto& line : label) dots.back().push_back(std::accumulate(line.begin(), line.end(), 0, count));
     }
     return dots;
   }
