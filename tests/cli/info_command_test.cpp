@@ -2,9 +2,7 @@
 // reach the driver, settings files of every size, and refusals that name their cause.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 #include "cli/record_fields.h"
 #include "context/settings_record.h"
@@ -50,14 +48,11 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
 }
 
 TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
-  const std::pair<const char*, int> papers[] = {
-      {"372", 372},                       // a paper label: media kind 1
-      {"paper label 24 X 60MM", 372},     // its name, any case
-      {"Die-cut_label_24_x_40mm", 361},   // the PPD's keyword
-      {"die-cut label 24 x 40 mm", 361},  // blanks do not count
-      {"Name badge", 318},                // the start of one name: a user-defined label
-  };
-  for (const auto& [paper, code] : papers) {
+  // A paper label (media kind 1) by its code and its name in any case; the PPD's keyword;
+  // a name whose blanks do not count; the start of one name, a user-defined label's.
+  for (const auto& [paper, code] : {std::pair{"372", 372}, {"paper label 24 X 60MM", 372},
+                                    {"Die-cut_label_24_x_40mm", 361}, {"die-cut label 24 x 40 mm", 361},
+                                    {"Name badge", 318}}) {
     ToolResult result = Run({"info", "--paper", paper, "--json"});
     ASSERT_EQ(std::tie(result.status, result.err), std::tuple(0, "")) << paper;
     EXPECT_EQ(Json::parse(result.out)["settings"]["dmPaperSize"], code) << paper;
@@ -201,20 +196,13 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
 }
 
 TEST_F(InfoTest, ARefusedContextNamesItsCause) {
-  std::ifstream in(SourcePath("data/tq33.model"));
-  std::stringstream model;
-  std::string line;
-  int number = 0;
-  int broken = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!broken && line.rfind("width ", 0) == 0) {
-      line = "widht = 35";
-      broken = number;
-    }
-    model << line << "\n";
-  }
-  std::ofstream(Path("broken.model")) << model.str();
+  // The first width line misspelt.
+  const std::vector<uint8_t> bytes = ReadBytes(SourcePath("data/tq33.model"));
+  std::string model(bytes.begin(), bytes.end());
+  const size_t at = model.find("\nwidth ") + 1;
+  const auto broken = std::count(model.begin(), model.begin() + at, '\n') + 1;
+  model.replace(at, model.find('\n', at) - at, "widht = 35");
+  WriteBytes(Path("broken.model"), std::vector<uint8_t>(model.begin(), model.end()));
   ExpectFailure(Run({"info", "--model-data", "broken.model"}), 1,
                 "the driver refused the printer context: model data file malformed at line " +
                     std::to_string(broken) + ": ");

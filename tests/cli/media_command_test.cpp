@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "cli/record_fields.h"
 #include "context/settings_record.h"

@@ -1,14 +1,10 @@
 // `tq33 print` end to end: the round trip through decode for every tone mode and
 // orientation, fitting, and jobs that must leave no output. (Banding and plain copies are
 // the driver's, pinned to the byte in its own tests.)
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -69,18 +65,14 @@ TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrienta
       ASSERT_LE(landscape ? cy : cx, kHeadDots);
       const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack),
                                        Pattern(cx, cy)};
-      Args print = {"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"};
-      print.insert(print.end(), options.begin(), options.end());
       WritePgm(Path("white.pgm"), pages[0]);
       WritePgm(Path("black.pgm"), pages[1]);
       WritePgm(Path("pattern.pgm"), pages[2]);
-      ToolResult printed = Run(print);
+      ToolResult printed = Run(Join({"print", "white.pgm", "black.pgm", "pattern.pgm", "-o", "out.bin"}, options));
       ASSERT_EQ(printed.status, 0) << printed.err;
 
       Json stream = RunJson({"decode", "out.bin", "--png", "page"});
       ASSERT_EQ(stream["pages"].size(), 3u);
-      EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], 0);
-      EXPECT_EQ(stream["pages"][1]["labels"][0]["dots"], uint64_t{cx} * cy);
       for (size_t i = 0; i < pages.size(); ++i) {
         Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
         Gray expected = Printed(pages[i], landscape);
@@ -100,9 +92,7 @@ TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnT
     const Args options = {"--orientation", "portrait", "--halftone", "ordered", "--dpi", dpi};
     auto [cx, cy] = Page(options);
     WritePgm(Path("photo.pgm"), Filled(4, 3, kBlack));
-    Args print = {"print", "photo.pgm", "--fit", "contain", "-o", "out.bin"};
-    print.insert(print.end(), options.begin(), options.end());
-    ASSERT_EQ(Run(print).status, 0);
+    ASSERT_EQ(Run(Join({"print", "photo.pgm", "--fit", "contain", "-o", "out.bin"}, options)).status, 0);
     Json stream = RunJson({"decode", "out.bin", "--png", "page"});
     const uint32_t lines = cx * 3 / 4 * std::stoul(dpi) / 360;
     EXPECT_EQ(stream["pages"][0]["labels"][0]["dots"], uint64_t{cx} * lines);
@@ -117,18 +107,16 @@ TEST_F(PrintTest, FitContainScalesTheImageIntoTheMiddleOfThePageWithItsAspectOnT
 TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
   auto [cx, cy] = Page({});
   WritePgm(Path("good.pgm"), Filled(cx, cy, kBlack));
-  std::string png = Path("good.png");
-  PngLayout layout{4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)};
-  WritePng(png, layout);
-  std::vector<uint8_t> whole = ReadBytes(png);
+  WritePng(Path("good.png"), {4, 4, 0 /* gray */, 8, std::vector<uint8_t>(16, 7)});
+  const std::vector<uint8_t> whole = ReadBytes(Path("good.png"));
   WriteBytes(Path("truncated.png"), std::vector<uint8_t>(whole.begin(), whole.end() - 20));
   WriteBytes(Path("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
   WriteBytes(Path("empty.png"), {});
   WriteBytes(Path("zero.png"), PngHeaderOnly(0, 10));
   WriteBytes(Path("huge.png"), PngHeaderOnly(0x7FFFFFFF, 0x7FFFFFFF));
   WriteBytes(Path("large.png"), PngHeaderOnly(100000, 100000));
-  WriteBytes(Path("huge.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', ' ',  '9',
-                                '9', '9', '9', '9', ' ', '2', '5', '5', '\n', 0});
+  const std::string hugePgm("P5 99999 99999 255\n", 20);  // and one byte of its pixels
+  WriteBytes(Path("huge.pgm"), std::vector<uint8_t>(hugePgm.begin(), hugePgm.end()));
   WriteBytes(Path("wide.pgm"), {'P', '5', ' ', '3', ' ', '1', ' ', '6', '5', '5', '3', '5', '\n'});
   WriteBytes(Path("old.bin"), {'o', 'l', 'd'});
   std::filesystem::create_directory(Path("folder"));
@@ -237,40 +225,24 @@ TEST_F(PrintTest, JpegPrintsAsThePgmOfItsPixels) {
   WritePgm(Path("page.pgm"), page);
   ASSERT_TRUE(test::WriteJpeg(Path("page.jpg"), page));
   const Args threshold = {"--halftone", "threshold", "--plain"};
-  Args pgm = {"print", "page.pgm", "-o", "pgm.bin"}, jpeg = {"print", "page.jpg", "-o", "jpeg.bin"};
-  pgm.insert(pgm.end(), threshold.begin(), threshold.end());
-  jpeg.insert(jpeg.end(), threshold.begin(), threshold.end());
-  ASSERT_EQ(Run(pgm).status, 0);
-  const ToolResult printed = Run(jpeg);
+  ASSERT_EQ(Run(Join({"print", "page.pgm", "-o", "pgm.bin"}, threshold)).status, 0);
+  const ToolResult printed = Run(Join({"print", "page.jpg", "-o", "jpeg.bin"}, threshold));
   ASSERT_EQ(printed.status, 0) << printed.err;
   EXPECT_TRUE(ReadBytes(Path("jpeg.bin")) == ReadBytes(Path("pgm.bin")));
 }
 
 TEST_F(PrintTest, FramedOutputToADeviceIsToldAPrinterReadsPlain) {
-  // A terminal stands in for a printer's device: both are character devices.
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no terminals";
-  const std::string device = ptsname(master);
-  std::atomic<bool> done{false};
-  std::thread drain([&] {
-    char buffer[4096];
-    pollfd poll{master, POLLIN, 0};
-    while (!done) {
-      if (::poll(&poll, 1, 50) > 0 && read(master, buffer, sizeof(buffer)) <= 0) break;
-    }
-  });
+  // A new terminal's master (each open of /dev/ptmx makes one) stands in for a printer's
+  // device: both are character devices, and it takes a small job without a reader.
+  if (access("/dev/ptmx", W_OK) != 0) GTEST_SKIP() << "no terminals";
   WritePgm(Path("dot.pgm"), Filled(8, 8, kBlack));
-  const ToolResult framed = Run({"print", "dot.pgm", "-o", device});
-  const ToolResult plain = Run({"print", "dot.pgm", "--plain", "-o", device});
-  done = true;
-  drain.join();
-  close(master);
+  const ToolResult framed = Run({"print", "dot.pgm", "-o", "/dev/ptmx"});
   EXPECT_EQ(framed.status, 0) << framed.err;
-  EXPECT_NE(framed.err.find("warning: " + device + " is a device: the output is framed, for a "
-                            "receiving component; a printer reads --plain"),
+  EXPECT_NE(framed.err.find("warning: /dev/ptmx is a device: the output is framed, for a receiving component; a "
+                            "printer reads --plain"),
             std::string::npos)
       << framed.err;
-  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(Run({"print", "dot.pgm", "--plain", "-o", "/dev/ptmx"}).err, "");
 }
 
 TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {

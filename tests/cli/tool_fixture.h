@@ -14,17 +14,11 @@
 namespace test {
 
 using Json = nlohmann::ordered_json;
-using Args = std::vector<std::string>;
 
 class ToolTest : public ::testing::Test {
  protected:
   ToolResult Run(const Args& args) { return RunTool(args, dir_.path()); }
 
-  // A command line: the command's words, then more.
-  static Args Join(Args args, const Args& more) {
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-  }
 
   // Runs a command that must succeed with --json and returns its report.
   Json RunJson(Args args) {

@@ -9,7 +9,6 @@
 // also repeats every print and info of the tool's tests through both DLLs: see
 // RunTool in tests/support/tool_runner.cpp.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -27,22 +26,14 @@ namespace fs = std::filesystem;
 const fs::path kBuildTree = fs::path(TQ33_BINARY_DIR).parent_path().parent_path();
 
 // Sets an environment variable for a scope.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
+struct ScopedVariable {
+  ScopedVariable(const char* variable, const std::string& value) : name(variable) {
+    if (const char* was = std::getenv(name)) old = was;
     setenv(name, value.c_str(), 1);
   }
-  ~ScopedVariable() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
+  ~ScopedVariable() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::optional<std::string> old;
 };
 
 class ViaWineTest : public ToolTest {
@@ -108,14 +99,11 @@ TEST_F(ViaWineTest, ASampleOfJobsGivesTheLinuxBytesThroughBothDlls) {
   job.insert(job.end(), {"--printer-data", "FreeMem=2000", "--registry-options", "options.bin",
                          "--codepage", "1250", "--measure", "1"});
   WritePgm(Path("wide.pgm"), {2000, 300, std::vector<uint8_t>(600000, 90)});
-  Args print = {"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000",
-                "-o",    "across.bin"};
-  print.insert(print.end(), job.begin(), job.end());
-  ExpectTheSameThroughBothDlls(print);
+  ExpectTheSameThroughBothDlls(
+      Join({"print", DocumentPage(job, 3), "wide.pgm", "--max-bitmap", "200000", "-o", "across.bin"}, job));
   // The records of a context whose resource library forbids 720 dpi, with the warning.
-  Args info = {"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"};
-  info.insert(info.end(), job.begin(), job.end());
-  ExpectTheSameThroughBothDlls(info);
+  ExpectTheSameThroughBothDlls(
+      Join({"info", "--json", "--resource-language", "0409:04B0", "--max-bitmap", "120000"}, job));
 }
 
 TEST_F(ViaWineTest, WhatTheWindowsSideLacksIsNamed) {
@@ -163,14 +151,11 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
         documents.push_back({"--halftone", halftone, "--orientation", orientation, "--dpi", dpi});
     }
   }
-  documents.push_back({"--paper", "280", "--pages", "2"});
-  documents.push_back({"--paper", "362", "--halftone", "diffusion"});
-  documents.push_back({"--paper", "317"});
-  documents.push_back(
-      {"--halftone", "diffusion", "--length", "600", "--max-bitmap", "24576", "--pages", "2"});
-  documents.push_back({"--copies", "3"});
-  documents.push_back({"--set", "privOpt20000=1", "--pages", "2"});
-  documents.push_back({"--set", "privOpt20000=1", "--set", "privOpt40000=1", "--pages", "2"});
+  documents.insert(documents.end(),
+                   {{"--paper", "280", "--pages", "2"}, {"--paper", "362", "--halftone", "diffusion"}, {"--paper", "317"},
+                    {"--halftone", "diffusion", "--length", "600", "--max-bitmap", "24576", "--pages", "2"},
+                    {"--copies", "3"}, {"--set", "privOpt20000=1", "--pages", "2"},
+                    {"--set", "privOpt20000=1", "--set", "privOpt40000=1", "--pages", "2"}});
   int seed = 0;
   for (Args options : documents) {
     int pages = 1;
@@ -179,8 +164,7 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
       options.resize(options.size() - 2);
     }
     options.insert(options.begin(), {"--plain", "--paper", "262", "--length", "250"});
-    Args print = {"print", "-o", "document.bin"};
-    print.insert(print.end(), options.begin(), options.end());
+    Args print = Join({"print", "-o", "document.bin"}, options);
     for (int page = 0; page < pages; ++page) print.push_back(DocumentPage(options, seed++));
     ExpectTheSameThroughBothDlls(print);
   }
@@ -205,44 +189,32 @@ TEST_F(ViaWineTest, TheDocumentsAndARandomSampleOfOptionsGiveTheLinuxBytes) {
   int printed = 0;
   for (int attempt = 0; printed < 24 && attempt < 60; ++attempt) {
     Args options = {"--paper", media[random() % media.size()]};
-    if (chance(70))
-      options.insert(options.end(), {"--orientation", pick({"portrait", "landscape"})});
-    if (chance(50)) options.insert(options.end(), {"--dpi", pick({"360", "720"})});
-    if (chance(80))
-      options.insert(options.end(), {"--halftone", pick({"threshold", "ordered", "diffusion"})});
-    if (chance(40))
-      options.insert(options.end(), {"--length", std::to_string(300 + random() % 3000)});
-    if (chance(30)) options.insert(options.end(), {"--copies", std::to_string(1 + random() % 3)});
-    if (chance(40))
-      options.insert(options.end(),
-                     {"--contrast", std::to_string(static_cast<int>(random() % 256) - 128)});
-    if (chance(40))
-      options.insert(options.end(),
-                     {"--brightness", std::to_string(static_cast<int>(random() % 256) - 128)});
+    const auto add = [&](const Args& more) { options.insert(options.end(), more.begin(), more.end()); };
+    if (chance(70)) add({"--orientation", pick({"portrait", "landscape"})});
+    if (chance(50)) add({"--dpi", pick({"360", "720"})});
+    if (chance(80)) add({"--halftone", pick({"threshold", "ordered", "diffusion"})});
+    if (chance(40)) add({"--length", std::to_string(300 + random() % 3000)});
+    if (chance(30)) add({"--copies", std::to_string(1 + random() % 3)});
+    if (chance(40)) add({"--contrast", std::to_string(static_cast<int>(random() % 256) - 128)});
+    if (chance(40)) add({"--brightness", std::to_string(static_cast<int>(random() % 256) - 128)});
     for (const char* flag : {"--mirror", "--no-auto-cut", "--no-half-cut", "--chain", "--plain"}) {
       if (chance(25)) options.push_back(flag);
     }
-    if (chance(30))
-      options.insert(options.end(), {"--max-bitmap", std::to_string(20000 + random() % 200000)});
-    if (chance(15)) options.insert(options.end(), {"--set", "privSmallChar=1"});
-    if (chance(15)) options.insert(options.end(), {"--set", "privOpt20000=1"});
-    if (chance(15)) options.insert(options.end(), {"--resource-language", "0409:04B0"});
-    if (chance(15)) options.insert(options.end(), {"--measure", "1"});
-    if (chance(15)) options.insert(options.end(), {"--codepage", pick({"1250", "932"})});
-    if (chance(15))
-      options.insert(options.end(),
-                     {"--printer-data", "FreeMem=" + std::to_string(random() % 4000)});
-    Args info = {"info"};
-    info.insert(info.end(), options.begin(), options.end());
+    if (chance(30)) add({"--max-bitmap", std::to_string(20000 + random() % 200000)});
+    if (chance(15)) add({"--set", "privSmallChar=1"});
+    if (chance(15)) add({"--set", "privOpt20000=1"});
+    if (chance(15)) add({"--resource-language", "0409:04B0"});
+    if (chance(15)) add({"--measure", "1"});
+    if (chance(15)) add({"--codepage", pick({"1250", "932"})});
+    if (chance(15)) add({"--printer-data", "FreeMem=" + std::to_string(random() % 4000)});
     ToolResult described;
     {
       ScopedVariable none("TQ33_VIA_WINE", "");
-      described = Run(info);
+      described = Run(Join({"info"}, options));
     }
     if (described.status != 0) continue;  // settings that leave no page
     auto [width, height] = Page(options);
-    Args print = {"print", "-o", "sample.bin"};
-    print.insert(print.end(), options.begin(), options.end());
+    Args print = Join({"print", "-o", "sample.bin"}, options);
     const int pages = 1 + static_cast<int>(random() % 3);
     for (int page = 0; page < pages; ++page) {
       // The page itself, or an image of another size cropped or fitted onto it.

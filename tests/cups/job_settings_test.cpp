@@ -109,24 +109,6 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
             std::tuple("custom_40x24mm_40x24mm", "tag-copy", "tag-copy-318", "Tag (copy)"));
 }
 
-TEST_F(JobSettingsTest, CustomSizesAndHighResolutionKeepTheirLengthsOnTheTape) {
-  // No such page size: the driver takes the 12 mm tape (record 3) for a width of 11.5 mm.
-  auto custom = OpenFor({"Custom.33x142", 115, 500, 360});
-  ASSERT_TRUE(custom);
-  const SettingsRecord& c = test::Context(*custom)->settings;
-  EXPECT_EQ(std::tuple(+c.dm.dmPaperSize, +c.priv.privMediaId, +c.priv.privLength),
-            std::tuple(DMPAPER_USER, 3, 500u));
-
-  // At 720 dpi along the tape the margin takes twice the dots, not half the length.
-  auto low = OpenFor({"Laminated_tape_24mm", 240, 1000, 360});
-  auto high = OpenFor({"Laminated_tape_24mm", 240, 1000, 720});
-  ASSERT_TRUE(low && high);
-  EXPECT_EQ(test::Context(*high)->settings.dm.dmYResolution, 720);
-  EXPECT_EQ(test::Context(*high)->settings.priv.privMargin,
-            2 * test::Context(*low)->settings.priv.privMargin);
-  EXPECT_EQ(high->gdiInfo().ptlPhysOffset.x, 2 * low->gdiInfo().ptlPhysOffset.x);
-}
-
 TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
   // An exchange request left in the defaults must not win over the page and the options.
   defaults_.priv.xbRequest = 0x2 | 0x8;

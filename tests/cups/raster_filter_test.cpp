@@ -130,10 +130,9 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.keyword) + " " + c.dpi + (c.portrait ? " portrait " : " ") + c.halftone);
-    const std::vector<std::string> options = {"--paper", c.paper, "--dpi", c.dpi, "--plain"};
-    std::vector<std::string> info = {"info", "--json", "--orientation", "landscape"};
-    info.insert(info.end(), options.begin(), options.end());
-    const test::ToolResult described = test::RunTool(info, directory_.path());
+    const std::vector<std::string> options = {"--paper", c.paper, "--dpi", c.dpi};
+    const test::ToolResult described =
+        test::RunTool(test::Join({"info", "--json", "--orientation", "landscape"}, options), directory_.path());
     ASSERT_EQ(described.status, 0) << described.err;
     const nlohmann::json report = nlohmann::json::parse(described.out);
     const uint32_t cx = report["page"]["cx"], cy = report["page"]["cy"];
@@ -142,19 +141,11 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     // A gray ramp with a black block in a corner; portrait artwork, cy x cx, is turned
     // onto the landscape page: its top edge along the page's left.
     const uint32_t width = c.portrait ? cy : cx, height = c.portrait ? cx : cy;
-    test::Gray art{width, height, std::vector<uint8_t>(size_t{width} * height)};
-    for (uint32_t y = 0; y < height; ++y) {
-      for (uint32_t x = 0; x < width; ++x) {
-        const bool block = x < width / 4 && y < height / 3;
-        art.pixels[size_t{y} * width + x] = block ? 0 : static_cast<uint8_t>(x * 7 + y * 13);
-      }
-    }
+    const test::Gray art = test::Ramp(width, height);
     test::WritePgm(directory_ / "art.pgm", art);
-    std::vector<std::string> print = {"print", "art.pgm", "-o", "tool.bin", "--halftone", c.halftone,
-                                      "--orientation", c.portrait ? "portrait" : "landscape"};
-    print.insert(print.end(), options.begin(), options.end());
-    const test::ToolResult printed = test::RunTool(print, directory_.path());
-    ASSERT_EQ(printed.status, 0) << printed.err;
+    const std::string expected = test::ToolPrint(
+        directory_.path(), test::Join({"art.pgm", "--halftone", c.halftone, "--orientation",
+                                       c.portrait ? "portrait" : "landscape"}, options));
 
     // The raster of the page's printable area, placed by its imaging box in points.
     const double xResolution = gdi["ulLogPixelsX"], yResolution = gdi["ulLogPixelsY"];
@@ -177,7 +168,6 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     }
     const test::ProcessResult filtered = Run({page}, std::string("TQ33Halftone=") + c.halftone);
     ASSERT_EQ(filtered.status, 0) << filtered.err;
-    const std::string expected = test::ReadFile(directory_ / "tool.bin");
     if (!c.labelsSwapped) {
       EXPECT_TRUE(filtered.out == expected);
       continue;

@@ -1,5 +1,5 @@
-// Read-only files and mappings: what does not open, a view's end, and the views of files
-// in memory. What the driver's readers read through them is pinned by MediaDefinitionFile
+// Read-only files and mappings: what does not open, and the views of files on disk and in
+// memory. What the driver's readers read through them is pinned by MediaDefinitionFile
 // and ModelDataLibraryTest.
 #include <filesystem>
 #include <string>
@@ -21,16 +21,12 @@ class KernelFilesTest : public HostTest {
 
 TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   std::filesystem::create_directories(root_.directory() + "/C/dir");
-  // A library in memory is loaded, not read.
-  host::SetMemoryLibrary(*host::ToHostPath(u"C:\\lib.dll"), "/lib/x.so");
   for (auto [path, error] :
        {std::pair<const char16_t*, DWORD>{u"C:\\missing.dat", ERROR_FILE_NOT_FOUND},
-        {u"C:\\no\\such\\dir\\f.dat", ERROR_FILE_NOT_FOUND}, {u"C:\\dir", ERROR_ACCESS_DENIED},
-        {u"C:\\lib.dll", ERROR_ACCESS_DENIED}}) {
+        {u"C:\\no\\such\\dir\\f.dat", ERROR_FILE_NOT_FOUND}, {u"C:\\dir", ERROR_ACCESS_DENIED}}) {
     EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE) << host::Utf8(path);
     EXPECT_EQ(GetLastError(), error) << host::Utf8(path);
   }
-  host::RemoveMemoryFile(*host::ToHostPath(u"C:\\lib.dll"));
   EXPECT_EQ(Open(u"..\\f.dat"), INVALID_HANDLE_VALUE);
   EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);
@@ -40,46 +36,31 @@ TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(KernelFilesTest, ReadingPastTheEndOfAViewFaults) {
-  root_.Write(u"C:\\f.dat", std::string(100, 'x'));
-  HANDLE file = Open(u"C:\\f.dat");
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  const volatile char* view =
-      static_cast<const volatile char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  ASSERT_NE(view, nullptr);
-  EXPECT_EQ(view[99], 'x');
-  EXPECT_DEATH((void)view[112], "");
-  UnmapViewOfFile(const_cast<const char*>(view));
-  CloseHandle(mapping);
-  CloseHandle(file);
-}
-
-// Every view of the whole of a memory file is one copy, which outlives its handles, the
-// other views and the file's replacement; a view of part of it is a copy of its own. Both
-// end before an inaccessible page.
-TEST_F(KernelFilesTest, MemoryFileViewsOutliveTheirHandlesAndTheFile) {
-  const std::string path = *host::ToHostPath(u"C:\\m.dat");
-  auto view = [this](SIZE_T bytes) {
-    HANDLE file = Open(u"C:\\m.dat");
+// A view of a file on disk or in memory outlives its handles, the other views and the
+// file's replacement, and ends before an inaccessible page.
+TEST_F(KernelFilesTest, ViewsOutliveTheirHandlesAndTheFileAndEndBeforeAFault) {
+  auto view = [this](const char16_t* name, SIZE_T bytes) {
+    HANDLE file = Open(name);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     const void* base = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, bytes);
     EXPECT_TRUE(CloseHandle(mapping) && CloseHandle(file));
     return static_cast<const volatile char*>(base);
   };
+  root_.Write(u"C:\\f.dat", std::string(100, 'x'));
+  const volatile char* disk = view(u"C:\\f.dat", 0);
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(disk[99], 'x');
+  EXPECT_DEATH((void)disk[112], "");
+  EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(disk)));
+  const std::string path = *host::ToHostPath(u"C:\\m.dat");
   host::SetMemoryFile(path, std::vector<uint8_t>(100, 'a'));
-  HANDLE file = Open(u"C:\\m.dat");
-  DWORD high = 7;
-  EXPECT_EQ(std::pair(GetFileSize(file, &high), high), std::pair(100u, 0u));
-  CloseHandle(file);
-  const volatile char* whole = view(0);
-  const volatile char* again = view(100);
-  const volatile char* part = view(40);
+  const volatile char* whole = view(u"C:\\m.dat", 0);
+  const volatile char* again = view(u"C:\\m.dat", 100);
+  const volatile char* part = view(u"C:\\m.dat", 40);
   ASSERT_TRUE(whole && again && part);
-  EXPECT_EQ(whole, again);
-  EXPECT_NE(part, whole);
   host::SetMemoryFile(path, std::vector<uint8_t>(50, 'b'));
-  const volatile char* replaced = view(0);
+  const volatile char* replaced = view(u"C:\\m.dat", 0);
   ASSERT_NE(replaced, nullptr);
   EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(whole)));
   EXPECT_EQ(std::tuple(again[99], part[39], replaced[49]), std::tuple('a', 'a', 'b'));
@@ -87,7 +68,6 @@ TEST_F(KernelFilesTest, MemoryFileViewsOutliveTheirHandlesAndTheFile) {
   EXPECT_DEATH((void)replaced[64], "");
   for (const volatile char* base : {again, part, replaced})
     EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(base)));
-  EXPECT_FALSE(UnmapViewOfFile(const_cast<const char*>(again)));
   host::RemoveMemoryFile(path);
 }
 

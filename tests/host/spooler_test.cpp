@@ -1,7 +1,6 @@
 // The spooler calls as the driver uses them: the driver directory, printer data codes and
 // writes that are refused or accepted only in part. (The driver's size probe of the driver
 // information is met on every context the driver tests make.)
-#include <cstring>
 
 #include "tests/support/host_test.h"
 

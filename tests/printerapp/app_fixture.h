@@ -42,12 +42,7 @@ class AppTest : public EngineTest {
     return ReadFile(app_.out() + "/" + name + ".prn");
   }
   // What `tq33 print --plain` makes of images of the scratch directory, with options.
-  std::string Tool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"print", "--plain", "-o", "tool.bin"});
-    const ToolResult printed = RunTool(arguments, dir_.path());
-    EXPECT_EQ(printed.status, 0) << printed.err;
-    return ReadFile(dir_ / "tool.bin");
-  }
+  std::string Tool(const std::vector<std::string>& arguments) { return ToolPrint(dir_.path(), arguments); }
   // A PWG raster page of 8-bit gray of a size in millimetres, its rows from rows(y).
   static RasterPage PwgPage(double width, double length, unsigned xResolution, unsigned yResolution,
                             uint8_t (*row)(unsigned y) = nullptr) {
@@ -59,18 +54,11 @@ class AppTest : public EngineTest {
       std::fill_n(page.pixels.begin() + size_t{y} * page.header.cupsBytesPerLine, page.header.cupsBytesPerLine, row(y));
     return page;
   }
-  // A gray pattern: black in the corner, steps of gray elsewhere.
+  // test::Ramp as a PNG.
   static PngLayout Pattern(uint32_t width, uint32_t height) {
-    PngLayout png{width, height};
-    png.samples.resize(size_t{width} * height);
-    for (uint32_t y = 0; y < height; ++y) {
-      for (uint32_t x = 0; x < width; ++x)
-        png.samples[size_t{y} * width + x] = x < width / 4 && y < height / 3 ? 0 : static_cast<uint8_t>((x * 7 + y * 13) % 256);
-    }
-    return png;
+    Gray ramp = Ramp(width, height);
+    return {width, height, 0, 8, std::move(ramp.pixels)};
   }
-  // The catalog of the default installation, as the CUPS queue offers it.
-  std::vector<tq33cups::MediaChoice> Catalog() { return tq33cups::BuildMediaCatalog(*Context(*Open())); }
 
   ScratchDir dir_;
   PrinterApp app_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <numeric>
 #include <random>
 
 #include "raster/error_diffusion.h"
@@ -31,6 +32,18 @@ struct Image {
   SURFOBJ surface = {};
 };
 
+// The lines of the single page received, label by label.
+std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> Lines(const Bytes& sent) {
+  const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
+  EXPECT_TRUE(parsed.ok && parsed.stream.pages.size() == 1) << parsed.error;
+  std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> lines;
+  for (const auto& label : parsed.stream.pages.at(0).labels) {
+    lines.emplace_back();
+    for (const auto& line : label.lines) lines.back().push_back(line.dots);
+  }
+  return lines;
+}
+
 class PageConversionTest : public test::ContextTest {
  protected:
   void SetUp() override {
@@ -47,17 +60,11 @@ class PageConversionTest : public test::ContextTest {
   void Orient(SHORT orientation) { context_.settings().dm.dmOrientation = orientation; }
   // The dots of every line of the single framed page received, label by label.
   std::vector<std::vector<int>> Dots() {
-    const Bytes sent = Spooled();
-    const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
-    EXPECT_TRUE(parsed.ok && parsed.stream.pages.size() == 1) << parsed.error;
     std::vector<std::vector<int>> dots;
-    for (const auto& label : parsed.stream.pages.at(0).labels) {
+    for (const auto& label : Lines(Spooled())) {
       dots.emplace_back();
-      for (const auto& line : label.lines) {
-        int count = 0;
-        for (uint8_t byte : line.dots) count += std::popcount(byte);
-        dots.back().push_back(count);
-      }
+      const auto count = [](int n, uint8_t byte) { return n + std::popcount(byte); };
+      for (const auto& line : label) dots.back().push_back(std::accumulate(line.begin(), line.end(), 0, count));
     }
     return dots;
   }
@@ -97,10 +104,7 @@ TEST_F(PageConversionTest, TheFirstDotSitsBehindTheMarginAndPortraitDotsRunFromT
     Image image(context_.get(), c.width, 1);
     image.at(c.width - 1, 0) = image.at(0, 0) = 0;
     ASSERT_TRUE(ConvertPage(&image.surface));
-    const Bytes sent = Spooled();
-    const auto parsed = tq33stream::ParseStream(sent.data(), sent.size());
-    ASSERT_TRUE(parsed.ok);
-    EXPECT_EQ(parsed.stream.pages[0].labels[0].lines[0].dots[c.byte], c.mask) << c.width;
+    EXPECT_EQ(Lines(Spooled()).at(0).at(0)[c.byte], c.mask) << c.width;
     EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{2}})) << c.width;
   }
 }
@@ -156,18 +160,6 @@ TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsO
   EXPECT_EQ(Bytes(sent.begin() + 85, sent.begin() + 87), (Bytes{0x5A, 0x0C}));
   EXPECT_EQ(Bytes(sent.begin() + 87, sent.begin() + 112), Bytes(sent.begin() + 58, sent.begin() + 83));
   EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {128}}));
-}
-
-// The lines of the single page received, label by label.
-std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> Lines(const Bytes& sent) {
-  const tq33stream::ParseResult parsed = tq33stream::ParseStream(sent.data(), sent.size());
-  EXPECT_TRUE(parsed.ok && parsed.stream.pages.size() == 1) << parsed.error;
-  std::vector<std::vector<std::array<uint8_t, tq33stream::kHeadLineBytes>>> lines;
-  for (const auto& label : parsed.stream.pages.at(0).labels) {
-    lines.emplace_back();
-    for (const auto& line : label.lines) lines.back().push_back(line.dots);
-  }
-  return lines;
 }
 
 // Contrast, brightness and the 720-dpi tone change the levels before the diffusion reads

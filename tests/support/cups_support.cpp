@@ -27,6 +27,13 @@ std::string ReadFile(const std::string& path) {
   return bytes.str();
 }
 
+std::string ToolPrint(const std::string& directory, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {"print", "--plain", "-o", "tool.bin"});
+  const ToolResult printed = RunTool(arguments, directory);
+  EXPECT_EQ(printed.status, 0) << printed.err;
+  return ReadFile(directory + "/tool.bin");
+}
+
 cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double height,
                                unsigned xResolution, unsigned yResolution) {
   cups_page_header2_t header{};

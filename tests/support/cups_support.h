@@ -17,6 +17,10 @@ namespace test {
 bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
+// What `tq33 print --plain -o tool.bin` run in directory makes of the arguments (images
+// and options): the bytes of tool.bin; the tool must succeed.
+std::string ToolPrint(const std::string& directory, std::vector<std::string> arguments);
+
 // An 8-bit gray (W) page header for a page size of the PPD, in points at a resolution.
 cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double height,
                                unsigned xResolution = 360, unsigned yResolution = 360);

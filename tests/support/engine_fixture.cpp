@@ -1,6 +1,5 @@
 #include "tests/support/engine_fixture.h"
 
-#include <cstring>
 
 #include <stdexcept>
 

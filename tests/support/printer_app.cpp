@@ -1,10 +1,6 @@
 #include "tests/support/printer_app.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +33,16 @@ std::string Program() { return BuiltProgram("tq33-printer-app"); }
 constexpr std::pair<const char*, const char*> kSanitizerEnvironment[] = {
     {"ASAN_OPTIONS", "fast_unwind_on_malloc=0"},
     {"LSAN_OPTIONS", "suppressions=" TQ33_SOURCE_DIR "/tests/printerapp/framework_leaks.supp"}};
+
+// The server's and its subcommands' HOME and TMPDIR in directory, as the server's user.
+ProcessOptions ServerOptions(const std::string& directory) {
+  ProcessOptions options;
+  options.environment = {{"HOME", directory + "/home"}, {"TMPDIR", directory + "/tmp"}};
+  options.environment.insert(options.environment.end(), std::begin(kSanitizerEnvironment),
+                             std::end(kSanitizerEnvironment));
+  options.user = ServerUser();
+  return options;
+}
 
 http_t* Connect(int port) {
   return httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
@@ -82,26 +88,11 @@ testing::AssertionResult PrinterApp::Start(const std::string& directory) {
       return testing::AssertionFailure() << "cannot make " << path;
   }
   port_ = FreeLoopbackPort();
-  const std::string program = Program();
-  const std::vector<std::string> arguments = {
-      program, "server", "-o", "server-port=" + std::to_string(port_), "-o", "listen-hostname=127.0.0.1",
-      "-o", "log-file=" + directory + "/tmp/server.log", "-o", "log-level=debug"};
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
   const std::string output = directory + "/server.err";
-  server_ = fork();
-  if (server_ == 0) {
-    const int err = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (err < 0 || dup2(err, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
-    if (user && (setgroups(0, nullptr) != 0 || setgid(user->second) != 0 || setuid(user->first) != 0)) _exit(127);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server ends with the test, however it ends
-    setenv("HOME", (directory + "/home").c_str(), 1);
-    setenv("TMPDIR", (directory + "/tmp").c_str(), 1);
-    for (const auto& [name, value] : kSanitizerEnvironment) setenv(name, value, 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  server_ = StartProcess({Program(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
+                          "listen-hostname=127.0.0.1", "-o", "log-file=" + directory + "/tmp/server.log",
+                          "-o", "log-level=debug"},
+                         ServerOptions(directory), output);
   if (server_ < 0) return testing::AssertionFailure() << "cannot start the server";
   // It answers once its port and its local socket (for the subcommands) are there.
   const std::string socket = directory + "/tmp/tq33-printer-app" + std::to_string(user ? user->first : getuid()) + ".sock";
@@ -122,12 +113,7 @@ testing::AssertionResult PrinterApp::Start(const std::string& directory) {
 
 void PrinterApp::Stop(bool showLog) {
   if (server_ > 0) {
-    kill(server_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 500 && waitpid(server_, &status, WNOHANG) == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (kill(server_, SIGKILL) == 0) waitpid(server_, &status, 0);
-    server_ = -1;
+    StopProcess(server_);
     const std::string output = ReadFile(directory_ + "/server.err");
     EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
     EXPECT_EQ(output.find("runtime error"), std::string::npos) << output;
@@ -137,24 +123,13 @@ void PrinterApp::Stop(bool showLog) {
 
 ProcessResult PrinterApp::Command(std::vector<std::string> arguments) const {
   arguments.insert(arguments.begin(), Program());
-  ProcessOptions options;
-  options.environment = {{"HOME", directory_ + "/home"}, {"TMPDIR", directory_ + "/tmp"}};
-  for (const auto& [name, value] : kSanitizerEnvironment) options.environment.emplace_back(name, value);
-  options.user = ServerUser();
-  return RunProcess(arguments, options);
+  return RunProcess(arguments, ServerOptions(directory_));
 }
 
 testing::AssertionResult PrinterApp::Add(const std::string& printer, const std::string& deviceUri) const {
   const ProcessResult added = Command({"add", "-d", printer, "-v", deviceUri, "-m", "tq33"});
   if (added.status == 0) return testing::AssertionSuccess();
   return testing::AssertionFailure() << "add failed: " << added.out << added.err;
-}
-
-std::vector<std::string> PrinterApp::OutFiles() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(out())) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 int PrinterApp::Submit(const std::string& printer, const std::string& file, const std::string& format,
@@ -228,12 +203,11 @@ bool PrinterApp::Set(const std::string& printer, const std::string& options) con
 }
 
 std::string PrinterApp::Page(const std::string& path) const {
-  http_t* http = Connect(port_);
   const std::string file = directory_ + "/page.html";
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (http && fd >= 0) cupsGetFd(http, path.c_str(), fd);
-  if (fd >= 0) close(fd);
-  if (http) httpClose(http);
+  if (http_t* http = Connect(port_)) {
+    cupsGetFile(http, path.c_str(), file.c_str());
+    httpClose(http);
+  }
   return ReadFile(file);
 }
 

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/subprocess.h"
+#include "tests/support/tool_runner.h"
 
 namespace test {
 
@@ -43,7 +43,7 @@ class PrinterApp {
   // The directory the file device file:///... writes each job's file to.
   std::string out() const { return directory_ + "/out"; }
   // The files there, sorted.
-  std::vector<std::string> OutFiles() const;
+  std::vector<std::string> OutFiles() const { return FileNames(out()); }
 
   // Print-Job of a file with job attributes as name=value options (cupsEncodeOptions):
   // the job's id, or 0 when it was refused.

@@ -1,10 +1,7 @@
 #include "tests/support/private_cupsd.h"
 
 #include <grp.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,15 +55,8 @@ testing::AssertionResult PrivateCupsd::Start(const std::string& directory,
   if (!WriteFile(path("cups-files.conf"), files))
     return testing::AssertionFailure() << "cannot write cups-files.conf";
 
-  const std::string cupsd = SystemProgram("cupsd");
-  const std::string conf = path("cupsd.conf");
-  const std::string filesConf = path("cups-files.conf");
-  daemon_ = fork();
-  if (daemon_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // the daemon dies with the test, however it ends
-    execl(cupsd.c_str(), cupsd.c_str(), "-f", "-c", conf.c_str(), "-s", filesConf.c_str(), nullptr);
-    _exit(127);
-  }
+  daemon_ = StartProcess({SystemProgram("cupsd"), "-f", "-c", path("cupsd.conf"), "-s", path("cups-files.conf")}, {},
+                         path("cupsd.out"));
   if (daemon_ < 0) return testing::AssertionFailure() << "cannot start cupsd";
   for (const auto deadline = Clock::now() + std::chrono::seconds(20); !http_ && Clock::now() < deadline;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -79,13 +69,7 @@ testing::AssertionResult PrivateCupsd::Start(const std::string& directory,
 void PrivateCupsd::Stop(bool showLog) {
   if (http_) httpClose(http_);
   http_ = nullptr;
-  if (daemon_ <= 0) return;
-  kill(daemon_, SIGTERM);
-  int status = 0;
-  for (int i = 0; i < 500 && waitpid(daemon_, &status, WNOHANG) == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (kill(daemon_, SIGKILL) == 0) waitpid(daemon_, &status, 0);
-  daemon_ = -1;
+  StopProcess(daemon_);
   if (showLog) std::fprintf(stderr, "%s", ErrorLog().c_str());
 }
 

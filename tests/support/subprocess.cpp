@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,51 @@
 
 namespace test {
 
+namespace {
+
+// Forks the program with input as its standard input and its output and error appended to
+// the files out and err (one file when they are the same); it ends with this thread.
+pid_t Start(const std::vector<std::string>& arguments, const ProcessOptions& options, int input,
+            const std::string& out, const std::string& err) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(open(out.c_str(), flags, 0644), STDOUT_FILENO) < 0 ||
+      dup2(out == err ? STDOUT_FILENO : open(err.c_str(), flags, 0644), STDERR_FILENO) < 0)
+    _exit(127);
+  if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(127);
+  for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+  if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
+                       setuid(options.user->first) != 0))
+    _exit(127);
+  prctl(PR_SET_PDEATHSIG, SIGTERM);  // after the change of user, which clears it
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+pid_t StartProcess(const std::vector<std::string>& arguments, const ProcessOptions& options,
+                   const std::string& output) {
+  const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t pid = Start(arguments, options, input, output, output);
+  close(input);
+  return pid;
+}
+
+void StopProcess(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
+  pid = -1;
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& arguments, const ProcessOptions& options) {
   // Output goes to files, so that a program that writes much never blocks on a pipe.
   ScratchDir scratch;
@@ -22,26 +68,9 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
   const std::string err = scratch / "err";
   int feed[2] = {-1, -1};
   if (options.feed && pipe2(feed, O_CLOEXEC) != 0) return {};
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = feed[0] >= 0 ? feed[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (in < 0 || dup2(in, STDIN_FILENO) < 0 ||
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDOUT_FILENO) < 0 ||
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), STDERR_FILENO) < 0)
-      _exit(127);
-    if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(127);
-    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
-    if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
-                         setuid(options.user->first) != 0))
-      _exit(127);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  if (feed[0] >= 0) close(feed[0]);
+  const int input = feed[0] >= 0 ? feed[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t pid = Start(arguments, options, input, out, err);
+  close(input);
   if (pid > 0 && options.feed) options.feed(pid, feed[1]);
   if (feed[1] >= 0) close(feed[1]);
 

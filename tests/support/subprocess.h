@@ -34,6 +34,13 @@ struct ProcessOptions {
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 
+// Starts a program (a server) as RunProcess runs one, its standard output and error
+// appended to the file output, and returns at once: its pid, or -1. It ends with the
+// calling thread, or with StopProcess: SIGTERM, and SIGKILL after 10 s.
+pid_t StartProcess(const std::vector<std::string>& arguments, const ProcessOptions& options,
+                   const std::string& output);
+void StopProcess(pid_t& pid);
+
 // A free TCP port on 127.0.0.1, for a server a test starts; 0 when none can be had.
 int FreeLoopbackPort();
 

@@ -44,12 +44,6 @@ class ViaWineCount : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const viaWineCount =
     ::testing::AddGlobalTestEnvironment(new ViaWineCount);
 
-std::string CommandLine(const std::vector<std::string>& args) {
-  std::string line = "tq33";
-  for (const std::string& arg : args) line += " " + arg;
-  return line;
-}
-
 ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs, const std::vector<uint8_t>& input);
 
@@ -89,7 +83,7 @@ void RepeatViaWine(const std::vector<std::string>& args, const std::string& dire
     repeated.insert(repeated.begin() + 1, {"--via-wine", width});
     const ToolResult wine = RunOnce(repeated, directory, 0, input);
     ++viaWineRuns;
-    SCOPED_TRACE(CommandLine(repeated));
+    SCOPED_TRACE(::testing::PrintToString(repeated));
     EXPECT_EQ(wine.status, 0) << wine.err;
     EXPECT_EQ(wine.err, linux.err);
     if (print && path != "-") {
@@ -115,11 +109,10 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::string> ScratchDir::Names() const {
+std::vector<std::string> FileNames(const std::string& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
     names.push_back(entry.path().filename().string());
-  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -181,7 +174,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// Writes a gray JPEG of the best quality; false when the file cannot be made.
 bool WriteJpeg(const std::string& path, const Gray& image) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
@@ -214,6 +206,15 @@ void WritePgm(const std::string& path, const Gray& image) {
   WriteBytes(path, bytes);
 }
 
+Gray Ramp(uint32_t width, uint32_t height) {
+  Gray ramp{width, height, std::vector<uint8_t>(size_t{width} * height)};
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x)
+      ramp.pixels[size_t{y} * width + x] = x < width / 4 && y < height / 3 ? 0 : static_cast<uint8_t>(x * 7 + y * 13);
+  }
+  return ramp;
+}
+
 void WritePng(const std::string& path, const PngLayout& layout) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_TRUE(file);
@@ -229,9 +230,8 @@ void WritePng(const std::string& path, const PngLayout& layout) {
                layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   std::vector<png_color> palette;
-  for (size_t i = 0; i + 2 < layout.palette.size(); i += 3) {
+  for (size_t i = 0; i + 2 < layout.palette.size(); i += 3)
     palette.push_back({layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
-  }
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   if (!layout.transparency.empty()) {
     png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()),
@@ -240,9 +240,7 @@ void WritePng(const std::string& path, const PngLayout& layout) {
   png_write_info(png, info);
   const size_t rowBytes = png_get_rowbytes(png, info);
   std::vector<png_bytep> rows(layout.height);
-  for (uint32_t y = 0; y < layout.height; ++y) {
-    rows[y] = const_cast<png_bytep>(layout.samples.data() + rowBytes * y);
-  }
+  for (uint32_t y = 0; y < layout.height; ++y) rows[y] = const_cast<png_bytep>(layout.samples.data() + rowBytes * y);
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);

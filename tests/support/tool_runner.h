@@ -11,6 +11,16 @@
 namespace test {
 
 using ToolResult = ProcessResult;
+using Args = std::vector<std::string>;
+
+// A command line: the command's words, then more.
+inline Args Join(Args args, const Args& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// The names of the files in a directory, sorted.
+std::vector<std::string> FileNames(const std::string& directory);
 
 // A scratch directory, removed with everything in it.
 class ScratchDir {
@@ -22,8 +32,7 @@ class ScratchDir {
 
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // File names in the directory, sorted.
-  std::vector<std::string> Names() const;
+  std::vector<std::string> Names() const { return FileNames(path_); }
 
  private:
   std::string path_;
@@ -50,6 +59,8 @@ struct Gray {
 };
 
 void WritePgm(const std::string& path, const Gray& image);
+// Steps of gray with a black block in the top left corner: shows any turn or mirror.
+Gray Ramp(uint32_t width, uint32_t height);
 // Writes a gray JPEG of the best quality; false when the file cannot be made.
 bool WriteJpeg(const std::string& path, const Gray& image);
 
