@@ -139,15 +139,5 @@ TEST_F(OptionsTest, UsageErrorsExitWithStatusTwoNamingWhatWasWrong) {
   EXPECT_EQ(version.out.rfind("tq33 ", 0), 0u) << version.out;
 }
 
-TEST_F(OptionsTest, EveryCommandHasHelpWithExamplesAndOnlyTheOptionsItTakes) {
-  for (const std::string command : {"print", "info", "media", "decode", "ppd"}) {
-    ToolResult result = Run({command, "--help"});
-    EXPECT_EQ(result.status, 0) << command;
-    ExpectHas(result.out, {"Examples:", "tq33 " + command});
-    EXPECT_EQ(result.out.find("--copies") != std::string::npos, command == "print" || command == "info") << command;
-  }
-  EXPECT_NE(Run({"--help"}).out.find("Exit status"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace test

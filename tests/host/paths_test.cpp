@@ -36,13 +36,4 @@ TEST_F(PathsTest, PathsThatCouldLeaveTheRootOrNameNoFileAreRefused) {
   EXPECT_TRUE(host::ToHostPath(u"C:\\" + std::u16string(256, u'x')).has_value());
 }
 
-TEST_F(PathsTest, NothingMapsWithoutARootAndTheHostRootMapsToSlash) {
-  host::SetWindowsRoot("");
-  EXPECT_EQ(host::WindowsRoot(), "");
-  EXPECT_FALSE(host::ToHostPath(u"C:\\a").has_value());
-  host::SetWindowsRoot("/");
-  EXPECT_EQ(host::WindowsRoot(), "/");
-  EXPECT_EQ(host::ToHostPath(u"C:\\a"), "/C/a");
-}
-
 }  // namespace
