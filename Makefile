@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Quick start: `make demo` prints the sample labels, `make test` builds and runs every test.
 # `make windows` cross-builds the two 32-bit Windows DLLs and checks their tables,
 # `make windows64` the two 64-bit ones;

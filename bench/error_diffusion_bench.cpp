@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error diffusion of lines along a 1 m label at 720 dpi (28,346 pixels), line after line,
 // so the error lines rotate as they do on a page: one line per call (DiffuseLine) and
 // blocks of lines per call (DiffuseLines, as the page conversion hands them over).

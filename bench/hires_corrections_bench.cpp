@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 720-dpi corrections on a 1 m label at 720 dpi along the tape: the head-axis merge of
 // the page image in both orientations, and the thinning of its raster region.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackRasterLines over the raster region of a 1 m label at 720 dpi (28,346 feed lines),
 // for three kinds of content: text, a dithered photo, and a blank label.
 #include <benchmark/benchmark.h>

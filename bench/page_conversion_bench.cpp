@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ConvertPage end to end, from the rendered page to the packed stream handed to the
 // spooler, on a 1 m label (10,000 tenths of a millimetre) 384 dots across: at 360 and
 // 720 dpi, for each tone mode, in both orientations. The page holds text, bars and a

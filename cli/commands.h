@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tool's commands. Each adds its subcommand to the application; when the command line
 // selects it, its callback hands main the function that runs it.
 #pragma once

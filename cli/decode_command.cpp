@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 decode`: a printer stream, page by page and label by label, and its dots as PNG.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Comparing the settings asked for with the merged record, and naming what changed.
 #include "cli/driver_changes.h"
 

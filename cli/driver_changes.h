@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the driver made of the settings the command line asked for. The driver's merge
 // replaces what it cannot honour without a word; the tool compares what was asked with
 // the merged record and says, in words and units, what changed, and why a context the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes a C++ source that holds the files of data/ as byte arrays, so that the tool
 # carries its default installation inside itself.
 #   cmake -DOUTPUT=embedded_data.cpp -DFILES="a|b" -P embed_data.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The files of data/ built into the tool: the default installation's model data and media
 // definitions, and the other models shipped beside them.
 #pragma once

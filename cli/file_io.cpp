@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading inputs whole, writing files by rename and streams in place.
 #include "cli/file_io.h"
 

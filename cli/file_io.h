@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files the tool reads and writes. "-" is standard input or standard output. An output
 // that is a regular file (or a link to one) is written under a temporary name beside it
 // and renamed into place only when it is complete, so that a failed command leaves no

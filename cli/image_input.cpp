@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PNG, JPEG and PGM decoding row by row, gray conversion and placement on the page.
 #include "cli/image_input.h"
 

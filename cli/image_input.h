@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Label images for `tq33 print`: PNG (gray, RGB, palette, with or without alpha), JPEG
 // (gray, RGB; libjpeg makes it gray) and binary PGM (P5, 8-bit), decoded row by row to
 // 8-bit gray and placed on a white page.

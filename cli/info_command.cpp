@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 info`: the printer context as print would make it, without printing.
 #include <CLI/CLI.hpp>
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Laying out the tool's printer installation and its environment, and diagnosing why the
 // driver refused it.
 #include "cli/installation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer the tool prints to: a printer installation held in memory (the built-in
 // default, or a copy of the one --install names, with single files replaced), the printer
 // registered with the host spooler, and the printer's environment (printer data, per-user

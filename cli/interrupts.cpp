@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A thread that waits for the interrupting signals, so that nothing runs in a signal
 // handler: the driver, the host and the file system are used only from ordinary threads.
 #include "cli/interrupts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Interruption of a running job. The first SIGINT, SIGTERM or SIGHUP asks the job to stop:
 // the engine's abort check answers TRUE from then on, so that the driver abandons the page
 // it is converting, and the job ends through its ordinary failure path, which removes the

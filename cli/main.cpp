@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tq33: prints label images through the TQ-33 driver on the Linux host, and inspects what
 // the driver makes of an installation, a settings record and a printer stream.
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 media`: the installation's media in a short table (what --paper takes), or its
 // model record, media table and media definitions field by field, as the driver reads
 // them through the model-data library and the definition file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bilevel PNG writing with libpng.
 #include "cli/png_output.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PNG output of `tq33 decode --png`: bilevel images of printed dots.
 #pragma once
 

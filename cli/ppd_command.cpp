@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 ppd`: the PPD of a CUPS queue for the installation, generated from its media table
 // (every tape and label by name, size and printable area; custom sizes within the media
 // limits; the filter's options). The queue's filter is rastertotq33.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 print`: one page per image, as one document, through the driver's DDI table; OUT
 // receives exactly the bytes the spooler received, and only when the whole job succeeded.
 #include <sys/mman.h>

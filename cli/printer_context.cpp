@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Making the printer context: installation, the application's record, the session.
 #include "cli/printer_context.h"
 

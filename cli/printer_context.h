@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A printer context made the way `print` makes it: the tool's installation, the
 // application's settings record (the driver's defaults for the printer, changed by the
 // settings options in their order), and an engine session that has enabled the context

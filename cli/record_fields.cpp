@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Field tables of the driver's records, and reading and writing fields by name.
 #include "cli/record_fields.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fields of the driver's fixed-layout records by name: the settings record, the model
 // record, media list entries and media records, media definitions, the printer data
 // record, GDIINFO and DEVINFO. One table per record serves both the reports of `info` and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reports as JSON or as indented text lines.
 #include <string>
 

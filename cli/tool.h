@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every command of the tq33 tool shares: its failures and exit statuses, and the
 // output of its reports.
 #pragma once

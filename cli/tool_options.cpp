@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared options: declared once, applied in the order they were given.
 #include "cli/tool_options.h"
 

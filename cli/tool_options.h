@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The options that print, info and media share: the installation, the application's
 // settings record, the printer's environment and the engine.
 #pragma once

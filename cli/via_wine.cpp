@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding the Windows side of a width, writing the job, running run_job.exe under Wine
 // (under qemu-i386 for 32-bit Wine where the kernel runs no 32-bit code), and reading what
 // came back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Jobs printed through the shipped Windows driver under Wine (--via-wine 32|64). The tool
 // keeps everything of a job but the driver: it parses the options, makes the printer
 // context on Linux (the application's settings record, the installation, the printer's

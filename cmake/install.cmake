@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Install rules for the layout of cmake/install_dirs.cmake, the queue's PPD and the manual
 # pages they install, and the Debian package (CPack). Included when the tool and the
 # filter are built.

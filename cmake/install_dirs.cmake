@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Where an installation puts everything (`cmake --install`, `make install`, the Debian
 # package); the install rules themselves are in cmake/install.cmake.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for 32-bit Windows with mingw-w64 (Debian: g++-mingw-w64-i686).
 #
 # The raster pipeline's vector code (several lines diffused at once, sixteen dots packed at

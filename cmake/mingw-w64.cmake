@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What both Windows cross builds share; the toolchain files set CMAKE_SYSTEM_PROCESSOR and
 # TQ33_MINGW_TRIPLET first.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Windows build: the driver and the model-data library as 32-bit DLLs (the windows
 # preset) or 64-bit ones (windows64); the programs that run them under Wine (wine/) only
 # when asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device context behind the engine's handles, checked by its two signatures.
 #include "context/device_context.h"
 

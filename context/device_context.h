@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's per-printer-context record (the engine's PDEV), and how a context is found
 // behind the engine's handles. driver/context_lifecycle.h builds and releases it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The model-data library cycle: load the library, read the model record and the media
 // list through it, unload it, and build the MediaTable from the list.
 #include "context/model_data.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media table built from the model-data library's answers, and the library's cycle.
 //
 // During DrvEnablePDEV the driver loads the model-data library, reads the model record and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings record: media limits, the device-mode version of a record and the copy
 // of a caller's record of any known size into a driver record.
 #include "context/settings_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's settings record: the public device-mode record followed by the driver's own
 // private part. Applications and the spooler store these records, so every offset below
 // is a stored format.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes a C++ source that holds the default installation's files as byte arrays, so that
 # the filter carries them inside itself:
 #   cmake -DOUTPUT=out.cpp -DMODEL_DATA=tq33.model -DMEDIA_FILE=sample-media.dat -P embed_installation.cmake

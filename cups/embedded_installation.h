@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default installation's files built into the filter: data/tq33.model and
 // data/sample-media.dat as they were at build time.
 #pragma once

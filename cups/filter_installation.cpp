@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Laying out the filter's printer installation.
 #include "cups/filter_installation.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer installation the filter prints on, held in memory for the job: the driver
 // data file and the media definition file the queue names, or else the defaults: installed
 // in the data directory when the filter runs from CUPS's filter directory, built into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter's job: set-up, then every raster page (header, lines, print), then the end.
 #include "cups/filter_job.h"
 

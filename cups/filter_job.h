@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One CUPS job through the driver: the filter's set-up, its pages and its end, in the
 // order a job runs them. The filter plays the application, the graphics engine and the
 // spooler around the driver's DDI table (through the engine harness), reads the CUPS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the queue's PPD defaults and the job's options.
 #include "cups/job_options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's options as CUPS hands them to the filter: the defaults the queue's PPD holds,
 // overridden by the options of the job, resolved into the driver's terms.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing a CUPS job's page and options into the application's settings record.
 #include "cups/job_settings.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a CUPS job asks of the driver, and the application's settings record that asks it:
 // the page size and resolution of a raster page and the job's options, written into the
 // driver's default record the way an application that knows the driver would.

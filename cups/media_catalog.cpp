@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media catalog of an installation, in the order the PPD lists it.
 #include "cups/media_catalog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media a TQ-33 queue offers, as the driver reads them for an installation: every
 // medium of the media table and every user-defined label of the media definition file,
 // each with the PPD keyword that names it, the names IPP clients know it by, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generating the PPD: one driver context per medium tells its printable area, so that the
 // page sizes CUPS renders are the pages the driver prints.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PPD of a TQ-33 queue, generated from an installation's media table: every tape and
 // label by its name, size and imageable area as the driver computes them, custom sizes
 // within the media limits, and the options the filter maps onto the settings record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checking raster page headers and placing raster lines on the drawing surface.
 #include "cups/raster_page.h"
 

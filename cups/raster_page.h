@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CUPS raster pages in the driver's terms: which headers the filter can print, the page a
 // header asks for, and the placement of raster lines on the driver's drawing surface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // rastertotq33: the CUPS filter of TQ-33 queues.
 //
 //   rastertotq33 job-id user title copies options [file]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default settings record: fixed defaults, the code page and measurement system, the
 // model's own defaults and default tape, then the installation's stored default options.
 #include "device/default_settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default settings record every device context starts from.
 #pragma once
 

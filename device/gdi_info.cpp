@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device capability table (GDIINFO) handed to the graphics engine: resolution,
 // printable area, colour depth and halftoning of the context's settings and tape.
 #include "device/gdi_info.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media definition file: user-defined labels beside the driver, read once per device
 // context into a block of 23 slots that the context owns.
 #include "device/media_definitions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media definition file: user-defined label sizes beside the driver, each refining a
 // tape of the MediaTable with a length and a feed margin.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media lookup: which MediaRecord (and which media definition) a settings record
 // means, falling back step by step so that it never fails; and the printable area in dots
 // and micrometres that the engine is told about.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which MediaRecord and media definition a settings record means, and the printable area
 // that follows from them.
 #pragma once

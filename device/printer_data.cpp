@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Configuration kept outside the driver's files: printer-data values of the spooler, the
 // per-user default settings record, the registry's default options, the user's locale
 // and the engine's code page. Every value has a default; a missing one is never an error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Values the spooler keeps for the printer, the per-user default device mode, the
 // registry's default options, the user's locale and the engine's code page.
 #pragma once

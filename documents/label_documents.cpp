@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "documents/label_documents.h"
 
 #include <algorithm>

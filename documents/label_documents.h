@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Label documents as an application prints them: label settings given as an application's
 // settings record, pages of a test pattern, documents whose settings change between pages
 // (the engine's DrvResetPDEV), and a runner that prints one through the engine harness

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device context's lifecycle: its creation for a printer and a job's settings, the
 // device information given to the engine, a document carried to a new context, and its
 // release.

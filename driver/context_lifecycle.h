@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device context's lifecycle: DrvEnablePDEV builds a context for a printer and a job's
 // settings (driver/context_lifecycle.cpp), DrvResetPDEV carries a document over to a new
 // one, DrvDisablePDEV releases it.

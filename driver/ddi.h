@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's front door: the four exports and the sixteen DDI functions of its table.
 #pragma once
 

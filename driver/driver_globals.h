@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Process-wide state shared by all device contexts: five locks and the head of a shared
 // device-font cache.
 #pragma once

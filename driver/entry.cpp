@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's front door: DllMain, the driver's enable, query and disable calls, the
 // DDI function table, and the process-wide locks every device context shares.
 #include <iterator>

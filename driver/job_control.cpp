@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job and page control: the document and page brackets of the engine, the page count, the
 // job flags, and the separator bytes of plain output.
 //

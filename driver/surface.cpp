@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The drawing surface: the page size in dots, the band layout, the 8-bit surface the engine
 // renders into, and the buffers that go with it (the whole-page image of a banded surface,
 // the work line and the error rows of error diffusion).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The encapsulated-PostScript drawing escape. The driver says yes to the query, checks
 // that the data is encapsulated PostScript with a well-formed bounding box, and accepts
 // it; the printer takes raster commands only, so the text itself goes nowhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The encapsulated-PostScript drawing escape.
 #pragma once
 

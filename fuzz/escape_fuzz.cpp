@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DrvDrawEscape with arbitrary input: the query of supported escapes, the encapsulated
 // PostScript escape 4116 with data whose own length field may lie, any other escape, and
 // clip objects of every complexity with arbitrary path records.

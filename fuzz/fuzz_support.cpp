@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fuzz targets' shared installation, driver and checks.
 #include "fuzz/fuzz_support.h"
 

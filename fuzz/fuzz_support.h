@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: one printer installation per process, the driver enabled
 // once, a reader over the fuzzer's bytes, and the checks every target makes after an
 // input (nothing the host handed out is still alive, the context is gone).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
 
 Every seed is built here from the record layouts, so that the corpora can be remade and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media definition file beside the driver: read on its own, then through a context
 // whose settings select one of its definitions by paper size code, and the surface whose
 // size the definition decides.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver data file: through the parser on its own, then through the model-data
 // library as the driver loads it in DrvEnablePDEV, into the media table, the default
 // settings, the capability records and the surface.

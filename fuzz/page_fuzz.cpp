@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole documents: settings chosen by the input (medium, orientation, feed resolution,
 // tone mode, contrast, brightness, copies, plain or framed output, retained pages, the
 // label options, banded or not) and page images made of the input's bytes, printed

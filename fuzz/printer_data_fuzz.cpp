@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the spooler, the registry and the system hand the driver for a printer: the
 // printer-data values ("PrinterData" and its size, "CurDevHTInfo", "RegDefaultOptions",
 // "FreeMem", "PrinterHT", "SmallChar", "UseMonitor", the font and tray tables), the

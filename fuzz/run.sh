@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every fuzz target of build/fuzz.
 #   fuzz/run.sh [seconds]      each target for that long (default 60), growing a working
 #                              corpus in out/fuzz/corpus/<target> from the seeds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An application's settings record of any size, whose own size fields may lie, through
 // DrvEnablePDEV (the merge, the exchange block, the paper-size selection) and the
 // surface built from the merged settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer stream parser that `tq33 decode` and the tests rely on, and its PackBits
 // decoder: any bytes, read without overrun, either accepted with a structure that agrees
 // with the bytes or refused at an offset inside them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The graphics engine's side of the DDI: bitmaps and surfaces, palettes, the abort poll,
 // clip paths, code pages, and the engine's device handles.
 //

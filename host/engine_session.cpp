@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine harness: the driver library loaded once per process and enabled through its
 // DrvEnableDriver, and per session one device context with its surface, driven through
 // the DDI table exactly in the order the Windows engine calls it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small graphics engine that drives a printer driver the way the Windows engine does,
 // through the driver's DDI table only: it loads the driver library of a printer
 // installation, enables a device context and its surface, and prints documents of 8-bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Live-object accounting and failure injection for the host's calls.
 #include <array>
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host layer's own interface: how tests, benchmarks and tools set up the small Windows
 // that the driver runs on, and what they can observe of it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared plumbing of the host layer's units: live-object counters, memory accounting,
 // small text helpers, and the engine's handles on both sides. Not part of the host's
 // interface.

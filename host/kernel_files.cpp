@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read-only files and file mappings: CreateFileW, GetFileSize, CreateFileMappingW,
 // MapViewOfFile, UnmapViewOfFile and CloseHandle.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The user's locale (GetLocaleInfoW), set by tests through host::SetLocale.
 #include <mutex>
 

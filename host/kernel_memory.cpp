@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Private heaps, global and local memory: blocks come from the C heap (so that the
 // sanitizers see every overrun) and are tracked, so that a heap's destruction frees what is
 // left in it and the tests can count what is still alive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Libraries: LoadLibraryW, GetProcAddress and FreeLibrary over the host's dynamic loader.
 //
 // A module handle is the loader's own handle. The host counts the references it handed

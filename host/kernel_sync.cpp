@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The thread's last error and critical sections.
 #include <mutex>
 

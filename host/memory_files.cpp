@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files held in memory at host paths: the file, version and library calls find them before
 // the file system, so that a printer installation needs nothing on disk. A memory file is
 // read straight from its bytes, and every view of all of it shares one guarded copy, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows paths on the host file system: "C:\a\b.dll" (or "C:/a/b.dll") is the host file
 // <root>/C/a/b.dll. Only fully qualified drive paths are mapped; anything a Windows program
 // could use to reach outside the root (relative, UNC and device paths, ".." components) or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lays out a printer installation on the host and registers its printer.
 #include "host/printer_installation.h"
 

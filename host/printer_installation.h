@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A printer installation on the host: the files a TQ-33 queue has on a Windows machine,
 // laid out under a directory that becomes the host's Windows root, and the printer
 // registered with the host spooler. Tests, the tq33 tool and the CUPS filter all print

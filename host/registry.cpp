@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry under HKEY_LOCAL_MACHINE: values set by tests, read with RegOpenKeyExW,
 // RegQueryValueExW and RegCloseKey.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole host back to its defaults: every unit's own reset.
 #include "host/host_internal.h"
 

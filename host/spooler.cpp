@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print spooler: printers registered by tests and tools, their driver information,
 // printer data, per-user device mode and the bytes written to them.
 //

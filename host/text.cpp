@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8 and UTF-16 conversion and the small text helpers of the host's units.
 #include "host/host_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Version resources: GetFileVersionInfoSizeW, GetFileVersionInfoW and VerQueryValueW over
 // the host's resource libraries.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver data file parser: reads the text line by line, fills one model record per
 // "[model N]" section and one media list entry per "[medium]" section, and checks every
 // value and every rule between records before anything is handed out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver data file: a text file that describes printer models and the media each of
 // them takes. The model-data library reads it for the driver; the tq33 tool checks it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The model-data library ("TQ33Ki3.dll"): opens the driver data file, keeps what it read
 // behind a handle, and answers the driver's calls for the model record and the media list.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The layouts of the platform records that cross the engine boundary or are stored. The
 // same checks hold for the Windows headers and for our host declarations, in 32-bit and
 // 64-bit builds: records without pointers keep their 32-bit Windows layout everywhere;

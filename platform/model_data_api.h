@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The interface between the driver and its model-data library ("TQ33Ki3.dll").
 //
 // The driver loads the library, finds its one export QDX_InitializeW by name and hands it

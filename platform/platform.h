@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform the driver runs on: the Windows graphics engine, spooler, kernel, registry
 // and version resources. Every driver unit includes this header and nothing else of the
 // platform.

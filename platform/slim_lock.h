@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A lock for code that builds for Windows as well as for the Linux host: the model-data
 // library, and the host's engine and spooler (the stand-in libraries of wine/).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows calls the driver and the model-data library make, declared for the Linux host.
 //
 // host/ implements every one of them; on Windows the system headers declare them and the

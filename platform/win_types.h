@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows types, records and constants that the driver uses, declared for the Linux host.
 //
 // On Windows the system headers provide all of this (see platform.h); here we declare the

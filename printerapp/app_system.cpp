@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system of the `server` subcommand.
 #include "printerapp/app_system.h"
 

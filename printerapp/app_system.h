@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application's system: made by the framework's main loop for the `server`
 // subcommand from its -o options, with the installation's model, the driver, the image
 // filters, the file device and the web interface's words for the printer's own settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One file per job in a directory, or one path for every job.
 #include "printerapp/file_device.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file device: file:///DIR writes each job's bytes to a file of its own in DIR,
 // named after the job (NAME.prn, NAME-2.prn, ... so that no job replaces another's);
 // file:///PATH of anything else (a file, a printer's character device) receives every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An image onto the label, through the tool's image reading.
 #include "printerapp/image_filter.h"
 

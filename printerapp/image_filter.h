@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's filter for PNG and JPEG documents: the image is read by the tq33 tool's
 // own code and placed on the label by its fit rules, so that an image prints as `tq33
 // print` prints it. print-scaling none (the printer's default) places it pixel for pixel

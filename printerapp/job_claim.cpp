@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Claims of jobs, by printer and job id.
 #include "printerapp/job_claim.h"
 

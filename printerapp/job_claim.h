@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One printing of each job, and one job at a time on each printer. The framework starts
 // a printer's next pending job from every thread that asks (each client's request, and
 // the end of the job before), and a job counts as pending until its own thread has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A job's medium and settings, the driver's document and the device.
 #include "printerapp/label_job.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One job of the printer application through the driver's DDI, whatever its document:
 // the medium and settings its attributes ask for, the driver's document around its
 // pages, and every byte the driver writes to the spooler sent on to the printer's device.

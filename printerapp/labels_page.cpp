@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Labels page: media by name, and the printer's own settings.
 #include "printerapp/labels_page.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's Labels page in the framework's web interface (/PRINTER/labels, linked from
 // the printer's status): the medium loaded and every medium by its name, with its size,
 // printable area and media type, and the printer's own settings; a form loads a medium

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tq33-printer-app: the TQ-33 thermal label-tape printer as an IPP Everywhere printer, on
 // the printer-application framework. The framework's main loop gives it its subcommands
 // (server, add, printers, submit, status, shutdown, drivers, devices, options, jobs,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver data of a TQ-33 printer, filled once from the installation's model.
 #include "printerapp/printer_driver.h"
 

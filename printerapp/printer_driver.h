@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer driver the framework knows: its name, and the callback that fills a new
 // printer's driver data from the installation's model (media, resolutions, defaults, the
 // printer's own settings as vendor attributes) and hooks the job callbacks in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Learning the printer from its installation: defaults, media, names and margins.
 #include "printerapp/printer_model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TQ-33 as the printer application describes it to IPP clients: the installation it
 // prints on, the driver's default settings and media catalog, and every medium as IPP
 // names and measures it. One model serves the whole process, since the host's Windows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Raster pages onto the driver's surface, page by page, and the native stream as it is.
 #include "printerapp/raster_job.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The framework's raster callbacks, which print PWG and Apple raster through the driver's
 // DDI as the CUPS filter does: each page's lines land on the driver's drawing surface
 // where they lie on the label, and the page is printed with the job's copies. And the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The band loop: the engine renders a banded page one band at a time; every finished band
 // is copied into the whole-page image, and after the last band the page is converted in
 // one piece with the surface object describing the whole-page image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gathering the bands of a banded page into the whole-page image.
 #pragma once
 

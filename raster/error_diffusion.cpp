@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error diffusion with the Jarvis, Judice and Ninke filter (7 5 / 3 5 7 5 3 / 1 3 5 3 1,
 // sum 48) in gather form: every pixel collects the errors already made at its neighbours
 // on the current line and the two lines before it, so a line is one forward pass and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error diffusion with the Jarvis, Judice and Ninke filter, in gather form.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The corrections of 720-dpi feed resolution: the high-resolution tone table, the 2:1
 // merge of an image drawn with twice the dots across the head, and the thinning of odd
 // raster lines, which would otherwise print dots twice as close along the tape as across.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The corrections of 720-dpi feed resolution: a tone table, the merge along the head and
 // the thinning of odd raster lines.
 #pragma once

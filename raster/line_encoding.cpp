@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackBits encoding of a page's raster lines: every raster line command of the region is
 // rewritten so that its data decodes to one full line of the print head.
 #include "raster/line_encoding.h"

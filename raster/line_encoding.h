@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackBits encoding of a page's raster lines.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conversion of one rendered page into its printer stream: grey levels adjusted, the
 // 720-dpi corrections, dots by matrix or error diffusion, labels cut across the head, one
 // raster line command per feed position, packing, the job record, and out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conversion of one rendered page into its printer stream.
 #pragma once
 

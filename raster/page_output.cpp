@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page output: what of a finished page stream reaches the spooler, how often, and which
 // pages are held back to go out later in front of another page.
 //

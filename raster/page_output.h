@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page output: plain or framed, copies, and retained pages.
 #pragma once
 

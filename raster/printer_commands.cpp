@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer command set: the commands the driver sends, the SetupHeader that opens
 // every label and the JobInfoRecord that leads every page stream in framed output.
 #include "raster/printer_commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every byte sequence the driver sends to the printer, the SetupHeader that opens each
 // label and the JobInfoRecord that leads each page stream in framed output.
 #pragma once

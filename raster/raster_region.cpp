@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The walk over a page's raster region: one command at a time, each stepped over whole.
 #include "raster/raster_region.h"
 

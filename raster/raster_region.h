@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The walk over a page's raster region, shared by every pass that reads or rewrites it.
 //
 // A region holds raster line commands ("G" nL nH data), zero line commands ("Z"), page-end

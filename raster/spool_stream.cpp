@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spool stream: the one road by which page bytes reach the spooler. A write that the
 // spooler refuses or takes only in part latches the failure for the rest of its document
 // (page control ends the latch with the document), so that a job never goes on with a

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the export and import tables of the two Windows DLLs.
 
 The driver library must export exactly DllMain, DrvEnableDriver, DrvQueryDriverInfo and

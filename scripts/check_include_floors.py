@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks that includes between folders run one way: down the floors of the house.
 
 Every top-level folder that holds C or C++ sources stands on a floor, lowest first:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks manual pages as man-db reads them: groff formats each without a warning, and
 # lexgrog finds the NAME section that whatis and apropos index.
 #   scripts/check_man_pages.sh PAGE...      (plain or gzip-compressed)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the Debian package `make package` built: its control fields and dependencies
 # (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs (the
 # tool, the filter, the printer application) find the private libraries through run

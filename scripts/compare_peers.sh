@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Times the whole tq33 process against general image tools on one job: a 1 m label at
 # 720 dpi on 18 mm tape (page 28119 x 192, landscape), from a photo-like PGM and from a
 # PGM of text and bars, each of exactly the page's size. In turn, RUNS rounds (default 21):

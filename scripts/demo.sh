@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The quick start: prints the sample labels of data/samples/ with the built-in default
 # installation, decodes the printer stream and renders its first page.
 #   scripts/demo.sh [BIN_DIR]     (default build/release/bin; `make demo` builds it first)

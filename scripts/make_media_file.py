@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the sample media definition file data/sample-media.dat.
 
 Installed beside the driver (TQ33KV.DLL) as TQ33KV.DAT, it holds user-defined labels,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the sample label images of data/samples/ that `make demo` prints.
 
 Three labels for the default tape (24 mm continuous, 100 mm long: 1304 x 256 dots at

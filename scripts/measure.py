@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Measuring helpers for scripts/compare_peers.sh.
 
   measure.py image WIDTH HEIGHT OUT.pgm [--text-bars]

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Mutation runs over the driver core: do the tests catch small, plausible faults?
 
 Every mutant is one small change to one source file of the core (context/ driver/ device/

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages a build needs, and only those that are missing.
 #   scripts/setup.sh GROUP...     groups: build test package windows windows64 m32
 #                                         m32-emulated wine wine-emulated mutants fuzz peers all

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds every test as a 32-bit Linux build and runs it, natively where the kernel runs
 # 32-bit code, otherwise under user-mode emulation (qemu-i386-static).
 #   scripts/test32.sh [JOBS]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the shipped Windows drivers, the 32-bit and the 64-bit pair, under Wine and compares
 # what each prints, byte for byte, with what the Linux build prints for the same documents.
 #   scripts/wine.sh [JOBS]                 what `make wine` runs

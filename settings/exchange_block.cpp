@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exchange block: an application's label requests applied to the scratch record before
 // the merge, and the answer block written into the merged settings after it.
 #include "settings/exchange_block.h"

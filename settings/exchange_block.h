@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exchange block: the first 30 bytes of the private part, through which applications
 // that know the driver set label properties and read back what the driver made of them.
 #pragma once

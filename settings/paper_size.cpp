@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The choice of tape and label length for a caller's paper size request: a custom size
 // (code 256), a paper size code, or a user-defined label of the media definition file.
 #include "settings/paper_size.h"

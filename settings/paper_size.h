@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The choice of tape and label length for a caller's paper size request.
 #pragma once
 

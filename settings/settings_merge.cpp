@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merge of an application's settings record into the context's defaults. The caller's
 // record is copied once into a scratch record and only ever read there.
 #include "settings/settings_merge.h"

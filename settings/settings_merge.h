@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merge of an application's settings record into the context's defaults.
 #pragma once
 

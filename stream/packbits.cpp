@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackBits decoding: check, then copy.
 #include "stream/packbits.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackBits decoding (the TIFF compression scheme 32773) with every count checked against
 // the bytes left in the input and the room left in the output before anything is copied.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The strict parser of the printer command stream: one pass, every read checked against
 // the end of the input (and, inside a framed page, against the end its job record gives).
 #include "stream/stream_parser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A strict parser of the printer command stream the driver sends to the spooler.
 //
 // It takes a whole stream as the spooler received it and either returns its structure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing and reading the job and result files of a job run under Wine.
 #include "wine/job_file.h"
 

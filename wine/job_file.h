@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job file and the result file of a job printed through the Windows driver under Wine
 // (`tq33 print --via-wine`, `tq33 info --via-wine`): what the tool hands the runner
 // (wine/run_job.cpp) and what the runner hands back. Both sides build this unit, and

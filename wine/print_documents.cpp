@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Prints the documents of the comparison under Wine: for each, the bytes the spooler
 // received go to OUTPUT_DIR/NAME.bin, and the driver's default settings record to
 // OUTPUT_DIR/default-settings-record.bin.

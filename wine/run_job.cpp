@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one job of the tq33 tool through the shipped driver under Wine (`tq33 print
 // --via-wine`, `tq33 info --via-wine`): reads DIR\job.bin (wine/job_file.h), lays out the
 // installation it describes in DIR\drivers, sets up the printer's environment in Wine's

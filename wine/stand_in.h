@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a runner under Wine knows that the engine and the spooler it calls are our stand-ins
 // (wine/stand_in.cpp) and not Wine's own libraries of the same names, whose engine calls
 // are stubs: each stand-in exports its mark.

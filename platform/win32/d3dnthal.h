@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for the Direct3D driver interface header that the Windows graphics engine's
 // winddi.h includes, for cross builds whose system headers do not ship it.
 //

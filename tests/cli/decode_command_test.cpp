@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 decode` end to end: a printed stream decoded, and streams the printer cannot
 // have been sent, refused at their offset.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image decoding and placement of `tq33 print`: every PNG colour type and PGM to the
 // same gray levels, cropping, and scaling by area averaging.
 #include "cli/image_input.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 info` end to end: what it reports, how the settings and environment options
 // reach the driver, settings files of every size, and refusals that name their cause.
 #include <gtest/gtest.h>

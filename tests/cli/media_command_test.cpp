@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 media` end to end: the installation's records decoded and byte for byte, and the
 // installations the options name.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 print` end to end: the round trip through decode for every tone mode and
 // orientation, fitting, and jobs that must leave no output. (Banding and plain copies are
 // the driver's, pinned to the byte in its own tests.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The base of the tool's end-to-end tests: a scratch directory to run tq33 in, and the
 // page the driver makes for a set of options.
 #pragma once

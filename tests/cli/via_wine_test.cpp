@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `tq33 print --via-wine` and `tq33 info --via-wine` end to end: jobs through the shipped
 // Windows DLLs under Wine give the Linux tool's bytes, warnings and reports, and what the
 // Windows side lacks, an engine that is not our stand-in and a DLL that refuses the job

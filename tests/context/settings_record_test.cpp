@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings record: its limits by media and the copy of caller records of every size
 // (the settings fuzzer holds every other size, in a block of exactly its claimed extent).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole road on Linux: a private cupsd on 127.0.0.1 with a TQ-33 queue made of the
 // generated PPD and the built filter, PNGs and PDFs printed with lp (and with ipptool, as
 // IPP clients print) to a file device, and the file decoded as the printer would read it

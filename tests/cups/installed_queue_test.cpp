@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installed driver through a real cupsd: this build installed with DESTDIR into a
 // staging tree, a private cupsd whose filter and model directories are the tree's (the
 // system's other filters, back ends and data linked in beside ours), a queue made by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's page and options written into the application's record, as the driver's merge
 // then takes them: every page size selects its medium, options reach the settings, and
 // the PPD's and job's option values resolve in the right order.

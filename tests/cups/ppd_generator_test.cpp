@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PPD generated from an installation: every medium by its name with the driver's
 // printable area, the options the filter reads back, and a PPD that CUPS accepts. (The
 // installed queue's PPD is `tq33 ppd`'s, which InstalledQueueTest prints through cupsd.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter run as CUPS runs it: raster pages in, the printer stream out, messages for
 // the scheduler on standard error, and a clear ERROR for raster it cannot print, with the
 // status that ends such a job (0) or keeps one whose output failed (1).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default settings record: fixed defaults, locale and code page, the model's defaults,
 // the stored default options, and the resource library's language.
 #include <cstring>

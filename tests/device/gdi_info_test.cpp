@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device capability table handed to the engine.
 #include <cstring>
 #include <vector>

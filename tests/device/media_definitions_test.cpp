@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media definition file: its name beside the driver and what is read from it.
 #include "tests/host/temp_root.h"
 #include "tests/support/host_test.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The media lookup's fallback chain, the custom-size match and the printable area.
 #include <cstring>
 #include <vector>

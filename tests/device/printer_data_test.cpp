@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer data, the per-user settings record, the default options and the locale: the
 // values read, their defaults, and what bad values cannot do.
 #include <cstring>

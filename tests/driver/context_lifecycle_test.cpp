@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device context: creation on an installed printer, what the engine is given, the
 // validity check, the carrying of an open document, and release leaving nothing behind.
 #include <algorithm>

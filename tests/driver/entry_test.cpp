@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's front door: enable, query and disable.
 #include <set>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole documents through the DDI on the host engine, asserted to the byte. A page's own
 // bytes come from a document of that page alone: 1B 40, the page, 1A.
 #include <algorithm>

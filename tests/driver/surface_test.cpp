@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "device/media_definitions.h"
 #include "driver/surface.h"
 #include "tests/support/surface_fixture.h"

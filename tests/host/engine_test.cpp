@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine calls of the drawing surface, the band loop and the escape: bitmaps and their
 // refusal, locks and clip paths. (What an association binds is checked where the driver
 // makes one, in SurfaceTest and every banded document.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-thread last error, on which every failure test relies. (That the nth call of a
 // kind fails, and it alone, every failure test and the fault sweep's "struck once" check
 // rely on and hold.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read-only files and mappings: what does not open, and the views of files on disk and in
 // memory. What the driver's readers read through them is pinned by MediaDefinitionFile
 // and ModelDataLibraryTest.

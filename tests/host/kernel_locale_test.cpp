@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The code-page conversion the printer-data reads and the settings merge rely on (the
 // locale's answers, its failure and the code pages are read in the device tests).
 #include <cstring>

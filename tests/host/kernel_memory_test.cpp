@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Large blocks kept for reuse: what a later request gets, and that the sanitizer still
 // sees a kept block as freed.
 #include <algorithm>

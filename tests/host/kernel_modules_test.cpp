@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading libraries by Windows path, as the driver loads itself and the model-data library.
 #include <filesystem>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mapping Windows paths onto the host: what maps where, and every path that must not map.
 #include <gtest/gtest.h>
 

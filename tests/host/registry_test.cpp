@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry reads of the default options: key lookup, value codes and sizes, handles.
 #include "tests/support/host_test.h"
 

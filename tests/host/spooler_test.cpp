@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler calls as the driver uses them: the driver directory, printer data codes and
 // writes that are refused or accepted only in part. (The driver's size probe of the driver
 // information is met on every context the driver tests make.)

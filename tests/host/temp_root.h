@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A throw-away Windows root for host tests: a temporary directory that Windows paths map
 // into for the life of the object, removed with everything in it afterwards.
 #pragma once

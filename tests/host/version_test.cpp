@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The version block of a resource library: which libraries have none, and a block that was
 // not filled. The translation read from it is pinned by DefaultSettingsTest.
 #include <memory>

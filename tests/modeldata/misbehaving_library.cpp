@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A model-data library that breaks one promise of the protocol, chosen by the environment
 // variable TQ33_MISBEHAVE, to show that the driver's load fails on each. Without the
 // variable it keeps them all, with one blank medium. Built for the tests only.

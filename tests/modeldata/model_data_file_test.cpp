@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver data file: what a good file turns into, and where a bad one is refused.
 #include "modeldata/model_data_file.h"
 

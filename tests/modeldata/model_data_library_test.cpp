@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The model-data library as the driver uses it, on an installation laid out in a temporary
 // Windows root: its protocol, its handles, the files it refuses, and the driver's whole
 // load cycle through it and through a library that breaks the protocol.

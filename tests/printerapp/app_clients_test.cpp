@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application with clients nobody here wrote: CUPS's IPP Everywhere
 // conformance suite, a driverless CUPS queue, several clients at once, and a browser.
 

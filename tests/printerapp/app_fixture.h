@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the printer application's tests share: a server of the build with a TQ-33 printer
 // "tq33" on the file device, the default installation's catalog to hold its answers
 // against, and the tool to print the same images with.

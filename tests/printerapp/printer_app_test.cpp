@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application as its clients meet it: the media and settings it reports, the
 // bytes its jobs send the printer, and how a job that cannot print ends.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error diffusion: the filter's arithmetic from line to line, and what it does without error
 // lines or with counts it cannot honour.
 #include <random>

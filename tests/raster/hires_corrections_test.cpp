@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 720-dpi corrections: the merge along the head in both orientations and
 // within the bits the engine gave, and the thinning of odd lines in a page's raster region.
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackBits packing of a page's raster region and the walk it shares with the line thinning.
 // The worked example's whole page stream is in page_conversion_test.
 #include <random>

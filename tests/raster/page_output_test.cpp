@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "raster/page_output.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SetupHeader, the print-information bytes and the JobInfoRecord fields that follow the
 // settings and the selected media. The worked example's bytes are in page_conversion_test.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Eight device contexts on eight threads, each printing a different document on its own
 // printer at the same time, over and over: every output must be the same to the byte as
 // the document printed alone. Contexts share only the driver's process-wide state (its

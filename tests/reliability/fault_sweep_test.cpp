@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole documents with every fallible host call made to fail in turn, and every spooler
 // write refused or cut short in turn. For every point: nothing crashes, everything the
 // host handed out comes back, the DDI call during which the failure struck is the one

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Tests of scripts/check_dll_tables.py against objdump reports of good and faulty DLLs."""
 
 import os

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Tests of scripts/check_include_floors.py on small trees of its own."""
 
 import os

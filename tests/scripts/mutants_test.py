@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Tests of scripts/mutants.py: where mutants are made, that the copy is always put back,
 and how the test runner tells a failure, a crash and a hang apart."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exchange block: an application's requests applied to the scratch record, and the
 // answer block built into the merged settings.
 #include "settings/exchange_block.h"

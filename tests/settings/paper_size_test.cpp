@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The paper-size selection: custom sizes, table codes with the per-user fallback, media
 // definitions, and the length limits of normal and special media.
 #include "settings/paper_size.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The merge of a caller's settings record into the defaults: which records are taken or
 // refused, the rules of the public fields and the private part, and untrusted bytes.
 #include "settings/settings_merge.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The strict stream parser and the PackBits decoder: what the driver's page output can
 // send is accepted with its structure; anything else is refused at the right offset.
 #include <string>

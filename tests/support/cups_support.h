@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the CUPS filter's tests share: text files, CUPS raster files made with libcups, and
 // reading dots back out of a decoded printer stream. Scratch directories and PNG files
 // come from tool_runner.h.

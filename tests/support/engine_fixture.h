@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests on a printer installation, by default the one of data/, that print whole documents
 // through the engine harness; each ends with every session closed, the driver unloaded and
 // nothing left alive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The base of tests that run driver code on the host: a clean host for every test, and a
 // check, at its end and wherever it calls it, that it gave back everything it took.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes media definition files for tests as scripts/make_media_file.py writes the sample:
 // a header ("TQMD", the declared count, format 1), then the 142-byte records.
 #pragma once

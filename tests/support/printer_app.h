@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application for tests: the build's server on a free loopback port, with a
 // HOME and TMPDIR of its own in a scratch directory, so that it never meets the user's
 // state or another test's; run by an unprivileged user when the tests run as root, as a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private cupsd for the CUPS tests: its configuration, spool, cache, state and logs in a
 // scratch directory, listening on 127.0.0.1 only, file devices allowed, stopped with the
 // test. Started by root it runs filters as its own user, like the system's.

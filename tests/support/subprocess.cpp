@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/subprocess.h"
 
 #include <arpa/inet.h>

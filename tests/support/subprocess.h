@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running a program as a subprocess, the way a spooler or a user would: arguments, extra
 // environment, a working directory, standard input fed through a pipe, and what it wrote
 // and how it ended, within a time limit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unit tests of the drawing surface and the band loop: a test context, portrait, with a
 // printer for its output and an engine device, and its surface enabled on demand.
 #pragma once

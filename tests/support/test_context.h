@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A device context built directly for unit tests of the units that work on one: a private
 // heap, settings filled with the driver's fixed defaults, and a media table made from
 // media list entries the test describes. No spooler, model-data library or engine needed.

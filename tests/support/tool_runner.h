@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End-to-end tests of the tq33 tool: running the built binary as a subprocess in a
 // scratch directory, and the image files it reads and writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job and result files of a job under Wine: what one side writes the other reads back
 // whole, and a file cut short, stretched or bent anywhere is refused in words, never read
 // past its bounds.
