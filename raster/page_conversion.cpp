@@ -429,17 +429,23 @@ constexpr BitReversal kReversedBits = MakeBitReversal();
 }  // namespace
 #endif
 
+// The raster line command's header and the line's leading zero bytes, written at command;
+// the line's data go where it returns. A line found to have no dot is then turned into "Z".
+static inline BYTE* BeginRasterLine(const LineGeometry& geometry, BYTE* command) {
+  command[0] = kCmdRasterLine;
+  command[1] = static_cast<BYTE>(geometry.lineByteCount);
+  command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
+  std::memset(command + 3, 0, geometry.leadingZeroBytes);
+  return command + 3 + geometry.leadingZeroBytes;
+}
+
 // Appends the raster line command of one line, or "Z" when it has no dot. line holds the
 // pixels in head order from the first dot position of the first data byte on.
 static DWORD WriteLine(const LineGeometry& geometry, const BYTE* line, const BYTE* threshold,
                        BYTE* stream, DWORD position) {
   const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
   BYTE* command = stream + position;
-  command[0] = kCmdRasterLine;
-  command[1] = static_cast<BYTE>(geometry.lineByteCount);
-  command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
-  std::memset(command + 3, 0, geometry.leadingZeroBytes);
-  BYTE* data = command + 3 + geometry.leadingZeroBytes;
+  BYTE* data = BeginRasterLine(geometry, command);
   BYTE any = 0;
   DWORD i = 0;
 #if defined(__SSE2__)
@@ -566,11 +572,7 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   for (DWORD k = 0; k < kLines; ++k) {
     for (DWORD q = groups; q < dataBytes; ++q) dots[k][q] = 0;
     BYTE* command = stream + position;
-    command[0] = kCmdRasterLine;
-    command[1] = static_cast<BYTE>(geometry.lineByteCount);
-    command[2] = static_cast<BYTE>(geometry.lineByteCount >> 8);
-    std::memset(command + 3, 0, geometry.leadingZeroBytes);
-    BYTE* data = command + 3 + geometry.leadingZeroBytes;
+    BYTE* data = BeginRasterLine(geometry, command);
     uint64_t any = 0;
     if (shift == 0) {
       std::memcpy(data, dots[k], dataBytes);

@@ -216,8 +216,9 @@ TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
   // blank label of the 3.5 mm tape reads as one of the 5.8 mm tube).
   for (const tq33cups::MediaChoice& a : catalog) {
     for (const tq33cups::MediaChoice& b : catalog) {
-      if (&a != &b && a.sizeName == b.sizeName)
+      if (&a != &b && a.sizeName == b.sizeName) {
         EXPECT_NE(expected[a.keyword], expected[b.keyword]) << a.keyword << " and " << b.keyword;
+      }
     }
   }
   const auto it = std::find_if(catalog.begin(), catalog.end(), [](const auto& m) { return m.keyword == "VK_24mm_RFID"; });

@@ -107,7 +107,9 @@ TEST_F(JobControlTest, AFailedWriteIsTheLastOfItsDocumentEvenAcrossAResetAndTheN
     ASSERT_TRUE(session->StartDoc());
     host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
     EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
-    if (reset) ASSERT_TRUE(session->Reset({}));
+    if (reset) {
+      ASSERT_TRUE(session->Reset({}));
+    }
     EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
     EXPECT_FALSE(session->EndDoc());
     EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40})) << "reset: " << reset;
