@@ -12,7 +12,6 @@ namespace {
 using test::AppTest;
 using test::Values;
 
-// Whether a value of a list holds a text.
 bool AnyHolds(const std::vector<std::string>& values, const std::string& text) {
   return std::any_of(values.begin(), values.end(), [&](const std::string& value) { return value.find(text) != std::string::npos; });
 }

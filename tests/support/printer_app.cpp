@@ -204,16 +204,14 @@ bool PrinterApp::Set(const std::string& printer, const std::string& options) con
 }
 
 std::string PrinterApp::Page(const std::string& path) const {
-  // A GET that names the server in its Host field, which the server checks: without it the
-  // answer is "Bad Request" (and cupsGetFile failed here now and then with "Host is down").
+  // The server answers a GET without its Host field "Bad Request" (cupsGetFile sent none).
   std::string page;
   http_t* http = Connect(port_);
   if (!http) return page;
   httpSetField(http, HTTP_FIELD_HOST, ("127.0.0.1:" + std::to_string(port_)).c_str());
   if (httpGet(http, path.c_str()) == 0) {
     http_status_t status;
-    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-    }
+    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) continue;
     char buffer[8192];
     for (ssize_t n; status == HTTP_STATUS_OK && (n = httpRead2(http, buffer, sizeof buffer)) > 0;)
       page.append(buffer, static_cast<size_t>(n));

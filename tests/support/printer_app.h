@@ -36,14 +36,12 @@ class PrinterApp {
 
   // Runs a subcommand of the application (add, printers, ...) as the server's user.
   ProcessResult Command(std::vector<std::string> arguments) const;
-  // Adds a printer of the tq33 driver with the add subcommand.
   testing::AssertionResult Add(const std::string& printer, const std::string& deviceUri) const;
 
   std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Uri(const std::string& printer) const { return "ipp://" + server() + "/ipp/print/" + printer; }
   // The directory the file device file:///... writes each job's file to.
   std::string out() const { return directory_ + "/out"; }
-  // The files there, sorted.
   std::vector<std::string> OutFiles() const { return FileNames(out()); }
 
   // Print-Job of a file with job attributes as name=value options (cupsEncodeOptions):
@@ -60,7 +58,6 @@ class PrinterApp {
   // Set-Printer-Attributes with name=value options; TRUE when the printer took them.
   bool Set(const std::string& printer, const std::string& options) const;
 
-  // A page of the web interface, as it is served.
   std::string Page(const std::string& path) const;
 
   std::string Log() const;
