@@ -18,13 +18,7 @@ constexpr int kLengthTolerance = 70;
 
 // "24 x 100 mm", "3.5 x 4 mm".
 std::string Millimetres(int width, int length) {
-  const auto mm = [](int hundredths) {
-    std::string text = std::to_string(hundredths / 100);
-    const int fraction = (hundredths % 100 + 5) / 10;
-    return fraction == 0 ? text : fraction == 10 ? std::to_string(hundredths / 100 + 1)
-                                                 : text + "." + std::to_string(fraction);
-  };
-  return mm(width) + " x " + mm(length) + " mm";
+  return MillimetreFigure(width) + " x " + MillimetreFigure(length) + " mm";
 }
 
 // The medium of a size: a label of that width and length, or a tape of that width that

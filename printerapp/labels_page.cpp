@@ -22,12 +22,6 @@ constexpr Setting kSettings[] = {
     {kMirrorAttribute, "Mirror image"},
 };
 
-// "24", "3.5", "18.1": hundredths of a millimetre to a tenth.
-std::string Millimetres(int hundredths) {
-  const int tenths = (hundredths + 5) / 10;
-  return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "");
-}
-
 // The form's changes: the medium to load and the settings' defaults. The message for the
 // page's banner.
 std::string Save(pappl_client_t* client, pappl_printer_t* printer, const PrinterModel& model) {
@@ -86,11 +80,11 @@ void Show(pappl_client_t* client, pappl_printer_t* printer, const PrinterModel& 
                       "</tr></thead><tbody>\n");
   for (const IppMedium& medium : model.media()) {
     const Margins& m = medium.margins;
-    const std::string size = Millimetres(medium.width) + " x " +
-                             (medium.choice.continuous() ? "up to " + Millimetres(medium.maxLength)
-                                                         : Millimetres(medium.length));
-    const std::string printable = Millimetres(medium.width - m.left - m.right) + " x " +
-                                  Millimetres(medium.length - m.top - m.bottom);
+    const std::string size = MillimetreFigure(medium.width) + " x " +
+                             (medium.choice.continuous() ? "up to " + MillimetreFigure(medium.maxLength)
+                                                         : MillimetreFigure(medium.length));
+    const std::string printable = MillimetreFigure(medium.width - m.left - m.right) + " x " +
+                                  MillimetreFigure(medium.length - m.top - m.bottom);
     papplClientHTMLPrintf(client, "<tr><td>%s%s</td><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n",
                           medium.choice.name.c_str(), &medium == loaded ? " (loaded)" : "", size.c_str(),
                           printable.c_str(), medium.choice.mediaTypeText.c_str(), medium.name.c_str());

@@ -195,6 +195,11 @@ bool PrinterModel::Describe(std::string* error) {
   return true;
 }
 
+std::string MillimetreFigure(int hundredths) {
+  const int tenths = (hundredths + 5) / 10;
+  return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "");
+}
+
 const IppMedium* PrinterModel::Find(std::string_view name) const {
   for (const IppMedium& medium : media_) {
     if (medium.name == name) return &medium;

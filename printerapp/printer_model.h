@@ -46,6 +46,9 @@ struct IppMedium {
   Margins margins;               // of its page at 360 dpi, as the driver computes them
 };
 
+// A size in hundredths of a millimetre in millimetres to a tenth: "24", "3.5", "18.1".
+std::string MillimetreFigure(int hundredths);
+
 class PrinterModel {
  public:
   // Sets up the installation (empty directory: the one built into the program), learns
