@@ -22,7 +22,7 @@ std::mutex gLock;
 std::condition_variable gEnded;
 std::map<std::pair<int, int>, State> gJobs;
 std::map<int, std::unique_ptr<std::mutex>> gPrinters;  // each printer's turn
-std::set<pappl_job_t*> gStarting;                      // started, not yet claimed
+std::multiset<pappl_job_t*> gStarting;                 // a start per thread, not yet claimed
 thread_local pappl_job_t* tStateChanged = nullptr;     // the job whose state this thread changed
 
 // How long a close waits for started jobs to be claimed.
@@ -33,7 +33,11 @@ constexpr auto kStartWait = std::chrono::seconds(1);
 JobClaim::JobClaim(pappl_job_t* job)
     : printer_(papplPrinterGetID(papplJobGetPrinter(job))), job_(papplJobGetID(job)) {
   std::unique_lock<std::mutex> lock(gLock);
-  if (gStarting.erase(job)) gEnded.notify_all();
+  // This thread's start is claimed; the job's other threads still hold closes back.
+  if (const auto start = gStarting.find(job); start != gStarting.end()) {
+    gStarting.erase(start);
+    gEnded.notify_all();
+  }
   const auto key = std::make_pair(printer_, job_);
   auto found = gJobs.find(key);
   if (found == gJobs.end()) {

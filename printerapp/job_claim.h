@@ -10,8 +10,9 @@
 //
 // And one guard for the framework's file devices: it closes a file device at the end of
 // each job, after it has let the next job begin, and a job whose start it has just ended
-// finds no device and is reported completed without printing. A start (seen in the
-// framework's events) holds such a close back until the job is claimed.
+// finds no device and is reported completed without printing (and its document removed
+// under the thread that prints it). Each start (seen in the framework's events, one per
+// thread) holds such a close back until that thread has claimed the job.
 #pragma once
 
 #include <pappl/pappl.h>
