@@ -87,8 +87,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${TQ33_CHANGELOG}
 configure_file(${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
 
 # `make package`: a Debian package of the installation. dpkg-shlibdeps finds the library
-# dependencies (libc, libstdc++, libpng, libcups, libpappl); CUPS's filters turn PDF and
-# images into the raster the filter reads.
+# dependencies (libc, libpng, libjpeg, libcups, libpappl; the C++ runtime is linked in);
+# CUPS's filters turn PDF and images into the raster the filter reads.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME printer-driver-tq33)
 set(CPACK_PACKAGE_VENDOR "TQ-33 driver project")
