@@ -31,7 +31,7 @@ line: nothing is run), not compiled.
 Usage:
   mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M]
              [--catchers all|first] [--resume | --survivors [TABLE]] [--headers]
-             [--one-build] [--jobs N] [--work DIR] [--out DIR] [--list]
+             [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
 
   --files      only these files or folders (relative to the tree; shell patterns allowed)
   --ids        only these mutants
@@ -40,10 +40,14 @@ Usage:
   --catchers   all: every covering test runs, so that the table knows every catcher (the
                default); first: a mutant stops at its first catcher (faster)
   --resume     keep the verdicts of the existing table whose file is unchanged; run the rest
-  --survivors  run again only the survivors of TABLE (default: the existing table)
+  --survivors  run again only the survivors of TABLE (default: the existing table), and the
+               mutants no test covered then
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
   --one-build  run the mutants in the coverage build: one build to make instead of two,
                tests about twice as slow (for a short run on a fresh machine)
+  --coverage-preset  the coverage build: mutants-coverage (the default, every test) or
+               mutants-core (the tests of the core alone: no tool, filter or printer
+               application to build)
   --jobs       test processes at a time (default 2)
   --work       where the copy, its builds and the coverage map live (default build/mutation)
   --out        where the table goes (default WORK/results)
@@ -988,8 +992,8 @@ def build(copy, preset, target=None, keep_going=False):
 
 
 def build_mutant(copy, preset):
-    """Builds the copy with a mutant applied, in one call of the build tool. Returns (failure, note): "not compiled" when the mutated code does not compile,
-    "build" when a later step fails (one that runs the built code, as the generation of
+    """Builds the copy with a mutant applied, in one call of the build tool. Returns (failure, note): "not compiled"
+    when the mutated code does not compile, "build" when a later step fails (one that runs the built code, as the generation of
     the installed PPD does: the steps that do not depend on it are built all the same),
     None when all is built."""
     ok, output = build(copy, preset, keep_going=True)
@@ -1235,8 +1239,8 @@ def object_source(build_dir, gcno):
     return os.path.normpath(prefix + inside[:-len(".gcno")]) if inside else None
 
 
-def compute_coverage(copy, key, cores):
-    build_dir = os.path.join(copy, "build", COVERAGE_PRESET)
+def compute_coverage(copy, key, cores, preset):
+    build_dir = os.path.join(copy, "build", preset)
     executable = os.path.join(build_dir, "bin", "unit_tests")
     notes = []
     for directory, _, files in os.walk(build_dir):
@@ -1279,12 +1283,12 @@ def compute_coverage(copy, key, cores):
                      "executable": {f: sorted(l) for f, l in executable_lines.items()}})
 
 
-def load_coverage(tree, cores, work):
+def load_coverage(tree, cores, work, preset):
     """The coverage map of the copy as it is now: kept in build/mutation/coverage.json
     while the tree is unchanged, made again otherwise."""
-    key = tree.digest([p for p in tree.source_paths() if not p.endswith(".md") and
-                       p.split("/", 1)[0] not in NOT_BUILT and not p.startswith("tests/scripts/")
-                       and p != EQUIVALENTS])
+    key = preset + ":" + tree.digest([
+        p for p in tree.source_paths() if not p.endswith(".md") and
+        p.split("/", 1)[0] not in NOT_BUILT and not p.startswith("tests/scripts/") and p != EQUIVALENTS])
     path = os.path.join(work, "coverage.json")
     if os.path.exists(path):
         with open(path, encoding="utf-8") as text:
@@ -1292,10 +1296,10 @@ def load_coverage(tree, cores, work):
         if data.get("key") == key:
             return Coverage(data)
     say("coverage: building the coverage build")
-    ok, output = build(tree.copy, COVERAGE_PRESET)
+    ok, output = build(tree.copy, preset)
     if not ok:
         sys.exit("mutants: the coverage build failed:\n" + output[-3000:])
-    coverage = compute_coverage(tree.copy, key, cores)
+    coverage = compute_coverage(tree.copy, key, cores, preset)
     write_atomically(path, json.dumps(coverage.to_json()))
     return coverage
 
@@ -1472,7 +1476,8 @@ def run(args):
     hashes = {path: file_hash(tree.copy, path) for path in {m.file for m in chosen}}
     # The listed equivalents are not run; one no longer listed is run again.
     if args.survivors is not None:
-        todo = [m for m in chosen if entries.get(m.id, {}).get("verdict") == "survived"]
+        todo = [m for m in chosen
+                if entries.get(m.id, {}).get("verdict") in ("survived", "not covered")]
     elif args.resume:
         todo = [m for m in chosen if entries.get(m.id, {}).get("file_hash") != hashes[m.file]
                 or entries[m.id]["verdict"] == "equivalent"]
@@ -1490,7 +1495,7 @@ def run(args):
                       note=equivalents[mutant.id])
     say(f"{len(todo)} mutants to run of {len(chosen)} selected")
 
-    coverage = load_coverage(tree, set(cores), args.work)
+    coverage = load_coverage(tree, set(cores), args.work, args.coverage_preset)
     say(f"building the {args.preset} build")
     ok, output = build(tree.copy, args.preset)
     if not ok:
@@ -1635,6 +1640,9 @@ def main(argv):
     parser.add_argument("--one-build", action="store_true",
                         help="run the mutants in the coverage build (-O0): one build to make "
                              "instead of two, slower tests")
+    parser.add_argument("--coverage-preset", default=COVERAGE_PRESET, metavar="PRESET",
+                        help=f"the coverage build (default {COVERAGE_PRESET}; mutants-core: "
+                             "the core's tests alone, much less to build)")
     parser.add_argument("--jobs", type=int, default=WORKERS, metavar="N",
                         help=f"test processes at a time (default {WORKERS})")
     parser.add_argument("--work", default=WORK,
@@ -1643,7 +1651,7 @@ def main(argv):
     parser.add_argument("--out", help="the table's folder (default WORK/results)")
     args = parser.parse_args(argv)
     args.work = os.path.abspath(args.work)
-    args.preset = COVERAGE_PRESET if args.one_build else BUILD_PRESET
+    args.preset = args.coverage_preset if args.one_build else BUILD_PRESET
     if args.sample is not None and args.sample < 1:
         parser.error("--sample takes a positive count")
     if args.jobs < 1:
