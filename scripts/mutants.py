@@ -976,26 +976,26 @@ def run_command(command, cwd):
     return proc.returncode, output
 
 
-def build(copy, preset, target=None, keep_going=False):
-    """Configures (once) and builds preset in the copy (only target when given; past a
-    failed step when keep_going). Returns (ok, output)."""
+def build(copy, preset, keep_going=False):
+    """Configures (once) and builds preset in the copy (past a failed step when
+    keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
     if not os.path.exists(os.path.join(directory, "CMakeCache.txt")):
         status, output = run_command(["cmake", "--preset", preset], copy)
         if status != 0:
             return False, output
     command = ["cmake", "--build", directory, "-j", "2"]
-    command += ["--target", target] if target else []
     command += ["--", "-k", "0"] if keep_going else []
     status, output = run_command(command, copy)
     return status == 0, output
 
 
 def build_mutant(copy, preset):
-    """Builds the copy with a mutant applied, in one call of the build tool. Returns (failure, note): "not compiled"
-    when the mutated code does not compile, "build" when a later step fails (one that runs the built code, as the generation of
-    the installed PPD does: the steps that do not depend on it are built all the same),
-    None when all is built."""
+    """Builds the copy with a mutant applied, in one call of the build tool. Returns
+    (failure, note): "not compiled" when the mutated code does not compile, "build" when a
+    later step fails (one that runs the built code, as the generation of the installed PPD
+    does: the steps that do not depend on it are built all the same), None when all is
+    built."""
     ok, output = build(copy, preset, keep_going=True)
     if ok:
         return None, ""
