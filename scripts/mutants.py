@@ -17,19 +17,21 @@ model-data libraries are shared and loaded by path, so only the changed library 
 relinked), runs the tests whose run executes the mutated line, each with a time limit, and
 puts the file back before the next mutant; whatever happens, the copy is restored (and a
 copy left changed by a killed run is refreshed at the next start). A mutant no test catches
-is run against the rest of the suite before it is called survived. Which test executes
+is run against the rest of the suite before it is called survived (but for the slow tests
+that cannot run its code: none of its function's lines runs in them). Which test executes
 which line comes from a coverage build (preset `mutants-coverage`), every test run alone
 once; the map is kept in build/mutation/ until a file the builds read changes.
 
 Verdicts: caught (by the tests named; "(build)" when a step of the build that runs the code,
 the generation of the installed PPD, fails on it), timeout (a test ran past its limit:
-counted as caught), survived, not covered (no test executes the line: nothing is run), not
-compiled.
+counted as caught), survived, equivalent (named in tests/mutants-equivalent.txt, with why no
+test can tell it from the original: nothing is run), not covered (no test executes the
+line: nothing is run), not compiled.
 
 Usage:
   mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M]
              [--catchers all|first] [--resume | --survivors [TABLE]] [--headers]
-             [--one-build] [--jobs N] [--work DIR] [--out DIR] [--list]
+             [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
 
   --files      only these files or folders (relative to the tree; shell patterns allowed)
   --ids        only these mutants
@@ -38,10 +40,14 @@ Usage:
   --catchers   all: every covering test runs, so that the table knows every catcher (the
                default); first: a mutant stops at its first catcher (faster)
   --resume     keep the verdicts of the existing table whose file is unchanged; run the rest
-  --survivors  run again only the survivors of TABLE (default: the existing table)
+  --survivors  run again only the survivors of TABLE (default: the existing table), and the
+               mutants no test covered then
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
   --one-build  run the mutants in the coverage build: one build to make instead of two,
                tests about twice as slow (for a short run on a fresh machine)
+  --coverage-preset  the coverage build: mutants-coverage (the default, every test) or
+               mutants-core (the tests of the core alone: no tool, filter or printer
+               application to build)
   --jobs       test processes at a time (default 2)
   --work       where the copy, its builds and the coverage map live (default build/mutation)
   --out        where the table goes (default WORK/results)
@@ -74,6 +80,9 @@ COVERAGE_PRESET = "mutants-coverage"
 # What neither the builds nor the unit tests read: a change there keeps the coverage map.
 NOT_BUILT = {"scripts", "docs", ".ci", "Makefile", "LICENSE"}
 WORKERS = 2  # test processes at a time (--jobs): the machines this runs on have two cores
+# A test this slow (seconds) is left out of a survivor's run of the rest of the suite when
+# the coverage map shows it cannot run the mutated code.
+SLOW_TEST = 0.5
 
 OPERATORS = {
     "relational": "< and > swapped, <= and >= swapped",
@@ -89,7 +98,10 @@ OPERATORS = {
     "arithmetic": "+ and - swapped (also += and -=)",
 }
 
-VERDICTS = ["caught", "timeout", "survived", "not covered", "not compiled"]
+VERDICTS = ["caught", "timeout", "survived", "equivalent", "not covered", "not compiled"]
+
+# The kept list of mutants that behave as the original does: one a line, the id and why.
+EQUIVALENTS = os.path.join("tests", "mutants-equivalent.txt")
 
 # ---------------------------------------------------------------------------------------
 # Tokens
@@ -812,6 +824,24 @@ def generate(root, files, use_preprocessor=True):
     return mutants
 
 
+def load_equivalents(root):
+    """id -> why it is equivalent, from the kept list (empty when there is none)."""
+    path = os.path.join(root, EQUIVALENTS)
+    if not os.path.exists(path):
+        return {}
+    found = {}
+    with open(path, encoding="utf-8") as text:
+        for number, line in enumerate(text, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            ident, _, why = line.partition(" ")
+            if not why.strip():
+                sys.exit(f"mutants: {EQUIVALENTS}:{number}: {ident} does not say why it is equivalent")
+            found[ident] = why.strip()
+    return found
+
+
 # ---------------------------------------------------------------------------------------
 # The copy of the tree
 
@@ -946,47 +976,26 @@ def run_command(command, cwd):
     return proc.returncode, output
 
 
-def build(copy, preset, target=None, keep_going=False):
-    """Configures (once) and builds preset in the copy (only target when given; past a
-    failed step when keep_going). Returns (ok, output)."""
+def build(copy, preset, keep_going=False):
+    """Configures (once) and builds preset in the copy (past a failed step when
+    keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
     if not os.path.exists(os.path.join(directory, "CMakeCache.txt")):
         status, output = run_command(["cmake", "--preset", preset], copy)
         if status != 0:
             return False, output
     command = ["cmake", "--build", directory, "-j", "2"]
-    command += ["--target", target] if target else []
     command += ["--", "-k", "0"] if keep_going else []
     status, output = run_command(command, copy)
     return status == 0, output
 
 
-def object_targets(copy, preset):
-    """source (relative to the copy) -> the build's object file for it, from the
-    compilation database."""
-    directory = os.path.join(copy, "build", preset)
-    with open(os.path.join(directory, "compile_commands.json"), encoding="utf-8") as text:
-        entries = json.load(text)
-    targets = {}
-    for entry in entries:
-        words = entry.get("command", "").split()
-        if "-o" in words:
-            source = os.path.relpath(entry["file"], copy)
-            targets[source] = os.path.relpath(os.path.join(entry["directory"], words[words.index("-o") + 1]),
-                                              directory)
-    return targets
-
-
-def build_mutant(copy, preset, objects, path):
-    """Builds the copy with a mutant applied to path: its object first, then the rest.
-    Returns (failure, note): "not compiled" when the mutated code does not compile,
-    "build" when a later step fails (one that runs the built code, as the generation of
-    the installed PPD does: the steps that do not depend on it are built all the same),
-    None when all is built."""
-    if path in objects:
-        ok, output = build(copy, preset, target=objects[path])
-        if not ok:
-            return "not compiled", first_error(output)
+def build_mutant(copy, preset):
+    """Builds the copy with a mutant applied, in one call of the build tool. Returns
+    (failure, note): "not compiled" when the mutated code does not compile, "build" when a
+    later step fails (one that runs the built code, as the generation of the installed PPD
+    does: the steps that do not depend on it are built all the same), None when all is
+    built."""
     ok, output = build(copy, preset, keep_going=True)
     if ok:
         return None, ""
@@ -1208,6 +1217,19 @@ class Coverage:
             found |= lines.get(n, set())
         return {self.tests[i] for i in found}
 
+    def may_reach(self, mutant):
+        """The tests that may run the mutated code at all, or None for every test: a
+        mutant in the code of a function runs only where some line of that function runs;
+        one in data or in compile-time code may be read from anywhere."""
+        if not mutant.scope or mutant.scope[2]:
+            return None
+        first, last, _ = mutant.scope
+        found = set()
+        for n, tests in self.lines.get(mutant.file, {}).items():
+            if first <= n <= last:
+                found |= tests
+        return {self.tests[i] for i in found}
+
 
 def object_source(build_dir, gcno):
     """The source (relative to the tree) an object's notes file belongs to."""
@@ -1217,8 +1239,8 @@ def object_source(build_dir, gcno):
     return os.path.normpath(prefix + inside[:-len(".gcno")]) if inside else None
 
 
-def compute_coverage(copy, key, cores):
-    build_dir = os.path.join(copy, "build", COVERAGE_PRESET)
+def compute_coverage(copy, key, cores, preset):
+    build_dir = os.path.join(copy, "build", preset)
     executable = os.path.join(build_dir, "bin", "unit_tests")
     notes = []
     for directory, _, files in os.walk(build_dir):
@@ -1261,11 +1283,12 @@ def compute_coverage(copy, key, cores):
                      "executable": {f: sorted(l) for f, l in executable_lines.items()}})
 
 
-def load_coverage(tree, cores, work):
+def load_coverage(tree, cores, work, preset):
     """The coverage map of the copy as it is now: kept in build/mutation/coverage.json
     while the tree is unchanged, made again otherwise."""
-    key = tree.digest([p for p in tree.source_paths() if not p.endswith(".md") and
-                       p.split("/", 1)[0] not in NOT_BUILT and not p.startswith("tests/scripts/")])
+    key = preset + ":" + tree.digest([
+        p for p in tree.source_paths() if not p.endswith(".md") and
+        p.split("/", 1)[0] not in NOT_BUILT and not p.startswith("tests/scripts/") and p != EQUIVALENTS])
     path = os.path.join(work, "coverage.json")
     if os.path.exists(path):
         with open(path, encoding="utf-8") as text:
@@ -1273,10 +1296,10 @@ def load_coverage(tree, cores, work):
         if data.get("key") == key:
             return Coverage(data)
     say("coverage: building the coverage build")
-    ok, output = build(tree.copy, COVERAGE_PRESET)
+    ok, output = build(tree.copy, preset)
     if not ok:
         sys.exit("mutants: the coverage build failed:\n" + output[-3000:])
-    coverage = compute_coverage(tree.copy, key, cores)
+    coverage = compute_coverage(tree.copy, key, cores, preset)
     write_atomically(path, json.dumps(coverage.to_json()))
     return coverage
 
@@ -1306,7 +1329,7 @@ class Table:
         return {entry["id"]: entry for entry in data["mutants"]}, data.get("run", {})
 
     def add(self, mutant, verdict, seconds, outcomes=None, covering=0, file_digest="", note="",
-            build_seconds=0.0):
+            build_seconds=0.0, rest_seconds=0.0):
         outcomes = outcomes or {}
         caught = sorted(t for t, (o, _) in outcomes.items() if o in ("fail", "crash"))
         entry = {
@@ -1316,7 +1339,8 @@ class Table:
             "crashed": sorted(t for t, (o, _) in outcomes.items() if o == "crash"),
             "timed_out": sorted(t for t, (o, _) in outcomes.items() if o == "timeout"),
             "covering_tests": covering, "seconds": round(seconds, 2),
-            "build_seconds": round(build_seconds, 2), "file_hash": file_digest,
+            "build_seconds": round(build_seconds, 2), "rest_seconds": round(rest_seconds, 2),
+            "file_hash": file_digest,
         }
         if note:
             entry["note"] = note
@@ -1435,8 +1459,13 @@ def run(args):
     os.makedirs(tree.copy, exist_ok=True)
     say(f"copy: {tree.sync()} files written to {os.path.relpath(tree.copy, ROOT)}")
     cores = core_files(tree.copy, True)
-    chosen = select(generate(tree.copy, core_files(tree.copy, args.headers)), args.files,
-                    args.sample, args.seed, args.ids)
+    every = generate(tree.copy, core_files(tree.copy, args.headers))
+    chosen = select(every, args.files, args.sample, args.seed, args.ids)
+    equivalents = load_equivalents(tree.copy)
+    stale = sorted(set(equivalents) - {m.id for m in every})
+    if stale:
+        say(f"{EQUIVALENTS} names mutants the tree does not have (their code changed): "
+            + ", ".join(stale))
     entries, meta = {}, {}
     if args.resume or args.survivors is not None:
         table = args.survivors or os.path.join(out, "mutants.json")
@@ -1445,25 +1474,32 @@ def run(args):
         elif args.survivors:
             sys.exit(f"mutants: no table {table}")
     hashes = {path: file_hash(tree.copy, path) for path in {m.file for m in chosen}}
+    # The listed equivalents are not run; one no longer listed is run again.
     if args.survivors is not None:
-        todo = [m for m in chosen if entries.get(m.id, {}).get("verdict") == "survived"]
+        todo = [m for m in chosen
+                if entries.get(m.id, {}).get("verdict") in ("survived", "not covered")]
     elif args.resume:
-        todo = [m for m in chosen if entries.get(m.id, {}).get("file_hash") != hashes[m.file]]
+        todo = [m for m in chosen if entries.get(m.id, {}).get("file_hash") != hashes[m.file]
+                or entries[m.id]["verdict"] == "equivalent"]
     else:
         todo = chosen
+    todo = [m for m in todo if m.id not in equivalents]
     meta.update({"date": time.strftime("%Y-%m-%d %H:%M"), "selected": len(chosen),
                  "catchers": args.catchers})
     if args.sample:
         meta.update({"sample": args.sample, "seed": args.seed})
     table = Table(out, entries, meta)
+    for mutant in chosen:
+        if mutant.id in equivalents:
+            table.add(mutant, "equivalent", 0.0, file_digest=hashes[mutant.file],
+                      note=equivalents[mutant.id])
     say(f"{len(todo)} mutants to run of {len(chosen)} selected")
 
-    coverage = load_coverage(tree, set(cores), args.work)
+    coverage = load_coverage(tree, set(cores), args.work, args.coverage_preset)
     say(f"building the {args.preset} build")
     ok, output = build(tree.copy, args.preset)
     if not ok:
         sys.exit("mutants: the build of the unchanged tree failed:\n" + output[-3000:])
-    objects = object_targets(tree.copy, args.preset)
     executable = os.path.join(tree.copy, "build", args.preset, "bin", "unit_tests")
     all_tests = list_tests(executable)
     runner = TestRunner(executable, floor=args.timeout_floor, workers=args.jobs)
@@ -1488,7 +1524,7 @@ def run(args):
                 say(f"time limit reached after {done} mutants")
                 break
             begun = time.monotonic()
-            run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, objects, args)
+            run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, args)
             spent += time.monotonic() - begun
             done += 1
             entry = table.entries[mutant.id]
@@ -1509,12 +1545,18 @@ def run(args):
                      "mutant_seconds": round(spent)})
         if done:
             meta["mutants_per_minute"] = round(60 * done / spent, 1) if spent else None
+            # Where the time went: the builds, the covering tests, the survivors' rest runs.
+            ran = [table.entries[m.id] for m in todo[:done]]
+            built = sum(e["build_seconds"] for e in ran)
+            rest = sum(e.get("rest_seconds", 0.0) for e in ran)
+            meta.update({"build_seconds": round(built), "rest_seconds": round(rest),
+                         "covering_seconds": round(sum(e["seconds"] for e in ran) - built - rest)})
         table.write()
     say(f"table: {os.path.relpath(out, ROOT)}/summary.md, mutants.tsv, mutants.json")
     return 0
 
 
-def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, objects, args):
+def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, args):
     begun = time.monotonic()
     covering = sorted(t for t in coverage.tests_for(mutant) if t in durations and t in suite)
     digest = hashes[mutant.file]
@@ -1523,7 +1565,7 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, obj
         return
     tree.apply(mutant)
     try:
-        failure, note = build_mutant(tree.copy, args.preset, objects, mutant.file)
+        failure, note = build_mutant(tree.copy, args.preset)
         built = time.monotonic() - begun
         if failure == "not compiled":
             table.add(mutant, "not compiled", built, covering=len(covering), file_digest=digest,
@@ -1536,16 +1578,23 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, obj
         first = args.catchers == "first"
         if not (first and outcomes):
             outcomes.update(runner.run(covering, durations, stop_at_first=first))
+        rest_seconds = 0.0
         if all(o == "pass" for o, _ in outcomes.values()):
-            rest = [t for t in suite if t not in covering]
+            # The rest of the suite, as a check on the map. A slow test that executes no line
+            # of the function cannot run its mutated code, and is left out.
+            reach = coverage.may_reach(mutant)
+            rest = [t for t in suite if t not in covering and (
+                reach is None or t in reach or durations.get(t, 0.0) < SLOW_TEST)]
+            rest_started = time.monotonic()
             outcomes.update(runner.run(rest, durations, stop_at_first=first))
+            rest_seconds = time.monotonic() - rest_started
             if any(o != "pass" for o, _ in outcomes.values()):
                 note = "caught by a test that does not execute its line"
         kinds = {o for o, _ in outcomes.values()}
         verdict = ("caught" if kinds & {"fail", "crash"} else "timeout" if "timeout" in kinds
                    else "survived")
         table.add(mutant, verdict, time.monotonic() - begun, outcomes, len(covering), digest, note,
-                  built)
+                  built, rest_seconds)
     finally:
         tree.restore()
 
@@ -1591,6 +1640,9 @@ def main(argv):
     parser.add_argument("--one-build", action="store_true",
                         help="run the mutants in the coverage build (-O0): one build to make "
                              "instead of two, slower tests")
+    parser.add_argument("--coverage-preset", default=COVERAGE_PRESET, metavar="PRESET",
+                        help=f"the coverage build (default {COVERAGE_PRESET}; mutants-core: "
+                             "the core's tests alone, much less to build)")
     parser.add_argument("--jobs", type=int, default=WORKERS, metavar="N",
                         help=f"test processes at a time (default {WORKERS})")
     parser.add_argument("--work", default=WORK,
@@ -1599,7 +1651,7 @@ def main(argv):
     parser.add_argument("--out", help="the table's folder (default WORK/results)")
     args = parser.parse_args(argv)
     args.work = os.path.abspath(args.work)
-    args.preset = COVERAGE_PRESET if args.one_build else BUILD_PRESET
+    args.preset = args.coverage_preset if args.one_build else BUILD_PRESET
     if args.sample is not None and args.sample < 1:
         parser.error("--sample takes a positive count")
     if args.jobs < 1:

@@ -88,6 +88,30 @@ void F(Foo& a, Foo&& b) {
                       edges[0].apply(text))
 
 
+class KeptListsTest(unittest.TestCase):
+    def test_equivalents_need_a_reason_and_slow_tests_are_spared_only_for_code_in_functions(self):
+        with tempfile.TemporaryDirectory() as root:
+            os.makedirs(os.path.join(root, "tests"))
+            listed = os.path.join(root, mutants.EQUIVALENTS)
+            with open(listed, "w", encoding="utf-8") as out:
+                out.write("# why each behaves as the original\n\ncore/a.cpp:1:2:constant:3  same dots\n")
+            self.assertEqual(mutants.load_equivalents(root), {"core/a.cpp:1:2:constant:3": "same dots"})
+            with open(listed, "a", encoding="utf-8") as out:
+                out.write("core/a.cpp:4:2:constant:3\n")
+            with self.assertRaises(SystemExit):
+                mutants.load_equivalents(root)
+        text = "constexpr int kTable[] = {1, 2};\nint F(int x) {\n  return x + 1;\n}\nint G() { return 0; }\n"
+        constants = [(m.line, m) for m in mutants.MutantFinder("core/a.cpp", text).find()
+                     if m.op == "constant"]
+        data, code = constants[0], constants[-3]
+        self.assertEqual((data[0], code[0]), (1, 3))
+        coverage = mutants.Coverage({"key": "", "tests": ["S.Runs", "S.Other"],
+                                     "lines": {"core/a.cpp": {"3": [0], "5": [1]}},
+                                     "executable": {"core/a.cpp": [3, 5]}})
+        self.assertIsNone(coverage.may_reach(data[1]))
+        self.assertEqual(coverage.may_reach(code[1]), {"S.Runs"})
+
+
 class TreeTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()

@@ -63,8 +63,13 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
 }
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
-  Custom(240, 626);
-  ExpectChoice(3, 240, 620);
+  // Strictly within 8 tenths of a label's length and 11 of its width: asked, then chosen.
+  for (auto [width, length, media, tape, kept] :
+       {std::tuple<SHORT, SHORT, WORD, SHORT, DWORD>{240, 628, 1, 240, 628},
+        {240, 612, 1, 240, 612}, {251, 620, 4, 480, 620}, {240, 627, 3, 240, 620}}) {
+    Custom(width, length);
+    ExpectChoice(media, tape, kept);
+  }
   EXPECT_EQ(result_.priv.privLengthDots, 879u);
   definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7000}, {{}, 1, 262, 30000}};
   Custom(240, 626);  // a definition on the 24 mm tape wins over the label
@@ -101,10 +106,11 @@ TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
 
 TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
   scratch_.priv.xbRequest = XB_LENGTH;
-  scratch_.priv.xbLength = 1417;
-  // 999.77 tenths at 360 rounds up; unknown resolutions count as 360 and are not divided by.
-  for (auto [y, tenths] :
-       {std::pair<SHORT, DWORD>{360, 1000}, {720, 500}, {0, 1000}, {-360, 1000}}) {
+  // 999.77 and 559.504 tenths round up, 317.5 not; unknown resolutions count as 360.
+  for (auto [dots, y, tenths] :
+       {std::tuple<DWORD, SHORT, DWORD>{1417, 360, 1000}, {1417, 720, 500}, {1417, 0, 1000},
+        {1417, -360, 1000}, {450, 360, 317}, {793, 360, 560}}) {
+    scratch_.priv.xbLength = dots;
     scratch_.dm.dmYResolution = y;
     Select(262);
     ExpectChoice(1, 240, tenths);
