@@ -15,6 +15,17 @@
 #include "host/engine_session.h"
 #include "settings/exchange_block.h"
 
+// The address sanitizer's settings for fuzzing, where an execution's cost decides how many
+// inputs are tried: no allocation stacks recorded, and no quarantine of freed blocks
+// (recycling it, and mapping fresh memory in place of what it held, cost a fifth of an
+// execution); the host keeps and poisons large blocks itself. A
+// use of freed memory is still reported until the memory is handed out again. A finding
+// is re-run with the sanitizer's full settings (fuzz/run.sh does), which ASAN_OPTIONS
+// gives over these.
+extern "C" const char* __asan_default_options() {
+  return "malloc_context_size=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
+}
+
 namespace fuzz {
 
 Bytes SourceFile(const std::string& relativePath) {
