@@ -149,13 +149,17 @@ void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo)
               std::to_string(most) + " at most");
   }
 
+  const bool landscape = settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
+  const LONG across = -static_cast<LONG>(landscape ? gdiInfo.ulVertSize : gdiInfo.ulHorzSize);
   const LONG sizes[] = {static_cast<LONG>(gdiInfo.ulHorzRes), static_cast<LONG>(gdiInfo.ulVertRes),
-                        gdiInfo.szlPhysSize.cx, gdiInfo.szlPhysSize.cy,
-                        -static_cast<LONG>(gdiInfo.ulHorzSize),
-                        -static_cast<LONG>(gdiInfo.ulVertSize)};
+                        gdiInfo.szlPhysSize.cx, gdiInfo.szlPhysSize.cy, across};
   for (LONG size : sizes) {
     if (size <= 0) Finding("GDIINFO size of " + std::to_string(size));
   }
+  // The size along is the length in tenths of a millimetre less both margins: 0 for a
+  // length of exactly both margins, which still leaves one line.
+  const LONG along = -static_cast<LONG>(landscape ? gdiInfo.ulHorzSize : gdiInfo.ulVertSize);
+  if (along < 0) Finding("GDIINFO size along the feed of " + std::to_string(along));
   if (gdiInfo.ptlPhysOffset.x < 0 || gdiInfo.ptlPhysOffset.y < 0)
     Finding("GDIINFO offset below 0");
 }
