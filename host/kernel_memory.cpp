@@ -129,7 +129,7 @@ void* MapHugeBlock(size_t bytes) {
 // least half its size. Below this size the sanitizer's allocator recycles blocks itself;
 // above it, it maps and unmaps each one.
 constexpr size_t kLargeBlockBytes = size_t{128} << 10;
-constexpr size_t kKeptBlocks = 8;
+constexpr size_t kKeptBlocks = 32;
 
 struct KeptBlock {
   void* block;
