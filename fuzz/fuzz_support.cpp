@@ -15,6 +15,17 @@
 #include "host/engine_session.h"
 #include "settings/exchange_block.h"
 
+// The address sanitizer's settings for fuzzing, where an execution's cost decides how many
+// inputs are tried: no allocation stacks recorded, and no quarantine of freed blocks
+// (recycling it, and mapping fresh memory in place of what it held, cost a fifth of an
+// execution); the host keeps and poisons large blocks itself. A
+// use of freed memory is still reported until the memory is handed out again. A finding
+// is re-run with the sanitizer's full settings (fuzz/run.sh does), which ASAN_OPTIONS
+// gives over these.
+extern "C" const char* __asan_default_options() {
+  return "malloc_context_size=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
+}
+
 namespace fuzz {
 
 Bytes SourceFile(const std::string& relativePath) {
@@ -138,13 +149,17 @@ void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo)
               std::to_string(most) + " at most");
   }
 
+  const bool landscape = settings.dm.dmOrientation == DMORIENT_LANDSCAPE;
+  const LONG across = -static_cast<LONG>(landscape ? gdiInfo.ulVertSize : gdiInfo.ulHorzSize);
   const LONG sizes[] = {static_cast<LONG>(gdiInfo.ulHorzRes), static_cast<LONG>(gdiInfo.ulVertRes),
-                        gdiInfo.szlPhysSize.cx, gdiInfo.szlPhysSize.cy,
-                        -static_cast<LONG>(gdiInfo.ulHorzSize),
-                        -static_cast<LONG>(gdiInfo.ulVertSize)};
+                        gdiInfo.szlPhysSize.cx, gdiInfo.szlPhysSize.cy, across};
   for (LONG size : sizes) {
     if (size <= 0) Finding("GDIINFO size of " + std::to_string(size));
   }
+  // The size along is the length in tenths of a millimetre less both margins: 0 for a
+  // length of exactly both margins, which still leaves one line.
+  const LONG along = -static_cast<LONG>(landscape ? gdiInfo.ulHorzSize : gdiInfo.ulVertSize);
+  if (along < 0) Finding("GDIINFO size along the feed of " + std::to_string(along));
   if (gdiInfo.ptlPhysOffset.x < 0 || gdiInfo.ptlPhysOffset.y < 0)
     Finding("GDIINFO offset below 0");
 }

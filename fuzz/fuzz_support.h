@@ -60,7 +60,8 @@ DeviceContext* EnableContext(const DEVMODEW* devmode, GDIINFO* gdiInfo = nullptr
 // What a context made from outside data must hold, whatever that data was: the page along
 // the feed no longer than its medium's longest label (and the dot that closes it), the
 // feed margin within the medium's limits, and every size in the engine's GDIINFO positive
-// (the physical sizes negative, in micrometres, as the engine's sign rule has them).
+// (the physical sizes negative, in micrometres, as the engine's sign rule has them; the
+// one along the feed 0 when the length is exactly both margins).
 void CheckPageWithinMedium(const DeviceContext* context, const GDIINFO& gdiInfo);
 
 // DrvEnableSurface and DrvDisableSurface on a context (the engine's order), then

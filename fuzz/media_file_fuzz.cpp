@@ -4,6 +4,8 @@
 // size the definition decides.
 //
 // Input: one byte choosing the definition (paper size code 317 + n), then the file.
+#include <sanitizer/asan_interface.h>
+
 #include <cstring>
 
 #include "context/settings_record.h"
@@ -40,10 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (definitions) {
     if (count < 0 || count > MEDIA_DEFINITION_SLOTS)
       fuzz::Finding("ReadMediaDefinitions gave a block with count " + std::to_string(count));
-    // The whole block is the caller's to read, whatever the file held.
-    volatile BYTE sum = 0;
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(definitions);
-    for (size_t i = 0; i < MEDIA_DEFINITION_BLOCK_SIZE; ++i) sum = sum + bytes[i];
+    // The whole block is the caller's to read, whatever the file held. (Asked of the
+    // sanitizer at once: reading it byte by byte cost a fifth of an execution.)
+    if (__asan_region_is_poisoned(definitions, MEDIA_DEFINITION_BLOCK_SIZE))
+      fuzz::Finding("ReadMediaDefinitions gave a block shorter than " +
+                    std::to_string(MEDIA_DEFINITION_BLOCK_SIZE) + " bytes");
     GlobalFree(definitions);
   } else if (count != -1) {
     fuzz::Finding("ReadMediaDefinitions failed with count " + std::to_string(count));

@@ -6,7 +6,9 @@
 #   fuzz/run.sh --ci [seconds] each target once over its committed corpus, then for that
 #                              long (default 5) on fresh inputs from a throw-away copy
 # Findings land in out/fuzz/findings/<target>/; FUZZ_TARGETS names a subset of the targets. Prints one line of figures per target and
-# exits non-zero when any target found something.
+# exits non-zero when any target found something. The targets run with the address
+# sanitizer's cheap settings (fuzz/fuzz_support.cpp); a finding is run again with its full
+# settings (allocation stacks, quarantine) for the report, <log>.full.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,6 +60,11 @@ for target in "${targets[@]}"; do
   if [ $status -ne 0 ]; then
     echo "$target: FAILED after $(figures "$log") (see $log; input in $findings)"
     grep -m3 -E "FINDING|ERROR|SUMMARY" "$log" | sed 's/^/  /'
+    for input in "$findings"*; do
+      [ -f "$input" ] || continue
+      ASAN_OPTIONS=malloc_context_size=30:quarantine_size_mb=256 "$fuzzer" "$input" \
+        >"$log.full" 2>&1
+    done
     failed+=("$target")
   else
     echo "$target: clean, $(figures "$log") in ${seconds} s"

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::memcmp(copy.get(), record.get(), extent) != 0)
     fuzz::Finding("DrvEnablePDEV wrote into the caller's settings record");
   // A record the merge refuses leaves the defaults; one it takes may still describe no
-  // printable page (a length of 0), which must be refused as bad data.
+  // printable page (a length inside its two feed margins), which must be refused as bad data.
   if (!context && GetLastError() != ERROR_INVALID_DATA)
     fuzz::Finding("DrvEnablePDEV failed: a refused record must leave the defaults");
   // Whatever the record held, the merged settings print at a resolution the printer has,

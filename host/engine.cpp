@@ -109,15 +109,16 @@ void* TakeBitmapBits(size_t bytes) {
 #if defined(_WIN32)
   return std::calloc(1, bytes);
 #else
-  return host::internal::TakeMemory(bytes, true);
+  return host::internal::TakeBytes(bytes, true);
 #endif
 }
 
-void GiveBitmapBits(void* bits) {
+void GiveBitmapBits(void* bits, size_t bytes) {
 #if defined(_WIN32)
+  (void)bytes;
   std::free(bits);
 #else
-  host::internal::GiveMemory(bits);
+  host::internal::GiveBytes(bits, bytes);
 #endif
 }
 
@@ -374,7 +375,7 @@ BOOL APIENTRY EngDeleteSurface(HSURF surface) {
     removed = std::move(it->second);
     engine.surfaces.erase(it);
   }
-  if (removed->ownBits) GiveBitmapBits(removed->ownBits);
+  if (removed->ownBits) GiveBitmapBits(removed->ownBits, removed->object.cjBits);
   host::internal::CountDown(Live::Surfaces);
   return TRUE;
 }

@@ -83,10 +83,10 @@ struct MemoryBytes {
 MemoryBytes Memory();
 void ResetPeakBytes();
 
-// Keeps large heap, global and local blocks when they are freed, to hand them out again
-// to a later request that does not ask for zeros (a page image), rather than freeing them;
-// meanwhile the address sanitizer reports any use of them. Off (the default) gives back
-// what is kept. For processes that print page after page, such as the fuzzers.
+// Keeps large heap, global and local blocks and the engine's bitmaps when they are freed,
+// to hand them out again to a later request (cleared when it asks for zeros), rather than
+// freeing them; meanwhile the address sanitizer reports any use of them. Off (the default)
+// gives back what is kept. For processes that print page after page, such as the fuzzers.
 void KeepLargeBlocks(bool keep);
 
 // ---- Failure injection ---------------------------------------------------------------------------

@@ -49,6 +49,10 @@ void CountDown(Live kind);
 // had. GiveMemory takes back what TakeMemory gave.
 void* TakeMemory(size_t bytes, bool zero);
 void GiveMemory(void* block);
+// The same, through the store of kept large blocks (host::KeepLargeBlocks): GiveBytes
+// takes back what TakeBytes gave, with its size.
+void* TakeBytes(size_t bytes, bool zero);
+void GiveBytes(void* block, size_t bytes);
 
 // Bytes held in heap, global and local blocks.
 void BytesTaken(uint64_t bytes);

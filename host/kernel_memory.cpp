@@ -9,10 +9,11 @@
 // pages one by one cost more than converting it. Under the address sanitizer they come from
 // the C heap like every other block, so that it sees their overruns.
 //
-// Large blocks freed while KeepLargeBlocks is on are kept, poisoned for the address
-// sanitizer, and handed out again to a later request that does not ask for zeros: a
-// process printing page after page then writes its page images into memory it already
-// has, instead of the C heap mapping fresh pages that the kernel must fault in and clear.
+// Large blocks freed while KeepLargeBlocks is on (the host's and the engine's bitmaps) are
+// kept, poisoned for the address sanitizer, and handed out again to a later request,
+// cleared first when it asks for zeros: a process printing page after page, or making
+// context after context, then writes into memory it already has, instead of the C heap
+// mapping fresh pages that the kernel must fault in and clear, and unmapping them again.
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -125,9 +126,10 @@ void* MapHugeBlock(size_t bytes) {
 
 // Blocks at least this large are kept when freed (while keeping is on), at most
 // kKeptBlocks of them, the oldest given back first; a kept block serves a request of at
-// least half its size.
-constexpr size_t kLargeBlockBytes = size_t{256} << 10;
-constexpr size_t kKeptBlocks = 4;
+// least half its size. Below this size the sanitizer's allocator recycles blocks itself;
+// above it, it maps and unmaps each one.
+constexpr size_t kLargeBlockBytes = size_t{128} << 10;
+constexpr size_t kKeptBlocks = 32;
 
 struct KeptBlock {
   void* block;
@@ -165,16 +167,19 @@ void* TakeKept(size_t bytes) {
   return block;
 }
 
+}  // namespace
+
+namespace host::internal {
+
 // malloc of 0 bytes may return null; a zero-size block is still a block.
 void* TakeBytes(size_t bytes, bool zero) {
   size_t size = bytes == 0 ? 1 : bytes;
-  if (!zero && size >= kLargeBlockBytes) {
-    if (void* block = TakeKept(size)) return block;
+  if (size >= kLargeBlockBytes) {
+    if (void* block = TakeKept(size)) return zero ? std::memset(block, 0, size) : block;
   }
-  return host::internal::TakeMemory(size, zero);
+  return TakeMemory(size, zero);
 }
 
-// Frees a block of bytes, or keeps it.
 void GiveBytes(void* block, size_t bytes) {
   if (bytes >= kLargeBlockBytes) {
     KeptBlocks& kept = Kept();
@@ -189,8 +194,15 @@ void GiveBytes(void* block, size_t bytes) {
       ASAN_UNPOISON_MEMORY_REGION(block, bytes);
     }
   }
-  host::internal::GiveMemory(block);
+  GiveMemory(block);
 }
+
+}  // namespace host::internal
+
+namespace {
+
+using host::internal::GiveBytes;
+using host::internal::TakeBytes;
 
 HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T bytes,
                   UINT zeroFlag) {
