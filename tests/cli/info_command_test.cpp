@@ -18,12 +18,10 @@ using InfoTest = ToolTest;
 TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
   Json info = RunJson({"info"});
   EXPECT_EQ(info["settings"].size(), tq33cli::kSettingsLayout.fields.size());
-  EXPECT_EQ(info["settings"]["privSignature"], PRIV_SIGNATURE);
-  EXPECT_EQ(info["settings"]["xbTag"], "VQNZ");
+  EXPECT_EQ(Json({info["settings"]["privSignature"], info["settings"]["xbTag"]}), Json({PRIV_SIGNATURE, "VQNZ"}));
   // The media record is the one the page and the GDIINFO were made for.
-  EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["dmPaperSize"]);
-  EXPECT_EQ(info["gdiinfo"]["ulHorzRes"], info["page"]["cx"]);
-  EXPECT_EQ(info["gdiinfo"]["ulVertRes"], info["page"]["cy"]);
+  EXPECT_EQ(Json({info["media"]["mrPaperSize"], info["gdiinfo"]["ulHorzRes"], info["gdiinfo"]["ulVertRes"]}),
+            Json({info["settings"]["dmPaperSize"], info["page"]["cx"], info["page"]["cy"]}));
   EXPECT_EQ(Json({info["media"]["definitionIndex"], info["page"]["bandCount"],
                   info["devinfo"]["iDitherFormat"], info["printerData"]["fontSlotCount"]}),
             Json({-1, 1, BMF_8BPP, 1}));
@@ -180,8 +178,7 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   user.dm.dmPaperWidth = 120;
   WriteBytes(Path("user.devmode"), BytesOf(user));
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
-  EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
-  EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
+  EXPECT_EQ(Json({fallback["media"]["mrPaperSize"], fallback["settings"]["dmPaperSize"]}), Json({260, 260}));
   // Only whole: a record of another section of the table gives nothing, and the job
   // prints on the paper size its settings name.
   user.priv.privMediaBase = 20;

@@ -70,8 +70,7 @@ TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
   GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
   EXPECT_EQ(info.ulHTPatternSize, 5u) << "16 is beyond the engine's patterns";
-  EXPECT_EQ(info.ulDevicePelsDPI, 300u);
-  EXPECT_EQ(info.ciDevice.RedGamma, 20000);
+  EXPECT_EQ(std::tuple(info.ulDevicePelsDPI, info.ciDevice.RedGamma), std::tuple(300u, 20000));
 
   bytes.resize(128);
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
@@ -84,8 +83,7 @@ TEST_F(GdiInfoTest, TheEngineGetsNoMoreThanItsBufferAndNothingWithoutAMediaTable
   GDIINFO whole = Fill(DMORIENT_LANDSCAPE, 360);
   std::vector<uint8_t> buffer(sizeof(GDIINFO), 0xCC);
   FillGdiInfo(context_.get(), 200, reinterpret_cast<GDIINFO*>(buffer.data()));
-  EXPECT_EQ(std::memcmp(buffer.data(), &whole, 200), 0);
-  EXPECT_EQ(buffer[200], 0xCC);
+  EXPECT_EQ(std::tuple(std::memcmp(buffer.data(), &whole, 200), buffer[200]), std::tuple(0, 0xCC));
   std::fill(buffer.begin(), buffer.end(), 0xCC);
   context_->modelData.mediaTable = nullptr;
   FillGdiInfo(context_.get(), sizeof(GDIINFO), reinterpret_cast<GDIINFO*>(buffer.data()));

@@ -43,9 +43,7 @@ class MediaLookup : public test::ContextTest {
   }
   void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE) {
     SettingsRecord user = test::FixedDefaults();
-    user.dm.dmPaperSize = paperSize;
-    user.priv.privMediaBase = base;
-    user.priv.privSignature = signature;
+    user.dm.dmPaperSize = paperSize, user.priv.privMediaBase = base, user.priv.privSignature = signature;
     host::SetUserDevmode(printer_, test::BytesOf(user));
   }
 
@@ -164,8 +162,7 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   // engine is then told of no resolution at all.
   for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
                                {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}, {720, 360, 1}}) {
-    context_.settings().dm.dmPrintQuality = r[0];
-    context_.settings().dm.dmYResolution = r[1];
+    context_.settings().dm.dmPrintQuality = r[0], context_.settings().dm.dmYResolution = r[1];
     context_->scaledResolution = r[2];
     EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
     GDIINFO info;

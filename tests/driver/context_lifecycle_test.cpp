@@ -98,9 +98,8 @@ TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSett
   EngineRecords records{};
   DeviceContext* context = Enable(nullptr, &records);
   ASSERT_NE(context, nullptr);
-  EXPECT_TRUE(isValidDeviceContext(context));
+  EXPECT_TRUE(isValidDeviceContext(context) && context->sideRecord && context->mediaDefinitions);
   EXPECT_EQ(context->printer, printer());
-  EXPECT_TRUE(context->sideRecord && context->mediaDefinitions);
   // The default palette is a gray ramp from black to white; no fonts, 8-bit dithering.
   ASSERT_TRUE(context->palette);
   EXPECT_EQ(records.deviceInfo.hpalDefault, context->palette);
@@ -214,10 +213,8 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
   // default RFID tape at most 100 mm (1417 dots). Less 2 x 57 margin dots, plus 1.
   const Made exchangeMargin = Make(Record([](SettingsRecord& r) {
     r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH;
-    r.dm.dmPaperSize = 262;
-    r.dm.dmPaperLength = 10000;
-    r.priv.xbRequest = XB_MARGIN_DOTS;
-    r.priv.xbMargin = 2000;
+    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 10000;
+    r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 2000;
   }));
   ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
               "exchange block margin");
@@ -245,11 +242,8 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
   for (DWORD requested : {100000u, 5000000u}) {
     const Made made = Make(Record([&](SettingsRecord& r) {
       r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
-      r.dm.dmPaperSize = DMPAPER_USER;
-      r.dm.dmPaperLength = 400;
-      r.dm.dmPaperWidth = 246;
-      r.priv.xbRequest = XB_LENGTH;
-      r.priv.xbLength = requested;
+      r.dm.dmPaperSize = DMPAPER_USER, r.dm.dmPaperLength = 400, r.dm.dmPaperWidth = 246;
+      r.priv.xbRequest = XB_LENGTH, r.priv.xbLength = requested;
     }));
     EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
               std::tuple(400u, 14173u));

@@ -32,15 +32,13 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   priv.xbLength = 2000;
   EXPECT_EQ(Extent(0).cy, 2000 - 20 + 1);
   dm.dmOrientation = DMORIENT_LANDSCAPE;
-  EXPECT_EQ(Extent(0).cx, 2000 - 20 + 1);
-  EXPECT_EQ(Extent(0).cy, 127);
+  EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(2000 - 20 + 1, 127));
   dm.dmOrientation = DMORIENT_PORTRAIT;
   EXPECT_EQ(Extent(1).cy, 350);  // a label takes no margin from the job
   priv.privSmallChar = 1;
   EXPECT_EQ(Extent(1).cx, 128);
   dm.dmYResolution = 720;        // doubled across the head at 720 dpi only
-  EXPECT_EQ(Extent(1).cx, 256);
-  EXPECT_EQ(Extent(1).cy, 700);
+  EXPECT_EQ(std::pair(Extent(1).cx, Extent(1).cy), std::pair(256, 700));
 
   dm.dmYResolution = 360;
   priv.xbRequest = 0;
@@ -63,8 +61,7 @@ TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
   host::FailCall(host::Call::EngCreateBitmap, 12);
   ASSERT_TRUE(Enable());
   // 14 bands of 8 rows would leave -4 rows for the last; 15 bands of 7 leave 2.
-  EXPECT_EQ(context_->bandCount, 15u);
-  EXPECT_EQ(context_->lastBandExtent, 2u);
+  EXPECT_EQ(std::pair(context_->bandCount, context_->lastBandExtent), std::pair(15u, 2u));
 }
 
 TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {

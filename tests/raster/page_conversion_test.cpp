@@ -193,9 +193,7 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
       for (DWORD f = 0; f < feed; ++f) pixel(f) = (bits[f / 8] & (0x80 >> (f % 8))) ? 0 : 255;
     }
     host::ClearSpooled(printer_);
-    priv().privHalftone = 3;
-    priv().privContrast = c.contrast;
-    priv().privBrightness = c.brightness;
+    priv().privHalftone = 3, priv().privContrast = c.contrast, priv().privBrightness = c.brightness;
     context_.settings().dm.dmYResolution = c.dpi;
     ASSERT_TRUE(ConvertPage(&image.surface));
     const Bytes diffused = Spooled();

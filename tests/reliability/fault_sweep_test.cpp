@@ -59,21 +59,12 @@ void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.nam
 // shortest at which every page still takes several of the banded scenario's bands (at 10 mm
 // some fit in one, and the calls of the band loop's middle go unswept).
 Document SweepDocument(bool framed) {
-  LabelSettings ordered;
-  ordered.halftone = 2;
-  ordered.copies = 2;
-  LabelSettings threshold;
-  threshold.halftone = 1;
-  threshold.landscape = true;
-  threshold.highResolution = true;
+  LabelSettings ordered, threshold, held, diffused;
+  ordered.halftone = 2, ordered.copies = 2;
+  threshold.halftone = 1, threshold.landscape = true, threshold.highResolution = true;
   threshold.paperSize = 280;  // 12 mm tape, two labels across
-  LabelSettings held;
-  held.halftone = 3;
-  held.highResolution = true;
-  held.smallChar = true;
-  held.retain = true;
-  held.retainLines = true;
-  LabelSettings diffused;
+  held.halftone = 3, held.highResolution = true, held.smallChar = true;
+  held.retain = true, held.retainLines = true;
   diffused.halftone = 3;
   diffused.paperSize = 362;  // die-cut label 18 x 30 mm
   Document document;

@@ -99,11 +99,9 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 2);
 
   Caller unsigned_(220, 284);
-  unsigned_.priv()->privSignature = 0;
-  unsigned_.priv()->privMirror = 1;
-  unsigned_.priv()->privLocaleDone = 1;
-  unsigned_.priv()->xbRequest = XB_MARGIN_DOTS;
-  unsigned_.priv()->xbMargin = 30;
+  PrivateSettings* u = unsigned_.priv();
+  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1;
+  u->xbRequest = XB_MARGIN_DOTS, u->xbMargin = 30;
   ASSERT_EQ(Merge(unsigned_), 1u);
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
   EXPECT_EQ(S().priv.privMargin, 30);
@@ -118,10 +116,8 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
         Case{DM_YRESOLUTION, 360, 720, 1, 0, 360, 720}, Case{both, 360, 720, 1, 1, 720, 720},
         Case{both, 720, 720, 0, 1, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 360, 360}}) {
     Caller caller(220, 284);
-    caller.dm()->dmPrintQuality = c.quality;
-    caller.dm()->dmYResolution = c.y;
-    caller.priv()->privHighResAllowed = c.allowed;
-    caller.priv()->privSmallChar = c.smallChar;
+    caller.dm()->dmPrintQuality = c.quality, caller.dm()->dmYResolution = c.y;
+    caller.priv()->privHighResAllowed = c.allowed, caller.priv()->privSmallChar = c.smallChar;
     Merge(caller, c.fields);
     EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution),
               std::tuple(c.wantQuality, c.wantY))
@@ -149,10 +145,8 @@ TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsM
         Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}, Case{0, 360, 200, 999, 390, 57},
         Case{0, 360, 200, 999, 387, 14}}) {
     Caller caller(220, 284);
-    caller.dm()->dmYResolution = c.y;
-    caller.dm()->dmPaperSize = c.paperSize;
-    caller.priv()->privMargin = c.margin;
-    caller.priv()->privMediaId = c.mediaId;
+    caller.dm()->dmYResolution = c.y, caller.dm()->dmPaperSize = c.paperSize;
+    caller.priv()->privMargin = c.margin, caller.priv()->privMediaId = c.mediaId;
     caller.priv()->privHighResAllowed = 0;
     Merge(caller, c.fields);
     EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;
