@@ -195,9 +195,7 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorThatEndsTheJob) {
     int status = 0;  // a job that can never print ends; a cut-off one is kept
   };
   cups_page_header2_t rgb = gray;
-  rgb.cupsColorSpace = CUPS_CSPACE_RGB;
-  rgb.cupsBitsPerPixel = 24;
-  rgb.cupsBytesPerLine = rgb.cupsWidth * 3;
+  rgb.cupsColorSpace = CUPS_CSPACE_RGB, rgb.cupsBitsPerPixel = 24, rgb.cupsBytesPerLine = rgb.cupsWidth * 3;
   cups_page_header2_t bilevel = gray;
   bilevel.cupsBitsPerColor = bilevel.cupsBitsPerPixel = 1;
   bilevel.cupsBytesPerLine = (bilevel.cupsWidth + 7) / 8;

@@ -93,8 +93,7 @@ TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
   // The engine's band rows 106 bytes apart, their last 6 bytes not the page's.
   std::vector<BYTE> rows(106 * 100);
   SURFOBJ wide = *band;
-  wide.lDelta = 106;
-  wide.pvBits = wide.pvScan0 = rows.data();
+  wide.lDelta = 106, wide.pvBits = wide.pvScan0 = rows.data();
   wide.cjBits = static_cast<ULONG>(rows.size());
   POINTL origin = {};
   ASSERT_TRUE(DrvStartBanding(band, &origin));
