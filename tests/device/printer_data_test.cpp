@@ -70,8 +70,7 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
 
 TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   SettingsRecord user = test::FixedDefaults();
-  user.dm.dmPaperSize = 259;
-  user.priv.privMediaBase = 1;
+  user.dm.dmPaperSize = 259, user.priv.privMediaBase = 1;
   auto stored = [&](WORD publicSize, WORD privateSize) {
     Bytes bytes = Of(&user.dm, publicSize);
     Bytes priv = Of(&user.priv, sizeof(user.priv), privateSize);

@@ -171,8 +171,7 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   for (auto [publicSize, bytes, merged] :
        {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
     SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
-    record.dm.dmSize = publicSize;
-    record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
+    record.dm.dmSize = publicSize, record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
     std::vector<uint8_t> held(bytes);
     std::memcpy(held.data(), &record, sizeof(record));
     DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
@@ -194,8 +193,7 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   // from the stored default options: its two 4 mm margins leave nothing to draw on, so no
   // context, and the last error names the settings as at fault.
   const SettingsRecord record = Record([](SettingsRecord& r) {
-    r.dm.dmPaperSize = 262;
-    r.dm.dmPaperLength = 20;
+    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 20;
   });
   for (const DEVMODEW* devmode : {&record.dm, static_cast<const DEVMODEW*>(nullptr)}) {
     if (!devmode) {
@@ -345,8 +343,7 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   DeviceContext* newContext = Enable();
   ASSERT_TRUE(oldContext && newContext);
 
-  oldContext->pageCount = 4;
-  oldContext->lastPageEnd = 0x0C;
+  oldContext->pageCount = 4, oldContext->lastPageEnd = 0x0C;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
   EXPECT_EQ(newContext->jobFlags, 0u) << "outside a document nothing is carried";
   EXPECT_EQ(newContext->pageCount, 0u);

@@ -40,12 +40,10 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   dm.dmYResolution = 720;        // doubled across the head at 720 dpi only
   EXPECT_EQ(std::pair(Extent(1).cx, Extent(1).cy), std::pair(256, 700));
 
-  dm.dmYResolution = 360;
-  priv.xbRequest = 0;
+  dm.dmYResolution = 360, priv.xbRequest = 0;
   MediaDefinition definitions[MEDIA_DEFINITION_SLOTS] = {};
   definitions[0].defMargin = 300;  // 3 mm: 43 dots, at both ends
-  context_->mediaDefinitions = definitions;
-  context_->mediaDefinitionCount = 1;
+  context_->mediaDefinitions = definitions, context_->mediaDefinitionCount = 1;
   EXPECT_EQ(Extent(0, 0).cy, 1417 - 86 + 1);
   EXPECT_EQ(Extent(0, 1).cy, 0) << "past the definitions read";
   EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
@@ -53,8 +51,7 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
-  context_.priv().privLengthDots = 99;  // 100 rows
-  context_.priv().privMargin = 0;
+  context_.priv().privLengthDots = 99, context_.priv().privMargin = 0;  // 100 rows
   // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
   // and 13 is refused.
   host::SetMaxBitmapBytes(128 * 8);

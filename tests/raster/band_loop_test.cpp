@@ -14,8 +14,7 @@ class BandLoopTest : public SurfaceFixture {
   SURFOBJ* Enable(bool landscape, SHORT acrossDots, DWORD lengthDots, uint64_t maxBytes) {
     context_.SetMedia({Tape(262, 240, acrossDots)});
     context_.settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    context_.priv().privLengthDots = lengthDots;
-    context_.priv().privMargin = 0;
+    context_.priv().privLengthDots = lengthDots, context_.priv().privMargin = 0;
     context_.priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
     host::SetMaxBitmapBytes(maxBytes);
     HSURF surface = SurfaceFixture::Enable();

@@ -21,12 +21,9 @@ using Bytes = std::vector<uint8_t>;
 struct Image {
   Image(DeviceContext* context, LONG cx, LONG cy, BYTE fill = 255, LONG stride = 0)
       : bits(static_cast<size_t>(stride ? stride : (cx + 1) & ~1) * cy, fill) {
-    surface.dhpdev = HandleFromContext(context);
-    surface.sizlBitmap = {cx, cy};
-    surface.lDelta = stride ? stride : (cx + 1) & ~1;
-    surface.pvBits = bits.data();
-    surface.cjBits = static_cast<ULONG>(bits.size());
-    surface.iBitmapFormat = BMF_8BPP;
+    surface.dhpdev = HandleFromContext(context), surface.iBitmapFormat = BMF_8BPP;
+    surface.sizlBitmap = {cx, cy}, surface.lDelta = stride ? stride : (cx + 1) & ~1;
+    surface.pvBits = bits.data(), surface.cjBits = static_cast<ULONG>(bits.size());
   }
   BYTE& at(LONG x, LONG y) { return bits[static_cast<size_t>(y) * surface.lDelta + x]; }
   Bytes bits;
@@ -129,8 +126,7 @@ TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDots
       {2, 100, 0, ordered}, {0, 100, 0, ordered}, {9, 100, 0, ordered}};
   for (const auto& c : cases) {
     host::ClearSpooled(printer_);
-    priv().privHalftone = c.halftone;
-    priv().privBrightness = c.brightness;
+    priv().privHalftone = c.halftone, priv().privBrightness = c.brightness;
     Image image(context_.get(), 384, 4, c.level);
     ASSERT_TRUE(ConvertPage(&image.surface));
     EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{c.dots})) << int(c.halftone) << " " << int(c.level);

@@ -24,8 +24,7 @@ Bytes PrintInfo(const Bytes& header) { return Bytes(header.begin() + 7, header.b
 TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   test::TestContext ctx({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
   PrivateSettings& p = ctx.priv();  // auto cut and half cut, no chain printing
-  ctx.settings().dm.dmYResolution = 720;
-  p.privHalftone = 3;
+  ctx.settings().dm.dmYResolution = 720, p.privHalftone = 3;
 
   Bytes h = Header(ctx);
   EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x09, 0x18, 0x00, 0x01}));

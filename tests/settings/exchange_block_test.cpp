@@ -19,10 +19,8 @@ class ExchangeBlock : public HostTest {
   // A fresh scratch record on the 24 mm tape asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360) {
     scratch_ = test::FixedDefaults();
-    scratch_.dm.dmPaperSize = 262;
-    scratch_.dm.dmYResolution = resolution;
-    scratch_.priv.xbRequest = request;
-    scratch_.priv.xbMargin = margin;
+    scratch_.dm.dmPaperSize = 262, scratch_.dm.dmYResolution = resolution;
+    scratch_.priv.xbRequest = request, scratch_.priv.xbMargin = margin;
   }
   void Apply() { ApplyExchangeRequest(nullptr, &scratch_, &context_->modelData, nullptr, 0, 262); }
   void Answer() {
@@ -55,8 +53,7 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   for (auto [code, multiple, reported, base] : {Unasked{262, 2, 3, 236}, Unasked{262, 4, 1, 262},
                                                 Unasked{256, 2, 3, 236}, Unasked{555, 0, 1, 555}}) {
     Ask(0);
-    scratch_.dm.dmPaperSize = code;
-    scratch_.priv.privWidthMultiple = multiple;
+    scratch_.dm.dmPaperSize = code, scratch_.priv.privWidthMultiple = multiple;
     scratch_.priv.privMediaId = scratch_.priv.privPlainMediaId = 2;
     scratch_.priv.xbPaperSize = scratch_.priv.xbWidthMultiple = 0;
     Apply();

@@ -25,10 +25,8 @@ class PaperSize : public HostTest {
                   test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1)}) {}
 
   void Select(SHORT code, DWORD fields = DM_PAPERSIZE, SHORT width = 0, SHORT length = 0) {
-    scratch_.dm.dmPaperSize = code;
-    scratch_.dm.dmFields = fields;
-    scratch_.dm.dmPaperWidth = width;
-    scratch_.dm.dmPaperLength = length;
+    scratch_.dm.dmPaperSize = code, scratch_.dm.dmFields = fields;
+    scratch_.dm.dmPaperWidth = width, scratch_.dm.dmPaperLength = length;
     SelectPaperSize(printer_, &result_, &scratch_, &context_->modelData, definitions_.data(),
                     static_cast<DWORD>(definitions_.size()), 387);
   }
@@ -90,8 +88,7 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
   }
   // The section's end is no medium, though a caller's kind may be its 0xFF: the first
   // record is, and it brings its kind and, being plain, its id as the plain one.
-  scratch_.priv.privMediaKind = 0xFF;
-  scratch_.priv.privPlainMediaId = 9;
+  scratch_.priv.privMediaKind = 0xFF, scratch_.priv.privPlainMediaId = 9;
   Custom(0, 0);
   EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.privPlainMediaId,
                        +scratch_.priv.privMediaKind),
@@ -162,8 +159,7 @@ TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
   for (auto [dots, y, tenths] : {Case{1417, 360, 1000}, Case{1417, 720, 500}, Case{1417, 0, 1000},
                                  Case{1417, -360, 1000}, Case{450, 360, 317}, Case{793, 360, 560},
                                  Case{917, 360, 647}, Case{180, 360, 127}}) {
-    scratch_.priv.xbLength = dots;
-    scratch_.dm.dmYResolution = y;
+    scratch_.priv.xbLength = dots, scratch_.dm.dmYResolution = y;
     Select(262);
     ExpectChoice(1, 240, tenths);
   }
@@ -194,8 +190,7 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   // the code stays.
   for (auto [base, id, taken] :
        {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
-    user.priv.privMediaBase = base;
-    user.priv.privMediaId = id;
+    user.priv.privMediaBase = base, user.priv.privMediaId = id;
     host::SetUserDevmode(printer_, test::BytesOf(user));
     scratch_ = test::FixedDefaults();
     result_.dm.dmPaperSize = 123;

@@ -55,12 +55,9 @@ TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
   heap_ = HeapCreate(0, kContextHeapInitialSize, 0);
   if (!heap_) throw std::runtime_error("no heap for the test context");
   context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
-  context_->signatureHead = kDeviceContextSignature;
-  context_->signatureTail = kDeviceContextSignature;
-  context_->heap = heap_;
-  context_->settings = FixedDefaults();
-  context_->defaultSettings = context_->settings;
-  context_->scaledResolution = 360;
+  context_->signatureHead = context_->signatureTail = kDeviceContextSignature;
+  context_->heap = heap_, context_->scaledResolution = 360;
+  context_->settings = context_->defaultSettings = FixedDefaults();
   context_->lineBuffers =
       static_cast<LineBufferRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(LineBufferRecord)));
   context_->sideRecord =
