@@ -23,8 +23,7 @@ struct Caller {
     const SettingsRecord defaults = test::FixedDefaults();
     std::memcpy(bytes.get(), &defaults.dm, publicSize);
     std::memcpy(bytes.get() + publicSize, &defaults.priv, privateSize < 284 ? privateSize : 284);
-    dm()->dmSize = publicSize;
-    dm()->dmDriverExtra = privateSize;
+    dm()->dmSize = publicSize, dm()->dmDriverExtra = privateSize;
   }
   DEVMODEW* dm() { return reinterpret_cast<DEVMODEW*>(bytes.get()); }
   PrivateSettings* priv() { return reinterpret_cast<PrivateSettings*>(bytes.get() + dm()->dmSize); }
@@ -63,15 +62,22 @@ class SettingsMerge : public HostTest {
 };
 
 TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart) {
-  for (WORD publicSize : {188, 212, 220}) {
+  // 1 to 5000 copies are kept, others make 1; without a paper size, the length and width
+  // are taken as they are; so is a form name. The field bits stay the defaults' (which hold
+  // every bit the merge takes), whatever the caller's.
+  const DWORD fields = DM_COPIES | DM_ORIENTATION | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME | DM_COLLATE;
+  for (auto [publicSize, copies, kept] :
+       {std::tuple<WORD, SHORT, SHORT>{188, 6000, 1}, {212, 5000, 5000}, {220, 0, 1}}) {
     for (WORD privateSize : {0, 284, 300}) {
       Caller caller(publicSize, privateSize);
-      caller.dm()->dmCopies = 6000;
-      caller.dm()->dmOrientation = 3;
+      caller.dm()->dmCopies = copies, caller.dm()->dmOrientation = 3;
+      caller.dm()->dmPaperLength = 777, caller.dm()->dmPaperWidth = 181;
+      std::memcpy(caller.dm()->dmFormName, u"Tag", sizeof(u"Tag"));
       if (privateSize) caller.priv()->privMirror = 1;
-      ASSERT_EQ(Merge(caller, DM_COPIES | DM_ORIENTATION), 1u) << publicSize << "+" << privateSize;
-      EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror),
-                std::tuple(1, 2, privateSize ? 1 : 0));
+      ASSERT_EQ(Merge(caller, fields), 1u) << publicSize << "+" << privateSize;
+      EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror, +S().dm.dmPaperLength,
+                           +S().dm.dmPaperWidth, std::u16string(S().dm.dmFormName), +S().dm.dmFields),
+                std::tuple(kept, 2, privateSize ? 1 : 0, 777, 181, u"Tag", kSettingsDefaultFields));
     }
   }
 }
@@ -105,6 +111,35 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
   ASSERT_EQ(Merge(unsigned_), 1u);
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
   EXPECT_EQ(S().priv.privMargin, 30);
+}
+
+TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLookedUp) {
+  // A kind-1 caller's id names the section's end, or nothing: the lookup falls back to the
+  // special tape 387, first or second, whose least margin is 4 mm (57 dots), not 1 mm.
+  const MediaListEntry special = test::SpecialTape(387, 120, 64), plain = test::Tape(262, 240, 128);
+  for (const auto& media : {std::vector{special, plain}, std::vector{plain, special}}) {
+    context_.SetMedia(media);
+    for (WORD id : {2, 999}) {
+      Caller caller(220, 284);
+      caller.dm()->dmPaperSize = 262;
+      caller.priv()->privMediaKind = 1, caller.priv()->privMediaId = id;
+      Merge(caller, 0);
+      EXPECT_EQ(S().priv.privMargin, 57) << id << (media[0].meKindCode ? ", special first" : "");
+    }
+  }
+}
+
+TEST_F(SettingsMerge, TheLocaleMeasuresInInchesOnlyForAValueOfOne) {
+  // Blanks and a sign may lead the digits; a value of more than 8 characters is not read.
+  for (auto [measure, inch] : {std::pair(u" \t+1", 1), {u"-1", 0}, {u"19", 0}, {u"00000001", 1},
+                               {u"000000001", 0}}) {
+    host::SetLocale(u"1", measure);
+    Caller caller(220, 284);
+    caller.priv()->privInchUnits = 1;  // the caller's own unit gives way
+    Merge(caller);
+    EXPECT_EQ(std::pair(+S().priv.privInchUnits, +S().priv.privLocaleDone), std::pair(inch, 1))
+        << host::Utf8(measure);
+  }
 }
 
 TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
