@@ -120,8 +120,7 @@ TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWith
   ASSERT_TRUE(session);
   const SettingsRecord& s = test::Context(*session)->settings;
   EXPECT_EQ(std::tuple(+s.dm.dmCopies, +s.priv.privLength, +s.priv.privAutoCut, +s.priv.privMirror,
-                       +s.priv.privUseMonitor),
-            std::tuple(7, 500u, 0, 1, 1));
+                       +s.priv.privUseMonitor), std::tuple(7, 500u, 0, 1, 1));
   EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT), XBO_MIRROR | XBO_HALF_CUT);
 
   // More copies than the driver takes ask for its most, not the single copy it would fall

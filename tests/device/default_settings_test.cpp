@@ -87,8 +87,7 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   SettingsRecord s = WithOptions(length);
   EXPECT_EQ(+s.dm.dmPaperLength, 2000) << "(2834 * 25400 / 360 + 50) / 100";
   EXPECT_EQ(+s.priv.xbLength, 2834u);
-  length.optMask = 0x3;
-  length.optPaperSize = 263;
+  length.optMask = 0x3, length.optPaperSize = 263;
   EXPECT_EQ(+WithOptions(length).priv.privLengthDots, 411u);
 
   DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1};

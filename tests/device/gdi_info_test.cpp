@@ -52,13 +52,11 @@ TEST_F(GdiInfoTest, TheWholeTableAt360DpiPortraitOnContinuousTape) {
 TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
   GDIINFO p = Fill(DMORIENT_PORTRAIT, 720);
   EXPECT_EQ(std::vector<ULONG>({p.ulLogPixelsX, p.ulLogPixelsY, p.ulAspectX, p.ulAspectY,
-                                p.ulAspectXY}),
-            std::vector<ULONG>({360, 720, 720, 360, 804}));
+                                p.ulAspectXY}), std::vector<ULONG>({360, 720, 720, 360, 804}));
   EXPECT_EQ(std::make_pair(p.xStyleStep, p.yStyleStep), std::make_pair(1, 2));
   EXPECT_EQ(p.ulHTPatternSize, 5u) << "the pattern follows the across resolution";
   GDIINFO l = Fill(DMORIENT_LANDSCAPE, 720);
-  EXPECT_EQ(std::vector<ULONG>({l.ulLogPixelsX, l.ulLogPixelsY, l.ulAspectX, l.ulAspectY,
-                                l.ulHorzRes}),
+  EXPECT_EQ(std::vector<ULONG>({l.ulLogPixelsX, l.ulLogPixelsY, l.ulAspectX, l.ulAspectY, l.ulHorzRes}),
             std::vector<ULONG>({720, 360, 360, 720, p.ulVertRes}));
   EXPECT_EQ(std::make_pair(l.xStyleStep, l.yStyleStep), std::make_pair(2, 1));
 }

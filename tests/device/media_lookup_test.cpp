@@ -34,8 +34,7 @@ class MediaLookup : public test::ContextTest {
   LONG Custom(SHORT width, SHORT length) {
     DEVMODEW& dm = context_.settings().dm;
     dm.dmFields = (width ? DM_PAPERWIDTH : 0) | (length ? DM_PAPERLENGTH : 0);
-    dm.dmPaperWidth = width;
-    dm.dmPaperLength = length;
+    dm.dmPaperWidth = width, dm.dmPaperLength = length;
     LONG m = -1;
     MatchCustomSize(&context_.settings(), &context_->modelData, &m, definitions_.data(),
                     static_cast<DWORD>(definitions_.size()));

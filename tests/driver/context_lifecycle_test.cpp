@@ -90,8 +90,7 @@ class DeviceContextTest : public test::EngineTest {
 void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
                  const std::string& door) {
   EXPECT_EQ(std::tuple(gdi.ulHorzRes, gdi.ptlPhysOffset.x, static_cast<LONG>(gdi.ulHorzSize)),
-            std::tuple(dots, margin, micrometres))
-      << door;
+            std::tuple(dots, margin, micrometres)) << door;
 }
 
 TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSettings) {
@@ -183,8 +182,7 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   std::vector<uint8_t> gdi(sizeof(GDIINFO), 0xAB);
   DEVINFO info{};
   EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, 20, reinterpret_cast<ULONG*>(gdi.data()),
-                          sizeof(info), &info, {}, nullptr, printer()),
-            nullptr);
+                          sizeof(info), &info, {}, nullptr, printer()), nullptr);
   EXPECT_EQ(std::count(gdi.begin(), gdi.end(), 0xAB), static_cast<long>(gdi.size()));
 }
 
@@ -355,8 +353,7 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
             static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
       << "the failure latch goes with the document; the open page stays with the old context";
   EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
-                       newContext->settings.priv.privOpt40000),
-            std::tuple(4u, 0x0C, 1u));
+                       newContext->settings.priv.privOpt40000), std::tuple(4u, 0x0C, 1u));
   Disable(oldContext);
   Disable(newContext);
 }

@@ -46,9 +46,7 @@ class PageConversionTest : public test::ContextTest {
  protected:
   void SetUp() override {
     ContextTest::SetUp();
-    context_->pageCount = 1;
-    context_.settings().dm.dmPaperSize = 262;
-    priv().privHalftone = 1;
+    context_->pageCount = 1, context_.settings().dm.dmPaperSize = 262, priv().privHalftone = 1;
   }
   void TearDown() override {
     ClearRetainedPages(context_.get());
@@ -77,8 +75,7 @@ TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteSt
       0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00,
       0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
   priv().privInchUnits = 1;  // the job record's unit, collation and job option
-  priv().privCollate = 1;
-  priv().privJobOption = 7;
+  priv().privCollate = 1, priv().privJobOption = 7;
   for (BYTE monitor : {1, 0}) {
     host::ClearSpooled(printer_);
     priv().privUseMonitor = monitor;
@@ -194,8 +191,7 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
     ASSERT_TRUE(ConvertPage(&image.surface));
     const Bytes diffused = Spooled();
     host::ClearSpooled(printer_);
-    priv().privHalftone = 1;
-    priv().privContrast = priv().privBrightness = 0;
+    priv().privHalftone = 1, priv().privContrast = priv().privBrightness = 0;
     context_.settings().dm.dmYResolution = 360;
     ASSERT_TRUE(ConvertPage(&reference.surface));
     EXPECT_EQ(Lines(diffused), Lines(Spooled()));

@@ -39,8 +39,7 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   EXPECT_EQ(PrintInfo(Header(ctx, 1)), (Bytes{0x86, 0x10, 0x18, 0x00, 0x00}));
 
   // Media kind 1: auto cut whatever the settings say; no mirror, half cut or p5.
-  ctx.settings().dm.dmYResolution = 720;
-  p.privMediaKind = 1, p.privAutoCut = 0, p.privMirror = 1;
+  ctx.settings().dm.dmYResolution = 720, p.privMediaKind = 1, p.privAutoCut = 0, p.privMirror = 1;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x00, 0x40, 0x40}));
 

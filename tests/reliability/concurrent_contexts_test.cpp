@@ -34,8 +34,7 @@ std::vector<Document> Documents() {
     if (i % 4 == 0) {
       // Pages held back, then printed behind one on other settings.
       LabelSettings held = settings;
-      held.retain = true;
-      held.retainLines = i == 4;
+      held.retain = true, held.retainLines = i == 4;
       LabelSettings behind = settings;
       behind.halftone = 3;
       document.parts = {{held, 2}, {behind, 1}};
@@ -78,9 +77,8 @@ TEST_F(ConcurrentContextsTest, EightContextsOnEightThreadsPrintWhatEachPrintsAlo
     for (std::thread& thread : threads) thread.join();
     for (int i = 0; i < kThreads; ++i) {
       EXPECT_FALSE(runs[i].failed) << "round " << round << ", " << documents[i].name;
-      EXPECT_TRUE(runs[i].spooled == alone[i])
-          << "round " << round << ", " << documents[i].name << ": " << runs[i].spooled.size()
-          << " bytes, alone " << alone[i].size();
+      EXPECT_TRUE(runs[i].spooled == alone[i]) << "round " << round << ", " << documents[i].name << ": "
+                                               << runs[i].spooled.size() << " bytes, alone " << alone[i].size();
     }
   }
 }

@@ -64,8 +64,7 @@ Document SweepDocument(bool framed) {
   threshold.halftone = 1, threshold.landscape = true, threshold.highResolution = true;
   threshold.paperSize = 280;  // 12 mm tape, two labels across
   held.halftone = 3, held.highResolution = true, held.smallChar = true;
-  held.retain = true, held.retainLines = true;
-  diffused.halftone = 3;
+  held.retain = true, held.retainLines = true, diffused.halftone = 3;
   diffused.paperSize = 362;  // die-cut label 18 x 30 mm
   Document document;
   for (LabelSettings* settings : {&ordered, &threshold, &held, &diffused}) {
@@ -212,9 +211,8 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
       return;
     }
     const RunStep& failed = run.steps[run.failedStep];
-    EXPECT_EQ(run.failedStep, struck)
-        << point << ": struck in " << run.steps[struck].call << " but "
-        << failed.status.Describe() << " reported it";
+    EXPECT_EQ(run.failedStep, struck) << point << ": struck in " << run.steps[struck].call << " but "
+                                      << failed.status.Describe() << " reported it";
     if (failed.call == "RenderPage" && failed.status.call != "rendering the page") {
       EXPECT_EQ(failed.struckAtLastBand, failed.struckBefore)
           << point << ": struck in a band call that went on; " << failed.status.Describe();
