@@ -19,10 +19,12 @@ using test::Tape;
 class PaperSize : public HostTest {
  protected:
   // 0: 12 mm tape, 1: 24 mm, 2: 18 mm, 3: a 62 mm plain die-cut label 24 mm wide,
-  // 4: two 24 mm labels across (a multiple of record 1, once that is the reference).
+  // 4: two 24 mm labels across (a multiple of record 1, once that is the reference), 5: a
+  // paper label (kind 1).
   PaperSize()
       : context_({Tape(387, 120, 64), Tape(262, 240, 128), Tape(260, 180, 96),
-                  test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1)}) {}
+                  test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1),
+                  test::Label(301, 240, 128, 620, 585, 879, 829)}) {}
 
   void Select(SHORT code, DWORD fields = DM_PAPERSIZE, SHORT width = 0, SHORT length = 0) {
     scratch_.dm.dmPaperSize = code, scratch_.dm.dmFields = fields;
@@ -35,9 +37,8 @@ class PaperSize : public HostTest {
   }
   // The medium chosen, its width, the length settled and the definition (1 + k) taken.
   void ExpectChoice(WORD media, SHORT width, DWORD length, BYTE form = 0) {
-    EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, result_.dm.dmPaperWidth,
-                         +result_.priv.privLength, result_.dm.dmPaperLength,
-                         scratch_.priv.privFormIndex),
+    EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, result_.dm.dmPaperWidth, +result_.priv.privLength,
+                         result_.dm.dmPaperLength, scratch_.priv.privFormIndex),
               std::tuple(media, width, length, static_cast<SHORT>(length), form));
   }
 
@@ -86,13 +87,19 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
     ExpectChoice(media, width, 1000);
     EXPECT_EQ(scratch_.priv.privWidthMultiple, width == 500 ? 1 : 0);
   }
+  // A reference of one dot admits a double tape of two; the widest starts at the first
+  // record, a label wider than every tape.
+  context_.SetMedia({test::Label(300, 350, 175, 620, 585, 879, 829, 0), Tape(387, 120, 1), Tape(282, 240, 2, 1)});
+  for (auto [asked, media, width] : {Case{200, 2, 240}, Case{900, 0, 350}}) {
+    Custom(asked, 1000);
+    ExpectChoice(media, width, media ? 1000 : 620);
+  }
   // The section's end is no medium, though a caller's kind may be its 0xFF: the first
   // record is, and it brings its kind and, being plain, its id as the plain one.
   scratch_.priv.privMediaKind = 0xFF, scratch_.priv.privPlainMediaId = 9;
   Custom(0, 0);
   EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.privPlainMediaId,
-                       +scratch_.priv.privMediaKind),
-            std::tuple(0, 0, 0));
+                       +scratch_.priv.privMediaKind), std::tuple(0, 0, 0));
   context_.SetMedia({});  // nothing to select
   Custom(240, 1000);
   Select(262);
@@ -101,8 +108,8 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   // Strictly within 8 tenths of the label's length and 11 of its width.
-  for (auto [width, length, media] : {std::tuple<SHORT, SHORT, WORD>{240, 627, 3}, {240, 628, 1},
-                                      {240, 612, 1}, {250, 620, 3}, {251, 620, 4}}) {
+  for (auto [width, length, media] : {std::tuple<SHORT, SHORT, WORD>{251, 620, 4}, {240, 627, 3},
+                                      {250, 620, 3}, {240, 628, 1}, {240, 612, 1}}) {
     Custom(width, length);
     EXPECT_EQ(scratch_.priv.privMediaId, media) << width << " x " << length;
   }
@@ -123,6 +130,13 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   ExpectChoice(1, 240, 3000, 3);
   Select(318);
   ExpectChoice(2, 180, 624, 2);
+  // Kind 1: a label is no plain medium, and a definition looked up among plain media keeps it.
+  scratch_.priv.privMediaKind = 1, scratch_.priv.privPlainMediaId = 9;
+  Select(301);
+  EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.privPlainMediaId), std::tuple(5, 9));
+  scratch_.priv.xbRequest = XB_MEDIA_TYPE, definitions_ = {{{}, 0, 262, 3000}};
+  Select(317);
+  EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.privMediaKind), std::tuple(1, 1));
 }
 
 TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
@@ -195,10 +209,9 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
     scratch_ = test::FixedDefaults();
     result_.dm.dmPaperSize = 123;
     Select(555);
-    EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaId,
-                         +scratch_.priv.privMediaKind, +scratch_.priv.privMediaBase),
-              taken ? std::tuple(260, 1, 1, 0u) : std::tuple(123, 0, 0, 0u))
-        << base << " " << id;
+    EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaId, +scratch_.priv.privMediaKind,
+                         +scratch_.priv.privMediaBase),
+              taken ? std::tuple(260, 1, 1, 0u) : std::tuple(123, 0, 0, 0u)) << base << " " << id;
   }
 }
 
