@@ -88,10 +88,10 @@ TEST_F(ExchangeBlock, OptionBytesOfOneAreTheBitsAndRequestedBitsSetTheBytes) {
     p.privOpt800 = byte(XBO_OPT800), p.privOpt20000 = byte(XBO_RETAIN);
     p.privOpt40000 = byte(XBO_RETAIN_LINES);
     Apply();
-    EXPECT_EQ(p.xbOptions, masks[i]);
+    EXPECT_EQ(DWORD{p.xbOptions}, masks[i]);
     p.xbOptions = masks[1 - i];
     for (WORD request : {XB_OPTIONS, 0}) p.xbRequest = request, Apply();
-    EXPECT_EQ(p.xbOptions, masks[1 - i]);
+    EXPECT_EQ(DWORD{p.xbOptions}, masks[1 - i]);
   }
 }
 
