@@ -18,12 +18,10 @@ using InfoTest = ToolTest;
 TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
   Json info = RunJson({"info"});
   EXPECT_EQ(info["settings"].size(), tq33cli::kSettingsLayout.fields.size());
-  EXPECT_EQ(info["settings"]["privSignature"], PRIV_SIGNATURE);
-  EXPECT_EQ(info["settings"]["xbTag"], "VQNZ");
+  EXPECT_EQ(Json({info["settings"]["privSignature"], info["settings"]["xbTag"]}), Json({PRIV_SIGNATURE, "VQNZ"}));
   // The media record is the one the page and the GDIINFO were made for.
-  EXPECT_EQ(info["media"]["mrPaperSize"], info["settings"]["dmPaperSize"]);
-  EXPECT_EQ(info["gdiinfo"]["ulHorzRes"], info["page"]["cx"]);
-  EXPECT_EQ(info["gdiinfo"]["ulVertRes"], info["page"]["cy"]);
+  EXPECT_EQ(Json({info["media"]["mrPaperSize"], info["gdiinfo"]["ulHorzRes"], info["gdiinfo"]["ulVertRes"]}),
+            Json({info["settings"]["dmPaperSize"], info["page"]["cx"], info["page"]["cy"]}));
   EXPECT_EQ(Json({info["media"]["definitionIndex"], info["page"]["bandCount"],
                   info["devinfo"]["iDitherFormat"], info["printerData"]["fontSlotCount"]}),
             Json({-1, 1, BMF_8BPP, 1}));
@@ -92,20 +90,16 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
     EXPECT_EQ(strict.out, "");
   }
   // A resolution without its field bit is not asked for at all.
-  EXPECT_NE(Run({"info", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F"})
-                .err.find("warning: 720 dpi is not asked for: dmFields lacks DM_YRESOLUTION"),
-            std::string::npos);
+  ExpectHas(Run({"info", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F"}).err,
+            {"warning: 720 dpi is not asked for: dmFields lacks DM_YRESOLUTION"});
   // What the driver keeps draws no word.
-  EXPECT_EQ(
-      Run({"info", "--copies", "5000", "--paper", "262", "--length", "500", "--chain", "--strict"})
-          .err,
-      "");
+  const Args kept = {"--copies", "5000", "--paper", "262", "--length", "500", "--chain", "--strict"};
+  EXPECT_EQ(Run(Join({"info"}, kept)).err, "");
 }
 
 TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   SettingsRecord record = FixedDefaults();
-  record.dm.dmFields = 0;
-  record.dm.dmOrientation = DMORIENT_PORTRAIT;
+  record.dm.dmFields = 0, record.dm.dmOrientation = DMORIENT_PORTRAIT;
   WriteBytes(Path("app.devmode"), BytesOf(record));
   auto orientation = [&](const Args& options) {
     return RunJson(Join({"info"}, options))["settings"]["dmOrientation"].get<int>();
@@ -176,24 +170,20 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   EXPECT_EQ(info["gdiinfo"]["ulHTPatternSize"], 7);
   // A paper size the table lacks falls back to the printer's per-user record.
   SettingsRecord user = FixedDefaults();
-  user.dm.dmPaperSize = 260;
-  user.dm.dmPaperWidth = 120;
+  user.dm.dmPaperSize = 260, user.dm.dmPaperWidth = 120;
   WriteBytes(Path("user.devmode"), BytesOf(user));
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
-  EXPECT_EQ(fallback["media"]["mrPaperSize"], 260);
-  EXPECT_EQ(fallback["settings"]["dmPaperSize"], 260);
+  EXPECT_EQ(Json({fallback["media"]["mrPaperSize"], fallback["settings"]["dmPaperSize"]}), Json({260, 260}));
   // Only whole: a record of another section of the table gives nothing, and the job
   // prints on the paper size its settings name.
-  user.priv.privMediaBase = 20;
-  user.priv.privMediaId = 5;
+  user.priv.privMediaBase = 20, user.priv.privMediaId = 5;
   WriteBytes(Path("user.devmode"), BytesOf(user));
   fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(std::tuple(fallback["settings"]["dmPaperSize"], fallback["settings"]["privMediaBase"]),
             std::tuple(fallback["media"]["mrPaperSize"], 0));
   // Later values win: --plain then UseMonitor=1 is framed output again.
-  EXPECT_EQ(
-      RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"})["settings"]["privUseMonitor"],
-      1);
+  const Json framed = RunJson({"info", "--plain", "--printer-data", "UseMonitor=1"});
+  EXPECT_EQ(framed["settings"]["privUseMonitor"], 1);
 }
 
 TEST_F(InfoTest, ARefusedContextNamesItsCause) {
@@ -213,7 +203,7 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
   ExpectFailure(noPage, 1,
                 "the settings leave no page to print on: a label 4 mm long (57 dots at 360 dpi) of "
                 "\"Laminated tape 24mm\" (262) does not hold its feed margins of 57 dots");
-  EXPECT_NE(noPage.err.find("warning: length 3 mm is shorter than 4 mm"), std::string::npos);
+  ExpectHas(noPage.err, {"warning: length 3 mm is shorter than 4 mm"});
   ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
                 "cannot read model data file nowhere.model");
   // A field to set outside a short settings file names the file and its size.

@@ -150,9 +150,7 @@ TEST_F(PrintTest, OptionsStandAnywhereAndImagesComeFromStandardInput) {
     ramp.pixels[i] = static_cast<uint8_t>(i % cx * 255 / cx);
   WritePgm(Path("page.pgm"), ramp);
   ASSERT_EQ(Run({"print", "page.pgm", "page.pgm", "-o", "out.bin", "--halftone", "threshold",
-                 "--copies", "2"})
-                .status,
-            0);
+                 "--copies", "2"}).status, 0);
   const std::vector<uint8_t> expected = ReadBytes(Path("out.bin"));
   const Args orders[] = {
       {"print", "--halftone", "Threshold", "--copies", "2", "page.pgm", "page.pgm", "-o", "a.bin"},
@@ -239,10 +237,8 @@ TEST_F(PrintTest, FramedOutputToADeviceIsToldAPrinterReadsPlain) {
   WritePgm(Path("dot.pgm"), Filled(8, 8, kBlack));
   const ToolResult framed = Run({"print", "dot.pgm", "-o", "/dev/ptmx"});
   EXPECT_EQ(framed.status, 0) << framed.err;
-  EXPECT_NE(framed.err.find("warning: /dev/ptmx is a device: the output is framed, for a receiving component; a "
-                            "printer reads --plain"),
-            std::string::npos)
-      << framed.err;
+  ExpectHas(framed.err, {"warning: /dev/ptmx is a device: the output is framed, for a receiving "
+                         "component; a printer reads --plain"});
   EXPECT_EQ(Run({"print", "dot.pgm", "--plain", "-o", "/dev/ptmx"}).err, "");
 }
 
@@ -251,12 +247,10 @@ TEST_F(PrintTest, ACroppedImageAndAChangedSettingAreNamed) {
   WritePgm(Path("tall.pgm"), Filled(cx / 2, cy * 2, kBlack));
   ToolResult cropped = Run({"print", "tall.pgm", "-o", "out.bin"});
   EXPECT_EQ(cropped.status, 0);
-  EXPECT_NE(cropped.err.find("warning: tall.pgm is " + std::to_string(cx / 2) + " x " +
-                             std::to_string(cy * 2) + " pixels, the page " + std::to_string(cx) +
-                             " x " + std::to_string(cy) + " dots: --fit none leaves " +
-                             std::to_string(cx / 2 * cy) + " pixels out"),
-            std::string::npos)
-      << cropped.err;
+  ExpectHas(cropped.err, {"warning: tall.pgm is " + std::to_string(cx / 2) + " x " +
+                          std::to_string(cy * 2) + " pixels, the page " + std::to_string(cx) + " x " +
+                          std::to_string(cy) + " dots: --fit none leaves " + std::to_string(cx / 2 * cy) +
+                          " pixels out"});
   EXPECT_EQ(Run({"print", "tall.pgm", "--fit", "contain", "-o", "out.bin"}).err, "");
   // --strict refuses before anything is written.
   ExpectFailure(Run({"print", "tall.pgm", "--copies", "0", "--strict", "-o", "strict.bin"}), 1,

@@ -112,19 +112,15 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
 
 TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
   // An exchange request left in the defaults must not win over the page and the options.
-  defaults_.priv.xbRequest = 0x2 | 0x8;
-  defaults_.priv.xbLength = 100;
+  defaults_.priv.xbRequest = 0x2 | 0x8, defaults_.priv.xbLength = 100;
   defaults_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;
   JobOptions options;
-  options.autoCut = false;
-  options.mirror = true;
-  options.framed = true;
+  options.autoCut = false, options.mirror = true, options.framed = true;
   auto session = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, options, 7);
   ASSERT_TRUE(session);
   const SettingsRecord& s = test::Context(*session)->settings;
   EXPECT_EQ(std::tuple(+s.dm.dmCopies, +s.priv.privLength, +s.priv.privAutoCut, +s.priv.privMirror,
-                       +s.priv.privUseMonitor),
-            std::tuple(7, 500u, 0, 1, 1));
+                       +s.priv.privUseMonitor), std::tuple(7, 500u, 0, 1, 1));
   EXPECT_EQ(s.priv.xbOptions & (XBO_AUTO_CUT | XBO_MIRROR | XBO_HALF_CUT), XBO_MIRROR | XBO_HALF_CUT);
 
   // More copies than the driver takes ask for its most, not the single copy it would fall

@@ -63,12 +63,10 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
 
   // The filter reads the PPD's defaults back as the driver's own.
   const PpdSettings settings = ParsePpdSettings(ppd);
-  EXPECT_EQ(settings.mediaFile, "/srv/tq33/labels.dat");
-  EXPECT_TRUE(settings.modelDataFile.empty());
+  EXPECT_EQ(std::tuple(settings.mediaFile, settings.modelDataFile), std::tuple("/srv/tq33/labels.dat", ""));
   std::vector<std::string> warnings;
   const JobOptions read = ResolveJobOptions(JobOptions{}, settings, "", &warnings);
-  EXPECT_TRUE(warnings.empty());
-  EXPECT_EQ(std::tuple(read.halftone, read.mediaType), std::tuple(1, "special-tape"));
+  EXPECT_EQ(std::tuple(warnings.size(), read.halftone, read.mediaType), std::tuple(0u, 1, "special-tape"));
   EXPECT_TRUE(read.autoCut && read.halfCut && !read.mirror && !read.chainPrint && !read.framed);
 
   const std::string checker = test::SystemProgram("cupstestppd");

@@ -22,11 +22,8 @@ class DefaultSettingsTest : public HostTest {
   const ModelData* Model(WORD paperSize, WORD quality, WORD yResolution) {
     ModelRecord& model = *context_->modelData.modelRecord;
     CopyWideBounded(model.moName, u"TQ-33", 32);
-    model.moDefaultPaperSize = paperSize;
-    model.moDefaultLength = 500;
-    model.moDefaultLengthDots = 709;
-    model.moDefaultPrintQuality = quality;
-    model.moDefaultYResolution = yResolution;
+    model.moDefaultPaperSize = paperSize, model.moDefaultLength = 500, model.moDefaultLengthDots = 709;
+    model.moDefaultPrintQuality = quality, model.moDefaultYResolution = yResolution;
     return &context_->modelData;
   }
   SettingsRecord Build(const ModelData* model = nullptr) {
@@ -56,9 +53,8 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
   host::SetLocale(u"1", u"1");
   EXPECT_EQ(std::u16string(Build().dm.dmFormName), u"VK 1\" (RFID)");
   SettingsRecord s = Build(Model(263, 360, 720));
-  EXPECT_EQ(+s.priv.privInchUnits, 1);
-  EXPECT_EQ(std::u16string(s.dm.dmFormName), u"VK 24mm (RFID)");
-  EXPECT_EQ(std::u16string(s.dm.dmDeviceName), u"TQ-33");
+  EXPECT_EQ(std::tuple(+s.priv.privInchUnits, std::u16string(s.dm.dmFormName), std::u16string(s.dm.dmDeviceName)),
+            std::tuple(1, u"VK 24mm (RFID)", u"TQ-33"));
   // The label's length and margin, (411 - 340 + 1) / 2, replace the model's length.
   EXPECT_EQ(std::vector<LONG>({s.dm.dmYResolution, s.dm.dmPaperSize, s.dm.dmPaperLength,
                                LONG(s.priv.xbLength), s.priv.privMargin, s.priv.privMediaId}),
@@ -83,8 +79,7 @@ TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {
   EXPECT_EQ(+s.priv.xbOptions, 0x201u | 0x4 | 0x400 | 0x800 | 0x20000);
   std::memset(bytes + 18, 0, 13);
   s = WithOptions(all);
-  EXPECT_EQ(+s.priv.xbOptions, 0u);
-  EXPECT_EQ(+s.dm.dmCollate, 0);
+  EXPECT_EQ(std::tuple(+s.priv.xbOptions, +s.dm.dmCollate), std::tuple(0u, 0));
 }
 
 TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChangeNothing) {
@@ -92,8 +87,7 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   SettingsRecord s = WithOptions(length);
   EXPECT_EQ(+s.dm.dmPaperLength, 2000) << "(2834 * 25400 / 360 + 50) / 100";
   EXPECT_EQ(+s.priv.xbLength, 2834u);
-  length.optMask = 0x3;
-  length.optPaperSize = 263;
+  length.optMask = 0x3, length.optPaperSize = 263;
   EXPECT_EQ(+WithOptions(length).priv.privLengthDots, 411u);
 
   DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1};
@@ -107,8 +101,7 @@ TEST_F(DefaultSettingsTest, CopyWideBoundedTerminatesZeroFillsAndReadsNoFurtherT
   WCHAR field[33];
   std::fill(std::begin(field), std::end(field), u'#');
   CopyWideBounded(field, std::u16string(40, u'x').c_str(), 32);
-  EXPECT_EQ(std::u16string(field), std::u16string(31, u'x'));
-  EXPECT_EQ(field[32], u'#');
+  EXPECT_EQ(std::tuple(std::u16string(field), field[32]), std::tuple(std::u16string(31, u'x'), u'#'));
   std::vector<WCHAR> name = {u'a', u'b', u'c', 0};  // heap sources of exactly their length
   CopyWideBounded(field, name.data(), 32);
   EXPECT_EQ(std::u16string(field, 32), u"abc" + std::u16string(29, 0));

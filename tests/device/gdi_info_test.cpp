@@ -52,13 +52,11 @@ TEST_F(GdiInfoTest, TheWholeTableAt360DpiPortraitOnContinuousTape) {
 TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
   GDIINFO p = Fill(DMORIENT_PORTRAIT, 720);
   EXPECT_EQ(std::vector<ULONG>({p.ulLogPixelsX, p.ulLogPixelsY, p.ulAspectX, p.ulAspectY,
-                                p.ulAspectXY}),
-            std::vector<ULONG>({360, 720, 720, 360, 804}));
+                                p.ulAspectXY}), std::vector<ULONG>({360, 720, 720, 360, 804}));
   EXPECT_EQ(std::make_pair(p.xStyleStep, p.yStyleStep), std::make_pair(1, 2));
   EXPECT_EQ(p.ulHTPatternSize, 5u) << "the pattern follows the across resolution";
   GDIINFO l = Fill(DMORIENT_LANDSCAPE, 720);
-  EXPECT_EQ(std::vector<ULONG>({l.ulLogPixelsX, l.ulLogPixelsY, l.ulAspectX, l.ulAspectY,
-                                l.ulHorzRes}),
+  EXPECT_EQ(std::vector<ULONG>({l.ulLogPixelsX, l.ulLogPixelsY, l.ulAspectX, l.ulAspectY, l.ulHorzRes}),
             std::vector<ULONG>({720, 360, 360, 720, p.ulVertRes}));
   EXPECT_EQ(std::make_pair(l.xStyleStep, l.yStyleStep), std::make_pair(2, 1));
 }
@@ -70,8 +68,7 @@ TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
   GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
   EXPECT_EQ(info.ulHTPatternSize, 5u) << "16 is beyond the engine's patterns";
-  EXPECT_EQ(info.ulDevicePelsDPI, 300u);
-  EXPECT_EQ(info.ciDevice.RedGamma, 20000);
+  EXPECT_EQ(std::tuple(info.ulDevicePelsDPI, info.ciDevice.RedGamma), std::tuple(300u, 20000));
 
   bytes.resize(128);
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);
@@ -84,8 +81,7 @@ TEST_F(GdiInfoTest, TheEngineGetsNoMoreThanItsBufferAndNothingWithoutAMediaTable
   GDIINFO whole = Fill(DMORIENT_LANDSCAPE, 360);
   std::vector<uint8_t> buffer(sizeof(GDIINFO), 0xCC);
   FillGdiInfo(context_.get(), 200, reinterpret_cast<GDIINFO*>(buffer.data()));
-  EXPECT_EQ(std::memcmp(buffer.data(), &whole, 200), 0);
-  EXPECT_EQ(buffer[200], 0xCC);
+  EXPECT_EQ(std::tuple(std::memcmp(buffer.data(), &whole, 200), buffer[200]), std::tuple(0, 0xCC));
   std::fill(buffer.begin(), buffer.end(), 0xCC);
   context_->modelData.mediaTable = nullptr;
   FillGdiInfo(context_.get(), sizeof(GDIINFO), reinterpret_cast<GDIINFO*>(buffer.data()));

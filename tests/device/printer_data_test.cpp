@@ -70,8 +70,7 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
 
 TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   SettingsRecord user = test::FixedDefaults();
-  user.dm.dmPaperSize = 259;
-  user.priv.privMediaBase = 1;
+  user.dm.dmPaperSize = 259, user.priv.privMediaBase = 1;
   auto stored = [&](WORD publicSize, WORD privateSize) {
     Bytes bytes = Of(&user.dm, publicSize);
     Bytes priv = Of(&user.priv, sizeof(user.priv), privateSize);
@@ -97,15 +96,13 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   for (size_t length = 0; length < whole.size(); ++length) {
     ASSERT_TRUE(read(Of(whole.data(), length)).empty()) << length;
   }
-  // Its media id and base must name a record of the job's section.
-  user.priv.privMediaId = 1;  // the terminator
-  EXPECT_TRUE(read(stored(220, 284)).empty());
-  user.priv.privMediaId = 0;
-  user.priv.privMediaBase = 0;
-  EXPECT_TRUE(read(stored(220, 284)).empty()) << "another section";
-  user.priv.privMediaBase = 1;
-  user.priv.privSignature = 0;
-  EXPECT_TRUE(read(stored(220, 284)).empty());
+  // Its media id and base must name a record of the job's section (id 1 is the
+  // terminator, base 0 another section), and it must be signed.
+  for (auto [id, base, signature] : {std::tuple<WORD, DWORD, DWORD>{1, 1, PRIV_SIGNATURE},
+                                     {0, 0, PRIV_SIGNATURE}, {0, 1, 0}}) {
+    user.priv.privMediaId = id, user.priv.privMediaBase = base, user.priv.privSignature = signature;
+    EXPECT_TRUE(read(stored(220, 284)).empty()) << id << " " << base << " " << signature;
+  }
 }
 
 TEST_F(PrinterData, DefaultOptionsComeFromTheRegistryThenFromPrinterData) {

@@ -90,17 +90,15 @@ class DeviceContextTest : public test::EngineTest {
 void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
                  const std::string& door) {
   EXPECT_EQ(std::tuple(gdi.ulHorzRes, gdi.ptlPhysOffset.x, static_cast<LONG>(gdi.ulHorzSize)),
-            std::tuple(dots, margin, micrometres))
-      << door;
+            std::tuple(dots, margin, micrometres)) << door;
 }
 
 TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSettings) {
   EngineRecords records{};
   DeviceContext* context = Enable(nullptr, &records);
   ASSERT_NE(context, nullptr);
-  EXPECT_TRUE(isValidDeviceContext(context));
+  EXPECT_TRUE(isValidDeviceContext(context) && context->sideRecord && context->mediaDefinitions);
   EXPECT_EQ(context->printer, printer());
-  EXPECT_TRUE(context->sideRecord && context->mediaDefinitions);
   // The default palette is a gray ramp from black to white; no fonts, 8-bit dithering.
   ASSERT_TRUE(context->palette);
   EXPECT_EQ(records.deviceInfo.hpalDefault, context->palette);
@@ -172,8 +170,7 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   for (auto [publicSize, bytes, merged] :
        {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
     SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
-    record.dm.dmSize = publicSize;
-    record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
+    record.dm.dmSize = publicSize, record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
     std::vector<uint8_t> held(bytes);
     std::memcpy(held.data(), &record, sizeof(record));
     DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
@@ -185,8 +182,7 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   std::vector<uint8_t> gdi(sizeof(GDIINFO), 0xAB);
   DEVINFO info{};
   EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, 20, reinterpret_cast<ULONG*>(gdi.data()),
-                          sizeof(info), &info, {}, nullptr, printer()),
-            nullptr);
+                          sizeof(info), &info, {}, nullptr, printer()), nullptr);
   EXPECT_EQ(std::count(gdi.begin(), gdi.end(), 0xAB), static_cast<long>(gdi.size()));
 }
 
@@ -195,8 +191,7 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   // from the stored default options: its two 4 mm margins leave nothing to draw on, so no
   // context, and the last error names the settings as at fault.
   const SettingsRecord record = Record([](SettingsRecord& r) {
-    r.dm.dmPaperSize = 262;
-    r.dm.dmPaperLength = 20;
+    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 20;
   });
   for (const DEVMODEW* devmode : {&record.dm, static_cast<const DEVMODEW*>(nullptr)}) {
     if (!devmode) {
@@ -214,10 +209,8 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
   // default RFID tape at most 100 mm (1417 dots). Less 2 x 57 margin dots, plus 1.
   const Made exchangeMargin = Make(Record([](SettingsRecord& r) {
     r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH;
-    r.dm.dmPaperSize = 262;
-    r.dm.dmPaperLength = 10000;
-    r.priv.xbRequest = XB_MARGIN_DOTS;
-    r.priv.xbMargin = 2000;
+    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 10000;
+    r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 2000;
   }));
   ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
               "exchange block margin");
@@ -245,11 +238,8 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
   for (DWORD requested : {100000u, 5000000u}) {
     const Made made = Make(Record([&](SettingsRecord& r) {
       r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
-      r.dm.dmPaperSize = DMPAPER_USER;
-      r.dm.dmPaperLength = 400;
-      r.dm.dmPaperWidth = 246;
-      r.priv.xbRequest = XB_LENGTH;
-      r.priv.xbLength = requested;
+      r.dm.dmPaperSize = DMPAPER_USER, r.dm.dmPaperLength = 400, r.dm.dmPaperWidth = 246;
+      r.priv.xbRequest = XB_LENGTH, r.priv.xbLength = requested;
     }));
     EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
               std::tuple(400u, 14173u));
@@ -351,8 +341,7 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   DeviceContext* newContext = Enable();
   ASSERT_TRUE(oldContext && newContext);
 
-  oldContext->pageCount = 4;
-  oldContext->lastPageEnd = 0x0C;
+  oldContext->pageCount = 4, oldContext->lastPageEnd = 0x0C;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
   EXPECT_EQ(newContext->jobFlags, 0u) << "outside a document nothing is carried";
   EXPECT_EQ(newContext->pageCount, 0u);
@@ -364,8 +353,7 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
             static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
       << "the failure latch goes with the document; the open page stays with the old context";
   EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
-                       newContext->settings.priv.privOpt40000),
-            std::tuple(4u, 0x0C, 1u));
+                       newContext->settings.priv.privOpt40000), std::tuple(4u, 0x0C, 1u));
   Disable(oldContext);
   Disable(newContext);
 }

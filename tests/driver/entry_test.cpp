@@ -19,6 +19,8 @@ TEST_F(EntryTest, EnableRefusesOlderEnginesAndShortRecordsLeavingTheRecordUntouc
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(std::tuple(data.iDriverVersion, data.c), std::tuple(0xAAAAu, 0xBBBBu));
   EXPECT_EQ(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, nullptr), FALSE);
+  host::FailCall(host::Call::LockCreate, 3);  // the two locks made before it are deleted again
+  EXPECT_FALSE(DrvEnableDriver(DDI_DRIVER_VERSION_NT4, 12, &data));
   EXPECT_EQ(host::Live().locks, 0);
 }
 

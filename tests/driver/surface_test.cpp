@@ -32,22 +32,18 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   priv.xbLength = 2000;
   EXPECT_EQ(Extent(0).cy, 2000 - 20 + 1);
   dm.dmOrientation = DMORIENT_LANDSCAPE;
-  EXPECT_EQ(Extent(0).cx, 2000 - 20 + 1);
-  EXPECT_EQ(Extent(0).cy, 127);
+  EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(2000 - 20 + 1, 127));
   dm.dmOrientation = DMORIENT_PORTRAIT;
   EXPECT_EQ(Extent(1).cy, 350);  // a label takes no margin from the job
   priv.privSmallChar = 1;
   EXPECT_EQ(Extent(1).cx, 128);
   dm.dmYResolution = 720;        // doubled across the head at 720 dpi only
-  EXPECT_EQ(Extent(1).cx, 256);
-  EXPECT_EQ(Extent(1).cy, 700);
+  EXPECT_EQ(std::pair(Extent(1).cx, Extent(1).cy), std::pair(256, 700));
 
-  dm.dmYResolution = 360;
-  priv.xbRequest = 0;
+  dm.dmYResolution = 360, priv.xbRequest = 0;
   MediaDefinition definitions[MEDIA_DEFINITION_SLOTS] = {};
   definitions[0].defMargin = 300;  // 3 mm: 43 dots, at both ends
-  context_->mediaDefinitions = definitions;
-  context_->mediaDefinitionCount = 1;
+  context_->mediaDefinitions = definitions, context_->mediaDefinitionCount = 1;
   EXPECT_EQ(Extent(0, 0).cy, 1417 - 86 + 1);
   EXPECT_EQ(Extent(0, 1).cy, 0) << "past the definitions read";
   EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
@@ -55,16 +51,14 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
-  context_.priv().privLengthDots = 99;  // 100 rows
-  context_.priv().privMargin = 0;
+  context_.priv().privLengthDots = 99, context_.priv().privMargin = 0;  // 100 rows
   // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
   // and 13 is refused.
   host::SetMaxBitmapBytes(128 * 8);
   host::FailCall(host::Call::EngCreateBitmap, 12);
   ASSERT_TRUE(Enable());
   // 14 bands of 8 rows would leave -4 rows for the last; 15 bands of 7 leave 2.
-  EXPECT_EQ(context_->bandCount, 15u);
-  EXPECT_EQ(context_->lastBandExtent, 2u);
+  EXPECT_EQ(std::pair(context_->bandCount, context_->lastBandExtent), std::pair(15u, 2u));
 }
 
 TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {

@@ -21,9 +21,8 @@ TEST_F(KernelLocaleTest, WideToMultiByteConvertsExactlyTheUnitsGivenWithinTheRoo
   std::memset(out, '#', sizeof out);
   EXPECT_EQ(EngWideCharToMultiByte(1252, wide, 10, out, 3), 3);
   EXPECT_EQ(std::string(out, 4), std::string("44\0#", 4));
-  EXPECT_EQ(EngWideCharToMultiByte(1252, nullptr, 10, out, 8), -1);
-  EXPECT_EQ(EngWideCharToMultiByte(1252, wide, 10, nullptr, 8), -1);
-  EXPECT_EQ(EngWideCharToMultiByte(1252, wide, -2, out, 8), -1);
+  EXPECT_EQ(std::tuple(EngWideCharToMultiByte(1252, nullptr, 10, out, 8), EngWideCharToMultiByte(1252, wide, 10, nullptr, 8),
+                       EngWideCharToMultiByte(1252, wide, -2, out, 8)), std::tuple(-1, -1, -1));
 }
 
 }  // namespace

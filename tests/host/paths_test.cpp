@@ -17,11 +17,10 @@ class PathsTest : public ::testing::Test {
 };
 
 TEST_F(PathsTest, DrivePathsMapUnderTheRootWithEitherSeparatorAndAnUpperCaseDrive) {
-  EXPECT_EQ(host::ToHostPath(u"C:\\TQ33\\drivers\\TQ33KV.DLL"), "/srv/win/C/TQ33/drivers/TQ33KV.DLL");
-  EXPECT_EQ(host::ToHostPath(u"c:/a/b.dll"), "/srv/win/C/a/b.dll");
-  EXPECT_EQ(host::ToHostPath(u"D:\\a\\\\.\\b\\"), "/srv/win/D/a/b");
-  EXPECT_EQ(host::ToHostPath(u"C:\\"), "/srv/win/C");
-  EXPECT_EQ(host::ToHostPath(u"C:\\Caf\u00e9\\x"), "/srv/win/C/Caf\xc3\xa9/x");
+  for (auto [windows, expected] :
+       {std::pair(u"C:\\TQ33\\drivers\\TQ33KV.DLL", "/srv/win/C/TQ33/drivers/TQ33KV.DLL"), {u"c:/a/b.dll", "/srv/win/C/a/b.dll"},
+        {u"D:\\a\\\\.\\b\\", "/srv/win/D/a/b"}, {u"C:\\", "/srv/win/C"}, {u"C:\\Caf\u00e9\\x", "/srv/win/C/Caf\xc3\xa9/x"}})
+    EXPECT_EQ(host::ToHostPath(windows), expected) << expected;
 }
 
 TEST_F(PathsTest, PathsThatCouldLeaveTheRootOrNameNoFileAreRefused) {

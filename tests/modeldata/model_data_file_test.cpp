@@ -51,8 +51,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   ModelDataFile file;
   ModelDataError error;
   ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
-  EXPECT_EQ(FindModelData(&file, 7)->record.moType, '3');
-  EXPECT_EQ(FindModelData(&file, 2), nullptr);
+  EXPECT_EQ(std::tuple(FindModelData(&file, 7)->record.moType, FindModelData(&file, 2)), std::tuple('3', nullptr));
   MediaListEntry entry{};
   std::memcpy(entry.meName, u"\"Bänd\\ 24mm", 22);
   entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;

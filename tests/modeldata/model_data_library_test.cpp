@@ -41,8 +41,7 @@ class ModelDataLibraryTest : public test::EngineTest {
   BOOL Load() {
     if (heap_) HeapDestroy(heap_);
     heap_ = HeapCreate(0, 8192, 0);
-    record_ = nullptr;
-    count_ = 0;
+    record_ = nullptr, count_ = 0;
     return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_,
                          &count_);
   }
@@ -94,12 +93,10 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   SetLastError(0);
   EXPECT_FALSE(table_.mdGetMediaList(handle, 1, list.data(), probed - 1, &needed, &count));
   EXPECT_EQ(std::tuple(GetLastError(), needed, list[0]),
-            std::tuple(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), probed, 0xAB))
-      << "a short buffer is left alone";
+            std::tuple(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), probed, 0xAB)) << "a short buffer is left alone";
   ASSERT_TRUE(table_.mdGetMediaList(handle, 1, list.data(), probed, &needed, &count));
   EXPECT_EQ(std::tuple(count, std::memcmp(list.data(), expected.models[0].media.data(), probed),
-                       list[probed]),
-            std::tuple(26u, 0, 0xAB));
+                       list[probed]), std::tuple(26u, 0, 0xAB));
 
   EXPECT_TRUE(table_.mdClose(handle));
   EXPECT_FALSE(table_.mdClose(handle)) << "a closed handle is not closed twice";

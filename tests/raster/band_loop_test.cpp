@@ -14,8 +14,7 @@ class BandLoopTest : public SurfaceFixture {
   SURFOBJ* Enable(bool landscape, SHORT acrossDots, DWORD lengthDots, uint64_t maxBytes) {
     context_.SetMedia({Tape(262, 240, acrossDots)});
     context_.settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    context_.priv().privLengthDots = lengthDots;
-    context_.priv().privMargin = 0;
+    context_.priv().privLengthDots = lengthDots, context_.priv().privMargin = 0;
     context_.priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
     host::SetMaxBitmapBytes(maxBytes);
     HSURF surface = SurfaceFixture::Enable();
@@ -62,10 +61,9 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   EXPECT_EQ(std::tuple(Page(999, 1000), Page(0, 1001), Page(999, 3000)), std::tuple(1, 2, 3));
   // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
   // says so.
-  EXPECT_FALSE(converted);
-  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(kBandedPageFailed));
-  EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
-  EXPECT_EQ(host::SurfaceLocks(band->hsurf), 0);
+  EXPECT_EQ(std::tuple(converted, context_->bandedPage, std::memcmp(&before, band, sizeof(before)),
+                       host::SurfaceLocks(band->hsurf)),
+            std::tuple(false, static_cast<DWORD>(kBandedPageFailed), 0, 0));
 }
 
 TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) {
@@ -85,8 +83,7 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   EXPECT_GT(writes, 0u);
   POINTL origin = {0, 0};
   EXPECT_TRUE(DrvNextBand(band, &origin));  // past the last band: nothing happens again
-  EXPECT_EQ(origin.x, -1);
-  EXPECT_EQ(host::WriteCalls(printer_), writes);
+  EXPECT_EQ(std::tuple(origin.x, host::WriteCalls(printer_)), std::tuple(-1, writes));
 }
 
 TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
@@ -95,8 +92,7 @@ TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
   // The engine's band rows 106 bytes apart, their last 6 bytes not the page's.
   std::vector<BYTE> rows(106 * 100);
   SURFOBJ wide = *band;
-  wide.lDelta = 106;
-  wide.pvBits = wide.pvScan0 = rows.data();
+  wide.lDelta = 106, wide.pvBits = wide.pvScan0 = rows.data();
   wide.cjBits = static_cast<ULONG>(rows.size());
   POINTL origin = {};
   ASSERT_TRUE(DrvStartBanding(band, &origin));
@@ -119,10 +115,9 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   host::FailCall(host::Call::EngLockSurface, 1);
   bool converted = true;
   DrawBands(band, &converted);
-  EXPECT_FALSE(converted);
-  EXPECT_EQ(context_->bandedPage, static_cast<DWORD>(kBandedPageFailed));
-  EXPECT_EQ(std::memcmp(&before, band, sizeof(before)), 0);
-  EXPECT_EQ(host::WriteCalls(printer_), 0u);
+  EXPECT_EQ(std::tuple(converted, context_->bandedPage, std::memcmp(&before, band, sizeof(before)),
+                       host::WriteCalls(printer_)),
+            std::tuple(false, static_cast<DWORD>(kBandedPageFailed), 0, 0u));
 
   POINTL origin = {0, 0};
   host::SetAbort(true);

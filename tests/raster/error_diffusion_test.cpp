@@ -108,8 +108,7 @@ TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
   // A new surface gets new lines, the old ones released; the rotation goes on.
   Diffuse(std::vector<BYTE>(16, 77));
   ASSERT_TRUE(InitDiffusion(ctx.get(), 48));
-  EXPECT_EQ(ctx->lineBuffers->rotation, 1);
-  EXPECT_EQ(LastErrors(48), std::vector<LONG>(48, 0));
+  EXPECT_EQ(std::tuple(ctx->lineBuffers->rotation, LastErrors(48)), std::tuple(1, std::vector<LONG>(48, 0)));
   FreeDiffusion(ctx.get());
 }
 

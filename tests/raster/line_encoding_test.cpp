@@ -152,8 +152,7 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
     const Bytes label = Line(Bytes(16, 0x0F)) + Bytes{kCmdZeroLine, kCmdPageEnd};
     const Bytes packedLabel = {0x47, 0x04, 0x00, 0xF1, 0x0F, 0xE1, 0x00, kCmdZeroLine, kCmdPageEnd};
     EXPECT_EQ(Pack(label + header + compression + label),
-              compression + packedLabel + header + compression + packedLabel)
-        << "margin " << margin;
+              compression + packedLabel + header + compression + packedLabel) << "margin " << margin;
   }
 }
 

@@ -24,8 +24,7 @@ Bytes PrintInfo(const Bytes& header) { return Bytes(header.begin() + 7, header.b
 TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   test::TestContext ctx({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
   PrivateSettings& p = ctx.priv();  // auto cut and half cut, no chain printing
-  ctx.settings().dm.dmYResolution = 720;
-  p.privHalftone = 3;
+  ctx.settings().dm.dmYResolution = 720, p.privHalftone = 3;
 
   Bytes h = Header(ctx);
   EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x09, 0x18, 0x00, 0x01}));
@@ -40,18 +39,12 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   EXPECT_EQ(PrintInfo(Header(ctx, 1)), (Bytes{0x86, 0x10, 0x18, 0x00, 0x00}));
 
   // Media kind 1: auto cut whatever the settings say; no mirror, half cut or p5.
-  ctx.settings().dm.dmYResolution = 720;
-  p.privMediaKind = 1;
-  p.privAutoCut = 0;
-  p.privMirror = 1;
+  ctx.settings().dm.dmYResolution = 720, p.privMediaKind = 1, p.privAutoCut = 0, p.privMirror = 1;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x00, 0x40, 0x40}));
 
   // Kind 0: mirror and option 800 go out; an option byte counts only when it is 1.
-  p.privMediaKind = 0;
-  p.privOpt800 = 1;
-  p.privHalfCut = 2;
-  p.privMargin = 300;
+  p.privMediaKind = 0, p.privOpt800 = 1, p.privHalfCut = 2, p.privMargin = 300;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[15], h[19]}), (Bytes{0x80, 0x60}));
   EXPECT_EQ(Bytes(h.begin() + 20, h.end()), (Bytes{0x1B, 0x69, 0x64, 0x2C, 0x01}));
@@ -80,10 +73,9 @@ TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
   JobInfoRecord record{};
   record.jiTotalLength = 1234;
   BuildJobInfoRecord(&record, ctx.get(), 1);
-  EXPECT_EQ(record.jiCollate, 0x03);
-  EXPECT_EQ(record.jiKindByte, 0x10);
   // The record is packed: its members are read out by value, never bound by reference.
-  EXPECT_EQ(WORD{record.jiPaperSize}, 300);
+  EXPECT_EQ(std::tuple(+record.jiCollate, +record.jiKindByte, WORD{record.jiPaperSize}),
+            std::tuple(0x03, 0x10, 300));
   EXPECT_EQ(DWORD{record.jiTotalLength}, 1234u) << "set by the caller after packing";
 
   // Base and offset come from outside: a position off the table builds nothing.
@@ -97,8 +89,7 @@ TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
   ctx->modelData.mediaTable = nullptr;
   EXPECT_EQ(BuildSetupHeader(header.data(), ctx.get(), 0), 0u);
   BuildJobInfoRecord(&record, ctx.get(), 0);
-  EXPECT_EQ(header, Bytes(SETUP_HEADER_SIZE, 0xEE));
-  EXPECT_EQ(DWORD{record.jiSize}, 0xEEEEEEEEu);
+  EXPECT_EQ(std::tuple(header, DWORD{record.jiSize}), std::tuple(Bytes(SETUP_HEADER_SIZE, 0xEE), 0xEEEEEEEEu));
 }
 
 }  // namespace

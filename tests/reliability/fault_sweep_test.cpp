@@ -59,22 +59,12 @@ void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.nam
 // shortest at which every page still takes several of the banded scenario's bands (at 10 mm
 // some fit in one, and the calls of the band loop's middle go unswept).
 Document SweepDocument(bool framed) {
-  LabelSettings ordered;
-  ordered.halftone = 2;
-  ordered.copies = 2;
-  LabelSettings threshold;
-  threshold.halftone = 1;
-  threshold.landscape = true;
-  threshold.highResolution = true;
+  LabelSettings ordered, threshold, held, diffused;
+  ordered.halftone = 2, ordered.copies = 2;
+  threshold.halftone = 1, threshold.landscape = true, threshold.highResolution = true;
   threshold.paperSize = 280;  // 12 mm tape, two labels across
-  LabelSettings held;
-  held.halftone = 3;
-  held.highResolution = true;
-  held.smallChar = true;
-  held.retain = true;
-  held.retainLines = true;
-  LabelSettings diffused;
-  diffused.halftone = 3;
+  held.halftone = 3, held.highResolution = true, held.smallChar = true;
+  held.retain = true, held.retainLines = true, diffused.halftone = 3;
   diffused.paperSize = 362;  // die-cut label 18 x 30 mm
   Document document;
   for (LabelSettings* settings : {&ordered, &threshold, &held, &diffused}) {
@@ -221,9 +211,8 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
       return;
     }
     const RunStep& failed = run.steps[run.failedStep];
-    EXPECT_EQ(run.failedStep, struck)
-        << point << ": struck in " << run.steps[struck].call << " but "
-        << failed.status.Describe() << " reported it";
+    EXPECT_EQ(run.failedStep, struck) << point << ": struck in " << run.steps[struck].call << " but "
+                                      << failed.status.Describe() << " reported it";
     if (failed.call == "RenderPage" && failed.status.call != "rendering the page") {
       EXPECT_EQ(failed.struckAtLastBand, failed.struckBefore)
           << point << ": struck in a band call that went on; " << failed.status.Describe();

@@ -23,8 +23,7 @@ struct Caller {
     const SettingsRecord defaults = test::FixedDefaults();
     std::memcpy(bytes.get(), &defaults.dm, publicSize);
     std::memcpy(bytes.get() + publicSize, &defaults.priv, privateSize < 284 ? privateSize : 284);
-    dm()->dmSize = publicSize;
-    dm()->dmDriverExtra = privateSize;
+    dm()->dmSize = publicSize, dm()->dmDriverExtra = privateSize;
   }
   DEVMODEW* dm() { return reinterpret_cast<DEVMODEW*>(bytes.get()); }
   PrivateSettings* priv() { return reinterpret_cast<PrivateSettings*>(bytes.get() + dm()->dmSize); }
@@ -63,23 +62,28 @@ class SettingsMerge : public HostTest {
 };
 
 TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart) {
-  for (WORD publicSize : {188, 212, 220}) {
+  // 1 to 5000 copies are kept, others make 1; a length, width and form name without a paper
+  // size are taken as they are; field bits stay the defaults' (every bit the merge takes).
+  const DWORD fields = DM_COPIES | DM_ORIENTATION | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME | DM_COLLATE;
+  for (auto [publicSize, copies, kept] :
+       {std::tuple<WORD, SHORT, SHORT>{188, 5001, 1}, {212, 5000, 5000}, {220, 0, 1}}) {
     for (WORD privateSize : {0, 284, 300}) {
       Caller caller(publicSize, privateSize);
-      caller.dm()->dmCopies = 6000;
-      caller.dm()->dmOrientation = 3;
+      caller.dm()->dmCopies = copies, caller.dm()->dmOrientation = 3;
+      caller.dm()->dmPaperLength = 777, caller.dm()->dmPaperWidth = 181;
+      std::memcpy(caller.dm()->dmFormName, u"Tag", sizeof(u"Tag"));
       if (privateSize) caller.priv()->privMirror = 1;
-      ASSERT_EQ(Merge(caller, DM_COPIES | DM_ORIENTATION), 1u) << publicSize << "+" << privateSize;
-      EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror),
-                std::tuple(1, 2, privateSize ? 1 : 0));
+      ASSERT_EQ(Merge(caller, fields), 1u) << publicSize << "+" << privateSize;
+      EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror, +S().dm.dmPaperLength,
+                           +S().dm.dmPaperWidth, std::u16string(S().dm.dmFormName), +S().dm.dmFields),
+                std::tuple(kept, 2, privateSize ? 1 : 0, 777, 181, u"Tag", kSettingsDefaultFields));
     }
   }
 }
 
 TEST_F(SettingsMerge, RefusedRecordsLeaveTheDefaultsUntouched) {
   Caller otherSection(220, 284), unknownSize(200, 0), fine(220, 284);
-  otherSection.priv()->privMediaBase = 1;
-  unknownSize.dm()->dmSpecVersion = 0;
+  otherSection.priv()->privMediaBase = 1, unknownSize.dm()->dmSpecVersion = 0;
   for (Caller* caller : {&otherSection, &unknownSize}) {
     EXPECT_EQ(Merge(*caller, DM_COPIES), 0u);
     EXPECT_TRUE(HoldsDefaults());
@@ -87,6 +91,7 @@ TEST_F(SettingsMerge, RefusedRecordsLeaveTheDefaultsUntouched) {
   host::FailCall(host::Call::GlobalAlloc, 1);
   EXPECT_EQ(Merge(fine, DM_COPIES), 0u);
   EXPECT_TRUE(HoldsDefaults());
+  EXPECT_EQ(MergeSettings(&S(), nullptr, 0, printer_, &context_->modelData, nullptr, 0, 387), 1u) << "no record";
 }
 
 TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroughTheBlock) {
@@ -99,32 +104,60 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 2);
 
   Caller unsigned_(220, 284);
-  unsigned_.priv()->privSignature = 0;
-  unsigned_.priv()->privMirror = 1;
-  unsigned_.priv()->privLocaleDone = 1;
-  unsigned_.priv()->xbRequest = XB_MARGIN_DOTS;
-  unsigned_.priv()->xbMargin = 30;
+  PrivateSettings* u = unsigned_.priv();
+  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1;
+  u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE, u->xbMargin = 30, u->xbPaperSize = 390;
   ASSERT_EQ(Merge(unsigned_), 1u);
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
-  EXPECT_EQ(S().priv.privMargin, 30);
+  EXPECT_EQ(std::pair(+S().priv.privMargin, +S().dm.dmPaperSize), std::pair(30, 390));
+}
+
+TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLookedUp) {
+  // A kind-1 caller's id at the section's end or past it: the lookup finds the special tape
+  // 387 (least margin 4 mm, 57 dots), first as the fallback to record 0 among kind-1 media,
+  // then second among plain media, which the caller's own media type asks for.
+  const MediaListEntry special = test::SpecialTape(387, 120, 64), plain = test::Tape(262, 240, 128);
+  for (WORD request : {0, XB_MEDIA_TYPE}) {
+    context_.SetMedia(request ? std::vector{plain, special} : std::vector{special, plain});
+    for (WORD id : {2, 999}) {
+      Caller caller(220, 284);
+      caller.dm()->dmPaperSize = 387, caller.priv()->xbRequest = request;
+      caller.priv()->privMediaKind = 1, caller.priv()->privMediaId = id;
+      Merge(caller, 0);
+      EXPECT_EQ(S().priv.privMargin, 57) << id << " " << request;
+    }
+  }
+}
+
+TEST_F(SettingsMerge, TheLocaleMeasuresInInchesOnlyForAValueOfOne) {
+  // Blanks and a sign may lead the digits; a value of more than 8 characters is not read.
+  for (auto [measure, inch] : {std::pair(u" \t+1", 1), {u"-1", 0}, {u"19", 0}, {u"00000001", 1},
+                               {u"000000001", 0}}) {
+    host::SetLocale(u"1", measure);
+    Caller caller(220, 284);
+    caller.priv()->privInchUnits = 1;  // the caller's own unit gives way
+    Merge(caller);
+    EXPECT_EQ(std::pair(+S().priv.privInchUnits, +S().priv.privLocaleDone), std::pair(inch, 1))
+        << host::Utf8(measure);
+  }
 }
 
 TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
-  struct Case { DWORD fields; SHORT quality, y; DWORD allowed; BYTE smallChar;
+  // Kind-1 media: the caller's print quality field alone asks for 720.
+  struct Case { DWORD fields; SHORT quality, y; DWORD allowed; BYTE smallChar, kind;
                 SHORT wantQuality, wantY; };
   const DWORD both = DM_PRINTQUALITY | DM_YRESOLUTION;
   for (const Case& c :
-       {Case{DM_YRESOLUTION, 360, 720, 0, 0, 360, 360},
-        Case{DM_YRESOLUTION, 360, 720, 1, 0, 360, 720}, Case{both, 360, 720, 1, 1, 720, 720},
-        Case{both, 720, 720, 0, 1, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 360, 360}}) {
+       {Case{DM_YRESOLUTION, 360, 720, 0, 0, 0, 360, 360},
+        Case{DM_YRESOLUTION, 360, 720, 1, 0, 0, 360, 720}, Case{both, 360, 720, 1, 1, 0, 720, 720},
+        Case{both, 720, 720, 0, 1, 0, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 0, 360, 360},
+        Case{both, 360, 720, 1, 1, 1, 720, 720}, Case{DM_YRESOLUTION, 360, 720, 1, 1, 1, 360, 720}}) {
     Caller caller(220, 284);
-    caller.dm()->dmPrintQuality = c.quality;
-    caller.dm()->dmYResolution = c.y;
-    caller.priv()->privHighResAllowed = c.allowed;
-    caller.priv()->privSmallChar = c.smallChar;
+    caller.dm()->dmPrintQuality = c.quality, caller.dm()->dmYResolution = c.y;
+    caller.priv()->privHighResAllowed = c.allowed, caller.priv()->privSmallChar = c.smallChar;
+    caller.priv()->privMediaKind = c.kind;
     Merge(caller, c.fields);
-    EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution),
-              std::tuple(c.wantQuality, c.wantY))
+    EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution), std::tuple(c.wantQuality, c.wantY))
         << c.fields << " " << c.y << " " << c.allowed;
   }
   // The printer's small-character value doubles the quality too, except on kind-1 media.
@@ -135,24 +168,38 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   caller.dm()->dmYResolution = 720;
   Merge(caller, DM_YRESOLUTION);
   EXPECT_EQ(std::tuple(+S().dm.dmPrintQuality, +S().priv.privUseMonitor), std::tuple(720, 0));
-  caller.priv()->privMediaKind = 1;
-  Merge(caller, DM_YRESOLUTION);
+  caller.priv()->privMediaKind = 1;  // merged into the record of 720 just made
+  MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData, nullptr, 0, 387);
   EXPECT_EQ(S().dm.dmPrintQuality, 360);
 }
 
+TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMedium) {
+  // At 360 dpi the 24 mm tape takes 57 to 14173 dots, margins to 383; the special tape from
+  // 758, or from 0 with the option. A label keeps its length; a margin in millimetres stays.
+  for (auto [paper, kind, report, dots, kept, margin] :
+       {std::tuple<SHORT, BYTE, WORD, DWORD, DWORD, WORD>{387, 0, 0x3F, 10, 57, 2000},
+        {387, 0, 0x7F, 20000, 14173, 383}, {390, 0, 0x3F, 10, 758, 2000}, {400, 1, 0x3F, 20000, 20000, 2000}}) {
+    S() = test::FixedDefaults(), S().dm.dmPaperSize = paper, S().priv.privMediaKind = kind;
+    S().priv.xbReport = report, S().priv.xbMargin = 2000, S().priv.privLengthDots = S().priv.xbLength = dots;
+    BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
+    EXPECT_EQ(std::tuple(+S().priv.privLengthDots, +S().priv.xbLength, +S().priv.xbMargin),
+              std::tuple(kept, kept, margin)) << paper << " " << dots;
+  }
+  S() = test::FixedDefaults(), S().dm.dmPaperSize = 390, S().priv.privOpt40000 = 1;
+  S().priv.privLength = 5000, S().priv.privLengthDots = S().priv.xbLength = 0;
+  BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
+  EXPECT_EQ(std::pair(+S().priv.privLengthDots, +S().priv.xbLength), std::pair(1417u, 0u));
+}
+
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
-  // The last two name a media id outside the table: the limits of the medium looked up.
   struct Case { DWORD fields; SHORT y; WORD margin, mediaId; SHORT paperSize; WORD want; };
   for (const Case& c :
        {Case{0, 360, 200, 0, 387, 14}, Case{0, 360, 200, 1, 390, 57},
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
-        Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}, Case{0, 360, 200, 999, 390, 57},
-        Case{0, 360, 200, 999, 387, 14}}) {
+        Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}}) {
     Caller caller(220, 284);
-    caller.dm()->dmYResolution = c.y;
-    caller.dm()->dmPaperSize = c.paperSize;
-    caller.priv()->privMargin = c.margin;
-    caller.priv()->privMediaId = c.mediaId;
+    caller.dm()->dmYResolution = c.y, caller.dm()->dmPaperSize = c.paperSize;
+    caller.priv()->privMargin = c.margin, caller.priv()->privMediaId = c.mediaId;
     caller.priv()->privHighResAllowed = 0;
     Merge(caller, c.fields);
     EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;
