@@ -99,7 +99,8 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
 
 TEST_F(InfoTest, SettingsOptionsApplyInOrderAndSetTheirFieldBits) {
   SettingsRecord record = FixedDefaults();
-  record.dm.dmFields = 0, record.dm.dmOrientation = DMORIENT_PORTRAIT;
+  record.dm.dmFields = 0;
+  record.dm.dmOrientation = DMORIENT_PORTRAIT;
   WriteBytes(Path("app.devmode"), BytesOf(record));
   auto orientation = [&](const Args& options) {
     return RunJson(Join({"info"}, options))["settings"]["dmOrientation"].get<int>();
@@ -170,13 +171,15 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   EXPECT_EQ(info["gdiinfo"]["ulHTPatternSize"], 7);
   // A paper size the table lacks falls back to the printer's per-user record.
   SettingsRecord user = FixedDefaults();
-  user.dm.dmPaperSize = 260, user.dm.dmPaperWidth = 120;
+  user.dm.dmPaperSize = 260;
+  user.dm.dmPaperWidth = 120;
   WriteBytes(Path("user.devmode"), BytesOf(user));
   Json fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(Json({fallback["media"]["mrPaperSize"], fallback["settings"]["dmPaperSize"]}), Json({260, 260}));
   // Only whole: a record of another section of the table gives nothing, and the job
   // prints on the paper size its settings name.
-  user.priv.privMediaBase = 20, user.priv.privMediaId = 5;
+  user.priv.privMediaBase = 20;
+  user.priv.privMediaId = 5;
   WriteBytes(Path("user.devmode"), BytesOf(user));
   fallback = RunJson({"info", "--user-devmode", "user.devmode", "--paper", "9999"});
   EXPECT_EQ(std::tuple(fallback["settings"]["dmPaperSize"], fallback["settings"]["privMediaBase"]),

@@ -112,10 +112,13 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
 
 TEST_F(JobSettingsTest, OptionsOverrideTheDefaultsExchangeBlockAndCopiesStayWithinTheDriversRange) {
   // An exchange request left in the defaults must not win over the page and the options.
-  defaults_.priv.xbRequest = 0x2 | 0x8, defaults_.priv.xbLength = 100;
+  defaults_.priv.xbRequest = 0x2 | 0x8;
+  defaults_.priv.xbLength = 100;
   defaults_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;
   JobOptions options;
-  options.autoCut = false, options.mirror = true, options.framed = true;
+  options.autoCut = false;
+  options.mirror = true;
+  options.framed = true;
   auto session = OpenFor({"Laminated_tape_12mm", 120, 500, 360}, options, 7);
   ASSERT_TRUE(session);
   const SettingsRecord& s = test::Context(*session)->settings;

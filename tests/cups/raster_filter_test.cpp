@@ -65,7 +65,8 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
   test::RasterPage tape{test::GrayHeader("Laminated_tape_24mm", kTapeLength, kTapeWidth), {}};
   tape.pixels = Bars(tape.header, bars, 200);
   test::RasterPage label{test::GrayHeader("Die-cut_label_24_x_40mm", 99.2, 51.2, 720, 360), {}};
-  label.header.cupsPageSize[0] = 113.39f, label.header.cupsPageSize[1] = 68.03f;
+  label.header.cupsPageSize[0] = 113.39f;
+  label.header.cupsPageSize[1] = 68.03f;
   const float box[] = {7.2f, 8.43f, 106.4f, 59.63f};
   std::copy(box, box + 4, label.header.cupsImagingBBox);
   label.pixels = Bars(label.header, {{100, 110}}, 0xFF);
@@ -154,7 +155,8 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     test::RasterPage page{test::GrayHeader(c.keyword, pageWidth, pageHeight,
                                            static_cast<unsigned>(xResolution),
                                            static_cast<unsigned>(yResolution)), {}};
-    page.header.cupsWidth = page.header.cupsBytesPerLine = cx, page.header.cupsHeight = cy;
+    page.header.cupsWidth = page.header.cupsBytesPerLine = cx;
+    page.header.cupsHeight = cy;
     const double left = gdi["ptlPhysOffset.x"].get<double>() * 72 / xResolution;
     const double top = pageHeight - gdi["ptlPhysOffset.y"].get<double>() * 72 / yResolution;
     const float box[] = {static_cast<float>(left), static_cast<float>(top - cy * 72 / yResolution),
@@ -193,7 +195,9 @@ TEST_F(RasterFilterTest, RefusesRasterItCannotPrintWithAnErrorThatEndsTheJob) {
     int status = 0;  // a job that can never print ends; a cut-off one is kept
   };
   cups_page_header2_t rgb = gray;
-  rgb.cupsColorSpace = CUPS_CSPACE_RGB, rgb.cupsBitsPerPixel = 24, rgb.cupsBytesPerLine = rgb.cupsWidth * 3;
+  rgb.cupsColorSpace = CUPS_CSPACE_RGB;
+  rgb.cupsBitsPerPixel = 24;
+  rgb.cupsBytesPerLine = rgb.cupsWidth * 3;
   cups_page_header2_t bilevel = gray;
   bilevel.cupsBitsPerColor = bilevel.cupsBitsPerPixel = 1;
   bilevel.cupsBytesPerLine = (bilevel.cupsWidth + 7) / 8;

@@ -22,8 +22,11 @@ class DefaultSettingsTest : public HostTest {
   const ModelData* Model(WORD paperSize, WORD quality, WORD yResolution) {
     ModelRecord& model = *context_->modelData.modelRecord;
     CopyWideBounded(model.moName, u"TQ-33", 32);
-    model.moDefaultPaperSize = paperSize, model.moDefaultLength = 500, model.moDefaultLengthDots = 709;
-    model.moDefaultPrintQuality = quality, model.moDefaultYResolution = yResolution;
+    model.moDefaultPaperSize = paperSize;
+    model.moDefaultLength = 500;
+    model.moDefaultLengthDots = 709;
+    model.moDefaultPrintQuality = quality;
+    model.moDefaultYResolution = yResolution;
     return &context_->modelData;
   }
   SettingsRecord Build(const ModelData* model = nullptr) {
@@ -87,7 +90,8 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   SettingsRecord s = WithOptions(length);
   EXPECT_EQ(+s.dm.dmPaperLength, 2000) << "(2834 * 25400 / 360 + 50) / 100";
   EXPECT_EQ(+s.priv.xbLength, 2834u);
-  length.optMask = 0x3, length.optPaperSize = 263;
+  length.optMask = 0x3;
+  length.optPaperSize = 263;
   EXPECT_EQ(+WithOptions(length).priv.privLengthDots, 411u);
 
   DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1};

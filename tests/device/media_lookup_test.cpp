@@ -34,7 +34,8 @@ class MediaLookup : public test::ContextTest {
   LONG Custom(SHORT width, SHORT length) {
     DEVMODEW& dm = context_.settings().dm;
     dm.dmFields = (width ? DM_PAPERWIDTH : 0) | (length ? DM_PAPERLENGTH : 0);
-    dm.dmPaperWidth = width, dm.dmPaperLength = length;
+    dm.dmPaperWidth = width;
+    dm.dmPaperLength = length;
     LONG m = -1;
     MatchCustomSize(&context_.settings(), &context_->modelData, &m, definitions_.data(),
                     static_cast<DWORD>(definitions_.size()));
@@ -42,7 +43,9 @@ class MediaLookup : public test::ContextTest {
   }
   void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE) {
     SettingsRecord user = test::FixedDefaults();
-    user.dm.dmPaperSize = paperSize, user.priv.privMediaBase = base, user.priv.privSignature = signature;
+    user.dm.dmPaperSize = paperSize;
+    user.priv.privMediaBase = base;
+    user.priv.privSignature = signature;
     host::SetUserDevmode(printer_, test::BytesOf(user));
   }
 
@@ -122,7 +125,8 @@ std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
 
 TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
   MediaListEntry label = Label(300, 240, 128, 282, 247, 400, 350);
-  label.meWidthDots = 150, label.mePrintWidth = 90;
+  label.meWidthDots = 150;
+  label.mePrintWidth = 90;
   context_.SetMedia({label});
   // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
   EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));
@@ -131,19 +135,22 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
 
   // Continuous tape (its whole area is pinned by the GDIINFO test).
   context_.SetMedia({Tape(262, 240, 128)});
-  context_.priv().xbRequest = XB_LENGTH, context_.priv().xbLength = 2000;
+  context_.priv().xbRequest = XB_LENGTH;
+  context_.priv().xbLength = 2000;
   EXPECT_EQ(Area(context_)[3], 1887) << "the exchange block's length";
 
   definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
                   test::MakeDefinition({u"B", 0, 262, 4000, 3000})};
-  context_->mediaDefinitions = definitions_.data(), context_->mediaDefinitionCount = 2;
+  context_->mediaDefinitions = definitions_.data();
+  context_->mediaDefinitionCount = 2;
   EXPECT_EQ(Area(context_, 0)[5], 43) << "((360 x 300) / 254 + 5) / 10";
   EXPECT_EQ(Area(context_, 0)[1], -56000) << "620 less 2 x 3 mm";
   EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins longer than the label stay on";
   EXPECT_EQ(Area(context_, 2)[5], 57) << "no definition 2";
   context_->mediaDefinitions = nullptr;
 
-  context_.settings().dm.dmYResolution = 720, context_.priv().privSmallChar = 1;
+  context_.settings().dm.dmYResolution = 720;
+  context_.priv().privSmallChar = 1;
   std::vector<LONG> small = Area(context_);
   EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({256, 212, 340}))
       << "across dots and offset doubled, the physical width not";
@@ -157,7 +164,8 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   // engine is then told of no resolution at all.
   for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
                                {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}, {720, 360, 1}}) {
-    context_.settings().dm.dmPrintQuality = r[0], context_.settings().dm.dmYResolution = r[1];
+    context_.settings().dm.dmPrintQuality = r[0];
+    context_.settings().dm.dmYResolution = r[1];
     context_->scaledResolution = r[2];
     EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
     GDIINFO info;

@@ -70,7 +70,8 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
 
 TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   SettingsRecord user = test::FixedDefaults();
-  user.dm.dmPaperSize = 259, user.priv.privMediaBase = 1;
+  user.dm.dmPaperSize = 259;
+  user.priv.privMediaBase = 1;
   auto stored = [&](WORD publicSize, WORD privateSize) {
     Bytes bytes = Of(&user.dm, publicSize);
     Bytes priv = Of(&user.priv, sizeof(user.priv), privateSize);
@@ -100,7 +101,9 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   // terminator, base 0 another section), and it must be signed.
   for (auto [id, base, signature] : {std::tuple<WORD, DWORD, DWORD>{1, 1, PRIV_SIGNATURE},
                                      {0, 0, PRIV_SIGNATURE}, {0, 1, 0}}) {
-    user.priv.privMediaId = id, user.priv.privMediaBase = base, user.priv.privSignature = signature;
+    user.priv.privMediaId = id;
+    user.priv.privMediaBase = base;
+    user.priv.privSignature = signature;
     EXPECT_TRUE(read(stored(220, 284)).empty()) << id << " " << base << " " << signature;
   }
 }

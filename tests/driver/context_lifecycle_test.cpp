@@ -170,7 +170,8 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   for (auto [publicSize, bytes, merged] :
        {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
     SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
-    record.dm.dmSize = publicSize, record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
+    record.dm.dmSize = publicSize;
+    record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
     std::vector<uint8_t> held(bytes);
     std::memcpy(held.data(), &record, sizeof(record));
     DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
@@ -191,7 +192,8 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
   // from the stored default options: its two 4 mm margins leave nothing to draw on, so no
   // context, and the last error names the settings as at fault.
   const SettingsRecord record = Record([](SettingsRecord& r) {
-    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 20;
+    r.dm.dmPaperSize = 262;
+    r.dm.dmPaperLength = 20;
   });
   for (const DEVMODEW* devmode : {&record.dm, static_cast<const DEVMODEW*>(nullptr)}) {
     if (!devmode) {
@@ -209,8 +211,10 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
   // default RFID tape at most 100 mm (1417 dots). Less 2 x 57 margin dots, plus 1.
   const Made exchangeMargin = Make(Record([](SettingsRecord& r) {
     r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH;
-    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 10000;
-    r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 2000;
+    r.dm.dmPaperSize = 262;
+    r.dm.dmPaperLength = 10000;
+    r.priv.xbRequest = XB_MARGIN_DOTS;
+    r.priv.xbMargin = 2000;
   }));
   ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
               "exchange block margin");
@@ -238,8 +242,11 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
   for (DWORD requested : {100000u, 5000000u}) {
     const Made made = Make(Record([&](SettingsRecord& r) {
       r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
-      r.dm.dmPaperSize = DMPAPER_USER, r.dm.dmPaperLength = 400, r.dm.dmPaperWidth = 246;
-      r.priv.xbRequest = XB_LENGTH, r.priv.xbLength = requested;
+      r.dm.dmPaperSize = DMPAPER_USER;
+      r.dm.dmPaperLength = 400;
+      r.dm.dmPaperWidth = 246;
+      r.priv.xbRequest = XB_LENGTH;
+      r.priv.xbLength = requested;
     }));
     EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
               std::tuple(400u, 14173u));
@@ -341,7 +348,8 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   DeviceContext* newContext = Enable();
   ASSERT_TRUE(oldContext && newContext);
 
-  oldContext->pageCount = 4, oldContext->lastPageEnd = 0x0C;
+  oldContext->pageCount = 4;
+  oldContext->lastPageEnd = 0x0C;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
   EXPECT_EQ(newContext->jobFlags, 0u) << "outside a document nothing is carried";
   EXPECT_EQ(newContext->pageCount, 0u);

@@ -41,7 +41,8 @@ class ModelDataLibraryTest : public test::EngineTest {
   BOOL Load() {
     if (heap_) HeapDestroy(heap_);
     heap_ = HeapCreate(0, 8192, 0);
-    record_ = nullptr, count_ = 0;
+    record_ = nullptr;
+    count_ = 0;
     return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_,
                          &count_);
   }

@@ -14,7 +14,8 @@ class BandLoopTest : public SurfaceFixture {
   SURFOBJ* Enable(bool landscape, SHORT acrossDots, DWORD lengthDots, uint64_t maxBytes) {
     context_.SetMedia({Tape(262, 240, acrossDots)});
     context_.settings().dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    context_.priv().privLengthDots = lengthDots, context_.priv().privMargin = 0;
+    context_.priv().privLengthDots = lengthDots;
+    context_.priv().privMargin = 0;
     context_.priv().privHalftone = 2;  // the ordered matrix leaves the page image as drawn
     host::SetMaxBitmapBytes(maxBytes);
     HSURF surface = SurfaceFixture::Enable();
@@ -92,7 +93,8 @@ TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
   // The engine's band rows 106 bytes apart, their last 6 bytes not the page's.
   std::vector<BYTE> rows(106 * 100);
   SURFOBJ wide = *band;
-  wide.lDelta = 106, wide.pvBits = wide.pvScan0 = rows.data();
+  wide.lDelta = 106;
+  wide.pvBits = wide.pvScan0 = rows.data();
   wide.cjBits = static_cast<ULONG>(rows.size());
   POINTL origin = {};
   ASSERT_TRUE(DrvStartBanding(band, &origin));

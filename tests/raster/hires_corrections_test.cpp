@@ -19,8 +19,10 @@ class HeadAxisMergeTest : public HostTest {
                           BOOL expected = TRUE) {
     ctx.settings().dm.dmOrientation = orientation;
     SURFOBJ surface{};
-    surface.sizlBitmap = {stride, height}, surface.lDelta = stride;
-    surface.pvBits = bits.data(), surface.cjBits = static_cast<ULONG>(bits.size());
+    surface.sizlBitmap = {stride, height};
+    surface.lDelta = stride;
+    surface.pvBits = bits.data();
+    surface.cjBits = static_cast<ULONG>(bits.size());
     EXPECT_EQ(HeadAxisMerge(ctx.get(), &surface), expected);
     return bits;
   }

@@ -21,9 +21,12 @@ using Bytes = std::vector<uint8_t>;
 struct Image {
   Image(DeviceContext* context, LONG cx, LONG cy, BYTE fill = 255, LONG stride = 0)
       : bits(static_cast<size_t>(stride ? stride : (cx + 1) & ~1) * cy, fill) {
-    surface.dhpdev = HandleFromContext(context), surface.iBitmapFormat = BMF_8BPP;
-    surface.sizlBitmap = {cx, cy}, surface.lDelta = stride ? stride : (cx + 1) & ~1;
-    surface.pvBits = bits.data(), surface.cjBits = static_cast<ULONG>(bits.size());
+    surface.dhpdev = HandleFromContext(context);
+    surface.iBitmapFormat = BMF_8BPP;
+    surface.sizlBitmap = {cx, cy};
+    surface.lDelta = stride ? stride : (cx + 1) & ~1;
+    surface.pvBits = bits.data();
+    surface.cjBits = static_cast<ULONG>(bits.size());
   }
   BYTE& at(LONG x, LONG y) { return bits[static_cast<size_t>(y) * surface.lDelta + x]; }
   Bytes bits;
@@ -46,7 +49,9 @@ class PageConversionTest : public test::ContextTest {
  protected:
   void SetUp() override {
     ContextTest::SetUp();
-    context_->pageCount = 1, context_.settings().dm.dmPaperSize = 262, priv().privHalftone = 1;
+    context_->pageCount = 1;
+    context_.settings().dm.dmPaperSize = 262;
+    priv().privHalftone = 1;
   }
   void TearDown() override {
     ClearRetainedPages(context_.get());
@@ -75,7 +80,8 @@ TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteSt
       0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00,
       0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
   priv().privInchUnits = 1;  // the job record's unit, collation and job option
-  priv().privCollate = 1, priv().privJobOption = 7;
+  priv().privCollate = 1;
+  priv().privJobOption = 7;
   for (BYTE monitor : {1, 0}) {
     host::ClearSpooled(printer_);
     priv().privUseMonitor = monitor;
@@ -123,7 +129,8 @@ TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDots
       {2, 100, 0, ordered}, {0, 100, 0, ordered}, {9, 100, 0, ordered}};
   for (const auto& c : cases) {
     host::ClearSpooled(printer_);
-    priv().privHalftone = c.halftone, priv().privBrightness = c.brightness;
+    priv().privHalftone = c.halftone;
+    priv().privBrightness = c.brightness;
     Image image(context_.get(), 384, 4, c.level);
     ASSERT_TRUE(ConvertPage(&image.surface));
     EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{c.dots})) << int(c.halftone) << " " << int(c.level);
@@ -186,12 +193,15 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
       for (DWORD f = 0; f < feed; ++f) pixel(f) = (bits[f / 8] & (0x80 >> (f % 8))) ? 0 : 255;
     }
     host::ClearSpooled(printer_);
-    priv().privHalftone = 3, priv().privContrast = c.contrast, priv().privBrightness = c.brightness;
+    priv().privHalftone = 3;
+    priv().privContrast = c.contrast;
+    priv().privBrightness = c.brightness;
     context_.settings().dm.dmYResolution = c.dpi;
     ASSERT_TRUE(ConvertPage(&image.surface));
     const Bytes diffused = Spooled();
     host::ClearSpooled(printer_);
-    priv().privHalftone = 1, priv().privContrast = priv().privBrightness = 0;
+    priv().privHalftone = 1;
+    priv().privContrast = priv().privBrightness = 0;
     context_.settings().dm.dmYResolution = 360;
     ASSERT_TRUE(ConvertPage(&reference.surface));
     EXPECT_EQ(Lines(diffused), Lines(Spooled()));

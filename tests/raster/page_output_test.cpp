@@ -41,7 +41,8 @@ class PageOutputTest : public test::ContextTest {
     record.jiTotalLength = static_cast<DWORD>(kPageStreamLinesStart + zeroLines + 1);
     std::memcpy(page.data(), &record, sizeof(record));
     BuildSetupHeader(page.data() + JOB_INFO_RECORD_SIZE, context_.get(), 0);
-    page[83] = kCmdCompressionMode, page[84] = kCmdCompressionPackBits;
+    page[83] = kCmdCompressionMode;
+    page[84] = kCmdCompressionPackBits;
     page.insert(page.end(), zeroLines, kCmdZeroLine);
     page.push_back(kCmdPageEnd);
     return page;
@@ -60,7 +61,8 @@ class PageOutputTest : public test::ContextTest {
 };
 
 TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEnd) {
-  context_->settings.priv.privUseMonitor = 0, context_->settings.dm.dmCopies = 3;
+  context_->settings.priv.privUseMonitor = 0;
+  context_->settings.dm.dmCopies = 3;
   EXPECT_TRUE(Emit(a_));
   EXPECT_EQ(Spooled(), Bytes({0x1B, 0x40}) + Piece(a_, 58) + Piece(a_, 58) + Piece(a_, 58, 1));
   EXPECT_EQ(context_->lastPageEnd, kCmdPageEnd);
@@ -80,7 +82,8 @@ TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
 }
 
 TEST_F(PageOutputTest, PlainCopiesOfARetainedChainRepeatTheWholeChain) {
-  context_->settings.priv.privUseMonitor = 0, context_->settings.dm.dmCopies = 2;
+  context_->settings.priv.privUseMonitor = 0;
+  context_->settings.dm.dmCopies = 2;
   context_->pageCount = 2;
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(c_));

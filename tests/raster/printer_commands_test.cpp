@@ -24,7 +24,8 @@ Bytes PrintInfo(const Bytes& header) { return Bytes(header.begin() + 7, header.b
 TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   test::TestContext ctx({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
   PrivateSettings& p = ctx.priv();  // auto cut and half cut, no chain printing
-  ctx.settings().dm.dmYResolution = 720, p.privHalftone = 3;
+  ctx.settings().dm.dmYResolution = 720;
+  p.privHalftone = 3;
 
   Bytes h = Header(ctx);
   EXPECT_EQ(PrintInfo(h), (Bytes{0x86, 0x09, 0x18, 0x00, 0x01}));
@@ -39,12 +40,18 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
   EXPECT_EQ(PrintInfo(Header(ctx, 1)), (Bytes{0x86, 0x10, 0x18, 0x00, 0x00}));
 
   // Media kind 1: auto cut whatever the settings say; no mirror, half cut or p5.
-  ctx.settings().dm.dmYResolution = 720, p.privMediaKind = 1, p.privAutoCut = 0, p.privMirror = 1;
+  ctx.settings().dm.dmYResolution = 720;
+  p.privMediaKind = 1;
+  p.privAutoCut = 0;
+  p.privMirror = 1;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x00, 0x40, 0x40}));
 
   // Kind 0: mirror and option 800 go out; an option byte counts only when it is 1.
-  p.privMediaKind = 0, p.privOpt800 = 1, p.privHalfCut = 2, p.privMargin = 300;
+  p.privMediaKind = 0;
+  p.privOpt800 = 1;
+  p.privHalfCut = 2;
+  p.privMargin = 300;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[15], h[19]}), (Bytes{0x80, 0x60}));
   EXPECT_EQ(Bytes(h.begin() + 20, h.end()), (Bytes{0x1B, 0x69, 0x64, 0x2C, 0x01}));

@@ -27,7 +27,8 @@ TEST_F(SpoolStreamTest, AShortWriteLatchesForGoodAndLaterWritesNeverReachTheSpoo
 }
 
 TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {
-  context_->spoolBuffer[0] = 0xAA, context_->spoolCount = 1;
+  context_->spoolBuffer[0] = 0xAA;
+  context_->spoolCount = 1;
   SpoolEndOfJob(context_.get());
   EXPECT_EQ(std::tuple(Spooled(), +context_->spoolCount), std::tuple(Bytes{0xAA, 0x1B, 0x65}, 0u));
 

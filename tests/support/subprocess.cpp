@@ -87,7 +87,8 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (pid > 0 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.out = ReadFile(out), result.err = ReadFile(err);
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
   return result;
 }
 

@@ -8,23 +8,30 @@ namespace test {
 
 MediaListEntry Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple) {
   MediaListEntry m{};
-  m.mePaperSize = paperSize, m.meWidthMultiple = widthMultiple;
-  m.meWidth = width, m.mePrintWidth = static_cast<SHORT>(printWidthDots * 254 / 360);
-  m.meWidthDots = static_cast<SHORT>(width * 360 / 254), m.mePrintWidthDots = printWidthDots;
+  m.mePaperSize = paperSize;
+  m.meWidthMultiple = widthMultiple;
+  m.meWidth = width;
+  m.mePrintWidth = static_cast<SHORT>(printWidthDots * 254 / 360);
+  m.meWidthDots = static_cast<SHORT>(width * 360 / 254);
+  m.mePrintWidthDots = printWidthDots;
   return m;
 }
 
 MediaListEntry SpecialTape(WORD paperSize, SHORT width, SHORT printWidthDots) {
   MediaListEntry m = Tape(paperSize, width, printWidthDots);
-  m.meKindCode = 16, m.meOptions = 1;
+  m.meKindCode = 16;
+  m.meOptions = 1;
   return m;
 }
 
 MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
                      SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode) {
   MediaListEntry m = Tape(paperSize, width, printWidthDots);
-  m.meLength = length, m.mePrintLength = printLength, m.meKindCode = kindCode;
-  m.meLengthDots = lengthDots, m.mePrintLengthDots = printLengthDots;
+  m.meLength = length;
+  m.mePrintLength = printLength;
+  m.meKindCode = kindCode;
+  m.meLengthDots = lengthDots;
+  m.mePrintLengthDots = printLengthDots;
   return m;
 }
 
@@ -33,21 +40,43 @@ SettingsRecord FixedDefaults() {
   const char16_t kForm[] = u"VK 24mm (RFID)";
   std::memcpy(s.dm.dmFormName, kForm, sizeof(kForm));
   DEVMODEW& d = s.dm;
-  d.dmSpecVersion = SETTINGS_SPEC_VERSION, d.dmDriverVersion = SETTINGS_DRIVER_VERSION;
-  d.dmSize = SETTINGS_PUBLIC_SIZE, d.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
-  d.dmFields = kSettingsDefaultFields, d.dmOrientation = DMORIENT_LANDSCAPE;
-  d.dmPaperSize = kLastResortPaperSize, d.dmPaperLength = 1000, d.dmPaperWidth = 240;
-  d.dmScale = 100, d.dmCopies = 1, d.dmPrintQuality = 360, d.dmYResolution = 360;
-  d.dmColor = DMCOLOR_MONOCHROME, d.dmDuplex = DMDUP_SIMPLEX, d.dmTTOption = DMTT_SUBDEV;
+  d.dmSpecVersion = SETTINGS_SPEC_VERSION;
+  d.dmDriverVersion = SETTINGS_DRIVER_VERSION;
+  d.dmSize = SETTINGS_PUBLIC_SIZE;
+  d.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
+  d.dmFields = kSettingsDefaultFields;
+  d.dmOrientation = DMORIENT_LANDSCAPE;
+  d.dmPaperSize = kLastResortPaperSize;
+  d.dmPaperLength = 1000;
+  d.dmPaperWidth = 240;
+  d.dmScale = 100;
+  d.dmCopies = 1;
+  d.dmPrintQuality = 360;
+  d.dmYResolution = 360;
+  d.dmColor = DMCOLOR_MONOCHROME;
+  d.dmDuplex = DMDUP_SIMPLEX;
+  d.dmTTOption = DMTT_SUBDEV;
   PrivateSettings& p = s.priv;
-  p.xbSize = EXCHANGE_BLOCK_SIZE, p.xbReport = 0x3F, p.xbPaperSize = kLastResortPaperSize;
-  p.xbMargin = 57, p.xbWidthMultiple = 1, p.xbLength = 1417, p.xbOptions = 0x201;
+  p.xbSize = EXCHANGE_BLOCK_SIZE;
+  p.xbReport = 0x3F;
+  p.xbPaperSize = kLastResortPaperSize;
+  p.xbMargin = 57;
+  p.xbWidthMultiple = 1;
+  p.xbLength = 1417;
+  p.xbOptions = 0x201;
   std::memcpy(p.xbTag, "VQNZ", 4);
-  p.privSignature = PRIV_SIGNATURE, p.privFlags = 0x30A0;
+  p.privSignature = PRIV_SIGNATURE;
+  p.privFlags = 0x30A0;
   p.privColorAdjustment = {24, 0, 0, 10000, 10000, 10000, 0, 10000, 0, 0, 0, 0};
-  p.privHalftone = 3, p.privAutoCut = 1, p.privHalfCut = 1;
-  p.privLengthDots = 1417, p.privLength = 1000, p.privMarginInDots = 1, p.privMargin = 57;
-  p.privUseMonitor = 1, p.privHighResAllowed = 1;
+  p.privHalftone = 3;
+  p.privAutoCut = 1;
+  p.privHalfCut = 1;
+  p.privLengthDots = 1417;
+  p.privLength = 1000;
+  p.privMarginInDots = 1;
+  p.privMargin = 57;
+  p.privUseMonitor = 1;
+  p.privHighResAllowed = 1;
   return s;
 }
 
@@ -56,7 +85,8 @@ TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
   if (!heap_) throw std::runtime_error("no heap for the test context");
   context_ = static_cast<DeviceContext*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(DeviceContext)));
   context_->signatureHead = context_->signatureTail = kDeviceContextSignature;
-  context_->heap = heap_, context_->scaledResolution = 360;
+  context_->heap = heap_;
+  context_->scaledResolution = 360;
   context_->settings = context_->defaultSettings = FixedDefaults();
   context_->lineBuffers =
       static_cast<LineBufferRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(LineBufferRecord)));

@@ -183,8 +183,10 @@ bool WriteJpeg(const std::string& path, const Gray& image) {
   info.err = jpeg_std_error(&error);
   jpeg_create_compress(&info);
   jpeg_stdio_dest(&info, file);
-  info.image_width = image.width, info.image_height = image.height;
-  info.input_components = 1, info.in_color_space = JCS_GRAYSCALE;
+  info.image_width = image.width;
+  info.image_height = image.height;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, 100, TRUE);
   jpeg_start_compress(&info, TRUE);

@@ -99,7 +99,8 @@ TEST(JobFileTest, AJobAndAResultAreReadBackAsWritten) {
 
   tq33job::Result result;
   result.failure = tq33job::Failure{tq33job::Stage::kDocument, 5, 2, "DrvSendPage", "no room"};
-  result.settings = Bytes(SETTINGS_RECORD_SIZE, 9), result.gdiInfo = Bytes(JOB_GDIINFO_SIZE, 8);
+  result.settings = Bytes(SETTINGS_RECORD_SIZE, 9);
+  result.gdiInfo = Bytes(JOB_GDIINFO_SIZE, 8);
   result.spooled = tq33job::SpoolSummary{1234, 0x10, 0};
   const Bytes written =
       Written([&](std::FILE* file) { return tq33job::WriteResult(file, result); });
