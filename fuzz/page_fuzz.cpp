@@ -119,12 +119,21 @@ fuzz::Bytes BuildRecord(const Header& h, bool retain) {
 }
 
 // The page's pixels are the tile repeated from byte page * 13 of it on, white without a
-// tile: the tile once, turned, then the filled part copied onto the rest.
-host::GrayImage PageImage(SIZEL size, const fuzz::Bytes& tile, int page) {
-  host::GrayImage image = host::GrayImage::Filled(size.cx, size.cy, 0xFF);
-  if (tile.empty() || image.pixels.empty()) return image;
+// tile: the tile once, turned, then the filled part copied onto the rest. One image, its
+// pixels' memory kept from input to input: a page of megabytes allocated afresh each time
+// is mapped and faulted in again, and filled white only to be overwritten.
+const host::GrayImage& PageImage(SIZEL size, const fuzz::Bytes& tile, int page) {
+  static host::GrayImage image;
+  image.width = size.cx > 0 ? size.cx : 0;
+  image.height = size.cy > 0 ? size.cy : 0;
+  const size_t total = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+  if (tile.empty()) {
+    image.pixels.assign(total, 0xFF);
+    return image;
+  }
+  image.pixels.resize(total);
+  if (total == 0) return image;
   BYTE* pixels = image.pixels.data();
-  const size_t total = image.pixels.size();
   const size_t start = static_cast<size_t>(page) * 13 % tile.size();
   size_t filled = std::min(total, tile.size() - start);
   std::memcpy(pixels, tile.data() + start, filled);

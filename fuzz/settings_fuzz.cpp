@@ -3,14 +3,37 @@
 // DrvEnablePDEV (the merge, the exchange block, the paper-size selection) and the
 // surface built from the merged settings.
 //
-// The record is placed in a block of exactly the extent its size fields claim (at least
-// the 72 bytes that hold them), as the engine hands it over, so that any read past that
-// extent is an overrun the address sanitizer reports.
+// The record is placed at the start of a block whose bytes past the extent its size fields
+// claim (at least the 72 bytes that hold them) are poisoned, as if the engine had handed
+// over a block of exactly that extent, so that any read past it is an overrun the address
+// sanitizer reports. The block is made once: a record may claim up to 128 KB, and a block
+// of that size allocated per input is mapped afresh and faulted in every time.
+#include <sanitizer/asan_interface.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+
+namespace {
+
+// Room for the largest extent two 16-bit size fields can claim.
+constexpr size_t kMaxExtent = 2 * 0xFFFF;
+
+// The caller's record: extent bytes at the start of a block made once, the input's bytes
+// and then zeros, everything after them poisoned until the next input.
+uint8_t* PlaceRecord(const uint8_t* data, size_t size, size_t extent) {
+  static uint8_t* const block = new uint8_t[kMaxExtent];
+  ASAN_UNPOISON_MEMORY_REGION(block, kMaxExtent);
+  const size_t copied = size < extent ? size : extent;
+  std::memcpy(block, data, copied);
+  std::memset(block + copied, 0, extent - copied);
+  ASAN_POISON_MEMORY_REGION(block + extent, kMaxExtent - extent);
+  return block;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::Installation();
@@ -31,15 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t extent = static_cast<size_t>(publicSize) + privateSize;
   if (extent < fuzz::kSizeFieldsEnd) extent = fuzz::kSizeFieldsEnd;
 
-  std::unique_ptr<uint8_t[]> record(new uint8_t[extent]());
-  std::memcpy(record.get(), data, size < extent ? size : extent);
-  const std::unique_ptr<uint8_t[]> copy(new uint8_t[extent]);
-  std::memcpy(copy.get(), record.get(), extent);
+  uint8_t* record = PlaceRecord(data, size, extent);
+  static std::vector<uint8_t> copy(kMaxExtent);
+  std::memcpy(copy.data(), record, extent);
 
   GDIINFO gdiInfo = {};
-  DeviceContext* context =
-      fuzz::EnableContext(reinterpret_cast<const DEVMODEW*>(record.get()), &gdiInfo);
-  if (std::memcmp(copy.get(), record.get(), extent) != 0)
+  DeviceContext* context = fuzz::EnableContext(reinterpret_cast<const DEVMODEW*>(record), &gdiInfo);
+  if (std::memcmp(copy.data(), record, extent) != 0)
     fuzz::Finding("DrvEnablePDEV wrote into the caller's settings record");
   // A record the merge refuses leaves the defaults; one it takes may still describe no
   // printable page (a length inside its two feed margins), which must be refused as bad data.

@@ -104,6 +104,7 @@ class GuardedCopy {
   size_t regionBytes_ = 0;
   size_t dataPages_ = 0;  // bytes of the readable part
   BYTE* base_ = nullptr;
+  bool guarded_ = false;  // the region's last page is inaccessible already (a kept region)
 };
 
 // The bytes of a memory file, shared by its handles and views; replacing the file makes a

@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <vector>
 
 #include "host/host_internal.h"
 
@@ -78,8 +80,69 @@ bool IsMemoryFile(const std::string& hostPath) {
 
 namespace internal {
 
+namespace {
+
+// Regions of released copies, kept for the next copy of the same extent: a process that
+// replaces a file for every input (the fuzzers) would otherwise map, protect, fault in and
+// unmap one for each. A kept region's guard page stays inaccessible; its data pages are
+// made writable and cleared for the next copy. Only small regions, a few of them.
+constexpr size_t kKeptRegions = 8;
+constexpr size_t kKeptRegionBytes = size_t{64} << 10;
+
+struct Region {
+  void* start;
+  size_t bytes;
+};
+
+struct KeptRegions {
+  std::mutex lock;
+  std::vector<Region> regions;
+};
+
+// Never destroyed: copies may be released after static destructors have run.
+KeptRegions& Regions() {
+  static KeptRegions* kept = new KeptRegions;
+  return *kept;
+}
+
+// A kept region of exactly bytes, its data pages writable and zeroed; null when none.
+void* TakeRegion(size_t bytes, size_t dataBytes) {
+  void* start = nullptr;
+  {
+    KeptRegions& kept = Regions();
+    std::lock_guard guard(kept.lock);
+    for (auto it = kept.regions.begin(); it != kept.regions.end(); ++it) {
+      if (it->bytes != bytes) continue;
+      start = it->start;
+      kept.regions.erase(it);
+      break;
+    }
+  }
+  if (!start) return nullptr;
+  if (mprotect(start, dataBytes, PROT_READ | PROT_WRITE) != 0) {
+    munmap(start, bytes);
+    return nullptr;
+  }
+  std::memset(start, 0, dataBytes);
+  return start;
+}
+
+void GiveRegion(void* start, size_t bytes) {
+  if (bytes <= kKeptRegionBytes) {
+    KeptRegions& kept = Regions();
+    std::lock_guard guard(kept.lock);
+    if (kept.regions.size() < kKeptRegions) {
+      kept.regions.push_back({start, bytes});
+      return;
+    }
+  }
+  munmap(start, bytes);
+}
+
+}  // namespace
+
 GuardedCopy::~GuardedCopy() {
-  if (region_) munmap(region_, regionBytes_);
+  if (region_) GiveRegion(region_, regionBytes_);
 }
 
 bool GuardedCopy::Reserve(size_t size) {
@@ -87,9 +150,13 @@ bool GuardedCopy::Reserve(size_t size) {
   const size_t placed = (size + 15) / 16 * 16;
   dataPages_ = (placed + page - 1) / page * page;
   regionBytes_ = dataPages_ + page;
-  void* region = mmap(nullptr, regionBytes_, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (region == MAP_FAILED) return false;
+  void* region = TakeRegion(regionBytes_, dataPages_);
+  guarded_ = region != nullptr;
+  if (!region) {
+    region = mmap(nullptr, regionBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                  -1, 0);
+    if (region == MAP_FAILED) return false;
+  }
   region_ = region;
   base_ = static_cast<BYTE*>(region) + (dataPages_ - placed);
   return true;
@@ -97,8 +164,8 @@ bool GuardedCopy::Reserve(size_t size) {
 
 bool GuardedCopy::Seal() {
   return mprotect(region_, dataPages_, PROT_READ) == 0 &&
-         mprotect(static_cast<BYTE*>(region_) + dataPages_, regionBytes_ - dataPages_,
-                  PROT_NONE) == 0;
+         (guarded_ || mprotect(static_cast<BYTE*>(region_) + dataPages_,
+                               regionBytes_ - dataPages_, PROT_NONE) == 0);
 }
 
 std::shared_ptr<const GuardedCopy> MemoryContent::WholeCopy() const {

@@ -17,6 +17,15 @@ class KernelFilesTest : public HostTest {
     return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
+  // A read-only view of bytes of the file (0: all of it), its handles closed.
+  const volatile char* View(const char16_t* name, SIZE_T bytes) {
+    HANDLE file = Open(name);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* base = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, bytes);
+    EXPECT_TRUE(CloseHandle(mapping) && CloseHandle(file));
+    return static_cast<const volatile char*>(base);
+  }
   test::TempRoot root_;
 };
 
@@ -37,28 +46,20 @@ TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
 // A view of a file on disk or in memory outlives its handles, the other views and the
 // file's replacement, and ends before an inaccessible page.
 TEST_F(KernelFilesTest, ViewsOutliveTheirHandlesAndTheFileAndEndBeforeAFault) {
-  auto view = [this](const char16_t* name, SIZE_T bytes) {
-    HANDLE file = Open(name);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    const void* base = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, bytes);
-    EXPECT_TRUE(CloseHandle(mapping) && CloseHandle(file));
-    return static_cast<const volatile char*>(base);
-  };
   root_.Write(u"C:\\f.dat", std::string(100, 'x'));
-  const volatile char* disk = view(u"C:\\f.dat", 0);
+  const volatile char* disk = View(u"C:\\f.dat", 0);
   ASSERT_NE(disk, nullptr);
   EXPECT_EQ(disk[99], 'x');
   EXPECT_DEATH((void)disk[112], "");
   EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(disk)));
   const std::string path = *host::ToHostPath(u"C:\\m.dat");
   host::SetMemoryFile(path, std::vector<uint8_t>(100, 'a'));
-  const volatile char* whole = view(u"C:\\m.dat", 0);
-  const volatile char* again = view(u"C:\\m.dat", 100);
-  const volatile char* part = view(u"C:\\m.dat", 40);
+  const volatile char* whole = View(u"C:\\m.dat", 0);
+  const volatile char* again = View(u"C:\\m.dat", 100);
+  const volatile char* part = View(u"C:\\m.dat", 40);
   ASSERT_TRUE(whole && again && part);
   host::SetMemoryFile(path, std::vector<uint8_t>(50, 'b'));
-  const volatile char* replaced = view(u"C:\\m.dat", 0);
+  const volatile char* replaced = View(u"C:\\m.dat", 0);
   ASSERT_NE(replaced, nullptr);
   EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(whole)));
   EXPECT_EQ(std::tuple(again[99], part[39], replaced[49]), std::tuple('a', 'a', 'b'));
@@ -66,6 +67,23 @@ TEST_F(KernelFilesTest, ViewsOutliveTheirHandlesAndTheFileAndEndBeforeAFault) {
   EXPECT_DEATH((void)replaced[64], "");
   for (const volatile char* base : {again, part, replaced})
     EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(base)));
+  host::RemoveMemoryFile(path);
+}
+
+// A file replaced by a shorter one is copied into the region the first was released from:
+// the new view holds zeros, not the old bytes, up to its 16-byte end, and is as guarded.
+TEST_F(KernelFilesTest, AViewInTheRegionOfAReleasedOneHoldsOnlyItsOwnFile) {
+  const std::string path = *host::ToHostPath(u"C:\\m.dat");
+  host::SetMemoryFile(path, std::vector<uint8_t>(112, 'a'));
+  EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(View(u"C:\\m.dat", 0))));
+  host::SetMemoryFile(path, std::vector<uint8_t>(100, 'b'));
+  volatile char* view = const_cast<volatile char*>(View(u"C:\\m.dat", 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[99], 'b');
+  for (int i = 100; i < 112; ++i) EXPECT_EQ(view[i], 0) << i;
+  EXPECT_DEATH(view[0] = 'c', "");
+  EXPECT_DEATH((void)view[112], "");
+  EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(view)));
   host::RemoveMemoryFile(path);
 }
 
