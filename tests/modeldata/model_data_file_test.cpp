@@ -102,6 +102,7 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
       {kSmall + kSmall, 18, "model 1 already declared"},
       {Replace(kSmall, "TQ-33", std::string("TQ\0-33", 6)), 3, "byte 0x00 is not text"},
       {Replace(kSmall, "TQ-33", "TQ\xED\xA0\x80-33"), 3, "not UTF-8"},
+      {Replace(kSmall, "TQ-33", "TQ\x80-33"), 3, "not UTF-8"},  // a continuation byte alone
       {Replace(kSmall, "TQ-33", "TQ\r-33"), 3, "carriage return"},
       {"", 0, "no [model N] section"},
   };
