@@ -22,11 +22,11 @@ struct Image {
   Image(DeviceContext* context, LONG cx, LONG cy, BYTE fill = 255, LONG stride = 0)
       : bits(static_cast<size_t>(stride ? stride : (cx + 1) & ~1) * cy, fill) {
     surface.dhpdev = HandleFromContext(context);
-    surface.iBitmapFormat = BMF_8BPP;
     surface.sizlBitmap = {cx, cy};
     surface.lDelta = stride ? stride : (cx + 1) & ~1;
     surface.pvBits = bits.data();
     surface.cjBits = static_cast<ULONG>(bits.size());
+    surface.iBitmapFormat = BMF_8BPP;
   }
   BYTE& at(LONG x, LONG y) { return bits[static_cast<size_t>(y) * surface.lDelta + x]; }
   Bytes bits;

@@ -9,11 +9,11 @@ namespace test {
 MediaListEntry Tape(WORD paperSize, SHORT width, SHORT printWidthDots, BYTE widthMultiple) {
   MediaListEntry m{};
   m.mePaperSize = paperSize;
-  m.meWidthMultiple = widthMultiple;
   m.meWidth = width;
   m.mePrintWidth = static_cast<SHORT>(printWidthDots * 254 / 360);
   m.meWidthDots = static_cast<SHORT>(width * 360 / 254);
   m.mePrintWidthDots = printWidthDots;
+  m.meWidthMultiple = widthMultiple;
   return m;
 }
 
@@ -29,9 +29,9 @@ MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT le
   MediaListEntry m = Tape(paperSize, width, printWidthDots);
   m.meLength = length;
   m.mePrintLength = printLength;
-  m.meKindCode = kindCode;
   m.meLengthDots = lengthDots;
   m.mePrintLengthDots = printLengthDots;
+  m.meKindCode = kindCode;
   return m;
 }
 
@@ -39,23 +39,22 @@ SettingsRecord FixedDefaults() {
   SettingsRecord s{};
   const char16_t kForm[] = u"VK 24mm (RFID)";
   std::memcpy(s.dm.dmFormName, kForm, sizeof(kForm));
-  DEVMODEW& d = s.dm;
-  d.dmSpecVersion = SETTINGS_SPEC_VERSION;
-  d.dmDriverVersion = SETTINGS_DRIVER_VERSION;
-  d.dmSize = SETTINGS_PUBLIC_SIZE;
-  d.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
-  d.dmFields = kSettingsDefaultFields;
-  d.dmOrientation = DMORIENT_LANDSCAPE;
-  d.dmPaperSize = kLastResortPaperSize;
-  d.dmPaperLength = 1000;
-  d.dmPaperWidth = 240;
-  d.dmScale = 100;
-  d.dmCopies = 1;
-  d.dmPrintQuality = 360;
-  d.dmYResolution = 360;
-  d.dmColor = DMCOLOR_MONOCHROME;
-  d.dmDuplex = DMDUP_SIMPLEX;
-  d.dmTTOption = DMTT_SUBDEV;
+  s.dm.dmSpecVersion = SETTINGS_SPEC_VERSION;
+  s.dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
+  s.dm.dmSize = SETTINGS_PUBLIC_SIZE;
+  s.dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
+  s.dm.dmFields = kSettingsDefaultFields;
+  s.dm.dmOrientation = DMORIENT_LANDSCAPE;
+  s.dm.dmPaperSize = kLastResortPaperSize;
+  s.dm.dmPaperLength = 1000;
+  s.dm.dmPaperWidth = 240;
+  s.dm.dmScale = 100;
+  s.dm.dmCopies = 1;
+  s.dm.dmPrintQuality = 360;
+  s.dm.dmColor = DMCOLOR_MONOCHROME;
+  s.dm.dmDuplex = DMDUP_SIMPLEX;
+  s.dm.dmYResolution = 360;
+  s.dm.dmTTOption = DMTT_SUBDEV;
   PrivateSettings& p = s.priv;
   p.xbSize = EXCHANGE_BLOCK_SIZE;
   p.xbReport = 0x3F;
@@ -69,10 +68,10 @@ SettingsRecord FixedDefaults() {
   p.privFlags = 0x30A0;
   p.privColorAdjustment = {24, 0, 0, 10000, 10000, 10000, 0, 10000, 0, 0, 0, 0};
   p.privHalftone = 3;
-  p.privAutoCut = 1;
-  p.privHalfCut = 1;
   p.privLengthDots = 1417;
   p.privLength = 1000;
+  p.privAutoCut = 1;
+  p.privHalfCut = 1;
   p.privMarginInDots = 1;
   p.privMargin = 57;
   p.privUseMonitor = 1;
