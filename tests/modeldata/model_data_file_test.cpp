@@ -54,12 +54,8 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   EXPECT_EQ(std::tuple(FindModelData(&file, 7)->record.moType, FindModelData(&file, 2)), std::tuple('3', nullptr));
   MediaListEntry entry{};
   std::memcpy(entry.meName, u"\"Bänd\\ 24mm", 22);
-  entry.meKindCode = 16;
-  entry.mePaperSize = 262;
-  entry.meOptions = 1;
-  entry.meWidth = 240;
-  entry.mePrintWidth = 181;
-  entry.meWidthDots = 340;
+  entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
+  entry.meWidth = 240, entry.mePrintWidth = 181, entry.meWidthDots = 340;
   entry.mePrintWidthDots = 256;
   ASSERT_EQ(FindModelData(&file, 1)->media.size(), 1u);
   EXPECT_EQ(std::memcmp(&FindModelData(&file, 1)->media[0], &entry, sizeof(entry)), 0);
