@@ -12,16 +12,6 @@ namespace {
 
 class ErrorDiffusionTest : public HostTest {
  protected:
-  // The errors the last line left: the previous line of the next one.
-  std::vector<LONG> LastErrors(DWORD count) {
-    const LONG* row = ctx->lineBuffers->rows[(ctx->lineBuffers->rotation + 1) % 3];
-    return std::vector<LONG>(row, row + count);
-  }
-  std::vector<BYTE> Diffuse(const std::vector<BYTE>& input, BYTE fill = 0) {
-    std::vector<BYTE> output((input.size() + 7) / 8, fill);
-    DiffuseLine(ctx.get(), input.data(), output.data(), static_cast<DWORD>(input.size()));
-    return output;
-  }
   test::TestContext ctx;
 };
 
@@ -105,10 +95,12 @@ TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
   DiffuseLine(ctx.get(), black.data(), output.data(), 0);
   DiffuseLine(ctx.get(), black.data(), output.data(), 17);
   EXPECT_EQ(output, std::vector<BYTE>(3, 0xA5));
-  // A new surface gets new lines, the old ones released; the rotation goes on.
-  Diffuse(std::vector<BYTE>(16, 77));
+  // A new surface gets new lines, the old ones released; the rotation goes on. The errors
+  // the last line left (the previous line of the next one) are gone.
+  DiffuseLine(ctx.get(), std::vector<BYTE>(16, 77).data(), output.data(), 16);
   ASSERT_TRUE(InitDiffusion(ctx.get(), 48));
-  EXPECT_EQ(std::tuple(ctx->lineBuffers->rotation, LastErrors(48)), std::tuple(1, std::vector<LONG>(48, 0)));
+  const LONG* last = ctx->lineBuffers->rows[(ctx->lineBuffers->rotation + 1) % 3];
+  EXPECT_EQ(std::tuple(ctx->lineBuffers->rotation, std::vector<LONG>(last, last + 48)), std::tuple(1, std::vector<LONG>(48, 0)));
   FreeDiffusion(ctx.get());
 }
 

@@ -113,9 +113,12 @@ TEST_F(PageConversionTest, TheFirstDotSitsBehindTheMarginAndPortraitDotsRunFromT
 TEST_F(PageConversionTest, PositiveContrastSpreadsLevelsAndNegativeContrastPullsThemIn) {
   BYTE table[256];
   BuildToneTable(64, table);
-  EXPECT_EQ((Bytes{table[64], table[100], table[160], table[200]}), (Bytes{32, 86, 176, 236}));
+  EXPECT_EQ((Bytes{table[2], table[64], table[100], table[127], table[160], table[200], table[213]}),
+            (Bytes{0, 32, 86, 126, 176, 236, 255}));
   BuildToneTable(-64, table);
   EXPECT_EQ((Bytes{table[0], table[64], table[200], table[255]}), (Bytes{64, 96, 164, 191}));
+  BuildToneTable(-127, table);  // each level's move rounded to the nearest of 1/10 and then of 1
+  EXPECT_EQ((Bytes{table[49], table[52], table[192]}), (Bytes{127, 127, 128}));
   BuildToneTable(-128, table);
   EXPECT_EQ(Bytes(table, table + 256), Bytes(256, 128));
 }
@@ -137,16 +140,21 @@ TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDots
   }
 }
 
-TEST_F(PageConversionTest, AMediumOfMoreLabelsAcrossThanTheHeadTakesPrintsOneLabel) {
-  // Only bad media data says 5; the page prints as on the single tape, every dot in place.
-  Image image(context_.get(), 3, 256, 255);
-  for (LONG y = 0; y < 256; y += 3) image.at(1, y) = 0;
+// Every threshold of the ordered matrix, by its rows' thresholds in rising order: line
+// 4j + r meets row r at one level below the threshold (j even) or at it (j odd).
+TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
+  Orient(DMORIENT_PORTRAIT);
+  priv().privHalftone = 2;
+  const int rising[4][4] = {{8, 32, 64, 96}, {128, 144, 192, 208}, {160, 176, 224, 240}, {16, 48, 80, 112}};
+  Image image(context_.get(), 384, 32);
+  std::vector<int> expected;
+  for (LONG f = 0; f < 32; ++f) {
+    const int j = f / 4;
+    std::fill_n(&image.at(0, f), 384, static_cast<BYTE>(rising[f % 4][j / 2] - 1 + j % 2));
+    expected.push_back(96 * (4 - (j + 1) / 2));
+  }
   ASSERT_TRUE(ConvertPage(&image.surface));
-  const Bytes single = Spooled();
-  host::ClearSpooled(printer_);
-  context_.SetMedia({test::Tape(262, 240, 256, 5)});
-  ASSERT_TRUE(ConvertPage(&image.surface));
-  EXPECT_EQ(Spooled(), single);
+  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{expected}));
 }
 
 TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
@@ -211,10 +219,12 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
 
 // Landscape threshold lines, sixteen at a time from the pixels' top bits: every dot is a
 // pixel below 128, behind the margin of its label, whatever the margin's bits and the
-// number of labels, for lines of a whole block and the lines after the last.
+// number of labels, for lines of a whole block and the lines after the last. Only bad
+// media data says more than four labels across: the page then prints as one label.
 TEST_F(PageConversionTest, LandscapeThresholdDotsAreThePixelsBelow128OfEachLabel) {
   std::mt19937 random(11);
-  const struct { LONG head; BYTE across; } cases[] = {{340, 0}, {256, 1}, {303, 2}, {7, 0}};
+  const struct { LONG head; BYTE across, labels; } cases[] = {
+      {340, 0, 1}, {256, 1, 2}, {303, 2, 3}, {7, 0, 1}, {384, 3, 4}, {256, 4, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.head);
     context_.SetMedia({test::Tape(262, 240, static_cast<SHORT>(c.head), c.across)});
@@ -224,9 +234,9 @@ TEST_F(PageConversionTest, LandscapeThresholdDotsAreThePixelsBelow128OfEachLabel
     host::ClearSpooled(printer_);
     ASSERT_TRUE(ConvertPage(&image.surface));
     const auto lines = Lines(Spooled());
-    const LONG part = c.head / (c.across + 1), margin = (384 - part) / 2;
-    ASSERT_EQ(lines.size(), c.across + 1u);
-    for (LONG label = 0; label <= c.across; ++label) {
+    const LONG part = c.head / c.labels, margin = (384 - part) / 2;
+    ASSERT_EQ(lines.size(), c.labels);
+    for (LONG label = 0; label < c.labels; ++label) {
       ASSERT_EQ(lines[label].size(), static_cast<size_t>(feed));
       for (LONG f = 0; f < feed; ++f) {
         std::array<uint8_t, tq33stream::kHeadLineBytes> expected{};
