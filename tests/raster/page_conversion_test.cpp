@@ -96,20 +96,6 @@ TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteSt
   }
 }
 
-TEST_F(PageConversionTest, TheFirstDotSitsBehindTheMarginAndPortraitDotsRunFromTheRight) {
-  Orient(DMORIENT_PORTRAIT);
-  const struct { LONG width; size_t byte; uint8_t mask; } cases[] = {
-      {384, 0, 0x80}, {128, 16, 0x80}, {129, 15, 0x01}};
-  for (const auto& c : cases) {
-    host::ClearSpooled(printer_);
-    Image image(context_.get(), c.width, 1);
-    image.at(c.width - 1, 0) = image.at(0, 0) = 0;
-    ASSERT_TRUE(ConvertPage(&image.surface));
-    EXPECT_EQ(Lines(Spooled()).at(0).at(0)[c.byte], c.mask) << c.width;
-    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{2}})) << c.width;
-  }
-}
-
 TEST_F(PageConversionTest, PositiveContrastSpreadsLevelsAndNegativeContrastPullsThemIn) {
   BYTE table[256];
   BuildToneTable(64, table);
@@ -123,28 +109,27 @@ TEST_F(PageConversionTest, PositiveContrastSpreadsLevelsAndNegativeContrastPulls
   EXPECT_EQ(Bytes(table, table + 256), Bytes(256, 128));
 }
 
-TEST_F(PageConversionTest, TheThresholdPrintsBelow128AndTheOrderedMatrixNineDotsOfSixteen) {
+// Brightness moves greys before the threshold, clamped to white, but spares white itself;
+// the tone pass takes every row once.
+TEST_F(PageConversionTest, BrightnessMovesGreysBeforeTheThreshold) {
   Orient(DMORIENT_PORTRAIT);
-  const std::vector<int> all(4, 384), none(4, 0), ordered = {0, 384, 384, 96};
-  // Mode, level, brightness: brightness moves greys before the threshold but spares black.
-  const struct { BYTE halftone, level; signed char brightness; std::vector<int> dots; } cases[] = {
-      {1, 127, 0, all}, {1, 128, 0, none}, {1, 100, 100, none}, {1, 0, 100, all},
-      {2, 100, 0, ordered}, {0, 100, 0, ordered}, {9, 100, 0, ordered}};
+  const std::vector<int> all(101, 384), none(101, 0);
+  const struct { BYTE level; signed char brightness; std::vector<int> dots; } cases[] = {
+      {100, 100, none}, {156, 100, none}, {27, 100, all}, {28, 100, none}, {255, -128, none}, {227, -100, all}};
   for (const auto& c : cases) {
     host::ClearSpooled(printer_);
-    priv().privHalftone = c.halftone;
     priv().privBrightness = c.brightness;
-    Image image(context_.get(), 384, 4, c.level);
+    Image image(context_.get(), 384, 101, c.level);
     ASSERT_TRUE(ConvertPage(&image.surface));
-    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{c.dots})) << int(c.halftone) << " " << int(c.level);
+    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{c.dots})) << int(c.level) << " " << int(c.brightness);
   }
 }
 
-// Every threshold of the ordered matrix, by its rows' thresholds in rising order: line
-// 4j + r meets row r at one level below the threshold (j even) or at it (j odd).
+// Every threshold of the ordered matrix (mode 2, and 0 or any unknown mode read as 2), by
+// its rows' thresholds in rising order: line 4j + r meets row r at one level below the
+// threshold (j even) or at it (j odd).
 TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   Orient(DMORIENT_PORTRAIT);
-  priv().privHalftone = 2;
   const int rising[4][4] = {{8, 32, 64, 96}, {128, 144, 192, 208}, {160, 176, 224, 240}, {16, 48, 80, 112}};
   Image image(context_.get(), 384, 32);
   std::vector<int> expected;
@@ -153,8 +138,12 @@ TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
     std::fill_n(&image.at(0, f), 384, static_cast<BYTE>(rising[f % 4][j / 2] - 1 + j % 2));
     expected.push_back(96 * (4 - (j + 1) / 2));
   }
-  ASSERT_TRUE(ConvertPage(&image.surface));
-  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{expected}));
+  for (BYTE halftone : {2, 0, 9}) {
+    host::ClearSpooled(printer_);
+    priv().privHalftone = halftone;
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{expected})) << int(halftone);
+  }
 }
 
 TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
@@ -217,19 +206,22 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
   }
 }
 
-// Landscape threshold lines, sixteen at a time from the pixels' top bits: every dot is a
-// pixel below 128, behind the margin of its label, whatever the margin's bits and the
-// number of labels, for lines of a whole block and the lines after the last. Only bad
-// media data says more than four labels across: the page then prints as one label.
-TEST_F(PageConversionTest, LandscapeThresholdDotsAreThePixelsBelow128OfEachLabel) {
+// Threshold lines, in landscape sixteen at a time from the pixels' top bits: every dot is
+// a pixel below 128, behind the margin of its label, whatever the margin's bits and the
+// number of labels, for lines of a whole block and the lines after the last; in portrait
+// each label's dots run from its last column. Only bad media data says more than four
+// labels across: the page then prints as one label.
+TEST_F(PageConversionTest, ThresholdDotsAreThePixelsBelow128OfEachLabel) {
   std::mt19937 random(11);
-  const struct { LONG head; BYTE across, labels; } cases[] = {
-      {340, 0, 1}, {256, 1, 2}, {303, 2, 3}, {7, 0, 1}, {384, 3, 4}, {256, 4, 1}};
+  const struct { bool landscape; LONG head; BYTE across, labels; } cases[] = {
+      {true, 340, 0, 1}, {true, 256, 1, 2}, {true, 303, 2, 3}, {true, 7, 0, 1}, {true, 384, 3, 4},
+      {true, 256, 4, 1}, {false, 384, 0, 1}, {false, 128, 0, 1}, {false, 129, 0, 1}, {false, 260, 1, 2}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.head);
+    SCOPED_TRACE(testing::Message() << c.landscape << " " << c.head);
+    Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
     context_.SetMedia({test::Tape(262, 240, static_cast<SHORT>(c.head), c.across)});
     const LONG feed = 83;
-    Image image(context_.get(), feed, c.head);
+    Image image(context_.get(), c.landscape ? feed : c.head, c.landscape ? c.head : feed);
     for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
     host::ClearSpooled(printer_);
     ASSERT_TRUE(ConvertPage(&image.surface));
@@ -241,7 +233,8 @@ TEST_F(PageConversionTest, LandscapeThresholdDotsAreThePixelsBelow128OfEachLabel
       for (LONG f = 0; f < feed; ++f) {
         std::array<uint8_t, tq33stream::kHeadLineBytes> expected{};
         for (LONG j = 0; j < part; ++j) {
-          if (image.at(f, label * part + j) < 128) expected[(margin + j) / 8] |= 0x80 >> ((margin + j) % 8);
+          const BYTE pixel = c.landscape ? image.at(f, label * part + j) : image.at((label + 1) * part - 1 - j, f);
+          if (pixel < 128) expected[(margin + j) / 8] |= 0x80 >> ((margin + j) % 8);
         }
         ASSERT_EQ(lines[label][f], expected) << "label " << label << ", line " << f;
       }
@@ -268,8 +261,8 @@ TEST_F(PageConversionTest, AnAbortAtAnyPollLeavesNothing) {
 }
 
 TEST_F(PageConversionTest, PagesThatCannotBeHeldAreRefusedCleanly) {
-  Image wide(context_.get(), 386, 1), huge(context_.get(), 1, 1, 255, 40000000);
-  EXPECT_FALSE(ConvertPage(&huge.surface));  // a page stream beyond 31 bits
+  Image wide(context_.get(), 386, 1), huge(context_.get(), 1, 1, 255, 39045151);
+  EXPECT_FALSE(ConvertPage(&huge.surface));  // the least row stride whose page stream passes 31 bits
   Orient(DMORIENT_PORTRAIT);
   EXPECT_FALSE(ConvertPage(&wide.surface));  // a label wider than the head
   EXPECT_TRUE(Spooled().empty());

@@ -45,11 +45,6 @@ Bytes Labels(int count) {
   return body;
 }
 
-Bytes Retained(Bytes page) {
-  page.back() = 0x0B;
-  return page;
-}
-
 ParseResult Parse(const Bytes& bytes) { return ParseStream(bytes.data(), bytes.size()); }
 
 TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
@@ -77,7 +72,8 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
 
 TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
   // Framed: retained page A whole, retained page B from its lines (two labels), page C.
-  const Bytes a = Retained(Labels(1));
+  Bytes a = Labels(1);
+  a.back() = 0x0B;  // retained
   const Bytes b = kBlack + Bytes{0x0C} + Header() + kM + kZ + Bytes{0x0B};
   const Bytes c = kZ + kBlack + Bytes{0x0C};
   const size_t total = 58 + a.size() + b.size() + c.size();
@@ -125,7 +121,8 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   const Bytes page = Labels(1);
   const Bytes lines = Header() + kM;  // raster lines start at offset 27
   const Bytes tail = kM + kBlack + Bytes{0x0C};
-  const Bytes a = Retained(page);
+  Bytes a = page;
+  a.back() = 0x0B;  // retained
   const Bytes c = kZ + kBlack + Bytes{0x0C};
   const size_t total = 58 + a.size() + c.size();
   Bytes badWidth = Record(58 + kLabel) + page;
