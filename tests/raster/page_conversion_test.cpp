@@ -146,18 +146,19 @@ TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   }
 }
 
-TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
-  context_.SetMedia({test::Tape(262, 240, 256, 1)});
+// Four labels across a page of a single line: the smallest page stream they need.
+TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
+  context_.SetMedia({test::Tape(262, 240, 384, 3)});
   priv().privHalftone = 2;
-  Image image(context_.get(), 1, 256, 100);
+  Image image(context_.get(), 1, 384, 100);
   ASSERT_TRUE(ConvertPage(&image.surface));
   const Bytes sent = Spooled();
   ASSERT_GE(sent.size(), 114u);
-  // Label 1's line meets the matrix's first row (no dot), label 2's the second (all dots);
-  // only label 1's page end stands between them.
+  // Label k's line meets the matrix's row k: none, all, all and a quarter of the dots.
+  // Only label 1's page end stands between it and label 2's header.
   EXPECT_EQ(Bytes(sent.begin() + 85, sent.begin() + 87), (Bytes{0x5A, 0x0C}));
   EXPECT_EQ(Bytes(sent.begin() + 87, sent.begin() + 112), Bytes(sent.begin() + 58, sent.begin() + 83));
-  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {128}}));
+  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {96}, {96}, {24}}));
 }
 
 // Contrast, brightness and the 720-dpi tone change the levels before the diffusion reads
@@ -165,7 +166,7 @@ TEST_F(PageConversionTest, TwoLabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsO
 TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
   std::mt19937 random(7);
   const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; } cases[] = {
-      {FALSE, 0, 0, 360}, {TRUE, 0, 0, 360}, {TRUE, 40, -20, 720}, {FALSE, -30, 25, 720}};
+      {FALSE, 0, 0, 360}, {TRUE, 0, 0, 360}, {TRUE, 40, -20, 720}, {FALSE, -30, 25, 720}, {FALSE, 0, 100, 360}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
