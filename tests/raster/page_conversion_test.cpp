@@ -146,7 +146,6 @@ TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   }
 }
 
-// Four labels across a page of a single line: the smallest page stream they need.
 TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
   context_.SetMedia({test::Tape(262, 240, 384, 3)});
   priv().privHalftone = 2;
@@ -154,25 +153,27 @@ TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) 
   ASSERT_TRUE(ConvertPage(&image.surface));
   const Bytes sent = Spooled();
   ASSERT_GE(sent.size(), 114u);
-  // Label k's line meets the matrix's row k: none, all, all and a quarter of the dots.
-  // Only label 1's page end stands between it and label 2's header.
+  // Label k's single line meets the matrix's row k: none, all, all and a quarter of the
+  // dots. Only label 1's page end stands between it and label 2's header.
   EXPECT_EQ(Bytes(sent.begin() + 85, sent.begin() + 87), (Bytes{0x5A, 0x0C}));
   EXPECT_EQ(Bytes(sent.begin() + 87, sent.begin() + 112), Bytes(sent.begin() + 58, sent.begin() + 83));
   EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {96}, {96}, {24}}));
 }
 
 // Contrast, brightness and the 720-dpi tone change the levels before the diffusion reads
-// them, and the dots are those of diffusing every head position in turn.
+// them, and the dots are those of diffusing every head position in turn; landscape rows
+// also unpadded (a stride of 0 is the default), short, and in two blocks.
 TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
   std::mt19937 random(7);
-  const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; } cases[] = {
-      {FALSE, 0, 0, 360}, {TRUE, 0, 0, 360}, {TRUE, 40, -20, 720}, {FALSE, -30, 25, 720}, {FALSE, 0, 100, 360}};
+  const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; DWORD feed, heads; LONG stride; } cases[] = {
+      {FALSE, 0, 0, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 153, 130, 156}, {TRUE, 40, -20, 720, 151, 99, 151},
+      {FALSE, -30, 25, 720, 101, 78, 0}, {FALSE, 0, 100, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 7, 20, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi);
+    SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi << " " << c.feed);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
-    const DWORD feed = c.landscape ? 150 : 101, heads = c.landscape ? 99 : 78;
+    const DWORD feed = c.feed, heads = c.heads;
     const LONG cx = static_cast<LONG>(c.landscape ? feed : heads), cy = static_cast<LONG>(c.landscape ? heads : feed);
-    Image image(context_.get(), cx, cy), reference(context_.get(), cx, cy);
+    Image image(context_.get(), cx, cy, 255, c.stride), reference(context_.get(), cx, cy, 255, c.stride);
     for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
     BYTE tone[256];
     BuildToneTable(c.contrast, tone);
@@ -249,13 +250,17 @@ TEST_F(PageConversionTest, AnAbortAtAnyPollLeavesNothing) {
   priv().privSmallChar = 1;  // the merge's selector array
   priv().privHalftone = 3;
   ASSERT_TRUE(InitDiffusion(context_.get(), 150));
-  // Polls: rows 0, 100, 200 and 300 of the tone pass, head rows 0 and 100 of the diffusion.
-  for (uint64_t poll = 1; poll <= 7; ++poll) {
-    Image image(context_.get(), 150, 400, 60);
-    host::AbortAfterPolls(poll);
-    EXPECT_EQ(ConvertPage(&image.surface), poll == 7) << poll;
-    EXPECT_EQ(Spooled().empty(), poll < 7) << poll;
-    host::ClearSpooled(printer_);
+  // Polls: landscape, rows 0, 100, 200 and 300 of the tone pass, head rows 0 and 100 of the
+  // diffusion; portrait, rows 0 and 100, head columns 0 and 100 (blocks of 48 end there).
+  for (const auto& [landscape, polls] : {std::pair<bool, uint64_t>{true, 6}, {false, 4}}) {
+    Orient(landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
+    for (uint64_t poll = 1; poll <= polls + 1; ++poll) {
+      Image image(context_.get(), landscape ? 150 : 400, landscape ? 400 : 150, 60);
+      host::AbortAfterPolls(poll);
+      EXPECT_EQ(ConvertPage(&image.surface), poll > polls) << poll;
+      EXPECT_EQ(Spooled().empty(), poll <= polls) << poll;
+      host::ClearSpooled(printer_);
+    }
   }
   host::SetAbort(false);
   FreeDiffusion(context_.get());
