@@ -160,14 +160,14 @@ TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) 
   EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{0}, {96}, {96}, {24}}));
 }
 
-// Contrast, brightness and the 720-dpi tone change the levels before the diffusion reads
-// them, and the dots are those of diffusing every head position in turn; landscape rows
-// also unpadded (a stride of 0 is the default), short, and in two blocks.
+// Levels changed by contrast, brightness and the 720-dpi tone, then the dots of every head
+// position diffused in turn: rows padded or not (stride 0: the default), short, in blocks.
 TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
   std::mt19937 random(7);
   const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; DWORD feed, heads; LONG stride; } cases[] = {
       {FALSE, 0, 0, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 153, 130, 156}, {TRUE, 40, -20, 720, 151, 99, 151},
-      {FALSE, -30, 25, 720, 101, 78, 0}, {FALSE, 0, 100, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 7, 20, 0}};
+      {FALSE, -30, 25, 720, 103, 78, 0}, {FALSE, 0, 100, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 7, 20, 0},
+      {FALSE, 0, 0, 360, 5, 20, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi << " " << c.feed);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
