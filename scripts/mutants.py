@@ -824,8 +824,10 @@ def generate(root, files, use_preprocessor=True):
     return mutants
 
 
-def load_equivalents(root):
-    """id -> why it is equivalent, from the kept list (empty when there is none)."""
+def load_equivalents(root, ids=()):
+    """id -> why it is equivalent, from the kept list (empty when there is none). An id
+    ends at the first blank, unless the line starts with one of ids and a blank: the ids
+    of index mutants hold blanks ("index:(x) + 1")."""
     path = os.path.join(root, EQUIVALENTS)
     if not os.path.exists(path):
         return {}
@@ -836,6 +838,11 @@ def load_equivalents(root):
             if not line or line.startswith("#"):
                 continue
             ident, _, why = line.partition(" ")
+            if ident not in ids:
+                spaced = [i for i in ids if " " in i and line.startswith(i + " ")]
+                if spaced:
+                    ident = max(spaced, key=len)
+                    why = line[len(ident):]
             if not why.strip():
                 sys.exit(f"mutants: {EQUIVALENTS}:{number}: {ident} does not say why it is equivalent")
             found[ident] = why.strip()
@@ -1461,7 +1468,7 @@ def run(args):
     cores = core_files(tree.copy, True)
     every = generate(tree.copy, core_files(tree.copy, args.headers))
     chosen = select(every, args.files, args.sample, args.seed, args.ids)
-    equivalents = load_equivalents(tree.copy)
+    equivalents = load_equivalents(tree.copy, {m.id for m in every})
     stale = sorted(set(equivalents) - {m.id for m in every})
     if stale:
         say(f"{EQUIVALENTS} names mutants the tree does not have (their code changed): "

@@ -97,6 +97,10 @@ class KeptListsTest(unittest.TestCase):
                 out.write("# why each behaves as the original\n\ncore/a.cpp:1:2:constant:3  same dots\n")
             self.assertEqual(mutants.load_equivalents(root), {"core/a.cpp:1:2:constant:3": "same dots"})
             with open(listed, "a", encoding="utf-8") as out:
+                out.write("core/a.cpp:3:9:index:(x / 8) + 1 past the last dot\n")
+            spaced = "core/a.cpp:3:9:index:(x / 8) + 1"
+            self.assertEqual(mutants.load_equivalents(root, {spaced})[spaced], "past the last dot")
+            with open(listed, "a", encoding="utf-8") as out:
                 out.write("core/a.cpp:4:2:constant:3\n")
             with self.assertRaises(SystemExit):
                 mutants.load_equivalents(root)
