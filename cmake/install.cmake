@@ -20,6 +20,9 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 install(TARGETS tq33host tq33drv tq33modeldata
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tq33)
 set_target_properties(tq33host tq33drv tq33modeldata PROPERTIES INSTALL_RPATH "\$ORIGIN")
+# The codec module, loaded by the tool and the printer application from beside the
+# libraries; it needs none of them.
+install(TARGETS tq33codecs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tq33)
 install(TARGETS tq33 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 tq33_install_rpath(tq33 ${CMAKE_INSTALL_FULL_BINDIR})
 install(TARGETS rastertotq33 RUNTIME DESTINATION ${TQ33_INSTALL_FILTER_DIR})
