@@ -81,7 +81,6 @@ install: build/release/CMakeCache.txt
 	./scripts/setup.sh build
 	cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) > /dev/null
 	cmake --build --preset release -j $(JOBS) --target $(INSTALLED_TARGETS)
-	cmake --build build/release --target preinstall/fast
 	DESTDIR="$(DESTDIR)" cmake --install build/release
 
 uninstall:

@@ -11,6 +11,17 @@ install(CODE "
                         \"configure it with -DCMAKE_INSTALL_PREFIX=\${CMAKE_INSTALL_PREFIX}\")
   endif()")
 
+# The programs and libraries are linked again for their installed run paths (see
+# CMAKE_NO_BUILTIN_CHRPATH): `cmake --install` does that first, as `make install` does.
+if(CMAKE_NO_BUILTIN_CHRPATH)
+  install(CODE "
+    execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\"
+                            --target preinstall/fast RESULT_VARIABLE relinked OUTPUT_QUIET)
+    if(NOT relinked EQUAL 0)
+      message(FATAL_ERROR \"Linking the installed programs for their run paths failed\")
+    endif()")
+endif()
+
 # Directories CUPS's filter user (lp) reads, whatever the installing user's umask.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
