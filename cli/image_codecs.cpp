@@ -156,11 +156,12 @@ CodecResult DecodePng(std::FILE* file, CodecLimits limits, const CodecRows* rows
   state.rows = rows;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = info && DecodePngRows(png, info, limits, &state);
-  png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  const bool created = info != nullptr;
+  const bool ok = created && DecodePngRows(png, info, limits, &state);
+  png_destroy_read_struct(&png, created ? &info : nullptr, nullptr);
   if (ok) return CodecResult::Done;
   if (state.stopped) return CodecResult::Stopped;
-  Keep(message, messageSize, info ? state.message : "out of memory");
+  Keep(message, messageSize, created ? state.message : "out of memory");
   return CodecResult::Failed;
 }
 
@@ -291,10 +292,11 @@ CodecResult WriteBilevelPng(const CodecOutput* output, uint32_t width, uint32_t 
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngWriteError, PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = info && WriteRows(png, info, &state, width, height, rows);
-  png_destroy_write_struct(&png, info ? &info : nullptr);
+  const bool created = info != nullptr;
+  const bool ok = created && WriteRows(png, info, &state, width, height, rows);
+  png_destroy_write_struct(&png, created ? &info : nullptr);
   if (ok) return CodecResult::Done;
-  Keep(message, messageSize, info ? state.message : "out of memory");
+  Keep(message, messageSize, created ? state.message : "out of memory");
   return CodecResult::Failed;
 }
 

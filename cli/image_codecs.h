@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The PNG and JPEG codecs, in a module of their own (libtq33codecs.so) that the tool loads
-// the first time it reads a PNG or JPEG or writes a PNG. Most runs read a PGM or no image
+// The PNG and JPEG codecs, in a module of their own (libtq33codecs.so, beside the driver
+// library) that the tool loads the first time it reads a PNG or JPEG or writes a PNG. Most runs read a PGM or no image
 // at all, and loading libpng, libjpeg and zlib at every start cost more than anything else
 // the tool loads but the driver.
 //

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-// Loads the codec module once, on first use, from beside the tool's libraries (the run
-// path of the program that asks).
+// Loads the codec module once, on first use, from beside the driver library, as the
+// driver finds its model-data library (not through a run path: a sanitizer's dlopen is
+// not the program's, and would search its own).
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <mutex>
 #include <string>
 
 #include "cli/image_codecs.h"
 #include "cli/tool.h"
+#include "host/printer_installation.h"
 
 namespace tq33cli {
 
@@ -17,7 +20,14 @@ const ImageCodecs& LoadImageCodecs() {
   static std::string failure;
   std::call_once(once, [] {
     // Kept loaded for the life of the process: the codecs are used until its end.
-    void* module = dlopen(kImageCodecsModule, RTLD_NOW | RTLD_LOCAL);
+    const std::string driver = host::PrinterInstallation::LoadedDriverLibrary();
+    if (driver.empty()) {
+      failure = "the driver library's directory is not known";
+      return;
+    }
+    const std::string path =
+        (std::filesystem::path(driver).parent_path() / kImageCodecsModule).string();
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
       const char* reason = dlerror();
       failure = reason ? reason : "not found";
