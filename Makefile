@@ -74,7 +74,7 @@ demo: build/release/CMakeCache.txt
 	./scripts/demo.sh build/release/bin
 
 # What the install rules install; the prefix is part of the run paths, so it is configured.
-INSTALLED_TARGETS = tq33 rastertotq33 tq33-printer-app tq33modeldata tq33_ppd tq33_man_pages \
+INSTALLED_TARGETS = tq33 tq33codecs rastertotq33 tq33-printer-app tq33modeldata tq33_ppd tq33_man_pages \
 	tq33_doc_files
 
 install: build/release/CMakeCache.txt

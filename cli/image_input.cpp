@@ -2,29 +2,26 @@
 // PNG, JPEG and PGM decoding row by row, gray conversion and placement on the page.
 #include "cli/image_input.h"
 
-#include <png.h>
 #include <sys/stat.h>
-
-#include <cstdio>
-// libjpeg's header needs FILE and size_t declared before it.
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "cli/file_io.h"
+#include "cli/image_codecs.h"
 #include "cli/tool.h"
 
 namespace tq33cli {
 namespace {
 
 constexpr uint8_t kWhite = 255;
-constexpr size_t kPngSignatureSize = 8;
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr size_t kPngSignatureSize = sizeof(kPngSignature);
 constexpr size_t kMaxPgmHeader = 4096;
 
 // Receives an image row by row, top to bottom, as 8-bit gray.
@@ -34,7 +31,7 @@ class RowSink {
   virtual void Start(uint32_t width, uint32_t height) = 0;
   // Where gray row y may be decoded in place (a whole image row fits there), or null.
   // A row decoded there is still handed to Row, with that pointer.
-  virtual uint8_t* Target(uint32_t) { return nullptr; }
+  virtual uint8_t* Target(uint32_t) noexcept { return nullptr; }
   virtual void Row(uint32_t y, const uint8_t* gray) = 0;
 };
 
@@ -79,7 +76,7 @@ ImageType DetectType(std::FILE* file, const std::string& path) {
     ImageFailure(path, std::string("a P") + static_cast<char>(head[1]) +
                            " netpbm file; only binary gray PGM (P5) is taken");
   }
-  if (got == kPngSignatureSize && png_sig_cmp(head, 0, kPngSignatureSize) == 0)
+  if (got == kPngSignatureSize && std::memcmp(head, kPngSignature, kPngSignatureSize) == 0)
     return ImageType::Png;
   ImageFailure(path, "not an image the tool reads (PNG, JPEG or binary PGM)");
 }
@@ -166,227 +163,84 @@ void DecodePgm(std::FILE* file, const std::string& path, RowSink* sink) {
   }
 }
 
-// ---- PNG --------------------------------------------------------------------------------
+// ---- PNG and JPEG: the codec module ------------------------------------------------------
 
-// What the libpng callbacks share with the decoder; lives in the caller's frame so that
-// nothing with a destructor is skipped by libpng's longjmp.
-struct PngState {
-  std::FILE* file = nullptr;
-  char message[256] = {};
-  std::vector<uint8_t> row;     // one decoded row, up to 4 channels
-  std::vector<uint8_t> gray;    // the row converted to gray
-  std::vector<uint8_t> whole;   // an interlaced image's rows
-  std::vector<png_bytep> rows;  // and their starts
+// The codec module's callbacks onto a sink. What the sink throws is kept and thrown again
+// once the decoder has returned, so that no exception crosses the module.
+class SinkRows {
+ public:
+  explicit SinkRows(RowSink* sink) : sink_(sink) {}
+  const CodecRows* rows() const { return &rows_; }
+  // Throws what the sink threw, if it did.
+  void Rethrow() const {
+    if (thrown_) std::rethrow_exception(thrown_);
+  }
+
+ private:
+  template <typename Call>
+  bool Guarded(Call call) {
+    try {
+      call();
+      return true;
+    } catch (...) {
+      thrown_ = std::current_exception();
+      return false;
+    }
+  }
+  static bool Start(void* context, uint32_t width, uint32_t height) {
+    auto* self = static_cast<SinkRows*>(context);
+    return self->Guarded([&] { self->sink_->Start(width, height); });
+  }
+  static uint8_t* Target(void* context, uint32_t y) {
+    return static_cast<SinkRows*>(context)->sink_->Target(y);
+  }
+  static bool Row(void* context, uint32_t y, const uint8_t* gray) {
+    auto* self = static_cast<SinkRows*>(context);
+    return self->Guarded([&] { self->sink_->Row(y, gray); });
+  }
+
+  RowSink* sink_;
+  std::exception_ptr thrown_;
+  CodecRows rows_{this, Start, Target, Row};
 };
 
-// libpng's error handler: keeps the message and returns to the decoder's setjmp.
-void PngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngState*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof(state->message), "%s", message);
-  png_longjmp(png, 1);
-}
-
-// Warnings (unknown chunks, gamma values) do not stop a decode.
-void PngWarning(png_structp, png_const_charp) {}
-
-// libpng's reader: exactly length bytes from the file, or an error for a file that ends.
-void PngRead(png_structp png, png_bytep data, size_t length) {
-  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
-  if (std::fread(data, 1, length, state->file) != length) {
-    png_error(png, "truncated: the file ends inside the image data");
-  }
-}
-
-// Over white: c * a / 255 + 255 - a, rounded.
-inline uint32_t OverWhite(uint32_t c, uint32_t a) { return (c * a + 255 * (255 - a) + 127) / 255; }
-
-// BT.601 luma, rounded.
-inline uint8_t Luma(uint32_t r, uint32_t g, uint32_t b) {
-  return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
-}
-
-// One row of 1 to 4 eight-bit channels (gray, gray+alpha, RGB, RGBA) to gray over white.
-void ToGray(const uint8_t* in, uint32_t width, int channels, uint8_t* out) {
-  switch (channels) {
-    case 1:
-      std::memcpy(out, in, width);
-      break;
-    case 2:
-      for (uint32_t x = 0; x < width; ++x, in += 2)
-        out[x] = static_cast<uint8_t>(OverWhite(in[0], in[1]));
-      break;
-    case 3:
-      for (uint32_t x = 0; x < width; ++x, in += 3) out[x] = Luma(in[0], in[1], in[2]);
-      break;
-    default:
-      for (uint32_t x = 0; x < width; ++x, in += 4) {
-        out[x] = Luma(OverWhite(in[0], in[3]), OverWhite(in[1], in[3]), OverWhite(in[2], in[3]));
-      }
-      break;
-  }
-}
-
-// Decodes with libpng; false with state->message set on any libpng error.
-bool DecodePngRows(png_structp png, png_infop info, PngState* state, RowSink* sink) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_set_read_fn(png, state, PngRead);
-  png_set_user_limits(png, kMaxImageSide, kMaxImageSide);
-  png_read_info(png, info);
-
-  png_uint_32 width = 0;
-  png_uint_32 height = 0;
-  int bitDepth = 0;
-  int colorType = 0;
-  int interlace = 0;
-  png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
-  if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-  if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
-  if (bitDepth == 16) png_set_scale_16(png);
-  const int passes = png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  const int channels = png_get_channels(png, info);
-  const size_t rowBytes = png_get_rowbytes(png, info);
-  if (channels < 1 || channels > 4 || rowBytes < size_t{width} * channels) {
-    png_error(png, "unexpected sample layout");
-  }
-
-  state->gray.resize(width);
-  sink->Start(width, height);
-  if (passes == 1) {
-    state->row.resize(rowBytes);
-    for (png_uint_32 y = 0; y < height; ++y) {
-      // 8-bit gray rows need no conversion: they are decoded where they belong.
-      uint8_t* target = channels == 1 ? sink->Target(y) : nullptr;
-      if (target) {
-        png_read_row(png, target, nullptr);
-        sink->Row(y, target);
-        continue;
-      }
-      png_read_row(png, state->row.data(), nullptr);
-      ToGray(state->row.data(), width, channels, state->gray.data());
-      sink->Row(y, state->gray.data());
-    }
-    return true;
-  }
-  // Interlaced rows arrive pass by pass, so the whole image is decoded first.
-  if (rowBytes > kMaxInterlacedBytes / height) {
-    png_error(png, "interlaced image too large to decode (de-interlace it first)");
-  }
-  state->whole.resize(rowBytes * height);
-  state->rows.resize(height);
-  for (png_uint_32 y = 0; y < height; ++y) state->rows[y] = state->whole.data() + rowBytes * y;
-  png_read_image(png, state->rows.data());
-  for (png_uint_32 y = 0; y < height; ++y) {
-    ToGray(state->rows[y], width, channels, state->gray.data());
-    sink->Row(y, state->gray.data());
-  }
-  return true;
-}
+constexpr CodecLimits kLimits{kMaxImageSide, kMaxInterlacedBytes};
 
 // Decodes a PNG into the sink; throws, naming libpng's reason, when it cannot.
 void DecodePng(std::FILE* file, const std::string& path, RowSink* sink) {
-  PngState state;
-  state.file = file;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
-  if (!png) ImageFailure(path, "out of memory");
-  png_infop info = png_create_info_struct(png);
-  if (!info) {
-    png_destroy_read_struct(&png, nullptr, nullptr);
-    ImageFailure(path, "out of memory");
+  const ImageCodecs& codecs = LoadImageCodecs();
+  SinkRows rows(sink);
+  char message[256] = {};
+  const CodecResult result = codecs.decodePng(file, kLimits, rows.rows(), message, sizeof(message));
+  rows.Rethrow();
+  if (result == CodecResult::Done) return;
+  std::string reason = message;
+  // libpng's own words for the faults people meet most.
+  if (reason.find("width is zero") != std::string::npos ||
+      reason.find("height is zero") != std::string::npos) {
+    reason = "the image has zero size";
+  } else if (reason.find("exceeds user limit") != std::string::npos ||
+             reason.find("too large") != std::string::npos) {
+    reason = "the image is too large (" + reason + "; at most " + std::to_string(kMaxImageSide) +
+             " pixels a side)";
   }
-  bool ok = DecodePngRows(png, info, &state, sink);
-  png_destroy_read_struct(&png, &info, nullptr);
-  if (!ok) {
-    std::string reason = state.message;
-    // libpng's own words for the faults people meet most.
-    if (reason.find("width is zero") != std::string::npos ||
-        reason.find("height is zero") != std::string::npos) {
-      reason = "the image has zero size";
-    } else if (reason.find("exceeds user limit") != std::string::npos ||
-               reason.find("too large") != std::string::npos) {
-      reason = "the image is too large (" + reason + "; at most " + std::to_string(kMaxImageSide) +
-               " pixels a side)";
-    }
-    ImageFailure(path, reason);
-  }
-}
-
-// ---- JPEG -------------------------------------------------------------------------------
-
-// What libjpeg's callbacks share with the decoder; the error manager comes first, so that
-// the handler finds the state from libjpeg's pointer to it.
-struct JpegState {
-  jpeg_error_mgr error{};
-  std::jmp_buf jump{};
-  char message[JMSG_LENGTH_MAX] = {};
-  bool strict = false;  // warnings of corrupt data are errors
-};
-
-// libjpeg's error handler: keeps the message and returns to the decoder's setjmp.
-[[noreturn]] void JpegError(j_common_ptr info) {
-  auto* state = reinterpret_cast<JpegState*>(info->err);
-  info->err->format_message(info, state->message);
-  std::longjmp(state->jump, 1);
-}
-
-// Warnings of corrupt data libjpeg can still decode (level -1) stop a strict decode only;
-// trace messages (levels from 0) never do.
-void JpegWarning(j_common_ptr info, int level) {
-  if (level < 0 && reinterpret_cast<JpegState*>(info->err)->strict) JpegError(info);
-}
-
-// Reads the header; false with state->message set on any libjpeg error. Nothing with a
-// destructor lives in this frame or the next: libjpeg's errors leave them by longjmp.
-bool ReadJpegHeader(jpeg_decompress_struct* info, std::FILE* file, JpegState* state) {
-  if (setjmp(state->jump)) return false;
-  jpeg_stdio_src(info, file);
-  jpeg_read_header(info, TRUE);
-  return true;
-}
-
-// Decodes every row as 8-bit gray into the sink, through row when the sink gives no
-// place of its own; false with state->message set.
-bool ReadJpegRows(jpeg_decompress_struct* info, JpegState* state, RowSink* sink, uint8_t* row) {
-  if (setjmp(state->jump)) return false;
-  info->out_color_space = JCS_GRAYSCALE;
-  jpeg_start_decompress(info);
-  for (JDIMENSION y = 0; y < info->output_height; ++y) {
-    uint8_t* target = sink->Target(y);
-    JSAMPROW line = target ? target : row;
-    jpeg_read_scanlines(info, &line, 1);
-    sink->Row(y, line);
-  }
-  jpeg_finish_decompress(info);
-  return true;
+  ImageFailure(path, reason);
 }
 
 // The size of a JPEG, and with a sink its rows; throws, naming libjpeg's reason, when it
 // cannot.
 ImageSize DecodeJpeg(std::FILE* file, const std::string& path, RowSink* sink, bool strict) {
-  JpegState state;
-  state.strict = strict;
-  jpeg_decompress_struct info{};
-  info.err = jpeg_std_error(&state.error);
-  state.error.error_exit = JpegError;
-  state.error.emit_message = JpegWarning;
-  jpeg_create_decompress(&info);
-  std::vector<uint8_t> row;
-  bool ok = ReadJpegHeader(&info, file, &state);
-  const ImageSize size{info.image_width, info.image_height};
-  // libjpeg turns every colour space but CMYK and YCCK into gray.
-  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-  if (ok && sink && !cmyk && size.width > 0 && size.height > 0 && size.width <= kMaxImageSide &&
-      size.height <= kMaxImageSide) {
-    row.resize(size.width);
-    sink->Start(size.width, size.height);
-    ok = ReadJpegRows(&info, &state, sink, row.data());
-  }
-  jpeg_destroy_decompress(&info);
-  if (!ok) ImageFailure(path, state.message);
-  if (cmyk) ImageFailure(path, "CMYK JPEG is not supported (convert it to RGB or gray)");
-  CheckSize(path, size.width, size.height);
-  return size;
+  const ImageCodecs& codecs = LoadImageCodecs();
+  SinkRows rows(sink);
+  JpegHeader header{};
+  char message[256] = {};
+  const CodecResult result = codecs.decodeJpeg(file, kLimits, strict, sink ? rows.rows() : nullptr,
+                                               &header, message, sizeof(message));
+  rows.Rethrow();
+  if (result != CodecResult::Done) ImageFailure(path, message);
+  if (header.cmyk) ImageFailure(path, "CMYK JPEG is not supported (convert it to RGB or gray)");
+  CheckSize(path, header.width, header.height);
+  return {header.width, header.height};
 }
 
 // Decodes the image of any type into the sink; throws when it cannot.
@@ -417,7 +271,7 @@ class CropSink final : public RowSink {
     }
     for (uint32_t y = rows; y < page_->height; ++y) std::memset(page_->Row(y), kWhite, page_->width);
   }
-  uint8_t* Target(uint32_t y) override {
+  uint8_t* Target(uint32_t y) noexcept override {
     return inPlace_ && y < page_->height ? page_->Row(y) : nullptr;
   }
   void Row(uint32_t y, const uint8_t* gray) override {

@@ -11,6 +11,17 @@ install(CODE "
                         \"configure it with -DCMAKE_INSTALL_PREFIX=\${CMAKE_INSTALL_PREFIX}\")
   endif()")
 
+# The programs and libraries are linked again for their installed run paths (see
+# CMAKE_NO_BUILTIN_CHRPATH): `cmake --install` does that first, as `make install` does.
+if(CMAKE_NO_BUILTIN_CHRPATH)
+  install(CODE "
+    execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\"
+                            --target preinstall/fast RESULT_VARIABLE relinked OUTPUT_QUIET)
+    if(NOT relinked EQUAL 0)
+      message(FATAL_ERROR \"Linking the installed programs for their run paths failed\")
+    endif()")
+endif()
+
 # Directories CUPS's filter user (lp) reads, whatever the installing user's umask.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -20,6 +31,9 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 install(TARGETS tq33host tq33drv tq33modeldata
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tq33)
 set_target_properties(tq33host tq33drv tq33modeldata PROPERTIES INSTALL_RPATH "\$ORIGIN")
+# The codec module, loaded by the tool and the printer application from beside the
+# libraries; it needs none of them.
+install(TARGETS tq33codecs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tq33)
 install(TARGETS tq33 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 tq33_install_rpath(tq33 ${CMAKE_INSTALL_FULL_BINDIR})
 install(TARGETS rastertotq33 RUNTIME DESTINATION ${TQ33_INSTALL_FILTER_DIR})

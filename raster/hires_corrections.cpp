@@ -4,6 +4,7 @@
 // raster lines, which would otherwise print dots twice as close along the tape as across.
 #include "raster/hires_corrections.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "context/device_context.h"
@@ -101,7 +102,17 @@ void ClearSandwichedDots(BYTE* stream, LineData odd, LineData before, LineData a
   BYTE* target = stream + odd.offset;
   const BYTE* above = stream + before.offset;
   const BYTE* below = stream + after.offset;
-  for (DWORD j = 0; j < count; ++j) target[j] &= static_cast<BYTE>(~(above[j] & below[j]));
+  // Eight bytes at a time: the three lines are distinct commands and never overlap.
+  DWORD j = 0;
+  for (; j + 8 <= count; j += 8) {
+    uint64_t words[3];
+    std::memcpy(&words[0], target + j, 8);
+    std::memcpy(&words[1], above + j, 8);
+    std::memcpy(&words[2], below + j, 8);
+    words[0] &= ~(words[1] & words[2]);
+    std::memcpy(target + j, &words[0], 8);
+  }
+  for (; j < count; ++j) target[j] &= static_cast<BYTE>(~(above[j] & below[j]));
 }
 
 }  // namespace

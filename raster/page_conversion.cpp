@@ -545,17 +545,24 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   // first; zero past the label.
   BYTE dots[kLines][kDotBytes];
   const DWORD groups = (part + 7) / 8;
+  // Row t of a group in byte 7 - t, so that after the turn bit 7 - t is row t.
+  const auto addRow = [&](const BYTE* row, DWORD t, uint64_t* low, uint64_t* high) {
+    if (lineStart) __builtin_prefetch(row + 2 * kLandscapePrefetchBytes);
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    const DWORD printed = ~static_cast<DWORD>(_mm_movemask_epi8(pixels));
+    *low |= static_cast<uint64_t>(printed & 0xFF) << (8 * (7 - t));
+    *high |= static_cast<uint64_t>((printed >> 8) & 0xFF) << (8 * (7 - t));
+  };
   for (DWORD q = 0; q < groups; ++q) {
-    // Row t of the group in byte 7 - t, so that after the turn bit 7 - t is row t.
     uint64_t low = 0;
     uint64_t high = 0;
-    for (DWORD t = 0; t < 8 && 8 * q + t < part; ++t) {
-      const BYTE* row = source + (8 * q + t) * stride;
-      if (lineStart) __builtin_prefetch(row + 2 * kLandscapePrefetchBytes);
-      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-      const DWORD printed = ~static_cast<DWORD>(_mm_movemask_epi8(pixels));
-      low |= static_cast<uint64_t>(printed & 0xFF) << (8 * (7 - t));
-      high |= static_cast<uint64_t>((printed >> 8) & 0xFF) << (8 * (7 - t));
+    const BYTE* group = source + 8 * q * stride;
+    if (part - 8 * q >= 8) {
+      // Whole groups, the rows unrolled so that every shift is a constant.
+#pragma GCC unroll 8
+      for (DWORD t = 0; t < 8; ++t) addRow(group + t * stride, t, &low, &high);
+    } else {
+      for (DWORD t = 0; 8 * q + t < part; ++t) addRow(group + t * stride, t, &low, &high);
     }
     low = TransposeBits(low);
     high = TransposeBits(high);

@@ -33,6 +33,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 expected="-rw-r--r-- root/root ./lib/systemd/system/tq33-printer-app.service
 -rwxr-xr-x root/root ./usr/bin/tq33
 -rwxr-xr-x root/root ./usr/bin/tq33-printer-app
+-rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33codecs.so
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33drv.so
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33host.so
 -rw-r--r-- root/root ./usr/lib/$multiarch/tq33/libtq33modeldata.so
@@ -65,7 +66,8 @@ for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastert
   [[ "$runpath" == '$ORIGIN'* && "$runpath" != *"$PWD"* && ":$runpath:" != *::* ]] ||
     fail "$program: run path $runpath"
 done
-for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastertotq33; do
+for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastertotq33 \
+               usr/lib/"$multiarch"/tq33/libtq33codecs.so; do
   if env -u LD_LIBRARY_PATH ldd "$unpacked/$program" | grep -q 'not found'; then
     fail "$program: a library is not found:"; ldd "$unpacked/$program" >&2
   fi
@@ -87,6 +89,22 @@ else
   fail "the unpacked filter did not print the page:"
   cat "$unpacked/imagetoraster.log" "$unpacked/filter.log" >&2
 fi
+
+echo "== images through the unpacked tool"
+# The tool loads its PNG and JPEG codecs from beside its libraries when an image needs them.
+tool="$unpacked/usr/bin/tq33"
+"$tool" print data/samples/1-shipping.png -o "$unpacked/png.bin" ||
+  fail "the unpacked tool did not print a PNG"
+mv "$unpacked/usr/lib/$multiarch/tq33/libtq33codecs.so" "$unpacked/codecs.so"
+printf 'P5\n2 2\n255\n\0\0\0\0' > "$unpacked/dots.pgm"
+"$tool" print "$unpacked/dots.pgm" -o "$unpacked/pgm.bin" ||
+  fail "without its codec module, the unpacked tool did not print a PGM"
+if "$tool" print data/samples/1-shipping.png -o "$unpacked/png.bin" 2> "$unpacked/codecs.log"; then
+  fail "without its codec module, the unpacked tool printed a PNG"
+fi
+grep -q '^tq33: cannot load the PNG and JPEG codecs: ' "$unpacked/codecs.log" ||
+  { fail "without its codec module, the tool did not say why:"; cat "$unpacked/codecs.log" >&2; }
+mv "$unpacked/codecs.so" "$unpacked/usr/lib/$multiarch/tq33/libtq33codecs.so"
 
 echo "== the printer application's service"
 unit="$unpacked/lib/systemd/system/tq33-printer-app.service"

@@ -327,8 +327,11 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
     return GetLastError() == ERROR_INVALID_PARAMETER;
   };
   const DHPDEV bad = HandleFromContext(context), good = HandleFromContext(other);
+  SURFOBJ surface{};
+  surface.dhpdev = bad;
   for (DWORD* signature : {&context->signatureHead, &context->signatureTail}) {
     *signature ^= 1;
+    EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvStartPage(&surface)); }));
     EXPECT_TRUE(refused([&] { DrvCompletePDEV(bad, static_cast<HDEV>(5)); }));
     EXPECT_EQ(context->engineDevice, HDEV{});
     EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvResetPDEV(bad, good)); }));

@@ -62,6 +62,9 @@ TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
     EXPECT_EQ(needed, c.needed);
     EXPECT_EQ(buffer, c.value);
   }
+  // Without a place for the size the question is still answered.
+  EXPECT_TRUE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 4, nullptr));
+  EXPECT_EQ(buffer, 1u);
 }
 
 TEST_F(EntryTest, DisableReleasesEveryCachedFontEntry) {

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "raster/spool_stream.h"
 
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
 #include "tests/support/test_context.h"
 
 namespace {
@@ -24,6 +28,24 @@ TEST_F(SpoolStreamTest, AShortWriteLatchesForGoodAndLaterWritesNeverReachTheSpoo
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 6));
   EXPECT_FALSE(SpoolWrite(context_.get(), bytes_, 0));
   EXPECT_EQ(host::WriteCalls(printer_), 1u);
+}
+
+TEST_F(SpoolStreamTest, AFlushSendsAFullBufferOnceAndNothingPastEitherLatch) {
+  std::fill_n(context_->spoolBuffer, kSpoolBufferSize, 0x5A);
+  context_->spoolCount = kSpoolBufferSize;
+  EXPECT_TRUE(SpoolFlush(context_.get()) && SpoolFlush(context_.get()));  // the second has nothing
+  EXPECT_EQ(std::tuple(Spooled().size(), host::WriteCalls(printer_), +context_->spoolCount),
+            std::tuple(size_t{kSpoolBufferSize}, uint64_t{1}, 0u));
+  context_->spoolCount = 2;
+  for (auto [flags, failed] : {std::pair{DWORD{JF_OUTPUT_FAILED}, DWORD{0}}, {DWORD{0}, DWORD{1}}}) {
+    std::tie(context_->jobFlags, context_->spoolFailed) = std::tuple(flags, failed);
+    EXPECT_FALSE(SpoolFlush(context_.get()));
+  }
+  std::tie(context_->jobFlags, context_->spoolFailed) = std::tuple(DWORD{0}, DWORD{0});
+  host::ShortWriteAt(printer_, 1, 1);  // the spooler takes one byte of two
+  EXPECT_FALSE(SpoolFlush(context_.get()));
+  EXPECT_EQ(std::tuple(context_->jobFlags, +context_->spoolFailed, host::WriteCalls(printer_)),
+            std::tuple(DWORD{JF_OUTPUT_FAILED}, 1u, uint64_t{2}));
 }
 
 TEST_F(SpoolStreamTest, EndOfJobFlushesStagedBytesAndSendsEscEEvenWhenLatched) {

@@ -171,6 +171,10 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   }
   // Header margins that read as "G" and "Z" are parameters, not commands.
   EXPECT_TRUE(Parse(Header(0x5A47, 0x09, 0x4C, 1) + tail).ok);
+  // No bytes are an empty stream whatever the pointer; a size without data is refused.
+  const uint8_t none = 0;
+  EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(&none, 0).error);
+  EXPECT_EQ(ParseStream(nullptr, 1).error, "offset 0: no data");
 }
 
 TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
