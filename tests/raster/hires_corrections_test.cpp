@@ -121,6 +121,15 @@ TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   // Lines of different lengths: only the bytes all three have, never the next command.
   EXPECT_EQ(R().Line({W, W}).Line({W}).Line({W, W}).Thinned(),
             R().Line({W, W}).Line({K}).Line({W, W}).bytes);
+  // Long lines, taken eight bytes at a time and then one by one: every byte counts.
+  std::vector<BYTE> above(20), odd(20), below(17), thinned(20);
+  for (BYTE i = 0; i < 20; ++i) {
+    above[i] = static_cast<BYTE>(i * 37 + 11);
+    odd[i] = static_cast<BYTE>(~i * 29);
+    if (i < 17) below[i] = static_cast<BYTE>(i * 53 + 7);
+    thinned[i] = i < 17 ? static_cast<BYTE>(odd[i] & ~(above[i] & below[i])) : odd[i];
+  }
+  EXPECT_EQ(R().Line(above).Line(odd).Line(below).Thinned(), R().Line(above).Line(thinned).Line(below).bytes);
 }
 
 }  // namespace
