@@ -9,7 +9,6 @@
 #include <memory>
 #include <vector>
 
-#include "settings/exchange_block.h"
 #include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
