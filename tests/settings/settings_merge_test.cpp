@@ -40,14 +40,12 @@ class SettingsMerge : public HostTest {
   // Merges into fresh defaults (dmFields replaced unless kept); the caller's bytes must
   // come back as they went in.
   static constexpr DWORD kKeepFields = 0xFFFFFFFF;
-  DWORD Merge(Caller& caller, DWORD fields = kKeepFields,
-              const std::vector<MediaDefinition>& definitions = {}) {
+  DWORD Merge(Caller& caller, DWORD fields = kKeepFields) {
     if (fields != kKeepFields) caller.dm()->dmFields = fields;
     S() = test::FixedDefaults();
     const std::vector<BYTE> before(caller.bytes.get(), caller.bytes.get() + caller.size);
     const DWORD merged =
-        MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData,
-                      definitions.data(), static_cast<DWORD>(definitions.size()), 387);
+        MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData, nullptr, 0, 387);
     EXPECT_EQ(std::memcmp(before.data(), caller.bytes.get(), caller.size), 0) << "caller written";
     return merged;
   }
