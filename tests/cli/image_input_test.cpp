@@ -8,7 +8,6 @@
 
 #include <cmath>
 
-#include "cli/tool.h"
 #include "tests/support/tool_runner.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "cli/record_fields.h"
-#include "context/settings_record.h"
 #include "device/media_definitions.h"
 #include "tests/cli/tool_fixture.h"
 #include "tests/support/media_file_writer.h"

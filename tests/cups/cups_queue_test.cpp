@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "cups/job_options.h"
 #include "cups/job_settings.h"
 #include "cups/media_catalog.h"
 #include "cups/ppd_generator.h"

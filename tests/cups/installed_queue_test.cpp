@@ -34,12 +34,6 @@ class InstalledQueueTest : public testing::Test {
 
   std::string root() const { return dir_ / "root"; }
 
-  // Prints a file of the scratch directory on the queue; what reached the file device.
-  tq33stream::Stream Print(const std::string& name, std::vector<std::string> options) {
-    EXPECT_EQ(cupsd_.Print("tq33", dir_ / name, std::move(options)), IPP_JSTATE_COMPLETED) << name;
-    return test::ParsedStream(test::ReadFile(dir_ / "out.bin"));
-  }
-
   test::ScratchDir dir_;
   test::PrivateCupsd cupsd_;
 };
@@ -56,8 +50,9 @@ TEST_F(InstalledQueueTest, QueueByModelNamePrintsWithTheInstalledFiles) {
   // A PNG on the 24 mm tape comes out as one label on it. What the stream holds is the
   // filter's, pinned by CupsQueueTest with the same PNG and a PDF.
   test::WritePng(dir_ / "barcode.png", test::BarcodePng(200, 600, {{100, 120}, {300, 360}}, 192));
-  const tq33stream::Stream png =
-      Print("barcode.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
+  EXPECT_EQ(cupsd_.Print("tq33", dir_ / "barcode.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"}),
+            IPP_JSTATE_COMPLETED);
+  const tq33stream::Stream png = test::ParsedStream(test::ReadFile(dir_ / "out.bin"));
   ASSERT_EQ(png.pages.size(), 1u);
   EXPECT_EQ(png.pages[0].labels.at(0).header.widthByte, 24);
 

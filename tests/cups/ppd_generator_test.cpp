@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "cups/job_options.h"
-#include "cups/job_settings.h"
 #include "tests/support/cups_support.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/subprocess.h"

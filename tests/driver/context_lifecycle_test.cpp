@@ -12,7 +12,6 @@
 #include "device/printer_data.h"
 #include "driver/context_lifecycle.h"
 #include "driver/ddi.h"
-#include "settings/exchange_block.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/media_file_writer.h"
 

@@ -53,7 +53,8 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
-  context_.priv().privLengthDots = 99, context_.priv().privMargin = 0;  // 100 rows
+  context_.priv().privLengthDots = 99;  // 100 rows
+  context_.priv().privMargin = 0;
   // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
   // and 13 is refused.
   host::SetMaxBitmapBytes(128 * 8);

@@ -36,21 +36,27 @@ class ExchangeBlock : public HostTest {
 
 TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   struct Case { WORD paperSize, multiple; SHORT code; BYTE privMultiple; };
-  for (const Case& c :
-       {Case{258, 3, 284, 2}, Case{300, 2, 300, 1}, Case{258, 7, 258, 0}, Case{262, 2, 282, 1}}) {
+  for (const Case& c : {Case{258, 3, 284, 2}, Case{300, 2, 300, 1}, Case{258, 5, 258, 0},
+                        Case{257, 4, 289, 3}, Case{263, 2, 263, 1}, Case{256, 2, 256, 1},
+                        Case{262, 2, 282, 1}}) {
     Ask(XB_PAPER_SIZE | XB_WIDTH_MULTIPLE);
     scratch_.priv.xbPaperSize = c.paperSize;
     scratch_.priv.xbWidthMultiple = c.multiple;
     Apply();
-    EXPECT_EQ(scratch_.dm.dmPaperSize, c.code) << c.paperSize << " x " << c.multiple;
-    EXPECT_EQ(scratch_.priv.privWidthMultiple, c.privMultiple);
+    EXPECT_EQ(std::tuple(scratch_.dm.dmPaperSize, scratch_.priv.xbPaperSize, +scratch_.priv.privWidthMultiple),
+              std::tuple(c.code, c.paperSize, +c.privMultiple)) << c.paperSize << " x " << c.multiple;
   }
   EXPECT_EQ(scratch_.priv.privMediaId, 1) << "the media of the settled code is selected";
+  scratch_.priv.privMediaKind = 1;  // kind 1 keeps its id
+  scratch_.priv.privMediaId = 2;
+  Apply();
+  EXPECT_EQ(+scratch_.priv.privMediaId, 2);
 }
 
 TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
   // 720 asked for and refused leaves dots at 360; a resolution the merge does not know
-  // counts as 360. Millimetres are held below the medium's 27 mm, not raised.
+  // counts as 360. Millimetres are held below the medium's 27 mm, not raised; the dots of
+  // 18501 and 32371 mm keep their low 16 bits.
   struct Case { WORD request, margin; SHORT callerY, mergedY; WORD dots, unit, reported; };
   for (const Case& c : {Case{XB_MARGIN_MM, 4, 360, 360, 57, XB_MARGIN_MM, 4},
                         Case{XB_MARGIN_MM, 4, 720, 720, 113, XB_MARGIN_MM, 4},
@@ -60,15 +66,18 @@ TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
                         Case{XB_MARGIN_MM, 4, 0, 0, 57, XB_MARGIN_MM, 4},
                         Case{XB_MARGIN_MM, 4, -1, 32767, 57, XB_MARGIN_MM, 4},
                         Case{XB_MARGIN_MM, 0, 720, 720, 0, XB_MARGIN_MM, 0},
-                        Case{XB_MARGIN_MM, 60, 360, 360, 383, XB_MARGIN_MM, 27}}) {
+                        Case{XB_MARGIN_MM, 60, 360, 360, 383, XB_MARGIN_MM, 27},
+                        Case{XB_MARGIN_MM, 18501, 360, 360, 71, XB_MARGIN_MM, 5},
+                        Case{XB_MARGIN_MM, 32371, 360, 360, 57, XB_MARGIN_MM, 4}}) {
     Ask(c.request, c.margin, c.callerY);
     Apply();
     result_.dm.dmYResolution = c.mergedY;
     Answer();
-    EXPECT_EQ(result_.priv.privMargin, c.dots)
+    const PrivateSettings& a = result_.priv;
+    EXPECT_EQ(std::tuple(+a.privMargin, a.xbReport & (XB_MARGIN_MM | XB_MARGIN_DOTS),
+                         +a.privMarginInDots, +a.xbRequest, +a.xbMargin),
+              std::tuple(c.dots, c.unit, c.unit == XB_MARGIN_DOTS ? 1 : 0, c.request & XB_MARGIN_MM, c.reported))
         << c.request << " " << c.margin << " at " << c.callerY;
-    EXPECT_EQ(result_.priv.xbReport & (XB_MARGIN_MM | XB_MARGIN_DOTS), c.unit);
-    EXPECT_EQ(result_.priv.xbMargin, c.reported);
   }
 }
 

@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <tuple>
 #include <vector>
 
-#include "settings/exchange_block.h"
 #include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 

@@ -9,7 +9,6 @@
 #include <memory>
 #include <vector>
 
-#include "settings/exchange_block.h"
 #include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
@@ -41,14 +40,12 @@ class SettingsMerge : public HostTest {
   // Merges into fresh defaults (dmFields replaced unless kept); the caller's bytes must
   // come back as they went in.
   static constexpr DWORD kKeepFields = 0xFFFFFFFF;
-  DWORD Merge(Caller& caller, DWORD fields = kKeepFields,
-              const std::vector<MediaDefinition>& definitions = {}) {
+  DWORD Merge(Caller& caller, DWORD fields = kKeepFields) {
     if (fields != kKeepFields) caller.dm()->dmFields = fields;
     S() = test::FixedDefaults();
     const std::vector<BYTE> before(caller.bytes.get(), caller.bytes.get() + caller.size);
     const DWORD merged =
-        MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData,
-                      definitions.data(), static_cast<DWORD>(definitions.size()), 387);
+        MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData, nullptr, 0, 387);
     EXPECT_EQ(std::memcmp(before.data(), caller.bytes.get(), caller.size), 0) << "caller written";
     return merged;
   }
@@ -183,6 +180,29 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   caller.priv()->privMediaKind = 1;  // merged into the record of 720 just made
   MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData, nullptr, 0, 387);
   EXPECT_EQ(S().dm.dmPrintQuality, 360);
+}
+
+TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMedium) {
+  // At 360 dpi the 24 mm tape takes 57 to 14173 dots, margins to 383; the special tape 758
+  // to 1417 (100 mm), from 0 with the option. A label keeps its length, a margin in mm stays.
+  struct Case { SHORT paper; BYTE kind; WORD report; DWORD option, tenths, dots, keptDots, keptXb; WORD margin; };
+  for (const Case& c :
+       {Case{387, 0, 0x3F, 0, 1000, 10, 57, 57, 2000}, Case{387, 0, 0x7F, 0, 1000, 20000, 14173, 14173, 383},
+        Case{390, 0, 0x3F, 0, 1000, 10, 758, 758, 2000}, Case{400, 1, 0x3F, 0, 1000, 20000, 20000, 20000, 2000},
+        Case{390, 0, 0x3F, 1, 5000, 0, 1417, 0, 2000}}) {
+    S() = test::FixedDefaults();
+    S().dm.dmPaperSize = c.paper;
+    S().priv.privMediaKind = c.kind;
+    S().priv.xbReport = c.report;
+    S().priv.xbMargin = 2000;
+    S().priv.privOpt40000 = c.option;
+    S().priv.privLength = c.tenths;
+    S().priv.privLengthDots = c.dots;
+    S().priv.xbLength = c.dots;
+    BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
+    EXPECT_EQ(std::tuple(+S().priv.privLengthDots, +S().priv.xbLength, +S().priv.xbMargin),
+              std::tuple(c.keptDots, c.keptXb, c.margin)) << c.paper << " " << c.dots;
+  }
 }
 
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
