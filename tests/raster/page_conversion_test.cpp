@@ -146,6 +146,35 @@ TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   }
 }
 
+// At 720 dpi small characters merge two pixels along the head into one: half as many
+// dots, and each feed line from its own row.
+TEST_F(PageConversionTest, SmallCharactersAt720DpiMergeTwoPixelsAlongTheHead) {
+  context_.settings().dm.dmYResolution = 720;
+  priv().privSmallChar = 1;
+  priv().privHalftone = 2;  // black prints through every threshold, and no line is thinned
+  for (bool landscape : {true, false}) {
+    host::ClearSpooled(printer_);
+    Orient(landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
+    Image image(context_.get(), landscape ? 6 : 300, landscape ? 300 : 6);
+    for (LONG y = 0; y < image.surface.sizlBitmap.cy; ++y)
+      for (LONG x = 0; x < image.surface.sizlBitmap.cx; ++x) image.at(x, y) = (landscape ? x : y) % 2 ? 255 : 0;
+    ASSERT_TRUE(ConvertPage(&image.surface));
+    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{150, 0, 150, 0, 150, 0}})) << landscape;
+  }
+}
+
+// A line whose only dot is the ninth or the sixteenth of a pair of data bytes packed
+// together, or lies in an odd last byte, is no blank line. Portrait head dot j is column
+// 128 - j; with a margin of 127 dots, data dot 8 is head dot 1.
+TEST_F(PageConversionTest, ALineOfASingleDotPrintsWhereverItLies) {
+  Orient(DMORIENT_PORTRAIT);
+  Image image(context_.get(), 129, 3);
+  const LONG heads[] = {1, 8, 128};
+  for (LONG f = 0; f < 3; ++f) image.at(128 - heads[f], f) = 0;
+  ASSERT_TRUE(ConvertPage(&image.surface));
+  EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{{1, 1, 1}}));
+}
+
 TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) {
   context_.SetMedia({test::Tape(262, 240, 384, 3)});
   priv().privHalftone = 2;
@@ -272,6 +301,18 @@ TEST_F(PageConversionTest, PagesThatCannotBeHeldAreRefusedCleanly) {
   Orient(DMORIENT_PORTRAIT);
   EXPECT_FALSE(ConvertPage(&wide.surface));  // a label wider than the head
   EXPECT_TRUE(Spooled().empty());
+  // Surfaces without bits, empty, bottom-up, or with rows past their bits; bits to spare are fine.
+  const struct { bool bits; LONG cx, cy, stride; ULONG size; BOOL ok; } surfaces[] = {
+      {false, 8, 8, 8, 64, FALSE}, {true, 0, 8, 8, 64, FALSE}, {true, 8, 0, 8, 64, FALSE},
+      {true, 8, 8, -8, 64, FALSE}, {true, 8, 8, 8, 63, FALSE}, {true, 8, 8, 8, 65, TRUE}};
+  for (const auto& s : surfaces) {
+    Image image(context_.get(), 8, 8);
+    image.surface.pvBits = s.bits ? image.bits.data() : nullptr;
+    image.surface.sizlBitmap = {s.cx, s.cy};
+    image.surface.lDelta = s.stride;
+    image.surface.cjBits = s.size;
+    EXPECT_EQ(ConvertPage(&image.surface), s.ok) << s.bits << " " << s.cx << " " << s.cy << " " << s.stride << " " << s.size;
+  }
 }
 
 }  // namespace
