@@ -39,21 +39,21 @@ std::string Tape(int code, int tenths, int dots, int multiple = 0) {
 // (The shipped files are parsed by every engine test and the tool's media report; the media
 // they hold are pinned by the catalog's tests and each printed through the queue.)
 TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroElsewhere) {
-  // Windows line ends, a byte-order mark, comments, escapes, hexadecimal and non-ASCII.
+  // Windows line ends, a byte-order mark, comments, escapes, hexadecimal, non-ASCII, 12 digits.
   std::string text =
       "\xEF\xBB\xBF# comment\n" +
-      Replace(Replace(Replace(kSmall, "\"Tape 24mm\"", R"("\"Bänd\\ 24mm")"), "kind = 0",
-                      "kind = 0x10 # special\nspecial = 1"),
-              "y-resolution = 360", "y-resolution = 360\t# across\n") +
-      Replace(Replace(kSmall, "[model 1]", "[model 7]"), "= 0", "= 3");
+      Replace(Replace(Replace(kSmall, "\"Tape 24mm\"", R"("\"Bänd\\ \"24mm"# x)"), "kind = 0",
+                      "kind = 0x10# special\nspecial = 1"),
+              "360\ny-resolution = 360", "720\n \ty-resolution = 360\t# across\n") +
+      Replace(Replace(kSmall, "[model 1]", "[model 000000000255 ]"), "= 0", "= 000000000009");
   for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
     text.replace(at, 1, "\r\n");
   ModelDataFile file;
   ModelDataError error;
   ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
-  EXPECT_EQ(std::tuple(FindModelData(&file, 7)->record.moType, FindModelData(&file, 2)), std::tuple('3', nullptr));
+  EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2)), std::tuple('9', nullptr));
   MediaListEntry entry{};
-  std::memcpy(entry.meName, u"\"Bänd\\ 24mm", 22);
+  std::memcpy(entry.meName, u"\"Bänd\\ \"24mm", 24);
   entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
   entry.meWidth = 240, entry.mePrintWidth = 181, entry.meWidthDots = 340;
   entry.mePrintWidthDots = 256;
@@ -69,20 +69,20 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
     DWORD line;
     const char* says;
   } cases[] = {
-      {Replace(kSmall, "width = 240", "widht = 240"), 14, "unknown field 'widht'"},
-      {Replace(kSmall, "width = 240\n", ""), 10, "lacks field 'width'"},
+      {Replace(kSmall, "width = 240", "w1dth = 240"), 14, "unknown field 'w1dth'"},
+      {Replace(kSmall, "width = 240\n", ""), 10, "medium 'Tape 24mm' lacks field 'width'"},
       {Replace(kSmall, "kind = 0", "kind = 0\nkind = 1"), 14, "given twice (first on line 13)"},
       {Replace(kSmall, "width = 240", "width = 40000"), 14, "outside 1 to 32767"},
-      {Replace(kSmall, "width = 240", "width = 24mm"), 14, "needs a number"},
+      {Replace(kSmall, "width = 240", "width = 240;"), 14, "needs a number"},  // no comment
       {Replace(kSmall, "\"Tape 24mm\"", "\"Tape 24mm"), 11, "closing quote"},
       {Replace(kSmall, "width-dots = 340", "width-dots = 300"), 16, "340 dots, not 300"},
       {Replace(kSmall, "print-width = 181", "print-width = 250"), 15, "exceeds width"},
       {Replace(kSmall, "kind = 0", "kind = 8"), 13, "needs its lengths"},
-      {kSmall + "length = 400\n", 10, "lacks field 'print-length'"},
+      {kSmall + "length = 400\nprint-length = 350\nlength-dots = 567\n", 10, "print-length-dots"},
       {Replace(kSmall, "kind = 0", "kind = 0" + label), 14, "only die-cut labels"},
-      {Replace(kSmall, "paper-size = 262\nkind", "paper-size = 320\nkind"), 12, "user-defined"},
-      {kSmall + Replace(Tape(262, 240, 340), "\"T262\"", "\"B\""), 20,
-       "262 already used on line 12"},
+      {Replace(kSmall, "paper-size = 262\nkind", "paper-size = 339\nkind"), 12, "user-defined"},
+      {kSmall + Tape(340, 240, 340) + Replace(Tape(340, 240, 340), "\"T340\"", "\"B\""), 29,
+       "340 already used on line 20"},
       {kSmall + Tape(282, 240, 340, 1), 26, "needs its base 4 media before it"},
       {kSmall + Tape(257, 35, 50) + Tape(258, 60, 85) + Tape(259, 90, 128) +
            Tape(260, 120, 170) + Tape(278, 70, 100, 1), 62, "must have paper size 277"},
@@ -112,9 +112,9 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
   }
   ModelDataError error;
   ModelDataFile file;
-  Parse(Replace(kSmall, "width = 240", "widht = 240"), &file, &error);
-  EXPECT_EQ(error.Describe(), "line 14: unknown field 'widht'");
-  EXPECT_FALSE(ParseModelDataFile(nullptr, 5, &file, &error));
+  Parse(Replace(kSmall, "width = 240", "w1dth = 240"), &file, &error);
+  EXPECT_EQ(error.Describe(), "line 14: unknown field 'w1dth'");
+  EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, nullptr));
 }
 
 TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
