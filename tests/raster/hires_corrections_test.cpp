@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The 720-dpi corrections: the merge along the head in both orientations and
 // within the bits the engine gave, and the thinning of odd lines in a page's raster region.
+#include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "raster/hires_corrections.h"
@@ -121,15 +123,19 @@ TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   // Lines of different lengths: only the bytes all three have, never the next command.
   EXPECT_EQ(R().Line({W, W}).Line({W}).Line({W, W}).Thinned(),
             R().Line({W, W}).Line({K}).Line({W, W}).bytes);
-  // Long lines, taken eight bytes at a time and then one by one: every byte counts.
-  std::vector<BYTE> above(20), odd(20), below(17), thinned(20);
-  for (BYTE i = 0; i < 20; ++i) {
-    above[i] = static_cast<BYTE>(i * 37 + 11);
-    odd[i] = static_cast<BYTE>(~i * 29);
-    if (i < 17) below[i] = static_cast<BYTE>(i * 53 + 7);
-    thinned[i] = i < 17 ? static_cast<BYTE>(odd[i] & ~(above[i] & below[i])) : odd[i];
+  // Long lines, taken eight bytes at a time and then one by one, thinned over the bytes all
+  // three have, whichever is shortest; the line after them ends the run.
+  for (const auto& [top, middle, bottom] : {std::tuple{20, 20, 17}, {15, 20, 20}}) {
+    SCOPED_TRACE(testing::Message() << top << " " << middle << " " << bottom);
+    std::vector<BYTE> above(top), odd(middle, W), below(bottom);
+    for (int i = 0; i < top; ++i) above[i] = static_cast<BYTE>(i * 37 + 11);
+    for (int i = 0; i < bottom; ++i) below[i] = static_cast<BYTE>(i * 53 + 7);
+    std::vector<BYTE> thinned = odd;
+    for (int i = 0; i < std::min({top, middle, bottom}); ++i)
+      thinned[i] = static_cast<BYTE>(odd[i] & ~(above[i] & below[i]));
+    EXPECT_EQ(R().Line(above).Line(odd).Line(below).Line({W}).Thinned(),
+              R().Line(above).Line(thinned).Line(below).Line({W}).bytes);
   }
-  EXPECT_EQ(R().Line(above).Line(odd).Line(below).Thinned(), R().Line(above).Line(thinned).Line(below).bytes);
 }
 
 }  // namespace
