@@ -50,7 +50,7 @@ build/windows64/CMakeCache.txt:
 test: build/dev/CMakeCache.txt
 	./scripts/setup.sh test
 	cmake --build --preset dev -j $(JOBS)
-	ctest --preset dev -j $(JOBS)
+	ctest --preset dev -j $(JOBS) || { ./scripts/failed_tests.py build/dev; exit 1; }
 
 # The build itself runs scripts/check_dll_tables.py on both DLLs (target check_dll_tables).
 windows: build/windows/CMakeCache.txt
@@ -122,7 +122,7 @@ fuzz-ci: fuzz-build
 tsan: build/tsan/CMakeCache.txt
 	./scripts/setup.sh test
 	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS) || { ./scripts/failed_tests.py build/tsan; exit 1; }
 
 MUTANTS_ARGS ?=
 

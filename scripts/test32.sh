@@ -54,7 +54,7 @@ fi
 
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
-ctest --preset "$preset" -j "$jobs"
+ctest --preset "$preset" -j "$jobs" || { scripts/failed_tests.py "build/$preset"; exit 1; }
 if [ $mode = native ]; then
   echo "32-bit tests passed: native"
 else
