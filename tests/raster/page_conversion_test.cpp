@@ -252,7 +252,7 @@ TEST_F(PageConversionTest, ThresholdDotsAreThePixelsBelow128OfEachLabel) {
     SCOPED_TRACE(testing::Message() << c.landscape << " " << c.head);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
     context_.SetMedia({test::Tape(262, 240, static_cast<SHORT>(c.head), c.across)});
-    const LONG feed = 91;  // five blocks of sixteen lines, one of eight, three after
+    const LONG feed = 95;  // five blocks of sixteen lines, one of eight, seven after
     Image image(context_.get(), c.landscape ? feed : c.head, c.landscape ? c.head : feed);
     for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
     host::ClearSpooled(printer_);
