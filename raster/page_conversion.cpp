@@ -64,6 +64,9 @@ struct LineGeometry {
   DWORD margin;            // blank dots in front of the image dots
   DWORD leadingZeroBytes;  // margin / 8
   DWORD lineByteCount;     // data bytes of every raster line command
+  // Landscape rows that hold the diffusion's dots rather than pixels: a bit per feed line
+  // from the row's start, the first line in the most significant bit, 1 for a dot.
+  BOOL dotBits;
 };
 
 namespace {
@@ -163,6 +166,7 @@ static BOOL ComputeLineGeometry(const PageImage& image, BOOL landscape, BOOL mer
                                 BYTE widthMultiple, LineGeometry* geometry) {
   geometry->landscape = landscape;
   geometry->pixels = image.pixels;
+  geometry->dotBits = FALSE;
   geometry->feedLines = landscape ? image.cx : image.cy;
   geometry->headExtent = landscape ? image.cy : image.cx;
   geometry->rowStride = image.stride;
@@ -229,8 +233,8 @@ static void InvertLevels(BYTE* pixels, DWORD count, const BYTE* inverted) {
 
 // Landscape: each head position is a row, its pixels along the feed lie side by side. A
 // block of rows is inverted in place (through the level map, when there is one: inverted
-// holds its inverse), diffused, and its dots put back as pixels. FALSE when the job was
-// aborted.
+// holds its inverse), diffused, and its dots put back at the start of their rows as bits
+// (the line writer reads them so). FALSE when the job was aborted.
 static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                         DWORD heads, const BYTE* inverted, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
@@ -249,15 +253,8 @@ static BOOL DiffuseRows(DeviceContext* context, SURFOBJ* surface, const LineGeom
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);
     DiffuseLines(context, rows, stride, bits, bitBytes, feed, count);
-    for (DWORD r = 0; r < count; ++r) {
-      BYTE* row = rows + r * stride;
-      const BYTE* dots = bits + static_cast<size_t>(r) * bitBytes;
-      const DWORD whole = feed / 8;
-      for (DWORD i = 0; i < whole; ++i) std::memcpy(row + 8 * i, kDotPixels.pixels[dots[i]], 8);
-      for (DWORD x = whole * 8; x < feed; ++x) row[x] = kDotPixels.pixels[dots[x / 8]][x % 8];
-      // The row padding is white: no dot lies past the feed lines.
-      std::memset(row + feed, 255, stride - feed);
-    }
+    for (DWORD r = 0; r < count; ++r)
+      std::memcpy(rows + r * stride, bits + static_cast<size_t>(r) * bitBytes, bitBytes);
     first += count;
   }
   return TRUE;
@@ -505,6 +502,12 @@ static void GatherLandscapeLines(const LineGeometry& geometry, DWORD label, DWOR
 static void GatherLine(const LineGeometry& geometry, DWORD label, DWORD f, BYTE* dots) {
   const size_t stride = geometry.rowStride;
   const DWORD part = geometry.partExtent;
+  if (geometry.landscape && geometry.dotBits) {
+    const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f / 8;
+    const BYTE bit = static_cast<BYTE>(0x80 >> (f % 8));
+    for (DWORD j = 0; j < part; ++j) dots[j] = source[j * stride] & bit ? 0 : 255;
+    return;
+  }
   if (geometry.landscape) {
     const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
     for (DWORD j = 0; j < part; ++j) dots[j] = source[j * stride];
@@ -530,16 +533,21 @@ static bool IsFlatMatrix(const BYTE* matrix) {
 // Landscape with the flat matrix: the commands of the sixteen raster lines f .. f + 15 of a
 // label, the same bytes WriteLine writes from their pixels. Sixteen pixels of a row are
 // one head position of the sixteen lines, so the row's top bits, inverted, are that head
-// position's dots; eight rows of them are turned into the lines' bytes a block of 8 x 8
-// bits at a time. f + 16 must not pass the feed lines.
+// position's dots (with kDotBits, the row's two bytes of dots from bit f on, reversed);
+// eight rows of them are turned into the lines' bytes a block of 8 x 8 bits at a time.
+// f + 16 must not pass the feed lines.
+template <bool kDotBits>
 static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, DWORD f,
                                      BYTE* stream, DWORD position) {
   constexpr DWORD kLines = 16;
   constexpr DWORD kDotBytes = kHeadDots / 8 + 2;
   const size_t stride = geometry.rowStride;
   const DWORD part = geometry.partExtent;
-  const BYTE* source = geometry.pixels + static_cast<size_t>(label) * part * stride + f;
-  const bool lineStart = f % kLandscapePrefetchBytes == 0;
+  const BYTE* source =
+      geometry.pixels + static_cast<size_t>(label) * part * stride + (kDotBits ? f / 8 : f);
+  // Rows are read a cache line ahead (of bits, eight times as many lines).
+  const DWORD lineLines = kDotBits ? 8 * kLandscapePrefetchBytes : kLandscapePrefetchBytes;
+  const bool lineStart = f % lineLines == 0;
 
   // Each line's dots, eight head positions a byte from the first, most significant bit
   // first; zero past the label.
@@ -548,8 +556,13 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   // Row t of a group in byte 7 - t, so that after the turn bit 7 - t is row t.
   const auto addRow = [&](const BYTE* row, DWORD t, uint64_t* low, uint64_t* high) {
     if (lineStart) __builtin_prefetch(row + 2 * kLandscapePrefetchBytes);
-    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-    const DWORD printed = ~static_cast<DWORD>(_mm_movemask_epi8(pixels));
+    DWORD printed;
+    if constexpr (kDotBits) {
+      printed = kReversedBits.bytes[row[0]] | static_cast<DWORD>(kReversedBits.bytes[row[1]]) << 8;
+    } else {
+      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+      printed = ~static_cast<DWORD>(_mm_movemask_epi8(pixels));
+    }
     *low |= static_cast<uint64_t>(printed & 0xFF) << (8 * (7 - t));
     *high |= static_cast<uint64_t>((printed >> 8) & 0xFF) << (8 * (7 - t));
   };
@@ -641,12 +654,16 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
     DWORD f = 0;
     if (geometry.landscape && geometry.partExtent > 0) {
 #if defined(__SSE2__)
-      if (IsFlatMatrix(matrix)) {
+      if (geometry.dotBits) {
         for (; f + 16 <= feedLines; f += 16)
-          position = WriteFlatLandscapeLines(geometry, label, f, stream, position);
+          position = WriteFlatLandscapeLines<true>(geometry, label, f, stream, position);
+      } else if (IsFlatMatrix(matrix)) {
+        for (; f + 16 <= feedLines; f += 16)
+          position = WriteFlatLandscapeLines<false>(geometry, label, f, stream, position);
       }
 #endif
-      for (; f + 8 <= feedLines; f += 8) {
+      // Dots as bits take the line-at-a-time loop.
+      for (; !geometry.dotBits && f + 8 <= feedLines; f += 8) {
         GatherLandscapeLines(geometry, label, f, dots);
         for (DWORD k = 0; k < 8; ++k) {
           position = WriteLine(geometry, lines[k], thresholds[(counterBase + f + k) & 3], stream,
@@ -668,7 +685,7 @@ static DWORD WriteRasterRegion(const LineGeometry& geometry, const BYTE* matrix,
 // inverted, when given, is the inverse of the level map the diffusion applies as it reads
 // the page.
 static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageImage& image,
-                         const LineGeometry& geometry, BOOL merged, const BYTE* inverted,
+                         LineGeometry geometry, BOOL merged, const BYTE* inverted,
                          LONG mediaOffset, BYTE* stream, DWORD capacity) {
   const PrivateSettings& priv = context->settings.priv;
   const BOOL hiRes = context->settings.dm.dmYResolution == 720;
@@ -681,6 +698,7 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
     if (geometry.landscape) {
       const DWORD heads = merged ? (image.cy + 1) / 2 : image.cy;
       diffused = DiffuseRows(context, surface, geometry, heads, inverted, scratch, scratchBytes);
+      geometry.dotBits = TRUE;
     } else {
       diffused = DiffuseColumns(context, surface, geometry, geometry.rowStride, inverted, scratch,
                                 scratchBytes);
