@@ -77,6 +77,15 @@ TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   EXPECT_EQ(std::memcmp(&info.ciDevice, &kDefaultColors, sizeof(COLORINFO)), 0);
 }
 
+// Each halftone pattern size from its band's first resolution on.
+TEST(HalftonePatternSizeTest, EachBandStartsAtItsResolution) {
+  const std::pair<ULONG, ULONG> edges[] = {
+      {2400, HT_PATSIZE_16x16_M}, {2399, HT_PATSIZE_14x14_M}, {1800, HT_PATSIZE_14x14_M}, {1799, HT_PATSIZE_12x12_M},
+      {1200, HT_PATSIZE_12x12_M}, {1199, HT_PATSIZE_10x10_M}, {900, HT_PATSIZE_10x10_M}, {899, HT_PATSIZE_8x8_M},
+      {400, HT_PATSIZE_8x8_M}, {399, HT_PATSIZE_6x6_M}, {180, HT_PATSIZE_6x6_M}, {179, HT_PATSIZE_4x4_M}};
+  for (const auto& [resolution, size] : edges) EXPECT_EQ(PickHalftonePatternSize(resolution), size) << resolution;
+}
+
 TEST_F(GdiInfoTest, TheEngineGetsNoMoreThanItsBufferAndNothingWithoutAMediaTable) {
   GDIINFO whole = Fill(DMORIENT_LANDSCAPE, 360);
   std::vector<uint8_t> buffer(sizeof(GDIINFO), 0xCC);
