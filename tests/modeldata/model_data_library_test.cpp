@@ -109,6 +109,17 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   EXPECT_TRUE(table_.mdClose(reopened));
 }
 
+// The library's path fills the path buffer and no more: with a directory one unit longer
+// it is refused for its length, before any library is looked for.
+TEST_F(ModelDataLibraryTest, TheLibrarysPathMayFillThePathBuffer) {
+  for (size_t length : {245u, 246u}) {
+    host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
+    SetLastError(0);
+    EXPECT_FALSE(OpenModelDataLibrary(&module_, &table_));
+    EXPECT_EQ(GetLastError() == ERROR_FILENAME_EXCED_RANGE, length == 246) << length;
+  }
+}
+
 TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   ASSERT_TRUE(Initializer()(&table_));
   const std::string good = DefaultData();
