@@ -225,13 +225,14 @@ DWORD PackLine(const BYTE* line, DWORD count, BYTE* output) {
 // Packs every raster line of stream[start, length) in place; returns the new stream
 // length, or 0 with the buffer unchanged on any failure.
 DWORD PackRasterLines(DeviceContext* context, BYTE* stream, DWORD start, DWORD length,
-                      DWORD capacity) {
+                      DWORD capacity, BYTE* spare, SIZE_T spareBytes) {
   if (!context || !context->heap || !stream || start > length || capacity < length) return 0;
   // The output area must be addressable: 2 + 2 * length + kSlack bytes.
   if (length > (0xFFFFFFFFu - 2 - kSlack) / 2) return 0;
 
   const DWORD areaSize = 2 + 2 * length + kSlack;
-  BYTE* area = static_cast<BYTE*>(HeapAlloc(context->heap, 0, areaSize));
+  const bool spareHolds = spare && spareBytes >= areaSize;
+  BYTE* area = spareHolds ? spare : static_cast<BYTE*>(HeapAlloc(context->heap, 0, areaSize));
   BYTE* lineArea =
       area ? static_cast<BYTE*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, kLineAreaSize)) : nullptr;
 
@@ -245,6 +246,6 @@ DWORD PackRasterLines(DeviceContext* context, BYTE* stream, DWORD start, DWORD l
   }
 
   if (lineArea) HeapFree(context->heap, 0, lineArea);
-  if (area) HeapFree(context->heap, 0, area);
+  if (area && !spareHolds) HeapFree(context->heap, 0, area);
   return result;
 }

@@ -9,9 +9,11 @@ struct DeviceContext;
 // Rewrites the region stream[start, length) with every raster line packed to decode to 48
 // bytes, "M" 02 in front. Returns the new stream length, or 0 (buffer unchanged) when the
 // arguments are bad, memory runs out, a raster command is malformed or longer than 48
-// bytes, or the result would not fit capacity.
+// bytes, or the result would not fit capacity. The lines are packed into spare, memory the
+// caller no longer needs (apart from the stream), when it holds them (2 + 2 * the region's
+// length and some slack); otherwise into memory of the context's heap.
 DWORD PackRasterLines(DeviceContext* context, BYTE* stream, DWORD start, DWORD length,
-                      DWORD capacity);
+                      DWORD capacity, BYTE* spare = nullptr, SIZE_T spareBytes = 0);
 
 // Packs one line of count (1..48) bytes with PackBits into output (room for 96 bytes);
 // returns the packed length.

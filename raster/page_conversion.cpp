@@ -241,8 +241,9 @@ constexpr DWORD kLevelPairBytes = kLevelPairs * sizeof(uint16_t);
 // no level map or a smaller area.
 static const uint16_t* PlaceLevelPairs(const BYTE* inverted, BYTE* scratch,
                                        DWORD* scratchBytes) {
-  if (!inverted || *scratchBytes < 2 * kLevelPairBytes + alignof(uint16_t)) return nullptr;
-  *scratchBytes = (*scratchBytes - kLevelPairBytes) & ~DWORD{alignof(uint16_t) - 1};
+  if (!inverted || *scratchBytes < 2 * kLevelPairBytes) return nullptr;
+  // The area starts on a heap block's alignment: an even size puts the table on an even byte.
+  *scratchBytes = (*scratchBytes - kLevelPairBytes) & ~DWORD{1};
   auto* pairs = reinterpret_cast<uint16_t*>(scratch + *scratchBytes);
   for (DWORD b = 0; b < 256; ++b) {
     for (DWORD a = 0; a < 256; ++a)
@@ -760,7 +761,11 @@ static BOOL BuildAndEmit(DeviceContext* context, SURFOBJ* surface, const PageIma
   if (hiRes && priv.privHalftone == kToneThreshold && priv.privMediaKind != kMediaKindSpecialRules)
     ThinOddLines(context, stream, kPageStreamRasterStart, regionEnd);
 
-  const DWORD length = PackRasterLines(context, stream, kPageStreamRasterStart, regionEnd, capacity);
+  // The diffusion has already put its dots in place of the page: the page's memory, which
+  // is faulted in, takes the packed lines, rather than fresh memory.
+  BYTE* spare = priv.privHalftone == kToneErrorDiffusion ? image.pixels : nullptr;
+  const DWORD length = PackRasterLines(context, stream, kPageStreamRasterStart, regionEnd, capacity,
+                                       spare, SIZE_T{image.stride} * image.cy);
   if (length == 0) return FALSE;
 
   record.jiTotalLength = length;
