@@ -587,7 +587,8 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   const DWORD part = geometry.partExtent;
   const BYTE* source =
       geometry.pixels + static_cast<size_t>(label) * part * stride + (kDotBits ? f / 8 : f);
-  // Rows are read a cache line ahead (of bits, eight times as many lines).
+  // Each row is prefetched once per cache line of it, which holds eight times as many
+  // lines of bits as of pixels.
   const DWORD lineLines = kDotBits ? 8 * kLandscapePrefetchBytes : kLandscapePrefetchBytes;
   const bool lineStart = f % lineLines == 0;
 
