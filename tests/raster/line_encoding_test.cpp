@@ -75,7 +75,7 @@ class LineEncodingTest : public HostTest {
   void ExpectRefused(const Bytes& region, int room = 64) {
     Bytes stream = Bytes(kStart, 0xA5) + region;
     const LONG length = static_cast<LONG>(stream.size());
-    stream.resize(length + 64, 0xEE);
+    stream.resize(length + 64, 0x00);  // a count read past the end would find one line
     const Bytes before = stream;
     EXPECT_EQ(PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room), 0u);
     EXPECT_EQ(stream, before);
@@ -98,9 +98,10 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
                          Bytes{0x47, 0x07, 0x00, 0x03, 0x01, 0x02, 0x02, 0x03, 0xD5, 0x00};
   EXPECT_EQ(Pack(region), expected);
 
-  // Zero lines and page ends pass unchanged behind "M" 02.
+  // Zero lines, page ends and stray bytes pass unchanged behind "M" 02.
   const Bytes others = {kCmdZeroLine, kCmdZeroLine, kCmdPageEnd, kCmdZeroLine, kCmdRetainedPageEnd};
   EXPECT_EQ(Pack(others), (Bytes{kCmdCompressionMode, 0x02} + others));
+  EXPECT_EQ(Pack({kCmdZeroLine, 0x99, kCmdZeroLine}), (Bytes{kCmdCompressionMode, 0x02, kCmdZeroLine, 0x99, kCmdZeroLine}));
 }
 
 // Random lines of every length, with runs in them: every command is the rule's, byte for
@@ -162,6 +163,7 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x01});                     // cut off
   ExpectRefused(Bytes{kCmdZeroLine} + Bytes(24, kCmdEsc));                   // header cut off
+  ExpectRefused({kCmdZeroLine, kCmdCompressionMode});                        // mode cut off
 
   // Lines of one byte grow from 4 to 7 bytes: the capacity must hold the result.
   Bytes growing;
