@@ -57,7 +57,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   bool converted = true;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   ASSERT_EQ(origins.size(), 3u);
-  EXPECT_EQ(std::tuple(origins[0].y, origins[1].y, origins[2].y), std::tuple(1001, 2002, -1));
+  EXPECT_EQ(std::tuple(origins[0].x, origins[0].y, origins[1].y, origins[2].y), std::tuple(0, 1001, 2002, -1));
   // The last band's two rows beyond the page go nowhere.
   EXPECT_EQ(std::tuple(Page(999, 1000), Page(0, 1001), Page(999, 3000)), std::tuple(1, 2, 3));
   // A page 1000 dots wide does not fit the head: its conversion fails, and the last band
@@ -84,7 +84,7 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   EXPECT_GT(writes, 0u);
   POINTL origin = {0, 0};
   EXPECT_TRUE(DrvNextBand(band, &origin));  // past the last band: nothing happens again
-  EXPECT_EQ(std::tuple(origin.x, host::WriteCalls(printer_)), std::tuple(-1, writes));
+  EXPECT_EQ(std::tuple(origin.x, origin.y, host::WriteCalls(printer_)), std::tuple(-1, -1, writes));
 }
 
 TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
@@ -106,8 +106,21 @@ TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
     DrvNextBand(&wide, &origin);
   }
   EXPECT_EQ(origin.y, -1);
-  for (LONG y : {0, 99, 100, 299})
-    EXPECT_EQ(std::tuple(Page(0, y), Page(99, y)), std::tuple(y / 100 + 1, y / 100 + 1)) << y;
+  for (LONG y = 0; y < 300; ++y) {
+    const BYTE* row = static_cast<const BYTE*>(context_->pageBuffers[0]) + y * 100;
+    EXPECT_EQ(std::count(row, row + 100, y / 100 + 1), 100) << y;
+  }
+  // A band the engine could not have made copies nothing; the least it could, one byte.
+  for (auto [delta, cx, cy, bits] : {std::tuple(0, 100, 100, true), {106, 0, 100, true}, {106, 100, 0, true},
+                                     {106, 100, 100, false}, {1, 1, 1, true}}) {
+    SURFOBJ odd = wide;
+    std::tie(odd.lDelta, odd.sizlBitmap.cx, odd.sizlBitmap.cy) = std::tuple(delta, cx, cy);
+    if (!bits) odd.pvBits = nullptr;
+    rows[0] = 7;
+    context_->bandIndex = 0;
+    EXPECT_TRUE(DrvNextBand(&odd, &origin));
+    EXPECT_EQ(std::tuple(Page(0, 0), Page(1, 0)), std::tuple(delta == 1 ? 7 : 1, 1)) << delta << cx << cy;
+  }
 }
 
 TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
@@ -125,6 +138,7 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   host::SetAbort(true);
   EXPECT_FALSE(DrvStartBanding(band, &origin));
   host::SetAbort(false);
+  EXPECT_FALSE(DrvNextBand(band, nullptr));
   ASSERT_TRUE(DrvStartBanding(band, &origin));
   std::memset(band->pvBits, 9, band->cjBits);
   host::SetAbort(true);
