@@ -71,6 +71,19 @@ TEST(PrinterCommands, WidthByteComesFromTheSingleWidthRecordRoundedToMillimetres
   // A single-width record that would lie before the table: the selected record stands in.
   ctx.SetMedia({test::Tape(10, 120, 64), test::Tape(13, 180, 128, 1)});
   EXPECT_EQ(widthByte(1), 18);
+  EXPECT_EQ(widthByte(2), 0) << "no record selected";
+
+  // Each byte is written only where asked; p1 takes a kind only when p2 or p3 is asked.
+  ctx.settings().dm.dmYResolution = 720;
+  BYTE p[5] = {9, 9, 9, 9, 9};
+  GetPrintInfoParams(nullptr, 0, &p[0], &p[1], &p[2], &p[3], &p[4]);
+  GetPrintInfoParams(ctx.get(), 0, &p[0], nullptr, nullptr, &p[3], nullptr);
+  EXPECT_EQ(std::tuple(p[0], p[1], p[2], p[3], p[4]), std::tuple(0x84, 9, 9, 0, 9));
+  for (BYTE halftone : {0, 1, 2, 3}) {
+    ctx.priv().privHalftone = halftone;
+    GetPrintInfoParams(ctx.get(), 0, nullptr, &p[1], nullptr, nullptr, &p[4]);
+    EXPECT_EQ(std::tuple(p[1], p[4]), std::tuple(0x09, halftone % 3 == 0)) << +halftone;
+  }
 }
 
 TEST(PrinterCommands, JobRecordMarksRetainedPagesAndNeedsASelectedRecord) {
