@@ -21,8 +21,6 @@ namespace {
 static_assert(std::endian::native == std::endian::little);
 
 // Room for one line and its slack: a line near the end of the region is copied here.
-// It also holds a packed line (PackLine): never more than 65 bytes, the worst case being
-// a single byte between every pair of repeated bytes, which packs 3 bytes into 4.
 constexpr DWORD kLineAreaSize = 96;
 
 // The mask loads and the span copies work in 16-byte pieces, so they may read and write
@@ -30,7 +28,7 @@ constexpr DWORD kLineAreaSize = 96;
 // bytes behind it (near the end of the region the line is copied first), and the line
 // area and the output area have that much room behind their last byte.
 constexpr DWORD kSlack = 15;
-static_assert(65 + kSlack <= kLineAreaSize && 48 + kSlack <= kLineAreaSize);
+static_assert(48 + kSlack <= kLineAreaSize);
 
 // A raster line command: "G", the count as two bytes, then the data.
 constexpr DWORD kLineCommandSize = 3;
@@ -213,14 +211,6 @@ DWORD PackRegion(const BYTE* region, DWORD length, BYTE* output, BYTE* lineArea)
 }
 
 }  // namespace
-
-// Packs one line of 1..48 bytes into output (96 bytes of room); 0 for a bad line.
-DWORD PackLine(const BYTE* line, DWORD count, BYTE* output) {
-  if (!line || !output || count == 0 || count > kHeadLineBytes) return 0;
-  BYTE copy[kHeadLineBytes + kSlack] = {};
-  std::memcpy(copy, line, count);
-  return PackMasked(copy, count, EqualNeighbourMask(copy, count), output);
-}
 
 // Packs every raster line of stream[start, length) in place; returns the new stream
 // length, or 0 with the buffer unchanged on any failure.

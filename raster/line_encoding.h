@@ -14,7 +14,3 @@ struct DeviceContext;
 // length and some slack); otherwise into memory of the context's heap.
 DWORD PackRasterLines(DeviceContext* context, BYTE* stream, DWORD start, DWORD length,
                       DWORD capacity, BYTE* spare = nullptr, SIZE_T spareBytes = 0);
-
-// Packs one line of count (1..48) bytes with PackBits into output (room for 96 bytes);
-// returns the packed length.
-DWORD PackLine(const BYTE* line, DWORD count, BYTE* output);

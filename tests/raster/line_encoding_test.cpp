@@ -172,6 +172,18 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   EXPECT_EQ(Pack(growing, 2 + 30).size(), 72u);
 
   ExpectRefused({kCmdZeroLine}, -1);  // capacity below the stream length
+  EXPECT_EQ(Pack({}), (Bytes{kCmdCompressionMode, kCmdCompressionPackBits}));
+  Bytes stream = Bytes(kStart, 0) + Line(Bytes(48, 0x00));
+  const DWORD length = static_cast<DWORD>(stream.size());
+  EXPECT_EQ(PackRasterLines(nullptr, stream.data(), kStart, length, length) +
+                PackRasterLines(ctx_.get(), nullptr, kStart, length, length), 0u);
+  // A spare area is taken when it holds 2 + 2 * length + 15 bytes, and is never freed.
+  for (DWORD spare : {2 * length + 16, 2 * length + 17}) {
+    Bytes area(spare, 0xEE), copy = stream;
+    SetLastError(0);
+    EXPECT_EQ(PackRasterLines(ctx_.get(), copy.data(), kStart, length, length, area.data(), spare), kStart + 7);
+    EXPECT_EQ(std::tuple(area[0] == kCmdCompressionMode, GetLastError()), std::tuple(spare == 2 * length + 17, 0u));
+  }
 
   for (uint64_t failing : {1, 2}) {
     host::ClearFailures();
