@@ -30,7 +30,7 @@ line: nothing is run), not compiled.
 
 Usage:
   mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M]
-             [--catchers all|first] [--resume | --survivors [TABLE]] [--headers]
+             [--catchers all|first] [--resume | --survivors [TABLE]] [--without TEST...] [--headers]
              [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
 
   --files      only these files or folders (relative to the tree; shell patterns allowed)
@@ -42,6 +42,8 @@ Usage:
   --resume     keep the verdicts of the existing table whose file is unchanged; run the rest
   --survivors  run again only the survivors of TABLE (default: the existing table), and the
                mutants no test covered then
+  --without    leave these tests out (shell patterns): run a test's catches with --ids and
+               this, and its survivors are what it alone catches
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
   --one-build  run the mutants in the coverage build: one build to make instead of two,
                tests about twice as slow (for a short run on a fresh machine)
@@ -1516,8 +1518,11 @@ def run(args):
     if failing:
         say("left out, failing without a mutant: " + ", ".join(failing))
     runner.limits = durations
-    suite = [t for t in all_tests if t not in failing]
-    meta["excluded_tests"] = failing
+    without = sorted(t for t in all_tests if any(fnmatch.fnmatchcase(t, p) for p in args.without))
+    if without:
+        say("left out as asked: " + ", ".join(without))
+    suite = [t for t in all_tests if t not in failing and t not in without]
+    meta["excluded_tests"] = failing + without
     setup = time.monotonic() - started
     say(f"set up in {setup:.0f} s; the suite runs in {sum(durations.values()):.0f} s of test time")
 
@@ -1640,6 +1645,8 @@ def main(argv):
                        help="keep the decided verdicts of the existing table")
     again.add_argument("--survivors", nargs="?", const="", metavar="TABLE",
                        help="run only the survivors of TABLE (default: the existing table)")
+    parser.add_argument("--without", nargs="+", default=[], metavar="TEST",
+                        help="leave these tests (shell patterns) out: do the others catch what they do?")
     parser.add_argument("--headers", action="store_true", help="mutate the core's headers too")
     parser.add_argument("--timeout-floor", type=float, default=10.0, metavar="SECONDS",
                         help="the least time limit of a test (default 10; else 5 times its time)")
