@@ -42,7 +42,7 @@ struct Clip {
 struct Path {
   PATHOBJ object;
   std::vector<host::PathRecord> records;
-  size_t next = 0;  // the record PATHOBJ_bEnum gives next
+  size_t next = SIZE_MAX;  // the record PATHOBJ_bEnum gives next: none before PATHOBJ_vEnumStart
 };
 
 struct Engine {
