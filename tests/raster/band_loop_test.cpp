@@ -28,7 +28,10 @@ class BandLoopTest : public SurfaceFixture {
   std::vector<POINTL> DrawBands(SURFOBJ* band, bool* lastBandTaken = nullptr) {
     std::vector<POINTL> origins;
     POINTL origin = {7, 7};
-    EXPECT_TRUE(DrvStartBanding(band, &origin));
+    // On a page already started, the bands still start at (0, 0) on a white bitmap.
+    EXPECT_TRUE(DrvStartPage(band));
+    std::memset(band->pvBits, 0, band->cjBits);
+    EXPECT_TRUE(DrvStartBanding(band, &origin) && origin.x == 0 && origin.y == 0);
     for (BYTE level = 1; origin.x != -1 && level < 20; ++level) {
       const BYTE* bits = static_cast<const BYTE*>(band->pvBits);
       EXPECT_TRUE(std::all_of(bits, bits + band->cjBits, [](BYTE b) { return b == 0xFF; }));
@@ -54,6 +57,8 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   const DeviceContext& c = *context_.get();
   EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent), std::tuple(3u, 1001u, 999u));
   const SURFOBJ before = *band;
+  ASSERT_TRUE(DrvStartPage(band));
+  EXPECT_FALSE(DrvSendPage(band)) << "a band is no page";
   bool converted = true;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   ASSERT_EQ(origins.size(), 3u);
@@ -65,6 +70,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   EXPECT_EQ(std::tuple(converted, context_->bandedPage, std::memcmp(&before, band, sizeof(before)),
                        host::SurfaceLocks(band->hsurf)),
             std::tuple(false, static_cast<DWORD>(kBandedPageFailed), 0, 0));
+  EXPECT_FALSE(DrvSendPage(band)) << "the page did not convert";
 }
 
 TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) {
