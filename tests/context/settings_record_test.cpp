@@ -49,6 +49,15 @@ TEST(MediaLimits, SpecialMediaNeedKindCodeSixteenAndOptionBitZero) {
     entry.meOptions = options;
     EXPECT_EQ(IsSpecialMedia(&entry) != 0, special) << int(kind) << " " << int(options);
   }
+  MediaListEntry special{};
+  special.meKindCode = 16;
+  special.meOptions = 1;
+  EXPECT_EQ(std::tuple(MaxLengthTenths(&special), MinLengthTenths(&special), MinMarginTenths(&special),
+                       MinMarginDots360(&special), MaxMarginTenths(&special)),
+            std::tuple(1000u, 535u, 40u, 57u, 490u));
+  // Tenths of a millimetre in dots, where each step's rounding shows.
+  EXPECT_EQ(std::tuple(LengthTenthsToDots(54, 360), MarginTenthsToDots(133, 360), MarginTenthsToDots(375, 360)),
+            std::tuple(77u, 189u, 531u));
   // A null entry takes the limits of normal media.
   for (auto limit : {MaxLengthTenths, MinLengthTenths, MinMarginTenths, MinMarginDots360,
                      MaxMarginTenths}) {
@@ -73,7 +82,7 @@ TEST(CopySettings, RefusesUnknownSizesWithoutASpecVersionAndRecordsClaimingMoreT
   SettingsRecord target = DriverRecord();
   EXPECT_EQ(CopyInto(&target, 200, 0, 0), -1);
   EXPECT_EQ(CopyInto(&target, 220, 284, 0x401, 503), -1);
-  EXPECT_EQ(CopyInto(&target, 220, 284, 0x401, 71), -1);
+  EXPECT_EQ(CopyInto(&target, 71, 0, 0x401, 71), -1) << "no room for the size fields";
   EXPECT_EQ(CopySettings(nullptr, 504, &target), -1);
   const SettingsRecord untouched = DriverRecord();
   EXPECT_EQ(std::memcmp(&target, &untouched, sizeof(target)), 0) << "nothing copied";
