@@ -90,6 +90,8 @@ TEST_F(JobControlTest, AResetInTheMiddleOfADocumentCarriesTheCountAndTheSeparato
   EXPECT_EQ(Context(*session)->pageCount, 2u);
   ASSERT_TRUE(session->EndDoc());
   EXPECT_EQ(TakeSpooled(), expected);
+  ASSERT_TRUE(session->Reset({}));
+  EXPECT_EQ(Context(*session)->jobFlags, 0u) << "an ended document is not carried";
 }
 
 TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {

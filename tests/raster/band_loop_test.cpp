@@ -57,8 +57,6 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   const DeviceContext& c = *context_.get();
   EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent), std::tuple(3u, 1001u, 999u));
   const SURFOBJ before = *band;
-  ASSERT_TRUE(DrvStartPage(band));
-  EXPECT_FALSE(DrvSendPage(band)) << "a band is no page";
   bool converted = true;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   ASSERT_EQ(origins.size(), 3u);
@@ -77,6 +75,8 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   SURFOBJ* band = Enable(true, 128, 300, 152 * 128);  // 301 x 128: 151 and 150 columns
   ASSERT_TRUE(band);
   ASSERT_EQ(context_->bandCount, 2u);
+  ASSERT_TRUE(DrvStartPage(band));
+  EXPECT_FALSE(DrvSendPage(band)) << "a band is no page";
   bool converted = false;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
   EXPECT_TRUE(converted);
@@ -144,7 +144,7 @@ TEST_F(BandLoopTest, AFailedLockAbandonsThePageAndAnAbortStopsEitherEntry) {
   host::SetAbort(true);
   EXPECT_FALSE(DrvStartBanding(band, &origin));
   host::SetAbort(false);
-  EXPECT_FALSE(DrvNextBand(band, nullptr));
+  EXPECT_FALSE(DrvNextBand(band, nullptr) || DrvStartBanding(band, nullptr));
   ASSERT_TRUE(DrvStartBanding(band, &origin));
   std::memset(band->pvBits, 9, band->cjBits);
   host::SetAbort(true);
