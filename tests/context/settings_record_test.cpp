@@ -49,16 +49,6 @@ TEST(MediaLimits, SpecialMediaNeedKindCodeSixteenAndOptionBitZero) {
     entry.meOptions = options;
     EXPECT_EQ(IsSpecialMedia(&entry) != 0, special) << int(kind) << " " << int(options);
   }
-  MediaListEntry special{};
-  special.meKindCode = 16;
-  special.meOptions = 1;
-  EXPECT_EQ(std::tuple(MaxLengthTenths(&special), MinLengthTenths(&special), MinMarginTenths(&special),
-                       MinMarginDots360(&special), MaxMarginTenths(&special)),
-            std::tuple(1000u, 535u, 40u, 57u, 490u));
-  // Tenths of a millimetre in dots, where each step's rounding shows.
-  EXPECT_EQ(std::tuple(LengthTenthsToDots(54, 360), MarginTenthsToDots(133, 360), MarginTenthsToDots(375, 360),
-                       MarginTenthsToDots(378, 720), MarginTenthsToDots(260, 360)),
-            std::tuple(77u, 189u, 531u, 1071u, 369u));
   // A null entry takes the limits of normal media.
   for (auto limit : {MaxLengthTenths, MinLengthTenths, MinMarginTenths, MinMarginDots360,
                      MaxMarginTenths}) {
@@ -88,7 +78,6 @@ TEST(CopySettings, RefusesUnknownSizesWithoutASpecVersionAndRecordsClaimingMoreT
   const SettingsRecord untouched = DriverRecord();
   EXPECT_EQ(std::memcmp(&target, &untouched, sizeof(target)), 0) << "nothing copied";
   EXPECT_EQ(CopyInto(&target, 200, 0, 0x400), 200);
-  EXPECT_EQ(CopyInto(&target, 72, 0, 0x400, 72), 72) << "the size fields and nothing more";
 }
 
 TEST(CopySettings, PrivatePartIsFoundBehindTheCallersPublicPartAndCutAtItsOwnSize) {

@@ -12,7 +12,6 @@
 #include "device/printer_data.h"
 #include "driver/context_lifecycle.h"
 #include "driver/ddi.h"
-#include "raster/page_output.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/media_file_writer.h"
 
@@ -94,8 +93,6 @@ void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
 }
 
 TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSettings) {
-  host::SetPrinterDataDword(printer(), u"TTFontSubTableSize", 4);  // kept, and freed with it
-  host::SetPrinterDataBinary(printer(), u"TTFontSubTable", {1, 2, 3, 4});
   EngineRecords records{};
   DeviceContext* context = Enable(nullptr, &records);
   ASSERT_NE(context, nullptr);
@@ -361,8 +358,6 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
 
   oldContext->jobFlags = JF_IN_DOCUMENT | JF_PAGE_OPEN | JF_OUTPUT_FAILED;
   oldContext->settings.priv.privOpt40000 = 1;
-  const BYTE page[4] = {};  // a retained page goes with the document, and is freed once
-  ASSERT_TRUE(RetainPageChunk(oldContext, page, page, sizeof(page)));
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
   EXPECT_EQ(newContext->jobFlags,
             static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))

@@ -98,10 +98,9 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
                          Bytes{0x47, 0x07, 0x00, 0x03, 0x01, 0x02, 0x02, 0x03, 0xD5, 0x00};
   EXPECT_EQ(Pack(region), expected);
 
-  // Zero lines, page ends and stray bytes pass unchanged behind "M" 02.
+  // Zero lines and page ends pass unchanged behind "M" 02.
   const Bytes others = {kCmdZeroLine, kCmdZeroLine, kCmdPageEnd, kCmdZeroLine, kCmdRetainedPageEnd};
   EXPECT_EQ(Pack(others), (Bytes{kCmdCompressionMode, 0x02} + others));
-  EXPECT_EQ(Pack(Bytes{kCmdZeroLine, 0x99} + Line({0x55})), Bytes({kCmdCompressionMode, 0x02, kCmdZeroLine, 0x99}) + ExpectedCommand({0x55}));
 }
 
 // Random lines of every length, with runs in them: every command is the rule's, byte for
@@ -163,7 +162,6 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x01});                     // cut off
   ExpectRefused(Bytes{kCmdZeroLine} + Bytes(24, kCmdEsc));                   // header cut off
-  ExpectRefused({kCmdZeroLine, kCmdCompressionMode});                        // mode cut off
 
   // Lines of one byte grow from 4 to 7 bytes: the capacity must hold the result.
   Bytes growing;
@@ -172,18 +170,6 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   EXPECT_EQ(Pack(growing, 2 + 30).size(), 72u);
 
   ExpectRefused(Line(Bytes(48, 0x00)), -1);  // capacity below the stream, though the lines shrink
-  EXPECT_EQ(Pack({}), (Bytes{kCmdCompressionMode, kCmdCompressionPackBits}));
-  Bytes stream = Bytes(kStart, 0) + Line(Bytes(48, 0x00));
-  const DWORD length = static_cast<DWORD>(stream.size());
-  EXPECT_EQ(PackRasterLines(nullptr, stream.data(), kStart, length, length) +
-                PackRasterLines(ctx_.get(), nullptr, kStart, length, length), 0u);
-  // A spare area is taken when it holds 2 + 2 * length + 15 bytes, and is never freed.
-  for (DWORD spare : {2 * length + 16, 2 * length + 17}) {
-    Bytes area(spare, 0xEE), copy = stream;
-    SetLastError(0);
-    EXPECT_EQ(PackRasterLines(ctx_.get(), copy.data(), kStart, length, length, area.data(), spare), kStart + 7);
-    EXPECT_EQ(std::tuple(area[0] == kCmdCompressionMode, GetLastError()), std::tuple(spare == 2 * length + 17, 0u));
-  }
 
   for (uint64_t failing : {1, 2}) {
     host::ClearFailures();
