@@ -44,6 +44,8 @@ Usage:
                mutants no test covered then
   --without    leave these tests out (shell patterns): run a test's catches with --ids and
                this, and its survivors are what it alone catches
+  --sanitizer  run each survivor's covering tests again in the copy's `dev` build (address and
+               undefined-behaviour sanitizers), where a read or write just past a block fails
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
   --one-build  run the mutants in the coverage build: one build to make instead of two,
                tests about twice as slow (for a short run on a fresh machine)
@@ -78,6 +80,9 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 CORE_DIRS = ["context", "driver", "device", "settings", "raster", "eps", "modeldata", "stream"]
 WORK = os.path.join(ROOT, "build", "mutation")
 BUILD_PRESET = "mutants"
+SANITIZER_PRESET = "dev"
+# The tests, and the libraries they load by path at run time (no link step rebuilds those).
+SANITIZER_TARGETS = ["unit_tests", "tq33drv", "tq33modeldata"]
 COVERAGE_PRESET = "mutants-coverage"
 # What neither the builds nor the unit tests read: a change there keeps the coverage map.
 NOT_BUILT = {"scripts", "docs", ".ci", "Makefile", "LICENSE"}
@@ -985,16 +990,19 @@ def run_command(command, cwd):
     return proc.returncode, output
 
 
-def build(copy, preset, keep_going=False):
-    """Configures (once) and builds preset in the copy (past a failed step when
-    keep_going). Returns (ok, output)."""
+def build(copy, preset, keep_going=False, target=None):
+    """Configures (once) and builds preset in the copy, or only the targets listed (past a
+    failed step when keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
     if not os.path.exists(os.path.join(directory, "CMakeCache.txt")):
         status, output = run_command(["cmake", "--preset", preset], copy)
         if status != 0:
             return False, output
     command = ["cmake", "--build", directory, "-j", "2"]
-    command += ["--", "-k", "0"] if keep_going else []
+    command += ["--target", *target] if target else []
+    if keep_going:  # Ninja's "go on past failures" takes a count; make's takes none
+        ninja = os.path.exists(os.path.join(directory, "build.ninja"))
+        command += ["--", "-k", "0"] if ninja else ["--", "-k"]
     status, output = run_command(command, copy)
     return status == 0, output
 
@@ -1514,6 +1522,18 @@ def run(args):
     runner = TestRunner(executable, floor=args.timeout_floor, workers=args.jobs)
     baseline = runner.run(all_tests)
     durations = {t: s for t, (o, s) in baseline.items()}
+    args.sanitizer_runner = None
+    if args.sanitizer:
+        say("building the sanitizer build's tests (once; then one object a survivor)")
+        ok, output = build(tree.copy, SANITIZER_PRESET, target=SANITIZER_TARGETS)
+        if not ok:
+            say("the sanitizer build failed:\n" + output[-2000:])
+            return 1
+        # Its tests run two to three times slower: their limits are scaled to match.
+        args.sanitizer_runner = TestRunner(
+            os.path.join(tree.copy, "build", SANITIZER_PRESET, "bin", "unit_tests"),
+            limits={t: d * 3 for t, d in durations.items()}, floor=args.timeout_floor * 3,
+            workers=args.jobs)
     failing = sorted(t for t in all_tests if baseline.get(t, ("crash",))[0] != "pass")
     if failing:
         say("left out, failing without a mutant: " + ", ".join(failing))
@@ -1605,6 +1625,16 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
         kinds = {o for o, _ in outcomes.values()}
         verdict = ("caught" if kinds & {"fail", "crash"} else "timeout" if "timeout" in kinds
                    else "survived")
+        if verdict == "survived" and args.sanitizer_runner:
+            # The mutants build has no sanitizer: a read or write just past a block changes
+            # nothing there. The covering tests again, in the copy's sanitizer build.
+            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True, target=SANITIZER_TARGETS)
+            if ok:
+                checked = args.sanitizer_runner.run(covering, durations, stop_at_first=first)
+                outcomes.update({t + " (sanitizer)": o for t, o in checked.items()})
+                if any(o in ("fail", "crash") for o, _ in checked.values()):
+                    verdict = "caught"
+                    note = "caught by the sanitizer build only"
         table.add(mutant, verdict, time.monotonic() - begun, outcomes, len(covering), digest, note,
                   built, rest_seconds)
     finally:
@@ -1647,6 +1677,8 @@ def main(argv):
                        help="run only the survivors of TABLE (default: the existing table)")
     parser.add_argument("--without", nargs="+", default=[], metavar="TEST",
                         help="leave these tests (shell patterns) out: do the others catch what they do?")
+    parser.add_argument("--sanitizer", action="store_true",
+                        help="run survivors' covering tests again in the copy's sanitizer build")
     parser.add_argument("--headers", action="store_true", help="mutate the core's headers too")
     parser.add_argument("--timeout-floor", type=float, default=10.0, metavar="SECONDS",
                         help="the least time limit of a test (default 10; else 5 times its time)")
