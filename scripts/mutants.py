@@ -1534,6 +1534,12 @@ def run(args):
             os.path.join(tree.copy, "build", SANITIZER_PRESET, "bin", "unit_tests"),
             limits={t: d * 3 for t, d in durations.items()}, floor=args.timeout_floor * 3,
             workers=args.jobs)
+        # A test that fails there without a mutant catches nothing.
+        checked = args.sanitizer_runner.run(all_tests)
+        args.sanitizer_failing = {t for t, (o, _) in checked.items() if o != "pass"}
+        if args.sanitizer_failing:
+            say("left out of the sanitizer check, failing there without a mutant: " +
+                ", ".join(sorted(args.sanitizer_failing)))
     failing = sorted(t for t in all_tests if baseline.get(t, ("crash",))[0] != "pass")
     if failing:
         say("left out, failing without a mutant: " + ", ".join(failing))
@@ -1630,7 +1636,8 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
             # nothing there. The covering tests again, in the copy's sanitizer build.
             ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True, target=SANITIZER_TARGETS)
             if ok:
-                checked = args.sanitizer_runner.run(covering, durations, stop_at_first=first)
+                again = [t for t in covering if t not in args.sanitizer_failing]
+                checked = args.sanitizer_runner.run(again, durations, stop_at_first=first)
                 outcomes.update({t + " (sanitizer)": o for t, o in checked.items()})
                 if any(o in ("fail", "crash") for o, _ in checked.values()):
                     verdict = "caught"
