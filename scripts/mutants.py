@@ -990,7 +990,7 @@ def run_command(command, cwd):
     return proc.returncode, output
 
 
-def build(copy, preset, keep_going=False, target=None):
+def build(copy, preset, keep_going=False, targets=None):
     """Configures (once) and builds preset in the copy, or only the targets listed (past a
     failed step when keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
@@ -999,7 +999,7 @@ def build(copy, preset, keep_going=False, target=None):
         if status != 0:
             return False, output
     command = ["cmake", "--build", directory, "-j", "2"]
-    command += ["--target", *target] if target else []
+    command += ["--target", *targets] if targets else []
     if keep_going:  # Ninja's "go on past failures" takes a count; make's takes none
         ninja = os.path.exists(os.path.join(directory, "build.ninja"))
         command += ["--", "-k", "0"] if ninja else ["--", "-k"]
@@ -1525,7 +1525,7 @@ def run(args):
     args.sanitizer_runner = None
     if args.sanitizer:
         say("building the sanitizer build's tests (once; then one object a survivor)")
-        ok, output = build(tree.copy, SANITIZER_PRESET, target=SANITIZER_TARGETS)
+        ok, output = build(tree.copy, SANITIZER_PRESET, targets=SANITIZER_TARGETS)
         if not ok:
             say("the sanitizer build failed:\n" + output[-2000:])
             return 1
@@ -1634,7 +1634,7 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
         if verdict == "survived" and args.sanitizer_runner:
             # The mutants build has no sanitizer: a read or write just past a block changes
             # nothing there. The covering tests again, in the copy's sanitizer build.
-            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True, target=SANITIZER_TARGETS)
+            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True, targets=SANITIZER_TARGETS)
             if ok:
                 again = [t for t in covering if t not in args.sanitizer_failing]
                 checked = args.sanitizer_runner.run(again, durations, stop_at_first=first)
