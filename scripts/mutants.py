@@ -31,6 +31,7 @@ line: nothing is run), not compiled.
 Usage:
   mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M]
              [--catchers all|first] [--resume | --survivors [TABLE]] [--without TEST...] [--headers]
+             [--recheck]
              [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
 
   --files      only these files or folders (relative to the tree; shell patterns allowed)
@@ -46,6 +47,8 @@ Usage:
                this, and its survivors are what it alone catches
   --sanitizer  run each survivor's covering tests again in the copy's `dev` build (address and
                undefined-behaviour sanitizers), where a read or write just past a block fails
+  --recheck    run the listed equivalents too: one that a test catches is listed wrongly (its
+               line has moved to other code, or its reason no longer holds), and is named
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
   --one-build  run the mutants in the coverage build: one build to make instead of two,
                tests about twice as slow (for a short run on a fresh machine)
@@ -1483,6 +1486,9 @@ def run(args):
     if stale:
         say(f"{EQUIVALENTS} names mutants the tree does not have (their code changed): "
             + ", ".join(stale))
+    listed = equivalents
+    if args.recheck:
+        equivalents = {}
     entries, meta = {}, {}
     if args.resume or args.survivors is not None:
         table = args.survivors or os.path.join(out, "mutants.json")
@@ -1590,6 +1596,10 @@ def run(args):
             meta.update({"build_seconds": round(built), "rest_seconds": round(rest),
                          "covering_seconds": round(sum(e["seconds"] for e in ran) - built - rest)})
         table.write()
+    wrong = sorted(i for i, e in table.entries.items()
+                   if i in listed and e["verdict"] in ("caught", "timeout"))
+    if args.recheck and wrong:
+        say(f"listed as equivalent but caught ({len(wrong)}): " + ", ".join(wrong))
     say(f"table: {os.path.relpath(out, ROOT)}/summary.md, mutants.tsv, mutants.json")
     return 0
 
@@ -1686,6 +1696,8 @@ def main(argv):
                         help="leave these tests (shell patterns) out: do the others catch what they do?")
     parser.add_argument("--sanitizer", action="store_true",
                         help="run survivors' covering tests again in the copy's sanitizer build")
+    parser.add_argument("--recheck", action="store_true",
+                        help="run the listed equivalents too, and name those a test catches")
     parser.add_argument("--headers", action="store_true", help="mutate the core's headers too")
     parser.add_argument("--timeout-floor", type=float, default=10.0, metavar="SECONDS",
                         help="the least time limit of a test (default 10; else 5 times its time)")
