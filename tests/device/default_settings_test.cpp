@@ -40,10 +40,10 @@ class DefaultSettingsTest : public HostTest {
     ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &options);
     return s;
   }
-  // Key 263 is a label of kind 8: 411 dots long, 340 of them printable. The list block
-  // ends right after the two entries, so a search past them trips the address checks.
-  test::TestContext context_{
-      {test::Tape(262, 240, 128), test::Label(263, 290, 384, 290, 240, 411, 340, 8)}};
+  // Key 262 is the shortest label, 1 dot of kind 5; 263 one of kind 8, 411 dots long, 340 of
+  // them printable. The list ends right after them: a search past them trips the address checks.
+  test::TestContext context_{{test::Label(262, 240, 128, 1, 1, 1, 1),
+                              test::Label(263, 290, 384, 290, 240, 411, 340, 8)}};
 };
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
@@ -62,11 +62,11 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
   EXPECT_EQ(std::vector<LONG>({s.dm.dmYResolution, s.dm.dmPaperSize, s.dm.dmPaperLength,
                                LONG(s.priv.xbLength), s.priv.privMargin, s.priv.privMediaId}),
             std::vector<LONG>({720, 263, 290, 411, 36, 1}));
-  // An unknown tape keeps the model's length; a model without resolutions reads as 360.
-  s = Build(Model(999, 0, 0));
-  EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.privLengthDots),
-                               s.dm.dmPrintQuality, s.dm.dmYResolution}),
-            std::vector<LONG>({kLastResortPaperSize, 500, 709, 360, 360}));
+  // An unknown tape keeps the model's length; a model without a y-resolution reads as 360.
+  s = Build(Model(999, 720, 0));
+  EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.xbLength),
+                               LONG(s.priv.privLength), s.dm.dmPrintQuality, s.dm.dmYResolution}),
+            std::vector<LONG>({kLastResortPaperSize, 500, 709, 500, 720, 360}));
 }
 
 TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {
@@ -86,16 +86,16 @@ TEST_F(DefaultSettingsTest, EachOptionSetsItsByteAndKeepsItsExchangeBitInStep) {
 }
 
 TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChangeNothing) {
-  DefaultOptions length = {DEFAULT_OPTIONS_SIZE, 0x2, 0, 2834};
-  SettingsRecord s = WithOptions(length);
-  EXPECT_EQ(+s.dm.dmPaperLength, 2000) << "(2834 * 25400 / 360 + 50) / 100";
-  EXPECT_EQ(+s.priv.xbLength, 2834u);
-  length.optMask = 0x3;
-  length.optPaperSize = 263;
-  EXPECT_EQ(+WithOptions(length).priv.privLengthDots, 411u);
+  // Dots alone give (2807 * 25400 / 360 + 50) / 100 tenths, held to 40 (57 dots) at least; a
+  // key counts only with its bit, also alone, and a label's own length wins however short.
+  for (auto [mask, dots, key, tenths, xb] : {std::tuple<DWORD, DWORD, WORD, int, DWORD>{
+           0x2, 2807, 263, 1980, 2807}, {0x2, 2790, 0, 1969, 2790}, {0x2, 0, 0, 40, 57},
+           {0x3, 2834, 263, 290, 411}, {0x3, 2834, 262, 1, 1}, {0x1, 0, 263, 290, 411}}) {
+    const SettingsRecord s = WithOptions({DEFAULT_OPTIONS_SIZE, mask, 0, dots, key});
+    EXPECT_EQ(std::tuple(+s.dm.dmPaperLength, +s.priv.xbLength), std::tuple(tenths, xb)) << mask;
+  }
 
-  DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1};
-  unknownTape.optPaperSize = 264;
+  DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1, 0, 0, 264};
   for (DefaultOptions options : {unknownTape, DefaultOptions{DEFAULT_OPTIONS_SIZE, 0, 7, 99},
                                  DefaultOptions{31, 0x10}})
     EXPECT_TRUE(Same(WithOptions(options), test::FixedDefaults()));
@@ -116,9 +116,9 @@ TEST_F(DefaultSettingsTest, CopyWideBoundedTerminatesZeroFillsAndReadsNoFurtherT
 
 TEST_F(DefaultSettingsTest, OnlyAUsEnglishUnicodeResourceLibraryGivesZero) {
   test::TempRoot root;
-  host::SetDriverDirectory(u"C:\\drv");
+  host::SetDriverDirectory(u"C:\\" + std::u16string(243, u'd'));  // 246 units: the longest
   EXPECT_EQ(ResourceLanguageFlag(), 1u) << "no library";
-  const std::string library = root.Write(u"C:\\drv\\3\\TQ33Kr.dll", "");
+  const auto library = root.Write(u"C:\\" + std::u16string(243, u'd') + u"\\3\\TQ33Kr.dll", "");
   for (auto [language, codePage, flag] :
        {std::tuple{0x0407, 0x04B0, 1u}, {0x0409, 0x04E4, 1u}, {0x0409, 0x04B0, 0u}}) {
     ASSERT_TRUE(host::WriteResourceLibrary(library, language, codePage));
