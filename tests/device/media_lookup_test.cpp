@@ -57,17 +57,17 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
   // Record 1 carries code 300 but is of kind 1 (kind code 5 on model '0').
   context_.SetMedia({Tape(262, 240, 128), Label(300, 240, 128, 282, 247, 400, 350),
                      Tape(387, 180, 96), Tape(259, 120, 64)});
-  definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
-                  test::MakeDefinition({u"B", 0, 0x20000 + 259, 5000, 250})};
-  EXPECT_EQ(Find(300, 262), 0);
+  definitions_ = {test::MakeDefinition({u"A", 0, 259, 6200, 300}),
+                  test::MakeDefinition({u"B", 0, 0x20000 + 262, 5000, 250})};
+  EXPECT_EQ(Find(262), 0) << "its own code, found at record 0";
   EXPECT_EQ(Find(300), 2) << "no fallback code: 387";
-  EXPECT_EQ(Find(318), 3) << "the low 16 bits of definition 1's base code";
+  EXPECT_EQ(Find(318), 0) << "the low 16 bits of definition 1's base code";
   EXPECT_EQ(d_, 1);
   EXPECT_EQ(Find(319, 262), 0) << "no definition 2";
   EXPECT_EQ(d_, -1);
 
-  StoreUser(259);
-  EXPECT_EQ(Find(300, 262), 3) << "the user's default comes before the fallback";
+  StoreUser(318);
+  EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(0, 1)) << "the user's default: definition 1";
   StoreUser(387, 1);
   EXPECT_EQ(Find(300, 262), 0) << "a user record of another section of the table is skipped";
   StoreUser(259, 0, 0);
@@ -80,7 +80,7 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
   EXPECT_EQ(Find(300), 2);
 
   context_.SetMedia({Tape(262, 240, 128)});
-  EXPECT_EQ(Find(555), 0) << "nothing matches: record 0";
+  EXPECT_EQ(Find(317), 0) << "nothing matches, not even definition 0's tape: record 0";
   // A base past the table finds nothing and reads nothing outside it.
   context_.priv().privMediaBase = 0xFFFFFFFF;
   EXPECT_EQ(Find(262, 262), 0);
@@ -89,17 +89,17 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
 }
 
 TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWiderTape) {
-  context_.SetMedia({Tape(262, 240, 128), PlainLabel(300, 240, 1007), PlainLabel(301, 250, 993),
+  context_.SetMedia({Tape(262, 240, 128), PlainLabel(0xFFFE, 240, 1007), PlainLabel(301, 250, 992),
                      Tape(260, 180, 96), Label(259, 120, 64, 300, 265, 400, 350)});
   definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4996, 250})};
   EXPECT_EQ(Custom(250, 1000), 1) << "width 10 and length 7 apart";
-  EXPECT_EQ(Custom(251, 1000), 2);
+  EXPECT_EQ(Custom(251, 1000), -1) << "11 too narrow, 8 too short, and no tape as wide";
   EXPECT_EQ(Custom(125, 507), 4) << "a definition's label; the record's kind is not compared";
   EXPECT_EQ(Custom(125, 508), 3) << "else the narrowest continuous tape at least as wide";
   EXPECT_EQ(Custom(200, 0), 0);
-  EXPECT_EQ(Custom(300, 1000), -1) << "wider than every tape";
   EXPECT_EQ(Custom(0, 1000), -1) << "no width";
-  EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on";
+  EXPECT_EQ(Custom(300, 500), -1) << "wider than every tape";
+  EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on, past code 0xFFFE";
 }
 
 TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
@@ -107,10 +107,10 @@ TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
   context_.SetMedia({Tape(279, 400, 192, 1), Tape(280, 420, 128, 1), Tape(257, 60, 32),
                      Tape(258, 90, 48), Tape(259, 120, 64), Tape(260, 180, 96), Tape(261, 200, 112),
                      Tape(259, 120, 64), Tape(281, 410, 192, 1), Tape(282, 430, 224, 1)});
-  EXPECT_EQ(Custom(300, 0), 1);
+  EXPECT_EQ(Custom(400, 0), 1) << "record 0 is 400 wide, but 3 x 64 dots";
   context_.priv().privMediaBase = 3;
   EXPECT_EQ(Custom(300, 0), 6) << "a short section has no reference until a tape sets one";
-  context_.SetMedia({Tape(280, 420, 128, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
+  context_.SetMedia({Tape(280, 420, 2, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
   context_.priv().privMediaBase = 0;
   EXPECT_EQ(Custom(300, 0), -1) << "a reference of no dots admits no multiple";
 }
@@ -124,42 +124,42 @@ std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
 }
 
 TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
-  MediaListEntry label = Label(300, 240, 128, 282, 247, 400, 350);
+  MediaListEntry label = Label(300, 240, 128, 282, 252, 400, 350);
   label.meWidthDots = 150;
   label.mePrintWidth = 90;
   context_.SetMedia({label});
+  context_.priv().privSmallChar = 1;  // doubles nothing below 720 dpi
   // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
   EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));
   context_.settings().dm.dmOrientation = DMORIENT_PORTRAIT;
   EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -24200, 128, 350, 11, 25, 150, 400}));
 
-  // Continuous tape (its whole area is pinned by the GDIINFO test).
-  context_.SetMedia({Tape(262, 240, 128)});
+  // Continuous tape of one printable dot (the whole area is pinned by the GDIINFO test).
+  context_.SetMedia({Tape(262, 240, 1)});
   context_.priv().xbRequest = XB_LENGTH;
   context_.priv().xbLength = 2000;
-  EXPECT_EQ(Area(context_)[3], 1887) << "the exchange block's length";
+  EXPECT_EQ(Area(context_).at(3), 1887) << "the exchange block's length";
 
-  definitions_ = {test::MakeDefinition({u"A", 0, 262, 6200, 300}),
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 300}),
                   test::MakeDefinition({u"B", 0, 262, 4000, 3000})};
   context_->mediaDefinitions = definitions_.data();
   context_->mediaDefinitionCount = 2;
   EXPECT_EQ(Area(context_, 0)[5], 43) << "((360 x 300) / 254 + 5) / 10";
-  EXPECT_EQ(Area(context_, 0)[1], -56000) << "620 less 2 x 3 mm";
+  EXPECT_EQ(Area(context_, 0)[1], 0) << "6 mm less 2 x 3 mm: margins that fill it come off";
   EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins longer than the label stay on";
   EXPECT_EQ(Area(context_, 2)[5], 57) << "no definition 2";
   context_->mediaDefinitions = nullptr;
 
   context_.settings().dm.dmYResolution = 720;
-  context_.priv().privSmallChar = 1;
   std::vector<LONG> small = Area(context_);
-  EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({256, 212, 340}))
+  EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({2, 339, 340}))
       << "across dots and offset doubled, the physical width not";
 }
 
 TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   PrintableArea area;
   EXPECT_FALSE(ComputePrintableArea(context_.get(), -1, -1, &area));
-  EXPECT_FALSE(ComputePrintableArea(context_.get(), 1, -1, &area)) << "the terminator";
+  EXPECT_FALSE(ComputePrintableArea(context_.get(), 2, -1, &area)) << "past the terminator";
   // Quality, feed and scaled resolution; the last ones give a feed resolution of 0. The
   // engine is then told of no resolution at all.
   for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
