@@ -139,7 +139,7 @@ MUTANTS_CI_MINUTES ?= 4
 mutants-ci:
 	./scripts/setup.sh mutants
 	./scripts/mutants.py --one-build --coverage-preset mutants-core --work build/mutation-ci \
-	  --sample $(MUTANTS_CI_SAMPLE) --seed $(MUTANTS_SEED) --catchers first --minutes $(MUTANTS_CI_MINUTES)
+	  --sample $(MUTANTS_CI_SAMPLE) --seed $(MUTANTS_SEED) --catchers first --run-minutes $(MUTANTS_CI_MINUTES)
 
 clean:
 	rm -rf build out

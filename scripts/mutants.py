@@ -29,7 +29,7 @@ test can tell it from the original: nothing is run), not covered (no test execut
 line: nothing is run), not compiled.
 
 Usage:
-  mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M]
+  mutants.py [--files PATTERN...] [--ids ID...] [--sample N --seed S] [--minutes M] [--run-minutes M]
              [--catchers all|first] [--resume | --survivors [TABLE]] [--without TEST...] [--headers]
              [--recheck]
              [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
@@ -38,6 +38,8 @@ Usage:
   --ids        only these mutants
   --sample     N mutants drawn with --seed (default 1) from those selected
   --minutes    stop after M minutes (setup included) and write what is decided
+  --run-minutes  stop after M minutes of running mutants, the set-up not counted (CI's sample:
+               on a slow machine the builds alone would use up a limit that counts them)
   --catchers   all: every covering test runs, so that the table knows every catcher (the
                default); first: a mutant stops at its first catcher (faster)
   --resume     keep the verdicts of the existing table whose file is unchanged; run the rest
@@ -1557,6 +1559,9 @@ def run(args):
     meta["excluded_tests"] = failing + without
     setup = time.monotonic() - started
     say(f"set up in {setup:.0f} s; the suite runs in {sum(durations.values()):.0f} s of test time")
+    if args.run_minutes:
+        ends = time.monotonic() + args.run_minutes * 60
+        deadline = min(deadline, ends) if deadline else ends
 
     previous = {sig: signal.signal(sig, on_signal) for sig in (signal.SIGTERM, signal.SIGHUP)}
     done = 0
@@ -1685,6 +1690,8 @@ def main(argv):
     parser.add_argument("--sample", type=int, metavar="N", help="N mutants drawn at random")
     parser.add_argument("--seed", type=int, default=1, help="the draw's seed (default 1)")
     parser.add_argument("--minutes", type=float, help="stop after M minutes, setup included")
+    parser.add_argument("--run-minutes", type=float, metavar="MINUTES",
+                        help="stop after M minutes of running mutants, the set-up not counted")
     parser.add_argument("--catchers", choices=("all", "first"), default="all",
                         help="run every covering test (all) or stop at the first catch")
     again = parser.add_mutually_exclusive_group()
