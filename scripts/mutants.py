@@ -1601,10 +1601,11 @@ def run(args):
             meta.update({"build_seconds": round(built), "rest_seconds": round(rest),
                          "covering_seconds": round(sum(e["seconds"] for e in ran) - built - rest)})
         table.write()
-    wrong = sorted(i for i, e in table.entries.items()
-                   if i in listed and e["verdict"] in ("caught", "timeout"))
-    if args.recheck and wrong:
-        say(f"listed as equivalent but caught ({len(wrong)}): " + ", ".join(wrong))
+    if args.recheck:
+        wrong = sorted(i for i, e in table.entries.items()
+                       if i in listed and e["verdict"] in ("caught", "timeout"))
+        if wrong:
+            say(f"listed as equivalent but caught ({len(wrong)}): " + ", ".join(wrong))
     say(f"table: {os.path.relpath(out, ROOT)}/summary.md, mutants.tsv, mutants.json")
     return 0
 
