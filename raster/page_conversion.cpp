@@ -638,10 +638,17 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
     BYTE* data = BeginRasterLine(geometry, command);
     uint64_t any = 0;
     if (shift == 0) {
-      std::memcpy(data, dots[k], dataBytes);
+      // Copied a word at a time: a line is a few words, too short for memcpy's string copy.
       DWORD i = 0;
-      for (; i + 8 <= dataBytes; i += 8) any |= LoadWord(dots[k] + i);
-      for (; i < dataBytes; ++i) any |= dots[k][i];
+      for (; i + 8 <= dataBytes; i += 8) {
+        const uint64_t word = LoadWord(dots[k] + i);
+        StoreWord(data + i, word);
+        any |= word;
+      }
+      for (; i < dataBytes; ++i) {
+        data[i] = dots[k][i];
+        any |= dots[k][i];
+      }
     } else {
       DWORD carried = 0;
       for (DWORD i = 0; i < dataBytes; ++i) {
