@@ -102,6 +102,7 @@ TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
   const LONG* last = ctx->lineBuffers->rows[(ctx->lineBuffers->rotation + 1) % 3];
   EXPECT_EQ(std::tuple(ctx->lineBuffers->rotation, std::vector<LONG>(last, last + 48)), std::tuple(1, std::vector<LONG>(48, 0)));
   FreeDiffusion(ctx.get());
+  EXPECT_TRUE(!ctx->lineBuffers->rows[0] && !ctx->lineBuffers->work);  // nothing left to free again
 }
 
 }  // namespace
