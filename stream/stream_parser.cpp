@@ -269,9 +269,10 @@ class Parser {
       return Fail(start, "raster line command cut off by the end of " + std::string(LimitName(limit)));
     const size_t count = Word(data_ + start + 1);
     if (count == 0) return Fail(start, "raster line without data");
-    if (count > limit - start - 3)
+    if (const size_t left = limit - start - 3; count > left)
       return Fail(start, "raster line of " + std::to_string(count) + " data bytes runs past the end of " +
-                             LimitName(limit) + " (" + std::to_string(limit - start - 3) + " bytes left)");
+                             LimitName(limit) + " (" + std::to_string(left) +
+                             (left == 1 ? " byte left)" : " bytes left)"));
     const PackBitsResult decoded =
         DecodePackBits(data_ + start + 3, count, line.dots.data(), line.dots.size());
     const size_t runAt = start + 3 + decoded.errorAt;
@@ -383,7 +384,7 @@ class Parser {
       if (end == kPageEnd) {
         if (at == frameEnd) {
           if (chainedPageEnd != 0)
-            return Fail(chainedPageEnd, "chained page with a job record of its own ends without 0B");
+            return Fail(at - 1, "chained page with a job record of its own ends with 0C, not 0B");
           return true;
         }
         withHeader = true;  // the next label of the same page

@@ -146,6 +146,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Record(total - 1) + a + c, total - 1, "ends inside a label"},
       {Record(total - 3) + a + c, total - 6, "raster line of 2 data bytes runs past the end of the framed page"},
       {Record(total + 1) + a + c, 4, "total length"},
+      {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
       {badWidth, 55, "width byte"},
       {badName, 20, "resource name"},
@@ -161,7 +162,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {lines + Bytes{0x47, 0x02, 0x00, 0xD2, 0x00}, 27, "decodes to 47 bytes, not 48"},
       {lines + Bytes{0x47, 0x03, 0x00, 0x80, 0xD1, 0x00}, 30, "0x80"},
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0x01, 0x02}, 32, "cut off by the end of the raster line"},
-      {lines + Bytes{0x47, 0x3C, 0x00, 0xD1}, 27, "raster line of 60 data bytes runs past"},
+      {lines + Bytes{0x47, 0x02, 0x00, 0xD1}, 27, "2 data bytes runs past the end of the stream (1 byte left)"},
   };
   for (const Case& refused : cases) {
     const ParseResult result = Parse(refused.bytes);
