@@ -31,8 +31,8 @@ BOOL BuildDefinitionFileName(WCHAR destination[MAX_PATH], LPCWSTR driverPath) {
   destination[0] = 0;
   if (!driverPath) return FALSE;
 
-  // Only MAX_PATH units of the path can matter: a longer path cannot give a name that
-  // fits, so the scan stops there instead of trusting the terminator to come.
+  // A path of MAX_PATH units or more is refused: the scan stops there instead of trusting
+  // the terminator to come, and a dot among the units read is not the path's last dot.
   DWORD length = 0;
   DWORD afterDot = 0;  // position just after the last "."; 0 while none was seen
   while (length < MAX_PATH && driverPath[length] != 0) {
