@@ -79,7 +79,9 @@ void PrepareContexts() {
   static const bool prepared = [] {
     Installation();
     EnableDriver();
-    host::SetMaxBitmapBytes(1u << 20);
+    // Small bands: a context's surface is cleared and whitened at every input, and a band
+    // of 64 KB still holds the longest row a page can have (65,534 dots along the tape).
+    host::SetMaxBitmapBytes(1u << 16);
     return true;
   }();
   (void)prepared;
