@@ -140,13 +140,13 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
   context_.priv().xbLength = 2000;
   EXPECT_EQ(Area(context_).at(3), 1887) << "the exchange block's length";
 
-  definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 300}),
-                  test::MakeDefinition({u"B", 0, 262, 4000, 3000})};
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}),
+                  test::MakeDefinition({u"B", 0, 262, 4000, 2050})};
   context_->mediaDefinitions = definitions_.data();
   context_->mediaDefinitionCount = 2;
-  EXPECT_EQ(Area(context_, 0)[5], 43) << "((360 x 300) / 254 + 5) / 10";
-  EXPECT_EQ(Area(context_, 0)[1], 0) << "6 mm less 2 x 3 mm: margins that fill it come off";
-  EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins longer than the label stay on";
+  EXPECT_EQ(Area(context_, 0)[5], 49) << "((360 x 349) / 254 + 5) / 10";
+  EXPECT_EQ(Area(context_, 0)[1], 0) << "margins of 3 mm (3.49 rounded) fill 6 mm and come off";
+  EXPECT_EQ(Area(context_, 1)[1], -40000) << "margins of 21 mm (20.5 rounded) stay on";
   EXPECT_EQ(Area(context_, 2)[5], 57) << "no definition 2";
   context_->mediaDefinitions = nullptr;
 

@@ -92,7 +92,7 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   };
   EXPECT_EQ(read(stored(188, 300)), std::vector<LONG>({259, 220, 1})) << "laid out as ours";
   EXPECT_TRUE(read(stored(220, 283)).empty()) << "private part too short";
-  EXPECT_TRUE(read(stored(120, 284)).empty()) << "public part shorter than any known";
+  EXPECT_TRUE(read(stored(187, 284)).empty()) << "public part shorter than any known";
   Bytes whole = stored(220, 284);
   for (size_t length = 0; length < whole.size(); ++length) {
     ASSERT_TRUE(read(Of(whole.data(), length)).empty()) << length;
@@ -135,15 +135,15 @@ TEST_F(PrinterData, DefaultOptionsComeFromTheRegistryThenFromPrinterData) {
   }
   host::SetRegistryValue(key, u"RegDefaultOptions", REG_BINARY, block(1, 16));
   EXPECT_EQ(read(), 2) << "a registry value that is no 32-byte block gives way";
-  host::SetPrinterDataBinary(printer_, u"RegDefaultOptions", block(2, 16));
+  host::SetPrinterDataBinary(printer_, u"RegDefaultOptions", block(2, 20));
   EXPECT_EQ(read(), -0x77) << "and so does one in printer data, leaving the block untouched";
 }
 
 TEST_F(PrinterData, CountriesOfTheAmericasMeasureInInches) {
-  // A number too large for a long is clamped, not undefined.
-  for (auto [country, metric] : {std::pair(u"1", 0u), {u"2", 0u}, {u"55", 0u}, {u"506", 0u},
-                                 {u"44", 1u}, {u"60", 1u}, {u"81", 1u},
-                                 {u"99999999999999999999", 1u}}) {
+  // A number too large for a long is clamped, not undefined; no number at all is 0.
+  for (auto [country, metric] : {std::pair(u"1", 0u), {u"2", 0u}, {u"50", 0u}, {u"59", 0u},
+                                 {u"500", 0u}, {u"599", 0u}, {u"44", 1u}, {u"60", 1u}, {u"499", 1u},
+                                 {u"600", 1u}, {u"", 1u}, {u"99999999999999999999", 1u}}) {
     host::SetLocale(country, u"0");
     EXPECT_EQ(IsMetricCountry(), metric) << host::Utf8(country);
   }

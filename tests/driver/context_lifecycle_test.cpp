@@ -280,21 +280,21 @@ TEST_F(DeviceContextTest, LengthsStoredForThePrinterAreHeldToItsMedium) {
 }
 
 TEST_F(DeviceContextTest, DefinitionsThatCanHoldAPageAreLabelsAndOnlyTheOthersAreSkipped) {
-  // On the 24 mm tape, 62 mm labels (879 dots) with margins of 3, 0.5 and 0 mm, a 3 mm
-  // label (raised to the tape's 4 mm, 57 dots) and a margin beyond the tape's 27 mm
-  // (lowered to it): each prints as defined. A 2 m label, longer than any, and one whose
-  // margins fill it hold no page: their slots are empty, their codes fall back to the
-  // default tape's 100 mm.
+  // On the 24 mm tape, a margin beyond the tape's 27 mm (lowered to it, in the first slot
+  // as in any), 62 mm labels (879 dots) with margins of 3, 0.5 and 0 mm and a 3 mm label
+  // (raised to the tape's 4 mm, 57 dots): each prints as defined. A 2 m label, longer than
+  // any, and one whose margins fill it hold no page: their slots are empty, their codes
+  // fall back to the default tape's 100 mm.
   const std::string bytes = test::MediaFileBytes(
-      {{u"Address", 0, 262, 6200, 300}, {u"Thin", 0, 262, 6200, 50}, {u"None", 0, 262, 6200, 0},
-       {u"Short", 0, 262, 300, 100}, {u"Wide", 0, 262, 6200, 0xFFFFFFFF},
+      {{u"Wide", 0, 262, 6200, 0xFFFFFFFF}, {u"Address", 0, 262, 6200, 300},
+       {u"Thin", 0, 262, 6200, 50}, {u"None", 0, 262, 6200, 0}, {u"Short", 0, 262, 300, 100},
        {u"Long", 0, 262, 200000, 300}, {u"Full", 0, 262, 5000, 2500}});
   host::InstallationFiles files = test::DefaultInstallationFiles();
   files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
   Install(files);
-  const std::pair<SHORT, ULONG> pages[] = {{317, 879 - 2 * 43 + 1}, {318, 879 - 2 * 7 + 1},
-                                           {319, 879 + 1},          {320, 57 - 2 * 14 + 1},
-                                           {321, 879 - 2 * 383 + 1}, {322, 1304}, {323, 1304}};
+  const std::pair<SHORT, ULONG> pages[] = {{317, 879 - 2 * 383 + 1}, {318, 879 - 2 * 43 + 1},
+                                           {319, 879 - 2 * 7 + 1},   {320, 879 + 1},
+                                           {321, 57 - 2 * 14 + 1}, {322, 1304}, {323, 1304}};
   for (auto [code, along] : pages) {
     const Made made = Make(Record([&](SettingsRecord& r) { r.dm.dmPaperSize = code; }));
     EXPECT_EQ(made.gdi.ulHorzRes, along) << code;

@@ -43,11 +43,11 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   dm.dmYResolution = 360;
   priv.xbRequest = 0;
   MediaDefinition definitions[MEDIA_DEFINITION_SLOTS] = {};
-  definitions[0].defMargin = 300;  // 3 mm: 43 dots, at both ends
+  definitions[1].defMargin = 300;  // 3 mm: 43 dots, at both ends
   context_->mediaDefinitions = definitions;
-  context_->mediaDefinitionCount = 1;
-  EXPECT_EQ(Extent(0, 0).cy, 1417 - 86 + 1);
-  EXPECT_EQ(Extent(0, 1).cy, 0) << "past the definitions read";
+  context_->mediaDefinitionCount = 2;
+  EXPECT_EQ(Extent(0, 1).cy, 1417 - 86 + 1);
+  EXPECT_EQ(Extent(0, 2).cy, 0) << "past the definitions read";
   EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
   context_->mediaDefinitions = nullptr;
 }

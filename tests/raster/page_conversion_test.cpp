@@ -246,8 +246,8 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
 TEST_F(PageConversionTest, ThresholdDotsAreThePixelsBelow128OfEachLabel) {
   std::mt19937 random(11);
   const struct { bool landscape; LONG head; BYTE across, labels; } cases[] = {
-      {true, 334, 0, 1}, {true, 256, 1, 2}, {true, 291, 2, 3}, {true, 7, 0, 1}, {true, 384, 3, 4},
-      {true, 256, 4, 1}, {false, 384, 0, 1}, {false, 127, 0, 1}, {false, 129, 0, 1}, {false, 260, 1, 2}};
+      {true, 334, 0, 1}, {true, 128, 1, 2}, {true, 291, 2, 3}, {true, 7, 0, 1}, {true, 384, 3, 4},
+      {true, 384, 4, 1}, {false, 384, 0, 1}, {false, 127, 0, 1}, {false, 129, 0, 1}, {false, 260, 1, 2}, {false, 1, 0, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.landscape << " " << c.head);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
