@@ -112,11 +112,11 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
 // The library's path fills the path buffer and no more: with a directory one unit longer
 // it is refused for its length, before any library is looked for.
 TEST_F(ModelDataLibraryTest, TheLibrarysPathMayFillThePathBuffer) {
-  for (size_t length : {245u, 246u}) {
+  for (size_t length : {245u, 246u, 259u}) {
     host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
     SetLastError(0);
     EXPECT_FALSE(OpenModelDataLibrary(&module_, &table_));
-    EXPECT_EQ(GetLastError() == ERROR_FILENAME_EXCED_RANGE, length == 246) << length;
+    EXPECT_EQ(GetLastError() == ERROR_FILENAME_EXCED_RANGE, length >= 246) << length;
   }
 }
 
@@ -130,7 +130,7 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   ASSERT_TRUE(table_.mdOpen(&handle, u"C:\\bad.model"));
   EXPECT_TRUE(table_.mdClose(handle));
   std::string sameSize = good;
-  sameSize[sameSize.find("[model 1]") + 1] = 'x';
+  sameSize[sameSize.find("[model 1]") + 1] = 'l';  // one below 'm': a byte's difference is no match
   const struct {
     std::string bytes;
     DWORD error;
@@ -164,7 +164,7 @@ TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable)
 
   WriteData(kDataPath, "[model 1]\n");
   EXPECT_FALSE(Load());
-  EXPECT_EQ(record_, nullptr);
+  EXPECT_EQ(std::tuple(record_, GetLastError()), std::tuple(nullptr, DWORD{ERROR_INVALID_DATA}));
 }
 
 TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
