@@ -125,18 +125,18 @@ TEST_F(PageConversionTest, BrightnessMovesGreysBeforeTheThreshold) {
   }
 }
 
-// Every threshold of the ordered matrix (mode 2, and 0 or any unknown mode read as 2), by
-// its rows' thresholds in rising order: line 4j + r meets row r at one level below the
-// threshold (j even) or at it (j odd).
+// Every threshold of the ordered matrix (mode 2, and 0 or any unknown mode read as 2): line
+// 4j + r meets row r's thresholds in rising order, one level below (j even) or at one (j
+// odd), on a label of 129 dots, whose odd last byte lies behind a margin of 127.
 TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   Orient(DMORIENT_PORTRAIT);
   const int rising[4][4] = {{8, 32, 64, 96}, {128, 144, 192, 208}, {160, 176, 224, 240}, {16, 48, 80, 112}};
-  Image image(context_.get(), 384, 32);
+  Image image(context_.get(), 129, 32);
   std::vector<int> expected;
   for (LONG f = 0; f < 32; ++f) {
     const int j = f / 4;
-    std::fill_n(&image.at(0, f), 384, static_cast<BYTE>(rising[f % 4][j / 2] - 1 + j % 2));
-    expected.push_back(96 * (4 - (j + 1) / 2));
+    std::fill_n(&image.at(0, f), 129, static_cast<BYTE>(rising[f % 4][j / 2] - 1 + j % 2));
+    expected.push_back(32 * (4 - (j + 1) / 2) + (image.at(0, f) < kOrderedMatrix[f % 4 * 4]));
   }
   for (BYTE halftone : {2, 0, 9}) {
     host::ClearSpooled(printer_);

@@ -24,6 +24,11 @@ Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x0C,
           static_cast<uint8_t>(margin), static_cast<uint8_t>(margin >> 8)};
 }
 
+Bytes Set(Bytes bytes, size_t at, uint8_t value) {
+  bytes.at(at) = value;
+  return bytes;
+}
+
 Bytes Record(size_t total) {
   Bytes r = {0x3A, 0, 0, 0, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8), 0, 0,
              0x06, 0x01, 0, 1, 2, 0, 0, 0};
@@ -125,12 +130,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   a.back() = 0x0B;  // retained
   const Bytes c = kZ + kBlack + Bytes{0x0C};
   const size_t total = 58 + a.size() + c.size();
-  Bytes badWidth = Record(58 + kLabel) + page;
-  badWidth[58 + 9] = 0x0C;
-  Bytes badName = Record(58 + kLabel) + page;
-  badName[20] = 'X';
-  Bytes badMode = Header();
-  badMode[15] = 0x41;
+  const Bytes framed = Record(58 + kLabel) + page;
   struct Case {
     Bytes bytes;
     size_t offset;
@@ -139,7 +139,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   const Case cases[] = {
       {{0x99}, 0, "unexpected byte 0x99"},
       {Bytes{0x1B, 0x40} + kBlack, 2, "SetupHeader"},
-      {page + Bytes{0x1B, 0x40} + page, kLabel, "initialise command 1B 40 inside a document"},
+      {page + Bytes{0x1B, 0x40}, kLabel, "initialise command 1B 40 inside a document"},
       {Bytes{0x1B, 0x40}, 2, "ends after the initialise command"},
       {a + Bytes{0x1A}, kLabel, "unexpected byte 0x1A"},
       // Framed: the record's total length must end the chain exactly.
@@ -148,15 +148,16 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Record(total + 1) + a + c, 4, "total length"},
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
-      {badWidth, 55, "width byte"},
-      {badName, 20, "resource name"},
+      {Set(framed, 58 + 9, 0x0C), 55, "width byte"},
+      {Set(framed, 20, 'X'), 20, "resource name"},
+      {Set(framed, 56, 0x0F), 56, "job record kind byte 0x0F is not 01, 09, 10 or 11"},
       // Headers: only what the driver can build.
       {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
       {Header(57, 0x10, 0x04) + tail, 19, "lacks 0x08 on special media"},
-      {Header(57, 0x05) + tail, 8, "kind byte 0x05"},
-      {badMode + tail, 15, "unknown bits"},
+      {Header(57, 0x12) + tail, 8, "kind byte 0x12"},
+      {Set(Header(), 15, 0x41) + tail, 15, "unknown bits"},
       {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "not PackBits"},
-      {Bytes(page.begin(), page.begin() + 20), 0, "SetupHeader cut off"},
+      {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
       // Raster lines: PackBits data that decodes to exactly one head line.
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0xFF, 0x00}, 32, "decodes to more than 48 bytes"},
       {lines + Bytes{0x47, 0x02, 0x00, 0xD2, 0x00}, 27, "decodes to 47 bytes, not 48"},
