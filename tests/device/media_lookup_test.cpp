@@ -91,7 +91,7 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
 TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWiderTape) {
   context_.SetMedia({Tape(262, 240, 128), PlainLabel(0xFFFE, 240, 1007), PlainLabel(301, 250, 992),
                      Tape(260, 180, 96), Label(259, 120, 64, 300, 265, 400, 350)});
-  definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4996, 250})};
+  definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4995, 250})};
   EXPECT_EQ(Custom(250, 1000), 1) << "width 10 and length 7 apart";
   EXPECT_EQ(Custom(251, 1000), -1) << "11 too narrow, 8 too short, and no tape as wide";
   EXPECT_EQ(Custom(125, 507), 4) << "a definition's label; the record's kind is not compared";
@@ -137,8 +137,8 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
   // Continuous tape of one printable dot (the whole area is pinned by the GDIINFO test).
   context_.SetMedia({Tape(262, 240, 1)});
   context_.priv().xbRequest = XB_LENGTH;
-  context_.priv().xbLength = 2000;
-  EXPECT_EQ(Area(context_).at(3), 1887) << "the exchange block's length";
+  context_.priv().xbLength = 1419;
+  EXPECT_EQ(Area(context_).at(3), 1306) << "the exchange block's length, two dots from the settled one";
 
   definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}),
                   test::MakeDefinition({u"B", 0, 262, 4000, 2050})};

@@ -40,7 +40,7 @@ TEST_F(PrinterData, ABuiltRecordTakesFreeMemoryTheHalftoneFlagLocaleAndCodePage)
   EXPECT_EQ(Record(12), Bytes({0, 5, 104, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   host::SetPrinterDataDword(printer_, u"FreeMem", 50);
   EXPECT_EQ(Word(2), 102400u) << "50 KB is raised to 100 KB";
-  host::SetPrinterDataDword(printer_, u"PrinterHT", 7);
+  host::SetPrinterDataDword(printer_, u"PrinterHT", 1);
   host::SetCodePages(437, 932);
   EXPECT_EQ(Word(1), DWORD(PDF_PRINTER_HT));
   host::SetLocale(u"49", u"0");

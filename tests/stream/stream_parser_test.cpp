@@ -137,7 +137,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     const char* words;
   };
   const Case cases[] = {
-      {{0x99}, 0, "unexpected byte 0x99"},
+      {{0x99}, 0, "unexpected byte 0x99 (a stream starts with"},
       {Bytes{0x1B, 0x40} + kBlack, 2, "SetupHeader"},
       {page + Bytes{0x1B, 0x40}, kLabel, "initialise command 1B 40 inside a document"},
       {Bytes{0x1B, 0x40}, 2, "ends after the initialise command"},
