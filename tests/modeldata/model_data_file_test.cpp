@@ -90,7 +90,7 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
            Tape(282, 240, 340, 1), 53, "needs 2 x 256 print-width-dots"},
       {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
            Replace(Tape(282, 240, 340, 1), "kind = 0", "kind = 2"), 53, "of another kind"},
-      {Replace(kSmall, "length-dots = 1417", "length-dots = 1000"), 6, "1417 dots at 360"},
+      {Replace(kSmall, "length-dots = 1417", "length-dots = 1415"), 6, "1417 dots at 360"},
       {Replace(kSmall, "type = 0\n", ""), 1, "model 1 lacks field 'type'"},
       {Replace(kSmall, "paper-size = 262\nlength", "paper-size = 263\nlength"), 4,
        "263 is not among"},
@@ -127,8 +127,8 @@ TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
   EXPECT_FALSE(Parse(big, &file, &error));
   EXPECT_EQ(error.line, 18u) << "a full-size file is read, and its last line is too long";
 
-  std::string many = kSmall;
-  for (DWORD code = 1000; code < 1000 + kModelDataMaxMedia; ++code) many += Tape(code, 240, 340);
+  std::string many = kSmall;  // tapes of 127 tenths and 182 dots: two dots apart, the most allowed
+  for (DWORD code = 1000; code < 1000 + kModelDataMaxMedia; ++code) many += Tape(code, 127, 182);
   EXPECT_FALSE(Parse(many, &file, &error));
   EXPECT_NE(error.text.find("more than 512 media"), std::string::npos) << error.Describe();
   EXPECT_EQ(error.line, 18u + 9u * (kModelDataMaxMedia - 1));
