@@ -157,7 +157,7 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   for (const Case& c :
        {Case{DM_YRESOLUTION, 360, 720, 0, 0, 0, 360, 360},
         Case{DM_YRESOLUTION, 360, 720, 1, 0, 0, 360, 720}, Case{both, 360, 720, 1, 1, 0, 720, 720},
-        Case{both, 720, 720, 0, 1, 0, 360, 360}, Case{DM_PRINTQUALITY, 720, 360, 1, 1, 0, 360, 360},
+        Case{both, 720, 720, 0, 1, 0, 360, 360}, Case{DM_PRINTQUALITY, 720, 720, 1, 1, 0, 360, 360},
         Case{both, 360, 720, 1, 1, 1, 720, 720}, Case{DM_YRESOLUTION, 360, 720, 1, 1, 1, 360, 720}}) {
     Caller caller(220, 284);
     caller.dm()->dmPrintQuality = c.quality;
