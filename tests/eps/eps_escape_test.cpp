@@ -79,7 +79,7 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
   // Curves after a subpath's first point come in threes; five do not.
-  CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, {{PD_BEGINSUBPATH | PD_BEZIERS, {{}, {}, {}, {}}},
+  CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, {{PD_BEGINSUBPATH | PD_BEZIERS, {{}}},
                                                 {PD_BEZIERS, {{}, {}, {}}}});
   CLIPOBJ* broken = host::CreateClip(DC_COMPLEX, {{PD_BEZIERS, {{}, {}, {}, {}, {}}}});
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), clip), 1u);
