@@ -138,7 +138,7 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
   context_.SetMedia({Tape(262, 240, 1)});
   context_.priv().xbRequest = XB_LENGTH;
   context_.priv().xbLength = 1419;
-  EXPECT_EQ(Area(context_).at(3), 1306) << "the exchange block's length, two dots from the settled one";
+  EXPECT_EQ(Area(context_).at(3), 1306) << "an exchange-block length 2 dots off the settled one";
 
   definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}),
                   test::MakeDefinition({u"B", 0, 262, 4000, 2050})};
