@@ -29,10 +29,10 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   priv.xbRequest |= 0x2;                        // and a length, unless within a dot
   priv.xbLength = 1418;
   EXPECT_EQ(Extent(0).cy, 1417 - 20 + 1);
-  priv.xbLength = 2000;
-  EXPECT_EQ(Extent(0).cy, 2000 - 20 + 1);
+  priv.xbLength = 1419;
+  EXPECT_EQ(Extent(0).cy, 1419 - 20 + 1);
   dm.dmOrientation = DMORIENT_LANDSCAPE;
-  EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(2000 - 20 + 1, 127));
+  EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(1419 - 20 + 1, 127));
   dm.dmOrientation = DMORIENT_PORTRAIT;
   EXPECT_EQ(Extent(1).cy, 350);  // a label takes no margin from the job
   priv.privSmallChar = 1;
