@@ -128,7 +128,7 @@ TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
   EXPECT_EQ(error.line, 18u) << "a full-size file is read, and its last line is too long";
 
   std::string many = kSmall;  // tapes of 127 tenths and 182 dots: two dots apart, the most allowed
-  for (DWORD code = 1000; code < 1000 + kModelDataMaxMedia; ++code) many += Tape(code, 127, 182);
+  for (DWORD code = 65024; code <= 65535; ++code) many += Tape(code, 127, 182);  // 65534 the last read
   EXPECT_FALSE(Parse(many, &file, &error));
   EXPECT_NE(error.text.find("more than 512 media"), std::string::npos) << error.Describe();
   EXPECT_EQ(error.line, 18u + 9u * (kModelDataMaxMedia - 1));
