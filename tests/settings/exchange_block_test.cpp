@@ -83,17 +83,9 @@ TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
 
 TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   const PrivateSettings& a = result_.priv;
-  Ask(XB_ECHO);
-  scratch_.dm.dmPaperSize = 282;
-  Apply();
-  Answer();
-  // The paper size is the base code of the double tape.
-  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}),
-            std::tuple(XB_ECHO, 0x6F, 262, 0x201u));
-
   Ask(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
   scratch_.priv.xbWidthMultiple = 1;
-  scratch_.priv.xbOptions = XBO_MIRROR;
+  scratch_.priv.xbOptions = XBO_MIRROR | XBO_CHAIN_PRINT | XBO_OPT800 | XBO_RETAIN | XBO_RETAIN_LINES;
   result_.priv.privWidthMultiple = 2;
   result_.priv.privMediaKind = 1;
   result_.priv.privLengthDots = 900;
@@ -106,6 +98,13 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   result_.priv.xbLength = 777;
   Answer();
   EXPECT_EQ(DWORD{a.xbLength}, 777u);
+  Ask(XB_ECHO);
+  scratch_.dm.dmPaperSize = 282;
+  Apply();
+  Answer();
+  // Unasked, options come from the bytes set above; the size is the double tape's base code.
+  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}),
+            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u));
 }
 
 }  // namespace
