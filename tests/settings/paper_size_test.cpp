@@ -34,11 +34,11 @@ class PaperSize : public HostTest {
   void Custom(SHORT width, SHORT length) {
     Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH, width, length);
   }
-  // The medium chosen, its width and the length settled.
+  // The medium chosen (record 4 with its multiple), its width and the length settled.
   void ExpectChoice(WORD media, SHORT width, DWORD length) {
-    EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, result_.dm.dmPaperWidth,
+    EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, +scratch_.priv.privWidthMultiple, result_.dm.dmPaperWidth,
                          +result_.priv.privLength, result_.dm.dmPaperLength),
-              std::tuple(media, width, length, static_cast<SHORT>(length)));
+              std::tuple(media, media == 4 ? 1 : 0, width, length, static_cast<SHORT>(length)));
   }
 
   test::TestContext context_;
