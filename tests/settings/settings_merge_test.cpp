@@ -183,12 +183,12 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
 }
 
 TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMedium) {
-  // At 360 dpi the 24 mm tape takes 57 to 14173 dots, margins to 383; the special tape 758
-  // to 1417 (100 mm), from 0 with the option. A label keeps its length, a margin in mm stays.
+  // At 360 dpi the 24 mm tape takes 57 to 14173 dots, margins to 383; the special tape 758 to
+  // 1417 (100 mm), from 0 with the option, margins to 694. Label lengths and mm margins stay.
   struct Case { SHORT paper; BYTE kind; WORD report; DWORD option, tenths, dots, keptDots, keptXb; WORD margin; };
   for (const Case& c :
        {Case{387, 0, 0x3F, 0, 1000, 10, 57, 57, 2000}, Case{387, 0, 0x7F, 0, 1000, 20000, 14173, 14173, 383},
-        Case{390, 0, 0x3F, 0, 1000, 10, 758, 758, 2000}, Case{400, 1, 0x3F, 0, 1000, 20000, 20000, 20000, 2000},
+        Case{390, 0, 0x7F, 0, 1000, 10, 758, 758, 694}, Case{400, 1, 0x3F, 0, 1000, 20000, 20000, 20000, 2000},
         Case{390, 0, 0x3F, 1, 5000, 0, 1417, 0, 2000}}) {
     S() = test::FixedDefaults();
     S().dm.dmPaperSize = c.paper;
