@@ -208,7 +208,7 @@ TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMed
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
   struct Case { DWORD fields; SHORT y; WORD margin, mediaId; SHORT paperSize; WORD want; };
   for (const Case& c :
-       {Case{0, 360, 200, 0, 387, 14}, Case{0, 360, 200, 1, 390, 57},
+       {Case{0, 360, 200, 0, 387, 14}, Case{DM_YRESOLUTION, 360, 5, 1, 390, 57},
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
         Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}}) {
     Caller caller(220, 284);
