@@ -1377,8 +1377,9 @@ class Table:
         rows = ["\t".join(["file", "line", "column", "operator", "original", "mutated",
                            "verdict", "tests", "id"])]
         for e in entries:
-            tests = [t + (" (crash)" if t in e["crashed"] else "") for t in e["caught_by"]]
-            tests += [t + " (timeout)" for t in e["timed_out"]]
+            # An entry of a kept table (docs/mutants-survivors.json) names no tests.
+            tests = [t + (" (crash)" if t in e.get("crashed", []) else "") for t in e.get("caught_by", [])]
+            tests += [t + " (timeout)" for t in e.get("timed_out", [])]
             cells = [e["file"], str(e["line"]), str(e["column"]), e["operator"], e["original"],
                      e["mutated"], e["verdict"], ", ".join(tests) or e.get("note", ""), e["id"]]
             rows.append("\t".join(c.replace("\t", " ") for c in cells))
@@ -1426,7 +1427,7 @@ class Table:
             alone = {}
             catching = set()
             for e in entries:
-                catchers = set(e["caught_by"]) | set(e["timed_out"])
+                catchers = set(e.get("caught_by", [])) | set(e.get("timed_out", []))
                 catching |= catchers
                 if len(catchers) == 1:
                     test = next(iter(catchers))
