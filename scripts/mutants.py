@@ -1348,6 +1348,10 @@ class Table:
     def load(path):
         with open(path, encoding="utf-8") as text:
             data = json.load(text)
+        # A kept table (docs/mutants-survivors.json) names no catching tests.
+        for entry in data["mutants"]:
+            for field in ("caught_by", "crashed", "timed_out"):
+                entry.setdefault(field, [])
         return {entry["id"]: entry for entry in data["mutants"]}, data.get("run", {})
 
     def add(self, mutant, verdict, seconds, outcomes=None, covering=0, file_digest="", note="",
@@ -1377,9 +1381,8 @@ class Table:
         rows = ["\t".join(["file", "line", "column", "operator", "original", "mutated",
                            "verdict", "tests", "id"])]
         for e in entries:
-            # An entry of a kept table (docs/mutants-survivors.json) names no tests.
-            tests = [t + (" (crash)" if t in e.get("crashed", []) else "") for t in e.get("caught_by", [])]
-            tests += [t + " (timeout)" for t in e.get("timed_out", [])]
+            tests = [t + (" (crash)" if t in e["crashed"] else "") for t in e["caught_by"]]
+            tests += [t + " (timeout)" for t in e["timed_out"]]
             cells = [e["file"], str(e["line"]), str(e["column"]), e["operator"], e["original"],
                      e["mutated"], e["verdict"], ", ".join(tests) or e.get("note", ""), e["id"]]
             rows.append("\t".join(c.replace("\t", " ") for c in cells))
@@ -1427,7 +1430,7 @@ class Table:
             alone = {}
             catching = set()
             for e in entries:
-                catchers = set(e.get("caught_by", [])) | set(e.get("timed_out", []))
+                catchers = set(e["caught_by"]) | set(e["timed_out"])
                 catching |= catchers
                 if len(catchers) == 1:
                     test = next(iter(catchers))
