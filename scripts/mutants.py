@@ -33,6 +33,7 @@ Usage:
              [--catchers all|first] [--resume | --survivors [TABLE]] [--without TEST...] [--headers]
              [--recheck]
              [--one-build] [--coverage-preset P] [--jobs N] [--work DIR] [--out DIR] [--list]
+             [--same-code]
 
   --files      only these files or folders (relative to the tree; shell patterns allowed)
   --ids        only these mutants
@@ -61,6 +62,11 @@ Usage:
   --work       where the copy, its builds and the coverage map live (default build/mutation)
   --out        where the table goes (default WORK/results)
   --list       print the mutants and their counts by file and operator; build nothing
+  --same-code  compile each selected mutant (of a .cpp file; the listed equivalents only with
+               --recheck) with its file's command of the build, at -O2, and compare the
+               assembly with the original's: the same means no test can tell them apart (for
+               behaviour the language defines). Those are written to same-code.txt in the
+               table's folder, each a line for the list of equivalents; nothing is run
 
 The table: mutants.tsv (one line per mutant), mutants.json (the same, for tools) and
 summary.md (counts by file, by operator and in all, the survivors, and the tests that alone
@@ -68,12 +74,14 @@ catch some mutant).
 """
 
 import argparse
+import concurrent.futures
 import fnmatch
 import hashlib
 import json
 import os
 import random
 import re
+import shlex
 import shutil
 import signal
 import subprocess
@@ -1687,6 +1695,115 @@ def list_mutants(args):
     return 0
 
 
+# ---------------------------------------------------------------------------------------
+# The same machine code
+
+# What the check adds to a file's own compile command: an optimiser that folds what makes
+# no difference, but may not reason from behaviour the language leaves undefined (a loop
+# that reads past its array would otherwise be taken to stop in time, an overflow not to
+# happen, a pointer once read not to be null); no debug information (whose line and column
+# records would always differ); assembly text on standard output.
+SAME_CODE_FLAGS = ["-O2", "-fwrapv", "-fno-strict-aliasing", "-fno-aggressive-loop-optimizations",
+                   "-fno-delete-null-pointer-checks", "-g0", "-w", "-S", "-o", "-"]
+SAME_CODE_PRESET = BUILD_PRESET
+SAME_CODE_WHY = "the compiler makes the same machine code of it as of the original (g++ -O2)"
+
+
+def compile_commands(directory, root):
+    """path (relative to root) -> (working directory, the compiler's arguments less its
+    source, output and dependency files) from directory's compile_commands.json."""
+    with open(os.path.join(directory, "compile_commands.json"), encoding="utf-8") as text:
+        entries = json.load(text)
+    commands = {}
+    for entry in entries:
+        words = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
+        kept, skip = [], False
+        for word in words:
+            if skip:
+                skip = False
+            elif word in ("-o", "-c", "-MT", "-MF", "-MQ"):
+                skip = True
+            elif word not in ("-MD", "-MMD", "-DNDEBUG"):
+                kept.append(word)
+        commands[os.path.relpath(os.path.normpath(entry["file"]), root)] = (entry["directory"], kept)
+    return commands
+
+
+def machine_code(command, folder, text):
+    """The digest of the assembly the compiler makes of text, the source of a file in folder,
+    or None when it does not compile. The text comes on standard input, so that nothing is
+    written into the tree; folder is searched for quoted includes as the file's own is."""
+    directory, words = command
+    result = subprocess.run(words + SAME_CODE_FLAGS + ["-iquote", folder, "-x", "c++", "-"],
+                            input=text.encode("utf-8"), capture_output=True, cwd=directory)
+    return hashlib.sha256(result.stdout).hexdigest() if result.returncode == 0 else None
+
+
+def same_code(args):
+    """--same-code: compiles every selected mutant and names those whose machine code is the
+    original's. Nothing is built or run but the compiler."""
+    try:
+        os.nice(10)
+    except OSError:
+        pass
+    tree = Tree(ROOT, os.path.join(args.work, "tree"))
+    os.makedirs(tree.copy, exist_ok=True)
+    say(f"copy: {tree.sync()} files written to {os.path.relpath(tree.copy, ROOT)}")
+    every = generate(tree.copy, core_files(tree.copy, False))
+    chosen = select(every, args.files, args.sample, args.seed, args.ids)
+    if args.survivors is not None:
+        table = args.survivors or os.path.join(os.path.abspath(args.out or os.path.join(
+            args.work, "results")), "mutants.json")
+        if not os.path.exists(table):
+            sys.exit(f"mutants: no table {table}")
+        entries, _ = Table.load(table)
+        chosen = [m for m in chosen
+                  if entries.get(m.id, {}).get("verdict") in ("survived", "not covered")]
+    listed = load_equivalents(tree.copy, {m.id for m in every})
+    if not args.recheck:
+        chosen = [m for m in chosen if m.id not in listed]
+    directory = os.path.join(tree.copy, "build", SAME_CODE_PRESET)
+    if not os.path.exists(os.path.join(directory, "compile_commands.json")):
+        status, output = run_command(["cmake", "--preset", SAME_CODE_PRESET], tree.copy)
+        if status != 0:
+            sys.exit("mutants: the build's configuration failed:\n" + output[-3000:])
+    commands = compile_commands(directory, tree.copy)
+    texts = {path: tree.read(path) for path in {m.file for m in chosen}}
+    missing = sorted(p for p in texts if p not in commands)
+    if missing:
+        sys.exit("mutants: no compile command for " + ", ".join(missing))
+    say(f"{len(chosen)} mutants to compile, {len(texts)} files")
+
+    def folder(path):
+        return os.path.dirname(os.path.join(tree.copy, path))
+
+    started = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        originals = dict(zip(texts, pool.map(
+            lambda p: machine_code(commands[p], folder(p), texts[p]), texts)))
+        broken = sorted(p for p, digest in originals.items() if digest is None)
+        if broken:
+            sys.exit("mutants: the unchanged file does not compile: " + ", ".join(broken))
+        digests = list(pool.map(
+            lambda m: machine_code(commands[m.file], folder(m.file), m.apply(texts[m.file])), chosen))
+    same = [m for m, digest in zip(chosen, digests) if digest == originals[m.file]]
+    uncompiled = sum(1 for digest in digests if digest is None)
+    out = os.path.abspath(args.out or os.path.join(args.work, "results"))
+    lines = [f"# Mutants whose machine code is the original's ({time.strftime('%Y-%m-%d %H:%M')}, "
+             f"{len(same)} of {len(chosen)} compiled), in the form of {EQUIVALENTS}"]
+    lines += [f"{m.id} {listed.get(m.id, SAME_CODE_WHY) if args.recheck else SAME_CODE_WHY}"
+              for m in same]
+    write_atomically(os.path.join(out, "same-code.txt"), "\n".join(lines) + "\n")
+    by_file = {}
+    for m in same:
+        by_file[m.file] = by_file.get(m.file, 0) + 1
+    for name, count in sorted(by_file.items()):
+        say(f"{count:5d}  {name}")
+    say(f"{len(same)} of {len(chosen)} make the original's machine code, {uncompiled} do not "
+        f"compile ({time.monotonic() - started:.0f} s): {os.path.relpath(out, ROOT)}/same-code.txt")
+    return 0
+
+
 def main(argv):
     parser = argparse.ArgumentParser(
         description="Mutation runs over the driver core (see the head of this script).")
@@ -1714,6 +1831,9 @@ def main(argv):
     parser.add_argument("--timeout-floor", type=float, default=10.0, metavar="SECONDS",
                         help="the least time limit of a test (default 10; else 5 times its time)")
     parser.add_argument("--list", action="store_true", help="list the mutants, run nothing")
+    parser.add_argument("--same-code", action="store_true",
+                        help="compile the mutants and name those whose machine code is the "
+                             "original's; run nothing")
     parser.add_argument("--one-build", action="store_true",
                         help="run the mutants in the coverage build (-O0): one build to make "
                              "instead of two, slower tests")
@@ -1735,6 +1855,8 @@ def main(argv):
         parser.error("--jobs takes a positive count")
     if args.list:
         return list_mutants(args)
+    if args.same_code:
+        return same_code(args)
     # Stopped while the copy and its builds are made, a run says so and leaves nothing
     # running (the mutant loop handles these signals itself, putting the copy back).
     for sig in (signal.SIGTERM, signal.SIGHUP):

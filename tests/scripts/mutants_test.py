@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: Apache-2.0
 """Tests of scripts/mutants.py: where mutants are made, that the copy is always put back,
-and how the test runner tells a failure, a crash and a hang apart."""
+what the compiler makes of a mutant, and how the test runner tells a failure, a crash and a
+hang apart."""
 
+import json
 import os
 import sys
 import tempfile
@@ -114,6 +116,26 @@ class KeptListsTest(unittest.TestCase):
                                      "executable": {"core/a.cpp": [3, 5]}})
         self.assertIsNone(coverage.may_reach(data[1]))
         self.assertEqual(coverage.may_reach(code[1]), {"S.Runs"})
+
+
+class SameCodeTest(unittest.TestCase):
+    def test_only_what_the_optimiser_folds_away_makes_the_originals_code(self):
+        text = "int Clamp(int x) {\n  if (x > 10) return 10;\n  if (x > 20) return 20;\n  return x;\n}\n"
+        with tempfile.TemporaryDirectory() as root:
+            path = os.path.join(root, "core", "a.cpp")
+            with open(os.path.join(root, "compile_commands.json"), "w", encoding="utf-8") as out:
+                json.dump([{"directory": root, "file": path, "command":
+                            f"g++ -std=c++20 -O1 -DNDEBUG -MD -MT a.o -MF a.d -o a.o -c {path}"}], out)
+            command = mutants.compile_commands(root, root)["core/a.cpp"]
+            self.assertEqual(command, (root, ["g++", "-std=c++20", "-O1"]))
+            original = mutants.machine_code(command, root, text)
+            same = {(m.line, m.col, m.replacement) for m in mutants.MutantFinder("core/a.cpp", text).find()
+                    if mutants.machine_code(command, root, m.apply(text)) == original}
+            self.assertIsNone(mutants.machine_code(command, root, "int Clamp(int x) {"))
+        # Every change to the line after the first return that keeps it dead, and the two
+        # that only move the first one's edge onto 10, which it returns either way.
+        self.assertEqual(same, {(2, 9, ">="), (2, 11, "9"), (3, 7, "false"), (3, 9, ">="), (3, 11, "19"),
+                                (3, 11, "21"), (3, 22, "19"), (3, 22, "21")})
 
 
 class TreeTest(unittest.TestCase):
