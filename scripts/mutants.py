@@ -64,9 +64,10 @@ Usage:
   --list       print the mutants and their counts by file and operator; build nothing
   --same-code  compile each selected mutant (of a .cpp file; the listed equivalents only with
                --recheck) with its file's command of the build, at -O2, and compare the
-               assembly with the original's: the same means no test can tell them apart (for
-               behaviour the language defines). Those are written to same-code.txt in the
-               table's folder, each a line for the list of equivalents; nothing is run
+               assembly with the original's (the optimiser kept from reasoning from undefined
+               behaviour): the same means no test can tell them apart. Those are written to
+               same-code.txt in the table's folder, each a line for the list of equivalents;
+               nothing is run
 
 The table: mutants.tsv (one line per mutant), mutants.json (the same, for tools) and
 summary.md (counts by file, by operator and in all, the survivors, and the tests that alone
