@@ -13,7 +13,8 @@
 # tool, the filter in CUPS's filter directory and the PPD in CUPS's model directory;
 # `make uninstall` removes what it installed; `make package` builds the Debian package
 # (build/package/printer-driver-tq33_*.deb).
-# Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60),
+# Reliability: `make fuzz` fuzzes every outside input (FUZZ_SECONDS per target, default 60,
+# in FUZZ_JOBS processes at once, default one a core),
 # `make fuzz-ci` runs the fuzzers over their corpora and briefly on fresh inputs, `make tsan`
 # runs the concurrency tests under ThreadSanitizer.
 # Mutation runs (scripts/mutants.py, in its own copy of the tree under build/mutation/):
