@@ -12,7 +12,7 @@
 # sanitizer's cheap settings (fuzz/fuzz_support.cpp); a finding is run again with its full
 # settings (allocation stacks, quarantine) for the report, <log>.full.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 
 ci=0
 if [ "${1:-}" = "--ci" ]; then ci=1; shift; fi
