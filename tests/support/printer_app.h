@@ -30,8 +30,8 @@ class PrinterApp {
 
   // Starts the server with its files in directory and waits until it answers.
   testing::AssertionResult Start(const std::string& directory);
-  // Stops it (SIGTERM, as a service manager does); with showLog, its log goes to standard
-  // error. A sanitizer report in its output fails the test.
+  // Stops it (SIGTERM, as a service manager does) once the thread of a job just ended has left the printers
+  // that the framework's stop frees; with showLog, its log goes to standard error. A sanitizer report fails the test.
   void Stop(bool showLog);
 
   // Runs a subcommand of the application (add, printers, ...) as the server's user.
