@@ -1480,22 +1480,28 @@ def on_signal(number, _frame):
     raise Interrupted(signal.Signals(number).name)
 
 
-def run(args):
+def begin(args, headers):
+    """What every run starts with: a low priority, the copy made like the working tree, its
+    mutants and those selected; and the table's folder."""
     # Hours of builds and tests on machines others work on too: at a low priority, which
-    # the builds and the tests inherit.
+    # the builds, the compilers and the tests inherit.
     try:
         os.nice(10)
     except OSError:
         pass
-    started = time.monotonic()
-    deadline = started + args.minutes * 60 if args.minutes else None
-    out = os.path.abspath(args.out or os.path.join(args.work, "results"))
     tree = Tree(ROOT, os.path.join(args.work, "tree"))
     os.makedirs(tree.copy, exist_ok=True)
     say(f"copy: {tree.sync()} files written to {os.path.relpath(tree.copy, ROOT)}")
-    cores = core_files(tree.copy, True)
-    every = generate(tree.copy, core_files(tree.copy, args.headers))
+    every = generate(tree.copy, core_files(tree.copy, headers))
     chosen = select(every, args.files, args.sample, args.seed, args.ids)
+    return tree, every, chosen, os.path.abspath(args.out or os.path.join(args.work, "results"))
+
+
+def run(args):
+    started = time.monotonic()
+    deadline = started + args.minutes * 60 if args.minutes else None
+    tree, every, chosen, out = begin(args, args.headers)
+    cores = core_files(tree.copy, True)
     equivalents = load_equivalents(tree.copy, {m.id for m in every})
     stale = sorted(set(equivalents) - {m.id for m in every})
     if stale:
@@ -1743,18 +1749,9 @@ def machine_code(command, folder, text):
 def same_code(args):
     """--same-code: compiles every selected mutant and names those whose machine code is the
     original's. Nothing is built or run but the compiler."""
-    try:
-        os.nice(10)
-    except OSError:
-        pass
-    tree = Tree(ROOT, os.path.join(args.work, "tree"))
-    os.makedirs(tree.copy, exist_ok=True)
-    say(f"copy: {tree.sync()} files written to {os.path.relpath(tree.copy, ROOT)}")
-    every = generate(tree.copy, core_files(tree.copy, False))
-    chosen = select(every, args.files, args.sample, args.seed, args.ids)
+    tree, every, chosen, out = begin(args, False)
     if args.survivors is not None:
-        table = args.survivors or os.path.join(os.path.abspath(args.out or os.path.join(
-            args.work, "results")), "mutants.json")
+        table = args.survivors or os.path.join(out, "mutants.json")
         if not os.path.exists(table):
             sys.exit(f"mutants: no table {table}")
         entries, _ = Table.load(table)
@@ -1789,7 +1786,6 @@ def same_code(args):
             lambda m: machine_code(commands[m.file], folder(m.file), m.apply(texts[m.file])), chosen))
     same = [m for m, digest in zip(chosen, digests) if digest == originals[m.file]]
     uncompiled = sum(1 for digest in digests if digest is None)
-    out = os.path.abspath(args.out or os.path.join(args.work, "results"))
     lines = [f"# Mutants whose machine code is the original's ({time.strftime('%Y-%m-%d %H:%M')}, "
              f"{len(same)} of {len(chosen)} compiled), in the form of {EQUIVALENTS}"]
     lines += [f"{m.id} {listed.get(m.id, SAME_CODE_WHY) if args.recheck else SAME_CODE_WHY}"
