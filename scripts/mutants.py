@@ -1004,14 +1004,19 @@ def run_command(command, cwd):
     return proc.returncode, output
 
 
+CONFIGURED = set()  # the build folders configured by this run
+
+
 def build(copy, preset, keep_going=False, targets=None):
-    """Configures (once) and builds preset in the copy, or only the targets listed (past a
-    failed step when keep_going). Returns (ok, output)."""
+    """Configures (once a run, so that a build kept from an earlier run takes up the presets
+    as they are now) and builds preset in the copy, or only the targets listed (past a failed
+    step when keep_going). Returns (ok, output)."""
     directory = os.path.join(copy, "build", preset)
-    if not os.path.exists(os.path.join(directory, "CMakeCache.txt")):
+    if directory not in CONFIGURED:
         status, output = run_command(["cmake", "--preset", preset], copy)
         if status != 0:
             return False, output
+        CONFIGURED.add(directory)
     command = ["cmake", "--build", directory, "-j", "2"]
     command += ["--target", *targets] if targets else []
     if keep_going:  # Ninja's "go on past failures" takes a count; make's takes none
