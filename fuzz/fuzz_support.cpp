@@ -3,6 +3,7 @@
 #include "fuzz/fuzz_support.h"
 
 #include <dlfcn.h>
+#include <sanitizer/asan_interface.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +22,12 @@
 // execution); the host keeps and poisons large blocks itself. A
 // use of freed memory is still reported until the memory is handed out again. A finding
 // is re-run with the sanitizer's full settings (fuzz/run.sh does), which ASAN_OPTIONS
-// gives over these.
+// gives over these. A replay of the corpora in the test builds keeps the sanitizer's own.
+#ifdef TQ33_LIBFUZZER
 extern "C" const char* __asan_default_options() {
   return "malloc_context_size=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
 }
+#endif
 
 namespace fuzz {
 
@@ -91,6 +94,16 @@ void Finding(const std::string& message) {
   std::fprintf(stderr, "FINDING: %s\n", message.c_str());
   std::fflush(stderr);
   std::abort();
+}
+
+bool Poisoned(const void* region, size_t size) {
+#if __has_feature(address_sanitizer) || defined(__SANITIZE_ADDRESS__)
+  return __asan_region_is_poisoned(const_cast<void*>(region), size) != nullptr;
+#else
+  (void)region;
+  (void)size;
+  return false;
+#endif
 }
 
 void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where) {

@@ -49,6 +49,11 @@ void PrepareContexts();
 // Everything the host has handed out since the baseline has been given back.
 void CheckNothingLeaked(const host::LiveObjects& baseline, const char* where);
 
+// Whether any byte of the region may not be read: poisoned, for the address sanitizer,
+// which answers for the whole region at once. Without the sanitizer nothing is known to
+// be, and the answer is no.
+bool Poisoned(const void* region, size_t size);
+
 // The public part of a settings record holds its size fields within these bytes.
 constexpr size_t kSizeFieldsEnd = 72;
 

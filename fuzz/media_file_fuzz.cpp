@@ -4,7 +4,6 @@
 // size the definition decides.
 //
 // Input: one byte choosing the definition (paper size code 317 + n), then the file.
-#include <sanitizer/asan_interface.h>
 
 #include <cstring>
 
@@ -44,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::Finding("ReadMediaDefinitions gave a block with count " + std::to_string(count));
     // The whole block is the caller's to read, whatever the file held. (Asked of the
     // sanitizer at once: reading it byte by byte cost a fifth of an execution.)
-    if (__asan_region_is_poisoned(definitions, MEDIA_DEFINITION_BLOCK_SIZE))
+    if (fuzz::Poisoned(definitions, MEDIA_DEFINITION_BLOCK_SIZE))
       fuzz::Finding("ReadMediaDefinitions gave a block shorter than " +
                     std::to_string(MEDIA_DEFINITION_BLOCK_SIZE) + " bytes");
     GlobalFree(definitions);
