@@ -20,7 +20,9 @@ copy left changed by a killed run is refreshed at the next start). A mutant no t
 is run against the rest of the suite before it is called survived (but for the slow tests
 that cannot run its code: none of its function's lines runs in them). Which test executes
 which line comes from a coverage build (preset `mutants-coverage`), every test run alone
-once; the map is kept in build/mutation/ until a file the builds read changes.
+once; the map is kept in build/mutation/ until a file the builds read changes. The tests are
+the unit tests and the corpus replays beside them (CorpusReplay.<target>: a fuzz target
+built without the fuzzer, over its committed corpus), as CTest runs both.
 
 Verdicts: caught (by the tests named; "(build)" when a step of the build that runs the code,
 the generation of the installed PPD, fails on it), timeout (a test ran past its limit:
@@ -1048,10 +1050,33 @@ def first_error(output):
     return ""
 
 
+# The fuzz targets built without the fuzzer, each run over its committed corpus: a test of
+# CTest's that sits beside the unit tests in bin/, named CorpusReplay.<target> as there.
+REPLAY = "CorpusReplay."
+
+
+def test_command(executable, test):
+    """The command that runs one test alone: a unit test, or a corpus replay."""
+    if not test.startswith(REPLAY):
+        return [executable, "--gtest_color=no", "--gtest_filter=" + test]
+    target = test[len(REPLAY):]
+    tree = os.path.normpath(os.path.join(executable, "..", "..", "..", ".."))  # build/P/bin/
+    return [os.path.join(os.path.dirname(executable), "fuzz_replay_" + target),
+            os.path.join(tree, "fuzz", "corpus", target)]
+
+
+def replay_targets(tree):
+    """The corpus replays of the test builds, by fuzz/CMakeLists.txt's list of targets."""
+    with open(os.path.join(tree, "fuzz", "CMakeLists.txt"), encoding="utf-8") as text:
+        found = re.search(r"set\(TQ33_FUZZ_TARGETS ([^)]*)\)", text.read())
+    return ["fuzz_replay_" + name for name in found.group(1).split()] if found else []
+
+
 def list_tests(executable):
     listed = subprocess.run([executable, "--gtest_list_tests"], capture_output=True, text=True,
                             check=True).stdout
-    tests = []
+    tests = sorted(REPLAY + name[len("fuzz_replay_"):] for name in
+                   os.listdir(os.path.dirname(executable)) if name.startswith("fuzz_replay_"))
     suite = None
     for line in listed.splitlines():
         if not line.strip() or line.startswith("Running main"):
@@ -1136,9 +1161,41 @@ class TestRunner:
 
     def _worker(self, batches, outcomes, stop_at_first):
         for batch in batches:
-            if self.stop.is_set():
-                return
-            self._run_batch(batch, outcomes, stop_at_first)
+            unit_tests = [t for t in batch if not t.startswith(REPLAY)]
+            if unit_tests and not self.stop.is_set():
+                self._run_batch(unit_tests, outcomes, stop_at_first)
+            for test in batch:
+                if test.startswith(REPLAY) and not self.stop.is_set():
+                    self._run_replay(test, outcomes, stop_at_first)
+
+    def _run_replay(self, test, outcomes, stop_at_first):
+        started = time.monotonic()
+        try:
+            proc = subprocess.Popen(test_command(self.executable, test),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    stdin=subprocess.DEVNULL, start_new_session=True)
+        except OSError:  # not built: as a unit test whose process cannot start
+            outcomes[test] = ("crash", 0.0)
+            return
+        with self.lock:
+            self.procs.add(proc)
+        outcome = None
+        while outcome is None:
+            try:
+                status = proc.wait(timeout=0.2)
+                outcome = "pass" if status == 0 else "crash" if status < 0 else "fail"
+            except subprocess.TimeoutExpired:
+                if self.stop.is_set() or time.monotonic() - started > self.limit(test):
+                    self._kill(proc)
+                    proc.wait()
+                    outcome = "stopped" if self.stop.is_set() else "timeout"
+        with self.lock:
+            self.procs.discard(proc)
+        if outcome == "stopped":
+            return
+        outcomes[test] = (outcome, time.monotonic() - started)
+        if outcome != "pass" and stop_at_first:
+            self.stop.set()
 
     def _run_batch(self, tests, outcomes, stop_at_first):
         remaining = list(tests)
@@ -1291,7 +1348,7 @@ def compute_coverage(copy, key, cores, preset):
             data = note[:-len(".gcno")] + ".gcda"
             if os.path.exists(data):
                 os.remove(data)
-        subprocess.run([executable, "--gtest_filter=" + test], cwd=os.path.dirname(executable),
+        subprocess.run(test_command(executable, test), cwd=os.path.dirname(executable),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=900,
                        stdin=subprocess.DEVNULL)
         present = [n[:-len(".gcno")] + ".gcda" for n in core_notes
@@ -1557,7 +1614,8 @@ def run(args):
     args.sanitizer_runner = None
     if args.sanitizer:
         say("building the sanitizer build's tests (once; then one object a survivor)")
-        ok, output = build(tree.copy, SANITIZER_PRESET, targets=SANITIZER_TARGETS)
+        ok, output = build(tree.copy, SANITIZER_PRESET,
+                           targets=SANITIZER_TARGETS + replay_targets(tree.copy))
         if not ok:
             say("the sanitizer build failed:\n" + output[-2000:])
             return 1
@@ -1674,7 +1732,8 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
         if verdict == "survived" and args.sanitizer_runner:
             # The mutants build has no sanitizer: a read or write just past a block changes
             # nothing there. The covering tests again, in the copy's sanitizer build.
-            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True, targets=SANITIZER_TARGETS)
+            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True,
+                          targets=SANITIZER_TARGETS + replay_targets(tree.copy))
             if ok:
                 again = [t for t in covering if t not in args.sanitizer_failing]
                 checked = args.sanitizer_runner.run(again, durations, stop_at_first=first)

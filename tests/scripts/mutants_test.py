@@ -239,6 +239,31 @@ class TestRunnerTest(unittest.TestCase):
             self.assertLess(time.monotonic() - started, 5)
             self.assertEqual(first, {"S.Fail": ("fail", 0.003)})
 
+    def test_corpus_replays_beside_the_unit_tests_run_as_tests_of_their_own(self):
+        with tempfile.TemporaryDirectory() as directory:
+            bin_dir = os.path.join(directory, "build", "mutants", "bin")
+            os.makedirs(bin_dir)
+            os.makedirs(os.path.join(directory, "fuzz", "corpus", "page"))
+            programs = {"unit_tests": "print('S.\\n  Pass')",
+                        "fuzz_replay_page": "assert os.path.isdir(sys.argv[1])",
+                        "fuzz_replay_stream": "os.abort()",
+                        "fuzz_replay_escape": "sys.exit(1)",
+                        "fuzz_replay_media_file": "time.sleep(60)"}
+            for name, body in programs.items():
+                with open(os.path.join(bin_dir, name), "w", encoding="utf-8") as out:
+                    out.write(f"#!{sys.executable}\nimport os, sys, time\n{body}\n")
+                os.chmod(os.path.join(bin_dir, name), 0o755)
+            executable = os.path.join(bin_dir, "unit_tests")
+            tests = mutants.list_tests(executable)
+            self.assertEqual(tests, ["CorpusReplay.escape", "CorpusReplay.media_file",
+                                     "CorpusReplay.page", "CorpusReplay.stream", "S.Pass"])
+            started = time.monotonic()
+            outcomes = mutants.TestRunner(executable, floor=1.0).run(tests[:4])
+            self.assertLess(time.monotonic() - started, 10)
+            self.assertEqual({t: o for t, (o, _) in outcomes.items()}, {
+                "CorpusReplay.escape": "fail", "CorpusReplay.media_file": "timeout",
+                "CorpusReplay.page": "pass", "CorpusReplay.stream": "crash"})
+
 
 if __name__ == "__main__":
     unittest.main()
