@@ -22,7 +22,7 @@ that cannot run its code: none of its function's lines runs in them). Which test
 which line comes from a coverage build (preset `mutants-coverage`), every test run alone
 once; the map is kept in build/mutation/ until a file the builds read changes. The tests are
 the unit tests and the corpus replays beside them (CorpusReplay.<target>: a fuzz target
-built without the fuzzer, over its committed corpus), as CTest runs both.
+built without the fuzzer, over its whole committed corpus, which CTest runs in parts).
 
 Verdicts: caught (by the tests named; "(build)" when a step of the build that runs the code,
 the generation of the installed PPD, fails on it), timeout (a test ran past its limit:
