@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "fuzz replay: cannot read %s\n", input.c_str());
       return 2;
     }
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    LLVMFuzzerTestOneInput(bytes.empty() ? &kNone : bytes.data(), bytes.size());
   }
   std::printf("%zu inputs\n", inputs.size());
   return 0;
