@@ -1050,8 +1050,8 @@ def first_error(output):
     return ""
 
 
-# The fuzz targets built without the fuzzer, each run over its committed corpus: a test of
-# CTest's that sits beside the unit tests in bin/, named CorpusReplay.<target> as there.
+# The fuzz targets built without the fuzzer, each run over its whole committed corpus: a
+# program beside the unit tests in bin/, which CTest runs in parts (CorpusReplay.<target>.<part>).
 REPLAY = "CorpusReplay."
 
 
