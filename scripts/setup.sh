@@ -13,10 +13,10 @@ packages_of() {
   case "$1" in
     # the release build: the driver, the tool (libpng, libjpeg, CLI11, JSON), the CUPS
     # filter (libcups), the printer application (libpappl, which brings its runtime
-    # libpappl1) and the benchmarks
+    # libpappl1, and the DNS-SD client's headers for its guard) and the benchmarks
     build) echo build-essential cmake g++ make pkg-config python3 \
                 libpng-dev libjpeg-dev libcli11-dev nlohmann-json3-dev libcups2-dev libpappl-dev \
-                libbenchmark-dev ;;
+                libavahi-client-dev libbenchmark-dev ;;
     # the tests: GoogleTest, a private cupsd with the stock filters (imagetoraster,
     # pdftopdf, gstoraster) in front of ours, ipptool to see the queue as IPP clients do,
     # and the check of the manual pages

@@ -123,6 +123,10 @@ TEST_F(AppTest, BadInputEndsItsJobWithAReasonAndTheServerGoesOn) {
   // Nothing reached the printer of them; the next job prints, on the other printer too.
   EXPECT_TRUE(app_.OutFiles().empty());
   EXPECT_FALSE(Print("tape.png", "image/png").empty());
+  // Without a system bus there is no DNS-SD to browse: the device list says so and ends.
+  const test::ProcessResult devices = app_.Command({"devices"}, {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent"}});
+  EXPECT_EQ(devices.status, 0) << devices.err;
+  EXPECT_NE(devices.out.find("tq33-printer-app: Unable to create service browser."), std::string::npos) << devices.out;
 }
 
 TEST_F(AppTest, JobSettingsApplyAndARestartKeepsThePrinterItsDefaultsAndTheLoadedMedium) {

@@ -121,9 +121,12 @@ void PrinterApp::Stop(bool showLog) {
   if (showLog && !directory_.empty()) std::fprintf(stderr, "%s", Log().c_str());
 }
 
-ProcessResult PrinterApp::Command(std::vector<std::string> arguments) const {
+ProcessResult PrinterApp::Command(std::vector<std::string> arguments,
+                                  const std::vector<std::pair<std::string, std::string>>& environment) const {
   arguments.insert(arguments.begin(), Program());
-  return RunProcess(arguments, ServerOptions(directory_));
+  ProcessOptions options = ServerOptions(directory_);
+  options.environment.insert(options.environment.end(), environment.begin(), environment.end());
+  return RunProcess(arguments, options);
 }
 
 testing::AssertionResult PrinterApp::Add(const std::string& printer, const std::string& deviceUri) const {

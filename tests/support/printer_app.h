@@ -34,8 +34,10 @@ class PrinterApp {
   // that the framework's stop frees; with showLog, its log goes to standard error. A sanitizer report fails the test.
   void Stop(bool showLog);
 
-  // Runs a subcommand of the application (add, printers, ...) as the server's user.
-  ProcessResult Command(std::vector<std::string> arguments) const;
+  // Runs a subcommand of the application (add, printers, ...) as the server's user, with
+  // the environment added.
+  ProcessResult Command(std::vector<std::string> arguments,
+                        const std::vector<std::pair<std::string, std::string>>& environment = {}) const;
   testing::AssertionResult Add(const std::string& printer, const std::string& deviceUri) const;
 
   std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
