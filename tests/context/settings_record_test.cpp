@@ -88,8 +88,7 @@ TEST(CopySettings, PrivatePartIsFoundBehindTheCallersPublicPartAndCutAtItsOwnSiz
   EXPECT_EQ(reinterpret_cast<const BYTE*>(&target)[212], 0x5A)
       << "bytes 212..219 of the target's public part stay";
   EXPECT_EQ(CopyInto(&target, 220, 300, 0), 220 + 284);
-  EXPECT_EQ(target.priv.privSignature, 0x22222222u);
-  EXPECT_EQ(target.priv.privHighResAllowed, 0x22222222u);
+  EXPECT_EQ(std::tuple(target.priv.privSignature, target.priv.privHighResAllowed), std::tuple(0x22222222u, 0x22222222u));
 }
 
 }  // namespace

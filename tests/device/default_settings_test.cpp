@@ -23,8 +23,7 @@ class DefaultSettingsTest : public HostTest {
     ModelRecord& model = *context_->modelData.modelRecord;
     CopyWideBounded(model.moName, u"TQ-33", 32);
     model.moDefaultPaperSize = paperSize;
-    model.moDefaultLength = 500;
-    model.moDefaultLengthDots = 709;
+    model.moDefaultLength = 500, model.moDefaultLengthDots = 709;
     model.moDefaultPrintQuality = quality;
     model.moDefaultYResolution = yResolution;
     return &context_->modelData;
@@ -40,10 +39,10 @@ class DefaultSettingsTest : public HostTest {
     ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &options);
     return s;
   }
-  // Key 262 is the shortest label, 1 dot of kind 5; 263 one of kind 8, 411 dots long, 340 of
+  // Key 262 is the shortest label, 1 dot of kind 5; 263 one of kind 8, 411 dots long, 341 of
   // them printable. The list ends right after them: a search past them trips the address checks.
   test::TestContext context_{{test::Label(262, 240, 128, 1, 1, 1, 1),
-                              test::Label(263, 290, 384, 290, 240, 411, 340, 8)}};
+                              test::Label(263, 290, 384, 290, 240, 411, 341, 8)}};
 };
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
@@ -55,13 +54,16 @@ TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowT
 TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchFormName) {
   host::SetLocale(u"1", u"1");
   EXPECT_EQ(std::u16string(Build().dm.dmFormName), u"VK 1\" (RFID)");
+  context_->modelData.mediaList[1].meWidthMultiple = 2;
   SettingsRecord s = Build(Model(263, 360, 720));
   EXPECT_EQ(std::tuple(+s.priv.privInchUnits, std::u16string(s.dm.dmFormName), std::u16string(s.dm.dmDeviceName)),
             std::tuple(1, u"VK 24mm (RFID)", u"TQ-33"));
-  // The label's length and margin, (411 - 340 + 1) / 2, replace the model's length.
-  EXPECT_EQ(std::vector<LONG>({s.dm.dmYResolution, s.dm.dmPaperSize, s.dm.dmPaperLength,
-                               LONG(s.priv.xbLength), s.priv.privMargin, s.priv.privMediaId}),
-            std::vector<LONG>({720, 263, 290, 411, 36, 1}));
+  // The label's width, length and margin, (411 - 341 + 1) / 2, its key, index and multiple.
+  EXPECT_EQ(std::vector<LONG>({s.dm.dmYResolution, s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.xbLength),
+                               s.priv.privMargin, s.priv.privMediaId, s.dm.dmPaperWidth, LONG(s.priv.privLength),
+                               s.priv.xbMargin, s.priv.xbPaperSize, s.priv.privPlainMediaId,
+                               s.priv.privWidthMultiple, s.priv.xbWidthMultiple}),
+            std::vector<LONG>({720, 263, 290, 411, 35, 1, 290, 290, 35, 263, 1, 2, 3}));
   // An unknown tape keeps the model's length; a model without a y-resolution reads as 360.
   s = Build(Model(999, 720, 0));
   EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.xbLength),

@@ -136,9 +136,12 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
 
   // Continuous tape of one printable dot (the whole area is pinned by the GDIINFO test).
   context_.SetMedia({Tape(262, 240, 1)});
+  // An exchange-block length counts 2 dots off the settled 1417 or more, above both margins.
   context_.priv().xbRequest = XB_LENGTH;
-  context_.priv().xbLength = 1419;
-  EXPECT_EQ(Area(context_).at(3), 1306) << "an exchange-block length 2 dots off the settled one";
+  for (auto [length, dots] : {std::pair{1418u, 1304}, {1416u, 1304}, {1415u, 1302}, {114u, 1304}, {1419u, 1306}}) {
+    context_.priv().xbLength = length;
+    EXPECT_EQ(Area(context_).at(3), dots) << length;
+  }
 
   definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}),
                   test::MakeDefinition({u"B", 0, 262, 4000, 2050})};

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -51,12 +51,13 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   ModelDataFile file;
   ModelDataError error;
   ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
-  EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2)), std::tuple('9', nullptr));
+  const ModelRecord& one = FindModelData(&file, 1)->record;
+  EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2), one.moDefaultLengthDots,
+                       +one.moDefaultPrintQuality, +one.moDefaultYResolution), std::tuple('9', nullptr, 1417, 720, 360));
   MediaListEntry entry{};
   std::memcpy(entry.meName, u"\"Bänd\\ \"24mm", 24);
   entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
-  entry.meWidth = 240, entry.mePrintWidth = 181, entry.meWidthDots = 340;
-  entry.mePrintWidthDots = 256;
+  entry.meWidth = 240, entry.mePrintWidth = 181, entry.meWidthDots = 340, entry.mePrintWidthDots = 256;
   ASSERT_EQ(FindModelData(&file, 1)->media.size(), 1u);
   EXPECT_EQ(std::memcmp(&FindModelData(&file, 1)->media[0], &entry, sizeof(entry)), 0);
 }

@@ -31,7 +31,7 @@ Bytes Set(Bytes bytes, size_t at, uint8_t value) {
 
 Bytes Record(size_t total) {
   Bytes r = {0x3A, 0, 0, 0, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8), 0, 0,
-             0x06, 0x01, 0, 1, 2, 0, 0, 0};
+             0x06, 0x01, 2, 1, 2, 0, 1, 3};
   for (char c : std::string("TQ33Kr.dll")) r = r + Bytes{static_cast<uint8_t>(c), 0};
   r.resize(55, 0);
   return r + Bytes{0x18, 0x01, 0};
@@ -59,14 +59,15 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const Stream& s = result.stream;
   EXPECT_EQ(s.format, StreamFormat::Framed);
   ASSERT_EQ(s.pages.size(), 2u);
-  EXPECT_EQ(std::tuple(s.pages[0].record->totalLength, s.pages[0].record->copies, s.pages[1].offset),
-            std::tuple(58 + 2 * kLabel, 2, 58 + 2 * kLabel));
+  const JobRecord& r = *s.pages[0].record;
+  EXPECT_EQ(std::tuple(r.totalLength, r.copies, r.paperSize, +r.inchUnits, +r.collate, +r.jobOption, s.pages[1].offset,
+                       s.pages[1].record->offset), std::tuple(58 + 2 * kLabel, 2, 262, 2, 1, 3, 58 + 2 * kLabel, 58 + 2 * kLabel));
   ASSERT_EQ(s.pages[0].labels.size(), 2u);
   const Label& second = s.pages[0].labels[1];
   EXPECT_TRUE(second.header.autoCut && second.header.halfCut && second.header.noChain);
-  EXPECT_EQ(std::tuple(second.offset, second.header.margin, second.header.feedResolution,
-                       second.end, second.endOffset, CountLines(s)),
-            std::tuple(58 + kLabel, 57, 360, 0x0C, 58 + 2 * kLabel - 1, 9u));
+  EXPECT_EQ(std::tuple(second.offset, second.header.margin, second.header.feedResolution, +second.header.printInfo[2],
+                       +second.header.variousMode, +second.header.advancedMode, second.end, second.endOffset, CountLines(s)),
+            std::tuple(58 + kLabel, 57, 360, 0x18, 0x40, 0x0C, 0x0C, 58 + 2 * kLabel - 1, 9u));
   ASSERT_EQ(second.lines.size(), 3u);
   EXPECT_TRUE(second.lines[0].zero);
   EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
