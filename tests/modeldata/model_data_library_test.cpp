@@ -80,8 +80,7 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   ASSERT_TRUE(table_.mdGetModel(handle, 1, record, 50, &returned));
   EXPECT_EQ(std::tuple(returned, record[50]), std::tuple(50u, 0xAB)) << "nothing beyond the size";
   ASSERT_TRUE(table_.mdGetModel(handle, 1, record, MODEL_RECORD_SIZE, &returned));
-  EXPECT_EQ(std::tuple(returned, std::memcmp(record, &expected.models[0].record, 118)),
-            std::tuple(118u, 0));
+  EXPECT_EQ(std::tuple(returned, std::memcmp(record, &expected.models[0].record, 118)), std::tuple(118u, 0));
   EXPECT_FALSE(table_.mdGetModel(handle, 2, record, 118, &returned)) << "no model 2";
 
   DWORD needed = 0, count = 0;

@@ -37,8 +37,7 @@ TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
   // from the start of the image.
   const std::vector<BYTE> row =
       Merge(DMORIENT_PORTRAIT, 14, 1, {W, K, W, K, K, W, K, W, W, W, W, K, K, W});
-  EXPECT_EQ(std::vector<BYTE>(row.begin(), row.begin() + 7),
-            (std::vector<BYTE>{K, K, W, K, W, K, W}));
+  EXPECT_EQ(std::vector<BYTE>(row.begin(), row.begin() + 7), (std::vector<BYTE>{K, K, W, K, W, K, W}));
   // Down landscape columns 0 to 2, each with its own selector; the odd last row stays.
   EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 4, 5,
                   {W, K, W, W, K, W, K, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}),

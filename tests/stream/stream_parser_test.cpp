@@ -64,10 +64,10 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
                        s.pages[1].record->offset), std::tuple(58 + 2 * kLabel, 2, 262, 2, 1, 3, 58 + 2 * kLabel, 58 + 2 * kLabel));
   ASSERT_EQ(s.pages[0].labels.size(), 2u);
   const Label& second = s.pages[0].labels[1];
-  EXPECT_TRUE(second.header.autoCut && second.header.halfCut && second.header.noChain);
-  EXPECT_EQ(std::tuple(second.offset, second.header.margin, second.header.feedResolution, +second.header.printInfo[2],
-                       +second.header.variousMode, +second.header.advancedMode, second.end, second.endOffset, CountLines(s)),
-            std::tuple(58 + kLabel, 57, 360, 0x18, 0x40, 0x0C, 0x0C, 58 + 2 * kLabel - 1, 9u));
+  const SetupHeader& h = second.header;
+  EXPECT_EQ(std::tuple(h.autoCut && h.halfCut && h.noChain, h.mirror, h.opt800, h.margin, h.feedResolution, +h.printInfo[2],
+                       +h.variousMode, +h.advancedMode, second.offset, second.end, second.endOffset, CountLines(s)),
+            std::tuple(true, false, false, 57, 360, 0x18, 0x40, 0x0C, 58 + kLabel, 0x0C, 58 + 2 * kLabel - 1, 9u));
   ASSERT_EQ(second.lines.size(), 3u);
   EXPECT_TRUE(second.lines[0].zero);
   EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
@@ -172,8 +172,10 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(result.error.rfind("offset " + std::to_string(refused.offset) + ": ", 0), 0u) << result.error;
     EXPECT_NE(result.error.find(refused.words), std::string::npos) << result.error;
   }
-  // Header margins that read as "G" and "Z" are parameters, not commands.
-  EXPECT_TRUE(Parse(Header(0x5A47, 0x09, 0x4C, 1) + tail).ok);
+  // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
+  const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x6C, 1), 15, 0xC0) + tail).stream.pages.at(0).labels.at(0).header;
+  EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800),
+            std::tuple(0x5A47, true, 720, 0x86, 1, true, true));
   // No bytes are an empty stream whatever the pointer; a size without data is refused.
   const uint8_t none = 0;
   EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(&none, 0).error);
