@@ -51,7 +51,8 @@ Usage:
   --without    leave these tests out (shell patterns): run a test's catches with --ids and
                this, and its survivors are what it alone catches
   --sanitizer  run each survivor's covering tests again in the copy's `dev` build (address and
-               undefined-behaviour sanitizers), where a read or write just past a block fails
+               undefined-behaviour sanitizers), where a read or write just past a block fails;
+               the corpus replays then run there only, once, where they check as much and more
   --recheck    run the listed equivalents too: one that a test catches is listed wrongly (its
                line has moved to other code, or its reason no longer holds), and is named
   --headers    mutate the headers of the core too (a change there rebuilds every includer)
@@ -1692,6 +1693,11 @@ def run(args):
     return 0
 
 
+def verdict_of(outcomes):
+    kinds = {o for o, _ in outcomes.values()}
+    return "caught" if kinds & {"fail", "crash"} else "timeout" if "timeout" in kinds else "survived"
+
+
 def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, args):
     begun = time.monotonic()
     covering = sorted(t for t in coverage.tests_for(mutant) if t in durations and t in suite)
@@ -1712,35 +1718,47 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
         outcomes = {"(build)": ("fail", 0.0)} if failure == "build" else {}
         note = f"the build's run of the code failed ({note})" if failure == "build" else ""
         first = args.catchers == "first"
+        # With a sanitizer build at hand the corpus replays run there alone (unless they fail
+        # there unchanged): they check there what they check here, and the sanitizers too.
+        def deferred(test):
+            return (args.sanitizer_runner is not None and test.startswith(REPLAY) and
+                    test not in args.sanitizer_failing)
+        here = [t for t in covering if not deferred(t)]
         if not (first and outcomes):
-            outcomes.update(runner.run(covering, durations, stop_at_first=first))
+            outcomes.update(runner.run(here, durations, stop_at_first=first))
         rest_seconds = 0.0
         if all(o == "pass" for o, _ in outcomes.values()):
             # The rest of the suite, as a check on the map. A slow test that executes no line
             # of the function cannot run its mutated code, and is left out.
             reach = coverage.may_reach(mutant)
-            rest = [t for t in suite if t not in covering and (
+            rest = [t for t in suite if t not in covering and not deferred(t) and (
                 reach is None or t in reach or durations.get(t, 0.0) < SLOW_TEST)]
             rest_started = time.monotonic()
             outcomes.update(runner.run(rest, durations, stop_at_first=first))
             rest_seconds = time.monotonic() - rest_started
             if any(o != "pass" for o, _ in outcomes.values()):
                 note = "caught by a test that does not execute its line"
-        kinds = {o for o, _ in outcomes.values()}
-        verdict = ("caught" if kinds & {"fail", "crash"} else "timeout" if "timeout" in kinds
-                   else "survived")
+        verdict = verdict_of(outcomes)
         if verdict == "survived" and args.sanitizer_runner:
             # The mutants build has no sanitizer: a read or write just past a block changes
             # nothing there. The covering tests again, in the copy's sanitizer build.
             ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True,
                           targets=SANITIZER_TARGETS + replay_targets(tree.copy))
-            if ok:
+            if not ok:  # the replays left for it run here after all
+                outcomes.update(runner.run([t for t in covering if deferred(t)], durations, stop_at_first=first))
+                verdict = verdict_of(outcomes)
+            else:
                 again = [t for t in covering if t not in args.sanitizer_failing]
                 checked = args.sanitizer_runner.run(again, durations, stop_at_first=first)
                 outcomes.update({t + " (sanitizer)": o for t, o in checked.items()})
-                if any(o in ("fail", "crash") for o, _ in checked.values()):
-                    verdict = "caught"
-                    note = "caught by the sanitizer build only"
+                caught = {t for t, (o, _) in checked.items() if o in ("fail", "crash")}
+                # A replay that hangs there hangs here too: it is this build's timeout.
+                hung = {t for t, (o, _) in checked.items() if o == "timeout" and t.startswith(REPLAY)}
+                if caught or hung:
+                    verdict = "caught" if caught else "timeout"
+                    note = ("caught by the sanitizer build only"
+                            if any(not t.startswith(REPLAY) for t in caught) else
+                            "caught by a corpus replay, run in the sanitizer build")
         table.add(mutant, verdict, time.monotonic() - begun, outcomes, len(covering), digest, note,
                   built, rest_seconds)
     finally:
