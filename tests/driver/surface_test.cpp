@@ -27,10 +27,10 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   priv.xbReport |= 0x40;                        // the margin in dots from the exchange block
   priv.xbMargin = 10;
   priv.xbRequest |= 0x2;                        // and a length, unless within a dot
-  priv.xbLength = 1418;
-  EXPECT_EQ(Extent(0).cy, 1417 - 20 + 1);
-  priv.xbLength = 1419;
-  EXPECT_EQ(Extent(0).cy, 1419 - 20 + 1);
+  for (auto [length, rows] : {std::pair{1418u, 1398}, {1416u, 1398}, {1415u, 1396}, {20u, 1398}, {1419u, 1400}}) {
+    priv.xbLength = length;  // of the settled 1417 and both margins (20)
+    EXPECT_EQ(Extent(0).cy, rows) << length;
+  }
   dm.dmOrientation = DMORIENT_LANDSCAPE;
   EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(1419 - 20 + 1, 127));
   dm.dmOrientation = DMORIENT_PORTRAIT;
