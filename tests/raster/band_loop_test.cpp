@@ -106,7 +106,7 @@ TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {
     DrvNextBand(&wide, &origin);
   }
   EXPECT_EQ(origin.y, -1);
-  for (LONG y : {0, 99, 100, 299})
+  for (LONG y : {0, 1, 99, 100, 299})
     EXPECT_EQ(std::tuple(Page(0, y), Page(99, y)), std::tuple(y / 100 + 1, y / 100 + 1)) << y;
 }
 

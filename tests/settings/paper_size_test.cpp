@@ -49,15 +49,15 @@ class PaperSize : public HostTest {
 };
 
 TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderElseTheWidest) {
-  Custom(250, 1000);
-  ExpectChoice(1, 240, 1000);
-  EXPECT_EQ(result_.priv.privLengthDots, 1417u);
+  Custom(250, 1070);
+  ExpectChoice(1, 240, 1070);
+  EXPECT_EQ(result_.priv.privLengthDots, 1517u);  // 1516.5 in the rule's own steps: the half rounds up
   // Without record 7 the widest single tape so far is the reference: 256 dots are exactly
-  // twice record 1's 128, so the double tape counts.
-  Custom(300, 1000);
-  ExpectChoice(4, 480, 1000);
-  Custom(900, 1000);
-  ExpectChoice(4, 480, 1000);
+  // twice record 1's 128, so the double tape counts. 15 mm takes the 18 mm tape, not 24.
+  for (auto [width, media, tape] : {std::tuple<SHORT, WORD, SHORT>{300, 4, 480}, {150, 2, 180}, {900, 4, 480}}) {
+    Custom(width, 1000);
+    ExpectChoice(media, tape, 1000);
+  }
 }
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
