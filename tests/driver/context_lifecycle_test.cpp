@@ -97,15 +97,15 @@ TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSett
   DeviceContext* context = Enable(nullptr, &records);
   ASSERT_NE(context, nullptr);
   EXPECT_TRUE(isValidDeviceContext(context) && context->sideRecord && context->mediaDefinitions);
-  EXPECT_EQ(context->printer, printer());
-  // The default palette is a gray ramp from black to white; no fonts, 8-bit dithering.
+  EXPECT_EQ(std::tuple(context->printer, context->scaledResolution), std::tuple(printer(), 360));
+  // A gray ramp from black to white; no fonts, 8-bit dithering, one font slot (no free memory).
   ASSERT_TRUE(context->palette);
   EXPECT_EQ(records.deviceInfo.hpalDefault, context->palette);
   std::vector<ULONG> palette = host::PaletteEntries(context->palette);
   ASSERT_EQ(palette.size(), 256u);
   EXPECT_EQ((std::vector<ULONG>{palette[0], palette[128], palette[255], records.deviceInfo.cFonts,
-                                records.deviceInfo.iDitherFormat}),
-            (std::vector<ULONG>{0x000000, 0x808080, 0xFFFFFF, 0, BMF_8BPP}));
+                                records.deviceInfo.iDitherFormat, context->fontSlotCount}),
+            (std::vector<ULONG>{0x000000, 0x808080, 0xFFFFFF, 0, BMF_8BPP, 1}));
 
   // Graphics capabilities follow privFlags bit 2000; the old palette is deleted first.
   DEVINFO info{};
@@ -330,7 +330,7 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
   surface.dhpdev = bad;
   for (DWORD* signature : {&context->signatureHead, &context->signatureTail}) {
     *signature ^= 1;
-    EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvStartPage(&surface)); }));
+    EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvStartPage(&surface) || DrvSendPage(&surface)); }));
     EXPECT_TRUE(refused([&] { DrvCompletePDEV(bad, static_cast<HDEV>(5)); }));
     EXPECT_EQ(context->engineDevice, HDEV{});
     EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvResetPDEV(bad, good)); }));

@@ -53,15 +53,15 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
-  context_.priv().privLengthDots = 99;  // 100 rows
+  context_.priv().privLengthDots = 60;  // 61 rows
   context_.priv().privMargin = 0;
-  // 1 to 12 bands are too large (11 is never asked for: its last band would be empty),
-  // and 13 is refused.
-  host::SetMaxBitmapBytes(128 * 8);
-  host::FailCall(host::Call::EngCreateBitmap, 12);
+  // 1 to 12 bands are too large (10 and 12 are never asked for: their last band would be
+  // empty), and 13 is refused.
+  host::SetMaxBitmapBytes(128 * 5);
+  host::FailCall(host::Call::EngCreateBitmap, 11);
   ASSERT_TRUE(Enable());
-  // 14 bands of 8 rows would leave -4 rows for the last; 15 bands of 7 leave 2.
-  EXPECT_EQ(std::pair(context_->bandCount, context_->lastBandExtent), std::pair(15u, 2u));
+  // 14 and 15 bands of 5 rows would leave -4 and -9 rows; the last count, 16 of 4, leaves 1.
+  EXPECT_EQ(std::pair(context_->bandCount, context_->lastBandExtent), std::pair(16u, 1u));
 }
 
 TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {
