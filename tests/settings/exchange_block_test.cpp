@@ -16,10 +16,10 @@ class ExchangeBlock : public HostTest {
   ExchangeBlock()
       : context_({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
                   test::Label(300, 240, 128, 620, 585, 879, 829, 0)}) {}
-  // A fresh scratch record on the 24 mm tape asking for request.
-  void Ask(WORD request, WORD margin = 0, SHORT resolution = 360) {
+  // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
+  void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
     scratch_ = test::FixedDefaults();
-    scratch_.dm.dmPaperSize = 262;
+    scratch_.dm.dmPaperSize = paperSize;
     scratch_.dm.dmYResolution = resolution;
     scratch_.priv.xbRequest = request;
     scratch_.priv.xbMargin = margin;
@@ -83,28 +83,28 @@ TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
 
 TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   const PrivateSettings& a = result_.priv;
-  Ask(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS);
-  scratch_.priv.xbWidthMultiple = 1;
+  Ask(XB_PAPER_SIZE | XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS, 0, 360, 282);
+  scratch_.priv.xbWidthMultiple = 1;  // a single width on the double tape
+  scratch_.priv.xbMediaType = 5;
   scratch_.priv.xbOptions = XBO_MIRROR | XBO_CHAIN_PRINT | XBO_OPT800 | XBO_RETAIN | XBO_RETAIN_LINES;
   result_.priv.privWidthMultiple = 2;
   result_.priv.privMediaKind = 1;
   result_.priv.privLengthDots = 900;
   Answer();
-  EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut +
-                                         a.privHalfCut, +a.privMirror, DWORD{a.xbLength}),
-            std::tuple(XB_WIDTH_MULTIPLE | XB_LENGTH | XB_MEDIA_TYPE | XB_OPTIONS, 0, 1, 900u));
+  EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut,
+                       +a.privMirror, DWORD{a.xbLength}, +a.xbMediaType),
+            std::tuple(+scratch_.priv.xbRequest, 0, 1, 900u, 5));
   // A die-cut label's own length is not replaced by the requested one.
   scratch_.dm.dmPaperSize = 300;
   result_.priv.xbLength = 777;
   Answer();
   EXPECT_EQ(DWORD{a.xbLength}, 777u);
-  Ask(XB_ECHO);
-  scratch_.dm.dmPaperSize = 282;
+  Ask(XB_ECHO, 0, 360, 282);
   Apply();
   Answer();
   // Unasked, options come from the bytes set above; the size is the double tape's base code.
-  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}),
-            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u));
+  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType),
+            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u, 0));
 }
 
 }  // namespace

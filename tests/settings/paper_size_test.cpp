@@ -34,11 +34,11 @@ class PaperSize : public HostTest {
   void Custom(SHORT width, SHORT length) {
     Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH, width, length);
   }
-  // The medium chosen (record 4 with its multiple), its width and the length settled.
+  // The medium chosen, plain as all here (record 4 with its multiple), its width and the length.
   void ExpectChoice(WORD media, SHORT width, DWORD length) {
     EXPECT_EQ(std::tuple(scratch_.priv.privMediaId, +scratch_.priv.privWidthMultiple, result_.dm.dmPaperWidth,
-                         +result_.priv.privLength, result_.dm.dmPaperLength),
-              std::tuple(media, media == 4 ? 1 : 0, width, length, static_cast<SHORT>(length)));
+                         +result_.priv.privLength, result_.dm.dmPaperLength, scratch_.priv.privPlainMediaId),
+              std::tuple(media, media == 4 ? 1 : 0, width, length, static_cast<SHORT>(length), media));
   }
 
   test::TestContext context_;
@@ -64,7 +64,7 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   // Strictly within 8 tenths of a label's length and 11 of its width: asked, then chosen.
   for (auto [width, length, media, tape, kept] :
        {std::tuple<SHORT, SHORT, WORD, SHORT, DWORD>{240, 628, 1, 240, 628},
-        {240, 612, 1, 240, 612}, {251, 620, 4, 480, 620}, {240, 627, 3, 240, 620}}) {
+        {251, 620, 4, 480, 620}, {240, 612, 1, 240, 612}, {240, 627, 3, 240, 620}}) {
     Custom(width, length);
     ExpectChoice(media, tape, kept);
   }
@@ -127,15 +127,15 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   printer_ = host::AddPrinter({});
   host::SetUserDevmode(printer_, test::BytesOf(user));
   Select(555);
-  // The kind and the looked-up position from the stored base.
-  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind,
-                       +scratch_.priv.privPlainMediaId),
-            std::tuple(260, 1, 2));
+  // Its size and kind, and the looked-up position from the stored base.
+  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind, +scratch_.priv.privPlainMediaId,
+                       result_.dm.dmPaperWidth, result_.dm.dmPaperLength),
+            std::tuple(260, 1, 2, user.dm.dmPaperWidth, user.dm.dmPaperLength));
 
   // It is taken whole or not at all: its paper size and kind with its media id, and only
   // when the id names a record of the section the job looks in. Else neither the lookup
-  // nor the selection takes anything of it: the fallback code's record is applied and
-  // the code stays.
+  // nor the selection takes anything of it: the fallback code's record is applied, and
+  // the code and the length (asked for by no field) stay.
   for (auto [base, id, taken] :
        {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
     user.priv.privMediaBase = base;
@@ -145,8 +145,8 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
     result_.dm.dmPaperSize = 123;
     Select(555);
     EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaId,
-                         +scratch_.priv.privMediaKind, +scratch_.priv.privMediaBase),
-              taken ? std::tuple(260, 1, 1, 0u) : std::tuple(123, 0, 0, 0u))
+                         +scratch_.priv.privMediaKind, +scratch_.priv.privMediaBase, +result_.dm.dmPaperLength),
+              taken ? std::tuple(260, 1, 1, 0u, 1000) : std::tuple(123, 0, 0, 0u, 700))
         << base << " " << id;
   }
 }
