@@ -124,15 +124,15 @@ std::vector<LONG> Area(const test::TestContext& context, LONG d = -1) {
 }
 
 TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTape) {
-  MediaListEntry label = Label(300, 240, 128, 282, 252, 400, 350);
+  MediaListEntry label = Label(300, 240, 128, 282, 253, 400, 351);  // margins of 1.45 mm, 24.5 dots
   label.meWidthDots = 150;
   label.mePrintWidth = 90;
   context_.SetMedia({label});
   context_.priv().privSmallChar = 1;  // doubles nothing below 720 dpi
   // Sizes, resolutions, offsets and physical sizes: x along the tape in landscape.
-  EXPECT_EQ(Area(context_), std::vector<LONG>({-24200, -9000, 350, 128, 25, 11, 400, 150}));
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-26200, -9000, 351, 128, 25, 11, 400, 150}));
   context_.settings().dm.dmOrientation = DMORIENT_PORTRAIT;
-  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -24200, 128, 350, 11, 25, 150, 400}));
+  EXPECT_EQ(Area(context_), std::vector<LONG>({-9000, -26200, 128, 351, 11, 25, 150, 400}));
 
   // Continuous tape of one printable dot (the whole area is pinned by the GDIINFO test).
   context_.SetMedia({Tape(262, 240, 1)});

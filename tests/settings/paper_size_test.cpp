@@ -69,10 +69,10 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
     ExpectChoice(media, tape, kept);
   }
   EXPECT_EQ(result_.priv.privLengthDots, 879u);
-  definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7000}, {{}, 1, 262, 30000}};
+  definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7004}, {{}, 1, 262, 30000}};
   Custom(240, 626);  // a definition on the 24 mm tape wins over the label
   ExpectChoice(1, 240, 626);
-  // A definition code (317 + k) takes the definition's tape and length.
+  // A definition code (317 + k) takes the definition's tape and length (70.04 mm: 700 tenths).
   Select(319);
   EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privFormIndex), std::tuple(319, 3));
   ExpectChoice(1, 240, 3000);

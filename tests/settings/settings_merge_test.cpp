@@ -60,15 +60,15 @@ class SettingsMerge : public HostTest {
 };
 
 TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart) {
-  // 1 to 5000 copies are kept, others make 1; a length, width and form name without a paper
-  // size are taken as they are; field bits stay the defaults' (every bit the merge takes).
+  // 1 to 5000 copies are kept, others make 1; an unknown orientation makes landscape; a length,
+  // width and form name without a paper size are taken as is; the defaults hold every field bit.
   const DWORD fields = DM_COPIES | DM_ORIENTATION | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME | DM_COLLATE;
-  for (auto [publicSize, copies, kept] :
-       {std::tuple<WORD, SHORT, SHORT>{188, 5001, 1}, {212, 5000, 5000}, {220, 0, 1}}) {
+  for (auto [publicSize, copies, kept, asked, taken] : {std::tuple<WORD, SHORT, SHORT, SHORT, SHORT>{
+           188, 5001, 1, 3, 2}, {212, 5000, 5000, 1, 1}, {220, 0, 1, 3, 2}}) {
     for (WORD privateSize : {0, 284, 300}) {
       Caller caller(publicSize, privateSize);
       caller.dm()->dmCopies = copies;
-      caller.dm()->dmOrientation = 3;
+      caller.dm()->dmOrientation = asked;
       caller.dm()->dmPaperLength = 777;
       caller.dm()->dmPaperWidth = 181;
       std::memcpy(caller.dm()->dmFormName, u"Tag", sizeof(u"Tag"));
@@ -76,7 +76,7 @@ TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart)
       ASSERT_EQ(Merge(caller, fields), 1u) << publicSize << "+" << privateSize;
       EXPECT_EQ(std::tuple(+S().dm.dmCopies, +S().dm.dmOrientation, +S().priv.privMirror, +S().dm.dmPaperLength,
                            +S().dm.dmPaperWidth, std::u16string(S().dm.dmFormName), +S().dm.dmFields),
-                std::tuple(kept, 2, privateSize ? 1 : 0, 777, 181, u"Tag", kSettingsDefaultFields));
+                std::tuple(kept, taken, privateSize ? 1 : 0, 777, 181, u"Tag", kSettingsDefaultFields));
     }
   }
 }
