@@ -104,10 +104,10 @@ TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
 
 TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
   scratch_.priv.xbRequest = XB_LENGTH;
-  // 999.77 and 559.504 tenths round up, 317.5 not; unknown resolutions count as 360.
+  // 999.77, 646.99 and 559.504 tenths round up, 317.5 not; unknown resolutions count as 360.
   for (auto [dots, y, tenths] :
-       {std::tuple<DWORD, SHORT, DWORD>{1417, 360, 1000}, {1417, 720, 500}, {1417, 0, 1000},
-        {1417, -360, 1000}, {450, 360, 317}, {793, 360, 560}}) {
+       {std::tuple<DWORD, SHORT, DWORD>{1417, 360, 1000}, {1417, 720, 500}, {360, 0, 254},
+        {917, -360, 647}, {450, 360, 317}, {793, 360, 560}}) {
     scratch_.priv.xbLength = dots;
     scratch_.dm.dmYResolution = y;
     Select(262);
