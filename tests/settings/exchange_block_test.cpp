@@ -102,9 +102,10 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   Ask(XB_ECHO, 0, 360, 282);
   Apply();
   Answer();
-  // Unasked, options come from the bytes set above; the size is the double tape's base code.
-  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType),
-            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u, 0));
+  // Unasked, each value comes from the settings: options from the bytes, the double tape's base code.
+  EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType,
+                       DWORD{scratch_.priv.xbOptions}, +a.xbWidthMultiple),
+            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u, 0, DWORD{XBO_AUTO_CUT | XBO_HALF_CUT}, 1));
 }
 
 }  // namespace
