@@ -58,9 +58,7 @@ TEST_F(EntryTest, QueryAnswersOnlyTheUserModeQuestion) {
     DWORD needed = 99;
     SetLastError(0);
     EXPECT_EQ(DrvQueryDriverInfo(c.mode, c.out, c.size, &needed), c.ok);
-    EXPECT_EQ(GetLastError(), c.error);
-    EXPECT_EQ(needed, c.needed);
-    EXPECT_EQ(buffer, c.value);
+    EXPECT_EQ(std::tuple(GetLastError(), needed, buffer), std::tuple(c.error, c.needed, c.value));
   }
   // Without a place for the size the question is still answered.
   EXPECT_TRUE(DrvQueryDriverInfo(DRVQUERY_USERMODE, &buffer, 4, nullptr));

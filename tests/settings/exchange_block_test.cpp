@@ -92,10 +92,12 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   result_.priv.privLengthDots = 900;
   Answer();
   EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut,
-                       +a.privMirror, DWORD{a.xbLength}, +a.xbMediaType),
-            std::tuple(+scratch_.priv.xbRequest, 0, 1, 900u, 5));
+                       a.privMirror + a.privChainPrint + a.privOpt800 + a.privOpt20000 + a.privOpt40000,
+                       DWORD{a.xbLength}, +a.xbMediaType),
+            std::tuple(+scratch_.priv.xbRequest, 0, 5u, 900u, 5));
   // A die-cut label's own length is not replaced by the requested one.
   scratch_.dm.dmPaperSize = 300;
+  scratch_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;  // and every other option's byte cleared
   result_.priv.xbLength = 777;
   Answer();
   EXPECT_EQ(DWORD{a.xbLength}, 777u);
@@ -105,7 +107,7 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   // Unasked, each value comes from the settings: options from the bytes, the double tape's base code.
   EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType,
                        DWORD{scratch_.priv.xbOptions}, +a.xbWidthMultiple),
-            std::tuple(XB_ECHO, 0x6F, 262, 0x60C04u, 0, DWORD{XBO_AUTO_CUT | XBO_HALF_CUT}, 1));
+            std::tuple(XB_ECHO, 0x6F, 262, 0x201u, 0, 0x201u, 1));
 }
 
 }  // namespace
