@@ -46,8 +46,7 @@ TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
   // with a dark a and a light b, which only a selector still set takes.
   const std::vector<BYTE> rows =
       Merge(DMORIENT_PORTRAIT, 6, 2, {W, W, W, W, W, K, K, 200, W, W, 7, 9});
-  EXPECT_EQ(std::vector<BYTE>(rows.begin(), rows.begin() + 6),
-            (std::vector<BYTE>{W, W, K, 200, W, 7}));
+  EXPECT_EQ(std::vector<BYTE>(rows.begin(), rows.begin() + 6), (std::vector<BYTE>{W, W, K, 200, W, 7}));
 }
 
 TEST_F(HeadAxisMergeTest, LandscapeColumnsMergeAsTheSamePixelsAlongAPortraitRowDo) {

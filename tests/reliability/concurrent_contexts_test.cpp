@@ -62,8 +62,7 @@ TEST_F(ConcurrentContextsTest, EightContextsOnEightThreadsPrintWhatEachPrintsAlo
   std::vector<Bytes> alone;
   for (int i = 0; i < kThreads; ++i) {
     const DocumentRun run = RunDocument(host::kDriverPath, printers[i], base, documents[i]);
-    ASSERT_FALSE(run.failed) << documents[i].name << ": "
-                             << run.steps[run.failedStep].status.Describe();
+    ASSERT_FALSE(run.failed) << documents[i].name << ": " << run.steps[run.failedStep].status.Describe();
     ASSERT_FALSE(run.spooled.empty()) << documents[i].name;
     alone.push_back(run.spooled);
   }

@@ -49,8 +49,10 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   EXPECT_EQ(scratch_.priv.privMediaId, 1) << "the media of the settled code is selected";
   scratch_.priv.privMediaKind = 1;  // kind 1 keeps its id
   scratch_.priv.privMediaId = 2;
+  scratch_.priv.xbRequest = 0;  // unasked, the block reports the multiple and the base code
   Apply();
-  EXPECT_EQ(+scratch_.priv.privMediaId, 2);
+  EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.xbWidthMultiple, +scratch_.priv.xbPaperSize),
+            std::tuple(2, 2, 262));
 }
 
 TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {
