@@ -58,16 +58,16 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
   context_.SetMedia({Tape(262, 240, 128), Label(300, 240, 128, 282, 247, 400, 350),
                      Tape(387, 180, 96), Tape(259, 120, 64)});
   definitions_ = {test::MakeDefinition({u"A", 0, 259, 6200, 300}),
-                  test::MakeDefinition({u"B", 0, 0x20000 + 262, 5000, 250})};
+                  test::MakeDefinition({u"B", 0, 0x20000 + 259, 5000, 250})};
   EXPECT_EQ(Find(262), 0) << "its own code, found at record 0";
   EXPECT_EQ(Find(300), 2) << "no fallback code: 387";
-  EXPECT_EQ(Find(318), 0) << "the low 16 bits of definition 1's base code";
+  EXPECT_EQ(Find(318), 3) << "the low 16 bits of definition 1's base code";
   EXPECT_EQ(d_, 1);
   EXPECT_EQ(Find(319, 262), 0) << "no definition 2";
   EXPECT_EQ(d_, -1);
 
   StoreUser(318);
-  EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(0, 1)) << "the user's default: definition 1";
+  EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(3, 1)) << "the user's default: definition 1";
   StoreUser(387, 1);
   EXPECT_EQ(Find(300, 262), 0) << "a user record of another section of the table is skipped";
   StoreUser(259, 0, 0);
@@ -94,9 +94,9 @@ TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWider
   definitions_ = {test::MakeDefinition({u"tag", 0, 259, 4995, 250})};
   EXPECT_EQ(Custom(250, 1000), 1) << "width 10 and length 7 apart";
   EXPECT_EQ(Custom(251, 1000), -1) << "11 too narrow, 8 too short, and no tape as wide";
-  EXPECT_EQ(Custom(125, 507), 4) << "a definition's label; the record's kind is not compared";
+  EXPECT_EQ(std::pair(Custom(125, 507), Custom(131, 507)), std::pair(4, 3)) << "a definition's label, any kind";
   EXPECT_EQ(Custom(125, 508), 3) << "else the narrowest continuous tape at least as wide";
-  EXPECT_EQ(Custom(200, 0), 0);
+  EXPECT_EQ(std::pair(Custom(200, 0), Custom(245, 0)), std::pair(0, 0)) << "as wide, or narrower within 11";
   EXPECT_EQ(Custom(0, 1000), -1) << "no width";
   EXPECT_EQ(Custom(300, 500), -1) << "wider than every tape";
   EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on, past code 0xFFFE";

@@ -108,8 +108,8 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   Answer();
   // Unasked, each value comes from the settings: options from the bytes, the double tape's base code.
   EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType,
-                       DWORD{scratch_.priv.xbOptions}, +a.xbWidthMultiple),
-            std::tuple(XB_ECHO, 0x6F, 262, 0x201u, 0, 0x201u, 1));
+                       DWORD{scratch_.priv.xbOptions}, +a.xbWidthMultiple, DWORD{a.xbLength}),
+            std::tuple(XB_ECHO, 0x6F, 262, 0x201u, 0, 0x201u, 1, 900u));
 }
 
 }  // namespace
