@@ -165,14 +165,14 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
 TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   // An application record is taken as at most the 504 bytes of the largest record the
   // driver knows: one whose dmSize claims more than that is refused and the defaults
-  // stand; a private part longer than ours that is there is cut at ours.
-  for (auto [publicSize, bytes, merged] :
-       {std::tuple<WORD, size_t, bool>{300, 504, false}, {0x4000, 504, false}, {220, 520, true}}) {
+  // stand; a private part longer than ours that is there is cut at ours, a shorter one kept.
+  for (auto [publicSize, bytes, merged] : {std::tuple<WORD, size_t, bool>{300, 504, false},
+                                           {0x4000, 504, false}, {220, 520, true}, {220, 320, true}}) {
     SettingsRecord record = Record([](SettingsRecord& r) { r.dm.dmCopies = 3; });
     record.dm.dmSize = publicSize;
     record.dm.dmDriverExtra = static_cast<WORD>(bytes - 220);
     std::vector<uint8_t> held(bytes);
-    std::memcpy(held.data(), &record, sizeof(record));
+    std::memcpy(held.data(), &record, std::min(bytes, sizeof(record)));
     DeviceContext* context = Enable(reinterpret_cast<const DEVMODEW*>(held.data()));
     ASSERT_NE(context, nullptr) << publicSize;
     EXPECT_EQ(context->settings.dm.dmCopies, merged ? 3 : 1) << publicSize;
