@@ -68,7 +68,7 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
     Custom(width, length);
     ExpectChoice(media, tape, kept);
   }
-  EXPECT_EQ(result_.priv.privLengthDots, 879u);
+  EXPECT_EQ(std::pair(result_.priv.privLengthDots, +scratch_.priv.privFormIndex), std::pair(879u, 0));
   definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7004}, {{}, 1, 262, 30000}};
   Custom(240, 626);  // a definition on the 24 mm tape wins over the label
   ExpectChoice(1, 240, 626);
@@ -117,9 +117,9 @@ TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
 
 TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   result_.dm.dmPaperSize = 123;
-  Select(555, DM_PAPERSIZE | DM_PAPERLENGTH, 0, 700);
+  Select(555, DM_PAPERSIZE | DM_PAPERLENGTH, 0, 700);  // no per-user record: the code stays
   ExpectChoice(0, 120, 700);
-  EXPECT_EQ(result_.dm.dmPaperSize, 123) << "no per-user record: the code stays";
+  EXPECT_EQ(std::pair(+result_.dm.dmPaperSize, +scratch_.priv.privFormIndex), std::pair(123, 0));
 
   SettingsRecord user = test::FixedDefaults();
   user.dm.dmPaperSize = 260;
@@ -129,8 +129,8 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   Select(555);
   // Its size and kind, and the looked-up position from the stored base.
   EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind, +scratch_.priv.privPlainMediaId,
-                       result_.dm.dmPaperWidth, result_.dm.dmPaperLength),
-            std::tuple(260, 1, 2, user.dm.dmPaperWidth, user.dm.dmPaperLength));
+                       result_.dm.dmPaperWidth, result_.dm.dmPaperLength, +scratch_.priv.privFormIndex),
+            std::tuple(260, 1, 2, user.dm.dmPaperWidth, user.dm.dmPaperLength, 0));
 
   // It is taken whole or not at all: its paper size and kind with its media id, and only
   // when the id names a record of the section the job looks in. Else neither the lookup
