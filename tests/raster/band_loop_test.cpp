@@ -28,7 +28,7 @@ class BandLoopTest : public SurfaceFixture {
   std::vector<POINTL> DrawBands(SURFOBJ* band, bool* lastBandTaken = nullptr) {
     std::vector<POINTL> origins;
     POINTL origin = {7, 7};
-    EXPECT_TRUE(DrvStartBanding(band, &origin));
+    EXPECT_TRUE(DrvStartBanding(band, &origin) && origin.x == 0 && origin.y == 0);
     for (BYTE level = 1; origin.x != -1 && level < 20; ++level) {
       const BYTE* bits = static_cast<const BYTE*>(band->pvBits);
       EXPECT_TRUE(std::all_of(bits, bits + band->cjBits, [](BYTE b) { return b == 0xFF; }));
