@@ -364,6 +364,7 @@ BOOL APIENTRY EngDeleteSurface(HSURF surface) {
     std::lock_guard guard(engine.lock);
     auto it = engine.surfaces.find(EngineHandleValue(surface));
     if (it == engine.surfaces.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
@@ -435,6 +436,7 @@ BOOL APIENTRY EngDeletePalette(HPALETTE palette) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
   if (engine.palettes.erase(EngineHandleValue(palette)) == 0) {
+    host::internal::CountUp(Live::BadReleases);
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

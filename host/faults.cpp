@@ -80,10 +80,10 @@ int64_t LiveObjects::Total() const {
 
 std::string LiveObjects::Describe() const {
   std::ostringstream out;
-  const char* names[] = {"heaps", "heapBlocks", "globalBlocks", "localBlocks", "locks",
-                         "modules", "handles", "views", "keys", "surfaces", "palettes", "paths"};
+  const char* names[] = {"heaps", "heapBlocks", "globalBlocks", "localBlocks", "locks", "modules",
+                         "handles", "views", "keys", "surfaces", "palettes", "paths", "badReleases"};
   const int64_t values[] = {heaps, heapBlocks, globalBlocks, localBlocks, locks, modules,
-                            handles, views, keys, surfaces, palettes, paths};
+                            handles, views, keys, surfaces, palettes, paths, badReleases};
   const char* separator = "";
   for (size_t i = 0; i < std::size(values); ++i) {
     if (values[i] == 0) continue;
@@ -110,6 +110,7 @@ LiveObjects Live() {
   live.surfaces = get(Live::Surfaces);
   live.palettes = get(Live::Palettes);
   live.paths = get(Live::Paths);
+  live.badReleases = get(Live::BadReleases);
   return live;
 }
 

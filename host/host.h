@@ -66,6 +66,9 @@ struct LiveObjects {
   int64_t surfaces = 0;      // EngCreateBitmap without EngDeleteSurface
   int64_t palettes = 0;      // EngCreatePalette without EngDeletePalette
   int64_t paths = 0;         // CLIPOBJ_ppoGetPath without EngDeletePath
+  // Not an object: blocks, handles, views, modules, bitmaps and palettes released that were
+  // not held (released twice, say), which Windows may not survive.
+  int64_t badReleases = 0;
 
   bool operator==(const LiveObjects&) const = default;
   int64_t Total() const;

@@ -39,7 +39,7 @@ uint32_t EngineHandleValue(Handle handle) {
 }
 
 enum class Live { Heaps, HeapBlocks, GlobalBlocks, LocalBlocks, Locks, Modules, Handles, Views,
-                  Keys, Surfaces, Palettes, Paths, Count };
+                  Keys, Surfaces, Palettes, Paths, BadReleases, Count };
 
 void CountUp(Live kind);
 void CountDown(Live kind);

@@ -290,6 +290,7 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID base) {
     std::lock_guard guard(table.lock);
     auto it = table.views.find(base);
     if (it == table.views.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(kErrorInvalidAddress);
       return FALSE;
     }
@@ -311,6 +312,7 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     std::lock_guard guard(table.lock);
     auto it = table.objects.find(reinterpret_cast<uintptr_t>(object));
     if (it == table.objects.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }

@@ -238,6 +238,7 @@ HANDLE TableFree(BlockTable& table, Live kind, HANDLE block) {
     std::lock_guard guard(table.lock);
     auto it = table.blocks.find(block);
     if (it == table.blocks.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(ERROR_INVALID_HANDLE);
       return block;
     }
@@ -375,6 +376,7 @@ BOOL WINAPI HeapFree(HANDLE handle, DWORD flags, LPVOID block) {
     std::lock_guard guard(heap->lock);
     auto it = heap->blocks.find(block);
     if (it == heap->blocks.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }

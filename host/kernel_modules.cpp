@@ -113,6 +113,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     std::lock_guard guard(table.lock);
     auto it = table.references.find(module);
     if (it == table.references.end()) {
+      host::internal::CountUp(Live::BadReleases);
       SetLastError(ERROR_MOD_NOT_FOUND);
       return FALSE;
     }

@@ -26,6 +26,7 @@ TEST_F(EngineTest, BitmapsGetZeroedBitsAndDescribeTheirRows) {
   EXPECT_TRUE(EngDeleteSurface((HSURF)given));
   EXPECT_TRUE(EngDeleteSurface((HSURF)computed));
   EXPECT_FALSE(EngDeleteSurface((HSURF)computed));
+  EXPECT_EQ(host::Live().badReleases, ++baseline_.badReleases) << "a bitmap deleted twice is counted";
 }
 
 TEST_F(EngineTest, BitmapsBeyondTheLimitOrMalformedAreRefused) {

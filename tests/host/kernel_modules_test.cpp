@@ -29,6 +29,7 @@ TEST_F(KernelModulesTest, TheDriverLoadsItselfByPathAndEveryReferenceIsCounted) 
             reinterpret_cast<void*>(&DrvEnableDriver));
   EXPECT_TRUE(FreeLibrary(first) && FreeLibrary(second));
   EXPECT_FALSE(FreeLibrary(first) || GetProcAddress(first, "DrvEnableDriver"));
+  EXPECT_EQ(host::Live().badReleases, ++baseline_.badReleases) << "a library freed once too often";
 }
 
 TEST_F(KernelModulesTest, OnlyTheModulesOwnExportsAreFound) {
@@ -51,6 +52,7 @@ TEST_F(KernelModulesTest, MissingOrBrokenLibrariesDoNotLoad) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   }
   EXPECT_FALSE(FreeLibrary(nullptr));
+  EXPECT_EQ(host::Live().badReleases, ++baseline_.badReleases);
 }
 
 }  // namespace
