@@ -12,10 +12,10 @@ namespace {
 
 class ExchangeBlock : public HostTest {
  protected:
-  // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label.
+  // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label 100 mm long.
   ExchangeBlock()
       : context_({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
-                  test::Label(300, 240, 128, 620, 585, 879, 829, 0)}) {}
+                  test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0)}) {}
   // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
     scratch_ = test::FixedDefaults();
@@ -97,9 +97,10 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
                        a.privMirror + a.privChainPrint + a.privOpt800 + a.privOpt20000 + a.privOpt40000,
                        DWORD{a.xbLength}, +a.xbMediaType),
             std::tuple(+scratch_.priv.xbRequest, 0, 5u, 900u, 5));
-  // A die-cut label's own length is not replaced by the requested one.
-  scratch_.dm.dmPaperSize = 300;
+  // A label's own length is not replaced; its size finds it among plain media, whatever the kind.
+  scratch_.dm.dmPaperSize = DMPAPER_USER;
   scratch_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;  // and every other option's byte cleared
+  scratch_.priv.privMediaKind = 1;
   result_.priv.xbLength = 777;
   Answer();
   EXPECT_EQ(DWORD{a.xbLength}, 777u);
