@@ -78,9 +78,9 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, bad.data(), bad.size()), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
-  // Curves after a subpath's first point come in threes; five do not.
+  // Curves after a subpath's first point come in threes, five do not; lines are not curves.
   CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, {{PD_BEGINSUBPATH | PD_BEZIERS, {{}}},
-                                                {PD_BEZIERS, {{}, {}, {}}}});
+                                                {PD_BEZIERS, {{}, {}, {}}}, {PD_ENDSUBPATH, {{}, {}}}});
   CLIPOBJ* broken = host::CreateClip(DC_COMPLEX, {{PD_BEZIERS, {{}, {}, {}, {}, {}}}});
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), clip), 1u);
   EXPECT_EQ(GetLastError(), 0u);

@@ -158,7 +158,7 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
 
 TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchanged) {
   ExpectRefused(Line(Bytes(49, 0x11)));
-  ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data
+  ExpectRefused({kCmdZeroLine, 0x42, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data, after any byte
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x01});                     // cut off
   ExpectRefused(Bytes{kCmdZeroLine} + Bytes(24, kCmdEsc));                   // header cut off
