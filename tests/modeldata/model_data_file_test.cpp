@@ -20,11 +20,13 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-// The model header is line 1, the [medium] header line 10, "width = 240" line 14.
+// The model header is line 1, the [medium] header line 10, "width = 240" line 14. The name has
+// UTF-8 at each sequence length's edges and the surrogates', the length hex digits at theirs.
+const std::string kName = "\U00010000\u00A0\u07FF\u0800\uD7FF\uE000\uFFFF\U0005F600\U0010FFFF";
 const std::string kSmall =
-    "[model 1]\ntype = 0\nname = \"TQ-33\"\npaper-size = 262\nlength = 1000\n"
-    "length-dots = 1417\nprint-quality = 360\ny-resolution = 360\n\n"
-    "[medium]\nname = \"Tape 24mm\"\npaper-size = 262\nkind = 0\nwidth = 240\n"
+    "[model 1]\ntype = 0\nname = \"TQ-33\"\npaper-size = 262\nlength = 0xaF\n"
+    "length-dots = 0XfA\nprint-quality = 360\ny-resolution = 360\n\n"
+    "[medium]\nname = \"" + kName + "\"\npaper-size = 262\nkind = 0\nwidth = 240\n"
     "print-width = 181\nwidth-dots = 340\nprint-width-dots = 256\n";
 
 // A continuous tape whose sizes agree, with an optional width multiple.
@@ -42,7 +44,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   // Windows line ends, a byte-order mark, comments, escapes, hexadecimal, non-ASCII, 12 digits.
   std::string text =
       "\xEF\xBB\xBF# comment\n" +
-      Replace(Replace(Replace(kSmall, "\"Tape 24mm\"", R"("\"Bänd\\ \"24mm"# x)"), "kind = 0",
+      Replace(Replace(Replace(kSmall, kName + "\"", R"(\"Bänd\\ \"24mm"# x)"), "kind = 0",
                       "kind = 0x10# special\nspecial = 1"),
               "360\ny-resolution = 360", "720\n \ty-resolution = 360\t# across\n") +
       Replace(Replace(kSmall, "[model 1]", "[model 000000000255 ]"), "= 0", "= 000000000009");
@@ -53,7 +55,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
   const ModelRecord& one = FindModelData(&file, 1)->record;
   EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2), one.moDefaultLengthDots,
-                       +one.moDefaultPrintQuality, +one.moDefaultYResolution), std::tuple('9', nullptr, 1417, 720, 360));
+                       +one.moDefaultPrintQuality, +one.moDefaultYResolution), std::tuple('9', nullptr, 250, 720, 360));
   MediaListEntry entry{};
   std::memcpy(entry.meName, u"\"Bänd\\ \"24mm", 24);
   entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
@@ -68,14 +70,14 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
   const struct {
     std::string text;
     DWORD line;
-    const char* says;
+    std::string says;
   } cases[] = {
-      {Replace(kSmall, "width = 240", "w1dth = 240"), 14, "unknown field 'w1dth'"},
-      {Replace(kSmall, "width = 240\n", ""), 10, "medium 'Tape 24mm' lacks field 'width'"},
+      {Replace(kSmall, "width = 240", "w1dth = 240"), 14, "line 14: unknown field 'w1dth'"},
+      {Replace(kSmall, "width = 240\n", ""), 10, "medium '" + kName + "' lacks field 'width'"},
       {Replace(kSmall, "kind = 0", "kind = 0\nkind = 1"), 14, "given twice (first on line 13)"},
       {Replace(kSmall, "width = 240", "width = 40000"), 14, "outside 1 to 32767"},
       {Replace(kSmall, "width = 240", "width = 240;"), 14, "needs a number"},  // no comment
-      {Replace(kSmall, "\"Tape 24mm\"", "\"Tape 24mm"), 11, "closing quote"},
+      {Replace(kSmall, kName + "\"", kName), 11, "closing quote"},
       {Replace(kSmall, "width-dots = 340", "width-dots = 300"), 16, "340 dots, not 300"},
       {Replace(kSmall, "print-width = 181", "print-width = 250"), 15, "exceeds width"},
       {Replace(kSmall, "kind = 0", "kind = 8"), 13, "needs its lengths"},
@@ -91,30 +93,35 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
            Tape(282, 240, 340, 1), 53, "needs 2 x 256 print-width-dots"},
       {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
            Replace(Tape(282, 240, 340, 1), "kind = 0", "kind = 2"), 53, "of another kind"},
-      {Replace(kSmall, "length-dots = 1417", "length-dots = 1415"), 6, "1417 dots at 360"},
+      {Replace(kSmall, "0xaF\nlength-dots = 0XfA", "115\nlength-dots = 165"), 6, "162 dots at 360"},
       {Replace(kSmall, "type = 0\n", ""), 1, "model 1 lacks field 'type'"},
       {Replace(kSmall, "paper-size = 262\nlength", "paper-size = 263\nlength"), 4,
        "263 is not among"},
       {Replace(kSmall, "[medium]", "[media]"), 10, "unknown section 'media'"},
       {kSmall + kSmall, 18, "model 1 already declared"},
       {Replace(kSmall, "TQ-33", std::string("TQ\0-33", 6)), 3, "byte 0x00 is not text"},
-      {Replace(kSmall, "TQ-33", "TQ\xED\xA0\x80-33"), 3, "not UTF-8"},
-      {Replace(kSmall, "TQ-33", "TQ\x80-33"), 3, "not UTF-8"},  // a continuation byte alone
+      {Replace(kSmall, "type", "\x7Ftype"), 2, "byte 0x7f is not text"},
+      {Replace(kSmall, "TQ-33", "TQ\xC2\x80-33"), 3, "control character in the text"},
+      {Replace(kSmall, "TQ-33", "TQ\xED\xA0\x80-33"), 3, "byte 0xed is not UTF-8"},
+      {Replace(kSmall, "TQ-33", "TQ\xC3\xC3-33"), 3, "byte 0xc3 is not UTF-8"},
+      {Replace(kSmall, "TQ-33", "TQ\x80\x90\x80\x80-33"), 3, "byte 0x80 is not UTF-8"},  // no lead byte
       {Replace(kSmall, "TQ-33", "TQ\r-33"), 3, "carriage return"},
-      {"", 0, "no [model N] section"},
+      {"\xEF\xBB\xBF", 0, "no [model N] section"},
   };
-  for (const auto& c : cases) {
-    ModelDataFile file;
-    ModelDataError error;
-    EXPECT_FALSE(Parse(c.text, &file, &error)) << c.says;
-    EXPECT_TRUE(file.models.empty());
-    EXPECT_EQ(error.line, c.line) << error.Describe();
-    EXPECT_NE(error.text.find(c.says), std::string::npos) << error.Describe();
-  }
-  ModelDataError error;
   ModelDataFile file;
-  Parse(Replace(kSmall, "width = 240", "w1dth = 240"), &file, &error);
-  EXPECT_EQ(error.Describe(), "line 14: unknown field 'w1dth'");
+  ModelDataError error;
+  for (const auto& c : cases) {
+    EXPECT_FALSE(Parse(c.text, &file, &error) || !file.models.empty()) << c.says;
+    EXPECT_EQ(error.line, c.line) << error.Describe();
+    EXPECT_NE(error.Describe().find(c.says), std::string::npos) << error.Describe();
+  }
+  // Each size field at 0, in a section of its own after a good file: refused with its range.
+  for (const std::string f : {"[model 2]\nlength", "[model 2]\nlength-dots", "[medium]\nlength",
+                              "[medium]\nlength-dots", "[medium]\nprint-length", "[medium]\nprint-length-dots",
+                              "[medium]\nprint-width", "[medium]\nwidth-dots"}) {
+    EXPECT_FALSE(Parse(kSmall + f + " = 0", &file, &error));
+    EXPECT_EQ(error.Describe(), "line 19: field '" + f.substr(f.find('\n') + 1) + "' is 0, outside 1 to 32767");
+  }
   EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, nullptr));
 }
 

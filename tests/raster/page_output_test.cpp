@@ -60,14 +60,6 @@ class PageOutputTest : public test::ContextTest {
   const Bytes a_ = Page(3), b_ = Page(5), c_ = Page(70000);  // a chain past 64 KB
 };
 
-TEST_F(PageOutputTest, PlainCopiesEndOnlyTheLastWithoutItsPageEnd) {
-  context_->settings.priv.privUseMonitor = 0;
-  context_->settings.dm.dmCopies = 3;
-  EXPECT_TRUE(Emit(a_));
-  EXPECT_EQ(Spooled(), Bytes({0x1B, 0x40}) + Piece(a_, 58) + Piece(a_, 58) + Piece(a_, 58, 1));
-  EXPECT_EQ(context_->lastPageEnd, kCmdPageEnd);
-}
-
 TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
