@@ -44,7 +44,7 @@ TEST(DefinitionFileName, ReplacesWhatFollowsTheLastDotAndRefusesWhatWouldNotFit)
   EXPECT_EQ(name(longest + u"x"), u"refused:");
 }
 
-TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsAreReadUpToTheSlots) {
+TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsOfAFileFoundAreReadUpToTheSlots) {
   EXPECT_EQ(Read(File(3)), 3);
   EXPECT_EQ(Read(File(5).substr(0, 10 + 2 * 142 + 70)), 2) << "declared 5, two and a part";
   EXPECT_EQ(Read(File(5, 1)), 1);
@@ -53,14 +53,10 @@ TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsAreReadUpToTheSlots) {
   for (size_t length = 1; length < two.size(); ++length) {
     ASSERT_EQ(Read(two.substr(0, length)), length < 152 ? 0 : 1) << length;
   }
-  // A longer file gives the first 23 slots; an empty one none.
+  // A longer file gives the first 23 slots; an empty one none; one that cannot be named or
+  // found, no block. (Each of its calls failing in turn is met by the fault sweep.)
   EXPECT_EQ(Read(File(30)), 23);
   EXPECT_EQ(Read(""), 0);
-}
-
-// (Each of its calls failing in turn is met by the fault sweep, every context reading the
-// file.)
-TEST_F(MediaDefinitionFile, AFileThatCannotBeNamedOrFoundGivesNoBlock) {
   std::u16string tooLong = u"C:\\" + std::u16string(300, u'd') + u"\\TQ33KV.DLL";
   EXPECT_EQ(Read(File(2), tooLong.c_str()), -1);
   EXPECT_EQ(Read(File(2), u"C:\\other\\TQ33KV.DLL"), -1);

@@ -137,7 +137,7 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
   EXPECT_EQ(Enable(), nullptr) << "a probe failing with another error than 122";
 }
 
-TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
+TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesOrDirectoryRefuseTheContext) {
   // An empty media definition file holds no definitions; one longer than the 23 slots
   // holds its first 23.
   host::InstallationFiles files = test::DefaultInstallationFiles();
@@ -160,6 +160,12 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesRefuseTheContext) {
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
   EXPECT_EQ(Enable(), nullptr) << "no model-data library";
+  // A driver directory too long for the paths made from it.
+  for (size_t length : {240u, 250u, 255u, 258u, 300u}) {
+    host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
+    EXPECT_EQ(Enable(), nullptr) << "directory of " << length << " units";
+    ExpectNothingLeaked();
+  }
 }
 
 TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
@@ -305,14 +311,6 @@ TEST_F(DeviceContextTest, DefinitionsThatCanHoldAPageAreLabelsAndOnlyTheOthersAr
   EXPECT_EQ(std::count(slots, slots + 7 * sizeof(MediaDefinition), 0xFF),
             2 * static_cast<long>(sizeof(MediaDefinition)));
   Disable(context);
-}
-
-TEST_F(DeviceContextTest, DriverDirectoryTooLongForThePathBufferIsRefused) {
-  for (size_t length : {240u, 250u, 255u, 258u, 300u}) {
-    host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
-    EXPECT_EQ(Enable(), nullptr) << "directory of " << length << " units";
-    ExpectNothingLeaked();
-  }
 }
 
 TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {

@@ -20,7 +20,7 @@ class SurfaceTest : public SurfaceFixture {
   }
 };
 
-TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
+TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabelWithin32Bits) {
   PrivateSettings& priv = context_.priv();
   DEVMODEW& dm = context_.settings().dm;
   EXPECT_EQ(Extent(0).cy, 1417 - 2 * 57 + 1);  // continuous: both feed margins off, plus one
@@ -50,6 +50,11 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabel) {
   EXPECT_EQ(Extent(0, 2).cy, 0) << "past the definitions read";
   EXPECT_EQ(Extent(2).cy, 0) << "the terminator";
   context_->mediaDefinitions = nullptr;
+  // A page beyond 32-bit sizes is refused before anything is allocated.
+  context_.priv().privLengthDots = 0x7FFFFFF0;
+  const uint64_t bitmaps = host::CallCount(host::Call::EngCreateBitmap);
+  EXPECT_FALSE(Enable());
+  EXPECT_EQ(host::CallCount(host::Call::EngCreateBitmap), bitmaps);
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
@@ -91,13 +96,6 @@ TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedO
   // The buffer, association, page image, work line, three rows and the banding mark; a
   // refused bitmap only means one band more.
   EXPECT_EQ(failures, 8);
-}
-
-TEST_F(SurfaceTest, APageBeyondThirtyTwoBitSizesIsRefusedBeforeAnythingIsAllocated) {
-  context_.priv().privLengthDots = 0x7FFFFFF0;
-  const uint64_t bitmaps = host::CallCount(host::Call::EngCreateBitmap);
-  EXPECT_FALSE(Enable());
-  EXPECT_EQ(host::CallCount(host::Call::EngCreateBitmap), bitmaps);
 }
 
 }  // namespace
