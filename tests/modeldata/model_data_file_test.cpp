@@ -22,7 +22,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 // The model header is line 1, the [medium] header line 10, "width = 240" line 14. The name has
 // UTF-8 at each sequence length's edges and the surrogates', the length hex digits at theirs.
-const std::string kName = "\U00010000\u00A0\u07FF\u0800\uD7FF\uE000\uFFFF\U0005F600\U0010FFFF";
+const std::string kName = "\U00010000~\u00A0\u07FF\u0800\uD7FF\uE000\uFFFF\U0005F600\U0010FFFF";
 const std::string kSmall =
     "[model 1]\ntype = 0\nname = \"TQ-33\"\npaper-size = 262\nlength = 0xaF\n"
     "length-dots = 0XfA\nprint-quality = 360\ny-resolution = 360\n\n"
@@ -55,7 +55,8 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
   const ModelRecord& one = FindModelData(&file, 1)->record;
   EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2), one.moDefaultLengthDots,
-                       +one.moDefaultPrintQuality, +one.moDefaultYResolution), std::tuple('9', nullptr, 250, 720, 360));
+                       +one.moDefaultPrintQuality, +one.moDefaultYResolution, std::u16string(one.moName)),
+            std::tuple('9', nullptr, 250, 720, 360, u"TQ-33"));
   MediaListEntry entry{};
   std::memcpy(entry.meName, u"\"Bänd\\ \"24mm", 24);
   entry.meKindCode = 16, entry.mePaperSize = 262, entry.meOptions = 1;
@@ -64,7 +65,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
   EXPECT_EQ(std::memcmp(&FindModelData(&file, 1)->media[0], &entry, sizeof(entry)), 0);
 }
 
-TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
+TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine) {
   const std::string label = "\nlength = 400\nprint-length = 350\nlength-dots = 567\n"
                             "print-length-dots = 496\n";
   const struct {
@@ -77,12 +78,19 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
       {Replace(kSmall, "kind = 0", "kind = 0\nkind = 1"), 14, "given twice (first on line 13)"},
       {Replace(kSmall, "width = 240", "width = 40000"), 14, "outside 1 to 32767"},
       {Replace(kSmall, "width = 240", "width = 240;"), 14, "needs a number"},  // no comment
-      {Replace(kSmall, kName + "\"", kName), 11, "closing quote"},
+      {Replace(kSmall, kName + "\"", kName + "\\\""), 11, "closing quote"},  // the quote escaped
+      {Replace(kSmall, kName + "\"", kName + "\\q\""), 11, "unknown escape"},
+      {Replace(kSmall, "name = \"" + kName + "\"\n", ""), 10, "medium lacks field 'name'"},
       {Replace(kSmall, "width-dots = 340", "width-dots = 300"), 16, "340 dots, not 300"},
       {Replace(kSmall, "print-width = 181", "print-width = 250"), 15, "exceeds width"},
+      {Replace(kSmall, "dots = 256", "dots = 341"), 17, "print-width-dots exceeds width-dots"},
+      {Replace(kSmall, "kind = 0", "kind = 5" + Replace(label, "350", "401")), 15, "print-length exceeds length"},
+      {Replace(kSmall, "kind = 0", "kind = 5" + Replace(label, "496", "568")), 17, "-dots exceeds length-dots"},
+      {Replace(kSmall, "kind = 0", "kind = 0\nspecial = 1"), 14, "only media of kind 16 can be special"},
+      {kSmall + Replace(Tape(263, 240, 340), "T263", kName), 19, "' already used on line 11"},
       {Replace(kSmall, "kind = 0", "kind = 8"), 13, "needs its lengths"},
-      {kSmall + "length = 400\nprint-length = 350\nlength-dots = 567\n", 10, "print-length-dots"},
-      {Replace(kSmall, "kind = 0", "kind = 0" + label), 14, "only die-cut labels"},
+      {kSmall + "length = 400\nprint-length = 350\nlength-dots = 567\n", 10, "lacks field 'print-length-dots'"},
+      {Replace(kSmall, "kind = 0", "kind = 0" + label), 14, "have a length on a model of type 0"},
       {Replace(kSmall, "paper-size = 262\nkind", "paper-size = 339\nkind"), 12, "user-defined"},
       {kSmall + Tape(340, 240, 340) + Replace(Tape(340, 240, 340), "\"T340\"", "\"B\""), 29,
        "340 already used on line 20"},
@@ -93,10 +101,11 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
            Tape(282, 240, 340, 1), 53, "needs 2 x 256 print-width-dots"},
       {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
            Replace(Tape(282, 240, 340, 1), "kind = 0", "kind = 2"), 53, "of another kind"},
-      {Replace(kSmall, "0xaF\nlength-dots = 0XfA", "115\nlength-dots = 165"), 6, "162 dots at 360"},
+      {Replace(kSmall, "0xaF\nlength-dots = 0XfA", "115\nlength-dots = 165"), 6,
+       "length of 115 tenths of a millimetre is 162 dots at 360 dots per inch, not 165"},
+      {Replace(kSmall, "quality = 360", "quality = 500"), 7, "field 'print-quality' must be 360 or 720"},
       {Replace(kSmall, "type = 0\n", ""), 1, "model 1 lacks field 'type'"},
-      {Replace(kSmall, "paper-size = 262\nlength", "paper-size = 263\nlength"), 4,
-       "263 is not among"},
+      {Replace(kSmall, "262\nlength", "263\nlength"), 4, "263 is not among"},
       {Replace(kSmall, "[medium]", "[media]"), 10, "unknown section 'media'"},
       {kSmall + kSmall, 18, "model 1 already declared"},
       {Replace(kSmall, "TQ-33", std::string("TQ\0-33", 6)), 3, "byte 0x00 is not text"},
@@ -123,11 +132,7 @@ TEST(ModelDataFileTest, AMalformedFileIsRefusedWithItsFirstFaultyLine) {
     EXPECT_EQ(error.Describe(), "line 19: field '" + f.substr(f.find('\n') + 1) + "' is 0, outside 1 to 32767");
   }
   EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, nullptr));
-}
 
-TEST(ModelDataFileTest, SizeAndCountLimitsAreEnforced) {
-  ModelDataFile file;
-  ModelDataError error;
   std::string big = kSmall + std::string(kModelDataFileMaxBytes - kSmall.size() + 1, '#');
   EXPECT_FALSE(Parse(big, &file, &error));
   EXPECT_EQ(error.Describe(), "file of 262145 bytes exceeds the limit of 262144 bytes");
