@@ -127,8 +127,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   const Bytes page = Labels(1);
   const Bytes lines = Header() + kM;  // raster lines start at offset 27
   const Bytes tail = kM + kBlack + Bytes{0x0C};
-  Bytes a = page;
-  a.back() = 0x0B;  // retained
+  const Bytes a = Set(page, page.size() - 1, 0x0B);  // retained
   const Bytes c = kZ + kBlack + Bytes{0x0C};
   const size_t total = 58 + a.size() + c.size();
   const Bytes framed = Record(58 + kLabel) + page;
@@ -150,7 +149,8 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
       {Set(framed, 58 + 9, 0x0C), 55, "width byte"},
-      {Set(framed, 20, 'X'), 20, "resource name"},
+      {Set(framed, 16, 'X'), 16, "resource name"},
+      {Set(framed, 3, 1), 3, "unexpected byte 0x01 in the job record's size field (58)"},
       {Set(framed, 56, 0x0F), 56, "job record kind byte 0x0F is not 01, 09, 10 or 11"},
       // Headers: only what the driver can build.
       {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
@@ -172,13 +172,13 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(result.error.rfind("offset " + std::to_string(refused.offset) + ": ", 0), 0u) << result.error;
     EXPECT_NE(result.error.find(refused.words), std::string::npos) << result.error;
   }
+  for (size_t reserved : {48, 49, 50, 51, 52, 53, 54, 57}) EXPECT_FALSE(Parse(Set(framed, reserved, 1)).ok) << reserved;
   // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
   const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x6C, 1), 15, 0xC0) + tail).stream.pages.at(0).labels.at(0).header;
   EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800),
             std::tuple(0x5A47, true, 720, 0x86, 1, true, true));
   // No bytes are an empty stream whatever the pointer; a size without data is refused.
-  const uint8_t none = 0;
-  EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(&none, 0).error);
+  EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(kZ.data(), 0).error);
   EXPECT_EQ(ParseStream(nullptr, 1).error, "offset 0: no data");
 }
 
