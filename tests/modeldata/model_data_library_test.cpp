@@ -130,10 +130,7 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   EXPECT_TRUE(table_.mdClose(handle));
   std::string sameSize = good;
   sameSize[sameSize.find("[model 1]") + 1] = 'l';  // one below 'm': a byte's difference is no match
-  const struct {
-    std::string bytes;
-    DWORD error;
-  } files[] = {
+  const struct { std::string bytes; DWORD error; } files[] = {
       {sameSize, ERROR_INVALID_DATA},
       {"", ERROR_FILE_INVALID},
       {good.substr(0, good.size() - 30), ERROR_INVALID_DATA},

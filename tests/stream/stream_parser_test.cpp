@@ -131,11 +131,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   const Bytes c = kZ + kBlack + Bytes{0x0C};
   const size_t total = 58 + a.size() + c.size();
   const Bytes framed = Record(58 + kLabel) + page;
-  struct Case {
-    Bytes bytes;
-    size_t offset;
-    const char* words;
-  };
+  struct Case { Bytes bytes; size_t offset; const char* words; };
   const Case cases[] = {
       {{0x99}, 0, "unexpected byte 0x99 (a stream starts with"},
       {Bytes{0x1B, 0x40} + kBlack, 2, "SetupHeader"},
@@ -145,13 +141,21 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       // Framed: the record's total length must end the chain exactly.
       {Record(total - 1) + a + c, total - 1, "ends inside a label"},
       {Record(total - 3) + a + c, total - 6, "raster line of 2 data bytes runs past the end of the framed page"},
-      {Record(total + 1) + a + c, 4, "total length"},
+      {Record(total + 1) + a + c, 4, "total length 107 does not fit the 106 bytes"},
+      {Set(framed, 7, 1), 4, "total length 16777315 does not fit"},
+      {framed + Record(59 + kLabel) + page, 58 + kLabel + 4, "total length 100 does not fit the 99 bytes"},
+      {Record(58), 58, "framed page ends where a SetupHeader should start"},
+      {Bytes(framed.begin(), framed.begin() + 57), 0, "job record cut off by the end of the stream"},
+      {framed + Set(framed, 0, 0x3B), 58 + kLabel, "unexpected byte 0x3B in the job record's size field"},
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
       {Set(framed, 58 + 9, 0x0C), 55, "width byte"},
       {Set(framed, 16, 'X'), 16, "resource name"},
+      {Set(framed, 47, 1), 47, "resource name"},
       {Set(framed, 3, 1), 3, "unexpected byte 0x01 in the job record's size field (58)"},
+      {Set(framed, 11, 0), 11, "job record byte 11 is 0x00, not 0x01"},
       {Set(framed, 56, 0x0F), 56, "job record kind byte 0x0F is not 01, 09, 10 or 11"},
+      {Set(framed, 56, 0x10), 56, "job record kind byte 0x10 does not match the SetupHeader's kind byte 0x00"},
       // Headers: only what the driver can build.
       {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
       {Header(57, 0x10, 0x04) + tail, 19, "lacks 0x08 on special media"},
@@ -172,7 +176,9 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(result.error.rfind("offset " + std::to_string(refused.offset) + ": ", 0), 0u) << result.error;
     EXPECT_NE(result.error.find(refused.words), std::string::npos) << result.error;
   }
-  for (size_t reserved : {48, 49, 50, 51, 52, 53, 54, 57}) EXPECT_FALSE(Parse(Set(framed, reserved, 1)).ok) << reserved;
+  for (size_t at : {48, 49, 50, 51, 52, 53, 54, 57})
+    EXPECT_EQ(Parse(Set(framed, at, 1)).error,
+              "offset " + std::to_string(at) + ": job record byte " + std::to_string(at) + " is 0x01, not 0x00");
   // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
   const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x6C, 1), 15, 0xC0) + tail).stream.pages.at(0).labels.at(0).header;
   EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800),
@@ -183,21 +189,15 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
 }
 
 TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
-  const Bytes stream = Labels(3);
-  ParseOptions options;
-  options.maxLines = 8;
-  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel + 27 + 1 + 5)
-      << "the ninth line";
-  // Each label here is a page of its own: a page's bound counts its own lines only.
-  options = {};
-  options.maxPageLines = 3;
-  EXPECT_TRUE(ParseStream(stream.data(), stream.size(), options).ok);
-  options.maxPageLines = 2;
-  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 27 + 1 + 5)
-      << "the first page's third line";
-  options = {};
-  options.maxLabels = 2;
-  EXPECT_EQ(ParseStream(stream.data(), stream.size(), options).errorOffset, 2 * kLabel);
+  const Bytes stream = Labels(3);  // each label a page of its own: a page's bound counts its own lines only
+  const auto refusedAt = [&](ParseOptions options) {
+    const ParseResult result = ParseStream(stream.data(), stream.size(), options);
+    return result.ok ? SIZE_MAX : result.errorOffset;
+  };
+  EXPECT_EQ(refusedAt({.maxLines = 8}), 2 * kLabel + 27 + 1 + 5) << "the ninth line";
+  EXPECT_EQ(refusedAt({.maxPageLines = 3}), SIZE_MAX);
+  EXPECT_EQ(refusedAt({.maxPageLines = 2}), 27 + 1 + 5) << "the first page's third line";
+  EXPECT_EQ(refusedAt({.maxLabels = 2}), 2 * kLabel);
 }
 
 }  // namespace
