@@ -12,9 +12,7 @@
 
 namespace {
 
-bool Same(const SettingsRecord& a, const SettingsRecord& b) {
-  return std::memcmp(&a, &b, sizeof(a)) == 0;
-}
+bool Same(const SettingsRecord& a, const SettingsRecord& b) { return std::memcmp(&a, &b, sizeof(a)) == 0; }
 
 class DefaultSettingsTest : public HostTest {
  protected:

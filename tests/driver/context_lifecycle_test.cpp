@@ -18,10 +18,7 @@
 namespace {
 
 // What DrvEnablePDEV handed the engine.
-struct EngineRecords {
-  GDIINFO gdiInfo;
-  DEVINFO deviceInfo;
-};
+struct EngineRecords { GDIINFO gdiInfo; DEVINFO deviceInfo; };
 
 using test::BytesOf;
 

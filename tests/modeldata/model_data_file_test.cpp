@@ -112,6 +112,25 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
       {Replace(kSmall, "TQ-33", "TQ\x80\x90\x80\x80-33"), 3, "byte 0x80 is not UTF-8"},  // no lead byte
       {Replace(kSmall, "TQ-33", "TQ\r-33"), 3, "carriage return"},
       {"\xEF\xBB\xBF", 0, "no [model N] section"},
+      // Each range at its edges: the value past it refused with the range, the edge itself read before a later fault.
+      {Replace(kSmall, "type = 0", "type = 10"), 2, "'type' is 10, outside 0 to 9"},
+      {Replace(kSmall, "TQ-33", ""), 3, "'name' is empty"}, {Replace(kSmall, kName, ""), 11, "'name' is empty"},
+      {Replace(kSmall, "TQ-33", std::string(32, 'T')), 3, "'name' is longer than 31 characters"},
+      {Replace(kSmall, kName, std::string(64, 'M')), 11, "'name' is longer than 63 characters"},
+      {Replace(kSmall, "262\nkind", "256\nkind"), 12, "is 256, outside 257 to 65534"},
+      {Replace(kSmall, "262\nkind", "65535\nkind"), 12, "is 65535, outside 257 to 65534"},
+      {Replace(Replace(kSmall, "TQ-33", "T"), "quality = 360", "quality = 721"), 7, "is 721, outside 360 to 720"},
+      {Replace(kSmall, "quality = 360", "quality = 359"), 7, "is 359, outside 360 to 720"},
+      {Replace(Replace(kSmall, "TQ-33", std::string(31, 'T')), "n = 360", "n = 359"), 8, "is 359, outside 360 to 720"},
+      {Replace(kSmall, "n = 360", "n = 721"), 8, "is 721"}, {Replace(kSmall, "n = 360", "n = 720"), 6, "496 dots at 720"},
+      {Replace(Replace(kSmall, kName, std::string(63, 'M')), "kind = 0", "kind = 32768"), 13, "outside 0 to 32767"},
+      {Replace(Replace(kSmall, "kind = 0", "kind = 32767\nspecial = 0"), "dots = 256", "dots = 0"), 18, "outside 1 to 384"},
+      {Replace(kSmall, "dots = 256", "dots = 1"), 17, "is 256 dots"},
+      {Replace(kSmall, kName, "M") + "multiple = 4", 18, "is 4, outside 0 to 3"},
+      {Replace(kSmall, "kind = 0", "kind = 0\nspecial = 2"), 14, "is 2, outside 0 to 1"},
+      {Replace(kSmall, "kind = 0", "kind = 0000000000000"), 13, "number too large"},
+      {Replace(kSmall, "width = 240", "width = 24a"), 14, "needs a number"},
+      {Replace(kSmall, "TQ-33", "TQ\t-33"), 3, "tab inside"},
   };
   ModelDataFile file;
   ModelDataError error;

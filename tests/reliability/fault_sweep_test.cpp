@@ -44,11 +44,7 @@ bool IsConfigurationRead(host::Call call) {
       .count(call);
 }
 
-struct Scenario {
-  const char* name;
-  bool framed;
-  bool banded;
-};
+struct Scenario { const char* name; bool framed; bool banded; };
 
 // Test names and messages show the scenario by its name.
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -111,10 +107,7 @@ std::string CallSite(host::Call call) {
 
 // A fallible call of the fault-free run: where it was made, and how many fallible calls of
 // any kind were made up to and including it.
-struct CallRecord {
-  std::string site;
-  uint64_t sequence = 0;
-};
+struct CallRecord { std::string site; uint64_t sequence = 0; };
 
 // The calls of the fault-free run in the order they were made, per kind.
 std::array<std::vector<CallRecord>, kCallKinds>& CleanCalls() {

@@ -50,7 +50,8 @@ Bytes Labels(int count) {
   return body;
 }
 
-ParseResult Parse(const Bytes& bytes) { return ParseStream(bytes.data(), bytes.size()); }
+// Parsed from a block of exactly their size, so that a read past the end is the sanitizer's.
+ParseResult Parse(Bytes bytes) { return bytes.shrink_to_fit(), ParseStream(bytes.data(), bytes.size()); }
 
 TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const Bytes stream = Record(58 + 2 * kLabel) + Labels(2) + Record(58 + kLabel) + Labels(1);
@@ -163,6 +164,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Set(Header(), 15, 0x41) + tail, 15, "unknown bits"},
       {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "not PackBits"},
       {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
+      {page + Bytes{0x1B}, kLabel, "the raster mode command 1B 69 61 01 cut off"},
       // Raster lines: PackBits data that decodes to exactly one head line.
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0xFF, 0x00}, 32, "decodes to more than 48 bytes"},
       {lines + Bytes{0x47, 0x02, 0x00, 0xD2, 0x00}, 27, "decodes to 47 bytes, not 48"},

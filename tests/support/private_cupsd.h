@@ -20,10 +20,7 @@ class PrivateCupsd {
  public:
   // Where the scheduler takes its filters, back ends and helper programs (ServerBin), and
   // its MIME rules and PPD models (DataDir): the system's when empty.
-  struct Directories {
-    std::string serverBin;
-    std::string dataDir;
-  };
+  struct Directories { std::string serverBin; std::string dataDir; };
 
   PrivateCupsd() = default;
   ~PrivateCupsd() { Stop(false); }
