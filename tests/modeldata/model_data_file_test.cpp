@@ -111,6 +111,7 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
       {Replace(kSmall, "TQ-33", "TQ\xC3\xC3-33"), 3, "byte 0xc3 is not UTF-8"},
       {Replace(kSmall, "TQ-33", "TQ\x80\x90\x80\x80-33"), 3, "byte 0x80 is not UTF-8"},  // no lead byte
       {Replace(kSmall, "TQ-33", "TQ\r-33"), 3, "carriage return"},
+      {Replace(kSmall, "TQ-33", "TQ\xEF\xBB\xBF-33"), 3, "byte-order mark inside the text"},
       {"\xEF\xBB\xBF", 0, "no [model N] section"},
       // Each range at its edges: the value past it refused with the range, the edge itself read before a later fault.
       {Replace(kSmall, "type = 0", "type = 10"), 2, "'type' is 10, outside 0 to 9"},

@@ -13,10 +13,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace tq33stream;
 
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+Bytes operator+(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x0C, uint8_t p5 = 0) {
   return {0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, static_cast<uint8_t>(kind ? 0x86 : 0x84), kind, 0x18,
@@ -24,10 +21,7 @@ Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x0C,
           static_cast<uint8_t>(margin), static_cast<uint8_t>(margin >> 8)};
 }
 
-Bytes Set(Bytes bytes, size_t at, uint8_t value) {
-  bytes.at(at) = value;
-  return bytes;
-}
+Bytes Set(Bytes bytes, size_t at, uint8_t value) { bytes.at(at) = value; return bytes; }
 
 Bytes Record(size_t total) {
   Bytes r = {0x3A, 0, 0, 0, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8), 0, 0,
@@ -51,7 +45,7 @@ Bytes Labels(int count) {
 }
 
 // Parsed from a block of exactly their size, so that a read past the end is the sanitizer's.
-ParseResult Parse(Bytes bytes) { return bytes.shrink_to_fit(), ParseStream(bytes.data(), bytes.size()); }
+ParseResult Parse(Bytes bytes) { bytes.shrink_to_fit(); return ParseStream(bytes.data(), bytes.size()); }
 
 TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const Bytes stream = Record(58 + 2 * kLabel) + Labels(2) + Record(58 + kLabel) + Labels(1);
@@ -67,8 +61,8 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const Label& second = s.pages[0].labels[1];
   const SetupHeader& h = second.header;
   EXPECT_EQ(std::tuple(h.autoCut && h.halfCut && h.noChain, h.mirror, h.opt800, h.margin, h.feedResolution, +h.printInfo[2],
-                       +h.variousMode, +h.advancedMode, second.offset, second.end, second.endOffset, CountLines(s)),
-            std::tuple(true, false, false, 57, 360, 0x18, 0x40, 0x0C, 58 + kLabel, 0x0C, 58 + 2 * kLabel - 1, 9u));
+                       +h.variousMode, +h.advancedMode, second.offset, h.offset, second.end, second.endOffset, CountLines(s)),
+            std::tuple(true, false, false, 57, 360, 0x18, 0x40, 0x0C, 58 + kLabel, 58 + kLabel, 0x0C, 58 + 2 * kLabel - 1, 9u));
   ASSERT_EQ(second.lines.size(), 3u);
   EXPECT_TRUE(second.lines[0].zero);
   EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
@@ -142,7 +136,6 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       // Framed: the record's total length must end the chain exactly.
       {Record(total - 1) + a + c, total - 1, "ends inside a label"},
       {Record(total - 3) + a + c, total - 6, "raster line of 2 data bytes runs past the end of the framed page"},
-      {Record(total + 1) + a + c, 4, "total length 107 does not fit the 106 bytes"},
       {Set(framed, 7, 1), 4, "total length 16777315 does not fit"},
       {framed + Record(59 + kLabel) + page, 58 + kLabel + 4, "total length 100 does not fit the 99 bytes"},
       {Record(58), 58, "framed page ends where a SetupHeader should start"},
@@ -161,6 +154,10 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
       {Header(57, 0x10, 0x04) + tail, 19, "lacks 0x08 on special media"},
       {Header(57, 0x12) + tail, 8, "kind byte 0x12"},
+      {Set(Header(), 7, 0x86) + tail, 7, "print-information byte 0x86 does not match kind byte 0x00"},
+      {Set(Header(), 3, 0x02) + tail, 3, "unexpected byte 0x02 in the raster mode command"},
+      {Set(Header(), 6, 0x64) + tail, 6, "unexpected byte 0x64 in the print-information command"},
+      {Header(), 25, "compression-mode command missing at the end of the stream"},
       {Set(Header(), 15, 0x41) + tail, 15, "unknown bits"},
       {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "not PackBits"},
       {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
