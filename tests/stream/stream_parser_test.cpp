@@ -39,9 +39,7 @@ constexpr size_t kLabel = 25 + 2 + 1 + 5 + 7 + 1;                // bytes of a L
 
 // Labels as the driver builds them, each ending with the page end.
 Bytes Labels(int count) {
-  Bytes body;
-  for (int i = 0; i < count; ++i) body = body + Header() + kM + kZ + kBlack + kEdge + Bytes{0x0C};
-  return body;
+  return count == 0 ? Bytes{} : Header() + kM + kZ + kBlack + kEdge + Bytes{0x0C} + Labels(count - 1);
 }
 
 // Parsed from a block of exactly their size, so that a read past the end is the sanitizer's.
@@ -67,8 +65,9 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   EXPECT_TRUE(second.lines[0].zero);
   EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
             std::tuple(0xFF, 0x81, 0x00));
-  const size_t offsets[] = {0, 58, 62, 70, 74, 78, 83, 85, 86, 91, 98};
-  for (size_t i = 0; i < std::size(offsets); ++i) EXPECT_EQ(s.commands.at(i).offset, offsets[i]) << i;
+  const size_t offsets[] = {0, 58, 62, 70, 74, 78, 83, 85, 86, 91, 98}, sizes[] = {58, 4, 8, 4, 4, 5, 2, 1, 5, 7, 1};
+  for (size_t i = 0; i < std::size(offsets); ++i)
+    EXPECT_EQ(std::pair(s.commands.at(i).offset, s.commands.at(i).size), std::pair(offsets[i], sizes[i])) << i;
 }
 
 TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
@@ -104,18 +103,20 @@ TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
 TEST(StreamParser, PlainDocumentsWithCopiesAndHeldBackPageEnds) {
   Bytes page = Labels(1);
   page.pop_back();  // the last page end is held back
-  // 1B 40, page 1 in two copies, 0C, page 2, 1A; then a document without pages.
-  ParseResult result = Parse(Bytes{0x1B, 0x40} + Labels(1) + page + Bytes{0x0C} + page + Bytes{0x1A, 0x1A});
+  // 1B 40, page 1 in two copies, 1A; 1B 40, page 2, 1A; then a document without pages.
+  ParseResult result = Parse(Bytes{0x1B, 0x40} + Labels(2) + Bytes{0x1A, 0x1B, 0x40} + page + Bytes{0x1A, 0x1A});
   ASSERT_TRUE(result.ok) << result.error;
-  EXPECT_EQ(std::tuple(result.stream.format, result.stream.documents, result.stream.pages.size(),
-                       result.stream.commands.front().kind),
-            std::tuple(StreamFormat::Plain, 2u, 3u, CommandKind::Initialise));
+  const Command first = result.stream.commands.front(), last = result.stream.commands.back();
+  EXPECT_EQ(std::tuple(result.stream.format, result.stream.documents, result.stream.pages.size(), first.kind, first.size,
+                       last.kind, last.offset, last.size),
+            std::tuple(StreamFormat::Plain, 3u, 3u, CommandKind::Initialise, 2u, CommandKind::DocumentEnd, 3 * kLabel + 5, 1u));
   EXPECT_EQ(result.stream.pages.at(2).labels[0].end, 0x1A);
 
   // Captured between two pages: the stream stops after the lines.
   result = Parse(Bytes{0x1B, 0x40} + page);
   ASSERT_TRUE(result.ok) << result.error;
-  EXPECT_EQ(result.stream.pages[0].labels[0].end, 0);
+  const Label& captured = result.stream.pages[0].labels[0];
+  EXPECT_EQ(std::pair(+captured.end, captured.endOffset), std::pair(0, page.size() + 2));
 }
 
 TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
@@ -129,7 +130,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
   struct Case { Bytes bytes; size_t offset; const char* words; };
   const Case cases[] = {
       {{0x99}, 0, "unexpected byte 0x99 (a stream starts with"},
-      {Bytes{0x1B, 0x40} + kBlack, 2, "SetupHeader"},
+      {Bytes{0x1B, 0x40} + kBlack, 2, "(expected a SetupHeader after the initialise command)"},
       {page + Bytes{0x1B, 0x40}, kLabel, "initialise command 1B 40 inside a document"},
       {Bytes{0x1B, 0x40}, 2, "ends after the initialise command"},
       {a + Bytes{0x1A}, kLabel, "unexpected byte 0x1A"},
@@ -159,7 +160,9 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Set(Header(), 6, 0x64) + tail, 6, "unexpected byte 0x64 in the print-information command"},
       {Header(), 25, "compression-mode command missing at the end of the stream"},
       {Set(Header(), 15, 0x41) + tail, 15, "unknown bits"},
-      {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "not PackBits"},
+      {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "compression mode 0x03 is not PackBits"},
+      {Set(Header(), 10, 1) + tail, 10, "print-information byte p4 is 0x01, not 0x00"},
+      {Set(Header(), 11, 2) + tail, 11, "high-resolution byte 0x02 is not 00 or 01"},
       {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
       {page + Bytes{0x1B}, kLabel, "the raster mode command 1B 69 61 01 cut off"},
       // Raster lines: PackBits data that decodes to exactly one head line.
@@ -179,9 +182,9 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(Parse(Set(framed, at, 1)).error,
               "offset " + std::to_string(at) + ": job record byte " + std::to_string(at) + " is 0x01, not 0x00");
   // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
-  const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x6C, 1), 15, 0xC0) + tail).stream.pages.at(0).labels.at(0).header;
-  EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800),
-            std::tuple(0x5A47, true, 720, 0x86, 1, true, true));
+  const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x60, 1), 15, 0x80) + tail).stream.pages.at(0).labels.at(0).header;
+  EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800,
+                       h.autoCut || h.halfCut || h.noChain), std::tuple(0x5A47, true, 720, 0x86, 1, true, true, false));
   // No bytes are an empty stream whatever the pointer; a size without data is refused.
   EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(kZ.data(), 0).error);
   EXPECT_EQ(ParseStream(nullptr, 1).error, "offset 0: no data");
