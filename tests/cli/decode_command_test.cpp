@@ -30,8 +30,7 @@ TEST_F(DecodeTest, ReportsTheJobRecordTheHeaderAndTheLines) {
   EXPECT_EQ(decoded["format"], "framed");
   ASSERT_EQ(decoded["pages"].size(), 1u);
   const Json& page = decoded["pages"][0];
-  EXPECT_EQ(Json({page["record"]["totalLength"], page["record"]["copies"]}),
-            Json({stream_.size(), 1}));
+  EXPECT_EQ(Json({page["record"]["totalLength"], page["record"]["copies"]}), Json({stream_.size(), 1}));
   const Json& label = page["labels"][0];
   EXPECT_EQ(label["header"]["resolution"], 360);
   EXPECT_EQ(label["header"]["widthByte"], page["record"]["widthByte"]);

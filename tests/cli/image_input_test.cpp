@@ -45,10 +45,8 @@ class ImageInputTest : public ::testing::Test {
 };
 
 TEST_F(ImageInputTest, EveryPngColourTypeDecodesToLumaOverWhite) {
-  EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 100, 255}}),
-            (std::vector<uint8_t>{0, 100, 255}));
-  EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_GRAY, 2, {0b00011011}}),
-            (std::vector<uint8_t>{0, 85, 170, 255}));
+  EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 100, 255}}), (std::vector<uint8_t>{0, 100, 255}));
+  EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_GRAY, 2, {0b00011011}}), (std::vector<uint8_t>{0, 85, 170, 255}));
   EXPECT_EQ(Decode({2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x00, 0x00, 0x80, 0x80}}),
             (std::vector<uint8_t>{0, 128}));
   EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_RGB, 8, {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}}),
@@ -95,8 +93,7 @@ TEST_F(ImageInputTest, FitContainAveragesAreasAndCentres) {
   std::string path = dir_ / "image.pgm";
   // Wider than the page: the width limits, and the one row lands in the middle.
   test::WritePgm(path, {4, 2, {0, 0, 255, 255, 0, 0, 255, 255}});
-  EXPECT_EQ(Render(path, Fit::Contain, 2, 3).pixels,
-            (std::vector<uint8_t>{255, 255, 0, 255, 255, 255}));
+  EXPECT_EQ(Render(path, Fit::Contain, 2, 3).pixels, (std::vector<uint8_t>{255, 255, 0, 255, 255, 255}));
   // Three pixels into two: each page pixel covers one and a half image pixels.
   test::WritePgm(path, {3, 1, {0, 255, 0}});
   EXPECT_EQ(Render(path, Fit::Contain, 2, 1).pixels, (std::vector<uint8_t>{85, 85}));

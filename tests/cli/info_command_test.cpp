@@ -40,8 +40,7 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
   EXPECT_EQ(text.out.rfind("Medium: \"VK 24mm (RFID)\" (387), 24 mm wide, continuous, special\n"
                            "Page: 92 x 18.1 mm, 1304 x 256 dots, landscape\n",
                            0),
-            0u)
-      << text.out;
+            0u) << text.out;
   ExpectHas(text.out,
             {"Output form: framed", "  privMargin (dots): 57\n", "  dmFields: 0x1650F\n"});
 }

@@ -61,8 +61,7 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   ToolResult text = Run({"media", "--verbose"});
   EXPECT_EQ(text.status, 0);
   EXPECT_EQ(text.out.find("raw"), std::string::npos);
-  ExpectHas(text.out, {"moName: \"TQ-33\"", "    mrWidth (0.1 mm): 35\n",
-                       "  defLength (0.01 mm): 6200\n"});
+  ExpectHas(text.out, {"moName: \"TQ-33\"", "    mrWidth (0.1 mm): 35\n", "  defLength (0.01 mm): 6200\n"});
 
   // One the driver skips, a 2 m label, is listed as read, marked; one whose margin the
   // driver lowers to its tape's greatest is a label all the same, listed as read.
@@ -94,16 +93,14 @@ TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {
   WriteBytes(Path("one.dat"), std::vector<uint8_t>(MEDIA_DEFINITION_HEADER_SIZE, 0));
   Json replaced = RunJson({"media", "--install", "install", "--media-file", "one.dat"});
   EXPECT_EQ(replaced["definitions"].size(), 0u);
-  EXPECT_EQ(ReadBytes((drivers / "TQ33KV.DAT").string()),
-            ReadBytes(SourcePath("data/sample-media.dat")));
+  EXPECT_EQ(ReadBytes((drivers / "TQ33KV.DAT").string()), ReadBytes(SourcePath("data/sample-media.dat")));
   size_t files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(Path("install")))
     files += entry.is_regular_file();
   EXPECT_EQ(files, 2u);
 
   fs::remove(drivers / "TQ33KV.MDL");
-  ExpectFailure(Run({"media", "--install", "install"}), 1,
-                "the installation has no model data file");
+  ExpectFailure(Run({"media", "--install", "install"}), 1, "the installation has no model data file");
   ExpectFailure(Run({"media", "--install", "."}), 1, "is not a printer installation");
 }
 

@@ -172,8 +172,7 @@ TEST_F(PrintTest, OptionsStandAnywhereAndImagesComeFromStandardInput) {
                              ReadBytes(Path("page.png")));
   ASSERT_EQ(piped.status, 0) << piped.err;
   ASSERT_EQ(Run({"print", "page.pgm", "-o", "one.bin", "--halftone", "threshold"}).status, 0);
-  EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) ==
-              ReadBytes(Path("one.bin")));
+  EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == ReadBytes(Path("one.bin")));
 }
 
 TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {

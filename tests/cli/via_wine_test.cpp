@@ -61,8 +61,7 @@ class ViaWineTest : public ToolTest {
   // A page image of the test documents for the page the options make, as a PGM.
   std::string DocumentPage(const Args& options, int seed) {
     auto [cx, cy] = Page(options);
-    const host::GrayImage page =
-        tq33docs::TestPage({static_cast<LONG>(cx), static_cast<LONG>(cy)}, seed);
+    const host::GrayImage page = tq33docs::TestPage({static_cast<LONG>(cx), static_cast<LONG>(cy)}, seed);
     const std::string name = "page-" + std::to_string(seed) + ".pgm";
     WritePgm(Path(name), {cx, cy, page.pixels});
     return name;

@@ -127,8 +127,7 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   // it as it stands on the queue's landscape page, and the stream is the tool's to the
   // byte, with the queue's threshold halftoning.
   test::WritePng(dir_ / "wide.png", {1304, 256, 0, 8, test::Ramp(1304, 256).pixels});
-  const std::string queued =
-      Print("wide.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
+  const std::string queued = Print("wide.png", {"-o", "PageSize=Laminated_tape_24mm", "-o", "ppi=360"});
   EXPECT_TRUE(queued == test::ToolPrint(dir_.path(), {"wide.png", "--paper", "262", "--orientation", "landscape",
                                                        "--halftone", "threshold"}));
 

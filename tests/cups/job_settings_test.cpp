@@ -90,8 +90,7 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
   // width; a type without a medium of that size finds none.
   EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_24mm"), 0, 0, "special-tape"),
             find("VK_24mm_RFID"));
-  EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 245, 500, "paper-tape"),
-            find("Continuous_paper_tape_24mm"));
+  EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 245, 500, "paper-tape"), find("Continuous_paper_tape_24mm"));
   EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 240, 403, "labels"), find("Die-cut_label_24_x_40mm"));
   EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_18mm"), 0, 0, "paper-tape"), nullptr);
 

@@ -279,8 +279,7 @@ TEST_F(RasterFilterTest, SaysWhatTheMediumOrTheOutputCannotDo) {
        test::BuiltProgram("rastertotq33"), directory_ / "job.ras"},
       {.environment = {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}}});
   EXPECT_EQ(full.status, 1);
-  EXPECT_TRUE(Says(full, "ERROR: Cannot send page 1 to the printer: No space left on device\n"))
-      << full.err;
+  EXPECT_TRUE(Says(full, "ERROR: Cannot send page 1 to the printer: No space left on device\n")) << full.err;
 }
 
 TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {

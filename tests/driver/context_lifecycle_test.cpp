@@ -141,8 +141,7 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesOrDirectoryRefuseThe
   for (auto [records, count] : {std::pair<DWORD, DWORD>{0, 0}, {30, 23}}) {
     const std::string bytes =
         records ? test::MediaFileBytes(std::vector<test::Definition>(
-                      records, {u"Address", 0, 262, 6200, 300}))
-                : std::string();
+                      records, {u"Address", 0, 262, 6200, 300})) : std::string();
     files.mediaDefinitions = std::vector<uint8_t>(bytes.begin(), bytes.end());
     Install(files);
     DeviceContext* context = Enable();

@@ -55,8 +55,7 @@ class EpsEscapeTest : public HostTest {
     SURFOBJ surface = {};
     surface.dhpdev = HandleFromContext(context_.get());
     SetLastError(0);
-    return DrvDrawEscape(&surface, code, clip, nullptr, static_cast<ULONG>(size),
-                         const_cast<void*>(input));
+    return DrvDrawEscape(&surface, code, clip, nullptr, static_cast<ULONG>(size), const_cast<void*>(input));
   }
   TestContext context_;
 };

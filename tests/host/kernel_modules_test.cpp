@@ -38,8 +38,7 @@ TEST_F(KernelModulesTest, OnlyTheModulesOwnExportsAreFound) {
   // The driver links the host library, whose calls the loader would otherwise find too.
   EXPECT_EQ(GetProcAddress(module, "CreateFileW"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-  EXPECT_FALSE(GetProcAddress(module, "NoSuchExport") ||
-               GetProcAddress(module, reinterpret_cast<LPCSTR>(1)));
+  EXPECT_FALSE(GetProcAddress(module, "NoSuchExport") || GetProcAddress(module, reinterpret_cast<LPCSTR>(1)));
   EXPECT_TRUE(FreeLibrary(module));
 }
 

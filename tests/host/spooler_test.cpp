@@ -37,8 +37,7 @@ TEST_F(SpoolerTest, PrinterDataAnswersWithRegistryCodesAndTheSizeOfTheValue) {
   DWORD type = 0, needed = 0, value = 0;
   BYTE block[132] = {};
   auto get = [&](HANDLE printer, WCHAR* name, void* out, DWORD size) {
-    return static_cast<LONG>(GetPrinterDataW(printer, name, &type, static_cast<BYTE*>(out), size,
-                                             &needed));
+    return static_cast<LONG>(GetPrinterDataW(printer, name, &type, static_cast<BYTE*>(out), size, &needed));
   };
   EXPECT_EQ(get(printer_, freeMem, &value, 4), ERROR_SUCCESS);
   EXPECT_EQ(std::tuple(value, type, needed), std::tuple(1000u, DWORD{REG_DWORD}, 4u));

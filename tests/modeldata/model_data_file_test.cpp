@@ -10,8 +10,7 @@
 namespace {
 
 BOOL Parse(const std::string& text, ModelDataFile* file, ModelDataError* error = nullptr) {
-  return ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), file,
-                            error);
+  return ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), file, error);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {

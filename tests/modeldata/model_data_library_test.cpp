@@ -43,8 +43,7 @@ class ModelDataLibraryTest : public test::EngineTest {
     heap_ = HeapCreate(0, 8192, 0);
     record_ = nullptr;
     count_ = 0;
-    return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_,
-                         &count_);
+    return LoadModelData(heap_, kDataPath, &record_, 1, MODEL_RECORD_SIZE, &list_, 1, &media_, &count_);
   }
   HMODULE module_ = nullptr;
   ModelDataTable table_{DWORD{MODEL_DATA_TABLE_SIZE}};

@@ -58,8 +58,7 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
     const BYTE level = static_cast<BYTE>(random());
     for (size_t i = 0; i < input.size(); ++i) {
       input[i] = kind == 0 ? static_cast<BYTE>(random())
-                 : kind == 1 ? ((i / 7 + random() % 2) % 2 ? 255 : 0)
-                 : kind == 2 ? level : 255;
+                 : kind == 1 ? ((i / 7 + random() % 2) % 2 ? 255 : 0) : kind == 2 ? level : 255;
     }
     std::vector<BYTE> output(outStride * lineCount, 0xA5), expected = output;
     DiffuseLines(ctx.get(), input.data(), inStride, output.data(), outStride, count, lineCount);

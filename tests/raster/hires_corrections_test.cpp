@@ -35,8 +35,7 @@ TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
   // Pairs (W, K) (W, K) (K, W) give K K W; (K, W) (W, W) give K W; (W, K) (K, W) give K W.
   // Along a portrait row (the first run ends on its light b), the merged pixels are stored
   // from the start of the image.
-  const std::vector<BYTE> row =
-      Merge(DMORIENT_PORTRAIT, 14, 1, {W, K, W, K, K, W, K, W, W, W, W, K, K, W});
+  const std::vector<BYTE> row = Merge(DMORIENT_PORTRAIT, 14, 1, {W, K, W, K, K, W, K, W, W, W, W, K, K, W});
   EXPECT_EQ(std::vector<BYTE>(row.begin(), row.begin() + 7), (std::vector<BYTE>{K, K, W, K, W, K, W}));
   // Down landscape columns 0 to 2, each with its own selector; the odd last row stays.
   EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 4, 5,
@@ -44,8 +43,7 @@ TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
             (std::vector<BYTE>{K, K, K, W, K, W, W, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}));
   // Portrait rows land at half the stride, and the selector carries over: row 1 starts
   // with a dark a and a light b, which only a selector still set takes.
-  const std::vector<BYTE> rows =
-      Merge(DMORIENT_PORTRAIT, 6, 2, {W, W, W, W, W, K, K, 200, W, W, 7, 9});
+  const std::vector<BYTE> rows = Merge(DMORIENT_PORTRAIT, 6, 2, {W, W, W, W, W, K, K, 200, W, W, 7, 9});
   EXPECT_EQ(std::vector<BYTE>(rows.begin(), rows.begin() + 6), (std::vector<BYTE>{W, W, K, 200, W, 7}));
 }
 
@@ -102,8 +100,7 @@ struct Region {
 TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   using R = Region;
   EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Thinned(), R().Line({W}).Line({K}).Line({W}).bytes);
-  const R apart =
-      R().Line({W}).Line({W}).Byte(kCmdZeroLine).Line({W}).Line({W}).Byte(kCmdPageEnd).Line({W});
+  const R apart = R().Line({W}).Line({W}).Byte(kCmdZeroLine).Line({W}).Line({W}).Byte(kCmdPageEnd).Line({W});
   EXPECT_EQ(apart.Thinned(), apart.bytes);
   // After "Z" the second "G" is line 2: the third is odd with no line after it.
   const R afterZero = R().Byte(kCmdZeroLine).Line({W}).Line({W}).Line({W});

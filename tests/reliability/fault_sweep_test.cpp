@@ -231,8 +231,7 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
     // a failed write.
     Bytes tail(spooled.begin() + kept, spooled.end());
     const bool aborted = run.steps.back().call == "abort";
-    const Bytes expectedTail =
-        aborted && !GetParam().framed && !write ? Bytes{kDocumentEnd} : Bytes{};
+    const Bytes expectedTail = aborted && !GetParam().framed && !write ? Bytes{kDocumentEnd} : Bytes{};
     EXPECT_EQ(tail, expectedTail) << point << ": after " << failed.status.Describe();
   }
 

@@ -146,8 +146,7 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
     Select(555);
     EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaId,
                          +scratch_.priv.privMediaKind, +scratch_.priv.privMediaBase, +result_.dm.dmPaperLength),
-              taken ? std::tuple(260, 1, 1, 0u, 1000) : std::tuple(123, 0, 0, 0u, 700))
-        << base << " " << id;
+              taken ? std::tuple(260, 1, 1, 0u, 1000) : std::tuple(123, 0, 0, 0u, 700)) << base << " " << id;
   }
 }
 

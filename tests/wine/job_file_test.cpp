@@ -102,8 +102,7 @@ TEST(JobFileTest, AJobAndAResultAreReadBackAsWritten) {
   result.settings = Bytes(SETTINGS_RECORD_SIZE, 9);
   result.gdiInfo = Bytes(JOB_GDIINFO_SIZE, 8);
   result.spooled = tq33job::SpoolSummary{1234, 0x10, 0};
-  const Bytes written =
-      Written([&](std::FILE* file) { return tq33job::WriteResult(file, result); });
+  const Bytes written = Written([&](std::FILE* file) { return tq33job::WriteResult(file, result); });
   tq33job::Result back;
   std::FILE* file = Reading(written);
   ASSERT_TRUE(tq33job::ReadResult(file, &back, &error)) << error;
@@ -123,8 +122,7 @@ TEST(JobFileTest, FilesCutShortStretchedOrBentAreRefusedInWords) {
   tq33job::Result answered;
   answered.probeDefaults = Bytes(SETTINGS_RECORD_SIZE, 1);
   answered.layout = tq33job::PageLayout{};
-  const Bytes result =
-      Written([&](std::FILE* file) { return tq33job::WriteResult(file, answered); });
+  const Bytes result = Written([&](std::FILE* file) { return tq33job::WriteResult(file, answered); });
 
   auto refused = [](const Bytes& bytes, bool isJob) {
     std::string error;
@@ -141,8 +139,7 @@ TEST(JobFileTest, FilesCutShortStretchedOrBentAreRefusedInWords) {
   };
   for (const auto& [bytes, isJob] : {std::pair{job, true}, std::pair{result, false}}) {
     for (size_t length = 0; length < bytes.size(); ++length) {
-      EXPECT_TRUE(refused(Bytes(bytes.begin(), bytes.begin() + length), isJob))
-          << "cut at " << length;
+      EXPECT_TRUE(refused(Bytes(bytes.begin(), bytes.begin() + length), isJob)) << "cut at " << length;
     }
     // Every size field claiming far more, and random bytes anywhere: refused or read within
     // bounds (the sanitizers watch the reads).
