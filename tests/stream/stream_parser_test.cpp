@@ -51,6 +51,7 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   ASSERT_TRUE(result.ok) << result.error;
   const Stream& s = result.stream;
   EXPECT_EQ(s.format, StreamFormat::Framed);
+  EXPECT_TRUE(Parse(Record(58 + 2 * kLabel) + Labels(1) + Set(Labels(1), 9, 0x0C)).ok) << "only a frame's first header";
   ASSERT_EQ(s.pages.size(), 2u);
   const JobRecord& r = *s.pages[0].record;
   EXPECT_EQ(std::tuple(r.totalLength, r.copies, r.paperSize, +r.inchUnits, +r.collate, +r.jobOption, s.pages[1].offset,
@@ -144,6 +145,15 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {framed + Set(framed, 0, 0x3B), 58 + kLabel, "unexpected byte 0x3B in the job record's size field"},
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
+      {Record(total + 58 + kLabel) + a + Record(59 + kLabel) + a + c, 197,
+       "ends at offset 198, not where its job record's total length puts it (199)"},
+      {Record(total + 58 + kLabel) + a + Set(Record(58 + kLabel), 55, 0x0C) + a + c, 58 + kLabel + 55, "width byte 0x0C differs"},
+      {Record(total) + a + Set(c, 0, 0x1B), 58 + kLabel, "(expected the raster lines of the next retained page or its"},
+      {Set(framed, 58, 0x5A), 58, "unexpected byte 0x5A (expected a SetupHeader)"},
+      {Set(framed, 58 + kLabel - 1, 0x1A), 58 + kLabel - 1, "(expected a raster line, a zero line or a page end)"},
+      {Set(page, kLabel - 1, 0x1B), kLabel - 1, "(expected a raster line, a zero line, a page end or the document end)"},
+      {page + Bytes{0x1A} + kBlack, kLabel + 1, "raster line before any SetupHeader"},
+      {Set(page, kLabel - 1, 0x1A) + kBlack, kLabel, "raster line before any SetupHeader"},
       {Set(framed, 58 + 9, 0x0C), 55, "width byte"},
       {Set(framed, 16, 'X'), 16, "resource name"},
       {Set(framed, 47, 1), 47, "resource name"},
@@ -154,6 +164,12 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       // Headers: only what the driver can build.
       {Header(57, 0x09, 0x0C) + tail, 19, "about 720 dpi"},
       {Header(57, 0x10, 0x04) + tail, 19, "lacks 0x08 on special media"},
+      {Header(57, 0x11, 0x44) + tail, 19, "lacks 0x08 on special media"},
+      {Header(57, 0x00, 0x0C, 1) + tail, 11, "high-resolution byte set with kind byte 0x00"},
+      {Set(Header(), 14, 0x4E) + tail, 14, "unexpected byte 0x4E in the various-mode command"},
+      {Set(Header(), 18, 0x4C) + tail, 18, "unexpected byte 0x4C in the advanced-mode command"},
+      {Set(Header(), 19, 0x0D) + tail, 19, "advanced-mode byte 0x0D has unknown bits"},
+      {Set(Header(), 22, 0x65) + tail, 22, "unexpected byte 0x65 in the margin command"},
       {Header(57, 0x12) + tail, 8, "kind byte 0x12"},
       {Set(Header(), 7, 0x86) + tail, 7, "print-information byte 0x86 does not match kind byte 0x00"},
       {Set(Header(), 3, 0x02) + tail, 3, "unexpected byte 0x02 in the raster mode command"},
@@ -161,6 +177,8 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Header(), 25, "compression-mode command missing at the end of the stream"},
       {Set(Header(), 15, 0x41) + tail, 15, "unknown bits"},
       {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "compression mode 0x03 is not PackBits"},
+      {Header() + Bytes{0x4E, 0x02} + kBlack, 25, "unexpected byte 0x4E (expected the compression-mode command 4D 02)"},
+      {Header() + Bytes{0x4D}, 25, "compression-mode command cut off by the end of the stream"},
       {Set(Header(), 10, 1) + tail, 10, "print-information byte p4 is 0x01, not 0x00"},
       {Set(Header(), 11, 2) + tail, 11, "high-resolution byte 0x02 is not 00 or 01"},
       {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
@@ -171,6 +189,8 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {lines + Bytes{0x47, 0x03, 0x00, 0x80, 0xD1, 0x00}, 30, "0x80"},
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0x01, 0x02}, 32, "cut off by the end of the raster line"},
       {lines + Bytes{0x47, 0x02, 0x00, 0xD1}, 27, "2 data bytes runs past the end of the stream (1 byte left)"},
+      {lines + Bytes{0x47, 0x02}, 27, "raster line command cut off by the end of the stream"},
+      {lines + Bytes{0x47, 0x00, 0x00}, 27, "raster line without data"},
   };
   for (const Case& refused : cases) {
     const ParseResult result = Parse(refused.bytes);
@@ -191,8 +211,8 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
 }
 
 TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
-  const Bytes stream = Labels(3);  // each label a page of its own: a page's bound counts its own lines only
-  const auto refusedAt = [&](ParseOptions options) {
+  // Each label a page of its own: a page's bound counts its own lines only.
+  const auto refusedAt = [](ParseOptions options, const Bytes& stream = Labels(3)) {
     const ParseResult result = ParseStream(stream.data(), stream.size(), options);
     return result.ok ? SIZE_MAX : result.errorOffset;
   };
@@ -200,6 +220,7 @@ TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
   EXPECT_EQ(refusedAt({.maxPageLines = 3}), SIZE_MAX);
   EXPECT_EQ(refusedAt({.maxPageLines = 2}), 27 + 1 + 5) << "the first page's third line";
   EXPECT_EQ(refusedAt({.maxLabels = 2}), 2 * kLabel);
+  EXPECT_EQ(refusedAt({.maxLabels = 1}, Record(58 + 2 * kLabel) + Labels(2)), 58 + kLabel);
 }
 
 }  // namespace
