@@ -15,7 +15,7 @@ using namespace tq33stream;
 
 Bytes operator+(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
-Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x0C, uint8_t p5 = 0) {
+Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x08, uint8_t p5 = 0) {
   return {0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, static_cast<uint8_t>(kind ? 0x86 : 0x84), kind, 0x18,
           0x00, p5, 0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, advanced, 0x1B, 0x69, 0x64,
           static_cast<uint8_t>(margin), static_cast<uint8_t>(margin >> 8)};
@@ -59,9 +59,9 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   ASSERT_EQ(s.pages[0].labels.size(), 2u);
   const Label& second = s.pages[0].labels[1];
   const SetupHeader& h = second.header;
-  EXPECT_EQ(std::tuple(h.autoCut && h.halfCut && h.noChain, h.mirror, h.opt800, h.margin, h.feedResolution, +h.printInfo[2],
+  EXPECT_EQ(std::tuple(h.autoCut && !h.halfCut && h.noChain, h.mirror, h.opt800, h.margin, h.feedResolution, +h.printInfo[2],
                        +h.variousMode, +h.advancedMode, second.offset, h.offset, second.end, second.endOffset, CountLines(s)),
-            std::tuple(true, false, false, 57, 360, 0x18, 0x40, 0x0C, 58 + kLabel, 58 + kLabel, 0x0C, 58 + 2 * kLabel - 1, 9u));
+            std::tuple(true, false, false, 57, 360, 0x18, 0x40, 0x08, 58 + kLabel, 58 + kLabel, 0x0C, 58 + 2 * kLabel - 1, 9u));
   ASSERT_EQ(second.lines.size(), 3u);
   EXPECT_TRUE(second.lines[0].zero);
   EXPECT_EQ(std::tuple(second.lines[1].dots[47], second.lines[2].dots[0], second.lines[2].dots[1]),
@@ -179,6 +179,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Header() + Bytes{0x4D, 0x03} + kBlack, 26, "compression mode 0x03 is not PackBits"},
       {Header() + Bytes{0x4E, 0x02} + kBlack, 25, "unexpected byte 0x4E (expected the compression-mode command 4D 02)"},
       {Header() + Bytes{0x4D}, 25, "compression-mode command cut off by the end of the stream"},
+      {Record(85) + Header() + kM, 85, "framed page of 85 bytes (its job record's total length) ends inside a label"},
       {Set(Header(), 10, 1) + tail, 10, "print-information byte p4 is 0x01, not 0x00"},
       {Set(Header(), 11, 2) + tail, 11, "high-resolution byte 0x02 is not 00 or 01"},
       {page + Bytes(page.begin(), page.begin() + 20), kLabel, "SetupHeader cut off"},
@@ -202,9 +203,9 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(Parse(Set(framed, at, 1)).error,
               "offset " + std::to_string(at) + ": job record byte " + std::to_string(at) + " is 0x01, not 0x00");
   // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
-  const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x60, 1), 15, 0x80) + tail).stream.pages.at(0).labels.at(0).header;
+  const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x64, 1), 15, 0x80) + tail).stream.pages.at(0).labels.at(0).header;
   EXPECT_EQ(std::tuple(h.margin, h.highResolutionByte, h.feedResolution, +h.printInfo[0], +h.printInfo[4], h.mirror, h.opt800,
-                       h.autoCut || h.halfCut || h.noChain), std::tuple(0x5A47, true, 720, 0x86, 1, true, true, false));
+                       h.autoCut || !h.halfCut || h.noChain), std::tuple(0x5A47, true, 720, 0x86, 1, true, true, false));
   // No bytes are an empty stream whatever the pointer; a size without data is refused.
   EXPECT_EQ(ParseStream(nullptr, 0).error, ParseStream(kZ.data(), 0).error);
   EXPECT_EQ(ParseStream(nullptr, 1).error, "offset 0: no data");
