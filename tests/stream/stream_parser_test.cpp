@@ -69,6 +69,7 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   const size_t offsets[] = {0, 58, 62, 70, 74, 78, 83, 85, 86, 91, 98}, sizes[] = {58, 4, 8, 4, 4, 5, 2, 1, 5, 7, 1};
   for (size_t i = 0; i < std::size(offsets); ++i)
     EXPECT_EQ(std::pair(s.commands.at(i).offset, s.commands.at(i).size), std::pair(offsets[i], sizes[i])) << i;
+  EXPECT_EQ(s.commands.at(10).kind, CommandKind::PageEnd);
 }
 
 TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
@@ -85,8 +86,8 @@ TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
   ASSERT_EQ(page.labels.size(), 4u);
   // B's lines print with the header in force.
   EXPECT_EQ(std::tuple(page.labels[0].end, page.labels[1].ownHeader, page.labels[1].header.margin,
-                       page.labels[2].ownHeader, page.labels[3].end),
-            std::tuple(0x0B, false, 57, true, 0x0C));
+                       page.labels[2].ownHeader, page.labels[3].end, result.stream.commands.at(10).kind),
+            std::tuple(0x0B, false, 57, true, 0x0C, CommandKind::RetainedPageEnd));
 
   // A retained page that keeps its own record inside the chain: that record counts its page.
   const Bytes withRecord = Record(58 + a.size()) + a;
