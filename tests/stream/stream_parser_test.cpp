@@ -142,7 +142,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {Set(framed, 7, 1), 4, "total length 16777315 does not fit"},
       {framed + Record(59 + kLabel) + page, 58 + kLabel + 4, "total length 100 does not fit the 99 bytes"},
       {Record(58), 58, "framed page ends where a SetupHeader should start"},
-      {Bytes(framed.begin(), framed.begin() + 57), 0, "job record cut off by the end of the stream"},
+      {framed + Bytes(framed.begin(), framed.begin() + 57), 58 + kLabel, "job record cut off by the end of the stream"},
       {framed + Set(framed, 0, 0x3B), 58 + kLabel, "unexpected byte 0x3B in the job record's size field"},
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
