@@ -89,9 +89,10 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
       {Replace(kSmall, "paper-size = 262\nkind", "paper-size = 339\nkind"), 12, "user-defined"},
       {kSmall + Tape(340, 240, 340) + Replace(Tape(340, 240, 340), "\"T340\"", "\"B\""), 29,
        "340 already used on line 20"},
-      {kSmall + Tape(282, 240, 340, 1), 26, "needs its base 4 media before it"},
+      {kSmall + Tape(282, 240, 340, 1), 26, "needs its base 4 media before it, but it is medium 2"},
       {kSmall + Tape(257, 35, 50) + Tape(258, 60, 85) + Tape(259, 90, 128) +
-           Tape(260, 120, 170) + Tape(278, 70, 100, 1), 62, "must have paper size 277"},
+           Tape(260, 120, 170) + Tape(278, 70, 100, 1), 62,
+       "must have paper size 277: its base 4 places before it (line 18) has 257"},
       {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
            Tape(282, 240, 340, 1), 53, "needs 2 x 256 print-width-dots"},
       {kSmall + Tape(263, 240, 340) + Tape(264, 240, 340) + Tape(265, 240, 340) +
@@ -147,6 +148,10 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
     EXPECT_EQ(error.Describe(), "line 19: field '" + f.substr(f.find('\n') + 1) + "' is 0, outside 1 to 32767");
   }
   EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, nullptr));
+  // A label's own lengths, on a model of a type that allows them.
+  ASSERT_TRUE(Parse(Replace(Replace(kSmall, "type = 0", "type = 1"), "kind = 0", "kind = 5" + label), &file, &error));
+  const MediaListEntry& e = FindModelData(&file, 1)->media.at(0);
+  EXPECT_EQ(std::tuple(e.meLength, e.mePrintLength, e.meLengthDots, e.mePrintLengthDots), std::tuple(400, 350, 567, 496));
 
   std::string big = kSmall + std::string(kModelDataFileMaxBytes - kSmall.size() + 1, '#');
   EXPECT_FALSE(Parse(big, &file, &error));
