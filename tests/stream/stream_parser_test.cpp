@@ -51,7 +51,6 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   ASSERT_TRUE(result.ok) << result.error;
   const Stream& s = result.stream;
   EXPECT_EQ(s.format, StreamFormat::Framed);
-  EXPECT_TRUE(Parse(Record(58 + 2 * kLabel) + Labels(1) + Set(Labels(1), 9, 0x0C)).ok) << "only a frame's first header";
   ASSERT_EQ(s.pages.size(), 2u);
   const JobRecord& r = *s.pages[0].record;
   EXPECT_EQ(std::tuple(r.totalLength, r.copies, r.paperSize, +r.inchUnits, +r.collate, +r.jobOption, s.pages[1].offset,
@@ -70,6 +69,7 @@ TEST(StreamParser, FramedPagesDecodeRecordsHeadersLinesAndCommandOffsets) {
   for (size_t i = 0; i < std::size(offsets); ++i)
     EXPECT_EQ(std::pair(s.commands.at(i).offset, s.commands.at(i).size), std::pair(offsets[i], sizes[i])) << i;
   EXPECT_EQ(s.commands.at(10).kind, CommandKind::PageEnd);
+  EXPECT_TRUE(Parse(Record(58 + 2 * kLabel) + Labels(1) + Set(Labels(1), 9, 0x0C)).ok) << "only a frame's first header";
 }
 
 TEST(StreamParser, RetainedChainsAreOnePageWhoseRecordCountsEveryPiece) {
@@ -146,7 +146,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {framed + Set(framed, 0, 0x3B), 58 + kLabel, "unexpected byte 0x3B in the job record's size field"},
       {Record(2 * 58 + 2 * kLabel) + a + Record(58 + kLabel) + page, 2 * 58 + 2 * kLabel - 1, "ends with 0C, not 0B"},
       {Record(58 + kLabel) + a, 58 + kLabel - 1, "ends with the retained page end 0B"},
-      {Record(total + 58 + kLabel) + a + Record(59 + kLabel) + a + c, 197,
+      {Record(total + 58 + kLabel) + a + Record(59 + kLabel) + a + c, 2 * 58 + 2 * kLabel - 1,
        "ends at offset 198, not where its job record's total length puts it (199)"},
       {Record(total + 58 + kLabel) + a + Set(Record(58 + kLabel), 55, 0x0C) + a + c, 58 + kLabel + 55, "width byte 0x0C differs"},
       {Record(total) + a + Set(c, 0, 0x1B), 58 + kLabel, "(expected the raster lines of the next retained page or its"},
