@@ -46,6 +46,9 @@ void Watch(sigset_t signals) {
 }  // namespace
 
 void WatchInterrupts() {
+  static bool watching = false;
+  if (watching) return;
+  watching = true;
   sigset_t signals = InterruptSignals();
   // Blocked in every thread, so that only the watcher receives them.
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;

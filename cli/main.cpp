@@ -16,7 +16,6 @@
 #include <string_view>
 
 #include "cli/commands.h"
-#include "cli/interrupts.h"
 #include "cli/tool.h"
 
 namespace {
@@ -68,7 +67,6 @@ int FinishStandardOutput(int status) {
 
 int main(int argc, char** argv) {
   using namespace tq33cli;
-  WatchInterrupts();
   std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof(reportBuffer));
   // A reader that goes away makes writes fail with EPIPE, so that the job ends through its
   // failure path and removes what it laid out, rather than dying of the signal.

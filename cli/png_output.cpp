@@ -4,6 +4,7 @@
 
 #include "cli/file_io.h"
 #include "cli/image_codecs.h"
+#include "cli/interrupts.h"
 #include "cli/tool.h"
 
 namespace tq33cli {
@@ -19,6 +20,7 @@ bool WriteToFile(void* context, const uint8_t* bytes, size_t count) {
 void WriteBilevelPng(const std::string& path, uint32_t width, uint32_t height,
                      const std::vector<uint8_t>& rows) {
   const ImageCodecs& codecs = LoadImageCodecs();
+  WatchInterrupts();
   OutputFile file(path);
   const CodecOutput output{&file, WriteToFile};
   char message[256] = {};
@@ -26,6 +28,7 @@ void WriteBilevelPng(const std::string& path, uint32_t width, uint32_t height,
       codecs.writeBilevelPng(&output, width, height, rows.data(), message, sizeof(message));
   if (file.error() != 0) file.FailWrite();
   if (result != CodecResult::Done) Fail("cannot write " + OutputName(path) + ": " + message);
+  StopWhenInterrupted();
   file.Commit();
 }
 

@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/file_io.h"
 #include "cli/installation.h"
+#include "cli/interrupts.h"
 #include "cli/tool.h"
 #include "cups/ppd_generator.h"
 
@@ -86,8 +87,11 @@ int RunPpd(const PpdOptions& options) {
     std::string cause = installation.DiagnoseRefusal();
     Fail("cannot generate the PPD: " + (cause.empty() ? error : cause));
   }
+  // An interruption stops the command before a file is half made, not in the middle.
+  WatchInterrupts();
   OutputFile out(options.out.empty() ? "-" : options.out);
   if (!out.Write(ppd.data(), ppd.size())) out.FailWrite();
+  StopWhenInterrupted();
   out.Commit();
   return kExitOk;
 }

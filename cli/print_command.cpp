@@ -172,6 +172,9 @@ int PrintViaWine(const PrintOptions& options, const PrinterContext& printer,
 
 // Runs the job; throws, leaving OUT as it was, when any image, DDI call or write fails.
 int RunPrint(const PrintOptions& options) {
+  // A print is stopped, not killed: the driver abandons its page and nothing half-made is
+  // left behind.
+  WatchInterrupts();
   if (options.out == "-" && isatty(STDOUT_FILENO)) {
     UsageError("standard output is a terminal: redirect it, or name a file with -o");
   }

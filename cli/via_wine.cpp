@@ -283,6 +283,7 @@ struct WineJob::Side {
 WineJob::WineJob(int bits, tq33job::Command command, const PrinterContext& printer,
                  const ToolOptions& options)
     : side_(std::make_unique<Side>()), printer_(printer) {
+  WatchInterrupts();
   Side& side = *side_;
   side.bits = bits;
   side.build = BuildTree();
