@@ -162,6 +162,7 @@ TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchang
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x01});                     // cut off
   ExpectRefused(Bytes{kCmdZeroLine} + Bytes(24, kCmdEsc));                   // header cut off
+  ExpectRefused({kCmdZeroLine, kCmdCompressionMode});                      // mode cut off
 
   // Lines of one byte grow from 4 to 7 bytes: the capacity must hold the result.
   Bytes growing;

@@ -187,9 +187,11 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
       {page + Bytes{0x1B}, kLabel, "the raster mode command 1B 69 61 01 cut off"},
       // Raster lines: PackBits data that decodes to exactly one head line.
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0xFF, 0x00}, 32, "decodes to more than 48 bytes"},
+      {lines + Bytes{0x47, 0x05, 0x00, 0xD2, 0x00, 0x01, 0x00, 0x00}, 32, "decodes to more than 48 bytes"},
       {lines + Bytes{0x47, 0x02, 0x00, 0xD2, 0x00}, 27, "decodes to 47 bytes, not 48"},
       {lines + Bytes{0x47, 0x03, 0x00, 0x80, 0xD1, 0x00}, 30, "0x80"},
       {lines + Bytes{0x47, 0x04, 0x00, 0xD2, 0x00, 0x01, 0x02}, 32, "cut off by the end of the raster line"},
+      {lines + Bytes{0x47, 0x03, 0x00, 0xD2, 0x00, 0xFF}, 32, "cut off by the end of the raster line"},
       {lines + Bytes{0x47, 0x02, 0x00, 0xD1}, 27, "2 data bytes runs past the end of the stream (1 byte left)"},
       {lines + Bytes{0x47, 0x02}, 27, "raster line command cut off by the end of the stream"},
       {lines + Bytes{0x47, 0x00, 0x00}, 27, "raster line without data"},
