@@ -3,6 +3,7 @@
 // the end of the input (and, inside a framed page, against the end its job record gives).
 #include "stream/stream_parser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -37,6 +38,9 @@ constexpr uint8_t kVariousBits = 0x40 | 0x80;
 constexpr uint8_t kAdvancedBits = 0x04 | 0x08 | 0x20 | 0x40;
 constexpr uint8_t kAdvancedNoChain = 0x08;
 constexpr uint8_t kAdvancedHighRes = 0x40;
+// A label's end, a job record, the initialisation and a label's SetupHeader and compression
+// mode: the commands a stream has between one label's lines and the next's, and some over.
+constexpr size_t kCommandsBetweenLabels = 16;
 
 std::string Hex(uint8_t value) {
   char text[8];
@@ -312,10 +316,34 @@ class Parser {
       if (!headerInForce_) return Fail(*at, "raster line before any SetupHeader");
       label->header = inForce_;
     }
+    MakeRoomForLines(*at, limit, label);
     while (*at < limit && IsLineByte(data_[*at])) {
       if (!ParseLine(at, limit, label)) return false;
     }
     return true;
+  }
+
+  // Room for the lines from `at` on and their commands, made at once: a long label's lists
+  // would otherwise grow by doubling, each step a copy of everything before it into fresh
+  // memory. The lines are stepped over by their sizes alone, up to the first byte that does
+  // not start one, and at most a page's worth: no more than the parse will look at.
+  void MakeRoomForLines(size_t at, size_t limit, Label* label) {
+    size_t lines = 0;
+    while (at < limit && lines < options_.maxPageLines) {
+      if (data_[at] == kZeroLine) {
+        at += 1;
+      } else if (data_[at] == kRasterLine && limit - at >= 3) {
+        at += 3 + size_t{Word(data_ + at + 1)};
+      } else {
+        break;
+      }
+      ++lines;
+    }
+    label->lines.reserve(lines);
+    // With the label's end and the next label's header too.
+    std::vector<Command>& commands = stream_.commands;
+    const size_t needed = commands.size() + lines + kCommandsBetweenLabels;
+    if (commands.capacity() < needed) commands.reserve(std::max(needed, 2 * commands.capacity()));
   }
 
   Label* AddLabel(Page* page, size_t at) {
