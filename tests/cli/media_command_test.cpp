@@ -59,8 +59,7 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
                     "\n283 Laminated tape 3.5mm, 3 labels across 10.5 x continuous 0 3 no\n",
                     "\n317 Address 24 x 62 mm 24 x 62 0 1 no\n"});
   ToolResult text = Run({"media", "--verbose"});
-  EXPECT_EQ(text.status, 0);
-  EXPECT_EQ(text.out.find("raw"), std::string::npos);
+  EXPECT_EQ(std::tuple(text.status, text.out.find("raw")), std::tuple(0, std::string::npos));
   ExpectHas(text.out, {"moName: \"TQ-33\"", "    mrWidth (0.1 mm): 35\n", "  defLength (0.01 mm): 6200\n"});
 
   // One the driver skips, a 2 m label, is listed as read, marked; one whose margin the

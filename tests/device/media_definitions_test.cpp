@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The media definition file: its name beside the driver and what is read from it.
 #include "tests/host/temp_root.h"
-#include "tests/support/host_test.h"
+#include "tests/support/test_context.h"
 #include "tests/support/media_file_writer.h"
 
 namespace {
@@ -40,8 +40,7 @@ TEST(DefinitionFileName, ReplacesWhatFollowsTheLastDotAndRefusesWhatWouldNotFit)
   EXPECT_EQ(name(u"C:\\dir.old\\driver"), u"C:\\dir.DAT");
   EXPECT_EQ(name(u"C:\\drv\\driver"), u"C:\\drv\\driver.DAT");
   std::u16string longest(255, u'x');  // with ".DAT" and the terminator: 260 units
-  EXPECT_EQ(name(longest), longest + u".DAT");
-  EXPECT_EQ(name(longest + u"x"), u"refused:");
+  EXPECT_EQ(std::tuple(name(longest), name(longest + u"x")), std::tuple(longest + u".DAT", u"refused:"));
 }
 
 TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsOfAFileFoundAreReadUpToTheSlots) {
@@ -60,6 +59,21 @@ TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsOfAFileFoundAreReadUpToTheSl
   std::u16string tooLong = u"C:\\" + std::u16string(300, u'd') + u"\\TQ33KV.DLL";
   EXPECT_EQ(Read(File(2), tooLong.c_str()), -1);
   EXPECT_EQ(Read(File(2), u"C:\\other\\TQ33KV.DLL"), -1);
+}
+
+// A definition longer than every medium's longest label is cleared; a kept one's margin is
+// bounded by its own tape (special media allow 49 mm, the normal limit is 27 mm).
+TEST(SettledDefinitions, KeepLengthsSomeMediumTakesAndMarginsTheirTapeAllows) {
+  test::TestContext special({test::SpecialTape(300, 240, 128)});
+  test::TestContext both({test::Tape(262, 240, 128), test::SpecialTape(300, 240, 128)});
+  auto settled = [](const test::TestContext& media, DWORD length) {
+    MediaDefinition definition = {{}, 0, 300, length, 3000};
+    SettleDefinitions(&definition, 1, &media->modelData);
+    return definition.defMargin;  // all ones when cleared
+  };
+  // In hundredths: 10004 rounds to the special tape's 1000 tenths, 10005 to one more.
+  EXPECT_EQ(std::vector<DWORD>({settled(special, 10004), settled(special, 10005), settled(both, 20000)}),
+            std::vector<DWORD>({3000, 0xFFFFFFFF, 3000}));
 }
 
 }  // namespace

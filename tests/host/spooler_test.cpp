@@ -68,8 +68,7 @@ TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
   EXPECT_EQ(written, 3u);
   host::FailCall(host::Call::WritePrinter, 1);
   EXPECT_FALSE(WritePrinter(printer_, bytes, 5, &written));
-  EXPECT_EQ(written, 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_EQ(std::tuple(written, GetLastError()), std::tuple(0u, static_cast<DWORD>(ERROR_WRITE_FAULT)));
   EXPECT_TRUE(WritePrinter(printer_, bytes, 0, &written));
   EXPECT_EQ(host::SpooledBytes(printer_), (std::vector<uint8_t>{1, 2, 3, 4, 5, 1, 2, 3}));
   EXPECT_EQ(host::WriteCalls(printer_), 4u);
