@@ -3,11 +3,13 @@
 // sanitizers see every overrun) and are tracked, so that a heap's destruction frees what is
 // left in it and the tests can count what is still alive.
 //
-// Blocks of a megabyte and more (a page image, a page's stream; the engine's bitmaps take
-// the same road) are mapped from the system on 2 MB boundaries and advised to be backed by
-// huge pages: a page is written whole, and the kernel faulting in and clearing its 4 KB
-// pages one by one cost more than converting it. Under the address sanitizer they come from
-// the C heap like every other block, so that it sees their overruns.
+// Blocks of 256 KB and more (a page image, a page's stream, the diffusion's room for a long
+// line; the engine's bitmaps take the same road) are mapped from the system on 2 MB
+// boundaries and advised to be backed by huge pages: such a block is written whole, and the
+// kernel faulting in and clearing its 4 KB pages one by one cost more than converting a
+// page, most of all where a guest's page fault costs some 14 us. A block of 256 KB then
+// holds 2 MB. Under the address sanitizer they come from the C heap like every other
+// block, so that it sees their overruns.
 //
 // Large blocks freed while KeepLargeBlocks is on (the host's and the engine's bitmaps) are
 // kept, poisoned for the address sanitizer, and handed out again to a later request,
@@ -88,7 +90,7 @@ constexpr bool kMapsHugeBlocks = false;
 #else
 constexpr bool kMapsHugeBlocks = true;
 #endif
-constexpr size_t kHugeBlockBytes = size_t{1} << 20;
+constexpr size_t kHugeBlockBytes = size_t{1} << 18;
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 
 // The blocks mapped from the system, by address, with the extent mapped.
