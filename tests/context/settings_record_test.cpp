@@ -56,6 +56,11 @@ TEST(MediaLimits, SpecialMediaNeedKindCodeSixteenAndOptionBitZero) {
   }
 }
 
+// 26 mm is 368.5 dots at 360 dpi, 37.8 mm 1071.496 at 720.
+TEST(MediaLimits, MarginDotsRoundToTheNearestDot) {
+  EXPECT_EQ(std::tuple(MarginTenthsToDots(260, 360), MarginTenthsToDots(378, 720)), std::tuple(369u, 1071u));
+}
+
 TEST(CopySettings, ShortPublicPartWithoutPrivatePartKeepsTheDefaultsBehindIt) {
   SettingsRecord target = DriverRecord();
   const SettingsRecord before = target;

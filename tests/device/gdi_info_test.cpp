@@ -69,6 +69,9 @@ TEST_F(GdiInfoTest, PatternSizesFollowThePrintersCompleteHalftoneData) {
   GDIINFO info = Fill(DMORIENT_PORTRAIT, 360);
   EXPECT_EQ(info.ulHTPatternSize, 5u) << "16 is beyond the engine's patterns";
   EXPECT_EQ(std::tuple(info.ulDevicePelsDPI, info.ciDevice.RedGamma), std::tuple(300u, 20000));
+  stored.HTPatternSize = HT_PATSIZE_16x16_M;  // the largest the engine knows is kept
+  host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", test::BytesOf(stored));
+  EXPECT_EQ(Fill(DMORIENT_PORTRAIT, 360).ulHTPatternSize, ULONG{HT_PATSIZE_16x16_M});
 
   bytes.resize(128);
   host::SetPrinterDataBinary(context_->printer, u"CurDevHTInfo", bytes);

@@ -47,6 +47,7 @@ TEST(BoundingBoxTest, FindsAWellFormedBoxAnywhereAndSkipsMalformedOnes) {
   EXPECT_FALSE(Accepted(Eps(kBox, 4096), Eps(kBox).size() - 1));
   EXPECT_FALSE(Accepted(Eps(kBox, EPS_HEADER_SIZE + kBox.size() - 1), Eps(kBox).size()));
   EXPECT_FALSE(FindBoundingBox(nullptr, 100));
+  EXPECT_FALSE(Accepted(Bytes{5, 0, 0, 0, '%'}, 5)) << "a record shorter than its header";
 }
 
 class EpsEscapeTest : public HostTest {
@@ -76,6 +77,9 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size()), 1u);
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, bad.data(), bad.size()), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SURFOBJ noContext = {};
+  EXPECT_EQ(DrvDrawEscape(&noContext, ENCAPSULATED_POSTSCRIPT, nullptr, nullptr, good.size(),
+                          const_cast<uint8_t*>(good.data())), 0u);
 
   // Curves after a subpath's first point come in threes, five do not; lines are not curves.
   CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, {{PD_BEGINSUBPATH | PD_BEZIERS, {{}}},
@@ -85,7 +89,11 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   EXPECT_EQ(GetLastError(), 0u);
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), broken), 1u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CLIPOBJ* simple = host::CreateClip(DC_RECT, {{PD_BEZIERS, {{}, {}, {}, {}, {}}}});
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), simple), 1u);
+  EXPECT_EQ(GetLastError(), 0u) << "only a complex clip's path is walked";
   EXPECT_EQ(host::Live().paths, 0);
+  host::DeleteClip(simple);
   host::DeleteClip(clip);
   host::DeleteClip(broken);
 }
