@@ -599,6 +599,78 @@ static LineBufferRecord* UsableState(DeviceContext* context, DWORD count) {
   return state;
 }
 
+// Lines of full black and white
+//
+// A level of 0 or 255 that gathers no error prints as itself and leaves no error. So after
+// two lines without error, a line of nothing but 0 and 255 leaves none either, and its dots
+// are its levels' top bits: a label of text and bars is such lines from first to last, and
+// needs no filter at all. Lines after one with error take the filter, whatever they hold.
+
+// TRUE when the first count errors of row are all 0.
+static bool HoldsNoError(const LONG* row, DWORD count) {
+  for (DWORD i = 0; i < count; ++i) {
+    if (row[i] != 0) return false;
+  }
+  return true;
+}
+
+// Not 0 unless the level is 0 or 255, the levels whose successor is 0 or 1.
+static inline BYTE NotFull(BYTE level) { return static_cast<BYTE>(level + 1) & 0xFE; }
+
+// TRUE when every level of the line is 0 or 255. Stops at the first vector that holds
+// another, so that a grey line is told at once.
+static bool OnlyFullLevels(const BYTE* input, DWORD count) {
+  DWORD i = 0;
+#if defined(__SSE2__)
+  // A full level is its own top bit spread over the byte.
+  for (; count - i >= sizeof(__m128i); i += sizeof(__m128i)) {
+    const __m128i levels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
+    const __m128i spread = _mm_cmpgt_epi8(_mm_setzero_si128(), levels);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(levels, spread)) != 0xFFFF) return false;
+  }
+#endif
+  for (; i < count; ++i) {
+    if (NotFull(input[i])) return false;
+  }
+  return true;
+}
+
+// The dots of a line of full levels: bit 7 of each, eight to a byte, the first most
+// significant; the bits past the last dot are 0.
+static void PutTopBits(const BYTE* input, BYTE* output, DWORD count) {
+  DWORD i = 0;
+  for (; count - i >= 8; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, input + i, sizeof(word));
+    output[i / 8] = static_cast<BYTE>((((word >> 7) & 0x0101010101010101ull) *
+                                       0x8040201008040201ull) >> 56);
+  }
+  if (i == count) return;
+  BYTE byte = 0;
+  for (DWORD k = 0; i + k < count; ++k) byte |= static_cast<BYTE>((input[i + k] >> 7) << (7 - k));
+  output[i / 8] = byte;
+}
+
+// Writes the dots of the leading lines of full levels when the two lines before them left
+// no error, and leaves the state as the filter would have. Returns how many lines it took.
+static DWORD PutFullLines(LineBufferRecord* state, const BYTE* input, SIZE_T inputStride,
+                          BYTE* output, SIZE_T outputStride, DWORD count, DWORD lineCount) {
+  const WORD rotation = state->rotation % kErrorLineCount;
+  if (!HoldsNoError(state->rows[rotation], count) ||
+      !HoldsNoError(state->rows[(rotation + 1) % kErrorLineCount], count)) {
+    return 0;
+  }
+  DWORD line = 0;
+  for (; line < lineCount && OnlyFullLevels(input + line * inputStride, count); ++line) {
+    PutTopBits(input + line * inputStride, output + line * outputStride, count);
+  }
+  if (line == 0) return 0;
+  // The first line's error line is the only one that may have held errors.
+  std::memset(state->rows[(rotation + 2) % kErrorLineCount], 0, count * sizeof(LONG));
+  state->rotation = static_cast<WORD>((rotation + line) % kErrorLineCount);
+  return line;
+}
+
 // Diffuses count input bytes into count packed dots. Writes nothing, and keeps the state,
 // without error lines, with a count of 0 or with a count beyond the line length.
 void DiffuseLine(DeviceContext* context, const BYTE* input, BYTE* output, DWORD count) {
@@ -607,12 +679,18 @@ void DiffuseLine(DeviceContext* context, const BYTE* input, BYTE* output, DWORD 
   DiffuseOneLine(state, input, output, count);
 }
 
-// Diffuses the lines in groups where there is room and the lines are long enough, one by
+// Puts the leading lines of full black and white when no error comes before them, and
+// diffuses the rest in groups where there is room and the lines are long enough, one by
 // one otherwise.
 void DiffuseLines(DeviceContext* context, const BYTE* input, SIZE_T inputStride, BYTE* output,
                   SIZE_T outputStride, DWORD count, DWORD lineCount) {
   LineBufferRecord* state = UsableState(context, count);
   if (!state || !input || !output || lineCount == 0) return;
+  const DWORD full = PutFullLines(state, input, inputStride, output, outputStride, count, lineCount);
+  if (full == lineCount) return;
+  input += full * inputStride;
+  output += full * outputStride;
+  lineCount -= full;
 #if defined(__SSE2__)
   if (state->work && count >= kShortestGroupedLine && lineCount >= kFewestGroupedLines) {
     DiffuseGroups(state, input, inputStride, output, outputStride, count, lineCount);
