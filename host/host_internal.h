@@ -81,12 +81,12 @@ DWORD MapWindowsPath(const WCHAR* windowsPath, std::string* hostPath);
 // page's tail. Released with its last holder.
 class GuardedCopy {
  public:
-  // A copy of size bytes that fill writes (into size writable bytes); null when memory
-  // cannot be had or fill returns false.
+  // A copy of size bytes that fill writes (into size writable bytes, zero before it);
+  // null when memory cannot be had or fill returns false.
   template <typename Fill>
   static std::shared_ptr<const GuardedCopy> Make(size_t size, Fill fill) {
     std::shared_ptr<GuardedCopy> copy(new (std::nothrow) GuardedCopy);
-    if (!copy || !copy->Reserve(size) || !fill(copy->base_) || !copy->Seal()) return nullptr;
+    if (!copy || !copy->Reserve(size) || !fill(copy->filled_)) return nullptr;
     return copy;
   }
   ~GuardedCopy();
@@ -97,14 +97,14 @@ class GuardedCopy {
 
  private:
   GuardedCopy() = default;
-  bool Reserve(size_t size);  // maps the region, writable
-  bool Seal();                // makes it read-only and its last page inaccessible
+  bool Reserve(size_t size);  // maps the region, or takes a kept one
 
-  void* region_ = nullptr;
+  void* region_ = nullptr;  // the read-only pages and the guard page after them
+  BYTE* writer_ = nullptr;  // the same pages, writable
   size_t regionBytes_ = 0;
   size_t dataPages_ = 0;  // bytes of the readable part
-  BYTE* base_ = nullptr;
-  bool guarded_ = false;  // the region's last page is inaccessible already (a kept region)
+  const BYTE* base_ = nullptr;
+  BYTE* filled_ = nullptr;  // where fill writes what base_ reads
 };
 
 // The bytes of a memory file, shared by its handles and views; replacing the file makes a
