@@ -617,20 +617,20 @@ static bool HoldsNoError(const LONG* row, DWORD count) {
 // Not 0 unless the level is 0 or 255, the levels whose successor is 0 or 1.
 static inline BYTE NotFull(BYTE level) { return static_cast<BYTE>(level + 1) & 0xFE; }
 
-// TRUE when every level of the line is 0 or 255. Stops at the first vector that holds
-// another, so that a grey line is told at once.
-static bool OnlyFullLevels(const BYTE* input, DWORD count) {
+// TRUE when every level is 0 or 255. Stops at the first vector that holds another, so that
+// a grey line is told at once.
+bool OnlyFullLevels(const BYTE* levels, DWORD count) {
   DWORD i = 0;
 #if defined(__SSE2__)
   // A full level is its own top bit spread over the byte.
   for (; count - i >= sizeof(__m128i); i += sizeof(__m128i)) {
-    const __m128i levels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
-    const __m128i spread = _mm_cmpgt_epi8(_mm_setzero_si128(), levels);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(levels, spread)) != 0xFFFF) return false;
+    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + i));
+    const __m128i spread = _mm_cmpgt_epi8(_mm_setzero_si128(), group);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(group, spread)) != 0xFFFF) return false;
   }
 #endif
   for (; i < count; ++i) {
-    if (NotFull(input[i])) return false;
+    if (NotFull(levels[i])) return false;
   }
   return true;
 }
@@ -651,24 +651,40 @@ static void PutTopBits(const BYTE* input, BYTE* output, DWORD count) {
   output[i / 8] = byte;
 }
 
+// TRUE when the two lines before the next left no error, so that lines of full levels
+// leave none either.
+static bool NoErrorAhead(const LineBufferRecord* state, DWORD count) {
+  const WORD rotation = state->rotation % kErrorLineCount;
+  return HoldsNoError(state->rows[rotation], count) &&
+         HoldsNoError(state->rows[(rotation + 1) % kErrorLineCount], count);
+}
+
+// Moves the state on by lines of full levels after NoErrorAhead, as the filter would.
+static void PassLines(LineBufferRecord* state, DWORD count, DWORD lines) {
+  const WORD rotation = state->rotation % kErrorLineCount;
+  // The first line's error line is the only one that may have held errors.
+  std::memset(state->rows[(rotation + 2) % kErrorLineCount], 0, count * sizeof(LONG));
+  state->rotation = static_cast<WORD>((rotation + lines) % kErrorLineCount);
+}
+
 // Writes the dots of the leading lines of full levels when the two lines before them left
 // no error, and leaves the state as the filter would have. Returns how many lines it took.
 static DWORD PutFullLines(LineBufferRecord* state, const BYTE* input, SIZE_T inputStride,
                           BYTE* output, SIZE_T outputStride, DWORD count, DWORD lineCount) {
-  const WORD rotation = state->rotation % kErrorLineCount;
-  if (!HoldsNoError(state->rows[rotation], count) ||
-      !HoldsNoError(state->rows[(rotation + 1) % kErrorLineCount], count)) {
-    return 0;
-  }
+  if (!NoErrorAhead(state, count)) return 0;
   DWORD line = 0;
   for (; line < lineCount && OnlyFullLevels(input + line * inputStride, count); ++line) {
     PutTopBits(input + line * inputStride, output + line * outputStride, count);
   }
-  if (line == 0) return 0;
-  // The first line's error line is the only one that may have held errors.
-  std::memset(state->rows[(rotation + 2) % kErrorLineCount], 0, count * sizeof(LONG));
-  state->rotation = static_cast<WORD>((rotation + line) % kErrorLineCount);
+  if (line > 0) PassLines(state, count, line);
   return line;
+}
+
+BOOL PassFullLines(DeviceContext* context, DWORD count, DWORD lineCount) {
+  LineBufferRecord* state = UsableState(context, count);
+  if (!state || lineCount == 0 || !NoErrorAhead(state, count)) return FALSE;
+  PassLines(state, count, lineCount);
+  return TRUE;
 }
 
 // Diffuses count input bytes into count packed dots. Writes nothing, and keeps the state,

@@ -25,3 +25,12 @@ void DiffuseLine(DeviceContext* context, const BYTE* input, BYTE* output, DWORD 
 // DiffuseLine would write nothing.
 void DiffuseLines(DeviceContext* context, const BYTE* input, SIZE_T inputStride, BYTE* output,
                   SIZE_T outputStride, DWORD count, DWORD lineCount);
+
+// TRUE when every one of count levels is 0 or 255, full black or white.
+bool OnlyFullLevels(const BYTE* levels, DWORD count);
+
+// Takes lineCount lines of count levels, every one of them full, as DiffuseLines would but
+// without writing their dots (their levels' top bits): TRUE, with the state moved on as the
+// filter moves it, when the two lines before them left no error. FALSE, with the state as
+// it was, when they did, and where DiffuseLines would write nothing.
+BOOL PassFullLines(DeviceContext* context, DWORD count, DWORD lineCount);

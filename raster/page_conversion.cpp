@@ -402,9 +402,21 @@ static void ScatterColumns(BYTE* pixels, size_t stride, DWORD feed, DWORD first,
   }
 }
 
+// Whether every pixel of count columns from first on is black or white.
+static bool BlackAndWhiteColumns(const BYTE* pixels, size_t stride, DWORD feed, DWORD first,
+                                 DWORD count) {
+  for (DWORD y = 0; y < feed; ++y) {
+    if (!OnlyFullLevels(pixels + y * stride + first, count)) return false;
+  }
+  return true;
+}
+
 // Portrait: each head position is a column. Columns are gathered a block at a time, so
 // that every pass walks the rows in memory order, then diffused together and put back.
-// FALSE when the job was aborted or the scratch cannot hold one column.
+// A block of black and white after lines that left no error stays as it is: the filter
+// would put a dot where a pixel is 0 (black and white keep their levels through any map),
+// and a pixel of 0 is what the line writer takes for one. FALSE when the job was aborted
+// or the scratch cannot hold one column.
 static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineGeometry& geometry,
                            DWORD heads, const BYTE* inverted, BYTE* scratch, DWORD scratchBytes) {
   const DWORD feed = geometry.feedLines;
@@ -420,6 +432,11 @@ static BOOL DiffuseColumns(DeviceContext* context, SURFOBJ* surface, const LineG
   for (DWORD first = 0; first < heads;) {
     if (first % kAbortPollInterval == 0 && EngCheckAbort(surface)) return FALSE;
     const DWORD count = DiffusionBlock(first, heads, limit);
+    if (BlackAndWhiteColumns(pixels, stride, feed, first, count) &&
+        PassFullLines(context, feed, count)) {
+      first += count;
+      continue;
+    }
     GatherColumns(pixels, stride, feed, first, count, inverted, lines);
     // Cleared first: a line the diffusion does not write stays white.
     std::memset(bits, 0, static_cast<size_t>(count) * bitBytes);

@@ -191,10 +191,13 @@ TEST_F(PageConversionTest, LabelsAcrossEachGetAHeaderAndTheMatrixCounterRunsOn) 
 }
 
 // Levels changed by contrast, brightness and the 720-dpi tone, then the dots of every head
-// position diffused in turn: rows padded or not (stride 0: the default), short, in blocks.
+// position diffused in turn: rows padded or not (stride 0: the default), short, in blocks;
+// black and white with two grey stripes: the blocks before the first pass unfiltered, and
+// the error it leaves takes the blocks after it through the filter to the second.
 TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn) {
   std::mt19937 random(7);
-  const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; DWORD feed, heads; LONG stride; } cases[] = {
+  const struct { BOOL landscape; signed char contrast, brightness; SHORT dpi; DWORD feed, heads; LONG stride; bool bw = false; } cases[] = {
+      {FALSE, 0, 0, 360, 105, 200, 0, true}, {FALSE, 40, -20, 720, 64, 210, 0, true},
       {FALSE, 0, 0, 360, 105, 78, 0}, {TRUE, 0, 0, 360, 151, 130, 151}, {TRUE, 40, -20, 720, 4901, 99, 4904},
       {FALSE, -30, 25, 720, 103, 78, 0}, {FALSE, 0, 100, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 7, 20, 0},
       {FALSE, 0, 0, 360, 1, 20, 0}, {TRUE, 0, 0, 360, 20, 9, 0}};
@@ -204,7 +207,9 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
     const DWORD feed = c.feed, heads = c.heads;
     const LONG cx = static_cast<LONG>(c.landscape ? feed : heads), cy = static_cast<LONG>(c.landscape ? heads : feed);
     Image image(context_.get(), cx, cy, 255, c.stride), reference(context_.get(), cx, cy, 255, c.stride);
-    for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(random());
+    for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(c.bw ? (random() & 1) * 255 : random());
+    for (DWORD h : {c.heads * 3 / 5, c.heads * 3 / 5 + 1, c.heads * 3 / 5 + 2, c.heads - 3})  // every fourth line, every line
+      for (LONG f = 0; c.bw && f < cy; f += h < c.heads - 3 ? 4 : 1) image.at(static_cast<LONG>(h), f) = static_cast<BYTE>(1 + random() % 254);
     BYTE tone[256];
     BuildToneTable(c.contrast, tone);
     for (size_t i = 0; i < image.bits.size(); ++i) {
