@@ -682,7 +682,7 @@ static DWORD PutFullLines(LineBufferRecord* state, const BYTE* input, SIZE_T inp
 
 BOOL PassFullLines(DeviceContext* context, DWORD count, DWORD lineCount) {
   LineBufferRecord* state = UsableState(context, count);
-  if (!state || lineCount == 0 || !NoErrorAhead(state, count)) return FALSE;
+  if (!state || !NoErrorAhead(state, count)) return FALSE;
   PassLines(state, count, lineCount);
   return TRUE;
 }

@@ -32,5 +32,5 @@ bool OnlyFullLevels(const BYTE* levels, DWORD count);
 // Takes lineCount lines of count levels, every one of them full, as DiffuseLines would but
 // without writing their dots (their levels' top bits): TRUE, with the state moved on as the
 // filter moves it, when the two lines before them left no error. FALSE, with the state as
-// it was, when they did, and where DiffuseLines would write nothing.
+// it was, when they did, and without error lines of at least count values.
 BOOL PassFullLines(DeviceContext* context, DWORD count, DWORD lineCount);

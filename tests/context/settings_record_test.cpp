@@ -79,10 +79,10 @@ TEST(CopySettings, RefusesUnknownSizesWithoutASpecVersionAndRecordsClaimingMoreT
   EXPECT_EQ(CopyInto(&target, 200, 0, 0), -1);
   EXPECT_EQ(CopyInto(&target, 220, 284, 0x401, 503), -1);
   EXPECT_EQ(CopyInto(&target, 71, 0, 0x401, 71), -1) << "no room for the size fields";
-  EXPECT_EQ(CopySettings(nullptr, 504, &target), -1);
+  EXPECT_EQ(std::tuple(CopySettings(nullptr, 504, &target), CopySettings(&target.dm, 504, nullptr)), std::tuple(-1, -1));
   const SettingsRecord untouched = DriverRecord();
   EXPECT_EQ(std::memcmp(&target, &untouched, sizeof(target)), 0) << "nothing copied";
-  EXPECT_EQ(CopyInto(&target, 200, 0, 0x400), 200);
+  EXPECT_EQ(std::tuple(CopyInto(&target, 200, 0, 0x400), CopyInto(&target, 72, 0, 0x400, 72)), std::tuple(200, 72));
 }
 
 TEST(CopySettings, PrivatePartIsFoundBehindTheCallersPublicPartAndCutAtItsOwnSize) {

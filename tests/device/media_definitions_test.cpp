@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The media definition file: its name beside the driver and what is read from it.
+#include <unistd.h>
+
 #include "tests/host/temp_root.h"
 #include "tests/support/test_context.h"
 #include "tests/support/media_file_writer.h"
@@ -59,6 +61,9 @@ TEST_F(MediaDefinitionFile, OnlyWholeDeclaredRecordsOfAFileFoundAreReadUpToTheSl
   std::u16string tooLong = u"C:\\" + std::u16string(300, u'd') + u"\\TQ33KV.DLL";
   EXPECT_EQ(Read(File(2), tooLong.c_str()), -1);
   EXPECT_EQ(Read(File(2), u"C:\\other\\TQ33KV.DLL"), -1);
+  // Nor one past 4 GB, whose size the low word cannot hold.
+  ASSERT_EQ(truncate64(root_.Write(u"C:\\drv\\TQ33KV.DAT", "").c_str(), (int64_t{1} << 32) + 16), 0);
+  EXPECT_EQ(ReadMediaDefinitions(u"C:\\drv\\TQ33KV.DLL", nullptr), nullptr);
 }
 
 // A definition longer than every medium's longest label is cleared; a kept one's margin is

@@ -99,6 +99,7 @@ TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
     host::ClearFailures();
     EXPECT_EQ(ctx->lineBuffers->rowCount, 0);
     DiffuseLine(ctx.get(), black.data(), output.data(), 16);
+    EXPECT_FALSE(PassFullLines(ctx.get(), 16, 1));
     ExpectNothingLeaked();
   }
   ASSERT_TRUE(InitDiffusion(ctx.get(), 16));

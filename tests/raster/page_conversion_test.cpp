@@ -208,8 +208,8 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
     const LONG cx = static_cast<LONG>(c.landscape ? feed : heads), cy = static_cast<LONG>(c.landscape ? heads : feed);
     Image image(context_.get(), cx, cy, 255, c.stride), reference(context_.get(), cx, cy, 255, c.stride);
     for (BYTE& pixel : image.bits) pixel = static_cast<BYTE>(c.bw ? (random() & 1) * 255 : random());
-    for (DWORD h : {c.heads * 3 / 5, c.heads * 3 / 5 + 1, c.heads * 3 / 5 + 2, c.heads - 3})  // every fourth line, every line
-      for (LONG f = 0; c.bw && f < cy; f += h < c.heads - 3 ? 4 : 1) image.at(static_cast<LONG>(h), f) = static_cast<BYTE>(1 + random() % 254);
+    for (DWORD h : {99u, c.heads * 3 / 5, c.heads * 3 / 5 + 1, c.heads * 3 / 5 + 2, c.heads - 3})  // line 0, every fourth, every
+      for (LONG f = 0; c.bw && f < (h == 99 ? 1 : cy); f += h < c.heads - 3 ? 4 : 1) image.at(static_cast<LONG>(h), f) = static_cast<BYTE>(1 + random() % 254);
     BYTE tone[256];
     BuildToneTable(c.contrast, tone);
     for (size_t i = 0; i < image.bits.size(); ++i) {
