@@ -63,7 +63,7 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   ModelDataInitializeFn initialize = Initializer();
   ASSERT_NE(initialize, nullptr);
   ModelDataTable wrong{sizeof(void*) == 4 ? 40u : 20u};  // the table of the other width
-  EXPECT_FALSE(initialize(nullptr) || initialize(&wrong) || wrong.mdOpen);
+  EXPECT_FALSE(initialize(nullptr) || initialize(&wrong) || wrong.mdOpen || GetLastError() != ERROR_INVALID_PARAMETER);
   ASSERT_TRUE(initialize(&table_));
 
   ModelDataFile expected;
@@ -82,9 +82,7 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
   EXPECT_EQ(std::tuple(returned, std::memcmp(record, &expected.models[0].record, 118)), std::tuple(118u, 0));
 
   DWORD needed = 0, count = 0;
-  SetLastError(0);
-  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count) || GetLastError() != ERROR_INSUFFICIENT_BUFFER);
   const DWORD probed = needed;
   EXPECT_EQ(probed, 26u * MEDIA_LIST_ENTRY_SIZE);
   std::vector<BYTE> list(probed + 1, 0xAB);
@@ -97,13 +95,12 @@ TEST_F(ModelDataLibraryTest, TheDriversCallsAreAnsweredAsItReliesOn) {
                        list[probed]), std::tuple(26u, 0, 0xAB));
 
   EXPECT_TRUE(table_.mdClose(handle));
-  EXPECT_FALSE(table_.mdClose(handle) || table_.mdClose(0) || table_.mdClose(0x41)) << "closed or never open";
+  EXPECT_FALSE(table_.mdClose(handle) || table_.mdClose(0) || table_.mdClose(0x41) || GetLastError() != ERROR_INVALID_HANDLE) << "closed or never open";
   ModelDataHandle reopened = 0;
   ASSERT_TRUE(table_.mdOpen(&reopened, kDataPath));
   EXPECT_NE(reopened, handle) << "a reused slot comes under a new handle";
   EXPECT_FALSE(table_.mdGetModel(reopened, 2, record, 118, &returned) || GetLastError() != ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(table_.mdGetMediaList(handle, 1, nullptr, 0, &needed, &count) || GetLastError() != ERROR_INVALID_HANDLE);
   EXPECT_TRUE(table_.mdClose(reopened));
 }
 
@@ -140,9 +137,28 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
     EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model"));
     EXPECT_EQ(std::tuple(GetLastError(), handle), std::tuple(f.error, 0u));
   }
-  EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\missing.model"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_FALSE(table_.mdOpen(nullptr, kDataPath));
+  EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\missing.model") || GetLastError() != ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(table_.mdOpen(nullptr, kDataPath) || GetLastError() != ERROR_INVALID_PARAMETER);
+  WriteData(u"C:\\big.model", good + std::string(kModelDataFileMaxBytes - good.size(), '\n'));
+  EXPECT_TRUE(table_.mdOpen(&handle, u"C:\\big.model") && table_.mdClose(handle)) << "the largest file read";
+}
+
+// 64 files may be open at once, and a 65th is refused for want of memory; calls without a
+// place for what they answer fail as bad parameters, and clear the places they were given.
+TEST_F(ModelDataLibraryTest, BadCallsFailInWordsAndTheHandlesRunOutAfterSixtyFour) {
+  ASSERT_TRUE(Initializer()(&table_));
+  std::vector<ModelDataHandle> handles(65);
+  for (ModelDataHandle& handle : handles) EXPECT_EQ(table_.mdOpen(&handle, kDataPath), &handle != &handles.back());
+  EXPECT_EQ(std::tuple(GetLastError(), handles.back()), std::tuple(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), 0u));
+  BYTE record[8];
+  DWORD returned = 7, needed = 7, count = 7;
+  EXPECT_FALSE(table_.mdGetMediaList(handles[0], 1, nullptr, 0, &needed, nullptr) || GetLastError() != ERROR_INVALID_PARAMETER || needed);
+  EXPECT_FALSE(table_.mdGetMediaList(handles[0], 1, nullptr, 0, nullptr, &count) || GetLastError() != ERROR_INVALID_PARAMETER || count);
+  SetLastError(0);
+  EXPECT_FALSE(table_.mdGetModel(handles[0], 1, nullptr, 5, &returned) || GetLastError() != ERROR_INVALID_PARAMETER || returned);
+  EXPECT_FALSE(table_.mdGetModel(handles[0], 1, record, 8, nullptr) || GetLastError() != ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(table_.mdGetModel(handles[0], 1, nullptr, 0, &returned)) << "nothing asked, nothing copied";
+  for (size_t i = 0; i < 64; ++i) EXPECT_TRUE(table_.mdClose(handles[i])) << i;
 }
 
 TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable) {
