@@ -41,9 +41,10 @@ class MediaLookup : public test::ContextTest {
                     static_cast<DWORD>(definitions_.size()));
     return m;
   }
-  void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE) {
+  void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE, SHORT width = 240) {
     SettingsRecord user = test::FixedDefaults();
     user.dm.dmPaperSize = paperSize;
+    user.dm.dmPaperWidth = width;
     user.priv.privMediaBase = base;
     user.priv.privSignature = signature;
     host::SetUserDevmode(printer_, test::BytesOf(user));
@@ -68,6 +69,8 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
 
   StoreUser(318);
   EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(3, 1)) << "the user's default: definition 1";
+  StoreUser(DMPAPER_USER, 0, PRIV_SIGNATURE, 120);
+  EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(3, -1)) << "the user's own size: the 12 mm tape";
   StoreUser(387, 1);
   EXPECT_EQ(Find(300, 262), 0) << "a user record of another section of the table is skipped";
   StoreUser(259, 0, 0);

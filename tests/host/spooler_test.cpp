@@ -20,8 +20,7 @@ const HANDLE kNotPrinters[] = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<H
 
 TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminator) {
   DWORD needed = 0;
-  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_FALSE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(needed, sizeof(u"C:\\TQ33\\drivers"));
   WCHAR directory[260];
   std::fill_n(directory, 260, u'#');
@@ -72,10 +71,7 @@ TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
   EXPECT_TRUE(WritePrinter(printer_, bytes, 0, &written));
   EXPECT_EQ(host::SpooledBytes(printer_), (std::vector<uint8_t>{1, 2, 3, 4, 5, 1, 2, 3}));
   EXPECT_EQ(host::WriteCalls(printer_), 4u);
-  for (HANDLE handle : kNotPrinters) {
-    EXPECT_FALSE(WritePrinter(handle, bytes, 5, &written));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  }
+  for (HANDLE handle : kNotPrinters) EXPECT_FALSE(WritePrinter(handle, bytes, 5, &written) || GetLastError() != ERROR_INVALID_HANDLE);
 }
 
 }  // namespace
