@@ -4,11 +4,12 @@
 
 #include <cups/cups.h>
 #include <dlfcn.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -64,11 +65,13 @@ constexpr LONG kLengthTolerance = 7;
 // The length as the PPD writes it, in points with two decimals, then as CUPS reads it:
 // hundredths of a millimetre, rounded as CUPS rounds.
 int PwgFromTenths(LONG tenths) {
-  char text[32];
-  const double points = static_cast<double>(tenths) * 72.0 / 254.0;
-  auto [end, code] = std::to_chars(text, text + sizeof(text) - 1, points, std::chars_format::fixed, 2);
-  *end = '\0';
-  const double written = code == std::errc() ? std::strtod(text, nullptr) : points;
+  const std::string text = PointsText(static_cast<double>(tenths) * 72.0 / 254.0);
+  // The hundredths over 100 are the double the text reads as: both are the nearest to it.
+  long long hundredths = 0;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') hundredths = hundredths * 10 + (c - '0');
+  }
+  const double written = static_cast<double>(text[0] == '-' ? -hundredths : hundredths) / 100.0;
   return static_cast<int>((written * 2540.0 + 36.0) / 72.0);
 }
 
@@ -320,6 +323,18 @@ std::vector<std::pair<std::string, std::string>> MediaTypes(const std::vector<Me
     if (!listed) types.emplace_back(choice.mediaType, choice.mediaTypeText);
   }
   return types;
+}
+
+std::string PointsText(double points) {
+  // The C library's own conventions for this one call: the standard library's formatting
+  // of doubles would bring the maths library into every program that links this.
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+  const locale_t previous = cLocale ? uselocale(cLocale) : locale_t{};
+  char text[48];
+  const int length = std::snprintf(text, sizeof(text), "%.2f", points);
+  if (cLocale) uselocale(previous);
+  return length > 0 && static_cast<size_t>(length) < sizeof(text) ? std::string(text, length)
+                                                                   : std::string("0");
 }
 
 }  // namespace tq33cups

@@ -102,6 +102,10 @@ std::string KeywordFromName(std::string_view name);
 // when nothing is left.
 std::string LowerCaseWords(std::string_view name, size_t length);
 
+// A length in points with two decimals, rounded as printf rounds, with a point before the
+// decimals whatever the process's locale.
+std::string PointsText(double points);
+
 // A UTF-16 field of units code units as UTF-8, up to its first NUL; the field may lie at
 // any address.
 std::string NameFromField(const void* field, size_t units);

@@ -10,7 +10,6 @@
 #include "cups/ppd_generator.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -38,13 +37,6 @@ struct PageSizeEntry {
   double acrossMargin = 0;  // non-printable strip at each side of the tape
   double feedMargin = 0;    // non-printable length at the start of the page
 };
-
-// A length in points with two decimals, whatever the locale.
-std::string Points(double value) {
-  char text[32];
-  auto [end, code] = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 2);
-  return code == std::errc() ? std::string(text, end) : std::string("0");
-}
 
 // A translation string: printable ASCII as it stands, Latin-1 as hexadecimal, ':' (which
 // ends a translation) and '<' (which starts hexadecimal) as hexadecimal too.
@@ -136,8 +128,8 @@ void PageSizeOption(std::string* ppd, const char* keyword, const char* title,
   Line(ppd, std::string("*Default") + keyword + ": " + defaultChoice);
   for (const PageSizeEntry& e : entries) {
     Line(ppd, std::string("*") + keyword + " " + e.choice->keyword + "/" +
-                  Translation(e.choice->name) + ": \"<</PageSize[" + Points(e.width) + " " +
-                  Points(e.height) + "]/ImagingBBox null>>setpagedevice\"");
+                  Translation(e.choice->name) + ": \"<</PageSize[" + PointsText(e.width) + " " +
+                  PointsText(e.height) + "]/ImagingBBox null>>setpagedevice\"");
   }
   Line(ppd, std::string("*CloseUI: *") + keyword);
 }
@@ -298,13 +290,13 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
   Line(&out, "*DefaultImageableArea: " + defaultSize);
   for (const PageSizeEntry& e : entries) {
     Line(&out, "*ImageableArea " + e.choice->keyword + "/" + Translation(e.choice->name) +
-                   ": \"" + Points(e.left) + " " + Points(e.bottom) + " " + Points(e.right) +
-                   " " + Points(e.top) + "\"");
+                   ": \"" + PointsText(e.left) + " " + PointsText(e.bottom) + " " +
+                   PointsText(e.right) + " " + PointsText(e.top) + "\"");
   }
   Line(&out, "*DefaultPaperDimension: " + defaultSize);
   for (const PageSizeEntry& e : entries) {
     Line(&out, "*PaperDimension " + e.choice->keyword + "/" + Translation(e.choice->name) +
-                   ": \"" + Points(e.width) + " " + Points(e.height) + "\"");
+                   ": \"" + PointsText(e.width) + " " + PointsText(e.height) + "\"");
   }
 
   if (narrowest) {
@@ -315,16 +307,16 @@ bool GeneratePpd(HANDLE printer, const PpdSource& source, std::string* ppd, std:
         std::max(PointsFromTenths(static_cast<LONG>(MinLengthTenths(nullptr))), 2 * feed + 3.0);
     const double maxLength = PointsFromTenths(static_cast<LONG>(MaxLengthTenths(nullptr)));
     Line(&out, "*VariablePaperSize: True");
-    Line(&out, "*MaxMediaWidth: \"" + Points(maxLength) + "\"");
-    Line(&out, "*MaxMediaHeight: \"" + Points(maxWidth) + "\"");
-    Line(&out, "*HWMargins: " + Points(feed) + " " + Points(margin) + " " + Points(feed) + " " +
-                   Points(margin));
+    Line(&out, "*MaxMediaWidth: \"" + PointsText(maxLength) + "\"");
+    Line(&out, "*MaxMediaHeight: \"" + PointsText(maxWidth) + "\"");
+    Line(&out, "*HWMargins: " + PointsText(feed) + " " + PointsText(margin) + " " +
+                   PointsText(feed) + " " + PointsText(margin));
     Line(&out, "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]/ImagingBBox null>>"
                "setpagedevice\"");
-    Line(&out, "*ParamCustomPageSize Width: 1 points " + Points(minLength) + " " +
-                   Points(maxLength));
-    Line(&out, "*ParamCustomPageSize Height: 2 points " + Points(narrowest->height) + " " +
-                   Points(maxWidth));
+    Line(&out, "*ParamCustomPageSize Width: 1 points " + PointsText(minLength) + " " +
+                   PointsText(maxLength));
+    Line(&out, "*ParamCustomPageSize Height: 2 points " + PointsText(narrowest->height) + " " +
+                   PointsText(maxWidth));
     Line(&out, "*ParamCustomPageSize WidthOffset: 3 points 0 0");
     Line(&out, "*ParamCustomPageSize HeightOffset: 4 points 0 0");
     Line(&out, "*ParamCustomPageSize Orientation: 5 int 0 0");

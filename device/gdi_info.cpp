@@ -3,7 +3,6 @@
 // printable area, colour depth and halftoning of the context's settings and tape.
 #include "device/gdi_info.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "context/device_context.h"
@@ -17,6 +16,21 @@ constexpr ULONG kPaletteRegisters = 256;
 constexpr ULONG kGrayBits = 8;
 constexpr ULONG kColorBits = 24;
 constexpr LONG kStyleStepsPerInch = 25;
+
+// The whole part of a square root, bit by bit. The double root it replaces truncates to the
+// same for every 32-bit value, and keeps the maths library out of the driver's loading.
+ULONG WholeSquareRoot(DWORD value) {
+  ULONG root = 0;
+  for (ULONG bit = 1UL << 30; bit != 0; bit >>= 2) {
+    if (value >= root + bit) {
+      value -= root + bit;
+      root = (root >> 1) + bit;
+    } else {
+      root >>= 1;
+    }
+  }
+  return root;
+}
 
 // The SideRecord's state for an 8-bit gray surface with its scratch buffer (srMode
 // kSideModeBuffered).
@@ -121,7 +135,7 @@ void FillGdiInfo(DeviceContext* context, ULONG gdiInfoSize, GDIINFO* gdiInfo) {
   info.ulAspectX = landscape ? q : alongAspect;
   info.ulAspectY = landscape ? alongAspect : q;
   const DWORD sumOfSquares = info.ulAspectX * info.ulAspectX + info.ulAspectY * info.ulAspectY;
-  info.ulAspectXY = static_cast<ULONG>(std::sqrt(static_cast<double>(sumOfSquares)));
+  info.ulAspectXY = WholeSquareRoot(sumOfSquares);
   info.xStyleStep = landscape ? alongStep : 1;
   info.yStyleStep = landscape ? 1 : alongStep;
   info.denStyleStep = quality / kStyleStepsPerInch;
