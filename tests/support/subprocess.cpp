@@ -9,7 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <random>
 #include <thread>
 
 #include "tests/support/cups_support.h"
@@ -92,14 +96,21 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
   return result;
 }
 
+// Drawn below the range the system gives connections' own ends from: a port of that range,
+// let go, may be any connection's before the server binds it.
 int FreeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof(address);
-  const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  close(s);
-  return bound ? ntohs(address.sin_port) : 0;
+  int low = 32768;
+  if (!(std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low)) low = 32768;
+  std::minstd_rand draw(static_cast<unsigned>(getpid() ^ time(nullptr)));
+  for (int tries = 0; tries < 100; ++tries) {
+    const auto port = static_cast<uint16_t>(10000 + draw() % std::max(low - 10000, 1));
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(s);
+    if (bound) return port;
+  }
+  return 0;
 }
 
 std::string BuiltProgram(const std::string& name) { return std::string(TQ33_BINARY_DIR) + "/" + name; }
