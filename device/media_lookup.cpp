@@ -314,9 +314,9 @@ BOOL ComputePrintableArea(const DeviceContext* context, LONG mediaIndex, LONG de
     alongPhysical = alongDots + twoMargins;
   }
 
-  // A tape with no printable width, or a length at or below its two margins (a stored
-  // record's length of 0, say), leaves the engine nothing to draw on: refuse it rather
-  // than report a wrapped resolution.
+  // A tape with no printable width, or a length inside its two margins (a stored record's
+  // length of 0, say), leaves the engine nothing to draw on: refuse it rather than report
+  // a wrapped resolution. A length of exactly both margins still prints its one line.
   if (acrossDots <= 0 || static_cast<LONG>(alongDots) <= 0) return FALSE;
 
   const bool landscape = dm.dmOrientation == DMORIENT_LANDSCAPE;

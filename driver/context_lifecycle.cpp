@@ -118,7 +118,7 @@ DHPDEV APIENTRY DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patter
   if (!gdiInfo || gdiInfoSize < kResolutionsEnd) return FailEnable(context, nullptr);
   auto* engineGdiInfo = reinterpret_cast<GDIINFO*>(gdiInfo);
   FillGdiInfo(context, gdiInfoSize, engineGdiInfo);
-  // Settings that describe no printable page (a length at or below its two margins, say)
+  // Settings that describe no printable page (a length inside its two margins, say)
   // leave a resolution of 0. No context then, and the last error says that the settings,
   // not the system, were at fault.
   if (engineGdiInfo->ulHorzRes == 0 || engineGdiInfo->ulVertRes == 0) {
