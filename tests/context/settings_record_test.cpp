@@ -14,10 +14,8 @@ namespace {
 SettingsRecord DriverRecord() {
   SettingsRecord record;
   std::memset(&record, 0x5A, sizeof(record));
-  record.dm.dmSpecVersion = SETTINGS_SPEC_VERSION;
-  record.dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
-  record.dm.dmSize = SETTINGS_PUBLIC_SIZE;
-  record.dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
+  record.dm.dmSpecVersion = SETTINGS_SPEC_VERSION, record.dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
+  record.dm.dmSize = SETTINGS_PUBLIC_SIZE, record.dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
   return record;
 }
 
@@ -32,10 +30,8 @@ LONG CopyInto(SettingsRecord* target, WORD publicSize, WORD privateSize, WORD sp
   std::memset(record.get(), 0x11, bytes);
   std::memset(record.get() + publicSize, 0x22, bytes - publicSize);
   auto* dm = reinterpret_cast<DEVMODEW*>(record.get());
-  dm->dmSpecVersion = specVersion;
-  dm->dmDriverVersion = 0x123;
-  dm->dmSize = publicSize;
-  dm->dmDriverExtra = privateSize;
+  dm->dmSpecVersion = specVersion, dm->dmDriverVersion = 0x123;
+  dm->dmSize = publicSize, dm->dmDriverExtra = privateSize;
   return CopySettings(dm, available ? available : static_cast<DWORD>(bytes), target);
 }
 

@@ -45,14 +45,17 @@ class DefaultSettingsTest : public HostTest {
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
   EXPECT_TRUE(Same(Build(), test::FixedDefaults()));
-  host::SetCodePages(437, 936);
-  EXPECT_EQ(+Build().priv.privFlags, 0x30A0u);
+  for (auto [ansi, flags] : {std::pair(936, 0x30A0u), {949, 0x30A0u}, {950, 0x30A0u}, {1250, 0x3000u}}) {
+    host::SetCodePages(437, ansi);
+    EXPECT_EQ(+Build().priv.privFlags, flags) << ansi;
+  }
 }
 
 TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchFormName) {
   host::SetLocale(u"1", u"1");
   EXPECT_EQ(std::u16string(Build().dm.dmFormName), u"VK 1\" (RFID)");
   context_->modelData.mediaList[1].meWidthMultiple = 2;
+  context_->modelData.mediaList[1].meKindCode = 0, context_->modelData.modelRecord->moType = '1';  // any length counts
   SettingsRecord s = Build(Model(263, 360, 720));
   EXPECT_EQ(std::tuple(+s.priv.privInchUnits, std::u16string(s.dm.dmFormName), std::u16string(s.dm.dmDeviceName)),
             std::tuple(1, u"VK 24mm (RFID)", u"TQ-33"));
@@ -64,6 +67,8 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
             std::vector<LONG>({720, 263, 290, 411, 35, 1, 290, 290, 35, 263, 1, 2, 3}));
   // An unknown tape keeps the model's length; a model without a y-resolution reads as 360.
   s = Build(Model(999, 720, 0));
+  DefaultOptions mirror = {DEFAULT_OPTIONS_SIZE, DOM_MIRROR};  // an option without the length leaves it
+  ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &mirror);
   EXPECT_EQ(std::vector<LONG>({s.dm.dmPaperSize, s.dm.dmPaperLength, LONG(s.priv.xbLength),
                                LONG(s.priv.privLength), s.dm.dmPrintQuality, s.dm.dmYResolution}),
             std::vector<LONG>({kLastResortPaperSize, 500, 709, 500, 720, 360}));
@@ -99,6 +104,9 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   for (DefaultOptions options : {unknownTape, DefaultOptions{DEFAULT_OPTIONS_SIZE, 0, 7, 99},
                                  DefaultOptions{31, 0x10}})
     EXPECT_TRUE(Same(WithOptions(options), test::FixedDefaults()));
+  context_.SetMedia({test::Label(262, 240, 128, 1, 1, 1, 1, 0), test::Tape(263, 290, 384)}, '2');  // lengths count on type 2
+  EXPECT_EQ(std::pair(+WithOptions({DEFAULT_OPTIONS_SIZE, 0x3, 0, 2834, 262}).dm.dmPaperLength,
+                      +WithOptions({DEFAULT_OPTIONS_SIZE, 0x3, 0, 2834, 263}).dm.dmPaperLength), std::pair(1, 2000));
 }
 
 TEST_F(DefaultSettingsTest, CopyWideBoundedTerminatesZeroFillsAndReadsNoFurtherThanNeeded) {

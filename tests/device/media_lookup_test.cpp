@@ -43,10 +43,8 @@ class MediaLookup : public test::ContextTest {
   }
   void StoreUser(SHORT paperSize, DWORD base = 0, DWORD signature = PRIV_SIGNATURE, SHORT width = 240) {
     SettingsRecord user = test::FixedDefaults();
-    user.dm.dmPaperSize = paperSize;
-    user.dm.dmPaperWidth = width;
-    user.priv.privMediaBase = base;
-    user.priv.privSignature = signature;
+    user.dm.dmPaperSize = paperSize, user.dm.dmPaperWidth = width;
+    user.priv.privMediaBase = base, user.priv.privSignature = signature;
     host::SetUserDevmode(printer_, test::BytesOf(user));
   }
 

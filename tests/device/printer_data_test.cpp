@@ -46,6 +46,8 @@ TEST_F(PrinterData, ABuiltRecordTakesFreeMemoryTheHalftoneFlagLocaleAndCodePage)
   host::SetLocale(u"49", u"0");
   host::SetCodePages(852, 1250);
   EXPECT_EQ(Word(1), DWORD(PDF_PRINTER_HT | PDF_METRIC | PDF_NON_LATIN));
+  host::SetPrinterDataDword(printer_, u"FreeMem", 200), host::SetPrinterDataDword(printer_, u"PrinterHT", 0);
+  EXPECT_EQ(std::tuple(Word(1), Word(2)), std::tuple(DWORD(PDF_METRIC | PDF_NON_LATIN), 204800u));
 }
 
 TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
@@ -85,12 +87,12 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
     host::SetUserDevmode(printer_, bytes);
     SettingsRecord* copy = ReadUserSettings(printer_, &context_->modelData, 1);
     if (!copy) return std::vector<LONG>();
-    std::vector<LONG> fields = {copy->dm.dmPaperSize, copy->dm.dmSize,
-                                LONG(copy->priv.privMediaBase)};
+    std::vector<LONG> fields = {copy->dm.dmPaperSize, copy->dm.dmSize, LONG(copy->priv.privMediaBase),
+                                LONG(copy->dm.dmICMMethod)};
     GlobalFree(copy);
     return fields;
   };
-  EXPECT_EQ(read(stored(188, 300)), std::vector<LONG>({259, 220, 1})) << "laid out as ours";
+  EXPECT_EQ(read(stored(188, 300)), std::vector<LONG>({259, 220, 1, 0})) << "laid out as ours";
   EXPECT_TRUE(read(stored(220, 283)).empty()) << "private part too short";
   EXPECT_TRUE(read(stored(187, 284)).empty()) << "public part shorter than any known";
   Bytes whole = stored(220, 284);
@@ -148,7 +150,7 @@ TEST_F(PrinterData, CountriesOfTheAmericasMeasureInInches) {
     EXPECT_EQ(IsMetricCountry(), metric) << host::Utf8(country);
   }
   for (host::Call call : {host::Call::GetLocaleInfo, host::Call::GlobalAlloc}) {
-    host::FailCall(call, call == host::Call::GlobalAlloc ? 2 : 1);
+    host::FailCall(call, 2);  // the second locale call reads the country
     EXPECT_EQ(IsMetricCountry(), 0u) << host::CallName(call);
   }
 }

@@ -243,11 +243,8 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
   for (DWORD requested : {100000u, 5000000u}) {
     const Made made = Make(Record([&](SettingsRecord& r) {
       r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
-      r.dm.dmPaperSize = DMPAPER_USER;
-      r.dm.dmPaperLength = 400;
-      r.dm.dmPaperWidth = 246;
-      r.priv.xbRequest = XB_LENGTH;
-      r.priv.xbLength = requested;
+      r.dm.dmPaperSize = DMPAPER_USER, r.dm.dmPaperLength = 400, r.dm.dmPaperWidth = 246;
+      r.priv.xbRequest = XB_LENGTH, r.priv.xbLength = requested;
     }));
     EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
               std::tuple(400u, 14173u));
@@ -324,7 +321,10 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
   surface.dhpdev = bad;
   for (DWORD* signature : {&context->signatureHead, &context->signatureTail}) {
     *signature ^= 1;
-    EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvStartPage(&surface) || DrvSendPage(&surface)); }));
+    EXPECT_TRUE(refused([&] {
+      EXPECT_FALSE(DrvStartPage(&surface) || DrvSendPage(&surface) || DrvStartDoc(&surface, nullptr, 0) ||
+                   DrvEndDoc(&surface, 0) || DrvEnableSurface(bad));
+    }));
     EXPECT_TRUE(refused([&] { DrvCompletePDEV(bad, static_cast<HDEV>(5)); }));
     EXPECT_EQ(context->engineDevice, HDEV{});
     EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvResetPDEV(bad, good)); }));
@@ -333,6 +333,7 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
     *signature ^= 1;
   }
   EXPECT_TRUE(refused([] { DrvDisablePDEV(nullptr); }));
+  DrvDisableSurface(nullptr);  // ignored
   DrvCompletePDEV(bad, static_cast<HDEV>(5));
   EXPECT_EQ(context->engineDevice, static_cast<HDEV>(5));
   Disable(other);

@@ -6,11 +6,14 @@
 
 #include <cstring>
 #include <tuple>
+#include <vector>
 
 namespace {
 
+// From a copy of exactly the text's size: a read past its end is the address sanitizer's.
 BOOL Parse(const std::string& text, ModelDataFile* file, ModelDataError* error = nullptr) {
-  return ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), file, error);
+  const std::vector<BYTE> bytes(text.begin(), text.end());
+  return ParseModelDataFile(bytes.data(), bytes.size(), file, error);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -51,7 +54,8 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
     text.replace(at, 1, "\r\n");
   ModelDataFile file;
   ModelDataError error;
-  ASSERT_TRUE(Parse(text, &file, &error)) << error.Describe();
+  // Into a file and an error used before: both are cleared first.
+  ASSERT_TRUE(!Parse("x", &file, &error) && Parse(kSmall, &file) && Parse(text, &file, &error) && error.text.empty());
   const ModelRecord& one = FindModelData(&file, 1)->record;
   EXPECT_EQ(std::tuple(FindModelData(&file, 255)->record.moType, FindModelData(&file, 2), one.moDefaultLengthDots,
                        +one.moDefaultPrintQuality, +one.moDefaultYResolution, std::u16string(one.moName)),
@@ -132,6 +136,23 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
       {Replace(kSmall, "kind = 0", "kind = 0000000000000"), 13, "number too large"},
       {Replace(kSmall, "width = 240", "width = 24a"), 14, "needs a number"},
       {Replace(kSmall, "TQ-33", "TQ\t-33"), 3, "tab inside"},
+      // Short whole files, the last line without its end: each edge of a byte, a header and a field.
+      {"\xE0\x9F\xBF", 1, "byte 0xe0 is not UTF-8"}, {"\xF0\x8F\xBF\xBF", 1, "byte 0xf0 is not UTF-8"},
+      {"\xF4\x90\x80\x80", 1, "byte 0xf4 is not UTF-8"}, {"\xED\xBF\xBF", 1, "byte 0xed is not UTF-8"},
+      {"\x1F", 1, "byte 0x1f is not text"}, {"\xC2\x9F", 1, "control character"}, {"\xEF\xBB", 1, "byte 0xef is not UTF-8"},
+      {"[model 19]", 1, "model 19 lacks field 'type'"}, {"[model1]", 1, "needs its number"}, {"[model ", 1, "needs its number"},
+      {"[model 0]", 1, "model number 0 is outside 1 to 255"}, {"[model 1", 1, "malformed section header"},
+      {"[model 1]x", 1, "unexpected text after the value"}, {"Type = 0", 1, "expected a section header"},
+      {"kind = 0", 1, "field 'kind' outside a section"}, {"[model 1]\ntype: 0", 2, "expected '=' after 'type'"},
+      {"[model 1]\ntype = 0 x", 2, "unexpected text after the value"}, {"[model 1]\ntype = -1", 2, "'type' is -1, outside 0 to 9"},
+      {"[model 1]\nname = TQ", 2, "needs a quoted text"}, {"[model 1]\ntype =", 2, "'type' needs a number"},
+      {"[model 1]\nname = \"\\", 2, "unknown escape"}, {"[]" + std::string(510, ' '), 1, "malformed section header"},
+      {Replace(kSmall, "[medium]", "[model 2]\n[medium]"), 1, "model 1 has no [medium] section"},
+      {kSmall + Replace(kSmall, "model 1", "model 2") + Tape(262, 240, 340), 37, "262 already used on line 29"},
+      {Replace(kSmall, "262\nkind", "317\nkind"), 12, "user-defined"},
+      {kSmall + "multiple = 1", 18, "needs its base 4 media before it, but it is medium 1"},
+      {Replace(kSmall, "kind = 0", "kind = 5\nlength = 400\nprint-length = 400\nlength-dots = 564\nprint-length-dots = 564"),
+       16, "line 16: length of 400 tenths of a millimetre is 566 dots, not 564"},
   };
   ModelDataFile file;
   ModelDataError error;
@@ -147,7 +168,8 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
     EXPECT_FALSE(Parse(kSmall + f + " = 0", &file, &error));
     EXPECT_EQ(error.Describe(), "line 19: field '" + f.substr(f.find('\n') + 1) + "' is 0, outside 1 to 32767");
   }
-  EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, nullptr));
+  EXPECT_FALSE(ParseModelDataFile(nullptr, 1, &file, &error) || error.Describe() != "no data" ||
+               ParseModelDataFile(nullptr, 0, nullptr, nullptr) || FindModelData(nullptr, 1));
   // A label's own lengths, on a model of a type that allows them.
   ASSERT_TRUE(Parse(Replace(Replace(kSmall, "type = 0", "type = 1"), "kind = 0", "kind = 5" + label), &file, &error));
   const MediaListEntry& e = FindModelData(&file, 1)->media.at(0);

@@ -65,6 +65,7 @@ class LineEncodingTest : public HostTest {
     Bytes stream = Bytes(kStart, 0xA5) + region;
     const DWORD length = static_cast<DWORD>(stream.size());
     stream.resize(length + room, 0xEE);
+    stream.shrink_to_fit();  // a read past the room is the address sanitizer's
     const DWORD result = PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room);
     EXPECT_NE(result, 0u);
     EXPECT_EQ(Bytes(stream.begin(), stream.begin() + kStart), Bytes(kStart, 0xA5));
@@ -101,6 +102,10 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
   // Zero lines and page ends pass unchanged behind "M" 02.
   const Bytes others = {kCmdZeroLine, kCmdZeroLine, kCmdPageEnd, kCmdZeroLine, kCmdRetainedPageEnd};
   EXPECT_EQ(Pack(others), (Bytes{kCmdCompressionMode, 0x02} + others));
+  EXPECT_EQ(Pack({}), (Bytes{kCmdCompressionMode, 0x02}));
+  // No room behind the region: lines near its end are read from copies, never past it.
+  EXPECT_EQ(Pack(Line(Bytes(18, 0x0F)) + Line({1, 2, 3}) + Bytes(8, kCmdZeroLine), 0),
+            (Bytes{kCmdCompressionMode, 2, 0x47, 4, 0, 0xEF, 0x0F, 0xE3, 0, 0x47, 6, 0, 2, 1, 2, 3, 0xD4, 0} + Bytes(8, kCmdZeroLine)));
 }
 
 // Random lines of every length, with runs in them: every command is the rule's, byte for
@@ -157,6 +162,7 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
 }
 
 TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchanged) {
+  EXPECT_EQ(PackRasterLines(nullptr, nullptr, 0, 0, 2) + PackRasterLines(ctx_.get(), nullptr, 0, 0, 2), 0u);
   ExpectRefused(Line(Bytes(49, 0x11)));
   ExpectRefused({kCmdZeroLine, 0x42, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data, after any byte
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end

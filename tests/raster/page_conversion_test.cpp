@@ -71,14 +71,15 @@ class PageConversionTest : public test::ContextTest {
   }
 };
 
-TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteStream) {
+TEST_F(PageConversionTest, ALandscapePageOfBlankBlackAndBlanksIsTheHundredAndTenByteStream) {
   const Bytes expected = {
-      0x3A, 0, 0, 0, 0x61, 0, 0, 0, 0x06, 0x01, 1, 1, 3, 0, 1, 7,
+      0x3A, 0, 0, 0, 0x6E, 0, 0, 0, 0x06, 0x01, 1, 1, 3, 0, 1, 7,
       'T', 0, 'Q', 0, '3', 0, '3', 0, 'K', 0, 'r', 0, '.', 0, 'd', 0, 'l', 0, 'l', 0, 0, 0,
       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x18, 0x01, 0,
       0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, 0x84, 0x00, 0x18, 0x00, 0x00,
       0x1B, 0x69, 0x4D, 0x40, 0x1B, 0x69, 0x4B, 0x0C, 0x1B, 0x69, 0x64, 0x39, 0x00,
-      0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x0C};
+      0x4D, 0x02, 0x5A, 0x47, 0x06, 0x00, 0xF1, 0x00, 0xF1, 0xFF, 0xF1, 0x00, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
+      0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x0C};
   priv().privInchUnits = 1;  // the job record's unit, collation and job option
   priv().privCollate = 1;
   priv().privJobOption = 7;
@@ -86,7 +87,7 @@ TEST_F(PageConversionTest, ALandscapePageOfBlankBlackBlankIsTheNinetySevenByteSt
     host::ClearSpooled(printer_);
     priv().privUseMonitor = monitor;
     context_.settings().dm.dmCopies = monitor ? 3 : 1;  // framed copies are the record's
-    Image image(context_.get(), 3, 128);
+    Image image(context_.get(), 16, 128);  // the last fourteen lines blank, as one flat block
     for (LONG y = 0; y < 128; ++y) image.at(1, y) = 0;
     ASSERT_TRUE(ConvertPage(&image.surface));
     // Plain output: the initialise command, then the commands without the held-back 0C.
@@ -131,18 +132,22 @@ TEST_F(PageConversionTest, BrightnessMovesGreysBeforeTheThreshold) {
 TEST_F(PageConversionTest, EachOrderedThresholdPrintsTheLevelsBelowIt) {
   Orient(DMORIENT_PORTRAIT);
   const int rising[4][4] = {{8, 32, 64, 96}, {128, 144, 192, 208}, {160, 176, 224, 240}, {16, 48, 80, 112}};
-  Image image(context_.get(), 129, 32);
+  Image image(context_.get(), 129, 32), turned(context_.get(), 32, 129);  // the same lines, landscape
   std::vector<int> expected;
   for (LONG f = 0; f < 32; ++f) {
     const int j = f / 4;
     std::fill_n(&image.at(0, f), 129, static_cast<BYTE>(rising[f % 4][j / 2] - 1 + j % 2));
+    for (LONG y = 0; y < 129; ++y) turned.at(f, y) = image.at(0, f);
     expected.push_back(32 * (4 - (j + 1) / 2) + (image.at(0, f) < kOrderedMatrix[f % 4 * 4]));
   }
   for (BYTE halftone : {2, 0, 9}) {
-    host::ClearSpooled(printer_);
-    priv().privHalftone = halftone;
-    ASSERT_TRUE(ConvertPage(&image.surface));
-    EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{expected})) << int(halftone);
+    for (Image* page : {&image, &turned}) {
+      Orient(page == &image ? DMORIENT_PORTRAIT : DMORIENT_LANDSCAPE);
+      host::ClearSpooled(printer_);
+      priv().privHalftone = halftone;
+      ASSERT_TRUE(ConvertPage(&page->surface));
+      EXPECT_EQ(Dots(), (std::vector<std::vector<int>>{expected})) << int(halftone);
+    }
   }
 }
 
@@ -200,7 +205,8 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
       {FALSE, 0, 0, 360, 105, 200, 0, true}, {FALSE, 40, -20, 720, 64, 210, 0, true},
       {FALSE, 0, 0, 360, 105, 78, 0}, {TRUE, 0, 0, 360, 151, 130, 151}, {TRUE, 40, -20, 720, 4901, 99, 4904},
       {FALSE, -30, 25, 720, 103, 78, 0}, {FALSE, 0, 100, 360, 101, 78, 0}, {TRUE, 0, 0, 360, 7, 20, 0},
-      {FALSE, 0, 0, 360, 1, 20, 0}, {TRUE, 0, 0, 360, 20, 9, 0}};
+      {FALSE, 0, 0, 360, 1, 20, 0}, {TRUE, 0, 0, 360, 20, 9, 0},
+      {TRUE, 40, -20, 720, 2377, 20, 2380}, {TRUE, 0, 20, 360, 4762, 20, 0}, {TRUE, 0, 0, 360, 31, 9, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.landscape << " " << int(c.contrast) << " " << c.dpi << " " << c.feed);
     Orient(c.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
@@ -285,12 +291,12 @@ TEST_F(PageConversionTest, AnAbortAtAnyPollLeavesNothing) {
   priv().privSmallChar = 1;  // the merge's selector array
   priv().privHalftone = 3;
   ASSERT_TRUE(InitDiffusion(context_.get(), 150));
-  // Polls: landscape, rows 0, 100, 200 and 300 of the tone pass, head rows 0 and 100 of the
-  // diffusion; portrait, rows 0 and 100, head columns 0 and 100 (blocks of 48 end there).
-  for (const auto& [landscape, polls] : {std::pair<bool, uint64_t>{true, 6}, {false, 4}}) {
+  // Polls: landscape, rows 0 to 400 of the tone pass in hundreds, the merged head rows 0 to
+  // 200 of the diffusion; portrait, rows 0 and 100, head columns 0 and 100 (blocks of 48 end there).
+  for (const auto& [landscape, polls] : {std::pair<bool, uint64_t>{true, 8}, {false, 4}}) {
     Orient(landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
     for (uint64_t poll = 1; poll <= polls + 1; ++poll) {
-      Image image(context_.get(), landscape ? 150 : 400, landscape ? 400 : 150, 60);
+      Image image(context_.get(), landscape ? 150 : 400, landscape ? 402 : 150, 60);
       host::AbortAfterPolls(poll);
       EXPECT_EQ(ConvertPage(&image.surface), poll > polls) << poll;
       EXPECT_EQ(Spooled().empty(), poll <= polls) << poll;

@@ -99,6 +99,16 @@ TEST_F(PageOutputTest, ChainsStartedOverOrOpenedByLinesOnlyStillGoOutWellFramed)
   EXPECT_EQ(context_->retainedLength, b_.size());
   EXPECT_TRUE(Emit(a_));
   ExpectWellFramed();
+
+  // A chain may hold 2^31 - 1 bytes, counted but never sent here; a page past that is refused as it was.
+  RetainedChunk held = {nullptr, nullptr, 0x80000000u - static_cast<DWORD>(b_.size() - 85), nullptr};
+  context_->retainedPages = &held;
+  Bytes page = b_;
+  context_->settings.priv.xbOptions = XBO_RETAIN | XBO_RETAIN_LINES;
+  EXPECT_FALSE(EmitPageStream(context_.get(), page.data(), static_cast<DWORD>(page.size())) || page != b_);
+  held.count -= 1;
+  EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
+  context_->retainedPages = held.next;  // the page's own chunk, freed with the context
 }
 
 }  // namespace

@@ -41,19 +41,13 @@ TEST(PrinterCommands, ModeBytesFollowResolutionMediaKindAndSpecialMedia) {
 
   // Media kind 1: auto cut whatever the settings say; no mirror, half cut or p5.
   ctx.settings().dm.dmYResolution = 720;
-  p.privMediaKind = 1;
-  p.privAutoCut = 0;
-  p.privMirror = 1;
+  p.privMediaKind = 1, p.privAutoCut = 0, p.privMirror = 1;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x00, 0x40, 0x40}));
 
   // Kind 0: mirror and option 800 go out; an option byte counts only when it is 1; tone
   // mode 0 sets the high-resolution byte, as diffusion does.
-  p.privMediaKind = 0;
-  p.privOpt800 = 1;
-  p.privHalfCut = 2;
-  p.privMargin = 300;
-  p.privHalftone = 0;
+  p.privMediaKind = 0, p.privOpt800 = 1, p.privHalfCut = 2, p.privMargin = 300, p.privHalftone = 0;
   h = Header(ctx);
   EXPECT_EQ((Bytes{h[11], h[15], h[19]}), (Bytes{0x01, 0x80, 0x60}));
   EXPECT_EQ(Bytes(h.begin() + 20, h.end()), (Bytes{0x1B, 0x69, 0x64, 0x2C, 0x01}));

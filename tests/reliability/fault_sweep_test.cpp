@@ -56,19 +56,12 @@ void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.nam
 // some fit in one, and the calls of the band loop's middle go unswept).
 Document SweepDocument(bool framed) {
   LabelSettings ordered, threshold, held, diffused;
-  ordered.halftone = 2;
-  ordered.copies = 2;
-  threshold.halftone = 1;
-  threshold.landscape = true;
-  threshold.highResolution = true;
+  ordered.halftone = 2, ordered.copies = 2;
+  threshold.halftone = 1, threshold.landscape = true, threshold.highResolution = true;
   threshold.paperSize = 280;  // 12 mm tape, two labels across
-  held.halftone = 3;
-  held.highResolution = true;
-  held.smallChar = true;
-  held.retain = true;
-  held.retainLines = true;
-  diffused.halftone = 3;
-  diffused.paperSize = 362;  // die-cut label 18 x 30 mm
+  held.halftone = 3, held.highResolution = true, held.smallChar = true;
+  held.retain = true, held.retainLines = true;
+  diffused.halftone = 3, diffused.paperSize = 362;  // die-cut label 18 x 30 mm
   Document document;
   for (LabelSettings* settings : {&ordered, &threshold, &held, &diffused}) {
     settings->framed = framed;

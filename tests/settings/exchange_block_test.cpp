@@ -19,10 +19,8 @@ class ExchangeBlock : public HostTest {
   // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
     scratch_ = test::FixedDefaults();
-    scratch_.dm.dmPaperSize = paperSize;
-    scratch_.dm.dmYResolution = resolution;
-    scratch_.priv.xbRequest = request;
-    scratch_.priv.xbMargin = margin;
+    scratch_.dm.dmPaperSize = paperSize, scratch_.dm.dmYResolution = resolution;
+    scratch_.priv.xbRequest = request, scratch_.priv.xbMargin = margin;
   }
   void Apply() { ApplyExchangeRequest(nullptr, &scratch_, &context_->modelData, nullptr, 0, 262); }
   void Answer() {
@@ -46,7 +44,8 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
     EXPECT_EQ(std::tuple(scratch_.dm.dmPaperSize, scratch_.priv.xbPaperSize, +scratch_.priv.privWidthMultiple),
               std::tuple(c.code, c.paperSize, +c.privMultiple)) << c.paperSize << " x " << c.multiple;
   }
-  EXPECT_EQ(scratch_.priv.privMediaId, 1) << "the media of the settled code is selected";
+  EXPECT_EQ(std::pair(+scratch_.priv.privMediaId, +scratch_.priv.privPlainMediaId), std::pair(1, 1))
+      << "the media of the settled code is selected";
   scratch_.priv.privMediaKind = 1;  // kind 1 keeps its id
   scratch_.priv.privMediaId = 2;
   scratch_.priv.xbRequest = 0;  // unasked, the block reports the multiple and the base code
@@ -92,25 +91,33 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   result_.priv.privWidthMultiple = 2;
   result_.priv.privMediaKind = 1;
   result_.priv.privLengthDots = 900;
+  scratch_.priv.privMarginInDots = 0;  // a margin kept in millimetres is reported in them
   Answer();
   EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut,
                        a.privMirror + a.privChainPrint + a.privOpt800 + a.privOpt20000 + a.privOpt40000,
-                       DWORD{a.xbLength}, +a.xbMediaType),
-            std::tuple(+scratch_.priv.xbRequest, 0, 5u, 900u, 5));
+                       DWORD{a.xbLength}, +a.xbMediaType, +a.xbReport, +a.xbMargin),
+            std::tuple(+scratch_.priv.xbRequest, 0, 5u, 900u, 5, 0x3F, 4));
+  scratch_.priv.xbWidthMultiple = 2;  // two across on the double tape: echoed, and its multiple taken
+  Answer();
+  EXPECT_EQ(std::pair(+a.xbWidthMultiple, +a.privWidthMultiple), std::pair(2, 1));
   // A label's own length is not replaced; its size finds it among plain media, whatever the kind.
   scratch_.dm.dmPaperSize = DMPAPER_USER;
-  scratch_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT;  // and every other option's byte cleared
+  scratch_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT | 0x2;  // other bytes cleared; 0x2 has none
   scratch_.priv.privMediaKind = 1;
   result_.priv.xbLength = 777;
   Answer();
-  EXPECT_EQ(DWORD{a.xbLength}, 777u);
+  EXPECT_EQ(std::pair(DWORD{a.xbLength}, DWORD{a.xbOptions}), std::pair(777u, 0x203u));
   Ask(XB_ECHO, 0, 360, 282);
   Apply();
+  result_.priv.privWidthMultiple = 4;  // outside the multiples the table knows: a single width
   Answer();
   // Unasked, each value comes from the settings: options from the bytes, the double tape's base code.
   EXPECT_EQ(std::tuple(+a.xbRequest, +a.xbReport, +a.xbPaperSize, DWORD{a.xbOptions}, +a.xbMediaType,
                        DWORD{scratch_.priv.xbOptions}, +a.xbWidthMultiple, DWORD{a.xbLength}),
             std::tuple(XB_ECHO, 0x6F, 262, 0x201u, 0, 0x201u, 1, 900u));
+  Ask(XB_ECHO, 0, 360, 555);  // an unknown code reports the base code of the tape it falls back to
+  Answer();
+  EXPECT_EQ(+a.xbPaperSize, 262);
 }
 
 }  // namespace

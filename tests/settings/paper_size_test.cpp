@@ -24,10 +24,8 @@ class PaperSize : public HostTest {
                   test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1)}) {}
 
   void Select(SHORT code, DWORD fields = DM_PAPERSIZE, SHORT width = 0, SHORT length = 0) {
-    scratch_.dm.dmPaperSize = code;
-    scratch_.dm.dmFields = fields;
-    scratch_.dm.dmPaperWidth = width;
-    scratch_.dm.dmPaperLength = length;
+    scratch_.dm.dmPaperSize = code, scratch_.dm.dmFields = fields;
+    scratch_.dm.dmPaperWidth = width, scratch_.dm.dmPaperLength = length;
     SelectPaperSize(printer_, &result_, &scratch_, &context_->modelData, definitions_.data(),
                     static_cast<DWORD>(definitions_.size()), 387);
   }
@@ -58,6 +56,10 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
     Custom(width, 1000);
     ExpectChoice(media, tape, 1000);
   }
+  Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERWIDTH, 250, 20);  // no length asked: it stays
+  ExpectChoice(1, 240, 1000);
+  Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERLENGTH, 250, 1000);  // no width asked: record 0
+  ExpectChoice(0, 120, 1000);
 }
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {

@@ -67,10 +67,8 @@ TEST_F(SettingsMerge, RecordsOfEveryKnownSizeAreMergedWithOrWithoutAPrivatePart)
            188, 5001, 1, 3, 2}, {212, 5000, 5000, 1, 1}, {220, 0, 1, 3, 2}}) {
     for (WORD privateSize : {0, 284, 300}) {
       Caller caller(publicSize, privateSize);
-      caller.dm()->dmCopies = copies;
-      caller.dm()->dmOrientation = asked;
-      caller.dm()->dmPaperLength = 777;
-      caller.dm()->dmPaperWidth = 181;
+      caller.dm()->dmCopies = copies, caller.dm()->dmOrientation = asked;
+      caller.dm()->dmPaperLength = 777, caller.dm()->dmPaperWidth = 181;
       std::memcpy(caller.dm()->dmFormName, u"Tag", sizeof(u"Tag"));
       if (privateSize) caller.priv()->privMirror = 1;
       ASSERT_EQ(Merge(caller, fields), 1u) << publicSize << "+" << privateSize;
@@ -101,17 +99,13 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
   std::memset(foreign.priv(), 0x77, sizeof(PrivateSettings));
   foreign.priv()->xbSize = 28;
   ASSERT_EQ(Merge(foreign), 1u);
-  EXPECT_EQ(S().priv.xbSize, 28) << "kept so that the block still does not count";
+  EXPECT_EQ(std::pair(+S().priv.xbSize, +S().priv.xbReport), std::pair(28, 0x3F)) << "the block does not count";
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 2);
 
   Caller unsigned_(220, 284);
   PrivateSettings* u = unsigned_.priv();
-  u->privSignature = 0;
-  u->privMirror = 1;
-  u->privLocaleDone = 1;
-  u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE;
-  u->xbMargin = 30;
-  u->xbPaperSize = 390;
+  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1;
+  u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE, u->xbMargin = 30, u->xbPaperSize = 390;
   ASSERT_EQ(Merge(unsigned_), 1u);
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
   EXPECT_EQ(std::pair(+S().priv.privMargin, +S().dm.dmPaperSize), std::pair(30, 390));
@@ -127,9 +121,7 @@ TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLoo
     for (WORD id : {2, 999}) {
       Caller caller(220, 284);
       caller.dm()->dmPaperSize = 387;
-      caller.priv()->xbRequest = request;
-      caller.priv()->privMediaKind = 1;
-      caller.priv()->privMediaId = id;
+      caller.priv()->xbRequest = request, caller.priv()->privMediaKind = 1, caller.priv()->privMediaId = id;
       Merge(caller, 0);
       EXPECT_EQ(S().priv.privMargin, 57) << id << " " << request;
     }
@@ -162,8 +154,7 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
     Caller caller(220, 284);
     caller.dm()->dmPrintQuality = c.quality;
     caller.dm()->dmYResolution = c.y;
-    caller.priv()->privHighResAllowed = c.allowed;
-    caller.priv()->privSmallChar = c.smallChar;
+    caller.priv()->privHighResAllowed = c.allowed, caller.priv()->privSmallChar = c.smallChar;
     caller.priv()->privMediaKind = c.kind;
     Merge(caller, c.fields);
     EXPECT_EQ(std::tuple(S().dm.dmPrintQuality, S().dm.dmYResolution), std::tuple(c.wantQuality, c.wantY))
@@ -177,9 +168,10 @@ TEST_F(SettingsMerge, ResolutionRulesDependOnTheAllowanceAndSmallCharacters) {
   caller.dm()->dmYResolution = 720;
   Merge(caller, DM_YRESOLUTION);
   EXPECT_EQ(std::tuple(+S().dm.dmPrintQuality, +S().priv.privUseMonitor), std::tuple(720, 0));
-  caller.priv()->privMediaKind = 1;  // merged into the record of 720 just made
+  caller.priv()->privMediaKind = 1;  // merged into the record of 720 just made, on the kind-1 label
+  caller.dm()->dmPaperSize = 400, caller.dm()->dmFields |= DM_PAPERSIZE;
   MergeSettings(&S(), caller.dm(), caller.size, printer_, &context_->modelData, nullptr, 0, 387);
-  EXPECT_EQ(S().dm.dmPrintQuality, 360);
+  EXPECT_EQ(std::tuple(+S().dm.dmPrintQuality, +S().priv.xbPaperSize, +S().priv.privPlainMediaId), std::tuple(360, 400, 0));
 }
 
 TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMedium) {
@@ -192,13 +184,9 @@ TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMed
         Case{390, 0, 0x3F, 1, 5000, 0, 1417, 0, 2000}}) {
     S() = test::FixedDefaults();
     S().dm.dmPaperSize = c.paper;
-    S().priv.privMediaKind = c.kind;
-    S().priv.xbReport = c.report;
-    S().priv.xbMargin = 2000;
-    S().priv.privOpt40000 = c.option;
-    S().priv.privLength = c.tenths;
-    S().priv.privLengthDots = c.dots;
-    S().priv.xbLength = c.dots;
+    PrivateSettings& p = S().priv;
+    p.privMediaKind = c.kind, p.xbReport = c.report, p.xbMargin = 2000, p.privOpt40000 = c.option;
+    p.privLength = c.tenths, p.privLengthDots = c.dots, p.xbLength = c.dots;
     BoundLengthAndMargin(nullptr, &S(), &context_->modelData, nullptr, 0, 387);
     EXPECT_EQ(std::tuple(+S().priv.privLengthDots, +S().priv.xbLength, +S().priv.xbMargin),
               std::tuple(c.keptDots, c.keptXb, c.margin)) << c.paper << " " << c.dots;
@@ -212,13 +200,11 @@ TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsM
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
         Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}}) {
     Caller caller(220, 284);
-    caller.dm()->dmYResolution = c.y;
-    caller.dm()->dmPaperSize = c.paperSize;
-    caller.priv()->privMargin = c.margin;
-    caller.priv()->privMediaId = c.mediaId;
-    caller.priv()->privHighResAllowed = 0;
+    caller.dm()->dmYResolution = c.y, caller.dm()->dmPaperSize = c.paperSize;
+    caller.priv()->privMargin = c.margin, caller.priv()->privMediaId = c.mediaId, caller.priv()->privHighResAllowed = 0;
     Merge(caller, c.fields);
-    EXPECT_EQ(S().priv.privMargin, c.want) << c.margin << " at " << c.y << ", media " << c.mediaId;
+    EXPECT_EQ(std::pair(+S().priv.privMargin, +S().priv.xbMargin), std::pair(+c.want, +c.want))
+        << c.margin << " at " << c.y << ", media " << c.mediaId;
   }
 }
 

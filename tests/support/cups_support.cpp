@@ -38,20 +38,15 @@ std::string ToolPrint(const std::string& directory, std::vector<std::string> arg
 cups_page_header2_t GrayHeader(const std::string& sizeName, double width, double height,
                                unsigned xResolution, unsigned yResolution) {
   cups_page_header2_t header{};
-  header.HWResolution[0] = xResolution;
-  header.HWResolution[1] = yResolution;
-  header.PageSize[0] = static_cast<unsigned>(width);
-  header.PageSize[1] = static_cast<unsigned>(height);
-  header.cupsPageSize[0] = static_cast<float>(width);
-  header.cupsPageSize[1] = static_cast<float>(height);
+  header.HWResolution[0] = xResolution, header.HWResolution[1] = yResolution;
+  header.PageSize[0] = static_cast<unsigned>(width), header.PageSize[1] = static_cast<unsigned>(height);
+  header.cupsPageSize[0] = static_cast<float>(width), header.cupsPageSize[1] = static_cast<float>(height);
   header.cupsWidth = static_cast<unsigned>(width * xResolution / 72 + 0.5);
   header.cupsHeight = static_cast<unsigned>(height * yResolution / 72 + 0.5);
   header.cupsBitsPerColor = header.cupsBitsPerPixel = 8;
   header.cupsBytesPerLine = header.cupsWidth;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_W;
-  header.cupsNumColors = 1;
-  header.NumCopies = 1;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED, header.cupsColorSpace = CUPS_CSPACE_W;
+  header.cupsNumColors = 1, header.NumCopies = 1;
   std::strncpy(header.cupsPageSizeName, sizeName.c_str(), sizeof(header.cupsPageSizeName) - 1);
   return header;
 }

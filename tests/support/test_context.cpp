@@ -27,11 +27,8 @@ MediaListEntry SpecialTape(WORD paperSize, SHORT width, SHORT printWidthDots) {
 MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
                      SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode) {
   MediaListEntry m = Tape(paperSize, width, printWidthDots);
-  m.meLength = length;
-  m.mePrintLength = printLength;
-  m.meLengthDots = lengthDots;
-  m.mePrintLengthDots = printLengthDots;
-  m.meKindCode = kindCode;
+  m.meLength = length, m.mePrintLength = printLength, m.meKindCode = kindCode;
+  m.meLengthDots = lengthDots, m.mePrintLengthDots = printLengthDots;
   return m;
 }
 
@@ -39,43 +36,21 @@ SettingsRecord FixedDefaults() {
   SettingsRecord s{};
   const char16_t kForm[] = u"VK 24mm (RFID)";
   std::memcpy(s.dm.dmFormName, kForm, sizeof(kForm));
-  s.dm.dmSpecVersion = SETTINGS_SPEC_VERSION;
-  s.dm.dmDriverVersion = SETTINGS_DRIVER_VERSION;
-  s.dm.dmSize = SETTINGS_PUBLIC_SIZE;
-  s.dm.dmDriverExtra = SETTINGS_PRIVATE_SIZE;
-  s.dm.dmFields = kSettingsDefaultFields;
-  s.dm.dmOrientation = DMORIENT_LANDSCAPE;
-  s.dm.dmPaperSize = kLastResortPaperSize;
-  s.dm.dmPaperLength = 1000;
-  s.dm.dmPaperWidth = 240;
-  s.dm.dmScale = 100;
-  s.dm.dmCopies = 1;
-  s.dm.dmPrintQuality = 360;
-  s.dm.dmColor = DMCOLOR_MONOCHROME;
-  s.dm.dmDuplex = DMDUP_SIMPLEX;
-  s.dm.dmYResolution = 360;
-  s.dm.dmTTOption = DMTT_SUBDEV;
+  DEVMODEW& d = s.dm;
+  d.dmSpecVersion = SETTINGS_SPEC_VERSION, d.dmDriverVersion = SETTINGS_DRIVER_VERSION;
+  d.dmSize = SETTINGS_PUBLIC_SIZE, d.dmDriverExtra = SETTINGS_PRIVATE_SIZE, d.dmFields = kSettingsDefaultFields;
+  d.dmOrientation = DMORIENT_LANDSCAPE, d.dmPaperSize = kLastResortPaperSize;
+  d.dmPaperLength = 1000, d.dmPaperWidth = 240, d.dmScale = 100, d.dmCopies = 1;
+  d.dmPrintQuality = 360, d.dmYResolution = 360;
+  d.dmColor = DMCOLOR_MONOCHROME, d.dmDuplex = DMDUP_SIMPLEX, d.dmTTOption = DMTT_SUBDEV;
   PrivateSettings& p = s.priv;
-  p.xbSize = EXCHANGE_BLOCK_SIZE;
-  p.xbReport = 0x3F;
-  p.xbPaperSize = kLastResortPaperSize;
-  p.xbMargin = 57;
-  p.xbWidthMultiple = 1;
-  p.xbLength = 1417;
-  p.xbOptions = 0x201;
+  p.xbSize = EXCHANGE_BLOCK_SIZE, p.xbReport = 0x3F, p.xbPaperSize = kLastResortPaperSize;
+  p.xbMargin = 57, p.xbWidthMultiple = 1, p.xbLength = 1417, p.xbOptions = 0x201;
   std::memcpy(p.xbTag, "VQNZ", 4);
-  p.privSignature = PRIV_SIGNATURE;
-  p.privFlags = 0x30A0;
+  p.privSignature = PRIV_SIGNATURE, p.privFlags = 0x30A0, p.privHalftone = 3;
   p.privColorAdjustment = {24, 0, 0, 10000, 10000, 10000, 0, 10000, 0, 0, 0, 0};
-  p.privHalftone = 3;
-  p.privLengthDots = 1417;
-  p.privLength = 1000;
-  p.privAutoCut = 1;
-  p.privHalfCut = 1;
-  p.privMarginInDots = 1;
-  p.privMargin = 57;
-  p.privUseMonitor = 1;
-  p.privHighResAllowed = 1;
+  p.privLengthDots = 1417, p.privLength = 1000, p.privMarginInDots = 1, p.privMargin = 57;
+  p.privAutoCut = 1, p.privHalfCut = 1, p.privUseMonitor = 1, p.privHighResAllowed = 1;
   return s;
 }
 
