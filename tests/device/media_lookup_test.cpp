@@ -168,8 +168,7 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   // engine is then told of no resolution at all.
   for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
                                {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}, {720, 360, 1}}) {
-    context_.settings().dm.dmPrintQuality = r[0];
-    context_.settings().dm.dmYResolution = r[1];
+    context_.settings().dm.dmPrintQuality = r[0], context_.settings().dm.dmYResolution = r[1];
     context_->scaledResolution = r[2];
     EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
     GDIINFO info;

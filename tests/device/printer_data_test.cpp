@@ -103,9 +103,7 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
   // terminator, base 0 another section), and it must be signed.
   for (auto [id, base, signature] : {std::tuple<WORD, DWORD, DWORD>{1, 1, PRIV_SIGNATURE},
                                      {0, 0, PRIV_SIGNATURE}, {0, 1, 0}}) {
-    user.priv.privMediaId = id;
-    user.priv.privMediaBase = base;
-    user.priv.privSignature = signature;
+    user.priv.privMediaId = id, user.priv.privMediaBase = base, user.priv.privSignature = signature;
     EXPECT_TRUE(read(stored(220, 284)).empty()) << id << " " << base << " " << signature;
   }
 }

@@ -212,10 +212,8 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
   // default RFID tape at most 100 mm (1417 dots). Less 2 x 57 margin dots, plus 1.
   const Made exchangeMargin = Make(Record([](SettingsRecord& r) {
     r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH;
-    r.dm.dmPaperSize = 262;
-    r.dm.dmPaperLength = 10000;
-    r.priv.xbRequest = XB_MARGIN_DOTS;
-    r.priv.xbMargin = 2000;
+    r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 10000;
+    r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 2000;
   }));
   ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
               "exchange block margin");

@@ -80,6 +80,7 @@ TEST_F(JobControlTest, AResetInTheMiddleOfADocumentCarriesTheCountAndTheSeparato
   ASSERT_TRUE(session->Reset({}));
   ASSERT_TRUE(session->PrintPage(pages_[1]));
   EXPECT_EQ(Context(*session)->pageCount, 2u);
+  EXPECT_TRUE(session->StartDoc() && Context(*session)->pageCount == 0) << "started over after the carried page";
   ASSERT_TRUE(session->EndDoc());
   EXPECT_EQ(TakeSpooled(), expected);
 }
@@ -113,7 +114,7 @@ TEST_F(JobControlTest, AFailedWriteIsTheLastOfItsDocumentEvenAcrossAResetAndTheN
     EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
     EXPECT_FALSE(session->EndDoc());
     EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40})) << "reset: " << reset;
-    ASSERT_TRUE(session->PrintDocument({pages_[2]}));
+    ASSERT_TRUE(session->Reset({}) && session->PrintDocument({pages_[2]}));  // a reset between them carries nothing
     EXPECT_EQ(TakeSpooled(), next) << "reset: " << reset;
   }
 }
@@ -142,6 +143,7 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
     ASSERT_TRUE(session->EndDoc());
     EXPECT_EQ(TakeSpooled(), single) << "pages not started, DrvSendPage: " << sendPage;
     EXPECT_EQ(Context(*session)->pageCount, 3u);
+    EXPECT_TRUE(session->PrintDocument(gray) && TakeSpooled() == single) << "a second document";
   }
 }
 

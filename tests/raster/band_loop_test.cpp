@@ -85,6 +85,10 @@ TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) 
   POINTL origin = {0, 0};
   EXPECT_TRUE(DrvNextBand(band, &origin));  // past the last band: nothing happens again
   EXPECT_EQ(std::tuple(origin.x, origin.y, host::WriteCalls(printer_)), std::tuple(-1, -1, writes));
+  EXPECT_FALSE(!DrvSendPage(band) || DrvSendPage(band)) << "the page goes once: a band is no page";
+  // A document started over among the bands counts the page they send as its first.
+  ASSERT_TRUE(DrvStartBanding(band, &origin) && DrvNextBand(band, &origin) && DrvStartDoc(band, nullptr, 0));
+  EXPECT_TRUE(DrvNextBand(band, &origin) && DrvSendPage(band) && context_->pageCount == 1);
 }
 
 TEST_F(BandLoopTest, ABandLaidOutWiderThanThePageIsCopiedRowByRow) {

@@ -24,8 +24,7 @@ struct Image {
     surface.dhpdev = HandleFromContext(context);
     surface.sizlBitmap = {cx, cy};
     surface.lDelta = stride ? stride : (cx + 1) & ~1;
-    surface.pvBits = bits.data();
-    surface.cjBits = static_cast<ULONG>(bits.size());
+    surface.pvBits = bits.data(), surface.cjBits = static_cast<ULONG>(bits.size());
     surface.iBitmapFormat = BMF_8BPP;
   }
   BYTE& at(LONG x, LONG y) { return bits[static_cast<size_t>(y) * surface.lDelta + x]; }
@@ -233,9 +232,7 @@ TEST_F(PageConversionTest, ErrorDiffusionMatchesDiffusingEveryHeadPositionInTurn
       for (DWORD f = 0; f < feed; ++f) pixel(f) = (bits[f / 8] & (0x80 >> (f % 8))) ? 0 : 255;
     }
     host::ClearSpooled(printer_);
-    priv().privHalftone = 3;
-    priv().privContrast = c.contrast;
-    priv().privBrightness = c.brightness;
+    priv().privHalftone = 3, priv().privContrast = c.contrast, priv().privBrightness = c.brightness;
     context_.settings().dm.dmYResolution = c.dpi;
     ASSERT_TRUE(ConvertPage(&image.surface));
     const Bytes diffused = Spooled();

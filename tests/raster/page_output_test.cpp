@@ -74,9 +74,7 @@ TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
 }
 
 TEST_F(PageOutputTest, PlainCopiesOfARetainedChainRepeatTheWholeChain) {
-  context_->settings.priv.privUseMonitor = 0;
-  context_->settings.dm.dmCopies = 2;
-  context_->pageCount = 2;
+  context_->settings.priv.privUseMonitor = 0, context_->settings.dm.dmCopies = 2, context_->pageCount = 2;
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(c_));
   const Bytes chain = Piece(a_, 58, 0, 0x0B) + Piece(c_, 85);

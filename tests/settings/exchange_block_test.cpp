@@ -88,9 +88,7 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   scratch_.priv.xbWidthMultiple = 1;  // a single width on the double tape
   scratch_.priv.xbMediaType = 5;
   scratch_.priv.xbOptions = XBO_MIRROR | XBO_CHAIN_PRINT | XBO_OPT800 | XBO_RETAIN | XBO_RETAIN_LINES;
-  result_.priv.privWidthMultiple = 2;
-  result_.priv.privMediaKind = 1;
-  result_.priv.privLengthDots = 900;
+  result_.priv.privWidthMultiple = 2, result_.priv.privMediaKind = 1, result_.priv.privLengthDots = 900;
   scratch_.priv.privMarginInDots = 0;  // a margin kept in millimetres is reported in them
   Answer();
   EXPECT_EQ(std::tuple(+a.xbRequest, a.privWidthMultiple + a.privMediaKind + a.privAutoCut + a.privHalfCut,

@@ -60,6 +60,11 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
   ExpectChoice(1, 240, 1000);
   Select(DMPAPER_USER, DM_PAPERSIZE | DM_PAPERLENGTH, 250, 1000);  // no width asked: record 0
   ExpectChoice(0, 120, 1000);
+  for (auto [width, length] : {std::pair<SHORT, SHORT>{900, 1000}, {0, 0}}) {
+    scratch_.priv.privMediaKind = 255;  // a kind no tape has: record 0, never the section's end
+    Custom(width, length);
+    EXPECT_EQ(std::pair(+scratch_.priv.privMediaId, +scratch_.priv.privMediaKind), std::pair(0, 0)) << width;
+  }
 }
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
