@@ -130,8 +130,6 @@ TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {
   EXPECT_EQ(Enable(nullptr, nullptr, misbehaving), nullptr);
   host::RemovePrinter(misbehaving);
   EXPECT_EQ(Enable(nullptr, nullptr, HANDLE{}), nullptr) << "no printer";
-  host::FailCall(host::Call::GetPrinterDriver, 1);
-  EXPECT_EQ(Enable(), nullptr) << "a probe failing with another error than 122";
 }
 
 TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesOrDirectoryRefuseTheContext) {
@@ -155,7 +153,7 @@ TEST_F(DeviceContextTest, MissingOrUnusableInstallationFilesOrDirectoryRefuseThe
 
   Install(test::DefaultInstallationFiles());
   ASSERT_TRUE(installation_->RemoveFile(host::kModelLibraryPath));
-  EXPECT_EQ(Enable(), nullptr) << "no model-data library";
+  EXPECT_FALSE(Enable() || GetLastError() == ERROR_INVALID_DATA) << "no model-data library: no fault of the settings";
   // A driver directory too long for the paths made from it.
   for (size_t length : {240u, 250u, 255u, 258u, 300u}) {
     host::SetDriverDirectory(u"C:\\" + std::u16string(length - 3, u'd'));
