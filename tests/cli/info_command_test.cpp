@@ -160,12 +160,12 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   options[4] = 0x10;  // mask: halftone
   options[20] = 1;    // threshold
   WriteBytes(Path("options.bin"), options);
-  Json info = RunJson({"info", "--plain", "--printer-data", "FreeMem=2000", "--printer-data",
+  Json info = RunJson({"info", "--plain", "--printer-data", "FreeMem=660", "--printer-data",
                        "CurDevHTInfo=@ht.bin", "--registry-options", "options.bin", "--codepage",
                        "1250", "--measure", "1"});
   ExpectFields(info["settings"], R"({"privUseMonitor": 0, "privInchUnits": 1})");
-  // 2000 KB of free memory, a font slot for every 337920 bytes; privFlags 0x3000.
-  ExpectFields(info["printerData"], R"({"pdFreeMemory": 2048000, "fontSlotCount": 6})");
+  // 660 KB of free memory: exactly two font slots of 337920 bytes; privFlags 0x3000.
+  ExpectFields(info["printerData"], R"({"pdFreeMemory": 675840, "fontSlotCount": 2})");
   ExpectFields(info["defaultSettings"], R"({"privHalftone": 1, "privFlags": 12288})");
   EXPECT_EQ(info["gdiinfo"]["ulHTPatternSize"], 7);
   // A paper size the table lacks falls back to the printer's per-user record.

@@ -53,6 +53,7 @@ TEST_F(GdiInfoTest, A720DpiFeedDoublesTheAlongAxisInEitherOrientation) {
   GDIINFO p = Fill(DMORIENT_PORTRAIT, 720);
   EXPECT_EQ(std::vector<ULONG>({p.ulLogPixelsX, p.ulLogPixelsY, p.ulAspectX, p.ulAspectY,
                                 p.ulAspectXY}), std::vector<ULONG>({360, 720, 720, 360, 804}));
+  EXPECT_EQ(Fill(DMORIENT_PORTRAIT, 480).ulAspectXY, 600u) << "the whole root of 360 x 360 + 480 x 480";
   EXPECT_EQ(std::make_pair(p.xStyleStep, p.yStyleStep), std::make_pair(1, 2));
   EXPECT_EQ(p.ulHTPatternSize, 5u) << "the pattern follows the across resolution";
   GDIINFO l = Fill(DMORIENT_LANDSCAPE, 720);

@@ -111,6 +111,7 @@ TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
   EXPECT_EQ(Custom(400, 0), 1) << "record 0 is 400 wide, but 3 x 64 dots";
   context_.priv().privMediaBase = 3;
   EXPECT_EQ(Custom(300, 0), 6) << "a short section has no reference until a tape sets one";
+  EXPECT_EQ((context_.priv().privMediaBase = 4, Custom(105, 0)), 0) << "of two tapes as narrow, the first";
   context_.SetMedia({Tape(280, 420, 2, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
   context_.priv().privMediaBase = 0;
   EXPECT_EQ(Custom(300, 0), -1) << "a reference of no dots admits no multiple";

@@ -38,7 +38,8 @@ BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* nee
     SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : grows ? 40 : 1;
+  if (Mode("fill-fails")) return FALSE;
+  if (!Mode("count-unwritten")) *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : grows ? 40 : 1;
   return TRUE;
 }
 

@@ -52,7 +52,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   SURFOBJ* band = Enable(false, 1000, 3000, 1000 * 1001);  // 1000 x 3001 dots
   ASSERT_TRUE(band);
   const DeviceContext& c = *context_.get();
-  EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent), std::tuple(3u, 1001u, 999u));
+  EXPECT_EQ(std::tuple(c.bandCount, c.bandExtent, c.lastBandExtent, c.workBuffer), std::tuple(3u, 1001u, 999u, nullptr));
   const SURFOBJ before = *band;
   bool converted = true;
   const std::vector<POINTL> origins = DrawBands(band, &converted);
@@ -65,6 +65,7 @@ TEST_F(BandLoopTest, APortraitPageOfThreeBandsIsGatheredAndTheSurfaceRestored) {
   EXPECT_EQ(std::tuple(converted, context_->bandedPage, std::memcmp(&before, band, sizeof(before)),
                        host::SurfaceLocks(band->hsurf)),
             std::tuple(false, static_cast<DWORD>(kBandedPageFailed), 0, 0));
+  EXPECT_FALSE(DrvSendPage(band)) << "the engine is told the page failed";
 }
 
 TEST_F(BandLoopTest, LandscapeBandsAreColumnsConvertedOnceAfterTheLastShortOne) {

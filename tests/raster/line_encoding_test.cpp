@@ -106,6 +106,7 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
   // No room behind the region: lines near its end are read from copies, never past it.
   EXPECT_EQ(Pack(Line(Bytes(18, 0x0F)) + Line({1, 2, 3}) + Bytes(8, kCmdZeroLine), 0),
             (Bytes{kCmdCompressionMode, 2, 0x47, 4, 0, 0xEF, 0x0F, 0xE3, 0, 0x47, 6, 0, 2, 1, 2, 3, 0xD4, 0} + Bytes(8, kCmdZeroLine)));
+  for (DWORD n : {16u, 17u}) Pack(Line(Bytes(distinct47.begin(), distinct47.begin() + n)) + Line(Bytes(12, 0)), 0);
 }
 
 // Random lines of every length, with runs in them: every command is the rule's, byte for
@@ -162,7 +163,8 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
 }
 
 TEST_F(LineEncodingTest, RefusesBadRegionsAndFailedMemoryLeavingTheBufferUnchanged) {
-  EXPECT_EQ(PackRasterLines(nullptr, nullptr, 0, 0, 2) + PackRasterLines(ctx_.get(), nullptr, 0, 0, 2), 0u);
+  EXPECT_EQ(PackRasterLines(nullptr, nullptr, 0, 0, 2) + PackRasterLines(ctx_.get(), nullptr, 0, 0, 2) +
+                PackRasterLines(ctx_.get(), Line({1}).data(), 0, 0x7FFFFFF8u, 0x7FFFFFF8u), 0u) << "an area past 32 bits";
   ExpectRefused(Line(Bytes(49, 0x11)));
   ExpectRefused({kCmdZeroLine, 0x42, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data, after any byte
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end

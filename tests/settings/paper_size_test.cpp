@@ -52,7 +52,7 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
   EXPECT_EQ(result_.priv.privLengthDots, 1517u);  // 1516.5 in the rule's own steps: the half rounds up
   // Without record 7 the widest single tape so far is the reference: 256 dots are exactly
   // twice record 1's 128, so the double tape counts. 15 mm takes the 18 mm tape, not 24.
-  for (auto [width, media, tape] : {std::tuple<SHORT, WORD, SHORT>{300, 4, 480}, {150, 2, 180}, {900, 4, 480}}) {
+  for (auto [width, media, tape] : {std::tuple<SHORT, WORD, SHORT>{300, 4, 480}, {150, 2, 180}, {900, 4, 480}, {125, 0, 120}}) {
     Custom(width, 1000);
     ExpectChoice(media, tape, 1000);
   }
