@@ -104,11 +104,11 @@ TEST_F(SettingsMerge, ForeignPrivatePartsAreReplacedAndUnsignedOnesActOnlyThroug
 
   Caller unsigned_(220, 284);
   PrivateSettings* u = unsigned_.priv();
-  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1;
+  u->privSignature = 0, u->privMirror = 1, u->privLocaleDone = 1, unsigned_.dm()->dmYResolution = 720;
   u->xbRequest = XB_MARGIN_DOTS | XB_PAPER_SIZE, u->xbMargin = 30, u->xbPaperSize = 390;
-  ASSERT_EQ(Merge(unsigned_), 1u);
+  ASSERT_EQ(Merge(unsigned_, DM_PAPERSIZE | DM_PAPERLENGTH), 1u);  // its feed resolution not asked for
   EXPECT_EQ(S().priv.privMirror + S().priv.privLocaleDone + S().priv.privInchUnits, 0);
-  EXPECT_EQ(std::pair(+S().priv.privMargin, +S().dm.dmPaperSize), std::pair(30, 390));
+  EXPECT_EQ(std::tuple(+S().priv.privMargin, +S().dm.dmPaperSize, +S().priv.xbPaperSize), std::tuple(30, 390, 390));
 }
 
 TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLookedUp) {
