@@ -28,7 +28,6 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
 
   Json banded = RunJson({"info", "--paper", "318", "--max-bitmap", "40000"});
   EXPECT_TRUE(banded["page"]["banded"].get<bool>());
-  EXPECT_GT(banded["page"]["bandCount"], 1);
   EXPECT_EQ(banded["media"]["definitionIndex"], 1);  // the second user-defined label
   EXPECT_EQ(banded["media"]["definition"]["defPaperSize"], banded["media"]["mrPaperSize"]);
 
@@ -155,11 +154,9 @@ TEST_F(InfoTest, TheEnvironmentOptionsReachTheDriver) {
   std::vector<uint8_t> halftone(132, 0);
   halftone[4] = 7;  // HTPatternSize
   WriteBytes(Path("ht.bin"), halftone);
-  std::vector<uint8_t> options(32, 0);
-  options[0] = 32;    // size
-  options[4] = 0x10;  // mask: halftone
-  options[20] = 1;    // threshold
-  WriteBytes(Path("options.bin"), options);
+  // Options of 32 bytes: the mask 0x10 (halftone) and the threshold halftone (1, byte 20).
+  WriteBytes(Path("options.bin"), {32, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                   0,  0, 0, 0, 1,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   Json info = RunJson({"info", "--plain", "--printer-data", "FreeMem=660", "--printer-data",
                        "CurDevHTInfo=@ht.bin", "--registry-options", "options.bin", "--codepage",
                        "1250", "--measure", "1"});
@@ -206,8 +203,6 @@ TEST_F(InfoTest, ARefusedContextNamesItsCause) {
                 "the settings leave no page to print on: a label 4 mm long (57 dots at 360 dpi) of "
                 "\"Laminated tape 24mm\" (262) does not hold its feed margins of 57 dots");
   ExpectHas(noPage.err, {"warning: length 3 mm is shorter than 4 mm"});
-  ExpectFailure(Run({"info", "--model-data", "nowhere.model"}), 1,
-                "cannot read model data file nowhere.model");
   // A field to set outside a short settings file names the file and its size.
   const std::vector<uint8_t> whole = BytesOf(FixedDefaults());
   WriteBytes(Path("short.devmode"), std::vector<uint8_t>(whole.begin(), whole.begin() + 100));

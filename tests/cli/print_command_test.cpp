@@ -77,7 +77,6 @@ TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrienta
       for (size_t i = 0; i < pages.size(); ++i) {
         Gray png = ReadPngGray(Path("page-" + std::to_string(i + 1) + ".png"));
         Gray expected = Printed(pages[i], landscape);
-        ASSERT_EQ(png.height, expected.height) << "page " << i + 1;
         EXPECT_TRUE(png.pixels == expected.pixels) << "page " << i + 1;
       }
     }

@@ -20,13 +20,7 @@
 
 namespace {
 
-using test::BarcodePng;
-
-// The 24 mm tape's named size (100 mm) in points; at 360 dpi a dot is 1/5 point, and the
-// driver's first line lies 57 dots along the tape.
-constexpr double kWidth = 68.03;
-constexpr double kLength = 283.46;
-constexpr int kFeedMargin = 57;
+using test::BarcodePng, test::kFeedMargin, test::kTapeLength, test::kTapeWidth;
 
 class CupsQueueTest : public test::EngineTest {
  protected:
@@ -113,7 +107,7 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   // each with the bars where the page has them. Ghostscript makes its page a whole number
   // of points, which moves the content by the fraction of a point it drops (0.46 pt,
   // under 3 lines).
-  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", test::BarcodePdf(kWidth, kLength, bars)));
+  ASSERT_TRUE(test::WriteFile(dir_ / "barcode.pdf", test::BarcodePdf(kTapeWidth, kTapeLength, bars)));
   threshold.insert(threshold.end(), {"-n", "3"});
   const tq33stream::Stream pdf = test::ParsedStream(Print("barcode.pdf", threshold));
   ASSERT_EQ(pdf.pages.size(), 3u) << "three copies of one page";
@@ -134,9 +128,9 @@ TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {
   // A landscape PDF page of the tape's size, black in its upper left quarter, prints that
   // block on the first quarter of the tape, as the tool prints the page's left: turned any
   // other way it would come last.
-  const std::string quarter = "0 g 0 " + std::to_string(kWidth / 2) + " " + std::to_string(kLength / 4) +
-                              " " + std::to_string(kWidth / 2) + " re f\n";
-  ASSERT_TRUE(test::WriteFile(dir_ / "wide.pdf", test::Pdf(kLength, kWidth, {quarter})));
+  const std::string quarter = "0 g 0 " + std::to_string(kTapeWidth / 2) + " " + std::to_string(kTapeLength / 4) +
+                              " " + std::to_string(kTapeWidth / 2) + " re f\n";
+  ASSERT_TRUE(test::WriteFile(dir_ / "wide.pdf", test::Pdf(kTapeLength, kTapeWidth, {quarter})));
   const tq33stream::Stream pdf = test::ParsedStream(
       Print("wide.pdf", {"-o", "PageSize=Laminated_tape_24mm", "-o", "TQ33Halftone=Threshold"}));
   ASSERT_EQ(pdf.pages.size(), 1u);
@@ -148,8 +142,8 @@ TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
   // blocks; text of one and of two pages (a form feed between them).
   test::WritePng(dir_ / "label.png", BarcodePng(200, 200, {{50, 90}}, 255));
   const std::string block = "0 g 20 20 40 40 re f\n";
-  ASSERT_TRUE(test::WriteFile(dir_ / "one.pdf", test::Pdf(kLength, kWidth, {block})));
-  ASSERT_TRUE(test::WriteFile(dir_ / "two.pdf", test::Pdf(kLength, kWidth, {block, block + "0 g 100 20 40 40 re f\n"})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "one.pdf", test::Pdf(kTapeLength, kTapeWidth, {block})));
+  ASSERT_TRUE(test::WriteFile(dir_ / "two.pdf", test::Pdf(kTapeLength, kTapeWidth, {block, block + "0 g 100 20 40 40 re f\n"})));
   ASSERT_TRUE(test::WriteFile(dir_ / "one.txt", "Label\n"));
   ASSERT_TRUE(test::WriteFile(dir_ / "two.txt", "Label one\n\fLabel number two\n"));
   struct Case {
@@ -292,9 +286,9 @@ TEST_F(CupsQueueTest, TheLongestLabelPrintsAt720DpiAndTheHalftoneFollowsTheConte
   // A page of 1 m of the 24 mm tape at 720 dpi along it, a bar at each end: every line of
   // the label is printed, the last bar among them.
   const double metre = 2834.65;
-  const std::string bars = "0 g 20 0 10 " + std::to_string(kWidth) + " re f " +
-                           std::to_string(metre - 40) + " 0 10 " + std::to_string(kWidth) + " re f\n";
-  ASSERT_TRUE(test::WriteFile(dir_ / "metre.pdf", test::Pdf(metre, kWidth, {bars})));
+  const std::string bars = "0 g 20 0 10 " + std::to_string(kTapeWidth) + " re f " +
+                           std::to_string(metre - 40) + " 0 10 " + std::to_string(kTapeWidth) + " re f\n";
+  ASSERT_TRUE(test::WriteFile(dir_ / "metre.pdf", test::Pdf(metre, kTapeWidth, {bars})));
   const tq33stream::Stream metreStream = test::ParsedStream(
       Print("metre.pdf", {"-o", "PageSize=Custom.1000x24mm", "-o", "Resolution=720x360dpi"}));
   ASSERT_EQ(metreStream.pages.size(), 1u);

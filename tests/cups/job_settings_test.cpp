@@ -77,7 +77,6 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
     EXPECT_EQ(std::tuple(choice->sizeName, choice->mediaType, choice->primary),
               std::tuple(std::string(size), std::string(type), primary)) << keyword;
   }
-  EXPECT_EQ(find("Laminated_tape_6mm_4_labels_across")->mediaTypeText, "Tape, 4 labels across");
   std::set<std::pair<std::string, std::string>> pairs;
   std::map<std::string, int> primaries;
   for (const MediaChoice& choice : catalog_) {

@@ -18,11 +18,7 @@
 
 namespace {
 
-// A 24 mm tape 100 mm long, a landscape page of 1417 x 340 dots at 360 dpi, and its feed
-// margin in dots.
-constexpr double kTapeLength = 283.46;
-constexpr double kTapeWidth = 68.03;
-constexpr int kFeedMargin = 57;
+using test::kFeedMargin, test::kTapeLength, test::kTapeWidth;
 
 // A page of gray whose columns [first, last) of each bar are black: bars across the tape.
 std::vector<uint8_t> Bars(const cups_page_header2_t& header, const std::vector<test::Rows>& bars,

@@ -50,8 +50,6 @@ TEST_F(KernelModulesTest, MissingOrBrokenLibrariesDoNotLoad) {
     EXPECT_EQ(LoadLibraryW(path), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   }
-  EXPECT_FALSE(FreeLibrary(nullptr));
-  EXPECT_EQ(host::Live().badReleases, ++baseline_.badReleases);
 }
 
 }  // namespace

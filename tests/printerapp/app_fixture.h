@@ -17,8 +17,6 @@
 
 namespace test {
 
-// The installation's default medium, loaded when a printer is made.
-inline constexpr char kDefaultMedium[] = "om_vk-24mm-rfid_24x100mm";
 inline constexpr char kDieCutLabel[] = "om_die-cut-label-24-x-40mm_24x40mm";
 
 class AppTest : public EngineTest {

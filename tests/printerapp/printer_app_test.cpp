@@ -47,7 +47,7 @@ TEST_F(AppTest, ClientsSeeEveryMediumByItsNameWithItsSizeTypeAndTheLoadedOne) {
   for (const auto& type : tq33cups::MediaTypes(catalog)) types.push_back(type.first);
   EXPECT_EQ(Values(attributes, "media-type-supported"), types);
   for (const char* name : {"media-ready", "media-default"})
-    EXPECT_EQ(Values(attributes, name), std::vector<std::string>{test::kDefaultMedium}) << name;
+    EXPECT_EQ(Values(attributes, name), std::vector<std::string>{"om_vk-24mm-rfid_24x100mm"}) << name;
   EXPECT_TRUE(AnyHolds(Values(attributes, "media-col-ready"), "media-type=special-tape"));
 
   // 360 dpi, or 720 along the tape; labels read along the tape; the printer's own settings

@@ -15,6 +15,12 @@
 
 namespace test {
 
+// The 24 mm tape's named size (100 mm) in points, a landscape page of 1417 x 340 dots at
+// 360 dpi (a dot is 1/5 point), and the feed margin in dots before the driver's first line.
+inline constexpr double kTapeWidth = 68.03;
+inline constexpr double kTapeLength = 283.46;
+inline constexpr int kFeedMargin = 57;
+
 bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 

@@ -12,11 +12,8 @@
 #include "tests/support/cups_support.h"
 
 namespace test {
-namespace {
 
 using Clock = std::chrono::steady_clock;
-
-}  // namespace
 
 std::string PrivateCupsd::MissingPrograms() {
   std::string missing;

@@ -46,7 +46,39 @@ class ViaWineCount : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new ViaWineCount);
 
 ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
-                   int interruptAfterMs, const std::vector<uint8_t>& input);
+                   int interruptAfterMs, const std::vector<uint8_t>& input) {
+  std::vector<std::string> argv = {BuiltProgram("tq33")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProcessOptions options;
+  options.directory = directory;
+  if (!input.empty()) {
+    options.feed = [&input](pid_t, int pipe) {
+      // A tool that stops reading early must not end the test with SIGPIPE.
+      struct sigaction ignore {
+      }, previous{};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGPIPE, &ignore, &previous);
+      for (size_t done = 0; done < input.size();) {
+        const ssize_t written = write(pipe, input.data() + done, input.size() - done);
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+      }
+      sigaction(SIGPIPE, &previous, nullptr);
+    };
+  }
+  if (interruptAfterMs > 0) {
+    options.feed = [interruptAfterMs](pid_t pid, int) {
+      usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+      kill(pid, SIGINT);
+    };
+  }
+  ToolResult result = RunProcess(argv, options);
+  EXPECT_NE(result.status, -1) << "the tool crashed: " << result.err;
+  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("terminate called"), std::string::npos) << result.err;
+  return result;
+}
 
 // Repeats a print or info that succeeded with --via-wine for each width TQ33_VIA_WINE names,
 // and expects the same status, warnings and bytes: print's output file (under another
@@ -124,45 +156,6 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
   if (interruptAfterMs == 0) RepeatViaWine(args, directory, input, result);
   return result;
 }
-
-namespace {
-
-ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
-                   int interruptAfterMs, const std::vector<uint8_t>& input) {
-  std::vector<std::string> argv = {BuiltProgram("tq33")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  ProcessOptions options;
-  options.directory = directory;
-  if (!input.empty()) {
-    options.feed = [&input](pid_t, int pipe) {
-      // A tool that stops reading early must not end the test with SIGPIPE.
-      struct sigaction ignore {
-      }, previous{};
-      ignore.sa_handler = SIG_IGN;
-      sigaction(SIGPIPE, &ignore, &previous);
-      for (size_t done = 0; done < input.size();) {
-        const ssize_t written = write(pipe, input.data() + done, input.size() - done);
-        if (written <= 0) break;
-        done += static_cast<size_t>(written);
-      }
-      sigaction(SIGPIPE, &previous, nullptr);
-    };
-  }
-  if (interruptAfterMs > 0) {
-    options.feed = [interruptAfterMs](pid_t pid, int) {
-      usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
-      kill(pid, SIGINT);
-    };
-  }
-  ToolResult result = RunProcess(argv, options);
-  EXPECT_NE(result.status, -1) << "the tool crashed: " << result.err;
-  EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
-  EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
-  EXPECT_EQ(result.err.find("terminate called"), std::string::npos) << result.err;
-  return result;
-}
-
-}  // namespace
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
