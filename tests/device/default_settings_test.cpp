@@ -37,10 +37,11 @@ class DefaultSettingsTest : public HostTest {
     ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &options);
     return s;
   }
-  // Key 262 is the shortest label, 1 dot of kind 5; 263 one of kind 8, 411 dots long, 341 of
-  // them printable. The list ends right after them: a search past them trips the address checks.
+  // Labels of kinds 5 (262: the shortest, 1 dot), 8 (263: 411 dots, 341 printable) and 11
+  // (265). The list ends right after them: a search past them trips the address checks.
   test::TestContext context_{{test::Label(262, 240, 128, 1, 1, 1, 1),
-                              test::Label(263, 290, 384, 290, 240, 411, 341, 8)}};
+                              test::Label(263, 290, 384, 290, 240, 411, 341, 8),
+                              test::Label(265, 240, 128, 300, 250, 425, 354, 11)}};
 };
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
@@ -95,7 +96,8 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   // key counts only with its bit, also alone, and a label's own length wins however short.
   for (auto [mask, dots, key, tenths, xb] : {std::tuple<DWORD, DWORD, WORD, int, DWORD>{
            0x2, 2807, 263, 1980, 2807}, {0x2, 2790, 0, 1969, 2790}, {0x2, 0, 0, 40, 57},
-           {0x3, 2834, 263, 290, 411}, {0x3, 2834, 262, 1, 1}, {0x1, 0, 263, 290, 411}}) {
+           {0x3, 2834, 263, 290, 411}, {0x3, 2834, 262, 1, 1}, {0x1, 0, 263, 290, 411},
+           {0x1, 0, 265, 300, 425}}) {
     const SettingsRecord s = WithOptions({DEFAULT_OPTIONS_SIZE, mask, 0, dots, key});
     EXPECT_EQ(std::tuple(+s.dm.dmPaperLength, +s.priv.xbLength), std::tuple(tenths, xb)) << mask;
   }

@@ -27,9 +27,11 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabelWithin32B
   priv.xbReport |= 0x40;                        // the margin in dots from the exchange block
   priv.xbMargin = 10;
   priv.xbRequest |= 0x2;                        // and a length, unless within a dot
-  for (auto [length, rows] : {std::pair{1418u, 1398}, {1416u, 1398}, {1415u, 1396}, {20u, 1398}, {1419u, 1400}}) {
-    priv.xbLength = length;  // of the settled 1417 and both margins (20)
-    EXPECT_EQ(Extent(0).cy, rows) << length;
+  for (auto [dots, length, rows] : {std::tuple{18u, 0u, 0}, {19u, 0u, 0}, {20u, 0u, 1}, {1417u, 1418u, 1398},
+                                    {1417u, 1416u, 1398}, {1417u, 1415u, 1396}, {1417u, 20u, 1398}, {1417u, 1419u, 1400}}) {
+    priv.privLengthDots = dots;  // no more than both margins (20): no page, not a wrapped one
+    priv.xbLength = length;      // counts more than a dot from the settled length, past the margins
+    EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(rows ? 127 : 0, rows)) << dots << " " << length;
   }
   dm.dmOrientation = DMORIENT_LANDSCAPE;
   EXPECT_EQ(std::pair(Extent(0).cx, Extent(0).cy), std::pair(1419 - 20 + 1, 127));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // A model-data library that breaks one promise of the protocol, chosen by the environment
-// variable TQ33_MISBEHAVE, to show that the driver's load fails on each. Without the
-// variable it keeps them all, with one blank medium. Built for the tests only.
+// variable TQ33_MISBEHAVE, to show that the driver's load fails on each. Otherwise it keeps
+// them all, with one blank medium ("count-fffe": 65534, the most). Built for the tests only.
 #include <cstdlib>
 #include <cstring>
 
@@ -33,13 +33,14 @@ BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* nee
                          DWORD* count) {
   // "list-grows": the fill call claims a block of 40 entries where the probe asked for one.
   const bool grows = buffer && Mode("list-grows");
-  *needed = sizeof(MediaListEntry) * (grows ? 40 : 1);
+  const DWORD many = Mode("count-ffff") ? 0xFFFF : Mode("count-fffe") ? 0xFFFE : grows ? 40 : 1;
+  *needed = sizeof(MediaListEntry) * many;
   if (!buffer && !Mode("probe-succeeds")) {
     SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
   if (Mode("fill-fails")) return FALSE;
-  if (!Mode("count-unwritten")) *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : grows ? 40 : 1;
+  if (!Mode("count-unwritten")) *count = Mode("count-zero") ? 0 : Mode("count-over-block") ? 2 : many;
   return TRUE;
 }
 

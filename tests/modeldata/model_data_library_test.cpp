@@ -183,12 +183,14 @@ TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
   ASSERT_TRUE(Load()) << "the library keeps its promises unless told otherwise";
   for (const char* mode : {"init-fails", "no-open", "no-close", "no-model", "no-list", "probe-succeeds",
                            "probe-wrong-error", "count-zero", "count-over-block", "list-grows", "type-ff",
-                           "handle-all-ones", "fill-fails", "count-unwritten"}) {
+                           "handle-all-ones", "fill-fails", "count-unwritten", "count-ffff"}) {
     setenv("TQ33_MISBEHAVE", mode, 1);
     EXPECT_FALSE(Load()) << mode;
     EXPECT_TRUE(record_ == nullptr && count_ == 0) << mode;
     EXPECT_EQ(host::Live().modules, baseline_.modules) << mode;
   }
+  setenv("TQ33_MISBEHAVE", "count-fffe", 1);
+  EXPECT_TRUE(Load() && count_ == 0xFFFE) << "65534 media are the most";
 }
 
 }  // namespace

@@ -65,6 +65,20 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
     Custom(width, length);
     EXPECT_EQ(std::pair(+scratch_.priv.privMediaId, +scratch_.priv.privMediaKind), std::pair(0, 0)) << width;
   }
+  context_.SetMedia({Tape(387, 120, 64), Tape(262, 240, 128), Tape(260, 180, 96), Tape(263, 240, 128)});
+  Custom(900, 1000);  // none wide enough: the widest single tape, the first of two equals
+  ExpectChoice(1, 240, 1000);
+  context_.SetMedia({Tape(280, 420, 256, 1), Tape(262, 240, 128)});  // a multiple before any reference
+  Custom(900, 1000);
+  EXPECT_EQ(scratch_.priv.privMediaId, 0);
+  // Record 7's 64 dots are the first reference: of the multiples only record 1's 2 x 64 counts.
+  context_.SetMedia({Tape(279, 400, 192, 1), Tape(280, 420, 128, 1), Tape(257, 60, 32), Tape(258, 90, 48), Tape(259, 120, 64),
+                     Tape(260, 180, 96), Tape(261, 200, 112), Tape(259, 120, 64), Tape(281, 410, 192, 1), Tape(282, 430, 224, 1)});
+  definitions_ = {{{}, 0, 279, 20000}};
+  for (auto [width, length, media] : {std::tuple<SHORT, SHORT, WORD>{400, 1000, 1}, {420, 1000, 1}, {105, 1000, 4}, {400, 2000, 0}, {400, 0, 0}}) {
+    Custom(width, length);
+    EXPECT_EQ(scratch_.priv.privMediaId, media) << width << " " << length;
+  }
 }
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
