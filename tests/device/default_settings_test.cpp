@@ -26,10 +26,10 @@ class DefaultSettingsTest : public HostTest {
     model.moDefaultYResolution = yResolution;
     return &context_->modelData;
   }
-  SettingsRecord Build(const ModelData* model = nullptr) {
+  SettingsRecord Build(const ModelData* model = nullptr, LPCWSTR deviceName = nullptr) {
     SettingsRecord s;
     std::memset(&s, 0xAA, sizeof(s));
-    BuildDefaultSettings(&s, nullptr, model, nullptr);
+    BuildDefaultSettings(&s, deviceName, model, nullptr);
     return s;
   }
   SettingsRecord WithOptions(DefaultOptions options) {
@@ -46,6 +46,7 @@ class DefaultSettingsTest : public HostTest {
 
 TEST_F(DefaultSettingsTest, WithoutModelDataTheFixedDefaultsStandAndFlagsFollowTheCodePage) {
   EXPECT_TRUE(Same(Build(), test::FixedDefaults()));
+  EXPECT_EQ(std::u16string(Build(nullptr, u"Office").dm.dmDeviceName), u"Office");  // the printer's name stands
   for (auto [ansi, flags] : {std::pair(936, 0x30A0u), {949, 0x30A0u}, {950, 0x30A0u}, {1250, 0x3000u}}) {
     host::SetCodePages(437, ansi);
     EXPECT_EQ(+Build().priv.privFlags, flags) << ansi;

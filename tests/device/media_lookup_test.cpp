@@ -5,7 +5,6 @@
 
 #include "device/gdi_info.h"
 #include "device/media_lookup.h"
-#include "settings/exchange_block.h"
 #include "tests/support/media_file_writer.h"
 #include "tests/support/test_context.h"
 
@@ -73,7 +72,6 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
   EXPECT_EQ(Find(300, 262), 0) << "a user record of another section of the table is skipped";
   StoreUser(259, 0, 0);
   EXPECT_EQ(Find(300, 262), 0) << "a user record without our signature is skipped";
-  EXPECT_EQ(host::Live().globalBlocks, baseline_.globalBlocks);
 
   context_.priv().privMediaKind = 1;
   EXPECT_EQ(Find(300), 1);
@@ -101,6 +99,13 @@ TEST_F(MediaLookup, ACustomSizeMatchesLabelsWithinToleranceElseTheNarrowestWider
   EXPECT_EQ(Custom(0, 1000), -1) << "no width";
   EXPECT_EQ(Custom(300, 500), -1) << "wider than every tape";
   EXPECT_EQ(Find(DMPAPER_USER, 260), 3) << "no match: the lookup goes on, past code 0xFFFE";
+  context_.priv().privMediaKind = 1;
+  EXPECT_EQ(Custom(125, 507), -1) << "no definition of another kind";
+  context_.priv().privMediaKind = 0;
+  context_.priv().privMediaBase = 1;
+  EXPECT_EQ(Custom(250, 1000), 0) << "a section's first record matches";
+  context_.priv().privMediaBase = 4;
+  EXPECT_EQ(Custom(125, 507), 0) << "and so does its first tape, a definition's";
 }
 
 TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {

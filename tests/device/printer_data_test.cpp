@@ -62,11 +62,15 @@ TEST_F(PrinterData, AStoredRecordIsUsedAsStoredAndPaddedWithZerosWhenShort) {
     host::SetPrinterDataBinary(printer_, u"PrinterData", Of(stored.data(), length));
     ASSERT_EQ(Record(), Of(stored.data(), length, PRINTER_DATA_RECORD_SIZE)) << length;
   }
-  // A size of 0, one the stored blob exceeds or falls short of, or an absurd one: a built
-  // record.
-  for (uint32_t declared : {0u, 50u, 120u, 0xFFFFFFFFu}) {
+  host::FailCall(host::Call::GlobalAlloc, 2);
+  EXPECT_EQ(ReadPrinterDataRecord(printer_), nullptr) << "no memory for the padded copy";
+  // A size of 0, one the stored blob exceeds or falls short of, or one past 1 MB: a built
+  // record. 1 MB is stored.
+  for (auto [declared, blob, word] : {std::tuple{0u, 0u, 0x00680500u}, {50u, 120u, 0x00680500u}, {120u, 50u, 0x00680500u},
+                                      {0xFFFFFFFFu, 120u, 0x00680500u}, {0x100000u, 0x100000u, 0x41414141u}, {0x100001u, 0x100001u, 0x00680500u}}) {
+    host::SetPrinterDataBinary(printer_, u"PrinterData", Bytes(blob, 0x41));
     host::SetPrinterDataDword(printer_, u"PrinterDataSize", declared);
-    EXPECT_EQ(Word(0), 0x00680500u) << declared;
+    EXPECT_EQ(Word(0), word) << declared;
   }
 }
 
@@ -93,6 +97,8 @@ TEST_F(PrinterData, APerUserRecordIsCopiedOnlyWhenItCanBeTrusted) {
     return fields;
   };
   EXPECT_EQ(read(stored(188, 300)), std::vector<LONG>({259, 220, 1, 0})) << "laid out as ours";
+  host::FailCall(host::Call::GlobalAlloc, 2);
+  EXPECT_TRUE(read(stored(188, 300)).empty()) << "no memory for the copy";
   EXPECT_TRUE(read(stored(220, 283)).empty()) << "private part too short";
   EXPECT_TRUE(read(stored(187, 284)).empty()) << "public part shorter than any known";
   Bytes whole = stored(220, 284);

@@ -47,6 +47,10 @@ TEST_F(JobControlTest, PagesAreSeparatedBy0CAndEveryDocumentEndsWith1A) {
   twice.push_back(0x1A);
   twice.insert(twice.end(), expected.begin(), expected.end());
   EXPECT_EQ(TakeSpooled(), twice);
+  ASSERT_TRUE(session->StartDoc() && session->StartPage());  // the last page's drawing is gone
+  const SURFOBJ* page = host::SurfaceObject(Context(*session)->surface);
+  const BYTE* bits = static_cast<const BYTE*>(page->pvBits);
+  EXPECT_TRUE(std::all_of(bits, bits + page->cjBits, [](BYTE b) { return b == 0xFF; })) << "a page starts white";
   SetDefaultOptions(1);
   EXPECT_EQ(PrintAlone({}), Bytes{}) << "framed output writes no document end";
 }

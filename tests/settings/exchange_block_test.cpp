@@ -22,7 +22,9 @@ class ExchangeBlock : public HostTest {
     scratch_.dm.dmPaperSize = paperSize, scratch_.dm.dmYResolution = resolution;
     scratch_.priv.xbRequest = request, scratch_.priv.xbMargin = margin;
   }
-  void Apply() { ApplyExchangeRequest(nullptr, &scratch_, &context_->modelData, nullptr, 0, 262); }
+  void Apply(const MediaDefinition* definitions = nullptr, DWORD count = 0) {
+    ApplyExchangeRequest(nullptr, &scratch_, &context_->modelData, definitions, count, 262);
+  }
   void Answer() {
     BuildExchangeAnswer(nullptr, &scratch_, &result_, &context_->modelData, nullptr, 0, 262);
   }
@@ -52,6 +54,12 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   Apply();
   EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.xbWidthMultiple, +scratch_.priv.xbPaperSize),
             std::tuple(2, 2, 262));
+  const MediaDefinition one = {{}, 0, 263, 6230};  // codes just below and at the user forms
+  for (auto [code, reported] : {std::pair<SHORT, WORD>{316, 316}, {317, 263}}) {
+    Ask(0, 0, 360, code);
+    Apply(&one, 1);
+    EXPECT_EQ(scratch_.priv.xbPaperSize, reported) << code;
+  }
 }
 
 TEST_F(ExchangeBlock, MarginsInMillimetresOrDotsAreKeptAtTheMergedResolution) {

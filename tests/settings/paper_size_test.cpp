@@ -94,8 +94,10 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   Custom(240, 626);  // a definition on the 24 mm tape wins over the label
   ExpectChoice(1, 240, 626);
   // A definition code (317 + k) takes the definition's tape and length (70.04 mm: 700 tenths).
+  scratch_.priv.privMediaKind = 1;
+  scratch_.priv.xbRequest = XB_MEDIA_TYPE;  // plain media asked for: a kind-1 caller keeps its kind
   Select(319);
-  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privFormIndex), std::tuple(319, 3));
+  EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privFormIndex, +scratch_.priv.privMediaKind), std::tuple(319, 3, 1));
   ExpectChoice(1, 240, 3000);
   Select(318);
   ExpectChoice(2, 180, 700);
@@ -145,13 +147,15 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   SettingsRecord user = test::FixedDefaults();
   user.dm.dmPaperSize = 260;
   user.priv.privMediaKind = 1;
+  user.priv.privWidthMultiple = 1;
   printer_ = host::AddPrinter({});
   host::SetUserDevmode(printer_, test::BytesOf(user));
+  scratch_.priv.privFormIndex = 3;  // a definition chosen before is dropped
   Select(555);
-  // Its size and kind, and the looked-up position from the stored base.
+  // Its size, kind and multiple, and the looked-up position from the stored base.
   EXPECT_EQ(std::tuple(+result_.dm.dmPaperSize, +scratch_.priv.privMediaKind, +scratch_.priv.privPlainMediaId,
-                       result_.dm.dmPaperWidth, result_.dm.dmPaperLength, +scratch_.priv.privFormIndex),
-            std::tuple(260, 1, 2, user.dm.dmPaperWidth, user.dm.dmPaperLength, 0));
+                       result_.dm.dmPaperWidth, result_.dm.dmPaperLength, +scratch_.priv.privFormIndex, +scratch_.priv.privWidthMultiple),
+            std::tuple(260, 1, 2, user.dm.dmPaperWidth, user.dm.dmPaperLength, 0, 1));
 
   // It is taken whole or not at all: its paper size and kind with its media id, and only
   // when the id names a record of the section the job looks in. Else neither the lookup
