@@ -2,7 +2,6 @@
 // Live-object accounting and failure injection for the host's calls.
 #include <array>
 #include <atomic>
-#include <sstream>
 
 #include "host/host_internal.h"
 #include "platform/slim_lock.h"
@@ -79,7 +78,7 @@ int64_t LiveObjects::Total() const {
 }
 
 std::string LiveObjects::Describe() const {
-  std::ostringstream out;
+  std::string text;
   const char* names[] = {"heaps", "heapBlocks", "globalBlocks", "localBlocks", "locks", "modules",
                          "handles", "views", "keys", "surfaces", "palettes", "paths", "badReleases"};
   const int64_t values[] = {heaps, heapBlocks, globalBlocks, localBlocks, locks, modules,
@@ -87,10 +86,9 @@ std::string LiveObjects::Describe() const {
   const char* separator = "";
   for (size_t i = 0; i < std::size(values); ++i) {
     if (values[i] == 0) continue;
-    out << separator << names[i] << ' ' << values[i];
+    text.append(separator).append(names[i]).append(" ").append(std::to_string(values[i]));
     separator = ", ";
   }
-  std::string text = out.str();
   return text.empty() ? "none" : text;
 }
 

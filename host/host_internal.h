@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -71,6 +72,21 @@ inline constexpr size_t kMaxScan = 32768;
 // A caller's string, read no further than its terminator or kMaxScan units; empty for
 // null. A view of kMaxScan units means no terminator was found within them.
 std::u16string_view BoundedText(const WCHAR* text);
+
+// Host paths and files (host/file_system.cpp). ParentDirectory is the part before the last
+// '/' ("/" for a name at the root, "" for a bare name); InDirectory joins a name to a
+// directory. MakeDirectories makes a directory and those above it, as `mkdir -p`, true
+// when it is a directory afterwards. RemovePath removes a file, a link or an empty
+// directory; RemoveTree a whole tree, without following links. ReadFileBytes is null when
+// the file cannot be opened or read (a directory among them).
+std::string ParentDirectory(const std::string& path);
+std::string InDirectory(const std::string& directory, std::string_view name);
+bool MakeDirectories(const std::string& directory);
+bool RemovePath(const std::string& path);
+void RemoveTree(const std::string& directory);
+bool FileExists(const std::string& path);
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const uint8_t* bytes, size_t size);
 
 // Maps a NUL-terminated Windows path onto the host file system. Returns ERROR_SUCCESS with
 // the host path, or the error a Windows file call gives for such a path.

@@ -3,29 +3,30 @@
 #include "host/printer_installation.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cstring>
+
+#include "host/host_internal.h"
 
 namespace host {
 namespace {
 
-namespace fs = std::filesystem;
+using internal::InDirectory;
+using internal::MakeDirectories;
+using internal::ParentDirectory;
 
 constexpr char kModelLibraryFile[] = "libtq33modeldata.so";
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  std::error_code code;
-  fs::create_directories(fs::path(path).parent_path(), code);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(reinterpret_cast<const char*>(bytes.data()),
-                     static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
+  MakeDirectories(ParentDirectory(path));
+  if (!internal::WriteFileBytes(path, bytes.data(), bytes.size())) {
     if (error) *error = "cannot write " + path;
     return false;
   }
@@ -33,40 +34,53 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, std:
 }
 
 bool Link(const std::string& target, const std::string& path, std::string* error) {
-  std::error_code code;
-  fs::create_directories(fs::path(path).parent_path(), code);
-  fs::remove(path, code);
-  fs::create_symlink(target, path, code);
-  if (code) {
-    if (error) *error = "cannot link " + path + " to " + target + ": " + code.message();
+  MakeDirectories(ParentDirectory(path));
+  internal::RemovePath(path);
+  if (symlink(target.c_str(), path.c_str()) != 0) {
+    if (error) *error = "cannot link " + path + " to " + target + ": " + std::strerror(errno);
     return false;
   }
   return true;
 }
 
+// The directory for temporary files, as the C++ runtime's file system library names it:
+// the first of TMPDIR, TMP, TEMP and TEMPDIR that is set, else /tmp. Empty, with the
+// reason, when that is not a directory.
+std::string TemporaryDirectory(std::string* reason) {
+  const char* directory = nullptr;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    if ((directory = std::getenv(name))) break;
+  }
+  if (!directory) directory = "/tmp";
+  struct stat status;
+  const int failure = stat(directory, &status) != 0 ? errno
+                      : S_ISDIR(status.st_mode)    ? 0
+                                                   : ENOTDIR;
+  if (failure != 0) {
+    *reason = std::strerror(failure);
+    return {};
+  }
+  return directory;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
+  return internal::ReadFileBytes(path);
 }
 
 std::string PrinterInstallation::LoadedDriverLibrary() {
   void* symbol = dlsym(RTLD_DEFAULT, "DrvEnableDriver");
   Dl_info info{};
   if (!symbol || !dladdr(symbol, &info) || !info.dli_fname) return {};
-  std::error_code code;
-  fs::path path = fs::canonical(info.dli_fname, code);
-  return code ? std::string(info.dli_fname) : path.string();
+  char resolved[PATH_MAX];
+  return realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
 }
 
 std::string PrinterInstallation::LoadedModelDataLibrary() {
   const std::string driverLibrary = LoadedDriverLibrary();
   if (driverLibrary.empty()) return {};
-  return (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
+  return InDirectory(ParentDirectory(driverLibrary), kModelLibraryFile);
 }
 
 std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const InstallationFiles& files,
@@ -79,24 +93,26 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
     installation->root_ = "/dev/null/tq33-installation-" + std::to_string(++made);
     installation->inMemory_ = true;
   } else if (directory.empty()) {
-    // A TMPDIR that names no directory is the caller's failure, not a thrown exception.
-    std::error_code code;
-    const fs::path temporary = fs::temp_directory_path(code);
-    std::string pattern = (temporary / "tq33-install-XXXXXX").string();
-    if (code || !mkdtemp(pattern.data())) {
+    // A TMPDIR that names no directory is the caller's failure.
+    std::string reason;
+    const std::string temporary = TemporaryDirectory(&reason);
+    std::string pattern = InDirectory(temporary, "tq33-install-XXXXXX");
+    if (temporary.empty() || !mkdtemp(pattern.data())) {
       if (error) {
         *error = "cannot make a directory for the installation in " +
-                 (code ? "$TMPDIR: " + code.message()
-                       : temporary.string() + ": " + std::generic_category().message(errno));
+                 (temporary.empty() ? "$TMPDIR: " + reason
+                                    : temporary + ": " + std::strerror(errno));
       }
       return nullptr;
     }
     installation->root_ = pattern;
     installation->ownsRoot_ = true;
   } else {
-    std::error_code code;
-    fs::create_directories(directory, code);
-    installation->root_ = fs::absolute(directory).string();
+    MakeDirectories(directory);
+    char here[PATH_MAX];
+    installation->root_ = directory.front() == '/' || !getcwd(here, sizeof(here))
+                              ? directory
+                              : InDirectory(here, directory);
   }
   SetWindowsRoot(installation->root_);
   SetDriverDirectory(kDriverDirectory);
@@ -108,15 +124,12 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
     return nullptr;
   }
   PrinterInstallation& it = *installation;
-  if (!it.inMemory_) {
-    std::error_code code;
-    fs::create_directories(it.HostPath(kDriverDirectory) + "/3", code);
-  }
+  if (!it.inMemory_) MakeDirectories(it.HostPath(kDriverDirectory) + "/3");
   if (!it.PutLibrary(driverLibrary, kDriverPath, error)) return nullptr;
   if (files.installModelDataLibrary) {
     std::string modelLibrary = files.modelDataLibrary;
     if (modelLibrary.empty())
-      modelLibrary = (fs::path(driverLibrary).parent_path() / kModelLibraryFile).string();
+      modelLibrary = InDirectory(ParentDirectory(driverLibrary), kModelLibraryFile);
     if (!it.PutLibrary(modelLibrary, kModelLibraryPath, error)) return nullptr;
     it.modelDataLibrary_ = modelLibrary;
   }
@@ -137,10 +150,7 @@ std::unique_ptr<PrinterInstallation> PrinterInstallation::Create(const Installat
 PrinterInstallation::~PrinterInstallation() {
   for (HANDLE printer : printers_) RemovePrinter(printer);
   for (const std::string& path : memoryFiles_) RemoveMemoryFile(path);
-  if (ownsRoot_) {
-    std::error_code code;
-    fs::remove_all(root_, code);
-  }
+  if (ownsRoot_) internal::RemoveTree(root_);
 }
 
 bool PrinterInstallation::PutFile(std::u16string_view windowsPath,
@@ -208,8 +218,7 @@ bool PrinterInstallation::WriteFile(std::u16string_view windowsPath,
 
 bool PrinterInstallation::RemoveFile(std::u16string_view windowsPath) {
   if (inMemory_) return RemoveMemoryFile(HostPath(windowsPath));
-  std::error_code code;
-  return fs::remove(HostPath(windowsPath), code);
+  return internal::RemovePath(HostPath(windowsPath));
 }
 
 std::optional<std::vector<uint8_t>> PrinterInstallation::ReadFile(
@@ -220,8 +229,7 @@ std::optional<std::vector<uint8_t>> PrinterInstallation::ReadFile(
 
 bool PrinterInstallation::HasFile(std::u16string_view windowsPath) const {
   if (inMemory_) return IsMemoryFile(HostPath(windowsPath));
-  std::error_code code;
-  return fs::exists(HostPath(windowsPath), code);
+  return internal::FileExists(HostPath(windowsPath));
 }
 
 }  // namespace host

@@ -27,7 +27,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 
 #include "host/host_internal.h"
@@ -204,8 +203,7 @@ std::vector<uint8_t> ResourceLibraryBytes(uint16_t language, uint16_t codePage) 
 
 bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16_t codePage) {
   const std::vector<uint8_t> block = ResourceLibraryBytes(language, codePage);
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path(), ignored);
+  internal::MakeDirectories(internal::ParentDirectory(hostPath));
   FILE* file = std::fopen(hostPath.c_str(), "wb");
   if (!file) return false;
   bool written = std::fwrite(block.data(), 1, block.size(), file) == block.size();
