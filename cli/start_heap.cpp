@@ -36,8 +36,10 @@ void* __libc_realloc(void* block, size_t bytes);
 namespace {
 
 constexpr size_t kRegionBytes = size_t{2} << 20;
-// Larger requests are left to the C library, which maps or reuses blocks of that size.
-constexpr size_t kLargestBlock = size_t{64} << 10;
+// Larger requests are left to the C library, which maps blocks of that size by themselves.
+// Below it, the C++ runtime's emergency exception pool of each module (71 KB) comes from
+// the region, untouched, where the C library's heap would fault in its ends.
+constexpr size_t kLargestBlock = size_t{128} << 10;
 constexpr size_t kHeaderBytes = 16;
 // The C library's flag, in a block header's size word, for a block it mapped by itself,
 // and the three flag bits of that word.
