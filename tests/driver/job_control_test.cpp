@@ -103,24 +103,19 @@ TEST_F(JobControlTest, RetainedPagesEndIn0BAndNeverOutliveTheirDocument) {
   EXPECT_EQ(TakeSpooled(), Bytes{0x1A}) << "no 0C after a retained page, no page sent";
 }
 
-TEST_F(JobControlTest, AFailedWriteIsTheLastOfItsDocumentEvenAcrossAResetAndTheNextPrints) {
-  // Nothing follows the failed write, not the next page, not the document end; on the
-  // context a reset makes neither. The next document on the context prints whole.
+TEST_F(JobControlTest, AFailedWriteIsTheLastOfItsDocumentAndTheNextPrints) {
+  // Nothing follows the failed write, not the next page, not the document end. The next
+  // document on the context prints whole.
   const Bytes next = Expected({2});
-  for (bool reset : {false, true}) {
-    auto session = Open();
-    ASSERT_TRUE(session->StartDoc());
-    host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
-    EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
-    if (reset) {
-      ASSERT_TRUE(session->Reset({}));
-    }
-    EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
-    EXPECT_FALSE(session->EndDoc());
-    EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40})) << "reset: " << reset;
-    ASSERT_TRUE(session->Reset({}) && session->PrintDocument({pages_[2]}));  // a reset between them carries nothing
-    EXPECT_EQ(TakeSpooled(), next) << "reset: " << reset;
-  }
+  auto session = Open();
+  ASSERT_TRUE(session->StartDoc());
+  host::FailCall(host::Call::WritePrinter, 2);  // the first page's body
+  EXPECT_EQ(session->PrintPage(pages_[0]).call, "DrvSendPage");
+  EXPECT_EQ(session->PrintPage(pages_[1]).call, "DrvStartPage");
+  EXPECT_FALSE(session->EndDoc());
+  EXPECT_EQ(TakeSpooled(), (Bytes{0x1B, 0x40}));
+  ASSERT_TRUE(session->Reset({}) && session->PrintDocument({pages_[2]}));  // a reset between them carries nothing
+  EXPECT_EQ(TakeSpooled(), next);
 }
 
 TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
@@ -149,20 +144,6 @@ TEST_F(JobControlTest, BandedDocumentsMatchTheSingleBitmapToTheByte) {
     EXPECT_EQ(Context(*session)->pageCount, 3u);
     EXPECT_TRUE(session->PrintDocument(gray) && TakeSpooled() == single) << "a second document";
   }
-}
-
-TEST_F(JobControlTest, AnApplicationsToneModeAbove3PrintsAsTheOrderedMatrix) {
-  const Bytes base = DefaultSettingsRecord(host::kDriverPath, printer());
-  auto print = [&](BYTE halftone) {
-    LabelSettings settings;
-    settings.halftone = halftone;
-    host::SessionOptions options;
-    options.devmode = tq33docs::SettingsRecordFor(base, settings);
-    return PrintAlone({TestPage(size_, 1)}, options);
-  };
-  const Bytes ordered = print(2);
-  EXPECT_GT(ordered.size(), 100u);
-  EXPECT_EQ(print(7), ordered);
 }
 
 }  // namespace

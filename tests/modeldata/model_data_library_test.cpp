@@ -23,11 +23,6 @@ class ModelDataLibraryTest : public test::EngineTest {
     if (heap_) HeapDestroy(heap_);
     EngineTest::TearDown();
   }
-  void InstallLibrary(const std::string& builtLibrary) {
-    host::InstallationFiles files = test::DefaultInstallationFiles();
-    files.modelDataLibrary = TQ33_BINARY_DIR "/" + builtLibrary;
-    Install(files);
-  }
   void WriteData(std::u16string_view path, const std::string& text) {
     ASSERT_TRUE(installation_->WriteFile(path, std::vector<uint8_t>(text.begin(), text.end())));
   }
@@ -178,7 +173,9 @@ TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable)
 }
 
 TEST_F(ModelDataLibraryTest, EachBrokenPromiseOfALibraryFailsTheLoad) {
-  InstallLibrary("libtq33modeldata_misbehaving.so");
+  host::InstallationFiles files = test::DefaultInstallationFiles();
+  files.modelDataLibrary = TQ33_BINARY_DIR "/libtq33modeldata_misbehaving.so";
+  Install(files);
   ASSERT_TRUE(Load()) << "the library keeps its promises unless told otherwise";
   for (const char* mode : {"init-fails", "no-open", "no-close", "no-model", "no-list", "probe-succeeds",
                            "probe-wrong-error", "count-zero", "count-over-block", "list-grows", "type-ff",

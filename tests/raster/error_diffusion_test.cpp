@@ -10,10 +10,7 @@
 
 namespace {
 
-class ErrorDiffusionTest : public HostTest {
- protected:
-  test::TestContext ctx;
-};
+using ErrorDiffusionTest = test::ContextTest;
 
 // The filter the slow way, neighbour by neighbour, as the reference for the fast paths.
 std::vector<BYTE> ReferenceLine(std::vector<LONG>* lines, int rotation,
@@ -40,8 +37,8 @@ std::vector<BYTE> ReferenceLine(std::vector<LONG>* lines, int rotation,
 TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
   std::mt19937 random(11);
   constexpr DWORD kLength = 1003;
-  ASSERT_TRUE(InitDiffusion(ctx.get(), kLength));
-  ctx->lineBuffers->rotation = 2;
+  ASSERT_TRUE(InitDiffusion(context_.get(), kLength));
+  context_->lineBuffers->rotation = 2;
   std::vector<LONG> lines[3] = {std::vector<LONG>(kLength), std::vector<LONG>(kLength),
                                 std::vector<LONG>(kLength)};
   int rotation = 2;
@@ -63,16 +60,16 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
     // Black and white after lines without error need no filter: such calls start from no error
     // but one at an end of an error line (every other call), or are grey, or black but greys.
     if (kind == 1) {
-      ASSERT_TRUE(InitDiffusion(ctx.get(), kLength));  // error lines of 0, the rotation kept
+      ASSERT_TRUE(InitDiffusion(context_.get(), kLength));  // error lines of 0, the rotation kept
       for (std::vector<LONG>& line : lines) line.assign(kLength, 0);
       const DWORD n = (rotation + call / 2 % 3) % 3, at = call % 4 == 1 ? count - 1 : 0;
-      if (call % 2) lines[n][at] = ctx->lineBuffers->rows[n][at] = -100;
+      if (call % 2) lines[n][at] = context_->lineBuffers->rows[n][at] = -100;
       const BYTE grey = static_cast<BYTE>(380 - call % 3 * 126);  // 254 or 128 in black
       if (call % 4 == 2) std::fill(input.begin(), input.end(), call % 3 ? 255 : 1);
       for (size_t i = 0; call % 4 == 2 && call % 3 && i < input.size(); i += 16) input[i] = grey;
     }
     std::vector<BYTE> output(outStride * lineCount, 0xA5), expected = output;
-    DiffuseLines(ctx.get(), input.data(), inStride, output.data(), outStride, count, lineCount);
+    DiffuseLines(context_.get(), input.data(), inStride, output.data(), outStride, count, lineCount);
     for (DWORD j = 0; j < lineCount; ++j) {
       const auto first = input.begin() + j * inStride;
       const std::vector<BYTE> line(first, first + count);
@@ -81,13 +78,13 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
       rotation = (rotation + 1) % 3;
     }
     ASSERT_EQ(output, expected) << "call " << call << ": " << lineCount << " x " << count;
-    ASSERT_EQ(ctx->lineBuffers->rotation, rotation) << call;
+    ASSERT_EQ(context_->lineBuffers->rotation, rotation) << call;
     for (int n = 0; n < 3; ++n) {
-      const LONG* row = ctx->lineBuffers->rows[n];
+      const LONG* row = context_->lineBuffers->rows[n];
       ASSERT_EQ(std::vector<LONG>(row, row + kLength), lines[n]) << call << ", error line " << n;
     }
   }
-  FreeDiffusion(ctx.get());
+  FreeDiffusion(context_.get());
 }
 
 TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
@@ -95,25 +92,25 @@ TEST_F(ErrorDiffusionTest, WithoutLinesOrWithCountsBeyondThemNothingIsWritten) {
   std::vector<BYTE> output(3, 0xA5);
   for (uint64_t failing = 1; failing <= 3; ++failing) {
     host::FailCall(host::Call::HeapAlloc, failing);
-    EXPECT_FALSE(InitDiffusion(ctx.get(), 16));
+    EXPECT_FALSE(InitDiffusion(context_.get(), 16));
     host::ClearFailures();
-    EXPECT_EQ(ctx->lineBuffers->rowCount, 0);
-    DiffuseLine(ctx.get(), black.data(), output.data(), 16);
-    EXPECT_FALSE(PassFullLines(ctx.get(), 16, 1));
+    EXPECT_EQ(context_->lineBuffers->rowCount, 0);
+    DiffuseLine(context_.get(), black.data(), output.data(), 16);
+    EXPECT_FALSE(PassFullLines(context_.get(), 16, 1));
     ExpectNothingLeaked();
   }
-  ASSERT_TRUE(InitDiffusion(ctx.get(), 16));
-  DiffuseLine(ctx.get(), black.data(), output.data(), 0);
-  DiffuseLine(ctx.get(), black.data(), output.data(), 17);
+  ASSERT_TRUE(InitDiffusion(context_.get(), 16));
+  DiffuseLine(context_.get(), black.data(), output.data(), 0);
+  DiffuseLine(context_.get(), black.data(), output.data(), 17);
   EXPECT_EQ(output, std::vector<BYTE>(3, 0xA5));
   // A new surface gets new lines, the old ones released; the rotation goes on. The errors
   // the last line left (the previous line of the next one) are gone.
-  DiffuseLine(ctx.get(), std::vector<BYTE>(16, 77).data(), output.data(), 16);
-  ASSERT_TRUE(InitDiffusion(ctx.get(), 48));
-  const LONG* last = ctx->lineBuffers->rows[(ctx->lineBuffers->rotation + 1) % 3];
-  EXPECT_EQ(std::tuple(ctx->lineBuffers->rotation, std::vector<LONG>(last, last + 48)), std::tuple(1, std::vector<LONG>(48, 0)));
-  FreeDiffusion(ctx.get());
-  EXPECT_TRUE(!ctx->lineBuffers->rows[0] && !ctx->lineBuffers->work);  // nothing left to free again
+  DiffuseLine(context_.get(), std::vector<BYTE>(16, 77).data(), output.data(), 16);
+  ASSERT_TRUE(InitDiffusion(context_.get(), 48));
+  const LONG* last = context_->lineBuffers->rows[(context_->lineBuffers->rotation + 1) % 3];
+  EXPECT_EQ(std::tuple(context_->lineBuffers->rotation, std::vector<LONG>(last, last + 48)), std::tuple(1, std::vector<LONG>(48, 0)));
+  FreeDiffusion(context_.get());
+  EXPECT_TRUE(!context_->lineBuffers->rows[0] && !context_->lineBuffers->work);  // nothing left to free again
 }
 
 }  // namespace

@@ -14,21 +14,20 @@ namespace {
 
 constexpr BYTE W = 255, K = 0;  // white, black
 
-class HeadAxisMergeTest : public HostTest {
+class HeadAxisMergeTest : public test::ContextTest {
  protected:
   // Merges an image of the given stride over exactly its bytes (cjBits is their number).
   std::vector<BYTE> Merge(SHORT orientation, LONG stride, LONG height, std::vector<BYTE> bits,
                           BOOL expected = TRUE) {
-    ctx.settings().dm.dmOrientation = orientation;
+    context_.settings().dm.dmOrientation = orientation;
     SURFOBJ surface{};
     surface.sizlBitmap = {stride, height};
     surface.lDelta = stride;
     surface.pvBits = bits.data();
     surface.cjBits = static_cast<ULONG>(bits.size());
-    EXPECT_EQ(HeadAxisMerge(ctx.get(), &surface), expected);
+    EXPECT_EQ(HeadAxisMerge(context_.get(), &surface), expected);
     return bits;
   }
-  test::TestContext ctx;
 };
 
 TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
@@ -69,7 +68,7 @@ TEST_F(HeadAxisMergeTest, StaysWithinTheBitsAndFailsOnlyWithoutItsSelectors) {
     Merge(orientation, 8, 2, std::vector<BYTE>(5, K));            // less than a row
     Merge(orientation, -4, 2, std::vector<BYTE>(8, K), FALSE);    // bottom-up
   }
-  EXPECT_FALSE(HeadAxisMerge(ctx.get(), nullptr));
+  EXPECT_FALSE(HeadAxisMerge(context_.get(), nullptr));
   host::FailCall(host::Call::HeapAlloc, 1);
   EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 2, 2, {W, K, K, W}, FALSE), (std::vector<BYTE>{W, K, K, W}));
 }

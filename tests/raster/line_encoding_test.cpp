@@ -57,7 +57,7 @@ Bytes ExpectedCommand(const Bytes& line) {
   return Bytes{kCmdRasterLine, static_cast<BYTE>(data.size()), 0} + data;
 }
 
-class LineEncodingTest : public HostTest {
+class LineEncodingTest : public test::ContextTest {
  protected:
   // Packs the region behind a stream head of kStart bytes; returns the packed region.
   Bytes Pack(const Bytes& region, DWORD room = 4096) {
@@ -65,7 +65,7 @@ class LineEncodingTest : public HostTest {
     const DWORD length = static_cast<DWORD>(stream.size());
     stream.resize(length + room, 0xEE);
     stream.shrink_to_fit();  // a read past the room is the address sanitizer's
-    const DWORD result = PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room);
+    const DWORD result = PackRasterLines(context_.get(), stream.data(), kStart, length, length + room);
     EXPECT_NE(result, 0u);
     EXPECT_EQ(Bytes(stream.begin(), stream.begin() + kStart), Bytes(kStart, 0xA5));
     return Bytes(stream.begin() + kStart, stream.begin() + (result ? result : kStart));
@@ -77,11 +77,10 @@ class LineEncodingTest : public HostTest {
     const LONG length = static_cast<LONG>(stream.size());
     stream.resize(length + 64, 0x00);  // a count read past the end would find one line
     const Bytes before = stream;
-    EXPECT_EQ(PackRasterLines(ctx_.get(), stream.data(), kStart, length, length + room), 0u);
+    EXPECT_EQ(PackRasterLines(context_.get(), stream.data(), kStart, length, length + room), 0u);
     EXPECT_EQ(stream, before);
   }
 
-  test::TestContext ctx_;
 };
 
 TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
@@ -113,7 +112,7 @@ TEST_F(LineEncodingTest, PacksTheDocumentedLines) {
     host::ClearFailures();
     Bytes packed = stream;
     Bytes spare(spareBytes);
-    EXPECT_EQ(PackRasterLines(ctx_.get(), packed.data(), kStart, size, size, spare.data(), spareBytes), kStart + 7);
+    EXPECT_EQ(PackRasterLines(context_.get(), packed.data(), kStart, size, size, spare.data(), spareBytes), kStart + 7);
     EXPECT_EQ(host::CallCount(host::Call::HeapAlloc), spareBytes % 2 ? 1u : 2u) << spareBytes;
   }
 }
@@ -139,7 +138,7 @@ TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsP
   const Bytes packed = Pack(region + Bytes{kCmdPageEnd});
 
   Bytes header(SETUP_HEADER_SIZE);
-  ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
+  ASSERT_EQ(BuildSetupHeader(header.data(), context_.get(), 0), 25u);
   const Bytes stream = header + packed;
   const auto parsed = tq33stream::ParseStream(stream.data(), stream.size());
   ASSERT_TRUE(parsed.ok) << parsed.error;
@@ -160,9 +159,9 @@ TEST_F(LineEncodingTest, EveryLineLengthPacksByTheRuleAndDecodesToTheDataAndItsP
 // margin byte reads as "G" or "Z", and a byte-by-byte walk would take it for a command.
 TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
   for (WORD margin : {71, 90, 0x5A47}) {
-    ctx_.priv().privMargin = margin;
+    context_.priv().privMargin = margin;
     Bytes header(SETUP_HEADER_SIZE);
-    ASSERT_EQ(BuildSetupHeader(header.data(), ctx_.get(), 0), 25u);
+    ASSERT_EQ(BuildSetupHeader(header.data(), context_.get(), 0), 25u);
     const Bytes compression = {kCmdCompressionMode, kCmdCompressionPackBits};
     const Bytes label = Line(Bytes(16, 0x0F)) + Bytes{kCmdZeroLine, kCmdPageEnd};
     const Bytes packedLabel = {0x47, 0x04, 0x00, 0xF1, 0x0F, 0xE1, 0x00, kCmdZeroLine, kCmdPageEnd};
@@ -172,8 +171,8 @@ TEST_F(LineEncodingTest, LaterLabelsHeadersAreSteppedOverWhole) {
 }
 
 TEST_F(LineEncodingTest, RefusesBadRegionsLeavingTheBufferUnchanged) {
-  EXPECT_EQ(PackRasterLines(nullptr, nullptr, 0, 0, 2) + PackRasterLines(ctx_.get(), nullptr, 0, 0, 2) +
-                PackRasterLines(ctx_.get(), Line({1}).data(), 0, 0x7FFFFFF8u, 0x7FFFFFF8u), 0u) << "an area past 32 bits";
+  EXPECT_EQ(PackRasterLines(nullptr, nullptr, 0, 0, 2) + PackRasterLines(context_.get(), nullptr, 0, 0, 2) +
+                PackRasterLines(context_.get(), Line({1}).data(), 0, 0x7FFFFFF8u, 0x7FFFFFF8u), 0u) << "an area past 32 bits";
   ExpectRefused(Line(Bytes(49, 0x11)));
   ExpectRefused({kCmdZeroLine, 0x42, kCmdRasterLine, 0x00, 0x00, kCmdPageEnd});  // no data, after any byte
   ExpectRefused({kCmdZeroLine, kCmdRasterLine, 0x08, 0x00, 1, 2, 3});       // past the end

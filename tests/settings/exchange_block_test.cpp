@@ -10,12 +10,12 @@
 
 namespace {
 
-class ExchangeBlock : public HostTest {
+class ExchangeBlock : public test::ContextTest {
  protected:
   // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label 100 mm long.
   ExchangeBlock()
-      : context_({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
-                  test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0)}) {}
+      : ContextTest({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
+                     test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0)}) {}
   // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
     scratch_ = test::FixedDefaults();
@@ -29,7 +29,6 @@ class ExchangeBlock : public HostTest {
     BuildExchangeAnswer(nullptr, &scratch_, &result_, &context_->modelData, nullptr, 0, 262);
   }
 
-  test::TestContext context_;
   SettingsRecord scratch_ = test::FixedDefaults();
   SettingsRecord result_ = test::FixedDefaults();
 };
@@ -106,6 +105,11 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   scratch_.priv.xbWidthMultiple = 2;  // two across on the double tape: echoed, and its multiple taken
   Answer();
   EXPECT_EQ(std::pair(+a.xbWidthMultiple, +a.privWidthMultiple), std::pair(2, 1));
+  const WORD asked = scratch_.priv.xbRequest;
+  scratch_.priv.xbRequest = XB_ECHO;  // unasked, from the bytes and the multiple just set
+  Answer();
+  EXPECT_EQ(std::pair(DWORD{a.xbOptions}, +a.xbWidthMultiple), std::pair(0x60C04u, 2));
+  scratch_.priv.xbRequest = asked;
   // A label's own length is not replaced; its size finds it among plain media, whatever the kind.
   scratch_.dm.dmPaperSize = DMPAPER_USER;
   scratch_.priv.xbOptions = XBO_AUTO_CUT | XBO_HALF_CUT | 0x2;  // other bytes cleared; 0x2 has none
