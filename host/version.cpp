@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -204,10 +203,7 @@ std::vector<uint8_t> ResourceLibraryBytes(uint16_t language, uint16_t codePage) 
 bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16_t codePage) {
   const std::vector<uint8_t> block = ResourceLibraryBytes(language, codePage);
   internal::MakeDirectories(internal::ParentDirectory(hostPath));
-  FILE* file = std::fopen(hostPath.c_str(), "wb");
-  if (!file) return false;
-  bool written = std::fwrite(block.data(), 1, block.size(), file) == block.size();
-  return std::fclose(file) == 0 && written;
+  return internal::WriteFileBytes(hostPath, block.data(), block.size());
 }
 
 }  // namespace host
