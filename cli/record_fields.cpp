@@ -48,7 +48,7 @@ constexpr uint32_t kDmPanningHeight = 0x10000000;
 
 // Every named field of the settings record. The device-mode unions are given by their
 // printer members (the display members share their bytes).
-const Field kSettingsFields[] = {
+constexpr Field kSettingsFields[] = {
     DM(dmDeviceName, T, 0),
     DM(dmSpecVersion, H, 0),
     DM(dmDriverVersion, H, 0),
@@ -137,7 +137,7 @@ const Field kSettingsFields[] = {
 };
 
 #define MO(member, kind) FIELD(ModelRecord, member, #member, kind, 0)
-const Field kModelRecordFields[] = {
+constexpr Field kModelRecordFields[] = {
     MO(moType, U),
     MO(moName, T),
     MO(moDefaultPaperSize, U),
@@ -148,7 +148,7 @@ const Field kModelRecordFields[] = {
 };
 
 #define ME(member, kind) FIELD(MediaListEntry, member, #member, kind, 0)
-const Field kMediaEntryFields[] = {
+constexpr Field kMediaEntryFields[] = {
     ME(meName, T),        ME(meKindCode, S),   ME(mePaperSize, U),       ME(meWidth, S),
     ME(mePrintWidth, S),  ME(meWidthDots, S),  ME(mePrintWidthDots, S),  ME(meLength, S),
     ME(mePrintLength, S), ME(meLengthDots, S), ME(mePrintLengthDots, S), ME(meWidthMultiple, U),
@@ -156,7 +156,7 @@ const Field kMediaEntryFields[] = {
 };
 
 #define MR(member, kind) FIELD(MediaRecord, member, #member, kind, 0)
-const Field kMediaRecordFields[] = {
+constexpr Field kMediaRecordFields[] = {
     MR(mrIndex, U),      MR(mrKind, U),          MR(mrSubKind, U),    MR(mrPaperSize, U),
     MR(mrWidth, S),      MR(mrPrintWidth, S),    MR(mrWidthDots, S),  MR(mrPrintWidthDots, S),
     MR(mrLength, S),     MR(mrPrintLength, S),   MR(mrLengthDots, S), MR(mrPrintLengthDots, S),
@@ -164,12 +164,12 @@ const Field kMediaRecordFields[] = {
 };
 
 #define DEF(member, kind) FIELD(MediaDefinition, member, #member, kind, 0)
-const Field kDefinitionFields[] = {
+constexpr Field kDefinitionFields[] = {
     DEF(defName, T), DEF(defKind, U), DEF(defPaperSize, U), DEF(defLength, U), DEF(defMargin, U),
 };
 
 #define PD(member, kind) FIELD(PrinterDataRecord, member, #member, kind, 0)
-const Field kPrinterDataFields[] = {
+constexpr Field kPrinterDataFields[] = {
     PD(pdVersion, H),
     PD(pdSize, U),
     PD(pdFlags, H),
@@ -178,7 +178,7 @@ const Field kPrinterDataFields[] = {
 
 #define GI(member, kind) FIELD(GDIINFO, member, #member, kind, 0)
 #define CI(chroma) GI(ciDevice.chroma.x, S), GI(ciDevice.chroma.y, S), GI(ciDevice.chroma.Y, S)
-const Field kGdiInfoFields[] = {
+constexpr Field kGdiInfoFields[] = {
     GI(ulVersion, H),
     GI(ulTechnology, U),
     GI(ulHorzSize, S),
@@ -244,7 +244,7 @@ const Field kGdiInfoFields[] = {
 };
 
 #define DI(member, kind) FIELD(DEVINFO, member, #member, kind, 0)
-const Field kDeviceInfoFields[] = {
+constexpr Field kDeviceInfoFields[] = {
     DI(flGraphicsCaps, H), DI(cFonts, U),   DI(iDitherFormat, U),
     DI(cxDither, U),       DI(cyDither, U), DI(flGraphicsCaps2, H),
 };
@@ -330,6 +330,21 @@ bool ParseInteger(std::string_view text, int64_t* value) {
   return true;
 }
 
+// Reports build their objects by appending, without looking up what is already there: a
+// name twice in one table would give a report the same key twice.
+constexpr bool NamesDiffer(std::span<const Field> fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    for (size_t j = i + 1; j < fields.size(); ++j) {
+      if (std::string_view(fields[i].name) == fields[j].name) return false;
+    }
+  }
+  return true;
+}
+static_assert(NamesDiffer(kSettingsFields) && NamesDiffer(kModelRecordFields) &&
+              NamesDiffer(kMediaEntryFields) && NamesDiffer(kMediaRecordFields) &&
+              NamesDiffer(kDefinitionFields) && NamesDiffer(kPrinterDataFields) &&
+              NamesDiffer(kGdiInfoFields) && NamesDiffer(kDeviceInfoFields));
+
 }  // namespace
 
 const RecordLayout kSettingsLayout = {"settings record", kSettingsFields, sizeof(SettingsRecord)};
@@ -364,6 +379,9 @@ int64_t ReadIntegerField(const Field& field, const void* record) {
 
 Json FieldsToJson(const RecordLayout& layout, const void* record, bool forText) {
   Json object = Json::object();
+  // The names differ (above), so each field is appended, not looked up among the others.
+  Json::object_t& members = object.get_ref<Json::object_t&>();
+  members.reserve(layout.fields.size());
   const uint8_t* bytes = static_cast<const uint8_t*>(record);
   for (const Field& field : layout.fields) {
     const uint8_t* at = bytes + field.offset;
@@ -371,28 +389,30 @@ Json FieldsToJson(const RecordLayout& layout, const void* record, bool forText) 
     if (forText) {
       if (const char* unit = UnitOf(key)) key += std::string(" (") + unit + ")";
     }
+    Json value;
     switch (field.kind) {
       case FieldKind::Text16:
-        object[key] = Text16(at, field.size);
+        value = Text16(at, field.size);
         break;
       case FieldKind::Ascii:
-        object[key] = Ascii(at, field.size);
+        value = Ascii(at, field.size);
         break;
       case FieldKind::Hex:
         if (forText) {
           char text[24];
           std::snprintf(text, sizeof(text), "0x%llX",
                         static_cast<unsigned long long>(ReadUnsigned(at, field.size)));
-          object[key] = text;
+          value = text;
         } else {
-          object[key] = ReadUnsigned(at, field.size);
+          value = ReadUnsigned(at, field.size);
         }
         break;
       case FieldKind::Unsigned:
       case FieldKind::Signed:
-        object[key] = ReadIntegerField(field, record);
+        value = ReadIntegerField(field, record);
         break;
     }
+    members.emplace_back(std::move(key), std::move(value));
   }
   return object;
 }
