@@ -67,6 +67,8 @@ TEST_F(DefaultSettingsTest, TheModelGivesNameResolutionsAndItsTapeButNotTheInchF
                                s.priv.xbMargin, s.priv.xbPaperSize, s.priv.privPlainMediaId,
                                s.priv.privWidthMultiple, s.priv.xbWidthMultiple}),
             std::vector<LONG>({720, 263, 290, 411, 35, 1, 290, 290, 35, 263, 1, 2, 3}));
+  context_->modelData.modelRecord->moType = '3';  // on other models only kinds 5, 8 and 11
+  EXPECT_EQ(Build(Model(263, 360, 720)).dm.dmPaperLength, 500) << "the model's length";
   // An unknown tape keeps the model's length; a model without a y-resolution reads as 360.
   s = Build(Model(999, 720, 0));
   DefaultOptions mirror = {DEFAULT_OPTIONS_SIZE, DOM_MIRROR};  // an option without the length leaves it

@@ -164,6 +164,13 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
   std::vector<LONG> small = Area(context_);
   EXPECT_EQ(std::vector<LONG>({small[2], small[4], small[6]}), std::vector<LONG>({2, 339, 340}))
       << "across dots and offset doubled, the physical width not";
+  // Tape margins come off the length in whole millimetres, rounded at the half: 1800 dots
+  // at 720 dpi are 63.5 mm, 2537 are 89.4997 mm, 20537 are 724.4997 mm.
+  context_.priv().privLength = 40000, context_.priv().privLengthDots = 60000;
+  for (auto [margin, size] : {std::pair{1800, -3872000}, {2537, -3822000}, {20537, -2552000}}) {
+    context_.priv().privMargin = static_cast<WORD>(margin);
+    EXPECT_EQ(Area(context_).at(1), size) << margin;
+  }
 }
 
 TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {

@@ -53,6 +53,13 @@ TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   Apply();
   EXPECT_EQ(std::tuple(+scratch_.priv.privMediaId, +scratch_.priv.xbWidthMultiple, +scratch_.priv.xbPaperSize),
             std::tuple(2, 2, 262));
+  Ask(XB_PAPER_SIZE | XB_OPTIONS);  // a multiple the table does not know moves no code
+  scratch_.priv.xbPaperSize = 258, scratch_.priv.privWidthMultiple = 4;
+  scratch_.priv.xbOptions = XBO_MIRROR | XBO_RETAIN_LINES;  // and asked options set their bytes
+  Apply();
+  const PrivateSettings& p = scratch_.priv;
+  EXPECT_EQ(std::tuple(scratch_.dm.dmPaperSize, +p.xbWidthMultiple, p.privMirror + p.privOpt40000, +p.privAutoCut),
+            std::tuple(258, 1, 2, 0));
   const MediaDefinition one = {{}, 0, 263, 6230};  // codes just below and at the user forms
   for (auto [code, reported] : {std::pair<SHORT, WORD>{316, 316}, {317, 263}}) {
     Ask(0, 0, 360, code);
