@@ -18,6 +18,7 @@
 // is lost to the region's 2 MB.
 //
 // Linked into the optimised programs only: the sanitizers replace the same functions.
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -81,6 +82,14 @@ void* Stamp(uintptr_t at, size_t span) {
 
 // Maps the region on the first call: twice its size reserved, so that an aligned huge
 // page lies within; the rest is never touched. Calls nothing that allocates.
+//
+// The C library sets its own heap up on its first call, for the thread that makes it, as
+// if that thread were the program's first: it takes the main arena without counting
+// itself among the arena's threads. Once the region serves the main thread's blocks, that
+// first call could come from threads started later, at once from several, and their ends
+// then count the main arena's threads below zero (glibc aborts: "a->attached_threads >
+// 0"). So the first call, at the program's start on the main thread, also sets the C
+// library's heap up: a query of its figures does that and allocates nothing.
 bool Ready() {
   int now = state.load(std::memory_order_acquire);
   if (now == 2) return true;
@@ -88,6 +97,7 @@ bool Ready() {
     return false;
   }
   const int saved = errno;
+  (void)mallinfo2();
   void* map = mmap(nullptr, 2 * kRegionBytes, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (map == MAP_FAILED) {

@@ -80,7 +80,9 @@ TEST(StartHeap, AFullRegionLeavesEveryBlockToTheCLibrary) {
 }
 
 TEST(StartHeap, ThreadsGetBlocksOfTheirOwn) {
-  // A race in handing out or taking back room shows as another thread's byte.
+  // A race in handing out or taking back room shows as another thread's byte. Once the
+  // region is full the threads make the C library's first calls, whose set-up of its heap
+  // must already have been made on the main thread: otherwise a thread's end may abort.
   std::vector<std::thread> threads;
   std::vector<int> damaged(4, 0);
   for (int t = 0; t < 4; ++t) {
