@@ -108,6 +108,8 @@ TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine
       {Replace(kSmall, "262\nlength", "263\nlength"), 4, "263 is not among"},
       {Replace(kSmall, "[medium]", "[media]"), 10, "unknown section 'media'"},
       {kSmall + kSmall, 18, "model 1 already declared"},
+      {[] { std::string t; for (int m = 1; m <= 17; ++m) t += Replace(kSmall, "[model 1]", "[model " + std::to_string(m) + "]"); return t; }(),
+       16 * 17 + 1, "more than 16 models"},
       {Replace(kSmall, "TQ-33", std::string("TQ\0-33", 6)), 3, "byte 0x00 is not text"},
       {Replace(kSmall, "type", "\x7Ftype"), 2, "byte 0x7f is not text"},
       {Replace(kSmall, "TQ-33", "TQ\xC2\x80-33"), 3, "control character in the text"},
