@@ -646,9 +646,9 @@ static void PutTopBits(const BYTE* input, BYTE* output, DWORD count) {
                                        0x8040201008040201ull) >> 56);
   }
   if (i == count) return;
-  BYTE byte = 0;
-  for (DWORD k = 0; i + k < count; ++k) byte |= static_cast<BYTE>((input[i + k] >> 7) << (7 - k));
-  output[i / 8] = byte;
+  BYTE bits = 0;
+  for (DWORD k = 0; i + k < count; ++k) bits |= static_cast<BYTE>((input[i + k] >> 7) << (7 - k));
+  output[i / 8] = bits;
 }
 
 // TRUE when the two lines before the next left no error, so that lines of full levels

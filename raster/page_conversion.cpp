@@ -669,9 +669,9 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
     } else {
       DWORD carried = 0;
       for (DWORD i = 0; i < dataBytes; ++i) {
-        const DWORD byte = dots[k][i];
-        const BYTE value = static_cast<BYTE>((byte >> shift) | (carried << (8 - shift)));
-        carried = byte;
+        const DWORD bits = dots[k][i];
+        const BYTE value = static_cast<BYTE>((bits >> shift) | (carried << (8 - shift)));
+        carried = bits;
         data[i] = value;
         any |= value;
       }
