@@ -90,6 +90,9 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
     ExpectChoice(media, tape, kept);
   }
   EXPECT_EQ(std::pair(result_.priv.privLengthDots, +scratch_.priv.privFormIndex), std::pair(879u, 0));
+  definitions_ = {{{}, 1, 300, 7004}};  // of another kind: not the label it names, but the tape
+  Custom(240, 700);
+  ExpectChoice(1, 240, 700);
   definitions_ = {{{}, 0, 262, 6230}, {{}, 0, 260, 7004}, {{}, 1, 262, 30000}};
   Custom(240, 626);  // a definition on the 24 mm tape wins over the label
   ExpectChoice(1, 240, 626);
@@ -101,6 +104,9 @@ TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   ExpectChoice(1, 240, 3000);
   Select(318);
   ExpectChoice(2, 180, 700);
+  definitions_.resize(1);  // a list of one counts too
+  Select(317);
+  ExpectChoice(1, 240, 623);
 }
 
 TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
