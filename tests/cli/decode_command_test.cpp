@@ -48,8 +48,7 @@ TEST_F(DecodeTest, ReportsTheJobRecordTheHeaderAndTheLines) {
 }
 
 TEST_F(DecodeTest, TrueAspectDrawsA720DpiLineHalfAsHighAsADotIsWide) {
-  const Args high = {"--dpi",    "720", "--paper",    "262",
-                     "--length", "100", "--halftone", "threshold"};
+  const Args high = {"--dpi",    "720", "--paper",    "262", "--length", "100", "--halftone", "threshold"};
   auto [cx, cy] = Page(high);
   Gray page{cx, cy, std::vector<uint8_t>(size_t{cx} * cy, 255)};
   for (uint32_t i = 0; i < page.pixels.size(); i += 7) page.pixels[i] = 0;

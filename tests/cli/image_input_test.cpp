@@ -18,8 +18,7 @@ using tq33cli::Fit;
 
 // The page a decoded image lands on, width x height, its rows stride bytes apart (width
 // when 0) and 0x55 where nothing is drawn.
-Gray Render(const std::string& path, Fit fit, uint32_t width, uint32_t height,
-            uint32_t stride = 0) {
+Gray Render(const std::string& path, Fit fit, uint32_t width, uint32_t height, uint32_t stride = 0) {
   const uint32_t rowBytes = stride ? stride : width;
   Gray page{rowBytes, height, std::vector<uint8_t>(size_t{rowBytes} * height, 0x55)};
   tq33cli::GrayPage target{width, height, page.pixels.data()};
@@ -47,8 +46,7 @@ class ImageInputTest : public ::testing::Test {
 TEST_F(ImageInputTest, EveryPngColourTypeDecodesToLumaOverWhite) {
   EXPECT_EQ(Decode({3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 100, 255}}), (std::vector<uint8_t>{0, 100, 255}));
   EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_GRAY, 2, {0b00011011}}), (std::vector<uint8_t>{0, 85, 170, 255}));
-  EXPECT_EQ(Decode({2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x00, 0x00, 0x80, 0x80}}),
-            (std::vector<uint8_t>{0, 128}));
+  EXPECT_EQ(Decode({2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x00, 0x00, 0x80, 0x80}}), (std::vector<uint8_t>{0, 128}));
   EXPECT_EQ(Decode({4, 1, PNG_COLOR_TYPE_RGB, 8, {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}}),
             (std::vector<uint8_t>{Expected(255, 0, 0), Expected(0, 255, 0), Expected(0, 0, 255),
                                   Expected(10, 20, 30)}));
@@ -99,13 +97,11 @@ TEST_F(ImageInputTest, FitContainAveragesAreasAndCentres) {
   EXPECT_EQ(Render(path, Fit::Contain, 2, 1).pixels, (std::vector<uint8_t>{85, 85}));
   // Two into three: the middle pixel straddles both halves.
   test::WritePgm(path, {2, 2, {0, 255, 0, 255}});
-  EXPECT_EQ(Render(path, Fit::Contain, 3, 3).pixels,
-            (std::vector<uint8_t>{0, 128, 255, 0, 128, 255, 0, 128, 255}));
+  EXPECT_EQ(Render(path, Fit::Contain, 3, 3).pixels, (std::vector<uint8_t>{0, 128, 255, 0, 128, 255, 0, 128, 255}));
   // Taller than the page: centred across.
   test::WritePgm(path, {1, 1, {0}});
   EXPECT_EQ(Render(path, Fit::Contain, 3, 1).pixels, (std::vector<uint8_t>{255, 0, 255}));
-  EXPECT_EQ(Render(path, Fit::Contain, 3, 2, 4).pixels,
-            (std::vector<uint8_t>{0, 0, 255, 0x55, 0, 0, 255, 0x55}));
+  EXPECT_EQ(Render(path, Fit::Contain, 3, 2, 4).pixels, (std::vector<uint8_t>{0, 0, 255, 0x55, 0, 0, 255, 0x55}));
 }
 
 }  // namespace

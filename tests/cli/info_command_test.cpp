@@ -40,8 +40,7 @@ TEST_F(InfoTest, ReportsEveryNamedFieldAndTheRecordsTheDriverMade) {
                            "Page: 92 x 18.1 mm, 1304 x 256 dots, landscape\n",
                            0),
             0u) << text.out;
-  ExpectHas(text.out,
-            {"Output form: framed", "  privMargin (dots): 57\n", "  dmFields: 0x1650F\n"});
+  ExpectHas(text.out, {"Output form: framed", "  privMargin (dots): 57\n", "  dmFields: 0x1650F\n"});
 }
 
 TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {

@@ -64,8 +64,7 @@ TEST_F(PrintTest, DecodedDotsAreWhatThePagesShouldPrintInEveryToneModeAndOrienta
       auto [cx, cy] = Page(options);
       ASSERT_GT(cx, 0u);
       ASSERT_LE(landscape ? cy : cx, kHeadDots);
-      const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack),
-                                       Pattern(cx, cy)};
+      const std::vector<Gray> pages = {Filled(cx, cy, kWhite), Filled(cx, cy, kBlack), Pattern(cx, cy)};
       WritePgm(Path("white.pgm"), pages[0]);
       WritePgm(Path("black.pgm"), pages[1]);
       WritePgm(Path("pattern.pgm"), pages[2]);

@@ -128,8 +128,7 @@ TEST_F(ViaWineTest, ADllThatRefusesTheJobAndAnEngineNotOursFailItInWords) {
   fs::remove_all(Path("build"));
   // A GDI32.dll that is not the stand-in engine: Wine takes its own instead, which the
   // runner refuses before the driver is loaded.
-  ScopedVariable tree("TQ33_WINE_BUILD",
-                      ScratchBuild({{"windows64/wine/GDI32.dll", "windows64/wine/TQ33Kr.dll"}}));
+  ScopedVariable tree("TQ33_WINE_BUILD", ScratchBuild({{"windows64/wine/GDI32.dll", "windows64/wine/TQ33Kr.dll"}}));
   WritePgm(Path("page.pgm"), {4, 4, std::vector<uint8_t>(16, 0)});
   const ToolResult refused = Run({"print", "page.pgm", "--via-wine", "64", "-o", "out.bin"});
   ExpectFailure(refused, 1,

@@ -22,8 +22,7 @@ SettingsRecord DriverRecord() {
 // Copies a caller record of exactly publicSize + privateSize bytes (at least 72), in its own
 // allocation so that the sanitizer sees any read past it, into target; CopySettings is told
 // the record holds `available` bytes when given. Public bytes are 0x11, private bytes 0x22.
-LONG CopyInto(SettingsRecord* target, WORD publicSize, WORD privateSize, WORD specVersion,
-              DWORD available = 0) {
+LONG CopyInto(SettingsRecord* target, WORD publicSize, WORD privateSize, WORD specVersion, DWORD available = 0) {
   size_t bytes = static_cast<size_t>(publicSize) + privateSize;
   if (bytes < 72) bytes = 72;
   auto record = std::make_unique<BYTE[]>(bytes);
@@ -46,8 +45,7 @@ TEST(MediaLimits, SpecialMediaNeedKindCodeSixteenAndOptionBitZero) {
     EXPECT_EQ(IsSpecialMedia(&entry) != 0, special) << int(kind) << " " << int(options);
   }
   // A null entry takes the limits of normal media.
-  for (auto limit : {MaxLengthTenths, MinLengthTenths, MinMarginTenths, MinMarginDots360,
-                     MaxMarginTenths}) {
+  for (auto limit : {MaxLengthTenths, MinLengthTenths, MinMarginTenths, MinMarginDots360, MaxMarginTenths}) {
     EXPECT_EQ(limit(nullptr), limit(&normal));
   }
 }

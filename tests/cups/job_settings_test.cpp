@@ -87,8 +87,7 @@ TEST_F(JobSettingsTest, IppNamesTellEveryMediumApartAndPickThePlainOneOfEachSize
 
   // By type: another medium of the page's size, or for a custom page the tape of its
   // width; a type without a medium of that size finds none.
-  EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_24mm"), 0, 0, "special-tape"),
-            find("VK_24mm_RFID"));
+  EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_24mm"), 0, 0, "special-tape"), find("VK_24mm_RFID"));
   EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 245, 500, "paper-tape"), find("Continuous_paper_tape_24mm"));
   EXPECT_EQ(FindMediumOfType(catalog_, nullptr, 240, 403, "labels"), find("Die-cut_label_24_x_40mm"));
   EXPECT_EQ(FindMediumOfType(catalog_, find("Laminated_tape_18mm"), 0, 0, "paper-tape"), nullptr);
@@ -143,8 +142,7 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
       JobOptions{}, ppd,
       "TQ33Halftone=ordered noTQ33Mirror TQ33Brightness=Custom.-17 TQ33AutoCut=no "
       "TQ33OutputForm=Framed TQ33Contrast=200 media=A4 "
-      "multiple-document-handling=separate-documents-collated-copies",
-      &warnings);
+      "multiple-document-handling=separate-documents-collated-copies", &warnings);
   // The half cut is the driver's default; collate is the IPP attribute a print dialog
   // sends; 200 is no contrast, so the PPD's default stands.
   EXPECT_EQ(std::tuple(options.halftone, options.mirror, options.brightness, options.autoCut,

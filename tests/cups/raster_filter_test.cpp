@@ -39,8 +39,7 @@ class RasterFilterTest : public ::testing::Test {
     EXPECT_TRUE(test::WriteRaster(directory_ / "job.ras", pages));
     return Filter({copies, options, directory_ / "job.ras"});
   }
-  static test::ProcessResult Filter(std::vector<std::string> arguments,
-                                    test::ProcessOptions options = {}) {
+  static test::ProcessResult Filter(std::vector<std::string> arguments, test::ProcessOptions options = {}) {
     arguments.insert(arguments.begin(), {test::BuiltProgram("rastertotq33"), "7", "user", "label"});
     options.environment.insert(options.environment.end(),
                                {{"PPD", ""}, {"TQ33_MODEL_DATA", ""}, {"TQ33_MEDIA_FILE", ""}});
@@ -67,8 +66,7 @@ TEST_F(RasterFilterTest, PrintsEveryPageWithItsOwnSizeResolutionOptionsAndCopies
   std::copy(box, box + 4, label.header.cupsImagingBBox);
   label.pixels = Bars(label.header, {{100, 110}}, 0xFF);
 
-  test::ProcessResult run =
-      Run({tape, label}, "TQ33Halftone=Threshold TQ33Mirror=True TQ33AutoCut=False", "2");
+  test::ProcessResult run = Run({tape, label}, "TQ33Halftone=Threshold TQ33Mirror=True TQ33AutoCut=False", "2");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Says(run, "PAGE: 1 2\n") && Says(run, "PAGE: 2 2\n")) << run.err;
   EXPECT_TRUE(Says(run, "INFO: Printed 2 pages, 2 copies of each\n")) << run.err;

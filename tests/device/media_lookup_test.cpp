@@ -150,8 +150,7 @@ TEST_F(MediaLookup, APrintableAreaFollowsTheLabelOrTheSettingsAndDefinitionOnTap
     EXPECT_EQ(Area(context_).at(3), dots) << length;
   }
 
-  definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}),
-                  test::MakeDefinition({u"B", 0, 262, 4000, 2050})};
+  definitions_ = {test::MakeDefinition({u"A", 0, 262, 600, 349}), test::MakeDefinition({u"B", 0, 262, 4000, 2050})};
   context_->mediaDefinitions = definitions_.data();
   context_->mediaDefinitionCount = 2;
   EXPECT_EQ(Area(context_, 0)[5], 49) << "((360 x 349) / 254 + 5) / 10";

@@ -83,8 +83,7 @@ class DeviceContextTest : public test::EngineTest {
 };
 
 // The page along the tape (the settings are landscape: x runs along it) and its margin.
-void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres,
-                 const std::string& door) {
+void ExpectAlong(const GDIINFO& gdi, ULONG dots, LONG margin, LONG micrometres, const std::string& door) {
   EXPECT_EQ(std::tuple(gdi.ulHorzRes, gdi.ptlPhysOffset.x, static_cast<LONG>(gdi.ulHorzSize)),
             std::tuple(dots, margin, micrometres)) << door;
 }
@@ -199,8 +198,7 @@ TEST_F(DeviceContextTest, LengthsAndMarginsOfTheApplicationAreHeldToItsMedium) {
     r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 10000;
     r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 2000;
   }));
-  ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100,
-              "exchange block margin");
+  ExpectAlong(exchangeMargin.gdi, 14173 - 2 * 383 + 1, 383, -(10000 - 20 * 27) * 100, "exchange block margin");
   EXPECT_EQ(+exchangeMargin.settings.priv.privMargin, 383) << "the margin the printer is told";
   for (SHORT length : {-1, 32767}) {
     const Made lengthAlone = Make(Record([&](SettingsRecord& r) {
@@ -228,8 +226,7 @@ TEST_F(DeviceContextTest, AnExchangeLengthIsHeldToTheTapeItPrintsOn) {
       r.dm.dmPaperSize = DMPAPER_USER, r.dm.dmPaperLength = 400, r.dm.dmPaperWidth = 246;
       r.priv.xbRequest = XB_LENGTH, r.priv.xbLength = requested;
     }));
-    EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength),
-              std::tuple(400u, 14173u));
+    EXPECT_EQ(std::tuple(+made.settings.priv.privLength, +made.settings.priv.xbLength), std::tuple(400u, 14173u));
     ExpectAlong(made.gdi, 14173 - 2 * 57 + 1, 57, -(400 - 80) * 100, std::to_string(requested));
   }
 }
@@ -336,8 +333,7 @@ TEST_F(DeviceContextTest, ResetCarriesAnOpenDocumentAndNothingOutsideOne) {
   oldContext->jobFlags = JF_IN_DOCUMENT | JF_PAGE_OPEN | JF_OUTPUT_FAILED;
   oldContext->settings.priv.privOpt40000 = 1;
   EXPECT_TRUE(DrvResetPDEV(HandleFromContext(oldContext), HandleFromContext(newContext)));
-  EXPECT_EQ(newContext->jobFlags,
-            static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
+  EXPECT_EQ(newContext->jobFlags, static_cast<DWORD>(JF_IN_DOCUMENT | JF_RESET_CARRIED | JF_OUTPUT_FAILED))
       << "the failure latch goes with the document; the open page stays with the old context";
   EXPECT_EQ(std::tuple(newContext->pageCount, +newContext->lastPageEnd,
                        newContext->settings.priv.privOpt40000), std::tuple(4u, 0x0C, 1u));

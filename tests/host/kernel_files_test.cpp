@@ -14,8 +14,7 @@ namespace {
 class KernelFilesTest : public HostTest {
  protected:
   HANDLE Open(const char16_t* path) {
-    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   // A read-only view of bytes of the file (0: all of it), its handles closed.
   const volatile char* View(const char16_t* name, SIZE_T bytes) {

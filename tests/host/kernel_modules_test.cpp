@@ -44,8 +44,7 @@ TEST_F(KernelModulesTest, OnlyTheModulesOwnExportsAreFound) {
 
 TEST_F(KernelModulesTest, MissingOrBrokenLibrariesDoNotLoad) {
   root_.Write(u"C:\\TQ33\\drivers\\3\\TQ33Ki3.dll", "not a library");
-  for (const char16_t* path : {u"C:\\TQ33\\drivers\\3\\TQ33Ki3.dll", u"C:\\missing.dll",
-                               u"TQ33KV.DLL"}) {
+  for (const char16_t* path : {u"C:\\TQ33\\drivers\\3\\TQ33Ki3.dll", u"C:\\missing.dll", u"TQ33KV.DLL"}) {
     SetLastError(0);
     EXPECT_EQ(LoadLibraryW(path), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));

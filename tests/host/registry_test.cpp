@@ -19,8 +19,7 @@ class RegistryTest : public HostTest {
 
 TEST_F(RegistryTest, AValueIsFoundCaseInsensitivelyWithItsSizeAndCodes) {
   HKEY key = nullptr;
-  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\TOLVANE\\quenza\\Driver\\3.0\\tq-33\\", &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\TOLVANE\\quenza\\Driver\\3.0\\tq-33\\", &key), ERROR_SUCCESS);
   EXPECT_EQ(host::Live().keys - baseline_.keys, 1);
   DWORD type = 0, size = 0;
   BYTE block[33] = {};
@@ -35,18 +34,15 @@ TEST_F(RegistryTest, AValueIsFoundCaseInsensitivelyWithItsSizeAndCodes) {
   EXPECT_EQ(query(u"RegDefaultOptions", block, sizeof block), ERROR_SUCCESS);
   EXPECT_EQ(std::tuple(size, block[31], block[32]), std::tuple(32u, BYTE{5}, BYTE{0}));
   EXPECT_EQ(RegQueryValueExW(key, u"Other", nullptr, nullptr, block, &size), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, nullptr),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, &size),
-            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegQueryValueExW(key, u"RegDefaultOptions", nullptr, nullptr, block, &size), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(RegistryTest, NeighboursOfTheKeyAndMalformedPathsDoNotOpen) {
   HKEY none = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\TQ-3", &none),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tolvane\\Quenza\\Driver\\3.0\\TQ-3", &none), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"\\SOFTWARE", &none), ERROR_BAD_PATHNAME);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\\\Tolvane", &none), ERROR_BAD_PATHNAME);

@@ -29,8 +29,7 @@ BOOL WINAPI GetModel(ModelDataHandle, DWORD, BYTE* record, DWORD size, DWORD* re
   return TRUE;
 }
 
-BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* needed,
-                         DWORD* count) {
+BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* needed, DWORD* count) {
   // "list-grows": the fill call claims a block of 40 entries where the probe asked for one.
   const bool grows = buffer && Mode("list-grows");
   const DWORD many = Mode("count-ffff") ? 0xFFFF : Mode("count-fffe") ? 0xFFFE : grows ? 40 : 1;

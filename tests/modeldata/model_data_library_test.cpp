@@ -161,8 +161,7 @@ TEST_F(ModelDataLibraryTest, TheDefaultInstallationLoadsTheTq33AndItsMediaTable)
   EXPECT_EQ(record_->moDefaultPaperSize, 387);
   ASSERT_EQ(count_, 26u);
   const BYTE* terminator = reinterpret_cast<const BYTE*>(&media_[count_]);
-  EXPECT_EQ(std::count(terminator, terminator + sizeof(MediaRecord), 0xFF),
-            static_cast<long>(sizeof(MediaRecord)));
+  EXPECT_EQ(std::count(terminator, terminator + sizeof(MediaRecord), 0xFF), static_cast<long>(sizeof(MediaRecord)));
   int paperMedia = 0;
   for (DWORD i = 0; i < count_; ++i) paperMedia += media_[i].mrKind * 10 + media_[i].mrSubKind;
   EXPECT_EQ(paperMedia, 46) << "kind codes 2 and 5 (two each) make media of kind 1, sub-kinds 1 and 2";

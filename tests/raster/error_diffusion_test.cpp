@@ -13,8 +13,7 @@ namespace {
 using ErrorDiffusionTest = test::ContextTest;
 
 // The filter the slow way, neighbour by neighbour, as the reference for the fast paths.
-std::vector<BYTE> ReferenceLine(std::vector<LONG>* lines, int rotation,
-                                const std::vector<BYTE>& input) {
+std::vector<BYTE> ReferenceLine(std::vector<LONG>* lines, int rotation, const std::vector<BYTE>& input) {
   static constexpr LONG kA[5] = {1, 3, 5, 3, 1}, kB[5] = {3, 5, 7, 5, 3}, kC[2] = {5, 7};
   const std::vector<LONG>&a = lines[rotation], &b = lines[(rotation + 1) % 3];
   std::vector<LONG>& c = lines[(rotation + 2) % 3];
@@ -39,8 +38,7 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
   constexpr DWORD kLength = 1003;
   ASSERT_TRUE(InitDiffusion(context_.get(), kLength));
   context_->lineBuffers->rotation = 2;
-  std::vector<LONG> lines[3] = {std::vector<LONG>(kLength), std::vector<LONG>(kLength),
-                                std::vector<LONG>(kLength)};
+  std::vector<LONG> lines[3] = {std::vector<LONG>(kLength), std::vector<LONG>(kLength), std::vector<LONG>(kLength)};
   int rotation = 2;
   // Lengths of 1 to 3 (no interior), of partial and whole output bytes, below, at and above
   // the shortest that is diffused in groups, and counts of lines around a group of eight,

@@ -82,8 +82,7 @@ std::vector<int> DotsPerLine(const tq33stream::Label& label) {
   return dots;
 }
 
-void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift,
-                    int slack) {
+void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift, int slack) {
   const std::vector<int> dots = DotsPerLine(label);
   for (int line = 0; line < static_cast<int>(dots.size()); ++line) {
     bool inside = false;
@@ -108,8 +107,7 @@ tq33stream::Stream ParsedStream(const std::string& bytes) {
   return parsed.stream;
 }
 
-PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars,
-                     uint8_t background) {
+PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars, uint8_t background) {
   PngLayout png{width, height};
   png.samples.assign(size_t{width} * height, background);
   for (const Rows& bar : bars)
@@ -143,8 +141,7 @@ std::string Pdf(double width, double height, const std::vector<std::string>& con
 }
 
 std::string BarcodePdf(double width, double length, const std::vector<Rows>& bars) {
-  std::string content =
-      "0.75 g 0 0 " + std::to_string(width) + " " + std::to_string(length) + " re f 0 g\n";
+  std::string content = "0.75 g 0 0 " + std::to_string(width) + " " + std::to_string(length) + " re f 0 g\n";
   for (const Rows& b : bars) {
     content += "10 " + std::to_string(length - b.second / 5.0) + " 48 " +
                std::to_string((b.second - b.first) / 5.0) + " re f\n";

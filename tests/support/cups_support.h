@@ -51,8 +51,7 @@ std::vector<int> DotsPerLine(const tq33stream::Label& label);
 
 // Every line of bars shifted by shift, less slack lines at each edge, has dots; every line
 // farther than slack from a bar has none.
-void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift,
-                    int slack);
+void ExpectOnlyBars(const tq33stream::Label& label, const std::vector<Rows>& bars, int shift, int slack);
 
 // The stream of a file, parsed; fails the test when it does not parse.
 tq33stream::Stream ParsedStream(const std::string& bytes);
@@ -60,8 +59,7 @@ tq33stream::Stream ParsedStream(const std::string& bytes);
 // A barcode label for printing through CUPS: black bars across a background of one gray,
 // as a PNG of width x height pixels (rows are bars), and as a PDF page of width x length
 // points (bars in rows at 360 dpi from the top, on light gray).
-PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars,
-                     uint8_t background);
+PngLayout BarcodePng(uint32_t width, uint32_t height, const std::vector<Rows>& bars, uint8_t background);
 std::string BarcodePdf(double width, double length, const std::vector<Rows>& bars);
 
 // A PDF of width x height points with one page per content stream.

@@ -45,14 +45,12 @@ void EngineTest::SetDefaultOptions(BYTE useMonitor, BYTE retain) {
 
 std::unique_ptr<host::EngineSession> EngineTest::Open(const host::SessionOptions& options) {
   host::DdiStatus status;
-  auto session = host::EngineSession::Open(host::kDriverPath, installation_->printer(), options,
-                                           &status);
+  auto session = host::EngineSession::Open(host::kDriverPath, installation_->printer(), options, &status);
   EXPECT_TRUE(session) << status.Describe();
   return session;
 }
 
-Bytes EngineTest::PrintAlone(const std::vector<host::GrayImage>& pages,
-                             const host::SessionOptions& options) {
+Bytes EngineTest::PrintAlone(const std::vector<host::GrayImage>& pages, const host::SessionOptions& options) {
   {
     auto session = Open(options);
     if (!session) return {};

@@ -39,8 +39,7 @@ class EngineTest : public HostTest {
   void SetDefaultOptions(BYTE useMonitor, BYTE retain = 0);
   std::unique_ptr<host::EngineSession> Open(const host::SessionOptions& options = {});
   // Prints pages as one document on a new session; the spooled bytes.
-  Bytes PrintAlone(const std::vector<host::GrayImage>& pages,
-                   const host::SessionOptions& options = {});
+  Bytes PrintAlone(const std::vector<host::GrayImage>& pages, const host::SessionOptions& options = {});
   Bytes TakeSpooled() {
     Bytes bytes = host::SpooledBytes(installation_->printer());
     host::ClearSpooled(installation_->printer());

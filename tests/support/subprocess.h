@@ -32,8 +32,7 @@ struct ProcessOptions {
   std::optional<std::pair<uid_t, gid_t>> user;
 };
 
-ProcessResult RunProcess(const std::vector<std::string>& arguments,
-                         const ProcessOptions& options = {});
+ProcessResult RunProcess(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 
 // Starts a program (a server) as RunProcess runs one, its standard output and error
 // appended to the file output, and returns at once: its pid, or -1. It ends with the

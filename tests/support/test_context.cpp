@@ -64,8 +64,7 @@ TestContext::TestContext(std::vector<MediaListEntry> media, BYTE modelType) {
   context_->settings = context_->defaultSettings = FixedDefaults();
   context_->lineBuffers =
       static_cast<LineBufferRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(LineBufferRecord)));
-  context_->sideRecord =
-      static_cast<SideRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(SideRecord)));
+  context_->sideRecord = static_cast<SideRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, sizeof(SideRecord)));
   if (media.empty()) media = {Tape(262, 240, 128)};
   SetMedia(media, modelType);
 }
@@ -82,8 +81,7 @@ void TestContext::SetMedia(const std::vector<MediaListEntry>& media, BYTE modelT
   auto* list = static_cast<MediaListEntry*>(
       HeapAlloc(heap_, HEAP_ZERO_MEMORY, (count ? count : 1) * sizeof(MediaListEntry)));
   for (DWORD i = 0; i < count; ++i) list[i] = media[i];
-  auto* table =
-      static_cast<MediaRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, (count + 1) * sizeof(MediaRecord)));
+  auto* table = static_cast<MediaRecord*>(HeapAlloc(heap_, HEAP_ZERO_MEMORY, (count + 1) * sizeof(MediaRecord)));
   ConvertMediaList(table, list, count + 1, modelType);
   context_->modelData = {model, list, table, count};
 }

@@ -42,8 +42,7 @@ class ViaWineCount : public ::testing::Environment {
                 viaWineCommandLines, viaWineRuns);
   }
 };
-[[maybe_unused]] ::testing::Environment* const viaWineCount =
-    ::testing::AddGlobalTestEnvironment(new ViaWineCount);
+[[maybe_unused]] ::testing::Environment* const viaWineCount = ::testing::AddGlobalTestEnvironment(new ViaWineCount);
 
 ToolResult RunOnce(const std::vector<std::string>& args, const std::string& directory,
                    int interruptAfterMs, const std::vector<uint8_t>& input) {
@@ -159,8 +158,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& dire
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -228,8 +226,7 @@ void WritePng(const std::string& path, const PngLayout& layout) {
     palette.push_back({layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   if (!layout.transparency.empty()) {
-    png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()),
-                 nullptr);
+    png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()), nullptr);
   }
   png_write_info(png, info);
   const size_t rowBytes = png_get_rowbytes(png, info);

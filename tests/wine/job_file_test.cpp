@@ -46,8 +46,7 @@ tq33job::Job AJob() {
                      {u"CurDevHTInfo", JOB_REG_BINARY, Bytes(132, 1)}};
   job.userDevmode = Bytes(300, 2);
   job.clearedKey = u"SOFTWARE\\Tolvane";
-  job.defaultOptions =
-      tq33job::RegistryValue{u"SOFTWARE\\Tolvane\\Q\\TQ-33", u"RegDefaultOptions", Bytes(32, 3)};
+  job.defaultOptions = tq33job::RegistryValue{u"SOFTWARE\\Tolvane\\Q\\TQ-33", u"RegDefaultOptions", Bytes(32, 3)};
   job.country = u"1";
   job.measure = u"1";
   job.engine = {24576, 437, 1250, 0};
