@@ -105,7 +105,7 @@ TEST_F(AppTest, ADriverlessCupsQueuePrintsPdfPngAndTextOnTheLoadedMedium) {
   test::WritePng(dir_ / "bars.png", test::BarcodePng(340, 1417, bars, 255));
   ASSERT_TRUE(test::WriteFile(dir_ / "note.txt", "A label\n"));
   for (const char* name : {"bars.pdf", "bars.png", "note.txt"})
-    EXPECT_EQ(cupsd.Print("Q", dir_ / name, {}), IPP_JSTATE_COMPLETED) << name << cupsd.ErrorLog();
+    EXPECT_EQ(cupsd.Print("Q", dir_ / name, {}), IPP_JSTATE_COMPLETED) << name << ":\n" << cupsd.ErrorLog("E");
   cupsd.Stop(HasFailure());
 
   const std::vector<std::string> files = app_.OutFiles();

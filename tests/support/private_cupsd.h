@@ -41,8 +41,7 @@ class PrivateCupsd {
   ProcessResult Client(const std::string& program, std::vector<std::string> arguments) const;
   // Prints a file on a queue with lp and waits for the job to end: its final state, or
   // IPP_JSTATE_PENDING when lp made no job or the job did not end within a minute.
-  ipp_jstate_t Print(const std::string& queue, const std::string& file,
-                     std::vector<std::string> options) const;
+  ipp_jstate_t Print(const std::string& queue, const std::string& file, std::vector<std::string> options) const;
   // Waits for a job of the queue to end: its final state, or IPP_JSTATE_PENDING when it
   // did not end within a minute.
   ipp_jstate_t WaitForJob(const std::string& queue, int id) const;
@@ -50,7 +49,8 @@ class PrivateCupsd {
   // and -d name=value definitions.
   ProcessResult Ipptool(const std::string& queue, const std::string& testFile,
                         const std::vector<std::pair<std::string, std::string>>& definitions = {}) const;
-  std::string ErrorLog() const;
+  // The error log's lines of a level ("E", "W"...), or all of them.
+  std::string ErrorLog(const std::string& level = {}) const;
 
  private:
   std::string directory_;

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -60,9 +59,11 @@ void StopProcess(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
   int status = 0;
-  for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+  pid_t waited = 0;
+  for (int i = 0; i < 500 && (waited = waitpid(pid, &status, WNOHANG)) == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
+  // A process reaped is gone, and its id may be another's by now.
+  if (waited == 0 && kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
   pid = -1;
 }
 
@@ -97,11 +98,12 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
 }
 
 // Drawn below the range the system gives connections' own ends from: a port of that range,
-// let go, may be any connection's before the server binds it.
+// let go, may be any connection's before the server binds it. Each process draws from a
+// seed of its own: tests started together must not draw the same ports.
 int FreeLoopbackPort() {
+  static std::minstd_rand draw(std::random_device{}());
   int low = 32768;
   if (!(std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low)) low = 32768;
-  std::minstd_rand draw(static_cast<unsigned>(getpid() ^ time(nullptr)));
   for (int tries = 0; tries < 100; ++tries) {
     const auto port = static_cast<uint16_t>(10000 + draw() % std::max(low - 10000, 1));
     const int s = socket(AF_INET, SOCK_STREAM, 0);
