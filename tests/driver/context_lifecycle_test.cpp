@@ -118,6 +118,14 @@ TEST_F(DeviceContextTest, EnableBuildsAValidContextWhoseDeviceInfoFollowsItsSett
   EXPECT_FALSE(FillDeviceInfo(context, sizeof(info), &info));
   EXPECT_EQ(info.flGraphicsCaps, 0xABABABABu);
   Disable(context);
+  // A font slot for each whole 330 KB of the printer's free memory.
+  for (auto [kilobytes, slots] : {std::pair<DWORD, DWORD>{660, 2}, {337919, 1023}}) {
+    host::SetPrinterDataDword(printer(), u"FreeMem", kilobytes);
+    context = Enable();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->fontSlotCount, slots) << kilobytes;
+    Disable(context);
+  }
 }
 
 TEST_F(DeviceContextTest, SpoolerThatAnswersTheDriverProbeWronglyIsRefused) {

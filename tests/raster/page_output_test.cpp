@@ -64,9 +64,10 @@ TEST_F(PageOutputTest, ARetainedChainGoesOutAsOneFrameWithItsExactTotal) {
   EXPECT_TRUE(Emit(a_, XBO_RETAIN));
   EXPECT_TRUE(Emit(b_, XBO_RETAIN | XBO_RETAIN_LINES));
   EXPECT_TRUE(Spooled().empty() && context_->lastPageEnd == kCmdRetainedPageEnd);
-  EXPECT_TRUE(Emit(c_));
-  Bytes expected = Piece(a_, 0, 0, 0x0B) + Piece(b_, 85, 0, 0x0B) + Piece(c_, 85);
-  const DWORD total = static_cast<DWORD>(a_.size() + b_.size() - 85 + c_.size() - 85);
+  const Bytes c = Page(1 << 24);  // a total past 16 MB, in every byte of its field
+  EXPECT_TRUE(Emit(c));
+  Bytes expected = Piece(a_, 0, 0, 0x0B) + Piece(b_, 85, 0, 0x0B) + Piece(c, 85);
+  const DWORD total = static_cast<DWORD>(a_.size() + b_.size() - 85 + c.size() - 85);
   std::memcpy(expected.data() + 4, &total, 4);
   EXPECT_EQ(Spooled(), expected);
   EXPECT_TRUE(context_->retainedPages == nullptr && context_->retainedLength == 0);
