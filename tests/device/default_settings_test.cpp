@@ -32,8 +32,9 @@ class DefaultSettingsTest : public HostTest {
     BuildDefaultSettings(&s, deviceName, model, nullptr);
     return s;
   }
-  SettingsRecord WithOptions(DefaultOptions options) {
+  SettingsRecord WithOptions(DefaultOptions options, SHORT quality = 360) {
     SettingsRecord s = test::FixedDefaults();
+    s.dm.dmPrintQuality = quality;
     ApplyDefaultOptions(&s.dm, &s.priv, &context_->modelData, &options);
     return s;
   }
@@ -104,6 +105,10 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
     const SettingsRecord s = WithOptions({DEFAULT_OPTIONS_SIZE, mask, 0, dots, key});
     EXPECT_EQ(std::tuple(+s.dm.dmPaperLength, +s.priv.xbLength), std::tuple(tenths, xb)) << mask;
   }
+  // Without a quality the length in tenths stays; 2^31 dots at a quality of 127 are 2^32
+  // tenths, more than a length holds: the longest the tape takes, 1 m.
+  EXPECT_EQ(std::pair(+WithOptions({DEFAULT_OPTIONS_SIZE, 0x2, 0, 2807}, 0).dm.dmPaperLength,
+                      +WithOptions({DEFAULT_OPTIONS_SIZE, 0x2, 0, 0x80000000u}, 127).dm.dmPaperLength), std::pair(1000, 10000));
 
   DefaultOptions unknownTape = {DEFAULT_OPTIONS_SIZE, 0x1, 0, 0, 264};
   for (DefaultOptions options : {unknownTape, DefaultOptions{DEFAULT_OPTIONS_SIZE, 0, 7, 99},

@@ -68,6 +68,9 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
   EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(3, 1)) << "the user's default: definition 1";
   StoreUser(DMPAPER_USER, 0, PRIV_SIGNATURE, 120);
   EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(3, -1)) << "the user's own size: the 12 mm tape";
+  definitions_.push_back(test::MakeDefinition({u"C", 0, 999, 5000, 250}));  // 319, of no medium
+  StoreUser(259);
+  EXPECT_EQ((std::tuple{Find(319), d_}), std::tuple(3, -1)) << "the user's default forgets definition 2";
   StoreUser(387, 1);
   EXPECT_EQ(Find(300, 262), 0) << "a user record of another section of the table is skipped";
   StoreUser(259, 0, 0);
@@ -176,17 +179,19 @@ TEST_F(MediaLookup, APrintableAreaRefusesUnusableRecordsAndResolutions) {
   PrintableArea area;
   EXPECT_FALSE(ComputePrintableArea(context_.get(), -1, -1, &area));
   EXPECT_FALSE(ComputePrintableArea(context_.get(), 2, -1, &area)) << "past the terminator";
-  // Quality, feed and scaled resolution; the last ones give a feed resolution of 0. The
-  // engine is then told of no resolution at all.
-  for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360}, {-360, 360, 360}, {360, 0, 360},
-                               {360, -360, 360}, {360, 360, 0}, {32000, 360, 1}, {720, 360, 1}}) {
+  // Quality, feed and scaled resolution, and whether they leave an area; the last refused
+  // ones give a feed resolution of 0. The engine is then told of no resolution at all. A
+  // resolution of 1 is still one.
+  for (std::vector<SHORT> r : {std::vector<SHORT>{0, 360, 360, 0}, {-360, 360, 360, 0}, {360, 0, 360, 0},
+                               {360, -360, 360, 0}, {360, 360, 0, 0}, {32000, 360, 1, 0}, {720, 360, 1, 0},
+                               {1, 360, 360, 1}, {360, 1, 360, 1}, {360, 360, 1, 1}}) {
     context_.settings().dm.dmPrintQuality = r[0], context_.settings().dm.dmYResolution = r[1];
     context_->scaledResolution = r[2];
-    EXPECT_TRUE(Area(context_).empty()) << r[0] << " " << r[1] << " " << r[2];
+    EXPECT_EQ(Area(context_).empty(), r[3] == 0) << r[0] << " " << r[1] << " " << r[2];
     GDIINFO info;
     std::memset(&info, 0xCC, sizeof(info));
     FillGdiInfo(context_.get(), sizeof(info), &info);
-    EXPECT_EQ(info.ulHorzRes | info.ulVertRes, 0u) << r[0] << " " << r[1] << " " << r[2];
+    EXPECT_EQ(r[3] ? 0u : info.ulHorzRes | info.ulVertRes, 0u) << r[0] << " " << r[1] << " " << r[2];
   }
 }
 

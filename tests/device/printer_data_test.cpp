@@ -38,6 +38,8 @@ class PrinterData : public test::ContextTest {
 TEST_F(PrinterData, ABuiltRecordTakesFreeMemoryTheHalftoneFlagLocaleAndCodePage) {
   host::SetLocale(u"1", u"1");
   EXPECT_EQ(Record(12), Bytes({0, 5, 104, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  host::SetPrinterDataBinary(printer_, u"FreeMem", {0, 1});
+  EXPECT_EQ(Word(2), 0u) << "two bytes are no DWORD";
   host::SetPrinterDataDword(printer_, u"FreeMem", 50);
   EXPECT_EQ(Word(2), 102400u) << "50 KB is raised to 100 KB";
   host::SetPrinterDataDword(printer_, u"PrinterHT", 1);
