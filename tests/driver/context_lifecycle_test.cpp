@@ -177,6 +177,10 @@ TEST_F(DeviceContextTest, WhatTheEngineHandsOverIsReadNoFurtherThanItHolds) {
   EXPECT_EQ(DrvEnablePDEV(nullptr, nullptr, 0, nullptr, 20, reinterpret_cast<ULONG*>(gdi.data()),
                           sizeof(info), &info, {}, nullptr, printer()), nullptr);
   EXPECT_EQ(std::count(gdi.begin(), gdi.end(), 0xAB), static_cast<long>(gdi.size()));
+  DHPDEV exact = DrvEnablePDEV(nullptr, nullptr, 0, nullptr, offsetof(GDIINFO, ulVertRes) + sizeof(ULONG),
+                               reinterpret_cast<ULONG*>(gdi.data()), sizeof(info), &info, {}, nullptr, printer());
+  EXPECT_NE(exact, nullptr) << "a GDIINFO that just holds them is enough";
+  DrvDisablePDEV(exact);
 }
 
 TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData) {
