@@ -1036,12 +1036,17 @@ def build_mutant(copy, preset):
     does: the steps that do not depend on it are built all the same), None when all is
     built."""
     ok, output = build(copy, preset, keep_going=True)
-    if ok:
-        return None, ""
+    return (None, "") if ok else build_failure(output)
+
+
+def build_failure(output):
+    """What a failed build's output says: ("not compiled", the first error) when code did
+    not compile or link, else ("build", the step that failed: one that runs built code)."""
     if ": error: " in output or "ld returned" in output:
         return "not compiled", first_error(output)
-    failed = re.search(r"^FAILED: (.*)$", output, re.M)
-    return "build", failed.group(1).split()[0] if failed else ""
+    failed = (re.search(r"^FAILED: (\S+)", output, re.M) or  # Ninja
+              re.search(r"\*\*\* \[[^\]]*?: ([^\]]+)\] Error", output))  # make
+    return "build", failed.group(1) if failed else ""
 
 
 def first_error(output):
@@ -1742,9 +1747,16 @@ def run_one(mutant, tree, runner, coverage, suite, durations, table, hashes, arg
         if verdict == "survived" and args.sanitizer_runner:
             # The mutants build has no sanitizer: a read or write just past a block changes
             # nothing there. The covering tests again, in the copy's sanitizer build.
-            ok, _ = build(tree.copy, SANITIZER_PRESET, keep_going=True,
-                          targets=SANITIZER_TARGETS + replay_targets(tree.copy))
-            if not ok:  # the replays left for it run here after all
+            ok, output = build(tree.copy, SANITIZER_PRESET, keep_going=True,
+                               targets=SANITIZER_TARGETS + replay_targets(tree.copy))
+            failure, step = (None, "") if ok else build_failure(output)
+            if failure == "build":
+                # A step that runs the mutated code there (the PPD's generation) failed, and
+                # the tests that depend on it are not built: the sanitizers caught it.
+                outcomes["(sanitizer build)"] = ("fail", 0.0)
+                verdict = "caught"
+                note = f"the sanitizer build's run of the code failed ({step})"
+            elif not ok:  # the replays left for it run here after all
                 outcomes.update(runner.run([t for t in covering if deferred(t)], durations, stop_at_first=first))
                 verdict = verdict_of(outcomes)
             else:

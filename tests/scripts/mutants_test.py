@@ -239,6 +239,17 @@ class TestRunnerTest(unittest.TestCase):
             self.assertLess(time.monotonic() - started, 5)
             self.assertEqual(first, {"S.Fail": ("fail", 0.003)})
 
+    def test_a_failed_build_is_told_as_code_that_did_not_compile_or_a_step_that_ran_it(self):
+        # A step that runs the built code (the PPD's generation) names its output, in
+        # Ninja's words and in make's.
+        self.assertEqual(mutants.build_failure("a.cpp:3:1: error: expected ';'\nFAILED: a.o"),
+                         ("not compiled", "expected ';'"))
+        self.assertEqual(mutants.build_failure("FAILED: share/tq33.ppd \ncd build && ./tq33"),
+                         ("build", "share/tq33.ppd"))
+        self.assertEqual(mutants.build_failure(
+            "gmake[3]: *** [CMakeFiles/tq33_ppd.dir/build.make:74: share/tq33.ppd] Error 1\n"
+            "gmake: *** [Makefile:508: unit_tests] Error 2"), ("build", "share/tq33.ppd"))
+
     def test_corpus_replays_beside_the_unit_tests_run_as_tests_of_their_own(self):
         with tempfile.TemporaryDirectory() as directory:
             bin_dir = os.path.join(directory, "build", "mutants", "bin")
