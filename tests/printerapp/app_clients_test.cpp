@@ -98,7 +98,7 @@ TEST_F(AppTest, ADriverlessCupsQueuePrintsPdfPngAndTextOnTheLoadedMedium) {
   ASSERT_TRUE(cupsd.Start(dir_ / "cupsd"));
   const test::ProcessResult added =
       cupsd.Client("lpadmin", {"-p", "Q", "-E", "-v", app_.Uri("tq33"), "-m", "everywhere"});
-  ASSERT_EQ(added.status, 0) << added.err;
+  ASSERT_TRUE(added.status == 0 && cupsd.WaitForPpd("Q")) << added.err << cupsd.ErrorLog("E");
   // The loaded tape's page, 24 x 100 mm, as a PDF of bars and a PNG; and a line of text.
   const std::vector<test::Rows> bars = {{100, 120}, {300, 360}};
   ASSERT_TRUE(test::WriteFile(dir_ / "bars.pdf", test::BarcodePdf(68.03, 283.46, bars)));
@@ -106,9 +106,8 @@ TEST_F(AppTest, ADriverlessCupsQueuePrintsPdfPngAndTextOnTheLoadedMedium) {
   ASSERT_TRUE(test::WriteFile(dir_ / "note.txt", "A label\n"));
   for (const char* name : {"bars.pdf", "bars.png", "note.txt"})
     EXPECT_EQ(cupsd.Print("Q", dir_ / name, {}), IPP_JSTATE_COMPLETED) << name << ":\n" << cupsd.ErrorLog("E");
-  cupsd.Stop(HasFailure());
-
   const std::vector<std::string> files = app_.OutFiles();
+  cupsd.Stop(HasFailure() || files.size() != 3);
   ASSERT_EQ(files.size(), 3u);
   for (const std::string& name : files) {
     const tq33stream::Stream stream = test::ParsedStream(test::ReadFile(app_.out() + "/" + name));

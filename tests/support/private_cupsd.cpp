@@ -107,6 +107,23 @@ ProcessResult PrivateCupsd::Ipptool(
   return RunProcess(arguments);
 }
 
+bool PrivateCupsd::WaitForPpd(const std::string& queue) const {
+  const std::string uri = "ipp://" + server() + "/printers/" + queue;
+  std::string model;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(30);
+       (model.empty() || model == "Local Raw Printer") && Clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-make-and-model");
+    ipp_t* response = cupsDoRequest(http_, request, "/");
+    const char* said = ippGetString(ippFindAttribute(response, "printer-make-and-model", IPP_TAG_TEXT), 0, nullptr);
+    model = said ? said : "";
+    ippDelete(response);
+  }
+  return !model.empty() && model != "Local Raw Printer";
+}
+
 ipp_jstate_t PrivateCupsd::WaitForJob(const std::string& queue, int id) const {
   ipp_jstate_t state = IPP_JSTATE_PENDING;
   for (const auto deadline = Clock::now() + std::chrono::seconds(60);

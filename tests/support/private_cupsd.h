@@ -42,6 +42,9 @@ class PrivateCupsd {
   // Prints a file on a queue with lp and waits for the job to end: its final state, or
   // IPP_JSTATE_PENDING when lp made no job or the job did not end within a minute.
   ipp_jstate_t Print(const std::string& queue, const std::string& file, std::vector<std::string> options) const;
+  // Waits until the queue has a PPD: one made with lpadmin -m everywhere is raw until the
+  // scheduler has made its PPD from the printer's answers, after lpadmin has returned.
+  bool WaitForPpd(const std::string& queue) const;
   // Waits for a job of the queue to end: its final state, or IPP_JSTATE_PENDING when it
   // did not end within a minute.
   ipp_jstate_t WaitForJob(const std::string& queue, int id) const;
