@@ -98,8 +98,7 @@ TEST_F(DecodeTest, PngsGoToAPrefixADirectoryOrStandardOutput) {
   ASSERT_EQ(piped.status, 0) << piped.err;
   EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == png);
   ToolResult report = RunTool({"decode", "-"}, dir_.path(), 0, stream_);
-  EXPECT_EQ(report.out.rfind("standard input: " + std::to_string(stream_.size()) + " bytes", 0), 0u)
-      << report.out;
+  EXPECT_EQ(report.out.rfind("standard input: " + std::to_string(stream_.size()) + " bytes", 0), 0u) << report.out;
 }
 
 using OptionsTest = ToolTest;

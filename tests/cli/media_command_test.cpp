@@ -94,8 +94,7 @@ TEST_F(MediaTest, ReadsTheInstallationTheOptionsNameWithoutWritingIntoIt) {
   EXPECT_EQ(replaced["definitions"].size(), 0u);
   EXPECT_EQ(ReadBytes((drivers / "TQ33KV.DAT").string()), ReadBytes(SourcePath("data/sample-media.dat")));
   size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(Path("install")))
-    files += entry.is_regular_file();
+  for (const auto& entry : fs::recursive_directory_iterator(Path("install"))) files += entry.is_regular_file();
   EXPECT_EQ(files, 2u);
 
   fs::remove(drivers / "TQ33KV.MDL");

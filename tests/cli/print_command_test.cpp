@@ -144,8 +144,7 @@ TEST_F(PrintTest, OptionsStandAnywhereAndImagesComeFromStandardInput) {
   auto [cx, cy] = Page({});
   // Grays, which every halftone prints differently.
   Gray ramp = Filled(cx, cy, kWhite);
-  for (size_t i = 0; i < ramp.pixels.size(); ++i)
-    ramp.pixels[i] = static_cast<uint8_t>(i % cx * 255 / cx);
+  for (size_t i = 0; i < ramp.pixels.size(); ++i) ramp.pixels[i] = static_cast<uint8_t>(i % cx * 255 / cx);
   WritePgm(Path("page.pgm"), ramp);
   ASSERT_EQ(Run({"print", "page.pgm", "page.pgm", "-o", "out.bin", "--halftone", "threshold",
                  "--copies", "2"}).status, 0);

@@ -37,15 +37,13 @@ class ToolTest : public ::testing::Test {
 
   // Expects text to hold every one of parts.
   static void ExpectHas(const std::string& text, std::initializer_list<std::string> parts) {
-    for (const std::string& part : parts)
-      EXPECT_NE(text.find(part), std::string::npos) << part << " in:\n" << text;
+    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part << " in:\n" << text;
   }
 
   // Expects every field of expected, a JSON object, to hold its value in actual.
   static void ExpectFields(const Json& actual, const std::string& expected) {
     const Json fields = Json::parse(expected);
-    for (const auto& [key, value] : fields.items())
-      EXPECT_EQ(actual.value(key, Json()), value) << key;
+    for (const auto& [key, value] : fields.items()) EXPECT_EQ(actual.value(key, Json()), value) << key;
   }
 
   // Expects a failure with this status whose message names the cause.

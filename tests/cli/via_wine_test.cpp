@@ -42,8 +42,7 @@ class ViaWineTest : public ToolTest {
   // What `make wine` has not made of both Windows sides and the prefix: empty when Wine
   // can run the tool's jobs.
   static std::string MissingWine() {
-    for (const char* file :
-         {"windows/wine/run_job.exe", "windows64/wine/run_job.exe", "wine/prefix/system.reg"}) {
+    for (const char* file : {"windows/wine/run_job.exe", "windows64/wine/run_job.exe", "wine/prefix/system.reg"}) {
       if (!fs::exists(kBuildTree / file)) return std::string("no ") + file + ": run `make wine`";
     }
     return {};

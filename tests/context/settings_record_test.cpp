@@ -83,8 +83,7 @@ TEST(CopySettings, PrivatePartIsFoundBehindTheCallersPublicPartAndCutAtItsOwnSiz
   // Records of the three known sizes are taken whatever their own version says.
   EXPECT_EQ(CopyInto(&target, 212, 284, 0), 212 + 284);
   EXPECT_EQ(target.priv.xbSize, 0x2222);
-  EXPECT_EQ(reinterpret_cast<const BYTE*>(&target)[212], 0x5A)
-      << "bytes 212..219 of the target's public part stay";
+  EXPECT_EQ(reinterpret_cast<const BYTE*>(&target)[212], 0x5A) << "bytes 212..219 of the target's public part stay";
   EXPECT_EQ(CopyInto(&target, 220, 300, 0), 220 + 284);
   EXPECT_EQ(std::tuple(target.priv.privSignature, target.priv.privHighResAllowed), std::tuple(0x22222222u, 0x22222222u));
 }

@@ -112,8 +112,7 @@ TEST_F(CupsQueueTest, PngAndPdfPrintThroughARealCupsdToTheRightStream) {
   const tq33stream::Stream pdf = test::ParsedStream(Print("barcode.pdf", threshold));
   ASSERT_EQ(pdf.pages.size(), 3u) << "three copies of one page";
   EXPECT_EQ(pdf.documents, 1u);
-  for (const tq33stream::Page& copy : pdf.pages)
-    test::ExpectOnlyBars(copy.labels.at(0), bars, -kFeedMargin, 3);
+  for (const tq33stream::Page& copy : pdf.pages) test::ExpectOnlyBars(copy.labels.at(0), bars, -kFeedMargin, 3);
 }
 
 TEST_F(CupsQueueTest, LandscapeArtworkPrintsAsTheToolPrintsItInLandscape) {

@@ -290,8 +290,7 @@ TEST_F(RasterFilterTest, SigtermCancelsTheJobAndEndsItCleanly) {
     for (int i = 0; i < 1000; ++i, usleep(10000)) {
       const std::string text = test::ReadFile(status);
       const size_t at = text.find("SigCgt:");
-      if (at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (SIGTERM - 1)) & 1)
-        break;
+      if (at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (SIGTERM - 1)) & 1) break;
     }
     kill(pid, SIGTERM);
   };

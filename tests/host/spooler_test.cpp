@@ -49,8 +49,7 @@ TEST_F(SpoolerTest, PrinterDataAnswersWithRegistryCodesAndTheSizeOfTheValue) {
   EXPECT_EQ(get(printer_, freeMem, nullptr, 0), ERROR_MORE_DATA);
   EXPECT_EQ(GetPrinterDataW(printer_, freeMem, &type, block, 4, nullptr),
             static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  for (HANDLE handle : kNotPrinters)
-    EXPECT_EQ(get(handle, freeMem, block, 4), ERROR_INVALID_HANDLE);
+  for (HANDLE handle : kNotPrinters) EXPECT_EQ(get(handle, freeMem, block, 4), ERROR_INVALID_HANDLE);
   host::FailCall(host::Call::GetPrinterData, 1);
   EXPECT_EQ(get(printer_, freeMem, block, 4), ERROR_NOT_ENOUGH_MEMORY);
   host::DeletePrinterData(printer_, u"freemem");

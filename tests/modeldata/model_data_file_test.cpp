@@ -50,8 +50,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
                       "kind = 0x10# special\nspecial = 1"),
               "360\ny-resolution = 360", "720\n \ty-resolution = 360\t# across\n") +
       Replace(Replace(kSmall, "[model 1]", "[model 000000000255 ]"), "= 0", "= 000000000009");
-  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
-    text.replace(at, 1, "\r\n");
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.replace(at, 1, "\r\n");
   ModelDataFile file;
   ModelDataError error;
   // Into a file and an error used before: both are cleared first.

@@ -62,8 +62,7 @@ bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages, 
     ok = cupsRasterWriteHeader2(raster, &header) != 0;
     std::vector<uint8_t> white(header.cupsBytesPerLine, 0xFF);
     for (size_t y = 0; ok && y < header.cupsHeight && y < page.linesWritten; ++y) {
-      const uint8_t* row = page.pixels.empty() ? white.data()
-                                               : page.pixels.data() + y * header.cupsBytesPerLine;
+      const uint8_t* row = page.pixels.empty() ? white.data() : page.pixels.data() + y * header.cupsBytesPerLine;
       ok = cupsRasterWritePixels(raster, const_cast<uint8_t*>(row), header.cupsBytesPerLine) ==
            header.cupsBytesPerLine;
     }
@@ -124,8 +123,7 @@ std::string Pdf(double width, double height, const std::vector<std::string>& con
     kids += page + " 0 R ";
     objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size + "] /Contents " +
                       std::to_string(objects.size() + 2) + " 0 R >>");
-    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-                      "endstream");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
   }
   objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(contents.size()) + " >>";
   std::string pdf = "%PDF-1.4\n";

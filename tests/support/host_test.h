@@ -37,8 +37,7 @@ class HostTest : public ::testing::Test {
   // Everything the host handed out since SetUp has been given back.
   void ExpectNothingLeaked() {
     host::LiveObjects now = host::Live();
-    EXPECT_EQ(now, baseline_) << "alive now: " << now.Describe()
-                              << "; at the start: " << baseline_.Describe();
+    EXPECT_EQ(now, baseline_) << "alive now: " << now.Describe() << "; at the start: " << baseline_.Describe();
   }
 
   host::LiveObjects baseline_;

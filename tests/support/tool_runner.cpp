@@ -242,8 +242,7 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
   std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
   std::vector<uint8_t> chunk = {'I', 'H', 'D', 'R'};
   for (uint32_t value : {width, height}) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-      chunk.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<uint8_t>(value >> shift));
   }
   chunk.insert(chunk.end(), {8, 0, 0, 0, 0});  // 8-bit gray, no interlace
   uLong crc = crc32(0, chunk.data(), static_cast<uInt>(chunk.size()));
