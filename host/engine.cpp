@@ -498,10 +498,15 @@ BOOL APIENTRY PATHOBJ_bEnum(PATHOBJ* path, PATHDATA* data) {
   return found.next < found.records.size() ? TRUE : FALSE;
 }
 
+// A path the engine did not give out (or gave and took back) is the driver's fault.
 void APIENTRY EngDeletePath(PATHOBJ* path) {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
-  if (engine.paths.erase(path) != 0) host::internal::CountDown(Live::Paths);
+  if (engine.paths.erase(path) != 0) {
+    host::internal::CountDown(Live::Paths);
+  } else {
+    host::internal::CountUp(Live::BadReleases);
+  }
 }
 
 void APIENTRY EngGetCurrentCodePage(PUSHORT oemCodePage, PUSHORT ansiCodePage) {

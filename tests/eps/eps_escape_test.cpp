@@ -32,8 +32,7 @@ const std::string kBox = "%%BoundingBox: 0 0 100 59\n";
 TEST(BoundingBoxTest, FindsAWellFormedBoxAnywhereAndSkipsMalformedOnes) {
   // A broken occurrence restarts the search at the very byte that broke it.
   const std::string atEnd = "%%BoundingBox: (atend)\n%%BoundingBox:\t-10.5 0 20.25 .5\n";
-  for (const std::string& good : {kHeader + kBox, kHeader + atEnd,
-                                  std::string("x %%BoundingBox: 1 2 3 4.12345678\n"),
+  for (const std::string& good : {kHeader + kBox, kHeader + atEnd, std::string("x %%BoundingBox: 1 2 3 4.12345678\n"),
                                   std::string("%%BoundingBox: 1 2 %%BoundingBox: 1 2 3 4 ")})
     EXPECT_TRUE(Accepted(good)) << good;
   // Three numbers, nothing after the fourth, a sign, an exponent, a cut keyword, nothing.
@@ -69,8 +68,7 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   }
   const DWORD other = 4115;
   EXPECT_EQ(std::tuple(Escape(QUERYESCSUPPORT, &other, 4), Escape(QUERYESCSUPPORT, nullptr, 4),
-                       Escape(QUERYESCSUPPORT, "\x08", 1), Escape(4117, &other, 4)),
-            std::tuple(0u, 0u, 0u, 0u));
+                       Escape(QUERYESCSUPPORT, "\x08", 1), Escape(4117, &other, 4)), std::tuple(0u, 0u, 0u, 0u));
 
   const Bytes good = Eps(kHeader + kBox);
   const Bytes bad = Eps(kHeader + "%%BoundingBox: (atend)\n");
@@ -92,6 +90,8 @@ TEST_F(EpsEscapeTest, AnswersTheQueryAcceptsGoodDataAndWalksAComplexClipPath) {
   CLIPOBJ* simple = host::CreateClip(DC_RECT, {{PD_BEZIERS, {{}, {}, {}, {}, {}}}});
   EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), simple), 1u);
   EXPECT_EQ(GetLastError(), 0u) << "only a complex clip's path is walked";
+  host::FailCall(host::Call::ClipPath, 1);  // no path: none walked, none deleted
+  EXPECT_EQ(Escape(ENCAPSULATED_POSTSCRIPT, good.data(), good.size(), clip), 1u);
   host::DeleteClip(simple);
   host::DeleteClip(clip);
   host::DeleteClip(broken);
