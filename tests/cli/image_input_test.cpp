@@ -81,8 +81,7 @@ TEST_F(ImageInputTest, FitNoneCropsToThePageAndLeavesTheRestWhite) {
   // On a surface whose rows are padded, the padding is left as it was, whether the rows
   // are copied or decoded in place.
   const uint8_t p = 0x55;
-  EXPECT_EQ(Render(path, Fit::None, 2, 3, 4).pixels,
-            (std::vector<uint8_t>{1, 2, p, p, 4, 5, p, p, 255, 255, p, p}));
+  EXPECT_EQ(Render(path, Fit::None, 2, 3, 4).pixels, (std::vector<uint8_t>{1, 2, p, p, 4, 5, p, p, 255, 255, p, p}));
   EXPECT_EQ(Render(path, Fit::None, 3, 3, 5).pixels,
             (std::vector<uint8_t>{1, 2, 3, p, p, 4, 5, 6, p, p, 255, 255, 255, p, p}));
 }

@@ -57,8 +57,7 @@ TEST_F(InfoTest, PaperTakesANameAndSelectsItsKind) {
 
 TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
   const std::pair<Args, std::string> changes[] = {
-      {{"--paper", "9999"},
-       "warning: paper 9999 is not in the media table; printing on \"VK 24mm (RFID)\" (387)"},
+      {{"--paper", "9999"}, "warning: paper 9999 is not in the media table; printing on \"VK 24mm (RFID)\" (387)"},
       {{"--set", "dmPaperSize=372"},
        "paper 372 (\"Paper label 24 x 60mm\") is a medium of kind 1, not of the kind 0"},
       {{"--copies", "5001"}, "warning: 5001 copies is more than 5000; printing 5000"},
@@ -69,8 +68,7 @@ TEST_F(InfoTest, EverySettingTheDriverChangedIsNamed) {
        "printing 1000 mm"},
       {{"--paper", "361", "--length", "500"},
        "length 50 mm does not apply to \"Die-cut label 24 x 40mm\" (361), whose labels are 40 mm"},
-      {{"--dpi", "720", "--resource-language", "0409:04B0"},
-       "720 dpi needs the high-resolution allowance"},
+      {{"--dpi", "720", "--resource-language", "0409:04B0"}, "720 dpi needs the high-resolution allowance"},
       {{"--chain"}, "is special media, which cannot chain labels"},
       {{"--paper", "372", "--mirror"}, "is paper media, which prints only unmirrored (--mirror)"},
       {{"--set", "dmOrientation=3"}, "orientation 3 is neither portrait (1) nor landscape (2)"},
@@ -133,11 +131,9 @@ TEST_F(InfoTest, TheApplicationsExchangeBlockAndRecordGetWhatTheyAskFor) {
       {{"--set", "privHighResAllowed=0", "--set", "dmYResolution=720", "--set", "privMargin=100"},
        R"({"privMargin": 50, "dmYResolution": 360})"},
       {{"--paper", "262", "--set", "dmYResolution=720", "--set", "dmFields=0x1450F", "--set",
-        "xbRequest=0x40", "--set", "xbMargin=100"},
-       R"({"privMargin": 100, "xbMargin": 100})"},
+        "xbRequest=0x40", "--set", "xbMargin=100"}, R"({"privMargin": 100, "xbMargin": 100})"},
       {{"--set", "dmPaperSize=256", "--width", "120", "--length", "300", "--set",
-        "privMediaKind=1", "--set", "xbRequest=0x4"},
-       R"({"xbPaperSize": 260, "privMediaKind": 0})"},
+        "privMediaKind=1", "--set", "xbRequest=0x4"}, R"({"xbPaperSize": 260, "privMediaKind": 0})"},
       {{"--printer-data", "UseMonitor=@empty.bin"}, R"({"privUseMonitor": 1})"},
   };
   for (const auto& [options, fields] : cases) {

@@ -54,8 +54,7 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
     if (c != ' ' || (!words.empty() && words.back() != ' ')) words += c;
   }
   ExpectHas(words, {"code name width x length (mm) kind across special\n",
-                    "\n372 Paper label 24 x 60mm 24 x 60 1 1 no\n",
-                    "\n387 VK 24mm (RFID) 24 x continuous 0 1 yes\n",
+                    "\n372 Paper label 24 x 60mm 24 x 60 1 1 no\n", "\n387 VK 24mm (RFID) 24 x continuous 0 1 yes\n",
                     "\n283 Laminated tape 3.5mm, 3 labels across 10.5 x continuous 0 3 no\n",
                     "\n317 Address 24 x 62 mm 24 x 62 0 1 no\n"});
   ToolResult text = Run({"media", "--verbose"});
@@ -64,8 +63,7 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
 
   // One the driver skips, a 2 m label, is listed as read, marked; one whose margin the
   // driver lowers to its tape's greatest is a label all the same, listed as read.
-  const std::string bad = MediaFileBytes({{u"Address", 0, 262, 6200, 300},
-                                          {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
+  const std::string bad = MediaFileBytes({{u"Address", 0, 262, 6200, 300}, {u"Margin", 0, 262, 6200, 0xFFFFFFFF},
                                           {u"Long", 0, 262, 200000, 300}});
   WriteBytes(Path("bad.dat"), std::vector<uint8_t>(bad.begin(), bad.end()));
   const Json marked = RunJson({"media", "--media-file", "bad.dat"})["definitions"];

@@ -125,8 +125,7 @@ TEST_F(PrintTest, BadImagesFailTheJobAndLeaveNoOutput) {
       {"folder/", "is a directory"},   {"bad.jpg", "JPEG"},
       {"empty.png", "empty file"},     {"zero.png", "zero size"},
       {"huge.png", "too large"},       {"large.png", "truncated"},
-      {"huge.pgm", "truncated"},       {"wide.pgm", "16-bit PGM"},
-      {"missing.png", "No such file"},
+      {"huge.pgm", "truncated"}, {"wide.pgm", "16-bit PGM"}, {"missing.png", "No such file"},
   };
   for (const auto& [image, cause] : cases) {
     SCOPED_TRACE(image);
@@ -152,8 +151,7 @@ TEST_F(PrintTest, OptionsStandAnywhereAndImagesComeFromStandardInput) {
   const Args orders[] = {
       {"print", "--halftone", "Threshold", "--copies", "2", "page.pgm", "page.pgm", "-o", "a.bin"},
       {"print", "--copies=2", "page.pgm", "--output=a.bin", "page.pgm", "--halftone=THRESHOLD"},
-      {"print", "--halftone", "threshold", "-o", "a.bin", "--copies", "2", "--", "page.pgm",
-       "page.pgm"},
+      {"print", "--halftone", "threshold", "-o", "a.bin", "--copies", "2", "--", "page.pgm", "page.pgm"},
       {"print", "--halftone", "threshold", "--copies", "2", "page.pgm", "-", "-o", "a.bin"},
   };
   for (const Args& args : orders) {
@@ -206,8 +204,7 @@ TEST_F(PrintTest, OnlyRegularFilesAreReplacedAndLinksToThemFollowed) {
                 "cannot write /proc/version: cannot make the file that replaces it in /proc (");
   // An output that refuses the bytes fails the job with its own reason, not the driver's
   // write fault; a report's standard output too.
-  ExpectFailure(Run({"print", "page.pgm", "-o", "/dev/full"}), 1,
-                "cannot write /dev/full: No space left on device");
+  ExpectFailure(Run({"print", "page.pgm", "-o", "/dev/full"}), 1, "cannot write /dev/full: No space left on device");
   const Args report = {"/bin/sh", "-c", "exec \"$0\" media > /dev/full", BuiltProgram("tq33")};
   ExpectFailure(RunProcess(report), 1, "cannot write standard output: No space left on device");
 }

@@ -118,8 +118,7 @@ TEST_F(ViaWineTest, ADllThatRefusesTheJobAndAnEngineNotOursFailItInWords) {
   if (const std::string missing = MissingWine(); !missing.empty()) GTEST_SKIP() << missing;
   // The 64-bit driver with the 32-bit model-data library makes no context.
   {
-    ScopedVariable tree("TQ33_WINE_BUILD",
-                        ScratchBuild({{"windows64/bin/TQ33Ki3.dll", "windows/bin/TQ33Ki3.dll"}}));
+    ScopedVariable tree("TQ33_WINE_BUILD", ScratchBuild({{"windows64/bin/TQ33Ki3.dll", "windows/bin/TQ33Ki3.dll"}}));
     ExpectFailure(Run({"info", "--via-wine", "64"}), 1,
                   "the 64-bit TQ33KV.DLL under Wine makes no context of the printer, where the "
                   "Linux build makes one: DrvEnablePDEV failed");

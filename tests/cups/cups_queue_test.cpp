@@ -154,8 +154,7 @@ TEST_F(CupsQueueTest, EveryPageComesExactlyCopiesTimesCollatedWhenAsked) {
   const Case cases[] = {
       {"label.png", "3", false, {0, 0, 0}}, {"label.png", "2", true, {0, 0}},
       {"one.pdf", "3", true, {0, 0, 0}},    {"two.pdf", "2", true, {0, 1, 0, 1}},
-      {"two.pdf", "2", false, {0, 0, 1, 1}}, {"one.txt", "3", false, {0, 0, 0}},
-      {"two.txt", "2", true, {0, 1, 0, 1}},
+      {"two.pdf", "2", false, {0, 0, 1, 1}}, {"one.txt", "3", false, {0, 0, 0}}, {"two.txt", "2", true, {0, 1, 0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " -n " + c.copies + (c.collate ? " collated" : ""));

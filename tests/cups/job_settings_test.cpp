@@ -138,8 +138,7 @@ TEST(JobOptions, TheJobOverridesThePpdWhichOverridesTheDriverAndBadValuesAreIgno
   EXPECT_EQ(ppd.modelDataFile, "/srv/tq33/my.model");
 
   std::vector<std::string> warnings;
-  const JobOptions options = ResolveJobOptions(
-      JobOptions{}, ppd,
+  const JobOptions options = ResolveJobOptions(JobOptions{}, ppd,
       "TQ33Halftone=ordered noTQ33Mirror TQ33Brightness=Custom.-17 TQ33AutoCut=no "
       "TQ33OutputForm=Framed TQ33Contrast=200 media=A4 "
       "multiple-document-handling=separate-documents-collated-copies", &warnings);

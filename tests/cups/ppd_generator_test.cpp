@@ -36,8 +36,7 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   const std::string ppd = Generate(source);
 
   size_t sizes = 0;
-  for (size_t at = ppd.find("\n*PageSize "); at != std::string::npos; at = ppd.find("\n*PageSize ", at + 1))
-    ++sizes;
+  for (size_t at = ppd.find("\n*PageSize "); at != std::string::npos; at = ppd.find("\n*PageSize ", at + 1)) ++sizes;
   EXPECT_EQ(sizes, 30u);
   // The plain 24 mm tape is the first of its size, which CUPS keeps through IPP; the
   // default medium, the special tape, is that size with its type.
@@ -46,15 +45,13 @@ TEST_F(PpdGeneratorTest, NamesEveryMediumWithTheDriversPrintableAreaAndPassesCup
   // 496 x 256 dots, 36 dots after its leading edge and 42 below its upper one; a
   // user-defined label keeps its definition's margin of 3 mm (43 dots); custom sizes span
   // the lengths the driver takes and the tapes' widths.
-  for (const char* line :
-       {"*DefaultPageSize: Laminated_tape_24mm", "*DefaultMediaType: special-tape",
+  for (const char* line : {"*DefaultPageSize: Laminated_tape_24mm", "*DefaultMediaType: special-tape",
        "*MediaType tape-2-across/Tape, 2 labels across: \"<</MediaType(tape-2-across)>>setpagedevice\"",
        "*cupsMaxCopies: 5000", "*DefaultTQ33Halftone: Threshold",
         "*PaperDimension Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"113.39 68.03\"",
         "*ImageableArea Die-cut_label_24_x_40mm/Die-cut label 24 x 40mm: \"7.20 8.43 106.40 59.63\"",
         "*ImageableArea Address_24_x_62_mm/Address 24 x 62 mm: \"8.60 8.43 167.40 59.63\"",
-        "*ParamCustomPageSize Width: 1 points 25.80 2834.65",
-        "*ParamCustomPageSize Height: 2 points 9.92 102.05",
+        "*ParamCustomPageSize Width: 1 points 25.80 2834.65", "*ParamCustomPageSize Height: 2 points 9.92 102.05",
         "*Resolution 720x360dpi/720 dpi along the tape: \"<</HWResolution[720 360]"
         "/cupsBitsPerColor 8/cupsColorOrder 0/cupsColorSpace 0>>setpagedevice\"",
         "*TQ33Halftone Threshold/Threshold (barcodes and text): \"\""})

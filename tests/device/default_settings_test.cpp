@@ -100,8 +100,7 @@ TEST_F(DefaultSettingsTest, TheLengthComesBeforeTheTapeAndIncompleteBlocksChange
   // key counts only with its bit, also alone, and a label's own length wins however short.
   for (auto [mask, dots, key, tenths, xb] : {std::tuple<DWORD, DWORD, WORD, int, DWORD>{
            0x2, 2807, 263, 1980, 2807}, {0x2, 2790, 0, 1969, 2790}, {0x2, 0, 0, 40, 57},
-           {0x3, 2834, 263, 290, 411}, {0x3, 2834, 262, 1, 1}, {0x1, 0, 263, 290, 411},
-           {0x1, 0, 265, 300, 425}}) {
+           {0x3, 2834, 263, 290, 411}, {0x3, 2834, 262, 1, 1}, {0x1, 0, 263, 290, 411}, {0x1, 0, 265, 300, 425}}) {
     const SettingsRecord s = WithOptions({DEFAULT_OPTIONS_SIZE, mask, 0, dots, key});
     EXPECT_EQ(std::tuple(+s.dm.dmPaperLength, +s.priv.xbLength), std::tuple(tenths, xb)) << mask;
   }
@@ -141,6 +140,16 @@ TEST_F(DefaultSettingsTest, OnlyAUsEnglishUnicodeResourceLibraryGivesZero) {
        {std::tuple{0x0407, 0x04B0, 1u}, {0x0409, 0x04E4, 1u}, {0x0409, 0x04B0, 0u}}) {
     ASSERT_TRUE(host::WriteResourceLibrary(library, language, codePage));
     EXPECT_EQ(+Build().priv.privHighResAllowed, flag) << language << " " << codePage;
+  }
+  // A translation of one WORD is too short (the code page left behind it as padding is not
+  // read); a translation followed by another entry is read.
+  std::vector<uint8_t> shortValue = host::ResourceLibraryBytes(0x0409, 0x04B0), followed = shortValue;
+  shortValue[10] = 2;
+  followed.resize(followed.size() + 4);
+  followed[4] += 4;
+  for (auto [bytes, flag] : {std::pair{shortValue, 1u}, {followed, 0u}}) {
+    root.Write(u"C:\\" + std::u16string(243, u'd') + u"\\3\\TQ33Kr.dll", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(ResourceLanguageFlag(), flag) << bytes.size();
   }
   // A version call that fails gives no allowance either.
   for (host::Call call : {host::Call::GetFileVersionInfoSize, host::Call::GetFileVersionInfo,

@@ -83,6 +83,13 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
 
   context_.SetMedia({Tape(262, 240, 128)});
   EXPECT_EQ(Find(317), 0) << "nothing matches, not even definition 0's tape: record 0";
+  // A user's code that the table holds is taken as it is: no match by size, no definition.
+  context_.SetMedia({Tape(256, 240, 128), Tape(259, 120, 64)});
+  StoreUser(DMPAPER_USER, 0, PRIV_SIGNATURE, 120);
+  EXPECT_EQ(Find(300), 0) << "the user's custom code, at record 0";
+  context_.SetMedia({Tape(318, 240, 128), Tape(259, 120, 64)});
+  StoreUser(318);
+  EXPECT_EQ((std::tuple{Find(300), d_}), std::tuple(0, -1)) << "definition 1's code, at record 0";
   // A base past the table finds nothing and reads nothing outside it.
   context_.priv().privMediaBase = 0xFFFFFFFF;
   EXPECT_EQ(Find(262, 262), 0);
@@ -205,6 +212,8 @@ TEST_F(MediaLookup, ATapeLengthAtOrBelowItsMarginsLeavesNoPrintableArea) {
   }
   context_.priv().privLengthDots = 114;
   EXPECT_FALSE(Area(context_).empty()) << "exactly the two margins leaves one line";
+  context_.SetMedia({Tape(262, 240, 0)});
+  EXPECT_TRUE(Area(context_).empty()) << "a tape of no dots across";
 }
 
 }  // namespace

@@ -47,8 +47,7 @@ class DeviceContextTest : public test::EngineTest {
     std::u16string name = u"TQ-33";
     DHPDEV device = DrvEnablePDEV(const_cast<DEVMODEW*>(devmode), nullptr, 3, patterns,
                                   sizeof(GDIINFO), reinterpret_cast<ULONG*>(&out.gdiInfo),
-                                  sizeof(DEVINFO), &out.deviceInfo, {}, name.data(),
-                                  on.value_or(printer()));
+                                  sizeof(DEVINFO), &out.deviceInfo, {}, name.data(), on.value_or(printer()));
     if (device) {
       for (HSURF pattern : patterns) EXPECT_EQ(pattern, HSURF{}) << "patterns are zeroed";
     }
@@ -191,6 +190,17 @@ TEST_F(DeviceContextTest, SettingsWithNoPrintableLengthRefuseTheContextAsBadData
     r.dm.dmPaperSize = 262;
     r.dm.dmPaperLength = 20;
   });
+  // 4.1 mm (58 dots) less two margins of 29 dots leaves one line, either way round.
+  for (SHORT orientation : {DMORIENT_PORTRAIT, DMORIENT_LANDSCAPE}) {
+    const SettingsRecord oneLine = Record([&](SettingsRecord& r) {
+      r.dm.dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_ORIENTATION, r.dm.dmOrientation = orientation;
+      r.dm.dmPaperSize = 262, r.dm.dmPaperLength = 41;
+      r.priv.xbRequest = XB_MARGIN_DOTS, r.priv.xbMargin = 29;
+    });
+    DeviceContext* context = Enable(&oneLine.dm);
+    EXPECT_TRUE(context && context->settings.dm.dmOrientation == orientation) << orientation;
+    if (context) Disable(context);
+  }
   for (const DEVMODEW* devmode : {&record.dm, static_cast<const DEVMODEW*>(nullptr)}) {
     if (!devmode) {
       DefaultOptions options = {DEFAULT_OPTIONS_SIZE, DOM_LENGTH | DOM_PAPER_SIZE, 0, 0, 262};

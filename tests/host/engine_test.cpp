@@ -37,8 +37,7 @@ TEST_F(EngineTest, BitmapsBeyondTheLimitOrMalformedAreRefused) {
   const int top = BMF_TOPDOWN;
   for (auto [size, stride, format, flags] :
        {std::tuple(SIZEL{100, 11}, 100, BMF_8BPP, top), {SIZEL{100, 2}, 99, BMF_8BPP, top},
-        {SIZEL{0, 2}, 0, BMF_8BPP, top}, {SIZEL{4, 2}, 0, 42, top},
-        {SIZEL{0x7FFFFFFF, 0x7FFFFFFF}, 0, BMF_24BPP, 0}})
+        {SIZEL{0, 2}, 0, BMF_8BPP, top}, {SIZEL{4, 2}, 0, 42, top}, {SIZEL{0x7FFFFFFF, 0x7FFFFFFF}, 0, BMF_24BPP, 0}})
     EXPECT_FALSE(EngCreateBitmap(size, stride, format, flags, nullptr)) << size.cx;
   host::Reset();
   HBITMAP large = EngCreateBitmap(SIZEL{100, 11}, 100, BMF_8BPP, BMF_TOPDOWN, nullptr);
@@ -67,8 +66,7 @@ TEST_F(EngineTest, ALockedSurfaceMayBeRewrittenButIsNotDeletedUntilUnlocked) {
 
 TEST_F(EngineTest, AClipPathEnumeratesEachRecordAndSaysWhenItIsTheLastOrHasNone) {
   std::vector<host::PathRecord> records = {
-      {PD_BEGINSUBPATH, {{0, 0}, {16, 0}}},
-      {PD_BEZIERS, {{16, 16}, {32, 16}, {32, 32}}},
+      {PD_BEGINSUBPATH, {{0, 0}, {16, 0}}}, {PD_BEZIERS, {{16, 16}, {32, 16}, {32, 32}}},
       {PD_ENDSUBPATH | PD_CLOSEFIGURE, {{0, 32}}}};
   CLIPOBJ* clip = host::CreateClip(DC_COMPLEX, records);
   EXPECT_EQ(clip->iDComplexity, DC_COMPLEX);

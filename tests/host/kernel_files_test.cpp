@@ -30,8 +30,7 @@ class KernelFilesTest : public HostTest {
 
 TEST_F(KernelFilesTest, FilesThatAreNotThereOrNotFilesDoNotOpen) {
   std::filesystem::create_directories(root_.directory() + "/C/dir");
-  for (auto [path, error] :
-       {std::pair<const char16_t*, DWORD>{u"C:\\missing.dat", ERROR_FILE_NOT_FOUND},
+  for (auto [path, error] : {std::pair<const char16_t*, DWORD>{u"C:\\missing.dat", ERROR_FILE_NOT_FOUND},
         {u"C:\\no\\such\\dir\\f.dat", ERROR_FILE_NOT_FOUND}, {u"C:\\dir", ERROR_ACCESS_DENIED}}) {
     EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE) << host::Utf8(path);
     EXPECT_EQ(GetLastError(), error) << host::Utf8(path);

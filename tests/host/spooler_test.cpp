@@ -24,8 +24,7 @@ TEST_F(SpoolerTest, TheDriverDirectoryCountsItsTerminator) {
   EXPECT_EQ(needed, sizeof(u"C:\\TQ33\\drivers"));
   WCHAR directory[260];
   std::fill_n(directory, 260, u'#');
-  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                         needed, &needed));
+  ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory), needed, &needed));
   EXPECT_EQ(std::u16string(directory, needed / 2 + 1), std::u16string(u"C:\\TQ33\\drivers\0#", needed / 2 + 1));
 }
 

@@ -35,7 +35,7 @@ BOOL WINAPI GetMediaList(ModelDataHandle, DWORD, BYTE* buffer, DWORD, DWORD* nee
   const DWORD many = Mode("count-ffff") ? 0xFFFF : Mode("count-fffe") ? 0xFFFE : grows ? 40 : 1;
   *needed = sizeof(MediaListEntry) * many;
   if (!buffer && !Mode("probe-succeeds")) {
-    SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
+    if (!Mode("probe-silent")) SetLastError(Mode("probe-wrong-error") ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
   if (Mode("fill-fails")) return FALSE;

@@ -17,8 +17,7 @@ constexpr BYTE W = 255, K = 0;  // white, black
 class HeadAxisMergeTest : public test::ContextTest {
  protected:
   // Merges an image of the given stride over exactly its bytes (cjBits is their number).
-  std::vector<BYTE> Merge(SHORT orientation, LONG stride, LONG height, std::vector<BYTE> bits,
-                          BOOL expected = TRUE) {
+  std::vector<BYTE> Merge(SHORT orientation, LONG stride, LONG height, std::vector<BYTE> bits, BOOL expected = TRUE) {
     context_.settings().dm.dmOrientation = orientation;
     SURFOBJ surface{};
     surface.sizlBitmap = {stride, height};
@@ -37,8 +36,7 @@ TEST_F(HeadAxisMergeTest, ADarkRunBegunOnTheSecondPixelIsFollowedUntilItEnds) {
   const std::vector<BYTE> row = Merge(DMORIENT_PORTRAIT, 14, 1, {W, K, W, K, K, W, K, W, W, W, W, K, K, W});
   EXPECT_EQ(std::vector<BYTE>(row.begin(), row.begin() + 7), (std::vector<BYTE>{K, K, W, K, W, K, W}));
   // Down landscape columns 0 to 2, each with its own selector; the odd last row stays.
-  EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 4, 5,
-                  {W, K, W, W, K, W, K, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}),
+  EXPECT_EQ(Merge(DMORIENT_LANDSCAPE, 4, 5, {W, K, W, W, K, W, K, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}),
             (std::vector<BYTE>{K, K, K, W, K, W, W, W, W, W, K, W, K, W, W, W, 1, 2, 3, 4}));
   // Portrait rows land at half the stride, and the selector carries over: row 1 starts
   // with a dark a and a light b, which only a selector still set takes.

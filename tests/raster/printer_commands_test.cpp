@@ -62,8 +62,7 @@ TEST(PrinterCommands, WidthByteComesFromTheSingleWidthRecordRoundedToMillimetres
     GetPrintInfoParams(ctx.get(), offset, nullptr, nullptr, &p3, nullptr, nullptr);
     return p3;
   };
-  EXPECT_EQ((Bytes{widthByte(0), widthByte(1), widthByte(2), widthByte(3), widthByte(4)}),
-            (Bytes{4, 12, 13, 12, 4}));
+  EXPECT_EQ((Bytes{widthByte(0), widthByte(1), widthByte(2), widthByte(3), widthByte(4)}), (Bytes{4, 12, 13, 12, 4}));
   // A single-width record that would lie before the table: the selected record stands in.
   ctx.SetMedia({test::Tape(10, 120, 64), test::Tape(13, 180, 128, 1)});
   EXPECT_EQ(widthByte(1), 18);

@@ -217,11 +217,9 @@ class FaultSweepTest : public EngineTest, public ::testing::WithParamInterface<S
     const size_t kept = failed.spooledAfter;
     ASSERT_LE(kept, spooled.size()) << point;
     ASSERT_LE(kept, clean.size()) << point << ": more bytes than the fault-free document";
-    const size_t mismatch =
-        std::mismatch(clean.begin(), clean.begin() + kept, spooled.begin()).first - clean.begin();
+    const size_t mismatch = std::mismatch(clean.begin(), clean.begin() + kept, spooled.begin()).first - clean.begin();
     EXPECT_EQ(mismatch, kept) << point << ": byte " << mismatch << " differs from the fault-free "
-                              << "output: " << Hex(spooled, mismatch, 8) << "instead of "
-                              << Hex(clean, mismatch, 8);
+                              << "output: " << Hex(spooled, mismatch, 8) << "instead of " << Hex(clean, mismatch, 8);
     // After it: only the document end of the abort, in plain output; nothing at all after
     // a failed write.
     Bytes tail(spooled.begin() + kept, spooled.end());
@@ -257,10 +255,8 @@ TEST_P(FaultSweepTest, EveryFallibleCallFailingInTurnIsReportedLeakFreeWithAPref
       const std::string point = std::string(host::CallName(call)) + " #" + std::to_string(nth);
       size_t struck = 0;
       while (struck < run.steps.size() && run.steps[struck].struckAfter == 0) ++struck;
-      CheckPoint(run, clean, struck, point,
-                 IsConfigurationRead(call) || call == host::Call::EngCreateBitmap ||
-                     calls[nth - 1].site.find(" default") != std::string::npos,
-                 call == host::Call::WritePrinter);
+      CheckPoint(run, clean, struck, point, IsConfigurationRead(call) || call == host::Call::EngCreateBitmap ||
+                     calls[nth - 1].site.find(" default") != std::string::npos, call == host::Call::WritePrinter);
       absorbed += !run.failed;
       ++points;
       if (HasFatalFailure()) return;

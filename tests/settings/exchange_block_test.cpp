@@ -13,8 +13,7 @@ namespace {
 class ExchangeBlock : public test::ContextTest {
  protected:
   // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label 100 mm long.
-  ExchangeBlock()
-      : ContextTest({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
+  ExchangeBlock() : ContextTest({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
                      test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0)}) {}
   // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
@@ -36,8 +35,7 @@ class ExchangeBlock : public test::ContextTest {
 TEST_F(ExchangeBlock, RequestedBaseCodesMoveByTheOffsetOfTheWidthMultiple) {
   struct Case { WORD paperSize, multiple; SHORT code; BYTE privMultiple; };
   for (const Case& c : {Case{258, 3, 284, 2}, Case{300, 2, 300, 1}, Case{258, 5, 258, 0},
-                        Case{257, 4, 289, 3}, Case{263, 2, 263, 1}, Case{256, 2, 256, 1},
-                        Case{262, 2, 282, 1}}) {
+                        Case{257, 4, 289, 3}, Case{263, 2, 263, 1}, Case{256, 2, 256, 1}, Case{262, 2, 282, 1}}) {
     Ask(XB_PAPER_SIZE | XB_WIDTH_MULTIPLE);
     scratch_.priv.xbPaperSize = c.paperSize;
     scratch_.priv.xbWidthMultiple = c.multiple;

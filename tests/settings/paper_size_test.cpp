@@ -19,8 +19,7 @@ class PaperSize : public HostTest {
  protected:
   // 0: 12 mm tape, 1: 24 mm, 2: 18 mm, 3: a 62 mm plain die-cut label 24 mm wide,
   // 4: two 24 mm labels across (a multiple of record 1, once that is the reference).
-  PaperSize()
-      : context_({Tape(387, 120, 64), Tape(262, 240, 128), Tape(260, 180, 96),
+  PaperSize() : context_({Tape(387, 120, 64), Tape(262, 240, 128), Tape(260, 180, 96),
                   test::Label(300, 240, 128, 620, 585, 879, 829, 0), Tape(282, 480, 256, 1)}) {}
 
   void Select(SHORT code, DWORD fields = DM_PAPERSIZE, SHORT width = 0, SHORT length = 0) {
@@ -83,8 +82,7 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
 
 TEST_F(PaperSize, LabelsAndDefinitionsMatchingTheSizeBringTheirOwnLengths) {
   // Strictly within 8 tenths of a label's length and 11 of its width: asked, then chosen.
-  for (auto [width, length, media, tape, kept] :
-       {std::tuple<SHORT, SHORT, WORD, SHORT, DWORD>{240, 628, 1, 240, 628},
+  for (auto [width, length, media, tape, kept] : {std::tuple<SHORT, SHORT, WORD, SHORT, DWORD>{240, 628, 1, 240, 628},
         {251, 620, 4, 480, 620}, {240, 612, 1, 240, 612}, {240, 627, 3, 240, 620}}) {
     Custom(width, length);
     ExpectChoice(media, tape, kept);
@@ -134,8 +132,7 @@ TEST_F(PaperSize, LengthsAreHeldWithinTheLimitsOfTheMedium) {
 TEST_F(PaperSize, ExchangeLengthInDotsIsConvertedAtTheCallersResolution) {
   scratch_.priv.xbRequest = XB_LENGTH;
   // 999.77, 646.99 and 559.504 tenths round up, 317.5 not; unknown resolutions count as 360.
-  for (auto [dots, y, tenths] :
-       {std::tuple<DWORD, SHORT, DWORD>{1417, 360, 1000}, {1417, 720, 500}, {360, 0, 254},
+  for (auto [dots, y, tenths] : {std::tuple<DWORD, SHORT, DWORD>{1417, 360, 1000}, {1417, 720, 500}, {360, 0, 254},
         {917, -360, 647}, {450, 360, 317}, {793, 360, 560}}) {
     scratch_.priv.xbLength = dots;
     scratch_.dm.dmYResolution = y;
@@ -167,8 +164,7 @@ TEST_F(PaperSize, FallbackToAnotherCodeTakesTheUsersDefaultWhenItCanBeTrusted) {
   // when the id names a record of the section the job looks in. Else neither the lookup
   // nor the selection takes anything of it: the fallback code's record is applied, and
   // the code and the length (asked for by no field) stay.
-  for (auto [base, id, taken] :
-       {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
+  for (auto [base, id, taken] : {std::tuple<DWORD, WORD, bool>{0, 60000, false}, {2, 1, false}, {0, 1, true}}) {
     user.priv.privMediaBase = base;
     user.priv.privMediaId = id;
     host::SetUserDevmode(printer_, test::BytesOf(user));

@@ -34,8 +34,7 @@ struct Caller {
 class SettingsMerge : public HostTest {
  protected:
   // 0: 24 mm tape, 1: special tape, 2: a die-cut label of kind 1.
-  SettingsMerge()
-      : context_({test::Tape(387, 240, 128), test::SpecialTape(390, 120, 64),
+  SettingsMerge() : context_({test::Tape(387, 240, 128), test::SpecialTape(390, 120, 64),
                   test::Label(400, 240, 128, 282, 247, 400, 350)}) {}
   // Merges into fresh defaults (dmFields replaced unless kept); the caller's bytes must
   // come back as they went in.
@@ -127,8 +126,7 @@ TEST_F(SettingsMerge, ACallersMediaIdOutsideTheTableTakesTheMarginOfTheMediumLoo
 
 TEST_F(SettingsMerge, TheLocaleMeasuresInInchesOnlyForAValueOfOne) {
   // Blanks and a sign may lead the digits; a value of more than 8 characters is not read.
-  for (auto [measure, inch] : {std::pair(u" \t+1", 1), {u"-1", 0}, {u"19", 0}, {u"00000001", 1},
-                               {u"000000001", 0}}) {
+  for (auto [measure, inch] : {std::pair(u" \t+1", 1), {u"-1", 0}, {u"19", 0}, {u"00000001", 1}, {u"000000001", 0}}) {
     host::SetLocale(u"1", measure);
     Caller caller(220, 284);
     caller.priv()->privInchUnits = 1;  // the caller's own unit gives way
@@ -192,8 +190,7 @@ TEST_F(SettingsMerge, BoundsHoldTheLengthsInDotsAndAMarginReportedInDotsToTheMed
 
 TEST_F(SettingsMerge, MarginIsScaledFromTheCallersResolutionOrBecomesTheMediumsMinimum) {
   struct Case { DWORD fields; SHORT y; WORD margin, mediaId; SHORT paperSize; WORD want; };
-  for (const Case& c :
-       {Case{0, 360, 200, 0, 387, 14}, Case{DM_YRESOLUTION, 360, 5, 1, 390, 57},
+  for (const Case& c : {Case{0, 360, 200, 0, 387, 14}, Case{DM_YRESOLUTION, 360, 5, 1, 390, 57},
         Case{DM_YRESOLUTION, 720, 100, 0, 387, 50}, Case{DM_YRESOLUTION, 360, 5, 0, 387, 14},
         Case{DM_YRESOLUTION, 0, 200, 0, 387, 14}}) {
     Caller caller(220, 284);

@@ -100,8 +100,7 @@ testing::AssertionResult PrinterApp::Start(const std::string& directory) {
     port_ = FreeLoopbackPort();
     server_ = StartProcess({Program(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
                             "listen-hostname=127.0.0.1", "-o", "log-file=" + directory + "/tmp/server.log",
-                            "-o", "log-level=debug"},
-                           ServerOptions(directory), output);
+                            "-o", "log-level=debug"}, ServerOptions(directory), output);
     for (const auto deadline = Clock::now() + std::chrono::seconds(20); server_ > 0 && Clock::now() < deadline;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       if (http_t* http = Connect(port_)) {
@@ -157,8 +156,7 @@ int PrinterApp::Submit(const std::string& printer, const std::string& file, cons
   return job;
 }
 
-ipp_jstate_t PrinterApp::Wait(const std::string& printer, int job, std::string* message,
-                              std::string* reasons) const {
+ipp_jstate_t PrinterApp::Wait(const std::string& printer, int job, std::string* message, std::string* reasons) const {
   for (const auto deadline = Clock::now() + std::chrono::seconds(60); job > 0 && Clock::now() < deadline;) {
     ipp_t* request = PrinterRequest(IPP_OP_GET_JOB_ATTRIBUTES, Uri(printer));
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);

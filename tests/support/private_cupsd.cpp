@@ -98,8 +98,7 @@ ipp_jstate_t PrivateCupsd::Print(const std::string& queue, const std::string& fi
   return WaitForJob(queue, id);
 }
 
-ProcessResult PrivateCupsd::Ipptool(
-    const std::string& queue, const std::string& testFile,
+ProcessResult PrivateCupsd::Ipptool(const std::string& queue, const std::string& testFile,
     const std::vector<std::pair<std::string, std::string>>& definitions) const {
   std::vector<std::string> arguments = {SystemProgram("ipptool"), "-tv"};
   for (const auto& [name, value] : definitions) arguments.insert(arguments.end(), {"-d", name + "=" + value});
@@ -108,20 +107,11 @@ ProcessResult PrivateCupsd::Ipptool(
 }
 
 bool PrivateCupsd::WaitForPpd(const std::string& queue) const {
-  const std::string uri = "ipp://" + server() + "/printers/" + queue;
-  std::string model;
-  for (const auto deadline = Clock::now() + std::chrono::seconds(30);
-       (model.empty() || model == "Local Raw Printer") && Clock::now() < deadline;) {
+  for (const auto deadline = Clock::now() + std::chrono::seconds(30); Clock::now() < deadline;) {
+    if (!Client("lpoptions", {"-p", queue, "-l"}).out.empty()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-make-and-model");
-    ipp_t* response = cupsDoRequest(http_, request, "/");
-    const char* said = ippGetString(ippFindAttribute(response, "printer-make-and-model", IPP_TAG_TEXT), 0, nullptr);
-    model = said ? said : "";
-    ippDelete(response);
   }
-  return !model.empty() && model != "Local Raw Printer";
+  return false;
 }
 
 ipp_jstate_t PrivateCupsd::WaitForJob(const std::string& queue, int id) const {

@@ -33,13 +33,11 @@ pid_t Start(const std::vector<std::string>& arguments, const ProcessOptions& opt
   if (pid != 0) return pid;
   const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
   if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(open(out.c_str(), flags, 0644), STDOUT_FILENO) < 0 ||
-      dup2(out == err ? STDOUT_FILENO : open(err.c_str(), flags, 0644), STDERR_FILENO) < 0)
-    _exit(127);
+      dup2(out == err ? STDOUT_FILENO : open(err.c_str(), flags, 0644), STDERR_FILENO) < 0) _exit(127);
   if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) _exit(127);
   for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
   if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
-                       setuid(options.user->first) != 0))
-    _exit(127);
+                       setuid(options.user->first) != 0)) _exit(127);
   prctl(PR_SET_PDEATHSIG, SIGTERM);  // after the change of user, which clears it
   execv(argv[0], argv.data());
   _exit(127);

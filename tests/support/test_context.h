@@ -19,8 +19,7 @@ MediaListEntry SpecialTape(WORD paperSize, SHORT width, SHORT printWidthDots);
 
 // A die-cut label of fixed length.
 MediaListEntry Label(WORD paperSize, SHORT width, SHORT printWidthDots, SHORT length,
-                     SHORT printLength, SHORT lengthDots, SHORT printLengthDots,
-                     SHORT kindCode = 5);
+                     SHORT printLength, SHORT lengthDots, SHORT printLengthDots, SHORT kindCode = 5);
 
 // Settings with the driver's fixed defaults (no model data, options or merge applied):
 // landscape, 360 x 360 dpi, scale 100, one copy, error diffusion, auto and half cut,

@@ -86,8 +86,7 @@ ToolResult RunOnce(const std::vector<std::string>& args, const std::string& dire
 void RepeatViaWine(const std::vector<std::string>& args, const std::string& directory,
                    const std::vector<uint8_t>& input, const ToolResult& linux) {
   if (args.empty() || (args[0] != "print" && args[0] != "info") || linux.status != 0 ||
-      std::find(args.begin(), args.end(), "--via-wine") != args.end())
-    return;
+      std::find(args.begin(), args.end(), "--via-wine") != args.end()) return;
   const std::vector<std::string> widths = ViaWineWidths();
   if (widths.empty()) return;
   size_t output = 0;  // the index of print's output
@@ -104,8 +103,7 @@ void RepeatViaWine(const std::vector<std::string>& args, const std::string& dire
     // A path of /dev or /proc names a descriptor or device of the tool's own.
     std::error_code code;
     if (path != "-" && (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0 ||
-                        !std::filesystem::is_regular_file(at(path), code)))
-      return;
+                        !std::filesystem::is_regular_file(at(path), code))) return;
   }
   ++viaWineCommandLines;
   for (const std::string& width : widths) {

@@ -42,8 +42,7 @@ tq33job::Job AJob() {
   job.modelData = Bytes{'[', 'm', 'o', 'd', 'e', 'l', ' ', '1', ']'};
   job.mediaDefinitions = Bytes(142, 7);
   job.resourceLibrary = tq33job::ResourceLibrary{0x0409, 0x04B0, 0};
-  job.printerData = {{u"UseMonitor", JOB_REG_DWORD, {0, 0, 0, 0}},
-                     {u"CurDevHTInfo", JOB_REG_BINARY, Bytes(132, 1)}};
+  job.printerData = {{u"UseMonitor", JOB_REG_DWORD, {0, 0, 0, 0}}, {u"CurDevHTInfo", JOB_REG_BINARY, Bytes(132, 1)}};
   job.userDevmode = Bytes(300, 2);
   job.clearedKey = u"SOFTWARE\\Tolvane";
   job.defaultOptions = tq33job::RegistryValue{u"SOFTWARE\\Tolvane\\Q\\TQ-33", u"RegDefaultOptions", Bytes(32, 3)};
@@ -86,11 +85,9 @@ TEST(JobFileTest, AJobAndAResultAreReadBackAsWritten) {
       std::tuple(job.driverLibrary, job.modelDataLibrary, job.modelData, job.mediaDefinitions,
                  job.userDevmode, job.clearedKey, job.country, job.measure, job.applicationRecord));
   ASSERT_EQ(read.printerData.size(), 2u);
-  EXPECT_EQ(
-      std::tuple(read.printerData[1].name, read.printerData[1].type, read.printerData[1].bytes),
+  EXPECT_EQ(std::tuple(read.printerData[1].name, read.printerData[1].type, read.printerData[1].bytes),
       std::tuple(job.printerData[1].name, job.printerData[1].type, job.printerData[1].bytes));
-  EXPECT_EQ(
-      std::tuple(read.defaultOptions->key, read.defaultOptions->name, read.defaultOptions->bytes),
+  EXPECT_EQ(std::tuple(read.defaultOptions->key, read.defaultOptions->name, read.defaultOptions->bytes),
       std::tuple(job.defaultOptions->key, job.defaultOptions->name, job.defaultOptions->bytes));
   EXPECT_EQ(std::memcmp(&read.engine, &job.engine, sizeof(job.engine)), 0);
   EXPECT_EQ(read.resourceLibrary->language, 0x0409);
