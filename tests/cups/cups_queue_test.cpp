@@ -266,8 +266,7 @@ TEST_F(CupsQueueTest, IppClientsSeeEveryMediumBySizeAndTypeAndEachPrintsOnIt) {
       printed(m.sizeName, m.keyword);
     } else {
       const int x = static_cast<int>(m.pageLength * 10);  // hundredths of a millimetre
-      const test::ProcessResult job = cupsd_.Ipptool(
-          "tq33", dir_ / "media.test",
+      const test::ProcessResult job = cupsd_.Ipptool("tq33", dir_ / "media.test",
           {{"x", std::to_string(x)}, {"y", std::to_string(m.width * 10)}, {"type", m.mediaType},
            {"filename", dir_ / "label.png"}});
       ASSERT_EQ(job.status, 0) << job.out << job.err;

@@ -146,8 +146,7 @@ TEST_F(RasterFilterTest, PrintsTheSameBytesAsTheToolForTheSameImage) {
     const double xResolution = gdi["ulLogPixelsX"], yResolution = gdi["ulLogPixelsY"];
     const double pageWidth = report["settings"]["privLength"].get<double>() * 72 / 254;
     const double pageHeight = report["settings"]["dmPaperWidth"].get<double>() * 72 / 254;
-    test::RasterPage page{test::GrayHeader(c.keyword, pageWidth, pageHeight,
-                                           static_cast<unsigned>(xResolution),
+    test::RasterPage page{test::GrayHeader(c.keyword, pageWidth, pageHeight, static_cast<unsigned>(xResolution),
                                            static_cast<unsigned>(yResolution)), {}};
     page.header.cupsWidth = page.header.cupsBytesPerLine = cx;
     page.header.cupsHeight = cy;

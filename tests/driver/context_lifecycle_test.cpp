@@ -322,10 +322,10 @@ TEST_F(DeviceContextTest, ValidatingCallsRefuseACorruptedContext) {
   surface.dhpdev = bad;
   for (DWORD* signature : {&context->signatureHead, &context->signatureTail}) {
     *signature ^= 1;
-    EXPECT_TRUE(refused([&] {
-      EXPECT_FALSE(DrvStartPage(&surface) || DrvSendPage(&surface) || DrvStartDoc(&surface, nullptr, 0) ||
-                   DrvEndDoc(&surface, 0) || DrvEnableSurface(bad));
-    }));
+    const std::function<bool()> calls[] = {[&] { return DrvStartPage(&surface); }, [&] { return DrvSendPage(&surface); },
+        [&] { return DrvStartDoc(&surface, nullptr, 0); }, [&] { return DrvEndDoc(&surface, 0); },
+        [&] { return DrvEnableSurface(bad) != HSURF{}; }};
+    for (const auto& call : calls) EXPECT_TRUE(refused([&] { EXPECT_FALSE(call()); }));
     EXPECT_TRUE(refused([&] { DrvCompletePDEV(bad, static_cast<HDEV>(5)); }));
     EXPECT_EQ(context->engineDevice, HDEV{});
     EXPECT_TRUE(refused([&] { EXPECT_FALSE(DrvResetPDEV(bad, good)); }));

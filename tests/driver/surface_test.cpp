@@ -57,6 +57,10 @@ TEST_F(SurfaceTest, PageExtentFollowsTheTapeTheExchangeBlockAndTheLabelWithin32B
   const uint64_t bitmaps = host::CallCount(host::Call::EngCreateBitmap);
   EXPECT_FALSE(Enable());
   EXPECT_EQ(host::CallCount(host::Call::EngCreateBitmap), bitmaps);
+  context_.SetMedia({Tape(262, 240, 1)});
+  EXPECT_EQ(Extent(0).cx, 1) << "a tape of one dot across";
+  priv.privLengthDots = 22, priv.privHalftone = kToneErrorDiffusion;  // the least page diffuses too
+  EXPECT_EQ(std::pair(Extent(0).cy, Enable() != HSURF{}), std::pair(3, true));
 }
 
 TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
@@ -69,6 +73,10 @@ TEST_F(SurfaceTest, BandSearchSkipsBandCountsWhoseLastBandWouldBeEmpty) {
   ASSERT_TRUE(Enable());
   // 14 and 15 bands of 5 rows would leave -2 and -7 rows; the last count, 16 of 4, leaves 3.
   EXPECT_EQ(std::pair(context_->bandCount, context_->lastBandExtent), std::pair(16u, 3u));
+  // 68 rows would fit in 17 bands of 4, but 16 is the most.
+  context_.priv().privLengthDots = 67;
+  host::SetMaxBitmapBytes(128 * 4);
+  EXPECT_EQ(Enable(), HSURF{});
 }
 
 TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedOnce) {
@@ -96,6 +104,15 @@ TEST_F(SurfaceTest, EveryFailureReleasesWhatTheEnableMadeAndTheBufferIsReleasedO
   // The buffer, association, page image, work line, three rows and the banding mark; a
   // refused bitmap only means one band more.
   EXPECT_EQ(failures, 8);
+}
+
+// The engine may enable a surface again without disabling it: the old surface is given up
+// (the fixture's checks find it otherwise) and the side buffer kept, not made twice.
+TEST_F(SurfaceTest, ASurfaceEnabledAgainGivesUpTheOldOneAndKeepsItsSideBuffer) {
+  context_->sideRecord->srMode = 2;
+  ASSERT_NE(Enable(), HSURF{});
+  const int64_t blocks = host::Live().heapBlocks;
+  EXPECT_TRUE(Enable() != HSURF{} && host::Live().heapBlocks == blocks);
 }
 
 }  // namespace

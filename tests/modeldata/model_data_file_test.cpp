@@ -68,8 +68,7 @@ TEST(ModelDataFileTest, ModelsAreFoundByNumberAndEntriesHoldTheirFieldsAndZeroEl
 }
 
 TEST(ModelDataFileTest, AMalformedOrOverlargeFileIsRefusedWithItsFirstFaultyLine) {
-  const std::string label = "\nlength = 400\nprint-length = 350\nlength-dots = 567\n"
-                            "print-length-dots = 496\n";
+  const std::string label = "\nlength = 400\nprint-length = 350\nlength-dots = 567\n" "print-length-dots = 496\n";
   const struct { std::string text; DWORD line; std::string says; } cases[] = {
       {Replace(kSmall, "width = 240", "w1dth = 240"), 14, "line 14: unknown field 'w1dth'"},
       {Replace(kSmall, "width = 240\n", ""), 10, "medium '" + kName + "' lacks field 'width'"},

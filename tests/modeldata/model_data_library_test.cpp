@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "context/model_data.h"
 #include "modeldata/model_data_file.h"
@@ -131,6 +132,8 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
     EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model"));
     EXPECT_EQ(std::tuple(GetLastError(), handle), std::tuple(f.error, 0u));
   }
+  std::filesystem::resize_file(host::ToHostPath(u"C:\\bad.model").value(), (uint64_t{1} << 32) + 1);  // sparse
+  EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\bad.model") || GetLastError() != ERROR_FILE_INVALID) << "4 GB and a byte";
   EXPECT_FALSE(table_.mdOpen(&handle, u"C:\\missing.model") || GetLastError() != ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(table_.mdOpen(nullptr, kDataPath) || GetLastError() != ERROR_INVALID_PARAMETER);
   WriteData(u"C:\\big.model", good + std::string(kModelDataFileMaxBytes - good.size(), '\n'));

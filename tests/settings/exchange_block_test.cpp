@@ -12,9 +12,9 @@ namespace {
 
 class ExchangeBlock : public test::ContextTest {
  protected:
-  // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label 100 mm long.
+  // 0: 24 mm tape, 1: two 24 mm labels across, 2: a plain die-cut label 100 mm long, 3: special tape.
   ExchangeBlock() : ContextTest({test::Tape(262, 240, 128), test::Tape(282, 480, 256, 1),
-                     test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0)}) {}
+                     test::Label(300, 240, 128, 1000, 965, 1417, 1367, 0), test::SpecialTape(390, 240, 128)}) {}
   // A fresh scratch record on the 24 mm tape (or another paper size) asking for request.
   void Ask(WORD request, WORD margin = 0, SHORT resolution = 360, SHORT paperSize = 262) {
     scratch_ = test::FixedDefaults();
@@ -133,6 +133,11 @@ TEST_F(ExchangeBlock, AnswerReportsEveryValueAndEchoesWhatWasRequested) {
   Ask(XB_ECHO, 0, 360, 555);  // an unknown code reports the base code of the tape it falls back to
   Answer();
   EXPECT_EQ(+a.xbPaperSize, 262);
+  Ask(XB_ECHO, 0, 720, 390);  // 1063 dots at 720 dpi, 37.5 mm, on a tape whose margins reach 49 mm
+  scratch_.priv.privMarginInDots = 0, result_.priv.privMargin = 1063;
+  result_.dm.dmPaperSize = 390, result_.dm.dmYResolution = 720;
+  Answer();
+  EXPECT_EQ(+a.xbMargin, 38);
 }
 
 }  // namespace
