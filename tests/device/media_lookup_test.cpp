@@ -130,8 +130,6 @@ TEST_F(MediaLookup, AWidthMultipleCountsOnlyAsAnExactMultipleOfTheReference) {
   context_.SetMedia({Tape(280, 420, 2, 1), Tape(257, 60, 0), Tape(258, 90, 0)});
   context_.priv().privMediaBase = 0;
   EXPECT_EQ(Custom(300, 0), -1) << "a reference of no dots admits no multiple";
-  context_.SetMedia({Tape(257, 60, 1), Tape(280, 420, 2, 1)});
-  EXPECT_EQ(Custom(300, 0), 1) << "a reference of one dot admits a multiple of two";
 }
 
 // The printable area of record 0 with definition d; all zero when refused.

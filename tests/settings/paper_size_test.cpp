@@ -70,6 +70,9 @@ TEST_F(PaperSize, CustomWidthTakesTheTapeWithinToleranceElseTheNarrowestWiderEls
   context_.SetMedia({Tape(280, 420, 256, 1), Tape(262, 240, 128)});  // a multiple before any reference
   Custom(900, 1000);
   EXPECT_EQ(scratch_.priv.privMediaId, 0);
+  context_.SetMedia({Tape(280, 420, 2, 1), Tape(257, 60, 1), Tape(281, 430, 2, 1)});  // a reference of one dot, once set
+  Custom(300, 1000);
+  EXPECT_EQ(scratch_.priv.privMediaId, 2);
   // Record 7's 64 dots are the first reference: of the multiples only record 1's 2 x 64 counts.
   context_.SetMedia({Tape(279, 400, 192, 1), Tape(280, 420, 128, 1), Tape(257, 60, 32), Tape(258, 90, 48), Tape(259, 120, 64),
                      Tape(260, 180, 96), Tape(261, 200, 112), Tape(259, 120, 64), Tape(281, 410, 192, 1), Tape(282, 430, 224, 1)});
