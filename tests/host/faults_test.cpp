@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The per-thread last error and the owner of a critical section, on which every failure test relies. (That the nth call of a
-// kind fails, and it alone, every failure test and the fault sweep's "struck once" check
-// rely on and hold.)
+// The per-thread last error and the owner of a critical section, on which every failure
+// test relies. (That the nth call of a kind fails, and it alone, every failure test and the
+// fault sweep's "struck once" check rely on and hold.)
 #include <thread>
 
 #include "tests/support/host_test.h"
