@@ -107,8 +107,7 @@ TEST_F(OptionsTest, UsageErrorsExitWithStatusTwoNamingWhatWasWrong) {
   // Each refused with status 2; where given, the words that name the cause.
   const std::pair<Args, std::string> cases[] = {
       {{"prnt", "a.png"}, "no command 'prnt' (the commands are print, info"},
-      {{"media", "--paper", "262"}, "media takes no --paper: "},
-      {{"info", "--paper", "laminated tape 1"},
+      {{"media", "--paper", "262"}, "media takes no --paper: "}, {{"info", "--paper", "laminated tape 1"},
        "'laminated tape 1' starts the names of 4 media: \"Laminated tape 12mm\" (260)"},
   };
   for (const auto& [args, cause] : cases) ExpectFailure(Run(args), 2, cause);

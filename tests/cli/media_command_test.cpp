@@ -50,9 +50,7 @@ TEST_F(MediaTest, ListsTheModelMediaAndDefinitionsWithTheirBytes) {
   ToolResult table = Run({"media"});
   EXPECT_EQ(table.status, 0);
   std::string words;  // the table with every run of blanks as one
-  for (char c : table.out) {
-    if (c != ' ' || (!words.empty() && words.back() != ' ')) words += c;
-  }
+  for (char c : table.out) if (c != ' ' || (!words.empty() && words.back() != ' ')) words += c;
   ExpectHas(words, {"code name width x length (mm) kind across special\n",
                     "\n372 Paper label 24 x 60mm 24 x 60 1 1 no\n", "\n387 VK 24mm (RFID) 24 x continuous 0 1 yes\n",
                     "\n283 Laminated tape 3.5mm, 3 labels across 10.5 x continuous 0 3 no\n",

@@ -29,9 +29,7 @@ TEST_F(PathsTest, PathsThatCouldLeaveTheRootOrNameNoFileAreRefused) {
       u"\\\\?\\C:\\a", u"1:\\a", u"C:\\a\\..\\b", u"C:\\..", u"C:/a/../../etc/passwd",
       u"C:\\a\\...\\b", u"C:\\a:stream", u"C:\\a*", u"C:\\a\x01",
       std::u16string(u"C:\\a\0b", 6), std::u16string(u"C:\\a\xD800", 5), u"C:\\" + std::u16string(257, u'x')};
-  for (const std::u16string& path : refused) {
-    EXPECT_FALSE(host::ToHostPath(path).has_value()) << host::Utf8(path);
-  }
+  for (const std::u16string& path : refused) EXPECT_FALSE(host::ToHostPath(path).has_value()) << host::Utf8(path);
   EXPECT_TRUE(host::ToHostPath(u"C:\\" + std::u16string(256, u'x')).has_value());
 }
 

@@ -50,8 +50,7 @@ TEST_F(HeadAxisMergeTest, LandscapeColumnsMergeAsTheSamePixelsAlongAPortraitRowD
   constexpr LONG kWidth = 66, kHeight = 8;
   std::vector<BYTE> across(kWidth * kHeight, W), down(kWidth * kHeight, W);
   for (LONG x = 0; x < kWidth; ++x)
-    for (LONG y = 0; y < 6; ++y)
-      if ((x + 11) >> y & 1) across[y * kWidth + x] = down[x * kHeight + y] = K;
+    for (LONG y = 0; y < 6; ++y) if ((x + 11) >> y & 1) across[y * kWidth + x] = down[x * kHeight + y] = K;
   across = Merge(DMORIENT_LANDSCAPE, kWidth, kHeight, across);
   down = Merge(DMORIENT_PORTRAIT, kHeight, kWidth, down);
   for (LONG i = 0; i < kWidth * kHeight / 2; ++i)
@@ -103,8 +102,7 @@ TEST(ThinOddLinesTest, ClearsWhatBothNeighbourLinesOfARunPrint) {
   const R afterZero = R().Byte(kCmdZeroLine).Line({W}).Line({W}).Line({W});
   EXPECT_EQ(afterZero.Thinned(), afterZero.bytes);
   // A page end, or a later label's header stepped over whole, starts a new run at line 0.
-  EXPECT_EQ(R().Line({W}).Byte(kCmdPageEnd).LabelHeader().Line({W}).Line({W}).Line({W})
-                .Thinned(),
+  EXPECT_EQ(R().Line({W}).Byte(kCmdPageEnd).LabelHeader().Line({W}).Line({W}).Line({W}).Thinned(),
             R().Line({W}).Byte(kCmdPageEnd).LabelHeader().Line({W}).Line({K}).Line({W}).bytes);
   // Before the start offset nothing is read; at a cut-off command the pass stops.
   EXPECT_EQ(R().Line({W}).Line({W}).Line({W}).Line({W}).Line({W}).Thinned(8),

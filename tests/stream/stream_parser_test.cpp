@@ -200,8 +200,7 @@ TEST(StreamParser, RefusesWhatThePageOutputCannotSendNamingTheOffset) {
     EXPECT_EQ(result.error.rfind("offset " + std::to_string(refused.offset) + ": ", 0), 0u) << result.error;
     EXPECT_NE(result.error.find(refused.words), std::string::npos) << result.error;
   }
-  for (size_t at : {48, 49, 50, 51, 52, 53, 54, 57})
-    EXPECT_EQ(Parse(Set(framed, at, 1)).error,
+  for (size_t at : {48, 49, 50, 51, 52, 53, 54, 57}) EXPECT_EQ(Parse(Set(framed, at, 1)).error,
               "offset " + std::to_string(at) + ": job record byte " + std::to_string(at) + " is 0x01, not 0x00");
   // Header margins that read as "G" and "Z" are parameters, not commands; every mode bit reads back.
   const SetupHeader h = Parse(Set(Header(0x5A47, 0x09, 0x64, 1), 15, 0x80) + tail).stream.pages.at(0).labels.at(0).header;

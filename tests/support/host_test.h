@@ -13,8 +13,7 @@
 namespace test {
 
 // The bytes of a record, as a file, the spooler or a registry value holds it.
-template <typename Record>
-std::vector<uint8_t> BytesOf(const Record& record) {
+template <typename Record> std::vector<uint8_t> BytesOf(const Record& record) {
   std::vector<uint8_t> bytes(sizeof(record));
   std::memcpy(bytes.data(), &record, sizeof(record));
   return bytes;

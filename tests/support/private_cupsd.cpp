@@ -121,9 +121,7 @@ ipp_jstate_t PrivateCupsd::WaitForJob(const std::string& queue, int id) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     cups_job_t* jobs = nullptr;
     const int count = cupsGetJobs2(http_, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
-    for (int i = 0; i < count; ++i) {
-      if (jobs[i].id == id) state = jobs[i].state;
-    }
+    for (int i = 0; i < count; ++i) if (jobs[i].id == id) state = jobs[i].state;
     cupsFreeJobs(count, jobs);
   }
   return state;

@@ -89,9 +89,7 @@ void TestContext::SetMedia(const std::vector<MediaListEntry>& media, BYTE modelT
 TestContext::~TestContext() {
   // Everything but what a test attached as global memory lives in the heap.
   if (context_) {
-    for (HGLOBAL& block : context_->pageBuffers) {
-      if (block) GlobalFree(block);
-    }
+    for (HGLOBAL& block : context_->pageBuffers) if (block) GlobalFree(block);
     if (context_->printerData) GlobalFree(context_->printerData);
     if (context_->printerDataExtra) GlobalFree(context_->printerDataExtra);
     if (context_->mediaDefinitions) GlobalFree(context_->mediaDefinitions);

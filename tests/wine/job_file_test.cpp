@@ -17,8 +17,7 @@ namespace {
 using tq33job::Bytes;
 
 // Bytes written through a FILE by a writer.
-template <typename Write>
-Bytes Written(Write write) {
+template <typename Write> Bytes Written(Write write) {
   char* data = nullptr;
   size_t size = 0;
   std::FILE* file = open_memstream(&data, &size);
