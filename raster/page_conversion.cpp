@@ -823,7 +823,7 @@ BOOL ConvertPage(SURFOBJ* surface) {
   const BOOL levelsInDiffusion = changes && diffusion && !merged;
   if (!ApplyTone(surface, image, changes && !levelsInDiffusion ? levels : nullptr)) return FALSE;
   BYTE inverted[256];
-  for (DWORD v = 0; v < 256; ++v) inverted[v] = static_cast<BYTE>(~levels[v]);
+  for (DWORD v = 0; v < sizeof(inverted); ++v) inverted[v] = static_cast<BYTE>(~levels[v]);
 
   LONG mediaOffset = -1;
   FindMediaIndex(context->printer, &context->settings, &context->modelData, &mediaOffset, nullptr,
