@@ -58,8 +58,9 @@ TEST_F(ErrorDiffusionTest, LinesDiffusedTogetherMatchTheFilterLineByLine) {
     // Black and white after lines without error need no filter: such calls start from no error
     // but one at an end of an error line (every other call), or are grey, or black but greys.
     if (kind == 1) {
-      ASSERT_TRUE(InitDiffusion(context_.get(), kLength));  // error lines of 0, the rotation kept
-      for (std::vector<LONG>& line : lines) line.assign(kLength, 0);
+      ASSERT_TRUE(InitDiffusion(context_.get(), kLength));  // error lines of 0 (1: still errors), the rotation kept
+      const LONG e = call % 8 == 4;
+      for (int k : {0, 1, 2}) lines[k].assign(kLength, e), std::fill_n(context_->lineBuffers->rows[k], kLength, e);
       const DWORD n = (rotation + call / 2 % 3) % 3, at = call % 4 == 1 ? count - 1 : 0;
       if (call % 2) lines[n][at] = context_->lineBuffers->rows[n][at] = -100;
       const BYTE grey = static_cast<BYTE>(380 - call % 3 * 126);  // 254 or 128 in black

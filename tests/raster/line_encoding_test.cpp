@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // PackBits packing of a page's raster region and the walk it shares with the line thinning.
 // The worked example's whole page stream is in page_conversion_test.
+#include <sys/mman.h>
+
 #include <random>
 #include <vector>
 
@@ -191,6 +193,17 @@ TEST_F(LineEncodingTest, RefusesBadRegionsLeavingTheBufferUnchanged) {
   host::ClearFailures();
   EXPECT_EQ(Pack(growing).size(), 72u);
   EXPECT_EQ(host::CallCount(host::Call::HeapAlloc), 2u) << "two working areas a region, none a line";
+
+  // The longest region whose work area (2 + 2 * length + 15 bytes) a DWORD counts is taken: a stream of 2 GB mapped,
+  // its region of no lines at its end, the spare said to be that large.
+  const DWORD longest = 0x7FFFFFF7u;
+  void* mapped = mmap(nullptr, longest + 2ull, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  BYTE spare[2];
+  if (mapped != MAP_FAILED) {  // where the address space has room for it
+    EXPECT_EQ(PackRasterLines(context_.get(), static_cast<BYTE*>(mapped), longest, longest, longest + 2, spare,
+                              ~SIZE_T{0}), longest + 2);
+    munmap(mapped, longest + 2ull);
+  }
 }
 
 }  // namespace
