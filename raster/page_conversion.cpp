@@ -610,7 +610,7 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   const bool lineStart = f % lineLines == 0;
 
   // Each line's dots, eight head positions a byte from the first, most significant bit
-  // first; zero past the label.
+  // first; zero past the label, through the byte after the line's data.
   BYTE dots[kLines][kDotBytes];
   const DWORD groups = (part + 7) / 8;
   // Row t of a group in byte 7 - t, so that after the turn bit 7 - t is row t.
@@ -650,7 +650,7 @@ static DWORD WriteFlatLandscapeLines(const LineGeometry& geometry, DWORD label, 
   const DWORD shift = geometry.margin % 8;
   const DWORD dataBytes = geometry.lineByteCount - geometry.leadingZeroBytes;
   for (DWORD k = 0; k < kLines; ++k) {
-    for (DWORD q = groups; q < dataBytes; ++q) dots[k][q] = 0;
+    for (DWORD q = groups; q <= dataBytes; ++q) dots[k][q] = 0;
     BYTE* command = stream + position;
     BYTE* data = BeginRasterLine(geometry, command);
     uint64_t any = 0;
