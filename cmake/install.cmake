@@ -119,7 +119,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "cups-filters")
+# The programs' packed relocations (DT_RELR) need the C library of 2.36 or later, which no
+# symbol they import tells dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "cups-filters, libc6 (>= 2.36)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

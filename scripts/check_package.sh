@@ -73,6 +73,16 @@ for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastert
   fi
 done
 
+# A program or library with packed relocations (DT_RELR) needs the C library of 2.36,
+# which no symbol it imports tells dpkg-shlibdeps: Depends must ask for it.
+for program in usr/bin/tq33 usr/bin/tq33-printer-app usr/lib/cups/filter/rastertotq33 \
+               usr/lib/"$multiarch"/tq33/*.so; do
+  if readelf -V "$unpacked"/$program | grep -q GLIBC_ABI_DT_RELR &&
+     [[ ", $depends," != *", libc6 (>= 2.36)"* ]]; then
+    fail "$program has packed relocations, but Depends does not ask for libc6 (>= 2.36): $depends"
+  fi
+done
+
 echo "== a page through the unpacked filter"
 # CUPS's image filter makes the raster, as a queue would; the filter, unpacked, finds its
 # data and libraries under the unpacked tree as it will under /.
