@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Checks the Debian package `make package` built: its control fields and dependencies
-# (dpkg-deb -I), its file list, modes and owners (dpkg-deb -c), that the programs (the
-# tool, the filter, the printer application) find the private libraries through run
-# paths inside the package, not the build tree, that the unpacked filter prints a page
-# with the unpacked data, libraries and PPD, and that lintian finds no error.
+# (dpkg-deb -I; libc6 as new as its programs' packed relocations need), its file list,
+# modes and owners (dpkg-deb -c), that the programs (the tool, the filter, the printer
+# application) find the private libraries through run paths inside the package, not the
+# build tree, that the unpacked filter prints a page with the unpacked data, libraries and
+# PPD, and that lintian finds no error.
 #   scripts/check_package.sh [DEB]      (default: the one in build/package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
