@@ -257,7 +257,7 @@ void ResetEngine() {
 
 extern "C" {
 
-HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG flags, PVOID bits) {
+HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG flags, PVOID bits) try {
   ULONG bitsPerPixel = BitsPerPixel(format);
   if (bitsPerPixel == 0 || size.cx <= 0 || size.cy <= 0 || width < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -287,6 +287,7 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return {};
   }
+  auto surface = std::make_unique<Surface>();
   BYTE* ownBits = nullptr;
   BYTE* base = static_cast<BYTE*>(bits);
   if (!base) {
@@ -297,7 +298,6 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
     }
     base = ownBits;
   }
-  auto surface = std::make_unique<Surface>();
   SURFOBJ& object = surface->object;
   object = SURFOBJ{};
   object.sizlBitmap = size;
@@ -316,9 +316,16 @@ HBITMAP APIENTRY EngCreateBitmap(SIZEL size, LONG width, ULONG format, FLONG fla
   std::lock_guard guard(engine.lock);
   uint32_t handle = NewHandleLocked(engine);
   object.hsurf = EngineHandle<HSURF>(handle);
-  engine.surfaces.emplace(handle, std::move(surface));
+  try {
+    engine.surfaces.emplace(handle, std::move(surface));
+  } catch (const std::bad_alloc&) {
+    if (ownBits) GiveBitmapBits(ownBits, static_cast<size_t>(total));
+    throw;
+  }
   host::internal::CountUp(Live::Surfaces);
   return EngineHandle<HBITMAP>(handle);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(HBITMAP{});
 }
 
 BOOL APIENTRY EngAssociateSurface(HSURF surface, HDEV device, FLONG hooks) {
@@ -410,7 +417,7 @@ void APIENTRY EngUnlockSurface(SURFOBJ* surface) {
 }
 
 HPALETTE APIENTRY EngCreatePalette(ULONG mode, ULONG colors, ULONG* entries, FLONG red,
-                                   FLONG green, FLONG blue) {
+                                   FLONG green, FLONG blue) try {
   (void)red;
   (void)green;
   (void)blue;
@@ -430,6 +437,8 @@ HPALETTE APIENTRY EngCreatePalette(ULONG mode, ULONG colors, ULONG* entries, FLO
   engine.palettes.emplace(handle, std::move(copy));
   host::internal::CountUp(Live::Palettes);
   return EngineHandle<HPALETTE>(handle);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(HPALETTE{});
 }
 
 BOOL APIENTRY EngDeletePalette(HPALETTE palette) {
@@ -452,7 +461,7 @@ BOOL APIENTRY EngCheckAbort(SURFOBJ* surface) {
   return (engine.abort || (engine.abortAt != 0 && engine.polls >= engine.abortAt)) ? TRUE : FALSE;
 }
 
-PATHOBJ* APIENTRY CLIPOBJ_ppoGetPath(CLIPOBJ* clip) {
+PATHOBJ* APIENTRY CLIPOBJ_ppoGetPath(CLIPOBJ* clip) try {
   Engine& engine = Eng();
   std::lock_guard guard(engine.lock);
   auto it = engine.clips.find(clip);
@@ -472,6 +481,8 @@ PATHOBJ* APIENTRY CLIPOBJ_ppoGetPath(CLIPOBJ* clip) {
   engine.paths.emplace(object, std::move(path));
   host::internal::CountUp(Live::Paths);
   return object;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 void APIENTRY PATHOBJ_vEnumStart(PATHOBJ* path) {

@@ -19,6 +19,15 @@
 
 namespace host::internal {
 
+// A Windows call fails, it never throws: where a C++ allocation inside one runs out, the
+// call catches it, gives back what it took, and returns this: its failure value, with
+// ERROR_NOT_ENOUGH_MEMORY as the last error, as Windows fails a call short of memory.
+template <typename Result>
+Result OutOfMemory(Result failure) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return failure;
+}
+
 // Engine object handles are numbers from the engine's own table: 32-bit enums in our
 // declarations, pointers in the Windows headers.
 template <typename Handle>

@@ -62,12 +62,18 @@ KernelTable& Table() {
   return table;
 }
 
+// The handle owns the descriptor from here on: it is closed when the table cannot take it.
 HANDLE Register(Kind kind, int descriptor, uint64_t bytes,
                 std::shared_ptr<const MemoryContent> memory = nullptr) {
   KernelTable& table = Table();
   std::lock_guard guard(table.lock);
   uintptr_t value = kHandleBase + 4 * ++table.next;
-  table.objects.emplace(value, KernelObject{kind, descriptor, bytes, std::move(memory)});
+  try {
+    table.objects.emplace(value, KernelObject{kind, descriptor, bytes, std::move(memory)});
+  } catch (const std::bad_alloc&) {
+    if (descriptor >= 0) close(descriptor);
+    throw;
+  }
   host::internal::CountUp(Live::Handles);
   return reinterpret_cast<HANDLE>(value);
 }
@@ -141,7 +147,7 @@ std::shared_ptr<const GuardedCopy> MakeView(const KernelObject& mapping, size_t 
 extern "C" {
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, void* security,
-                          DWORD creation, DWORD flags, HANDLE templateFile) {
+                          DWORD creation, DWORD flags, HANDLE templateFile) try {
   (void)shareMode;
   (void)security;
   (void)flags;
@@ -184,6 +190,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, void*
     return INVALID_HANDLE_VALUE;
   }
   return Register(Kind::File, descriptor, 0);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(INVALID_HANDLE_VALUE);
 }
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
@@ -201,7 +209,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
 }
 
 HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect, DWORD maxSizeHigh,
-                                 DWORD maxSizeLow, LPCWSTR name) {
+                                 DWORD maxSizeLow, LPCWSTR name) try {
   (void)security;
   KernelObject object;
   if (!Find(file, Kind::File, &object)) {
@@ -240,10 +248,12 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect, DWO
     return nullptr;
   }
   return Register(Kind::Mapping, descriptor, mappingBytes);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                            SIZE_T bytes) {
+                            SIZE_T bytes) try {
   KernelObject object;
   if (!Find(mapping, Kind::Mapping, &object)) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -281,6 +291,8 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWOR
   }
   host::internal::CountUp(Live::Views);
   return const_cast<BYTE*>(base);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 BOOL WINAPI UnmapViewOfFile(LPCVOID base) {

@@ -46,7 +46,7 @@ void ResetLocale() {
 
 extern "C" {
 
-int WINAPI GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int chars) {
+int WINAPI GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int chars) try {
   if (locale != LOCALE_USER_DEFAULT || chars < 0 || (chars > 0 && !data)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -85,6 +85,8 @@ int WINAPI GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int chars) {
   value.copy(data, value.size());
   data[value.size()] = 0;
   return static_cast<int>(needed);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(0);
 }
 
 }  // extern "C"

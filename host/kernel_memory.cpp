@@ -120,9 +120,14 @@ void* MapHugeBlock(size_t bytes) {
     munmap(reinterpret_cast<void*>(aligned + extent), end - aligned - extent);
   void* block = reinterpret_cast<void*>(aligned);
   madvise(block, extent, MADV_HUGEPAGE);
-  HugeBlocks& huge = Huge();
-  std::lock_guard guard(huge.lock);
-  huge.extents.emplace(block, extent);
+  try {
+    HugeBlocks& huge = Huge();
+    std::lock_guard guard(huge.lock);
+    huge.extents.emplace(block, extent);
+  } catch (const std::bad_alloc&) {
+    munmap(block, extent);
+    return nullptr;
+  }
   return block;
 }
 
@@ -187,13 +192,17 @@ void GiveBytes(void* block, size_t bytes) {
     KeptBlocks& kept = Kept();
     std::unique_lock guard(kept.lock);
     if (kept.keep) {
-      ASAN_POISON_MEMORY_REGION(block, bytes);
-      kept.blocks.push_back({block, bytes});
-      if (kept.blocks.size() <= kKeptBlocks) return;
-      block = kept.blocks.front().block;
-      bytes = kept.blocks.front().bytes;
-      kept.blocks.pop_front();
-      ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+      try {
+        kept.blocks.push_back({block, bytes});
+        ASAN_POISON_MEMORY_REGION(block, bytes);
+        if (kept.blocks.size() <= kKeptBlocks) return;
+        block = kept.blocks.front().block;
+        bytes = kept.blocks.front().bytes;
+        kept.blocks.pop_front();
+        ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+      } catch (const std::bad_alloc&) {
+        // No room in the store to keep it: it is given back at once.
+      }
     }
   }
   GiveMemory(block);
@@ -223,9 +232,12 @@ HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T by
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  {
+  try {
     std::lock_guard guard(table.lock);
     table.blocks.emplace(block, bytes);
+  } catch (const std::bad_alloc&) {
+    GiveBytes(block, bytes);
+    return host::internal::OutOfMemory(nullptr);
   }
   host::internal::CountUp(kind);
   host::internal::BytesTaken(bytes);
@@ -301,7 +313,7 @@ void GiveMemory(void* block) {
 
 extern "C" {
 
-HANDLE WINAPI HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize) {
+HANDLE WINAPI HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize) try {
   (void)initialSize;
   // Growable heaps only: the driver asks for no maximum and no options.
   if (options != 0 || maximumSize != 0) {
@@ -312,13 +324,15 @@ HANDLE WINAPI HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize) 
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  Heap* heap = new Heap;
+  auto heap = std::make_unique<Heap>();
   {
     std::lock_guard guard(HeapListLock());
-    HeapList().emplace(heap, true);
+    HeapList().emplace(heap.get(), true);
   }
   host::internal::CountUp(Live::Heaps);
-  return heap;
+  return heap.release();
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 BOOL WINAPI HeapDestroy(HANDLE handle) {
@@ -341,7 +355,7 @@ BOOL WINAPI HeapDestroy(HANDLE handle) {
   return TRUE;
 }
 
-LPVOID WINAPI HeapAlloc(HANDLE handle, DWORD flags, SIZE_T bytes) {
+LPVOID WINAPI HeapAlloc(HANDLE handle, DWORD flags, SIZE_T bytes) try {
   Heap* heap = FindHeap(handle);
   if (!heap || (flags & ~static_cast<DWORD>(HEAP_ZERO_MEMORY)) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -356,13 +370,18 @@ LPVOID WINAPI HeapAlloc(HANDLE handle, DWORD flags, SIZE_T bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  {
+  try {
     std::lock_guard guard(heap->lock);
     heap->blocks.emplace(block, bytes);
+  } catch (const std::bad_alloc&) {
+    GiveBytes(block, bytes);
+    throw;
   }
   host::internal::CountUp(Live::HeapBlocks);
   host::internal::BytesTaken(bytes);
   return block;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 BOOL WINAPI HeapFree(HANDLE handle, DWORD flags, LPVOID block) {

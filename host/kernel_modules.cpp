@@ -50,7 +50,7 @@ bool DefinedIn(void* module, void* symbol) {
 
 extern "C" {
 
-HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
+HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) try {
   if (!fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -72,13 +72,18 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  {
+  try {
     ModuleTable& table = Modules();
     std::lock_guard guard(table.lock);
     ++table.references[module];
+  } catch (const std::bad_alloc&) {
+    dlclose(module);
+    throw;
   }
   host::internal::CountUp(Live::Modules);
   return static_cast<HMODULE>(module);
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(nullptr);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {

@@ -37,7 +37,11 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DW
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  section->hostLock = new HostLock;
+  section->hostLock = new (std::nothrow) HostLock;
+  if (!section->hostLock) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
   host::internal::CountUp(host::internal::Live::Locks);
   return TRUE;
 }

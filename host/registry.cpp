@@ -103,7 +103,7 @@ void ResetRegistry() { ClearRegistry(); }
 extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                             PHKEY result) {
+                             PHKEY result) try {
   (void)access;
   if (!result || options != 0) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
@@ -125,10 +125,12 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acc
   host::internal::CountUp(Live::Keys);
   *result = reinterpret_cast<HKEY>(value);
   return ERROR_SUCCESS;
+} catch (const std::bad_alloc&) {
+  return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
-                                LPBYTE data, LPDWORD size) {
+                                LPBYTE data, LPDWORD size) try {
   std::u16string path;
   {
     Registry& registry = Reg();
@@ -158,6 +160,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, L
   if (bytes != 0) std::memcpy(data, value.bytes.data(), bytes);
   *size = bytes;
   return ERROR_SUCCESS;
+} catch (const std::bad_alloc&) {
+  return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {

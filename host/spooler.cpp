@@ -216,7 +216,7 @@ void ResetSpooler() {
 extern "C" {
 
 BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE buffer,
-                              DWORD bufferSize, LPDWORD needed) {
+                              DWORD bufferSize, LPDWORD needed) try {
   host::PrinterSetup setup;
   if (!BeginQuery(printer, needed, level, 2, &setup)) return FALSE;
   // A named environment other than the printer's has no driver installed for it.
@@ -250,10 +250,12 @@ BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, L
   info.pConfigFile = PlaceString(buffer, &offset, setup.configFile);
   std::memcpy(buffer, &info, sizeof info);
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD level,
-                                       LPBYTE buffer, DWORD bufferSize, LPDWORD needed) {
+                                       LPBYTE buffer, DWORD bufferSize, LPDWORD needed) try {
   // Every environment shares the one driver directory of the local machine.
   (void)environment;
   if ((name && name[0] != 0) || !needed) {
@@ -278,10 +280,12 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD le
   if (!FitsOrProbe(bytes, buffer, bufferSize, needed)) return FALSE;
   std::memcpy(buffer, directory.c_str(), bytes);
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
 DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPBYTE data,
-                             DWORD size, LPDWORD needed) {
+                             DWORD size, LPDWORD needed) try {
   {
     Spooler& spooler = Spool();
     std::lock_guard guard(spooler.lock);
@@ -302,10 +306,12 @@ DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPB
   if (size < value.bytes.size()) return ERROR_MORE_DATA;
   if (!value.bytes.empty()) std::memcpy(data, value.bytes.data(), value.bytes.size());
   return ERROR_SUCCESS;
+} catch (const std::bad_alloc&) {
+  return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
-                        LPDWORD needed) {
+                        LPDWORD needed) try {
   host::PrinterSetup setup;
   if (!BeginQuery(printer, needed, level, 9, &setup)) return FALSE;
   if (host::ShouldFail(Call::GetPrinter)) {
@@ -328,9 +334,11 @@ BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD buffer
   }
   std::memcpy(buffer, &info, sizeof info);
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
-BOOL WINAPI WritePrinter(HANDLE printer, LPVOID bytes, DWORD count, LPDWORD written) {
+BOOL WINAPI WritePrinter(HANDLE printer, LPVOID bytes, DWORD count, LPDWORD written) try {
   Spooler& spooler = Spool();
   {
     std::lock_guard guard(spooler.lock);
@@ -379,6 +387,8 @@ BOOL WINAPI WritePrinter(HANDLE printer, LPVOID bytes, DWORD count, LPDWORD writ
   }
   *written = accepted;
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
 }  // extern "C"

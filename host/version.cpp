@@ -210,7 +210,7 @@ bool WriteResourceLibrary(const std::string& hostPath, uint16_t language, uint16
 
 extern "C" {
 
-DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) try {
   if (handle) *handle = 0;
   if (!fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -227,9 +227,11 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
     return 0;
   }
   return static_cast<DWORD>(block.size());
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(0);
 }
 
-BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD size, LPVOID data) {
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD size, LPVOID data) try {
   (void)handle;
   if (!fileName || !data) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -254,9 +256,11 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD size, LPVO
   std::memcpy(data, block.data(), block.size());
   RememberBlock(data, size);
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
-BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) {
+BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) try {
   if (!block || !subBlock || !buffer || !length) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -282,6 +286,8 @@ BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUIN
   *buffer = const_cast<BYTE*>(bytes + valueAt);
   *length = static_cast<UINT>(valueBytes);
   return TRUE;
+} catch (const std::bad_alloc&) {
+  return host::internal::OutOfMemory(FALSE);
 }
 
 }  // extern "C"
