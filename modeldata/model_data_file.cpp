@@ -685,10 +685,7 @@ BOOL ParseModelDataFile(const BYTE* bytes, size_t size, ModelDataFile* file,
   } catch (const std::bad_alloc&) {
     // The only exception the standard containers throw here; a file within the limits
     // needs little memory, so this means the process is short of it.
-    if (error) {
-      error->line = 0;
-      error->text = "out of memory";  // short enough to need no allocation
-    }
+    if (error) *error = ModelDataError{0, "out of memory", true};  // short: no allocation
   }
   if (!parsed) file->models.clear();
   return parsed ? TRUE : FALSE;

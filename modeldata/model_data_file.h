@@ -42,6 +42,7 @@ struct ModelDataFile {
 struct ModelDataError {
   DWORD line = 0;    // line of the fault, from 1; 0 when it concerns the whole file
   std::string text;  // what is wrong, e.g. "unknown field 'widht'"
+  bool outOfMemory = false;  // the process ran short of memory: nothing wrong with the file
 
   // "line 12: unknown field 'widht'", or the text alone for a fault of the whole file.
   std::string Describe() const;

@@ -89,10 +89,11 @@ ParsedFile& LastParsed() {
   return last;
 }
 
-// Parses bytes into file, or copies the parse of the same bytes from the last time. FALSE
-// for a malformed file; a copy that cannot be made is no reason to fail: the bytes are
-// parsed then. Never remembers a file it could not parse.
-BOOL ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
+// Parses bytes into file, or copies the parse of the same bytes from the last time.
+// ERROR_SUCCESS, ERROR_INVALID_DATA for a malformed file, or ERROR_NOT_ENOUGH_MEMORY; a
+// copy that cannot be made is no reason to fail: the bytes are parsed then. Never
+// remembers a file it could not parse.
+DWORD ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
   ParsedFile& last = LastParsed();
   {
     std::lock_guard guard(last.lock);
@@ -100,13 +101,15 @@ BOOL ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
         std::memcmp(last.bytes.data(), bytes, size) == 0) {
       try {
         *file = last.file;
-        return TRUE;
+        return ERROR_SUCCESS;
       } catch (const std::bad_alloc&) {
         file->models.clear();
       }
     }
   }
-  if (!ParseModelDataFile(bytes, size, file, nullptr)) return FALSE;
+  ModelDataError error;
+  if (!ParseModelDataFile(bytes, size, file, &error))
+    return error.outOfMemory ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA;
   std::lock_guard guard(last.lock);
   try {
     last.bytes.assign(bytes, bytes + size);
@@ -115,7 +118,7 @@ BOOL ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
     last.bytes.clear();
     last.file.models.clear();
   }
-  return TRUE;
+  return ERROR_SUCCESS;
 }
 
 // Reads and parses the data file at path through a read-only mapping of exactly the size
@@ -135,9 +138,9 @@ BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
     // Sizing the mapping to the reported size makes it fail, rather than come out short,
     // if the file has shrunk in between.
     if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size)) {
-      parsed = ParseOrRecall(static_cast<const BYTE*>(view), size, file);
-      if (!parsed) SetLastError(ERROR_INVALID_DATA);
-      DWORD error = GetLastError();
+      DWORD error = ParseOrRecall(static_cast<const BYTE*>(view), size, file);
+      parsed = error == ERROR_SUCCESS;
+      if (parsed) error = GetLastError();
       UnmapViewOfFile(view);
       SetLastError(error);
     }

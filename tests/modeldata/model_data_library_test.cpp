@@ -2,14 +2,30 @@
 // The model-data library as the driver uses it, on an installation laid out in a temporary
 // Windows root: its protocol, its handles, the files it refuses, and the driver's whole
 // load cycle through it and through a library that breaks the protocol.
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <utility>
 
 #include "context/model_data.h"
 #include "modeldata/model_data_file.h"
 #include "tests/support/engine_fixture.h"
+
+// The nth C++ allocation from now on this thread fails (0: none): the test program's operator
+// new is the runtime's (the sanitizer's in its builds, to match its delete) behind this count.
+static thread_local uint64_t allocationsToFailure = 0;
+void* operator new(size_t bytes) {
+  static auto* const next = reinterpret_cast<void* (*)(size_t)>(dlsym(RTLD_NEXT, sizeof(size_t) == 8 ? "_Znwm" : "_Znwj"));
+  if (allocationsToFailure && --allocationsToFailure == 0) throw std::bad_alloc();
+  return next(bytes);
+}
+void* operator new(size_t bytes, const std::nothrow_t&) noexcept {
+  return allocationsToFailure == 1 ? (allocationsToFailure = 0, nullptr) : operator new(bytes);
+}
 
 namespace {
 
@@ -138,6 +154,31 @@ TEST_F(ModelDataLibraryTest, UnusableDataFilesAreRefusedWithNothingLeftOpen) {
   EXPECT_FALSE(table_.mdOpen(nullptr, kDataPath) || GetLastError() != ERROR_INVALID_PARAMETER);
   WriteData(u"C:\\big.model", good + std::string(kModelDataFileMaxBytes - good.size(), '\n'));
   EXPECT_TRUE(table_.mdOpen(&handle, u"C:\\big.model") && table_.mdClose(handle)) << "the largest file read";
+}
+
+// Memory running out at each allocation of an open in turn, in the library or the host: the
+// open fails for want of it, or makes do without its copy; never is a copy left half made.
+TEST_F(ModelDataLibraryTest, EachAllocationThatFailsFailsItsOpenAlone) {
+  ASSERT_TRUE(Initializer()(&table_));
+  WriteData(u"C:\\other.model", DefaultData() + "\n");
+  ModelDataHandle handle = 7, again = 0;
+  DWORD returned = 0;
+  for (uint64_t nth = 1, left = 0; left == 0; ++nth) {
+    ASSERT_TRUE(table_.mdOpen(&again, u"C:\\other.model") && table_.mdClose(again));  // remembered instead
+    allocationsToFailure = nth;
+    const BOOL opened = table_.mdOpen(&handle, kDataPath);
+    left = std::exchange(allocationsToFailure, 0);
+    EXPECT_TRUE(opened ? table_.mdClose(handle) : !handle && !left && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) << nth;
+    ASSERT_TRUE(table_.mdOpen(&again, kDataPath) && table_.mdGetModel(again, 1, nullptr, 0, &returned) && table_.mdClose(again)) << nth;
+  }
+  const std::string text = DefaultData();
+  ModelDataFile file;
+  ModelDataError error{5, "stale"};
+  for (ModelDataError* asked : {&error, static_cast<ModelDataError*>(nullptr)}) {
+    allocationsToFailure = 1;
+    EXPECT_FALSE(ParseModelDataFile(reinterpret_cast<const BYTE*>(text.data()), text.size(), &file, asked));
+  }
+  EXPECT_EQ(std::tuple(error.line, error.text, error.outOfMemory, file.models.size()), std::tuple(0u, "out of memory", true, 0u));
 }
 
 // 64 files may be open at once, and a 65th is refused for want of memory; calls without a
