@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "modeldata/model_data_file.h"
@@ -91,8 +92,8 @@ ParsedFile& LastParsed() {
 
 // Parses bytes into file, or copies the parse of the same bytes from the last time.
 // ERROR_SUCCESS, ERROR_INVALID_DATA for a malformed file, or ERROR_NOT_ENOUGH_MEMORY; a
-// copy that cannot be made is no reason to fail: the bytes are parsed then. Never
-// remembers a file it could not parse.
+// copy that cannot be made is no reason to fail: the bytes are parsed then, or the last
+// file stays the one remembered. Never remembers a file it could not parse.
 DWORD ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
   ParsedFile& last = LastParsed();
   {
@@ -110,13 +111,16 @@ DWORD ParseOrRecall(const BYTE* bytes, size_t size, ModelDataFile* file) {
   ModelDataError error;
   if (!ParseModelDataFile(bytes, size, file, &error))
     return error.outOfMemory ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA;
-  std::lock_guard guard(last.lock);
   try {
-    last.bytes.assign(bytes, bytes + size);
-    last.file = *file;
+    // Copied before the lock is taken and swapped in whole; the last file's memory is
+    // given back after it is let go.
+    std::vector<BYTE> keptBytes(bytes, bytes + size);
+    ModelDataFile keptFile = *file;
+    std::lock_guard guard(last.lock);
+    last.bytes.swap(keptBytes);
+    std::swap(last.file, keptFile);
   } catch (const std::bad_alloc&) {
-    last.bytes.clear();
-    last.file.models.clear();
+    // The last file stays the one remembered.
   }
   return ERROR_SUCCESS;
 }
@@ -138,9 +142,8 @@ BOOL ReadDataFile(LPCWSTR path, ModelDataFile* file) {
     // Sizing the mapping to the reported size makes it fail, rather than come out short,
     // if the file has shrunk in between.
     if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size)) {
-      DWORD error = ParseOrRecall(static_cast<const BYTE*>(view), size, file);
+      const DWORD error = ParseOrRecall(static_cast<const BYTE*>(view), size, file);
       parsed = error == ERROR_SUCCESS;
-      if (parsed) error = GetLastError();
       UnmapViewOfFile(view);
       SetLastError(error);
     }
