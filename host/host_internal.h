@@ -70,7 +70,23 @@ void BytesGiven(uint64_t bytes);
 
 // Case-insensitive comparison of ASCII letters, as the registry and printer data names use.
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+char16_t LowerAsciiUnit(char16_t c);
 std::u16string LowerAscii(std::u16string_view text);
+// Hashing and equality of names to the same rule, so that a table keyed by lower-case
+// names is searched with a name as given, no copy made.
+struct NoCaseHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view text) const;
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const {
+    return EqualNoCase(a, b);
+  }
+};
+
+// Appends the UTF-8 form of UTF-16 text (host::Utf8's) to a string.
+void AppendUtf8(std::u16string_view utf16, std::string* to);
 
 // Length of a NUL-terminated UTF-16 string.
 size_t WideLength(const WCHAR* text);

@@ -41,12 +41,14 @@ void Put(std::string hostPath, MemoryFile file) {
   table.files[std::move(hostPath)] = std::move(file);
 }
 
-bool Find(std::string_view hostPath, MemoryFile* found) {
+// Hands the entry at a path to `use`, under the table's lock; false when there is none.
+template <typename Use>
+bool Find(std::string_view hostPath, Use&& use) {
   MemoryTable& table = Table();
   std::lock_guard guard(table.lock);
   auto it = table.files.find(hostPath);
   if (it == table.files.end()) return false;
-  *found = it->second;
+  use(it->second);
   return true;
 }
 
@@ -70,14 +72,14 @@ bool RemoveMemoryFile(const std::string& hostPath) {
 }
 
 std::optional<std::vector<uint8_t>> MemoryFileBytes(const std::string& hostPath) {
-  MemoryFile file;
-  if (!Find(hostPath, &file) || !file.content) return std::nullopt;
-  return file.content->bytes();
+  std::shared_ptr<const MemoryContent> content;
+  if (!Find(hostPath, [&](const MemoryFile& file) { content = file.content; }) || !content)
+    return std::nullopt;
+  return content->bytes();
 }
 
 bool IsMemoryFile(const std::string& hostPath) {
-  MemoryFile file;
-  return Find(hostPath, &file);
+  return Find(hostPath, [](const MemoryFile&) {});
 }
 
 namespace internal {
@@ -212,10 +214,11 @@ std::shared_ptr<const GuardedCopy> MemoryContent::WholeCopy() const {
 
 MemoryEntry FindMemoryFile(const std::string& hostPath,
                            std::shared_ptr<const MemoryContent>* content) {
-  MemoryFile file;
-  if (!Find(hostPath, &file)) return MemoryEntry::None;
-  if (!file.content) return MemoryEntry::Library;
-  *content = std::move(file.content);
+  std::shared_ptr<const MemoryContent> found;
+  if (!Find(hostPath, [&](const MemoryFile& file) { found = file.content; }))
+    return MemoryEntry::None;
+  if (!found) return MemoryEntry::Library;
+  *content = std::move(found);
   return MemoryEntry::File;
 }
 
@@ -225,9 +228,11 @@ int OpenReadOnly(const std::string& hostPath) {
 }
 
 std::string LibraryPath(const std::string& hostPath) {
-  MemoryFile file;
-  if (Find(hostPath, &file) && !file.content) return file.library;
-  return hostPath;
+  std::string library = hostPath;
+  Find(hostPath, [&](const MemoryFile& file) {
+    if (!file.content) library = file.library;
+  });
+  return library;
 }
 
 }  // namespace internal

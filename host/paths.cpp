@@ -32,16 +32,30 @@ std::string StripTrailingSlashes(std::string directory) {
 }
 
 // The root, taken from TQ33_WINDOWS_ROOT the first time it is needed unless a caller set
-// one before.
-std::optional<std::string> CurrentRoot() {
-  RootState& state = Root();
-  std::lock_guard guard(state.lock);
+// one before; call with the state's lock held.
+const std::optional<std::string>& RootLocked(RootState& state) {
   if (!state.loaded) {
     state.loaded = true;
     const char* fromEnvironment = std::getenv("TQ33_WINDOWS_ROOT");
     if (fromEnvironment && *fromEnvironment) state.root = StripTrailingSlashes(fromEnvironment);
   }
   return state.root;
+}
+
+std::optional<std::string> CurrentRoot() {
+  RootState& state = Root();
+  std::lock_guard guard(state.lock);
+  return RootLocked(state);
+}
+
+// Replaces `out` with the root; false when there is none.
+bool CopyRoot(std::string* out) {
+  RootState& state = Root();
+  std::lock_guard guard(state.lock);
+  const std::optional<std::string>& root = RootLocked(state);
+  if (!root) return false;
+  out->assign(*root);
+  return true;
 }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
@@ -73,7 +87,7 @@ DWORD AppendComponent(std::u16string_view component, std::string* hostPath) {
     }
   }
   hostPath->push_back('/');
-  hostPath->append(host::Utf8(component));
+  host::internal::AppendUtf8(component, hostPath);
   return ERROR_SUCCESS;
 }
 
@@ -90,10 +104,10 @@ DWORD MapPath(std::u16string_view path, std::string* hostPath) {
   if (path.size() < 3 || drive < u'A' || drive > u'Z' || path[1] != u':' ||
       !IsSeparator(path[2]))
     return ERROR_BAD_PATHNAME;
-  std::optional<std::string> root = CurrentRoot();
-  if (!root) return kErrorPathNotFound;
-
-  std::string mapped = *root;
+  std::string mapped;
+  if (!CopyRoot(&mapped)) return kErrorPathNotFound;
+  // Most names are ASCII: one byte a unit, so the path is made without growing.
+  mapped.reserve(mapped.size() + path.size() + 1);
   mapped.push_back('/');
   mapped.push_back(static_cast<char>(drive));
   size_t start = 3;

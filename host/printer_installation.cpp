@@ -195,7 +195,9 @@ HANDLE PrinterInstallation::AddPrinter(const std::u16string& name) {
 
 std::string PrinterInstallation::HostPath(std::u16string_view windowsPath) const {
   // The same mapping the host applies, rooted at this installation.
-  std::string path = root_;
+  std::string path;
+  path.reserve(root_.size() + windowsPath.size() + 1);
+  path.assign(root_);
   size_t start = 0;
   if (windowsPath.size() >= 2 && windowsPath[1] == u':') {
     path += '/';
@@ -204,11 +206,13 @@ std::string PrinterInstallation::HostPath(std::u16string_view windowsPath) const
                                   : windowsPath[0]);
     start = 2;
   }
-  std::u16string rest(windowsPath.substr(start));
-  for (char16_t& c : rest) {
-    if (c == u'\\') c = u'/';
+  // A separator is ASCII, so it is the same byte in the UTF-8 form.
+  const size_t restAt = path.size();
+  internal::AppendUtf8(windowsPath.substr(start), &path);
+  for (size_t i = restAt; i < path.size(); ++i) {
+    if (path[i] == '\\') path[i] = '/';
   }
-  return path + Utf8(rest);
+  return path;
 }
 
 bool PrinterInstallation::WriteFile(std::u16string_view windowsPath,

@@ -30,7 +30,9 @@ struct Value {
 
 struct Printer {
   host::PrinterSetup setup;
-  std::unordered_map<std::u16string, Value> data;  // by lower-case name
+  // By lower-case name, searched with a name as given.
+  std::unordered_map<std::u16string, Value, host::internal::NoCaseHash, host::internal::NoCaseEqual>
+      data;
   std::vector<uint8_t> spooled;
   uint64_t calls = 0;         // WritePrinter calls ever made on the printer
   uint64_t callsCleared = 0;  // `calls` at the last ClearSpooled
@@ -56,25 +58,22 @@ Printer* FindLocked(Spooler& spooler, HANDLE handle) {
   return it == spooler.printers.end() ? nullptr : &it->second;
 }
 
-// Copies a printer's setup; false for a handle that names no printer.
-bool CopySetup(HANDLE handle, host::PrinterSetup* setup) {
-  Spooler& spooler = Spool();
-  std::lock_guard guard(spooler.lock);
-  Printer* printer = FindLocked(spooler, handle);
-  if (!printer) return false;
-  *setup = printer->setup;
-  return true;
-}
-
 // The checks every printer query opens with: a printer handle, somewhere to write the size
-// needed, and the one level the query answers. Copies the printer's setup; FALSE with the
-// last error set otherwise.
+// needed, and the one level the query answers. Gives the printer's setup, which stays
+// the printer's while `guard` holds the spooler's lock (a query answers from it in place
+// rather than copy its strings); FALSE with the last error set and the lock released
+// otherwise.
 bool BeginQuery(HANDLE printer, const DWORD* needed, DWORD level, DWORD answered,
-                host::PrinterSetup* setup) {
-  if (!CopySetup(printer, setup)) {
+                std::unique_lock<SlimLock>* guard, const host::PrinterSetup** setup) {
+  Spooler& spooler = Spool();
+  *guard = std::unique_lock(spooler.lock);
+  const Printer* found = FindLocked(spooler, printer);
+  if (!found) {
+    guard->unlock();
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
+  *setup = &found->setup;
   if (!needed) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -155,7 +154,10 @@ void SetPrinterDataBinary(HANDLE printer, std::u16string_view name, std::vector<
 void DeletePrinterData(HANDLE printer, std::u16string_view name) {
   Spooler& spooler = Spool();
   std::lock_guard guard(spooler.lock);
-  if (Printer* found = FindLocked(spooler, printer)) found->data.erase(internal::LowerAscii(name));
+  Printer* found = FindLocked(spooler, printer);
+  if (!found) return;
+  auto it = found->data.find(name);
+  if (it != found->data.end()) found->data.erase(it);
 }
 
 void SetDriverDirectory(std::u16string windowsPath) {
@@ -217,8 +219,10 @@ extern "C" {
 
 BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE buffer,
                               DWORD bufferSize, LPDWORD needed) try {
-  host::PrinterSetup setup;
-  if (!BeginQuery(printer, needed, level, 2, &setup)) return FALSE;
+  std::unique_lock<SlimLock> guard;
+  const host::PrinterSetup* found = nullptr;
+  if (!BeginQuery(printer, needed, level, 2, &guard, &found)) return FALSE;
+  const host::PrinterSetup& setup = *found;
   // A named environment other than the printer's has no driver installed for it.
   if (environment && !host::internal::EqualNoCase(host::internal::BoundedText(environment), setup.environment)) {
     SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
@@ -293,12 +297,11 @@ DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPB
   }
   if (!valueName || !needed || (!data && size != 0)) return ERROR_INVALID_PARAMETER;
   if (host::ShouldFail(Call::GetPrinterData)) return ERROR_NOT_ENOUGH_MEMORY;
-  std::u16string key = host::internal::LowerAscii(host::internal::BoundedText(valueName));
   Spooler& spooler = Spool();
   std::lock_guard guard(spooler.lock);
   Printer* found = FindLocked(spooler, printer);
   if (!found) return ERROR_INVALID_HANDLE;
-  auto it = found->data.find(key);
+  auto it = found->data.find(host::internal::BoundedText(valueName));
   if (it == found->data.end()) return ERROR_FILE_NOT_FOUND;
   const Value& value = it->second;
   if (type) *type = value.type;
@@ -312,8 +315,10 @@ DWORD WINAPI GetPrinterDataW(HANDLE printer, LPWSTR valueName, LPDWORD type, LPB
 
 BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
                         LPDWORD needed) try {
-  host::PrinterSetup setup;
-  if (!BeginQuery(printer, needed, level, 9, &setup)) return FALSE;
+  std::unique_lock<SlimLock> guard;
+  const host::PrinterSetup* found = nullptr;
+  if (!BeginQuery(printer, needed, level, 9, &guard, &found)) return FALSE;
+  const host::PrinterSetup& setup = *found;
   if (host::ShouldFail(Call::GetPrinter)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;

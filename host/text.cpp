@@ -44,7 +44,15 @@ std::u16string Utf16(std::string_view utf8) {
 
 std::string Utf8(std::u16string_view utf16) {
   std::string out;
-  out.reserve(utf16.size());
+  internal::AppendUtf8(utf16, &out);
+  return out;
+}
+
+namespace internal {
+
+void AppendUtf8(std::u16string_view utf16, std::string* to) {
+  std::string& out = *to;
+  out.reserve(out.size() + utf16.size());
   for (size_t i = 0; i < utf16.size(); ++i) {
     uint32_t code = utf16[i];
     if (code >= 0xD800 && code < 0xDC00 && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
@@ -70,21 +78,34 @@ std::string Utf8(std::u16string_view utf16) {
       out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
   }
-  return out;
 }
 
-namespace internal {
+char16_t LowerAsciiUnit(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
 
 std::u16string LowerAscii(std::u16string_view text) {
   std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
+  for (char16_t& c : out) c = LowerAsciiUnit(c);
   return out;
 }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAsciiUnit(a[i]) != LowerAsciiUnit(b[i])) return false;
+  }
+  return true;
+}
+
+size_t NoCaseHash::operator()(std::u16string_view text) const {
+  // FNV-1a over the lower-cased units.
+  uint64_t hash = 0xCBF29CE484222325u;
+  for (char16_t c : text) {
+    hash ^= LowerAsciiUnit(c);
+    hash *= 0x100000001B3u;
+  }
+  return static_cast<size_t>(hash);
 }
 
 std::u16string_view BoundedText(const WCHAR* text) {

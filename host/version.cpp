@@ -80,9 +80,12 @@ bool WalkBlock(const BYTE* block, size_t available, std::u16string_view key, siz
     size_t valueStart = Align4(keyAt + 2 * keyUnits);
     if (valueStart > length || bytes > length - valueStart) return false;
     if (!key.empty() && keyUnits == key.size()) {
-      std::u16string entryKey(keyUnits, u'\0');
-      std::memcpy(entryKey.data(), block + keyAt, 2 * keyUnits);
-      if (host::internal::EqualNoCase(entryKey, key)) {
+      size_t unit = 0;
+      while (unit < keyUnits &&
+             host::internal::LowerAsciiUnit(ReadU16(block + keyAt + 2 * unit)) ==
+                 host::internal::LowerAsciiUnit(key[unit]))
+        ++unit;
+      if (unit == keyUnits) {
         *valueAt = valueStart;
         *valueBytes = bytes;
         return true;
@@ -93,28 +96,40 @@ bool WalkBlock(const BYTE* block, size_t available, std::u16string_view key, siz
   return key.empty();
 }
 
-// A version block of a file's bytes, of which `read` could be read: ERROR_SUCCESS with the
-// block, or the error for a file that holds none.
-DWORD CheckedBlock(const std::vector<BYTE>& bytes, size_t read, std::vector<BYTE>* block) {
-  if (bytes.size() < kHeaderBytes || bytes.size() > kMaxBlockBytes)
-    return ERROR_RESOURCE_TYPE_NOT_FOUND;
+// A resource library's version block, checked whole: a memory file's bytes, shared, or
+// the bytes read from a host file.
+struct Block {
+  std::shared_ptr<const host::internal::MemoryContent> memory;
+  std::vector<BYTE> read;
+  const BYTE* data = nullptr;
+  size_t size = 0;
+};
+
+// Whether `size` bytes of a file, of which `done` could be read, hold a version block.
+bool HoldsBlock(const BYTE* bytes, size_t size, size_t done) {
+  if (size < kHeaderBytes || size > kMaxBlockBytes) return false;
   size_t unusedAt = 0, unusedBytes = 0;
-  if (read != bytes.size() || ReadU32(bytes.data() + 4) != bytes.size() ||
-      !WalkBlock(bytes.data(), bytes.size(), {}, &unusedAt, &unusedBytes))
-    return ERROR_RESOURCE_TYPE_NOT_FOUND;
-  *block = bytes;
-  return ERROR_SUCCESS;
+  return done == size && ReadU32(bytes + 4) == size &&
+         WalkBlock(bytes, size, {}, &unusedAt, &unusedBytes);
 }
 
-// Reads a resource library's version block. Returns ERROR_SUCCESS or the Windows error.
-DWORD ReadBlock(LPCWSTR fileName, std::vector<BYTE>* block) {
+// Reads a resource library's version block. Returns ERROR_SUCCESS with the block, or the
+// Windows error for a file that holds none.
+DWORD ReadBlock(LPCWSTR fileName, Block* block) {
   std::string path;
   DWORD error = host::internal::MapWindowsPath(fileName, &path);
   if (error != ERROR_SUCCESS) return error;
   std::shared_ptr<const host::internal::MemoryContent> memory;
   switch (host::internal::FindMemoryFile(path, &memory)) {
-    case host::internal::MemoryEntry::File:
-      return CheckedBlock(memory->bytes(), memory->bytes().size(), block);
+    case host::internal::MemoryEntry::File: {
+      const std::vector<BYTE>& bytes = memory->bytes();
+      if (!HoldsBlock(bytes.data(), bytes.size(), bytes.size()))
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
+      block->data = bytes.data();
+      block->size = bytes.size();
+      block->memory = std::move(memory);
+      return ERROR_SUCCESS;
+    }
     case host::internal::MemoryEntry::Library:
       return ERROR_ACCESS_DENIED;  // a library is loaded, not read
     case host::internal::MemoryEntry::None:
@@ -139,7 +154,13 @@ DWORD ReadBlock(LPCWSTR fileName, std::vector<BYTE>* block) {
       if (got <= 0) break;
       done += static_cast<size_t>(got);
     }
-    error = CheckedBlock(bytes, done, block);
+    if (HoldsBlock(bytes.data(), bytes.size(), done)) {
+      block->read = std::move(bytes);
+      block->data = block->read.data();
+      block->size = block->read.size();
+    } else {
+      error = ERROR_RESOURCE_TYPE_NOT_FOUND;
+    }
   }
   close(descriptor);
   return error;
@@ -185,8 +206,9 @@ void PutU32(std::vector<uint8_t>* out, uint32_t value) {
 namespace host {
 
 std::vector<uint8_t> ResourceLibraryBytes(uint16_t language, uint16_t codePage) {
-  const std::u16string key = u"\\VarFileInfo\\Translation";
+  const std::u16string_view key = u"\\VarFileInfo\\Translation";
   std::vector<uint8_t> block;
+  block.reserve(kHeaderBytes + Align4(4 + 2 * key.size()) + 4);
   PutU32(&block, kSignature);
   PutU32(&block, 0);  // the length, filled in below
   PutU16(&block, static_cast<uint16_t>(key.size()));
@@ -220,13 +242,13 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) try {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return 0;
   }
-  std::vector<BYTE> block;
+  Block block;
   DWORD error = ReadBlock(fileName, &block);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return 0;
   }
-  return static_cast<DWORD>(block.size());
+  return static_cast<DWORD>(block.size);
 } catch (const std::bad_alloc&) {
   return host::internal::OutOfMemory(0);
 }
@@ -243,17 +265,17 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD size, LPVO
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  std::vector<BYTE> block;
+  Block block;
   DWORD error = ReadBlock(fileName, &block);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return FALSE;
   }
-  if (size < block.size()) {
+  if (size < block.size) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  std::memcpy(data, block.data(), block.size());
+  std::memcpy(data, block.data, block.size);
   RememberBlock(data, size);
   return TRUE;
 } catch (const std::bad_alloc&) {
