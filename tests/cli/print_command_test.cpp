@@ -255,7 +255,8 @@ TEST_F(PrintTest, AnInterruptedJobEndsCleanlyWithoutOutput) {
   auto [cx, cy] = Page({"--length", "10000", "--paper", "262"});
   WritePgm(Path("long.pgm"), Pattern(cx, cy));
   Args args = {"print", "--length", "10000", "--paper", "262", "-o", "out.bin"};
-  for (int i = 0; i < 60; ++i) args.push_back("long.pgm");
+  // Some seconds of work on any machine, so that the interruption comes in the middle.
+  for (int i = 0; i < 400; ++i) args.push_back("long.pgm");
   ToolResult result = RunTool(args, dir_.path(), 1000);
   ExpectFailure(result, 1, "interrupted");
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"long.pgm"}));
