@@ -57,9 +57,13 @@ std::u16string Join(const std::u16string& parent, const std::u16string& child) {
 // Whether a key exists; call with the registry's lock held.
 bool ExistsLocked(const Registry& registry, const std::u16string& path) {
   if (path.empty() || registry.keys.count(path) != 0) return true;
-  std::u16string below = path + u'\\';
-  auto it = registry.keys.lower_bound(below);
-  return it != registry.keys.end() && it->first.compare(0, below.size(), below) == 0;
+  // The keys that extend the path sort together right after it; one that goes on with a
+  // separator lies below it.
+  for (auto it = registry.keys.upper_bound(path);
+       it != registry.keys.end() && it->first.compare(0, path.size(), path) == 0; ++it) {
+    if (it->first.size() > path.size() && it->first[path.size()] == u'\\') return true;
+  }
+  return false;
 }
 
 // The key path behind a handle (HKEY_LOCAL_MACHINE or an open key); call with the lock held.

@@ -135,20 +135,31 @@ void SetUserDevmode(HANDLE printer, std::optional<std::vector<uint8_t>> devmode)
   if (Printer* found = FindLocked(spooler, printer)) found->setup.userDevmode = std::move(devmode);
 }
 
+namespace {
+
+// Replaces a printer-data value's type and bytes; call with the spooler's lock held.
+template <typename Bytes>
+void PutPrinterDataLocked(HANDLE printer, std::u16string_view name, DWORD type, Bytes&& bytes) {
+  Printer* found = FindLocked(Spool(), printer);
+  if (!found) return;
+  auto it = found->data.find(name);
+  if (it == found->data.end()) it = found->data.emplace(internal::LowerAscii(name), Value{}).first;
+  it->second.type = type;
+  it->second.bytes.assign(std::begin(bytes), std::end(bytes));
+}
+
+}  // namespace
+
 void SetPrinterDataDword(HANDLE printer, std::u16string_view name, uint32_t value) {
-  std::vector<uint8_t> bytes(4);
+  uint8_t bytes[4];
   for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-  Spooler& spooler = Spool();
-  std::lock_guard guard(spooler.lock);
-  if (Printer* found = FindLocked(spooler, printer))
-    found->data[internal::LowerAscii(name)] = Value{REG_DWORD, std::move(bytes)};
+  std::lock_guard guard(Spool().lock);
+  PutPrinterDataLocked(printer, name, REG_DWORD, bytes);
 }
 
 void SetPrinterDataBinary(HANDLE printer, std::u16string_view name, std::vector<uint8_t> bytes) {
-  Spooler& spooler = Spool();
-  std::lock_guard guard(spooler.lock);
-  if (Printer* found = FindLocked(spooler, printer))
-    found->data[internal::LowerAscii(name)] = Value{REG_BINARY, std::move(bytes)};
+  std::lock_guard guard(Spool().lock);
+  PutPrinterDataLocked(printer, name, REG_BINARY, bytes);
 }
 
 void DeletePrinterData(HANDLE printer, std::u16string_view name) {
@@ -274,12 +285,9 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD le
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  std::u16string directory;
-  {
-    Spooler& spooler = Spool();
-    std::lock_guard guard(spooler.lock);
-    directory = spooler.driverDirectory;
-  }
+  Spooler& spooler = Spool();
+  std::lock_guard guard(spooler.lock);
+  const std::u16string& directory = spooler.driverDirectory;
   size_t bytes = (directory.size() + 1) * sizeof(WCHAR);
   if (!FitsOrProbe(bytes, buffer, bufferSize, needed)) return FALSE;
   std::memcpy(buffer, directory.c_str(), bytes);
