@@ -48,16 +48,75 @@ using host::internal::Live;
 
 namespace {
 
+using BlockSizes = std::unordered_map<void*, size_t>;  // block -> size
+
 struct Heap {
   std::mutex lock;
-  std::unordered_map<void*, size_t> blocks;  // block -> size
+  BlockSizes blocks;
 };
 
 // Global and local blocks: GMEM_FIXED/LMEM_FIXED only, so a handle is the block itself.
 struct BlockTable {
   std::mutex lock;
-  std::unordered_map<void*, size_t> blocks;
+  BlockSizes blocks;
 };
+
+// Entries of the block tables given back, for the next block of any table: a driver takes
+// and frees hundreds of blocks a context, and the entry of each would otherwise be an
+// allocation of its own beside the block's.
+constexpr size_t kSpareEntries = 256;
+
+struct SpareEntries {
+  std::mutex lock;
+  std::vector<BlockSizes::node_type> nodes;
+};
+
+// Never destroyed, as blocks may be freed after static destructors have run.
+SpareEntries* Spares() {
+  static SpareEntries* spares = [] {
+    auto* made = new (std::nothrow) SpareEntries;
+    if (made) {
+      try {
+        made->nodes.reserve(kSpareEntries);
+      } catch (const std::bad_alloc&) {
+        // No spares then: every entry is made and freed as it comes.
+      }
+    }
+    return made;
+  }();
+  return spares;
+}
+
+// Records a block in a table; call with the table's lock held. Throws std::bad_alloc.
+void Record(BlockSizes& blocks, void* block, size_t bytes) {
+  BlockSizes::node_type node;
+  if (SpareEntries* spares = Spares()) {
+    std::lock_guard guard(spares->lock);
+    if (!spares->nodes.empty()) {
+      node = std::move(spares->nodes.back());
+      spares->nodes.pop_back();
+    }
+  }
+  if (node.empty()) {
+    blocks.emplace(block, bytes);
+    return;
+  }
+  node.key() = block;
+  node.mapped() = bytes;
+  blocks.insert(std::move(node));
+}
+
+// Removes a block's entry from a table and gives its size; call with the table's lock held.
+size_t Unrecord(BlockSizes& blocks, BlockSizes::iterator entry) {
+  BlockSizes::node_type node = blocks.extract(entry);
+  const size_t bytes = node.mapped();
+  if (SpareEntries* spares = Spares()) {
+    std::lock_guard guard(spares->lock);
+    // Within the room reserved, so the spare is kept without an allocation.
+    if (spares->nodes.size() < spares->nodes.capacity()) spares->nodes.push_back(std::move(node));
+  }
+  return bytes;
+}
 
 BlockTable& GlobalBlocks() {
   static BlockTable table;
@@ -234,7 +293,7 @@ HANDLE TableAlloc(BlockTable& table, Live kind, Call call, UINT flags, SIZE_T by
   }
   try {
     std::lock_guard guard(table.lock);
-    table.blocks.emplace(block, bytes);
+    Record(table.blocks, block, bytes);
   } catch (const std::bad_alloc&) {
     GiveBytes(block, bytes);
     return host::internal::OutOfMemory(nullptr);
@@ -256,8 +315,7 @@ HANDLE TableFree(BlockTable& table, Live kind, HANDLE block) {
       SetLastError(ERROR_INVALID_HANDLE);
       return block;
     }
-    bytes = it->second;
-    table.blocks.erase(it);
+    bytes = Unrecord(table.blocks, it);
   }
   GiveBytes(block, bytes);
   host::internal::CountDown(kind);
@@ -345,7 +403,9 @@ BOOL WINAPI HeapDestroy(HANDLE handle) {
     std::lock_guard guard(HeapListLock());
     HeapList().erase(heap);
   }
-  for (auto& [block, bytes] : heap->blocks) {
+  while (!heap->blocks.empty()) {
+    void* block = heap->blocks.begin()->first;
+    const size_t bytes = Unrecord(heap->blocks, heap->blocks.begin());
     GiveBytes(block, bytes);
     host::internal::CountDown(Live::HeapBlocks);
     host::internal::BytesGiven(bytes);
@@ -372,7 +432,7 @@ LPVOID WINAPI HeapAlloc(HANDLE handle, DWORD flags, SIZE_T bytes) try {
   }
   try {
     std::lock_guard guard(heap->lock);
-    heap->blocks.emplace(block, bytes);
+    Record(heap->blocks, block, bytes);
   } catch (const std::bad_alloc&) {
     GiveBytes(block, bytes);
     throw;
@@ -401,8 +461,7 @@ BOOL WINAPI HeapFree(HANDLE handle, DWORD flags, LPVOID block) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }
-    bytes = it->second;
-    heap->blocks.erase(it);
+    bytes = Unrecord(heap->blocks, it);
   }
   GiveBytes(block, bytes);
   host::internal::CountDown(Live::HeapBlocks);

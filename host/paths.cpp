@@ -48,12 +48,14 @@ std::optional<std::string> CurrentRoot() {
   return RootLocked(state);
 }
 
-// Replaces `out` with the root; false when there is none.
-bool CopyRoot(std::string* out) {
+// Replaces `out` with the root, with room for `more` bytes after it; false when there is
+// none.
+bool CopyRoot(std::string* out, size_t more) {
   RootState& state = Root();
   std::lock_guard guard(state.lock);
   const std::optional<std::string>& root = RootLocked(state);
   if (!root) return false;
+  out->reserve(root->size() + more);
   out->assign(*root);
   return true;
 }
@@ -104,10 +106,9 @@ DWORD MapPath(std::u16string_view path, std::string* hostPath) {
   if (path.size() < 3 || drive < u'A' || drive > u'Z' || path[1] != u':' ||
       !IsSeparator(path[2]))
     return ERROR_BAD_PATHNAME;
+  // Most names are ASCII, a byte a unit, so the path is made without growing.
   std::string mapped;
-  if (!CopyRoot(&mapped)) return kErrorPathNotFound;
-  // Most names are ASCII: one byte a unit, so the path is made without growing.
-  mapped.reserve(mapped.size() + path.size() + 1);
+  if (!CopyRoot(&mapped, path.size() + 1)) return kErrorPathNotFound;
   mapped.push_back('/');
   mapped.push_back(static_cast<char>(drive));
   size_t start = 3;
