@@ -47,6 +47,13 @@ TEST_F(RegistryTest, NeighboursOfTheKeyAndMalformedPathsDoNotOpen) {
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"\\SOFTWARE", &none), ERROR_BAD_PATHNAME);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\\\Tolvane", &none), ERROR_BAD_PATHNAME);
   EXPECT_EQ(Open(reinterpret_cast<HKEY>(0x1234), u"SOFTWARE", &none), ERROR_INVALID_HANDLE);
+  // A key whose name only begins with another's ("Tolvane!", sorted between "Tolvane" and
+  // the keys below it) neither hides those keys nor makes the shorter name a key.
+  host::SetRegistryValue(u"SOFTWARE\\Tolvane!", u"Other", REG_DWORD, std::vector<uint8_t>(4));
+  HKEY ancestor = nullptr;
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\tolvane", &ancestor), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(ancestor), ERROR_SUCCESS);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tolv", &none), ERROR_FILE_NOT_FOUND);
   host::ClearRegistry();
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kKey, &none), ERROR_FILE_NOT_FOUND);
 }

@@ -51,6 +51,10 @@ TEST_F(SpoolerTest, PrinterDataAnswersWithRegistryCodesAndTheSizeOfTheValue) {
   for (HANDLE handle : kNotPrinters) EXPECT_EQ(get(handle, freeMem, block, 4), ERROR_INVALID_HANDLE);
   host::FailCall(host::Call::GetPrinterData, 1);
   EXPECT_EQ(get(printer_, freeMem, block, 4), ERROR_NOT_ENOUGH_MEMORY);
+  // A value set again under another case of its name replaces it, of the new type.
+  host::SetPrinterDataBinary(printer_, u"FREEmem", std::vector<uint8_t>(2, 9));
+  EXPECT_EQ(get(printer_, freeMem, block, 4), ERROR_SUCCESS);
+  EXPECT_EQ(std::tuple(type, needed, block[1]), std::tuple(DWORD{REG_BINARY}, 2u, BYTE{9}));
   host::DeletePrinterData(printer_, u"freemem");
   EXPECT_EQ(get(printer_, freeMem, block, 4), ERROR_FILE_NOT_FOUND);
 }
