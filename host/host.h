@@ -148,7 +148,8 @@ uint64_t FailuresStruck();
 bool ShouldFail(Call call);
 
 // A function told of every fallible call as it is made, before it fails or not (the fault
-// sweep notes where each call comes from); null for none. ClearFailures keeps it.
+// sweep notes where each call comes from); null for none. ClearFailures keeps it. It runs
+// inside the call, which may hold a lock of the host's: it must not call the host.
 using CallObserver = void (*)(Call call);
 void SetCallObserver(CallObserver observer);
 

@@ -59,17 +59,15 @@ Printer* FindLocked(Spooler& spooler, HANDLE handle) {
 }
 
 // The checks every printer query opens with: a printer handle, somewhere to write the size
-// needed, and the one level the query answers. Gives the printer's setup, which stays
-// the printer's while `guard` holds the spooler's lock (a query answers from it in place
-// rather than copy its strings); FALSE with the last error set and the lock released
-// otherwise.
+// needed, and the one level the query answers. Gives the printer's setup, which the query
+// answers from in place while `guard` holds the spooler's lock; FALSE with the last error
+// set otherwise.
 bool BeginQuery(HANDLE printer, const DWORD* needed, DWORD level, DWORD answered,
                 std::unique_lock<SlimLock>* guard, const host::PrinterSetup** setup) {
   Spooler& spooler = Spool();
   *guard = std::unique_lock(spooler.lock);
   const Printer* found = FindLocked(spooler, printer);
   if (!found) {
-    guard->unlock();
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
