@@ -223,7 +223,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const fuzz::Bytes spooled = host::SpooledBytes(printer);
   host::ClearSpooled(printer);
-  const tq33stream::ParseResult parsed = tq33stream::ParseStream(spooled.data(), spooled.size());
+  tq33stream::ParseOptions check;
+  check.keepLines = false;
+  const tq33stream::ParseResult parsed =
+      tq33stream::ParseStream(spooled.data(), spooled.size(), check);
   if (!parsed.ok) fuzz::Finding("the driver's stream does not parse: " + parsed.error);
   const bool framed = (header.options & kFramed) != 0;
   if (framed != (parsed.stream.format == tq33stream::StreamFormat::Framed) && !spooled.empty())

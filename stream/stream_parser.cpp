@@ -109,7 +109,7 @@ class Parser {
   }
 
   void Record(CommandKind kind, size_t offset, size_t size) {
-    stream_.commands.push_back({kind, offset, size});
+    if (options_.keepLines) stream_.commands.push_back({kind, offset, size});
   }
 
   // ---- Job record ----------------------------------------------------------------------
@@ -256,6 +256,11 @@ class Parser {
     return stream_.pages.back();
   }
 
+  void Keep(Label* label, const Line& line) {
+    ++label->lineCount;
+    if (options_.keepLines) label->lines.push_back(line);
+  }
+
   // One raster or zero line at `at`; advances *at past it.
   bool ParseLine(size_t* at, size_t limit, Label* label) {
     const size_t start = *at;
@@ -265,7 +270,7 @@ class Parser {
     if (data_[start] == kZeroLine) {
       line.zero = true;
       Record(CommandKind::ZeroLine, start, 1);
-      label->lines.push_back(line);
+      Keep(label, line);
       *at = start + 1;
       return true;
     }
@@ -295,7 +300,7 @@ class Parser {
       return Fail(start, "raster line data decodes to " + std::to_string(decoded.produced) +
                              " bytes, not 48");
     Record(CommandKind::RasterLine, start, 3 + count);
-    label->lines.push_back(line);
+    Keep(label, line);
     *at = start + 3 + count;
     return true;
   }
@@ -328,6 +333,7 @@ class Parser {
   // memory. The lines are stepped over by their sizes alone, up to the first byte that does
   // not start one, and at most a page's worth: no more than the parse will look at.
   void MakeRoomForLines(size_t at, size_t limit, Label* label) {
+    if (!options_.keepLines) return;
     size_t lines = 0;
     while (at < limit && lines < options_.maxPageLines) {
       if (data_[at] == kZeroLine) {
@@ -564,7 +570,7 @@ ParseResult ParseStream(const uint8_t* data, size_t size, const ParseOptions& op
 size_t CountLines(const Stream& stream) {
   size_t lines = 0;
   for (const Page& page : stream.pages)
-    for (const Label& label : page.labels) lines += label.lines.size();
+    for (const Label& label : page.labels) lines += label.lineCount;
   return lines;
 }
 

@@ -114,6 +114,7 @@ struct Label {
   SetupHeader header;       // the header in force
   uint8_t compression = 0x02;  // the compression mode in force: PackBits, the only one accepted
   std::vector<Line> lines;
+  size_t lineCount = 0;     // its lines, kept in `lines` or not (ParseOptions::keepLines)
   uint8_t end = 0;          // 0C, 0B, 1A (the document ended it), or 0: the stream stops
   size_t endOffset = 0;     // of the end byte; the stream length when there is none
 };
@@ -139,6 +140,10 @@ struct ParseOptions {
   size_t maxPageLines = size_t{1} << 18;
   size_t maxLines = size_t{1} << 24;
   size_t maxLabels = size_t{1} << 16;
+  // false: every line is decoded and checked and counted, but neither the lines nor the
+  // commands are kept (labels' `lines` and the stream's `commands` stay empty). For a
+  // caller that asks only whether a stream is sound: a long page's lists are megabytes.
+  bool keepLines = true;
 };
 
 struct ParseResult {

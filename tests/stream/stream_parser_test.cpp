@@ -222,6 +222,13 @@ TEST(StreamParser, CapsLinesOfAPageAndOfTheStreamAndLabels) {
   EXPECT_EQ(refusedAt({.maxPageLines = 2}), 27 + 1 + 5) << "the first page's third line";
   EXPECT_EQ(refusedAt({.maxLabels = 2}), 2 * kLabel);
   EXPECT_EQ(refusedAt({.maxLabels = 1}, Record(58 + 2 * kLabel) + Labels(2)), 58 + kLabel);
+  // Checking alone keeps no line and no command, yet counts and refuses alike.
+  const Bytes three = Labels(3);
+  const ParseResult checked = ParseStream(three.data(), three.size(), {.keepLines = false});
+  EXPECT_EQ(std::tuple(checked.ok, CountLines(checked.stream), checked.stream.commands.size(),
+                       checked.stream.pages.at(2).labels.at(0).lines.size()),
+            std::tuple(true, CountLines(Parse(three).stream), size_t{0}, size_t{0}));
+  EXPECT_EQ(refusedAt({.maxLines = 8, .keepLines = false}), 2 * kLabel + 27 + 1 + 5);
 }
 
 }  // namespace
