@@ -194,6 +194,9 @@ void SetDriverDirectory(std::u16string windowsPath);
 std::vector<uint8_t> SpooledBytes(HANDLE printer);
 uint64_t WriteCalls(HANDLE printer);
 void ClearSpooled(HANDLE printer);
+// Exchanges what the printer received with *bytes, then clears the printer's: the caller
+// has the bytes, and the printer writes into the caller's old memory, without copying.
+void TakeSpooled(HANDLE printer, std::vector<uint8_t>* bytes);
 // Sends every accepted write to a sink instead of keeping it; the sink's FALSE refuses the
 // write. An empty function restores keeping the bytes.
 void SetWriteSink(HANDLE printer, std::function<bool(const uint8_t* bytes, size_t count)> sink);

@@ -198,6 +198,19 @@ void ClearSpooled(HANDLE printer) {
   }
 }
 
+void TakeSpooled(HANDLE printer, std::vector<uint8_t>* bytes) {
+  Spooler& spooler = Spool();
+  std::lock_guard guard(spooler.lock);
+  Printer* found = FindLocked(spooler, printer);
+  if (!found) {
+    bytes->clear();
+    return;
+  }
+  found->spooled.swap(*bytes);
+  found->spooled.clear();
+  found->callsCleared = found->calls;
+}
+
 void SetWriteSink(HANDLE printer, std::function<bool(const uint8_t* bytes, size_t count)> sink) {
   Spooler& spooler = Spool();
   std::lock_guard guard(spooler.lock);

@@ -73,6 +73,12 @@ TEST_F(SpoolerTest, WritesAreKeptAndCanBeRefusedOrAcceptedInPart) {
   EXPECT_TRUE(WritePrinter(printer_, bytes, 0, &written));
   EXPECT_EQ(host::SpooledBytes(printer_), (std::vector<uint8_t>{1, 2, 3, 4, 5, 1, 2, 3}));
   EXPECT_EQ(host::WriteCalls(printer_), 4u);
+  // Taken in exchange: the printer starts again, empty, in the memory it was given.
+  std::vector<uint8_t> taken{9, 9};
+  host::TakeSpooled(printer_, &taken);
+  EXPECT_TRUE(WritePrinter(printer_, bytes, 1, &written));
+  EXPECT_EQ(std::tuple(taken.size(), host::SpooledBytes(printer_), host::WriteCalls(printer_)),
+            std::tuple(size_t{8}, std::vector<uint8_t>{1}, uint64_t{1}));
   for (HANDLE handle : kNotPrinters) EXPECT_FALSE(WritePrinter(handle, bytes, 5, &written) || GetLastError() != ERROR_INVALID_HANDLE);
 }
 

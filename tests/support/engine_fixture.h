@@ -41,8 +41,8 @@ class EngineTest : public HostTest {
   // Prints pages as one document on a new session; the spooled bytes.
   Bytes PrintAlone(const std::vector<host::GrayImage>& pages, const host::SessionOptions& options = {});
   Bytes TakeSpooled() {
-    Bytes bytes = host::SpooledBytes(installation_->printer());
-    host::ClearSpooled(installation_->printer());
+    Bytes bytes;
+    host::TakeSpooled(installation_->printer(), &bytes);
     return bytes;
   }
 
