@@ -23,9 +23,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <mutex>
 
 #include "host/host_internal.h"
@@ -37,7 +37,8 @@ namespace {
 constexpr uint32_t kSignature = 0x42565154;
 constexpr size_t kHeaderBytes = 8;
 constexpr size_t kMaxBlockBytes = 65536;
-// Blocks filled by GetFileVersionInfoW that VerQueryValueW still accepts.
+// Blocks filled by GetFileVersionInfoW that VerQueryValueW still accepts: of the last
+// this many filled, those not filled again or refilled since.
 constexpr size_t kRememberedBlocks = 256;
 
 struct FilledBlock {
@@ -45,9 +46,12 @@ struct FilledBlock {
   size_t bytes;  // the buffer size the caller gave
 };
 
+// A ring: the oldest block is overwritten by the next. A forgotten block leaves a hole,
+// so that forgetting is one pass over a small array and nothing moves.
 struct VersionState {
   std::mutex lock;
-  std::deque<FilledBlock> filled;
+  std::array<FilledBlock, kRememberedBlocks> filled{};
+  size_t next = 0;
 };
 
 VersionState& Version() {
@@ -169,16 +173,16 @@ DWORD ReadBlock(LPCWSTR fileName, Block* block) {
 void ForgetBlock(const void* data) {
   VersionState& state = Version();
   std::lock_guard guard(state.lock);
-  for (auto it = state.filled.begin(); it != state.filled.end();) {
-    it = it->data == data ? state.filled.erase(it) : it + 1;
+  for (FilledBlock& block : state.filled) {
+    if (block.data == data) block = {};
   }
 }
 
 void RememberBlock(const void* data, size_t bytes) {
   VersionState& state = Version();
   std::lock_guard guard(state.lock);
-  state.filled.push_back({data, bytes});
-  if (state.filled.size() > kRememberedBlocks) state.filled.pop_front();
+  state.filled[state.next] = {data, bytes};
+  state.next = (state.next + 1) % kRememberedBlocks;
 }
 
 // The buffer size behind a block that GetFileVersionInfoW filled, or 0.

@@ -60,6 +60,11 @@ TEST_F(VersionTest, ABlockThatWasNotFilledIsNeverRead) {
   ASSERT_TRUE(GetFileVersionInfoW(kLibrary, 0, size, block.data()));
   EXPECT_FALSE(GetFileVersionInfoW(u"C:\\TQ33\\missing.dll", 0, size, block.data()));
   EXPECT_FALSE(VerQueryValueW(block.data(), kTranslation, &value, &length));
+  // Of 257 blocks filled one after another, the first is forgotten, the second not.
+  std::vector<BYTE> blocks(257 * size);
+  for (size_t i = 0; i < 257; ++i) ASSERT_TRUE(GetFileVersionInfoW(kLibrary, 0, size, &blocks[i * size]));
+  EXPECT_FALSE(VerQueryValueW(&blocks[0], kTranslation, &value, &length));
+  EXPECT_TRUE(VerQueryValueW(&blocks[size], kTranslation, &value, &length));
 }
 
 }  // namespace
