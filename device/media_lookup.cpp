@@ -25,13 +25,6 @@ constexpr SHORT kSmallCharResolution = 720;
 
 LONG Distance(LONG a, LONG b) { return a > b ? a - b : b - a; }
 
-// Record i of the section from base, for the paper size scans: null at the terminator
-// (mrPaperSize 0xFFFF) or past the table's end.
-const MediaRecord* ScanRecord(const ModelData* modelData, DWORD base, LONG i) {
-  const MediaRecord* record = MediaRecordAt(modelData, static_cast<LONGLONG>(base) + i);
-  return record && record->mrPaperSize != kTerminatorKey ? record : nullptr;
-}
-
 // Record i of the section from base, for the custom size match: null at the terminator
 // (mrIndex 0xFFFF) or past the table's end.
 const MediaRecord* SectionRecord(const ModelData* modelData, DWORD base, LONG i) {
@@ -40,13 +33,19 @@ const MediaRecord* SectionRecord(const ModelData* modelData, DWORD base, LONG i)
 }
 
 // The first record of the section from base with this kind and paper size code, as a
-// position from base; -1 when there is none.
+// position from base; -1 when there is none. The records are walked in place, as far as
+// the table goes (its terminator included), rather than each fetched through its bounds:
+// every lookup of a context scans a section several times.
 LONG ScanForPaperSize(const ModelData* modelData, DWORD base, BYTE kind, WORD code) {
-  for (LONG i = 0;; ++i) {
-    const MediaRecord* record = ScanRecord(modelData, base, i);
-    if (!record) return kNone;
-    if (record->mrKind == kind && record->mrPaperSize == code) return i;
+  const MediaRecord* section = MediaRecordAt(modelData, base);
+  if (!section) return kNone;
+  const LONGLONG records = static_cast<LONGLONG>(modelData->mediaCount) - base + 1;
+  for (LONGLONG i = 0; i < records; ++i) {
+    const MediaRecord& record = section[i];
+    if (record.mrPaperSize == kTerminatorKey) return kNone;
+    if (record.mrKind == kind && record.mrPaperSize == code) return static_cast<LONG>(i);
   }
+  return kNone;
 }
 
 // The index of a definition inside the block.
