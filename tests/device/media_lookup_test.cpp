@@ -83,6 +83,8 @@ TEST_F(MediaLookup, FallsBackFromKindMismatchToDefinitionsUserDefaultFallbackAnd
 
   context_.SetMedia({Tape(262, 240, 128)});
   EXPECT_EQ(Find(317), 0) << "nothing matches, not even definition 0's tape: record 0";
+  context_.SetMedia({Tape(262, 240, 128), Tape(0xFFFF, 240, 128), Tape(300, 240, 128)});
+  EXPECT_EQ(Find(300, 262), 0) << "a section ends at its terminator: the next one's codes are not its own";
   // A user's code that the table holds is taken as it is: no match by size, no definition.
   context_.SetMedia({Tape(256, 240, 128), Tape(259, 120, 64)});
   StoreUser(DMPAPER_USER, 0, PRIV_SIGNATURE, 120);
