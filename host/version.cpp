@@ -37,8 +37,8 @@ namespace {
 constexpr uint32_t kSignature = 0x42565154;
 constexpr size_t kHeaderBytes = 8;
 constexpr size_t kMaxBlockBytes = 65536;
-// Blocks filled by GetFileVersionInfoW that VerQueryValueW still accepts: of the last
-// this many filled, those not filled again or refilled since.
+// Blocks filled by GetFileVersionInfoW that VerQueryValueW still accepts: those among
+// the last this many fills whose buffer was not handed to GetFileVersionInfoW again.
 constexpr size_t kRememberedBlocks = 256;
 
 struct FilledBlock {
