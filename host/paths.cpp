@@ -3,6 +3,8 @@
 // <root>/C/a/b.dll. Only fully qualified drive paths are mapped; anything a Windows program
 // could use to reach outside the root (relative, UNC and device paths, ".." components) or
 // that no Windows file name can hold is refused.
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -19,6 +21,8 @@ struct RootState {
   std::mutex lock;
   bool loaded = false;               // the environment has been consulted
   std::optional<std::string> root;   // without a trailing '/'; "" is the host's "/"
+  // Counts the changes of the root; a path mapped under an older count is stale.
+  std::atomic<uint64_t> generation{0};
 };
 
 RootState& Root() {
@@ -93,8 +97,26 @@ DWORD AppendComponent(std::u16string_view component, std::string* hostPath) {
   return ERROR_SUCCESS;
 }
 
-// Maps a path of known length. Returns ERROR_SUCCESS with the host path, or the error.
-DWORD MapPath(std::u16string_view path, std::string* hostPath) {
+// The paths a thread mapped last, with the root's count when they were mapped. A process
+// asks for the same few files again and again (the driver, its model data and media
+// definitions at every context), and checking a path, component by component, costs far
+// more than comparing it with one mapped before.
+struct MappedPath {
+  uint64_t generation = 0;
+  std::u16string windows;
+  std::string host;
+};
+
+struct RecentPaths {
+  std::array<MappedPath, 16> entries;
+  size_t next = 0;  // the entry the next new path replaces
+};
+
+thread_local RecentPaths t_recent;
+
+// Maps a path of known length, not looking at the recent ones. Returns ERROR_SUCCESS with
+// the host path, or the error.
+DWORD MapNewPath(std::u16string_view path, std::string* hostPath) {
   if (path.empty()) return kErrorPathNotFound;
   // MAX_PATH counts the terminator: the longest path the classic file calls accept.
   if (path.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
@@ -123,6 +145,25 @@ DWORD MapPath(std::u16string_view path, std::string* hostPath) {
   return ERROR_SUCCESS;
 }
 
+DWORD MapPath(std::u16string_view path, std::string* hostPath) {
+  // Read before the root is: a root changed while mapping leaves an entry already stale.
+  const uint64_t generation = Root().generation.load(std::memory_order_acquire) + 1;
+  for (const MappedPath& entry : t_recent.entries) {
+    if (entry.generation == generation && entry.windows == path) {
+      *hostPath = entry.host;
+      return ERROR_SUCCESS;
+    }
+  }
+  const DWORD error = MapNewPath(path, hostPath);
+  if (error != ERROR_SUCCESS) return error;
+  MappedPath& entry = t_recent.entries[t_recent.next];
+  t_recent.next = (t_recent.next + 1) % t_recent.entries.size();
+  entry.generation = generation;
+  entry.windows.assign(path);
+  entry.host.assign(*hostPath);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 namespace host {
@@ -136,6 +177,7 @@ void SetWindowsRoot(const std::string& directory) {
   } else {
     state.root = StripTrailingSlashes(directory);
   }
+  state.generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::string WindowsRoot() {

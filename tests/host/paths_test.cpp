@@ -33,4 +33,21 @@ TEST_F(PathsTest, PathsThatCouldLeaveTheRootOrNameNoFileAreRefused) {
   EXPECT_TRUE(host::ToHostPath(u"C:\\" + std::u16string(256, u'x')).has_value());
 }
 
+TEST_F(PathsTest, PathsMappedAgainFollowTheRootAsItChanges) {
+  // More paths than the thread remembers, each asked for twice, then again under a new root.
+  for (const char* root : {"/srv/win", "/other"}) {
+    host::SetWindowsRoot(root);
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 20; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        EXPECT_EQ(host::ToHostPath(u"C:\\" + std::u16string(name.begin(), name.end())),
+                  std::string(root) + "/C/" + name);
+      }
+    }
+    EXPECT_FALSE(host::ToHostPath(u"C:\\f1\\..").has_value());
+  }
+  host::SetWindowsRoot("");
+  EXPECT_FALSE(host::ToHostPath(u"C:\\f1").has_value());
+}
+
 }  // namespace
