@@ -205,16 +205,11 @@ Bytes DefaultSettingsRecord() {
   return record;
 }
 
-std::vector<Chunk> SplitChunks(const uint8_t* data, size_t size) {
-  std::vector<Chunk> chunks;
-  Reader reader(data, size);
-  while (reader.Left() > 0) {
-    Chunk chunk;
-    chunk.tag = reader.Byte();
-    chunk.bytes = reader.Take(reader.Word());
-    chunks.push_back(std::move(chunk));
-  }
-  return chunks;
+bool NextChunk(Reader& reader, Chunk* chunk) {
+  if (reader.Left() == 0) return false;
+  chunk->tag = reader.Byte();
+  chunk->bytes = reader.Take(reader.Word());
+  return true;
 }
 
 }  // namespace fuzz

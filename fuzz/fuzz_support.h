@@ -112,6 +112,7 @@ struct Chunk {
   uint8_t tag = 0;
   Bytes bytes;
 };
-std::vector<Chunk> SplitChunks(const uint8_t* data, size_t size);
+// Reads the next chunk into `chunk`; false at the input's end.
+bool NextChunk(Reader& reader, Chunk* chunk);
 
 }  // namespace fuzz

@@ -9,6 +9,7 @@
 // become; bit 0x80 stores a printer-data value as the other type (a DWORD for a blob, a
 // blob for a DWORD), as a damaged registry would.
 #include <cstring>
+#include <utility>
 
 #include "fuzz/fuzz_support.h"
 
@@ -55,34 +56,32 @@ std::u16string Text(const fuzz::Bytes& bytes, size_t from, size_t to) {
   return text;
 }
 
-bool WriteTranslation(uint16_t language, uint16_t codePage) {
-  host::PrinterInstallation& installation = fuzz::Installation();
-  return installation.WriteFile(host::kResourceLibraryPath,
-                                host::ResourceLibraryBytes(language, codePage));
+bool WriteTranslation(const fuzz::Bytes& library) {
+  return fuzz::Installation().WriteFile(host::kResourceLibraryPath, library);
 }
 
-// Applies one chunk; TRUE when it changed the resource library.
-bool Apply(HANDLE printer, const fuzz::Chunk& chunk) {
+// Applies one chunk, taking its bytes; true when it changed the resource library.
+bool Apply(HANDLE printer, fuzz::Chunk& chunk) {
   const uint8_t kind = (chunk.tag & 0x7F) % kKinds;
   if (kind < kValueCount) {
     const bool dword = kValues[kind].dword != ((chunk.tag & 0x80) != 0);
     if (dword) {
       host::SetPrinterDataDword(printer, kValues[kind].name, DwordOf(chunk.bytes));
     } else {
-      host::SetPrinterDataBinary(printer, kValues[kind].name, chunk.bytes);
+      host::SetPrinterDataBinary(printer, kValues[kind].name, std::move(chunk.bytes));
     }
   } else if (kind == kRegistryOptions) {
     host::SetRegistryValue(kOptionsKey, u"RegDefaultOptions", (chunk.tag & 0x80) ? 4 : 3,
-                           chunk.bytes);
+                           std::move(chunk.bytes));
   } else if (kind == kUserRecord) {
-    host::SetUserDevmode(printer, chunk.bytes);
+    host::SetUserDevmode(printer, std::move(chunk.bytes));
   } else if (kind == kLocale) {
     const size_t half = chunk.bytes.size() / 2;
     host::SetLocale(Text(chunk.bytes, 0, half), Text(chunk.bytes, half, chunk.bytes.size()));
   } else if (kind == kCodePages) {
     host::SetCodePages(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2));
   } else if (kind == kTranslation) {
-    return WriteTranslation(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2));
+    return WriteTranslation(host::ResourceLibraryBytes(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2)));
   }
   return false;
 }
@@ -94,7 +93,8 @@ void Restore(HANDLE printer, bool translationChanged) {
   host::SetUserDevmode(printer, std::nullopt);
   host::SetLocale(u"44", u"0");
   host::SetCodePages(437, 1252);
-  if (translationChanged && !WriteTranslation(kDefaultLanguage, kDefaultCodePage))
+  static const fuzz::Bytes installed = host::ResourceLibraryBytes(kDefaultLanguage, kDefaultCodePage);
+  if (translationChanged && !WriteTranslation(installed))
     fuzz::Finding("cannot restore the resource library");
 }
 
@@ -124,8 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const HANDLE printer = fuzz::Installation().printer();
   const host::LiveObjects baseline = host::Live();
   bool translationChanged = false;
-  for (const fuzz::Chunk& chunk : fuzz::SplitChunks(data, size))
-    translationChanged = Apply(printer, chunk) || translationChanged;
+  fuzz::Reader reader(data, size);
+  fuzz::Chunk chunk;
+  while (fuzz::NextChunk(reader, &chunk)) translationChanged = Apply(printer, chunk) || translationChanged;
 
   // Missing or damaged configuration never fails a context for want of a value: every
   // value has a default. Stored settings that describe no printable page (a default length
