@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <map>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
 #include <mutex>
 #include <vector>
 
@@ -25,9 +27,16 @@ struct MemoryFile {
   std::string library;                           // the host library a link names
 };
 
+// Hashed, as the paths of one installation share a long root that an ordered map would
+// compare again at every step of a lookup; looked up by a view without a copy.
+struct PathHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+};
+
 struct MemoryTable {
   std::mutex lock;
-  std::map<std::string, MemoryFile, std::less<>> files;
+  std::unordered_map<std::string, MemoryFile, PathHash, std::equal_to<>> files;
 };
 
 MemoryTable& Table() {
