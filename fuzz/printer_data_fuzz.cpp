@@ -81,7 +81,8 @@ bool Apply(HANDLE printer, fuzz::Chunk& chunk) {
   } else if (kind == kCodePages) {
     host::SetCodePages(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2));
   } else if (kind == kTranslation) {
-    return WriteTranslation(host::ResourceLibraryBytes(WordAt(chunk.bytes, 0), WordAt(chunk.bytes, 2)));
+    const uint16_t language = WordAt(chunk.bytes, 0);
+    return WriteTranslation(host::ResourceLibraryBytes(language, WordAt(chunk.bytes, 2)));
   }
   return false;
 }
@@ -93,7 +94,8 @@ void Restore(HANDLE printer, bool translationChanged) {
   host::SetUserDevmode(printer, std::nullopt);
   host::SetLocale(u"44", u"0");
   host::SetCodePages(437, 1252);
-  static const fuzz::Bytes installed = host::ResourceLibraryBytes(kDefaultLanguage, kDefaultCodePage);
+  static const fuzz::Bytes installed =
+      host::ResourceLibraryBytes(kDefaultLanguage, kDefaultCodePage);
   if (translationChanged && !WriteTranslation(installed))
     fuzz::Finding("cannot restore the resource library");
 }
@@ -126,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool translationChanged = false;
   fuzz::Reader reader(data, size);
   fuzz::Chunk chunk;
-  while (fuzz::NextChunk(reader, &chunk)) translationChanged = Apply(printer, chunk) || translationChanged;
+  while (fuzz::NextChunk(reader, &chunk))
+    translationChanged = Apply(printer, chunk) || translationChanged;
 
   // Missing or damaged configuration never fails a context for want of a value: every
   // value has a default. Stored settings that describe no printable page (a default length

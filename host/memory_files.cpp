@@ -9,11 +9,11 @@
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <functional>
+#include <limits>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
-#include <mutex>
 #include <vector>
 
 #include "host/host_internal.h"

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <optional>
 
 #include "host/host_internal.h"
@@ -158,9 +159,14 @@ DWORD MapPath(std::u16string_view path, std::string* hostPath) {
   if (error != ERROR_SUCCESS) return error;
   MappedPath& entry = t_recent.entries[t_recent.next];
   t_recent.next = (t_recent.next + 1) % t_recent.entries.size();
-  entry.generation = generation;
-  entry.windows.assign(path);
-  entry.host.assign(*hostPath);
+  // Valid only once both names are in place; a path that cannot be kept is still mapped.
+  entry.generation = 0;
+  try {
+    entry.windows.assign(path);
+    entry.host.assign(*hostPath);
+    entry.generation = generation;
+  } catch (const std::bad_alloc&) {
+  }
   return ERROR_SUCCESS;
 }
 
