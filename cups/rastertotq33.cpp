@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "cups/filter_job.h"
 #include "host/host.h"
@@ -110,7 +112,16 @@ int main(int argc, char** argv) {
       return tq33cups::kFilterFailed;
     }
   }
-  const int status = tq33cups::RunFilterJob(arguments, input, STDOUT_FILENO, stderr, gCancelled);
+  // The job catches nothing it throws: running out of memory fails it in words, as any
+  // other failure does, rather than by a signal.
+  int status = tq33cups::kFilterFailed;
+  try {
+    status = tq33cups::RunFilterJob(arguments, input, STDOUT_FILENO, stderr, gCancelled);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "ERROR: Out of memory\n");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ERROR: %s\n", error.what());
+  }
   if (input != STDIN_FILENO) close(input);
   return status;
 }

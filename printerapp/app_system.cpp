@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "printerapp/file_device.h"
+#include "printerapp/guarded.h"
 #include "printerapp/image_filter.h"
 #include "printerapp/printer_driver.h"
 #include "printerapp/printer_model.h"
@@ -95,14 +96,15 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void* data
   std::sscanf(TQ33_VERSION, "%hu.%hu.%hu", &version.version[0], &version.version[1], &version.version[2]);
   papplSystemSetVersions(system, 1, &version);
 
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), AutoAdd, PrinterCreated, DriverCallback,
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), Guarded<AutoAdd>, Guarded<PrinterCreated>,
+                               Guarded<DriverCallback>,
                                application);
   // Images go to the printer's own format through the filter, before the framework's own
   // image filters, which would scale them.
-  papplSystemAddMIMEFilter(system, "image/png", kNativeFormat, ImageFilter, application);
-  papplSystemAddMIMEFilter(system, "image/jpeg", kNativeFormat, ImageFilter, application);
+  papplSystemAddMIMEFilter(system, "image/png", kNativeFormat, Guarded<ImageFilter>, application);
+  papplSystemAddMIMEFilter(system, "image/jpeg", kNativeFormat, Guarded<ImageFilter>, application);
   AddFileDevice();
-  papplSystemSetEventCallback(system, PrinterEvent, application);
+  papplSystemSetEventCallback(system, Guarded<PrinterEvent>, application);
   return system;
 }
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "printerapp/guarded.h"
 #include "printerapp/job_claim.h"
 
 namespace tq33app {
@@ -148,8 +149,8 @@ JobDevice::~JobDevice() {
 }
 
 void AddFileDevice() {
-  papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenFile, CloseFile, ReadFile, WriteFile,
-                       FileStatus, nullptr);
+  papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, Guarded<OpenFile>, Guarded<CloseFile>,
+                       ReadFile, WriteFile, FileStatus, nullptr);
 }
 
 std::string FileDeviceError(pappl_device_t* device) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "printerapp/guarded.h"
 #include "printerapp/printer_driver.h"
 
 namespace tq33app {
@@ -124,7 +125,7 @@ void AddLabelsPage(pappl_printer_t* printer, Application* application) {
     std::lock_guard<std::mutex> lock(application->pagesLock);
     application->labelPages[path] = papplPrinterGetID(printer);
   }
-  papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", Respond, application);
+  papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", Guarded<Respond>, application);
   papplPrinterAddLink(printer, "Labels", path, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
 }
 

@@ -6,6 +6,7 @@
 #include <pappl/pappl.h>
 
 #include "printerapp/app_system.h"
+#include "printerapp/guarded.h"
 #include "printerapp/printer_driver.h"
 #include "printerapp/printer_model.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
   // Gone when the main loop returns: the installation goes before the host it lives in.
   tq33app::Application application;
   return papplMainloop(argc, argv, TQ33_VERSION, nullptr, tq33app::DriverCount(), tq33app::Drivers(),
-                       tq33app::AutoAdd, tq33app::DriverCallback, nullptr, nullptr, tq33app::CreateSystem,
+                       tq33app::Guarded<tq33app::AutoAdd>, tq33app::Guarded<tq33app::DriverCallback>, nullptr,
+                       nullptr, tq33app::Guarded<tq33app::CreateSystem>,
                        nullptr, &application);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "printerapp/guarded.h"
 #include "printerapp/job_claim.h"
 #include "printerapp/labels_page.h"
 #include "printerapp/raster_job.h"
@@ -129,13 +130,13 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char*,
   const PrinterModel& model = *application->model;
   pappl_pr_driver_data_t& d = *driverData;
   d.extension = application;
-  d.identify_cb = Identify;
-  d.printfile_cb = PrintNativeFile;
-  d.rstartjob_cb = RasterStartJob;
-  d.rstartpage_cb = RasterStartPage;
-  d.rwriteline_cb = RasterWriteLine;
-  d.rendpage_cb = RasterEndPage;
-  d.rendjob_cb = RasterEndJob;
+  d.identify_cb = Guarded<Identify>;
+  d.printfile_cb = Guarded<PrintNativeFile>;
+  d.rstartjob_cb = Guarded<RasterStartJob>;
+  d.rstartpage_cb = Guarded<RasterStartPage>;
+  d.rwriteline_cb = Guarded<RasterWriteLine>;
+  d.rendpage_cb = Guarded<RasterEndPage>;
+  d.rendjob_cb = Guarded<RasterEndJob>;
   d.status_cb = Status;
   d.format = kNativeFormat;
   CopyText(d.make_and_model, model.makeAndModel());
