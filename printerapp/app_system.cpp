@@ -97,8 +97,7 @@ pappl_system_t* CreateSystem(int optionCount, cups_option_t* options, void* data
   papplSystemSetVersions(system, 1, &version);
 
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), Guarded<AutoAdd>, Guarded<PrinterCreated>,
-                               Guarded<DriverCallback>,
-                               application);
+                               Guarded<DriverCallback>, application);
   // Images go to the printer's own format through the filter, before the framework's own
   // image filters, which would scale them.
   papplSystemAddMIMEFilter(system, "image/png", kNativeFormat, Guarded<ImageFilter>, application);
