@@ -9,6 +9,7 @@
 #include "raster/line_encoding.h"
 #include "raster/printer_commands.h"
 #include "stream/stream_parser.h"
+#include "tests/support/bytes.h"
 #include "tests/support/host_test.h"
 #include "tests/support/test_context.h"
 
@@ -17,11 +18,6 @@ namespace {
 using Bytes = std::vector<BYTE>;
 
 constexpr DWORD kStart = kPageStreamRasterStart;
-
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 Bytes Line(const Bytes& data) { return Bytes{kCmdRasterLine, static_cast<BYTE>(data.size()), 0} + data; }
 

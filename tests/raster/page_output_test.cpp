@@ -5,6 +5,7 @@
 
 #include "raster/printer_commands.h"
 #include "stream/stream_parser.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_context.h"
 
 namespace {
@@ -16,10 +17,6 @@ Bytes Piece(const Bytes& page, size_t from, size_t drop = 0, int end = -1) {
   Bytes piece(page.begin() + from, page.end() - drop);
   if (end >= 0) piece.back() = static_cast<uint8_t>(end);
   return piece;
-}
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 class PageOutputTest : public test::ContextTest {

@@ -7,13 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "stream/stream_parser.h"
+#include "tests/support/bytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using namespace tq33stream;
-
-Bytes operator+(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 Bytes Header(uint16_t margin = 57, uint8_t kind = 0x00, uint8_t advanced = 0x08, uint8_t p5 = 0) {
   return {0x1B, 0x69, 0x61, 0x01, 0x1B, 0x69, 0x63, static_cast<uint8_t>(kind ? 0x86 : 0x84), kind, 0x18,
