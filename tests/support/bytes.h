@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Byte strings in tests, and a stream written as the sum of its pieces.
+// Byte strings joined with +, so that a test writes a stream as the sum of its pieces.
 #pragma once
 
 #include <cstdint>
